@@ -1,0 +1,33 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace desktop {
+
+// Everything the clipboard offers, format by format (MIME type, bytes), in the owner's order.
+struct PasteboardContents {
+    std::vector<std::pair<std::string, std::string>> formats;
+    bool empty() const { return formats.empty(); }
+};
+
+// The general pasteboard: the X CLIPBOARD selection. Reads are bounded in time, so a frozen
+// owner cannot hang the caller. Safe to use from any thread.
+class Pasteboard {
+public:
+    virtual ~Pasteboard() = default;
+    // Moves whenever anyone (this process included) writes the clipboard.
+    virtual int64_t changeCount() = 0;
+    // The plain text on the clipboard, or none.
+    virtual std::optional<std::string> string() = 0;
+    // Every format on the clipboard; none when nobody owns it or it could not be read in time.
+    virtual std::optional<PasteboardContents> contents() = 0;
+    // Replaces the clipboard with the text (as plain UTF-8 text). False when it failed.
+    virtual bool setString(const std::string& text) = 0;
+    // Replaces the clipboard with every given format.
+    virtual bool setContents(const PasteboardContents& contents) = 0;
+};
+
+}  // namespace desktop

@@ -1,0 +1,24 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace desktop {
+
+// An application with a top-level window on the desktop.
+struct RunningApplication {
+    int64_t processIdentifier = 0;  // 0 when the window does not say
+    std::string bundleIdentifier;   // the window's WM_CLASS class name
+    uint64_t window = 0;            // the top-level X window
+};
+
+// The desktop's view of applications: which one is frontmost, bringing one forward, opening URLs.
+class Workspace {
+public:
+    virtual ~Workspace() = default;
+    virtual std::optional<RunningApplication> frontmostApplication() = 0;
+    virtual bool activate(const RunningApplication& application) = 0;
+    virtual bool openURL(const std::string& url) = 0;
+};
+
+}  // namespace desktop

@@ -1,0 +1,174 @@
+#include "support/ChildProcess.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace testsupport {
+namespace {
+
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry(*e);
+        const auto name = entry.substr(0, entry.find('=') + 1);
+        bool overridden = false;
+        for (const auto& x : extra)
+            if (x.rfind(name, 0) == 0) overridden = true;
+        if (!overridden) env.push_back(entry);
+    }
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+}
+
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int outFd) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const auto env = mergedEnvironment(environment);
+    std::vector<char*> envp;
+    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (outFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+        posix_spawn_file_actions_adddup2(&actions, outFd, 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    }
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int waitFor(pid_t pid, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (true) {
+        int status = 0;
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) return status;
+        if (r < 0) return -1;
+        if (std::chrono::steady_clock::now() >= deadline) return -2;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::string> environment,
+                           const std::string& outputFile) {
+    int fd = -1;
+    if (!outputFile.empty()) fd = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_ = spawn(argv, environment, fd);
+    if (fd >= 0) ::close(fd);
+}
+
+ChildProcess::~ChildProcess() { stop(); }
+
+bool ChildProcess::running() {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    const pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+        status_ = status;
+        pid_ = -1;
+        return false;
+    }
+    return r == 0;
+}
+
+int ChildProcess::wait(int timeoutMs) {
+    if (pid_ <= 0) return status_;
+    const int status = waitFor(pid_, timeoutMs);
+    if (status == -2) return -1;
+    status_ = status;
+    pid_ = -1;
+    return status_;
+}
+
+int ChildProcess::stop() {
+    if (pid_ <= 0) return status_;
+    ::kill(pid_, SIGTERM);
+    int status = waitFor(pid_, 2000);
+    if (status == -2) {
+        ::kill(pid_, SIGKILL);
+        status = waitFor(pid_, 2000);
+    }
+    status_ = status;
+    pid_ = -1;
+    return status_;
+}
+
+std::string runCommand(const std::vector<std::string>& argv, int* exitCode, int timeoutMs,
+                       const std::vector<std::string>& environment) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        if (exitCode) *exitCode = -1;
+        return {};
+    }
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const auto env = mergedEnvironment(environment);
+    std::vector<char*> envp;
+    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const bool started = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    std::string out;
+    if (!started) {
+        ::close(fds[0]);
+        if (exitCode) *exitCode = -1;
+        return out;
+    }
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int status = -1;
+    bool exited = false;
+    while (true) {
+        char buffer[4096];
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n > 0) {
+            out.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        if (!exited && waitpid(pid, &status, WNOHANG) == pid) exited = true;
+        if (exited && n == 0) break;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            if (!exited) {
+                ::kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                status = -1;
+                exited = true;
+            }
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ::close(fds[0]);
+    if (exitCode) *exitCode = (status >= 0 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+}  // namespace testsupport
