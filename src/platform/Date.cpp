@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <ctime>
 
 namespace platform {
@@ -31,38 +32,60 @@ std::string Date::iso8601() const {
 }
 
 std::optional<Date> Date::fromIso8601(const std::string& text) {
-    int year, month, day, hour, minute, second;
-    int consumed = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &year, &month, &day, &hour, &minute, &second,
-                    &consumed) != 6 ||
-        consumed != 19)
+    // Fixed positions, digits only: sscanf would also take signs and spaces ("2026-+1-01").
+    auto number = [&](size_t at, size_t digits) -> std::optional<int> {
+        if (at + digits > text.size()) return std::nullopt;
+        int value = 0;
+        for (size_t i = at; i < at + digits; ++i) {
+            if (!std::isdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
+            value = value * 10 + (text[i] - '0');
+        }
+        return value;
+    };
+    auto separator = [&](size_t at, char c) { return at < text.size() && text[at] == c; };
+
+    const auto year = number(0, 4), month = number(5, 2), day = number(8, 2);
+    const auto hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+    if (!year || !month || !day || !hour || !minute || !second || !separator(4, '-') || !separator(7, '-') ||
+        !separator(10, 'T') || !separator(13, ':') || !separator(16, ':'))
         return std::nullopt;
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
-        return std::nullopt;
+    if (*month < 1 || *month > 12 || *day < 1 || *hour > 23 || *minute > 59 || *second > 60) return std::nullopt;
+    static constexpr int kDaysInMonth[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (*year % 4 == 0 && *year % 100 != 0) || *year % 400 == 0;
+    if (*day > kDaysInMonth[*month - 1] || (*month == 2 && *day == 29 && !leap)) return std::nullopt;
+
     size_t pos = 19;
     double fraction = 0;
-    if (pos < text.size() && text[pos] == '.') {
+    if (separator(pos, '.')) {
+        // Read by hand: strtod would follow the process locale's decimal separator.
+        int64_t digits = 0;
+        double scale = 1;
         size_t end = pos + 1;
-        while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+        for (; end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])); ++end) {
+            if (scale < 1e15) {  // further digits are below a double's precision here
+                digits = digits * 10 + (text[end] - '0');
+                scale *= 10;
+            }
+        }
         if (end == pos + 1) return std::nullopt;
-        fraction = std::stod("0" + text.substr(pos, end - pos));
+        fraction = static_cast<double>(digits) / scale;
         pos = end;
     }
     int offset = 0;
-    if (pos < text.size() && text[pos] == 'Z') {
+    if (separator(pos, 'Z')) {
         ++pos;
-    } else if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-        int oh, om;
-        int n = 0;
-        if (std::sscanf(text.c_str() + pos + 1, "%2d:%2d%n", &oh, &om, &n) != 2 || n != 5) return std::nullopt;
-        offset = (oh * 3600 + om * 60) * (text[pos] == '-' ? -1 : 1);
+    } else if (separator(pos, '+') || separator(pos, '-')) {
+        const auto oh = number(pos + 1, 2), om = number(pos + 4, 2);
+        if (!oh || !om || !separator(pos + 3, ':') || *oh > 23 || *om > 59) return std::nullopt;
+        offset = (*oh * 3600 + *om * 60) * (text[pos] == '-' ? -1 : 1);
         pos += 6;
     } else {
         return std::nullopt;
     }
     if (pos != text.size()) return std::nullopt;
-    const int64_t days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    const double unix = static_cast<double>(days * 86400 + hour * 3600 + minute * 60 + second - offset) + fraction;
+    const int64_t days = daysFromCivil(*year, static_cast<unsigned>(*month), static_cast<unsigned>(*day));
+    const double unix =
+        static_cast<double>(days * 86400 + *hour * 3600 + *minute * 60 + *second - offset) + fraction;
     return Date::fromUnix(unix);
 }
 

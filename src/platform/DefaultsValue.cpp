@@ -80,7 +80,12 @@ std::optional<DefaultsValue> DefaultsValue::fromJson(const nlohmann::json& json)
     case nlohmann::json::value_t::string: return DefaultsValue(json.get<std::string>());
     case nlohmann::json::value_t::boolean: return DefaultsValue(json.get<bool>());
     case nlohmann::json::value_t::number_integer: return DefaultsValue(json.get<int64_t>());
-    case nlohmann::json::value_t::number_unsigned: return DefaultsValue(static_cast<int64_t>(json.get<uint64_t>()));
+    case nlohmann::json::value_t::number_unsigned: {
+        // Beyond the signed range an integer would wrap to a negative number.
+        const uint64_t n = json.get<uint64_t>();
+        if (n > static_cast<uint64_t>(INT64_MAX)) return DefaultsValue(static_cast<double>(n));
+        return DefaultsValue(static_cast<int64_t>(n));
+    }
     case nlohmann::json::value_t::number_float: return DefaultsValue(json.get<double>());
     case nlohmann::json::value_t::array: {
         Array array;

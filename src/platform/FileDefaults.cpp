@@ -1,10 +1,10 @@
 #include "platform/FileDefaults.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +48,18 @@ bool writeAll(int fd, const std::string& bytes) {
     return true;
 }
 
+// JSON has no spelling for NaN or infinity: such a number would be written as null and make the
+// whole file read as damaged.
+bool holdsNonFiniteNumber(const DefaultsValue& value) {
+    if (const double* d = value.asDouble()) return !std::isfinite(*d);
+    if (const Date* date = value.asDate()) return !std::isfinite(date->secondsSince2001);
+    if (const auto* array = value.asArray())
+        return std::any_of(array->begin(), array->end(), holdsNonFiniteNumber);
+    if (const auto* object = value.asObject())
+        return std::any_of(object->begin(), object->end(), [](const auto& e) { return holdsNonFiniteNumber(e.second); });
+    return false;
+}
+
 }  // namespace
 
 FileDefaults::FileDefaults(std::filesystem::path file) : file_(std::move(file)), log_(kAppSubsystem, "Defaults") {}
@@ -66,7 +78,7 @@ FileDefaults::Stamp FileDefaults::stamp() const {
 
 void FileDefaults::reloadIfChanged() const {
     const Stamp now = stamp();
-    if (everLoaded_ && now == loaded_) return;
+    if (everLoaded_ && now == loaded_ && !unreadable_) return;
     load();
 }
 
@@ -76,13 +88,18 @@ void FileDefaults::load() const {
     values_.clear();
     damaged_ = false;
     damagedBytes_.clear();
+    unreadable_ = false;
     loadError_.clear();
     if (!loaded_.exists) return;
 
-    std::ifstream in(file_, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    const std::string bytes = buffer.str();
+    std::string bytes;
+    if (!readFile(bytes)) {
+        // Not the same as an empty store: replacing it would drop every value it holds.
+        unreadable_ = true;
+        loadError_ = std::string("the file cannot be read: ") + std::strerror(errno);
+        log_.error("Defaults file %s is damaged: %s", file_.c_str(), loadError_.c_str());
+        return;
+    }
     if (bytes.empty()) return;
 
     nlohmann::json json = nlohmann::json::parse(bytes, nullptr, false);
@@ -104,6 +121,30 @@ void FileDefaults::load() const {
     }
 }
 
+bool FileDefaults::readFile(std::string& bytes) const {
+    const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT) return false;
+        loaded_ = {};  // removed since the stamp was taken
+        return true;
+    }
+    char buffer[65536];
+    while (true) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int readErrno = errno;
+            ::close(fd);
+            errno = readErrno;
+            return false;
+        }
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
 std::string FileDefaults::loadError() const {
     std::lock_guard lock(mutex_);
     reloadIfChanged();
@@ -119,6 +160,10 @@ std::optional<DefaultsValue> FileDefaults::object(const std::string& key) const 
 }
 
 bool FileDefaults::set(const std::string& key, const DefaultsValue& value) {
+    if (holdsNonFiniteNumber(value)) {
+        log_.error("Cannot store a value under \"%s\": it holds a number that is not finite", key.c_str());
+        return false;
+    }
     std::lock_guard lock(mutex_);
     std::error_code ec;
     std::filesystem::create_directories(file_.parent_path(), ec);
@@ -146,26 +191,48 @@ bool FileDefaults::remove(const std::string& key) {
 }
 
 bool FileDefaults::backUpDamagedFile() {
-    const auto backup = file_.string() + ".damaged-" + std::to_string(static_cast<long long>(::time(nullptr)));
-    const int fd = ::open(backup.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    const bool ok = writeAll(fd, damagedBytes_) && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!ok) return false;
-    log_.notice("Kept the damaged defaults file as %s", backup.c_str());
-    damaged_ = false;
-    damagedBytes_.clear();
-    return true;
+    const auto stem = file_.string() + ".damaged-" + std::to_string(static_cast<long long>(::time(nullptr)));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // Never over an earlier backup: each may hold values the others lack.
+        const auto backup = stem + (attempt ? "-" + std::to_string(attempt) : "");
+        const int fd = ::open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return false;
+        }
+        const bool ok = writeAll(fd, damagedBytes_) && ::fsync(fd) == 0;
+        ::close(fd);
+        if (!ok) {
+            ::unlink(backup.c_str());
+            return false;
+        }
+        log_.notice("Kept the damaged defaults file as %s", backup.c_str());
+        damaged_ = false;
+        damagedBytes_.clear();
+        return true;
+    }
+    return false;
 }
 
 bool FileDefaults::write(const std::map<std::string, DefaultsValue>& values) {
+    if (unreadable_) {
+        log_.error("Cannot read defaults file %s; refusing to replace it", file_.c_str());
+        return false;
+    }
+    std::string bytes;
+    try {
+        nlohmann::json json = nlohmann::json::object();
+        for (const auto& [k, v] : values) json[k] = v.toJson();
+        bytes = json.dump(1, '\t');
+    } catch (const nlohmann::json::exception& e) {
+        // Text that is not UTF-8 cannot be written as JSON.
+        log_.error("Cannot encode defaults file %s: %s", file_.c_str(), e.what());
+        return false;
+    }
     if (damaged_ && !backUpDamagedFile()) {
         log_.error("Cannot back up the damaged defaults file; refusing to replace it");
         return false;
     }
-    nlohmann::json json = nlohmann::json::object();
-    for (const auto& [k, v] : values) json[k] = v.toJson();
-    const std::string bytes = json.dump(1, '\t');
 
     std::string tempPath = file_.string() + ".tmp-XXXXXX";
     const int fd = ::mkstemp(tempPath.data());
@@ -182,6 +249,7 @@ bool FileDefaults::write(const std::map<std::string, DefaultsValue>& values) {
         ::unlink(tempPath.c_str());
         return false;
     }
+    loadError_.clear();  // the file on disk is whole again
     // Make the rename itself durable.
     const int dir = ::open(file_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {

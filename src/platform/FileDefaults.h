@@ -12,7 +12,8 @@ namespace platform {
 // The defaults store as one JSON file. Every write replaces the file atomically (temporary file,
 // fsync, rename) under an advisory lock, so a reader or a crash never sees half a file. A file
 // that does not parse is reported and read as empty; before the first write would replace it,
-// its bytes are kept in a backup beside it.
+// its bytes are kept in a backup beside it. A file that exists but cannot be read is never
+// replaced.
 class FileDefaults final : public Defaults {
 public:
     explicit FileDefaults(std::filesystem::path file);
@@ -40,6 +41,7 @@ private:
     Stamp stamp() const;
     void reloadIfChanged() const;
     void load() const;
+    bool readFile(std::string& bytes) const;
     bool write(const std::map<std::string, DefaultsValue>& values);
     bool backUpDamagedFile();
 
@@ -51,6 +53,7 @@ private:
     mutable bool everLoaded_ = false;
     mutable std::string damagedBytes_;
     mutable bool damaged_ = false;
+    mutable bool unreadable_ = false;
     mutable std::string loadError_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <memory>
 #include <unicode/brkiter.h>
+#include <unicode/bytestream.h>
+#include <unicode/casemap.h>
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
@@ -71,6 +73,13 @@ size_t length(std::string_view s) {
     return count;
 }
 
+bool hasAtLeast(std::string_view s, size_t characters) {
+    if (s.size() < characters) return false;  // no character is shorter than a byte
+    size_t count = 0;
+    graphemeEnd(s, characters, &count);
+    return count >= characters;
+}
+
 std::string prefix(std::string_view s, size_t characters) {
     return std::string(s.substr(0, graphemeEnd(s, characters, nullptr)));
 }
@@ -83,10 +92,11 @@ std::string lowercased(std::string_view s) {
         return out;
     }
     // The root locale gives the Unicode default mapping, with no language-specific rules.
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
-    u.toLower(icu::Locale::getRoot());
     std::string out;
-    u.toUTF8String(out);
+    icu::StringByteSink<std::string> sink(&out, static_cast<int32_t>(s.size()));
+    UErrorCode status = U_ZERO_ERROR;
+    icu::CaseMap::utf8ToLower("", 0, icu::StringPiece(s.data(), static_cast<int32_t>(s.size())), sink, nullptr,
+                              status);
     return out;
 }
 
@@ -115,13 +125,13 @@ std::string trimmed(std::string_view s) {
 std::string nfc(std::string_view s) {
     if (isAscii(s)) return std::string(s);
     UErrorCode status = U_ZERO_ERROR;
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+    const icu::StringPiece piece(s.data(), static_cast<int32_t>(s.size()));
     const auto& normalizer = nfcNormalizer();
-    if (normalizer.isNormalized(u, status) && U_SUCCESS(status)) return std::string(s);
+    if (normalizer.isNormalizedUTF8(piece, status) && U_SUCCESS(status)) return std::string(s);
     status = U_ZERO_ERROR;
-    icu::UnicodeString normalized = normalizer.normalize(u, status);
     std::string out;
-    normalized.toUTF8String(out);
+    icu::StringByteSink<std::string> sink(&out, static_cast<int32_t>(s.size()));
+    normalizer.normalizeUTF8(0, piece, sink, nullptr, status);
     return out;
 }
 
@@ -132,7 +142,11 @@ bool equal(std::string_view a, std::string_view b) {
 }
 
 bool hasPrefix(std::string_view s, std::string_view p) {
-    if (isAscii(s) && isAscii(p)) return s.substr(0, p.size()) == p;
+    if (isAscii(s) && isAscii(p)) {
+        if (s.substr(0, p.size()) != p) return false;
+        // CR LF is one character: "a\r" does not begin "a\r\n".
+        return p.empty() || p.back() != '\r' || p.size() == s.size() || s[p.size()] != '\n';
+    }
     const std::string ns = nfc(s), np = nfc(p);
     if (ns.compare(0, np.size(), np) != 0) return false;
     // The prefix must end on a character boundary: "e" does not start "é" written as e + U+0301.
@@ -141,8 +155,32 @@ bool hasPrefix(std::string_view s, std::string_view p) {
 
 bool contains(std::string_view s, std::string_view part) {
     if (part.empty()) return true;
-    if (isAscii(s) && isAscii(part)) return s.find(part) != std::string_view::npos;
-    return nfc(s).find(nfc(part)) != std::string::npos;
+    if (isAscii(s) && isAscii(part)) {
+        for (size_t at = s.find(part); at != std::string_view::npos; at = s.find(part, at + 1)) {
+            const bool splitsBefore = part.front() == '\n' && at > 0 && s[at - 1] == '\r';
+            const bool splitsAfter = part.back() == '\r' && at + part.size() < s.size() && s[at + part.size()] == '\n';
+            if (!splitsBefore && !splitsAfter) return true;
+        }
+        return false;
+    }
+    // A match counts only when it starts and ends between characters, so "x" is not found in
+    // "x" followed by a combining accent.
+    const std::string ns = nfc(s), np = nfc(part);
+    size_t at = ns.find(np);
+    if (at == std::string::npos) return false;
+    UErrorCode status = U_ZERO_ERROR;
+    UText* ut = utext_openUTF8(nullptr, ns.data(), static_cast<int64_t>(ns.size()), &status);
+    auto& it = characterIterator();
+    it.setText(ut, status);
+    bool found = false;
+    for (; at != std::string::npos && U_SUCCESS(status); at = ns.find(np, at + 1)) {
+        if (it.isBoundary(static_cast<int32_t>(at)) && it.isBoundary(static_cast<int32_t>(at + np.size()))) {
+            found = true;
+            break;
+        }
+    }
+    utext_close(ut);
+    return found;
 }
 
 }  // namespace platform::text

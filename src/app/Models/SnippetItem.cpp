@@ -148,6 +148,8 @@ SnippetItem SnippetItem::fromJson(const json& object, DateCoding dates, const pl
     int64_t version = 1;
     if (const json* v = present(object, "version")) {
         if (!v->is_number_integer()) fail("version", "not an integer");
+        if (v->is_number_unsigned() && v->get<uint64_t>() > static_cast<uint64_t>(INT64_MAX))
+            fail("version", "out of range");
         version = v->get<int64_t>();
     }
     const auto createdAt = decodeDate(object, "createdAt", dates);

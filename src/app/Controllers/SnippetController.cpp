@@ -1,0 +1,207 @@
+#include "Controllers/SnippetController.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "Models/SnippetSettings.h"
+#include "platform/TextRules.h"
+
+namespace sablix {
+namespace {
+
+using nlohmann::json;
+
+const char* const kItemsKey = "savedSnippetItems";
+const char* const kDecodeFailedMessage = "Failed to decode snippets: %s";
+const char* const kEncodeFailedMessage = "Failed to encode snippets: %s";
+const char* const kUpdateFailedMessage = "Failed to save updated snippet";
+const char* const kAppendFailedMessage = "Failed to save new snippet";
+const char* const kBackupFailedMessage = "Failed to keep a copy of the unreadable snippet library: %s";
+const char* const kBackupKeptMessage = "Kept a copy of the unreadable snippet library as %s";
+
+struct DecodedLibrary {
+    std::vector<SnippetItem> items;
+    std::vector<std::string> failures;  // one description per record (or for the whole value) left out
+};
+
+// Record by record, so that one damaged record costs only itself.
+DecodedLibrary decodeLibrary(const platform::DefaultsValue::Data& bytes) {
+    DecodedLibrary decoded;
+    json array;
+    try {
+        array = json::parse(bytes.begin(), bytes.end());
+    } catch (const json::exception& e) {
+        decoded.failures.push_back(e.what());
+        return decoded;
+    }
+    if (!array.is_array()) {
+        decoded.failures.push_back(std::string("expected an array of snippets, found ") + array.type_name());
+        return decoded;
+    }
+    decoded.items.reserve(array.size());
+    for (size_t i = 0; i < array.size(); ++i) {
+        try {
+            decoded.items.push_back(SnippetItem::fromJson(array[i]));
+        } catch (const std::exception& e) {
+            decoded.failures.push_back("snippet " + std::to_string(i) + ": " + e.what());
+        }
+    }
+    return decoded;
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Writes the bytes to a new file in the folder, never over an earlier copy. The error text on
+// failure.
+std::optional<std::string> writeBackup(const std::filesystem::path& folder, const std::string& bytes,
+                                       std::filesystem::path& written) {
+    const std::string stem = std::string(kItemsKey) + "-unreadable-" + std::to_string(std::time(nullptr));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto path = folder / (stem + (attempt ? "-" + std::to_string(attempt) : "") + ".json");
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return std::string(std::strerror(errno));
+        }
+        const bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+        const int writeErrno = errno;
+        ::close(fd);
+        if (!ok) {
+            ::unlink(path.c_str());
+            return std::string(std::strerror(writeErrno));
+        }
+        written = path;
+        return std::nullopt;
+    }
+    return std::string("no free file name");
+}
+
+}  // namespace
+
+SnippetController::SnippetController(platform::Defaults& userDefaults)
+    : userDefaults_(userDefaults), logger_(platform::appLog("SnippetController")) {}
+
+SnippetController::SnippetController(platform::Defaults& userDefaults, const SnippetSettings& settings)
+    : userDefaults_(userDefaults), settings_(&settings), logger_(platform::appLog("SnippetController")) {}
+
+const SnippetSettings& SnippetController::settings() const {
+    return settings_ ? *settings_ : SnippetSettings::shared();
+}
+
+std::vector<SnippetItem> SnippetController::loadItems() const {
+    const auto data = userDefaults_.data(kItemsKey);
+    if (!data) return {};
+    DecodedLibrary decoded = decodeLibrary(*data);
+    for (const auto& failure : decoded.failures) logger_.error(kDecodeFailedMessage, failure.c_str());
+    return std::move(decoded.items);
+}
+
+// A stored value that does not decode completely still holds the user's snippets (or some of
+// them); before a save replaces it, its bytes go to a file beside the defaults file.
+bool SnippetController::preserveUndecodableLibrary() {
+    const auto stored = userDefaults_.object(kItemsKey);
+    if (!stored) return true;
+    std::string raw;
+    if (const auto* data = stored->asData()) {
+        if (decodeLibrary(*data).failures.empty()) return true;
+        raw.assign(data->begin(), data->end());
+    } else {
+        raw = stored->toJson().dump(-1, ' ', false, json::error_handler_t::replace);
+    }
+    const auto location = userDefaults_.location();
+    if (location.empty()) return true;  // nowhere to keep it beside
+    std::filesystem::path written;
+    if (auto failure = writeBackup(location.parent_path(), raw, written)) {
+        logger_.error(kBackupFailedMessage, failure->c_str());
+        return false;
+    }
+    logger_.notice(kBackupKeptMessage, written.c_str());
+    return true;
+}
+
+bool SnippetController::saveItems(const std::vector<SnippetItem>& items) {
+    std::string bytes;
+    try {
+        json array = json::array();
+        for (const auto& item : items) array.push_back(item.toJson());
+        bytes = array.dump();
+    } catch (const json::exception& e) {
+        logger_.error(kEncodeFailedMessage, e.what());
+        return false;
+    }
+    if (!preserveUndecodableLibrary()) return false;
+    return userDefaults_.set(kItemsKey, platform::DefaultsValue::data(bytes));
+}
+
+bool SnippetController::addItem(const SnippetItem& item, std::vector<SnippetItem>& items) {
+    return addItemWithValidation(item, items).kind() == AddItemResult::Case::success;
+}
+
+SnippetController::AddItemResult SnippetController::saveReplacing(std::vector<SnippetItem>& items, size_t index,
+                                                                  const SnippetItem& item) {
+    SnippetItem previous = items[index];
+    items[index] = item;
+    if (saveItems(items)) return AddItemResult::success();
+    items[index] = std::move(previous);
+    logger_.error(kUpdateFailedMessage);
+    return AddItemResult::saveFailed();
+}
+
+SnippetController::AddItemResult SnippetController::addItemWithValidation(const SnippetItem& item,
+                                                                          std::vector<SnippetItem>& items) {
+    // Judged by itself: duplicates and prefix conflicts are the editor's concern, not the store's.
+    SnippetValidationResult validation = item.validate({}, settings());
+    if (!validation.isValid) return AddItemResult::validationFailed(std::move(validation));
+
+    const auto sameId = std::find_if(items.begin(), items.end(), [&](const SnippetItem& e) { return e.id == item.id; });
+    if (sameId != items.end()) return saveReplacing(items, static_cast<size_t>(sameId - items.begin()), item);
+
+    const auto sameTitle = std::find_if(items.begin(), items.end(), [&](const SnippetItem& e) {
+        return platform::text::equal(e.snippetTitle, item.snippetTitle);
+    });
+    if (sameTitle != items.end()) return saveReplacing(items, static_cast<size_t>(sameTitle - items.begin()), item);
+
+    items.push_back(item);
+    if (saveItems(items)) return AddItemResult::success();
+    items.pop_back();
+    logger_.error(kAppendFailedMessage);
+    return AddItemResult::saveFailed();
+}
+
+void SnippetController::deleteItem(const SnippetItem& item, std::vector<SnippetItem>& items) {
+    std::erase_if(items, [&](const SnippetItem& e) { return e.id == item.id; });
+    saveItems(items);
+}
+
+std::vector<SnippetItem> SnippetController::populateInitialItems(const platform::Clock& clock) const {
+    return {
+        SnippetItem(platform::Uuid::generate(), "addr", "123 Main Street\nApt 4B\nNew York, NY 10001", {"personal"},
+                    clock),
+        SnippetItem(platform::Uuid::generate(), "sig",
+                    "Best regards,\nAlex Morgan\nSenior Manager\nalex.morgan@example.com\n(555) 123-4567", {"email"},
+                    clock),
+        SnippetItem(platform::Uuid::generate(), "tyvm",
+                    "Thank you so much for reaching out. I really appreciate you taking the time to write. I will "
+                    "review everything and get back to you shortly.",
+                    {"email"}, clock),
+    };
+}
+
+}  // namespace sablix

@@ -1,0 +1,73 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Models/SnippetItem.h"
+#include "Models/SnippetValidation.h"
+#include "platform/Clock.h"
+#include "platform/Defaults.h"
+#include "platform/FileDefaults.h"
+#include "platform/Log.h"
+
+namespace sablix {
+
+class SnippetSettings;
+
+// The personal snippet library: one JSON array under "savedSnippetItems" in the defaults store.
+// Each user of the library keeps its own instance; instances share nothing but the stored value,
+// every save replaces it whole, and the last writer wins.
+class SnippetController {
+public:
+    class AddItemResult {
+    public:
+        enum class Case { success, validationFailed, saveFailed };
+
+        static AddItemResult success() { return AddItemResult(Case::success, std::nullopt); }
+        static AddItemResult validationFailed(SnippetValidationResult result) {
+            return AddItemResult(Case::validationFailed, std::move(result));
+        }
+        static AddItemResult saveFailed() { return AddItemResult(Case::saveFailed, std::nullopt); }
+
+        Case kind() const { return case_; }
+        // The refused validation, present exactly for validationFailed.
+        const std::optional<SnippetValidationResult>& validation() const { return validation_; }
+
+        friend bool operator==(const AddItemResult&, const AddItemResult&) = default;
+
+    private:
+        AddItemResult(Case c, std::optional<SnippetValidationResult> validation)
+            : case_(c), validation_(std::move(validation)) {}
+        Case case_;
+        std::optional<SnippetValidationResult> validation_;
+    };
+
+    // Validation reads the shared snippet settings.
+    explicit SnippetController(platform::Defaults& userDefaults = platform::FileDefaults::standard());
+    SnippetController(platform::Defaults& userDefaults, const SnippetSettings& settings);
+
+    // The stored library; records that cannot be decoded are logged and left out.
+    std::vector<SnippetItem> loadItems() const;
+    // Stores the whole list; false when it could not be encoded or stored.
+    bool saveItems(const std::vector<SnippetItem>& items);
+    bool addItem(const SnippetItem& item, std::vector<SnippetItem>& items);
+    // Replaces the element with the item's id, else the one with its exact title, else appends;
+    // when the save fails the caller's list is put back as it was.
+    AddItemResult addItemWithValidation(const SnippetItem& item, std::vector<SnippetItem>& items);
+    void deleteItem(const SnippetItem& item, std::vector<SnippetItem>& items);
+    // The starter snippets of a fresh installation; stores nothing.
+    std::vector<SnippetItem> populateInitialItems(const platform::Clock& clock = platform::SystemClock::shared()) const;
+
+    platform::Defaults& userDefaults() const { return userDefaults_; }
+
+private:
+    const SnippetSettings& settings() const;
+    bool preserveUndecodableLibrary();
+    AddItemResult saveReplacing(std::vector<SnippetItem>& items, size_t index, const SnippetItem& item);
+
+    platform::Defaults& userDefaults_;
+    const SnippetSettings* settings_ = nullptr;
+    platform::Log logger_;
+};
+
+}  // namespace sablix

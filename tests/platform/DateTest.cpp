@@ -1,0 +1,47 @@
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "platform/Date.h"
+#include "support/ChildProcess.h"
+
+using platform::Date;
+
+TEST(Date, Iso8601ReadsTheWireForms) {
+    EXPECT_EQ(Date::fromIso8601("2001-01-01T00:00:00Z"), Date{0});
+    EXPECT_EQ(Date::fromIso8601("2026-03-01T12:30:15Z")->iso8601(), "2026-03-01T12:30:15Z");
+    EXPECT_EQ(Date::fromIso8601("2001-01-01T02:00:00+02:00"), Date{0});
+    EXPECT_EQ(Date::fromIso8601("2000-12-31T19:00:00-05:00"), Date{0});
+    EXPECT_EQ(Date::fromIso8601("2001-01-01T00:00:00.25Z"), Date{0.25});
+    EXPECT_EQ(Date::fromIso8601("2024-02-29T00:00:00Z")->iso8601(), "2024-02-29T00:00:00Z");
+    EXPECT_EQ(Date::fromIso8601("1999-12-31T23:59:59Z"), Date{-86400.0 * 366 - 1});
+    EXPECT_EQ(Date{0.75}.iso8601(), "2001-01-01T00:00:00Z");
+    EXPECT_EQ(Date{-0.5}.iso8601(), "2000-12-31T23:59:59Z");
+}
+
+TEST(Date, Iso8601RefusesMalformedText) {
+    for (const char* bad : {"", "2026-03-01", "2026-03-01T12:30:15", "2026-03-01 12:30:15Z", "2026-3-01T12:30:15Z",
+                            "2026-+3-01T12:30:15Z", " 2026-03-01T12:30:15Z", "2026-03-01T-1:30:15Z",
+                            "2026-13-01T00:00:00Z", "2026-02-30T00:00:00Z", "2025-02-29T00:00:00Z",
+                            "2026-03-01T24:00:00Z", "2026-03-01T12:30:15.Z", "2026-03-01T12:30:15Zjunk",
+                            "2026-03-01T12:30:15+0200", "2026-03-01T12:30:15+25:00"})
+        EXPECT_FALSE(Date::fromIso8601(bad).has_value()) << bad;
+}
+
+// The application runs under the user's locale, where the decimal separator may be a comma.
+TEST(Date, FractionIgnoresTheProcessLocale) {
+    std::string folder = (std::filesystem::temp_directory_path() / "sablix-locale-XXXXXX").string();
+    ASSERT_TRUE(::mkdtemp(folder.data()));
+    int code = -1;
+    testsupport::runCommand({"localedef", "-i", "de_DE", "-f", "UTF-8", folder + "/de_DE.UTF-8"}, &code, 30000);
+    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+    setenv("LOCPATH", folder.c_str(), 1);
+    const bool switched = code == 0 && std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    const auto date = Date::fromIso8601("2001-01-01T00:00:00.5Z");
+    std::setlocale(LC_NUMERIC, previous.c_str());
+    unsetenv("LOCPATH");
+    std::filesystem::remove_all(folder);
+    if (!switched) GTEST_SKIP() << "cannot build a locale with a decimal comma";
+    EXPECT_EQ(date, Date{0.5});
+}

@@ -1,0 +1,190 @@
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/FileDefaults.h"
+
+using platform::Date;
+using platform::DefaultsValue;
+using platform::FileDefaults;
+
+namespace {
+
+class FileDefaultsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "sablix-defaults-XXXXXX").string();
+        dir = ::mkdtemp(pattern.data());
+        file = dir / "defaults.json";
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::string contents(const std::filesystem::path& path) const {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream buffer;
+        buffer << in.rdbuf();
+        return buffer.str();
+    }
+    void overwrite(const std::string& bytes) const { std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes; }
+    std::vector<std::filesystem::path> filesStartingWith(const std::string& prefix) const {
+        std::vector<std::filesystem::path> found;
+        for (const auto& e : std::filesystem::directory_iterator(dir))
+            if (e.path().filename().string().rfind(prefix, 0) == 0) found.push_back(e.path());
+        return found;
+    }
+
+    std::filesystem::path dir;
+    std::filesystem::path file;
+};
+
+}  // namespace
+
+TEST_F(FileDefaultsTest, TypedValuesSurviveAndOtherInstancesSeeChanges) {
+    FileDefaults first(file);
+    const DefaultsValue object(DefaultsValue::Object{{"keyCode", 49}, {"carbonModifiers", 768}});
+    const DefaultsValue array(DefaultsValue::Array{"a", 1.5, true});
+    ASSERT_TRUE(first.set("text", "h\xC3\xA9llo"));
+    ASSERT_TRUE(first.set("count", int64_t{9007199254740993}));  // beyond a double's exact range
+    ASSERT_TRUE(first.set("ratio", 0.1));
+    ASSERT_TRUE(first.set("flag", false));
+    ASSERT_TRUE(first.set("bytes", DefaultsValue::data(std::string("\0\xFF{\"$data\"", 10))));
+    ASSERT_TRUE(first.set("when", Date{123.456}));
+    ASSERT_TRUE(first.set("combo", object));
+    ASSERT_TRUE(first.set("list", array));
+
+    FileDefaults second(file);
+    EXPECT_EQ(second.string("text"), "h\xC3\xA9llo");
+    EXPECT_EQ(second.integer("count"), 9007199254740993);
+    EXPECT_EQ(second.doubleValue("ratio"), 0.1);
+    EXPECT_EQ(second.object("flag"), DefaultsValue(false));
+    EXPECT_EQ(second.data("bytes"), DefaultsValue::Data({0, 0xFF, '{', '"', '$', 'd', 'a', 't', 'a', '"'}));
+    EXPECT_EQ(second.object("when"), DefaultsValue(Date{123.456}));
+    EXPECT_EQ(second.object("combo"), object);
+    EXPECT_EQ(second.object("list"), array);
+    EXPECT_TRUE(second.loadError().empty());
+
+    ASSERT_TRUE(second.set("text", "changed"));
+    ASSERT_TRUE(second.remove("flag"));
+    EXPECT_EQ(first.string("text"), "changed");
+    EXPECT_FALSE(first.contains("flag"));
+    EXPECT_EQ(first.integer("count"), 9007199254740993);  // a write keeps the other keys
+}
+
+TEST_F(FileDefaultsTest, DamagedFileIsKeptBeforeTheFirstWriteReplacesIt) {
+    overwrite("{\"kept\": 5, \"savedSnippetItems\": {\"$data\": \"not base64!\"}}");
+    FileDefaults store(file);
+    EXPECT_EQ(store.integer("kept"), 5);  // what still reads is still there
+    EXPECT_FALSE(store.contains("savedSnippetItems"));
+    EXPECT_FALSE(store.loadError().empty());
+    EXPECT_TRUE(filesStartingWith("defaults.json.damaged-").empty());  // reading alone writes nothing
+
+    ASSERT_TRUE(store.set("other", 1));
+    auto backups = filesStartingWith("defaults.json.damaged-");
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(contents(backups[0]), "{\"kept\": 5, \"savedSnippetItems\": {\"$data\": \"not base64!\"}}");
+    EXPECT_TRUE(store.loadError().empty());
+    EXPECT_EQ(FileDefaults(file).integer("kept"), 5);
+
+    // A second damage in the same second gets its own backup.
+    overwrite("not json at all");
+    ASSERT_TRUE(store.set("other", 2));
+    overwrite("[1, 2]");
+    ASSERT_TRUE(store.set("other", 3));
+    EXPECT_EQ(filesStartingWith("defaults.json.damaged-").size(), 3u);
+    EXPECT_EQ(FileDefaults(file).integer("other"), 3);
+}
+
+TEST_F(FileDefaultsTest, ValuesJsonCannotHoldAreRefusedAndTheFileKept) {
+    FileDefaults store(file);
+    ASSERT_TRUE(store.set("kept", "value"));
+    const std::string before = contents(file);
+    EXPECT_FALSE(store.set("ratio", std::nan("")));
+    EXPECT_FALSE(store.set("when", Date{INFINITY}));
+    EXPECT_FALSE(store.set("list", DefaultsValue::Array{1, -INFINITY}));
+    EXPECT_FALSE(store.set("text", "not UTF-8 \xFF"));
+    EXPECT_EQ(contents(file), before);
+    EXPECT_FALSE(store.contains("text"));
+    EXPECT_TRUE(FileDefaults(file).loadError().empty());
+}
+
+// Root reads every file, so as root the store is opened by a child that gave up its rights.
+TEST_F(FileDefaultsTest, FileThatCannotBeReadIsNeverReplaced) {
+    ASSERT_TRUE(FileDefaults(file).set("kept", "value"));
+    const std::string before = contents(file);
+    std::filesystem::permissions(file, std::filesystem::perms::none);
+    std::filesystem::permissions(dir, std::filesystem::perms::all);
+    auto attempt = [&] {
+        FileDefaults store(file);
+        return store.set("other", 1) ? 1 : 0;
+    };
+    int replaced = 0;
+    if (geteuid() != 0) {
+        replaced = attempt();
+    } else {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+            _exit(attempt());
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        replaced = WIFEXITED(status) ? WEXITSTATUS(status) : 3;
+    }
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    if (replaced == 2) GTEST_SKIP() << "cannot drop root rights here";
+    EXPECT_EQ(replaced, 0);
+    EXPECT_EQ(contents(file), before);
+}
+
+// A writer killed at any moment leaves either the old file or the new one, never a torn one.
+TEST_F(FileDefaultsTest, KilledWriterNeverLeavesATornFile) {
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> delayUs(500, 25000);
+    int roundsWithFile = 0;
+
+    for (int round = 0; round < 30; ++round) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            FileDefaults writer(file);
+            for (int64_t i = 0; i < 100000; ++i) {
+                // Each payload is one repeated letter, so a mixed or cut payload shows.
+                const size_t size = 1000 + static_cast<size_t>(i * 7919 % 150000);
+                writer.set("savedSnippetItems", DefaultsValue::data(std::string(size, static_cast<char>('a' + i % 26))));
+                writer.set("counter", i);
+            }
+            _exit(0);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+
+        if (!std::filesystem::exists(file)) continue;
+        ++roundsWithFile;
+        const auto parsed = nlohmann::json::parse(contents(file), nullptr, false);
+        ASSERT_FALSE(parsed.is_discarded()) << "round " << round;
+        ASSERT_TRUE(parsed.is_object());
+        FileDefaults reader(file);
+        ASSERT_TRUE(reader.loadError().empty()) << reader.loadError();
+        if (const auto data = reader.data("savedSnippetItems")) {
+            ASSERT_GE(data->size(), 1000u);
+            EXPECT_EQ(std::count(data->begin(), data->end(), data->front()), static_cast<long>(data->size()));
+        }
+        // The dead writer's lock is gone with it.
+        ASSERT_TRUE(reader.set("checkedRound", round));
+    }
+    EXPECT_GT(roundsWithFile, 0);
+}
