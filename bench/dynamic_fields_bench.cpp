@@ -1,0 +1,88 @@
+// Dynamic fields run once per expansion, on the keystroke engine's queue. This measures process
+// on typical content (a signature, dates, the weekday) and on snippets that all refer to each
+// other, whose work the expansion budget bounds; ratios are against the typical content.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "Models/DynamicFieldProcessor.h"
+
+namespace {
+
+using sablix::DynamicFieldProcessor;
+using sablix::SnippetItem;
+
+const platform::FakeClock kClock(platform::Date::fromUnix(1782505800));
+const sablix::DynamicFieldContext kContext{&kClock, "en_US", "America/New_York", nullptr};
+
+std::vector<SnippetItem> library() {
+    std::vector<SnippetItem> items;
+    for (int i = 0; i < 200; ++i)
+        items.emplace_back(platform::Uuid::generate(), "note" + std::to_string(i), "Note number " + std::to_string(i), std::vector<std::string>{});
+    items.emplace_back(platform::Uuid::generate(), "sig", "Best regards,\nAnn Example\n{snippet:addr}", std::vector<std::string>{});
+    items.emplace_back(platform::Uuid::generate(), "addr", "1 Main Street, Springfield", std::vector<std::string>{});
+    return items;
+}
+
+std::vector<SnippetItem> mutualNest(int n) {
+    std::vector<SnippetItem> out;
+    for (int i = 0; i < n; ++i) {
+        std::string content = "x" + std::to_string(i) + " ";
+        for (int j = 0; j < n; ++j)
+            if (j != i) content += "{snippet:a" + std::to_string(j) + "}";
+        out.emplace_back(platform::Uuid::generate(), "a" + std::to_string(i), content, std::vector<std::string>{});
+    }
+    return out;
+}
+
+void BM_ProcessTypical(benchmark::State& state) {
+    const auto snippets = library();
+    const std::string content =
+        "Hello team,\n\nas of {date} ({day}, {time}) the report is due {date+7:short}.\n\n{snippet:sig}";
+    for (auto _ : state) benchmark::DoNotOptimize(DynamicFieldProcessor::process(content, snippets, {}, 0, kContext));
+}
+
+void BM_ProcessMutualNest(benchmark::State& state) {
+    const auto snippets = mutualNest(static_cast<int>(state.range(0)));
+    size_t size = 0;
+    for (auto _ : state) {
+        auto out = DynamicFieldProcessor::process("{snippet:a0}", snippets, {}, 0, kContext);
+        size = out.size();
+        benchmark::DoNotOptimize(out);
+    }
+    state.counters["bytes"] = static_cast<double>(size);
+}
+
+BENCHMARK(BM_ProcessTypical)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ProcessMutualNest)->Arg(6)->Arg(10)->Arg(14)->Unit(benchmark::kMicrosecond);
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const auto& run : runs)
+            if (run.run_type == Run::RT_Iteration) times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> times;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const auto base = reporter.times.find("BM_ProcessTypical");
+    if (base != reporter.times.end() && base->second > 0) {
+        for (const char* n : {"6", "10", "14"}) {
+            const auto nest = reporter.times.find(std::string("BM_ProcessMutualNest/") + n);
+            if (nest == reporter.times.end()) continue;
+            std::printf("%s mutually nested snippets take %.0f times as long as typical content\n", n,
+                        nest->second / base->second);
+        }
+    }
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,170 @@
+#include "support/TkTextField.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+namespace testsupport {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The script answers "get" with the text and "clear" by emptying the widget first. The result
+// is written to a temporary name and renamed, so a reader never sees half of it.
+constexpr const char* kScript = R"TCL(
+set dir {%DIR%}
+wm title . {%TITLE%}
+wm geometry . 480x240+40+40
+text .t -width 60 -height 12 -undo 0
+pack .t -fill both -expand 1
+focus .t
+proc answer {} {
+    global dir
+    set request [file join $dir request]
+    if {[file exists $request]} {
+        set f [open $request r]
+        set command [string trim [read $f]]
+        close $f
+        if {$command eq "clear"} { .t delete 1.0 end }
+        set out [open [file join $dir result.tmp] w]
+        fconfigure $out -encoding utf-8 -translation lf
+        puts -nonewline $out [.t get 1.0 {end - 1 chars}]
+        close $out
+        file rename -force [file join $dir result.tmp] [file join $dir result]
+        file delete $request
+    }
+    after 20 answer
+}
+tkwait visibility .t
+close [open [file join $dir ready] w]
+answer
+)TCL";
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+std::string uniqueTitle() {
+    static std::atomic<int> counter{0};
+    return "SablixTkField" + std::to_string(getpid()) + "x" + std::to_string(++counter);
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+}  // namespace
+
+TkTextField::TkTextField() : title_(uniqueTitle()) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/sablix-tk-XXXXXX";
+    if (char* made = ::mkdtemp(pattern.data())) directory_ = made;
+}
+
+TkTextField::~TkTextField() {
+    stop();
+    if (!directory_.empty()) {
+        std::error_code ignored;
+        fs::remove_all(directory_, ignored);
+    }
+}
+
+bool TkTextField::start(const std::string& display) {
+    if (directory_.empty() || process_) return false;
+    display_ = display;
+    const auto scriptPath = directory_ + "/field.tcl";
+    {
+        std::ofstream script(scriptPath);
+        script << replaced(replaced(kScript, "%DIR%", directory_), "%TITLE%", title_);
+        if (!script) return false;
+    }
+    process_ = std::make_unique<ChildProcess>(std::vector<std::string>{"wish", scriptPath, "-name", "tkfield"},
+                                              std::vector<std::string>{"DISPLAY=" + display});
+    const auto ready = directory_ + "/ready";
+    if (!waitUntil([&] { return fs::exists(ready) || !process_->running(); }, 10000) || !process_->running()) {
+        stop();
+        return false;
+    }
+    int code = -1;
+    const auto out = runCommand({"xdotool", "search", "--sync", "--name", "^" + title_ + "$"}, &code, 5000,
+                                {"DISPLAY=" + display});
+    std::istringstream lines(out);
+    std::string first;
+    std::getline(lines, first);
+    window_ = first.empty() ? 0 : std::strtoul(first.c_str(), nullptr, 10);
+    if (window_ == 0) return false;
+    runCommand({"xprop", "-id", std::to_string(window_), "-f", "_NET_WM_PID", "32c", "-set", "_NET_WM_PID",
+                std::to_string(process_->pid())},
+               &code, 5000, {"DISPLAY=" + display});
+    return code == 0;
+}
+
+bool TkTextField::focus() {
+    if (window_ == 0) return false;
+    const std::vector<std::string> environment = {"DISPLAY=" + display_};
+    int code = -1;
+    // Under a window manager the window is activated through it, so the manager's active window
+    // agrees with the focus; without one, xdotool refuses at once and the focus is set directly.
+    runCommand({"xdotool", "windowactivate", "--sync", std::to_string(window_)}, &code, 3000, environment);
+    runCommand({"xdotool", "windowfocus", "--sync", std::to_string(window_)}, &code, 5000, environment);
+    return code == 0;
+}
+
+bool TkTextField::request(const std::string& command, int timeoutMs) {
+    if (!process_ || directory_.empty()) return false;
+    std::error_code ignored;
+    fs::remove(directory_ + "/result", ignored);
+    {
+        std::ofstream out(directory_ + "/request.tmp");
+        out << command;
+        if (!out) return false;
+    }
+    fs::rename(directory_ + "/request.tmp", directory_ + "/request", ignored);
+    if (ignored) return false;
+    return waitUntil(
+        [&] { return !fs::exists(directory_ + "/request") && fs::exists(directory_ + "/result"); }, timeoutMs);
+}
+
+std::string TkTextField::contents(int timeoutMs) {
+    if (!request("get", timeoutMs)) return kNoAnswer;
+    std::ifstream in(directory_ + "/result", std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string TkTextField::waitForContents(const std::string& expected, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string seen = contents(timeoutMs);
+    while (seen != expected && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        seen = contents(timeoutMs);
+    }
+    return seen;
+}
+
+bool TkTextField::clear(int timeoutMs) { return request("clear", timeoutMs); }
+
+pid_t TkTextField::pid() const { return process_ ? process_->pid() : -1; }
+
+void TkTextField::stop() {
+    if (process_) process_->stop();
+    process_.reset();
+    window_ = 0;
+}
+
+}  // namespace testsupport
