@@ -56,7 +56,4 @@ private:
     std::variant<std::string, int64_t, double, bool, Data, Date, Array, Object> value_;
 };
 
-std::string base64Encode(const uint8_t* bytes, size_t size);
-std::optional<std::vector<uint8_t>> base64Decode(std::string_view text);
-
 }  // namespace platform

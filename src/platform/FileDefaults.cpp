@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/Paths.h"
+#include "platform/FileWriting.h"
 
 namespace platform {
 namespace {
@@ -34,19 +35,6 @@ public:
 private:
     int fd_ = -1;
 };
-
-bool writeAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // JSON has no spelling for NaN or infinity: such a number would be written as null and make the
 // whole file read as damaged.

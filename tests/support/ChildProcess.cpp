@@ -30,27 +30,41 @@ std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra
     return env;
 }
 
-pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int outFd) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    const auto env = mergedEnvironment(environment);
+// The argument and environment vectors of one spawn, kept alive until it has happened.
+struct SpawnArguments {
+    std::vector<std::string> env;
+    std::vector<char*> argv;
     std::vector<char*> envp;
-    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
 
+    SpawnArguments(const std::vector<std::string>& arguments, const std::vector<std::string>& environment)
+        : env(mergedEnvironment(environment)) {
+        for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+    }
+};
+
+// Standard input from /dev/null; standard output (and error, unless errorToNull) to outFd, or
+// to /dev/null when outFd is negative.
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment, int outFd,
+            bool errorToNull = false) {
+    SpawnArguments args(argv, environment);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     if (outFd >= 0) {
         posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-        posix_spawn_file_actions_adddup2(&actions, outFd, 2);
+        if (errorToNull)
+            posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        else
+            posix_spawn_file_actions_adddup2(&actions, outFd, 2);
     } else {
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     }
     pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid = -1;
+    if (posix_spawnp(&pid, args.argv[0], &actions, nullptr, args.argv.data(), args.envp.data()) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
@@ -120,21 +134,8 @@ std::string runCommand(const std::vector<std::string>& argv, int* exitCode, int 
         if (exitCode) *exitCode = -1;
         return {};
     }
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    const auto env = mergedEnvironment(environment);
-    std::vector<char*> envp;
-    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const bool started = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0;
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = spawn(argv, environment, fds[1], true);
+    const bool started = pid > 0;
     ::close(fds[1]);
     std::string out;
     if (!started) {

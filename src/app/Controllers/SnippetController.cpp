@@ -11,6 +11,7 @@
 
 #include "Models/SnippetSettings.h"
 #include "platform/TextRules.h"
+#include "platform/FileWriting.h"
 
 namespace sablix {
 namespace {
@@ -55,19 +56,6 @@ DecodedLibrary decodeLibrary(const platform::DefaultsValue::Data& bytes) {
     return decoded;
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Writes the bytes to a new file in the folder, never over an earlier copy. The error text on
 // failure.
 std::optional<std::string> writeBackup(const std::filesystem::path& folder, const std::string& bytes,
@@ -80,7 +68,7 @@ std::optional<std::string> writeBackup(const std::filesystem::path& folder, cons
             if (errno == EEXIST) continue;
             return std::string(std::strerror(errno));
         }
-        const bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+        const bool ok = platform::writeAll(fd, bytes) && ::fsync(fd) == 0;
         const int writeErrno = errno;
         ::close(fd);
         if (!ok) {

@@ -1,6 +1,6 @@
 #include "Models/SyncMetadata.h"
 
-#include "Models/SyncRecordCoding.h"
+#include "Models/JsonCoding.h"
 
 namespace sablix {
 
@@ -34,7 +34,7 @@ json SyncMetadata::toJson() const {
 }
 
 SyncMetadata SyncMetadata::fromJson(const json& object) {
-    using namespace syncCoding;
+    using namespace jsonCoding;
     requireObject(object, "sync metadata");
     SyncMetadata metadata;
     metadata.syncStatus = requiredEnum<SyncStatus>(object, "syncStatus", syncStatusFromRaw);

@@ -1,6 +1,7 @@
 #include "Models/SyncOperation.h"
 
-#include "Models/SyncRecordCoding.h"
+#include "Models/JsonCoding.h"
+#include "platform/Base64.h"
 
 namespace sablix {
 
@@ -31,7 +32,7 @@ json SyncOperation::toJson() const {
     out["entityType"] = std::string(rawValue(entityType));
     out["entityId"] = entityId.toString();
     out["operation"] = std::string(rawValue(operation));
-    out["payload"] = syncCoding::base64Encoded(payload);
+    out["payload"] = platform::base64Encode(payload);
     if (teamId) out["teamId"] = teamId->toString();
     out["createdAt"] = createdAt.iso8601();
     out["retryCount"] = retryCount;
@@ -40,14 +41,14 @@ json SyncOperation::toJson() const {
 }
 
 SyncOperation SyncOperation::fromJson(const json& object) {
-    using namespace syncCoding;
+    using namespace jsonCoding;
     requireObject(object, "sync operation");
     SyncOperation operation;
     operation.id = requiredUuid(object, "id");
     operation.entityType = requiredEnum<EntityType>(object, "entityType", entityTypeFromRaw);
     operation.entityId = requiredUuid(object, "entityId");
     operation.operation = requiredEnum<PendingOperation>(object, "operation", pendingOperationFromRaw);
-    auto payload = base64Decoded(requiredString(object, "payload"));
+    auto payload = platform::base64DecodeString(requiredString(object, "payload"));
     if (!payload) throw SnippetCodingError("\"payload\": not Base64");
     operation.payload = std::move(*payload);
     operation.teamId = optionalUuid(object, "teamId");

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -10,9 +11,9 @@
 #include "platform/Date.h"
 #include "platform/Uuid.h"
 
-// Strict JSON readers shared by the sync records. Every reader throws SnippetCodingError naming
+// Strict JSON readers shared by the snippet record and the sync records. Every reader throws SnippetCodingError naming
 // the key at fault; a key that is missing or null counts as absent.
-namespace sablix::syncCoding {
+namespace sablix::jsonCoding {
 
 void requireObject(const nlohmann::json& json, const char* record);
 
@@ -20,8 +21,11 @@ std::string requiredString(const nlohmann::json& object, const char* key);
 std::optional<std::string> optionalString(const nlohmann::json& object, const char* key);
 platform::Uuid requiredUuid(const nlohmann::json& object, const char* key);
 std::optional<platform::Uuid> optionalUuid(const nlohmann::json& object, const char* key);
-platform::Date requiredDate(const nlohmann::json& object, const char* key);  // ISO 8601
-std::optional<platform::Date> optionalDate(const nlohmann::json& object, const char* key);
+platform::Date requiredDate(const nlohmann::json& object, const char* key, DateCoding dates = DateCoding::iso8601);
+std::optional<platform::Date> optionalDate(const nlohmann::json& object, const char* key,
+                                           DateCoding dates = DateCoding::iso8601);
+nlohmann::json encodeDate(platform::Date date, DateCoding dates = DateCoding::iso8601);
+std::optional<std::vector<std::string>> optionalStringArray(const nlohmann::json& object, const char* key);
 int64_t requiredInteger(const nlohmann::json& object, const char* key);
 std::optional<int64_t> optionalInteger(const nlohmann::json& object, const char* key);
 
@@ -41,7 +45,4 @@ Enum requiredEnum(const nlohmann::json& object, const char* key, FromRaw fromRaw
     return *optionalEnum<Enum>(object, key, fromRaw);
 }
 
-std::string base64Encoded(std::string_view bytes);
-std::optional<std::string> base64Decoded(std::string_view text);  // absent for malformed text
-
-}  // namespace sablix::syncCoding
+}  // namespace sablix::jsonCoding

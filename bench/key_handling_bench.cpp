@@ -1,0 +1,169 @@
+// The cost of one key in the expansion engine, and of rebuilding its trigger cache, as the
+// library grows. Keys go through the engine's real queues but no X server (fake tap, layout,
+// poster and clipboard). Printed as ratios against the smallest library of the same run: the
+// per-key ratio must stay near 1 whatever the number of snippets.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+#include "../tests/support/FakeAccessibility.h"
+#include "../tests/support/FakeAnalyticsTracking.h"
+#include "../tests/support/FakeFillInPresenter.h"
+#include "../tests/support/FakeKeyLayout.h"
+#include "../tests/support/FakeKeyPoster.h"
+#include "../tests/support/FakeKeyTap.h"
+#include "../tests/support/FakePasteboard.h"
+#include "../tests/support/FakeWorkspace.h"
+#include "Controllers/SnippetController.h"
+#include "Models/SyncMetadata.h"
+#include "Models/TeamSnippetCache.h"
+#include "TextReplacer.h"
+#include "platform/Log.h"
+#include "platform/MemoryDefaults.h"
+
+namespace {
+
+std::vector<sablix::SnippetItem> makeSnippets(int64_t count, std::optional<platform::Uuid> teamId = std::nullopt) {
+    std::vector<sablix::SnippetItem> items;
+    items.reserve(static_cast<size_t>(count));
+    for (int64_t i = 0; i < count; ++i) {
+        sablix::SnippetItem item(platform::Uuid::generate(), "snip" + std::to_string(i),
+                                 "Content of snippet number " + std::to_string(i), {"bench"});
+        item.teamId = teamId;
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+// An engine on fakes, with the given personal library and team loader.
+struct Engine {
+    explicit Engine(const std::vector<sablix::SnippetItem>& library,
+                    sablix::TextReplacer::TeamSnippetLoader loader = nullptr) {
+        sablix::SnippetController(defaults).saveItems(library);
+        workspace.setFrontmost(testsupport::FakeWorkspace::application(1000, "Editor"));
+        replacer = std::make_unique<sablix::TextReplacer>(sablix::TextReplacer::Collaborators{
+            .makeTap = taps.factory(),
+            .keyLayout = layout,
+            .keyPoster = poster,
+            .pasteboard = pasteboard,
+            .workspace = workspace,
+            .accessibility = accessibility,
+            .defaults = defaults,
+            .loadTeamSnippets = std::move(loader),
+            .analytics = analytics,
+            .fillInController = fillIn,
+            .ownProcessIdentifier = 4242,
+            .sleep = [](std::chrono::milliseconds) {},
+        });
+    }
+
+    testsupport::FakeKeyTapFactory taps;
+    testsupport::FakeKeyLayout layout;
+    testsupport::FakeKeyPoster poster;
+    testsupport::FakePasteboard pasteboard;
+    testsupport::FakeWorkspace workspace;
+    testsupport::FakeAccessibility accessibility;
+    platform::MemoryDefaults defaults;
+    testsupport::FakeAnalyticsTracking analytics;
+    testsupport::FakeFillInPresenter fillIn;
+    std::unique_ptr<sablix::TextReplacer> replacer;
+};
+
+// Logging is not what is measured.
+struct QuietLog {
+    QuietLog() { platform::setLogSink([](const platform::LogRecord&) {}); }
+    ~QuietLog() { platform::setLogSink(nullptr); }
+};
+
+void BM_HandleOneKey(benchmark::State& state) {
+    QuietLog quiet;
+    Engine engine(makeSnippets(state.range(0)));
+    engine.replacer->registerTap();
+    const auto tap = engine.taps.waitForRunningTap();
+    if (!tap) {
+        state.SkipWithError("the tap did not start");
+        return;
+    }
+    // A ";" now and then keeps the buffer a possible trigger, so every key is looked up; no key
+    // ever completes one.
+    const auto keys = engine.layout.keysFor(";snipxabcdefghijklmnopqrstuvwyz");
+    size_t next = 0;
+    for (auto _ : state) {
+        tap->deliver(keys[next]);
+        engine.replacer->waitUntilIdle();
+        next = (next + 1) % keys.size();
+    }
+    engine.replacer->unregister();
+}
+BENCHMARK(BM_HandleOneKey)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+void BM_RefreshPersonal(benchmark::State& state) {
+    QuietLog quiet;
+    Engine engine(makeSnippets(state.range(0)));
+    for (auto _ : state) engine.replacer->refreshSnippetCache();
+}
+BENCHMARK(BM_RefreshPersonal)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+void BM_RefreshWithTeamDatabase(benchmark::State& state) {
+    QuietLog quiet;
+    char pattern[] = "/tmp/sablix-bench-XXXXXX";
+    const char* directory = ::mkdtemp(pattern);
+    if (!directory) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    {
+        const auto teamId = platform::Uuid::generate();
+        sablix::TeamSnippetCache cache(std::filesystem::path(directory) / "team_snippets.db");
+        cache.open();
+        for (const auto& item : makeSnippets(state.range(0), teamId)) cache.saveSnippet(item, sablix::SyncMetadata::synced(1));
+
+        Engine engine(makeSnippets(100), [&cache](const platform::Uuid& team) {
+            cache.open();
+            return cache.getSnippets(team, false);
+        });
+        engine.replacer->setActiveTeamId(teamId);
+        for (auto _ : state) engine.replacer->refreshSnippetCache();
+        state.counters["triggers"] = static_cast<double>(engine.replacer->triggerCache()->size());
+    }
+    std::filesystem::remove_all(directory);
+}
+BENCHMARK(BM_RefreshWithTeamDatabase)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// Collects each run's time per iteration so the ratios can be printed after the table.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto& run : runs)
+            if (!run.error_occurred) times[run.benchmark_name()] = run.GetAdjustedRealTime();
+    }
+    std::map<std::string, double> times;
+};
+
+void printRatio(const RatioReporter& reporter, const char* what, const std::string& large, const std::string& small) {
+    const auto a = reporter.times.find(large);
+    const auto b = reporter.times.find(small);
+    if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0) return;
+    std::printf("%s: %.2f\n", what, a->second / b->second);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\n");
+    printRatio(reporter, "one key, 10,000 : 100 snippets (flat is 1)", "BM_HandleOneKey/10000", "BM_HandleOneKey/100");
+    printRatio(reporter, "one key, 1,000 : 100 snippets (flat is 1)", "BM_HandleOneKey/1000", "BM_HandleOneKey/100");
+    printRatio(reporter, "cache rebuild, 10,000 : 1,000 personal snippets (linear is 10)", "BM_RefreshPersonal/10000",
+               "BM_RefreshPersonal/1000");
+    benchmark::Shutdown();
+    return 0;
+}

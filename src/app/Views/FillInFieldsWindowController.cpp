@@ -1,0 +1,117 @@
+#include "Views/FillInFieldsWindowController.h"
+
+#include <QGuiApplication>
+#include <QJSValue>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QScreen>
+#include <QStringList>
+#include <algorithm>
+
+#include "Theme/ThemeColors.h"
+
+namespace sablix {
+namespace {
+
+const QUrl kViewSource(QStringLiteral("qrc:/qml/FillInFieldsView.qml"));
+
+}  // namespace
+
+FillInFieldsWindowController::FillInFieldsWindowController(desktop::Workspace& workspace,
+                                                           platform::Executor& mainQueue)
+    : workspace_(workspace), mainQueue_(mainQueue), logger_(platform::appLog("FillInFieldsWindowController")) {}
+
+FillInFieldsWindowController::~FillInFieldsWindowController() {
+    alive_.reset();
+    completion_ = nullptr;  // a dialog still open when the engine goes away answers nothing
+    if (panel_) panel_->disconnect(this);
+}
+
+int FillInFieldsWindowController::contentHeight(size_t fieldCount) {
+    const auto height = static_cast<long long>(fieldCount) * kHeightPerField + kHeightBesideFields;
+    return static_cast<int>(std::clamp<long long>(height, kMinHeight, kMaxHeight));
+}
+
+void FillInFieldsWindowController::show(std::vector<std::string> fieldNames, Completion completion) {
+    // Always queued, even on the main thread, so the caller never waits for the window.
+    std::weak_ptr<int> alive = alive_;
+    mainQueue_.async([this, alive, fieldNames = std::move(fieldNames), completion = std::move(completion)]() mutable {
+        if (alive.expired()) return;
+        presentPanel(fieldNames, std::move(completion));
+    });
+}
+
+void FillInFieldsWindowController::presentPanel(const std::vector<std::string>& fieldNames, Completion completion) {
+    // A dialog still open from an earlier expansion is given up: it answers as cancelled, so
+    // its completion is not left waiting for ever.
+    if (completion_) finish(std::nullopt);
+
+    previousApp_ = workspace_.frontmostApplication();
+
+    QStringList names;
+    for (const auto& name : fieldNames) names << QString::fromStdString(name);
+
+    if (!engine_) engine_ = std::make_unique<QQmlEngine>();
+    auto panel = std::make_unique<QQuickView>(engine_.get(), nullptr);
+    panel->setTitle(QString::fromUtf8(kTitle));
+    panel->setFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    panel->setResizeMode(QQuickView::SizeRootObjectToView);
+    panel->setInitialProperties({{QStringLiteral("fieldNames"), names},
+                                 {QStringLiteral("fieldBackground"), ThemeColors::secondary()}});
+    panel->setSource(kViewSource);
+    QQuickItem* form = panel->rootObject();
+    if (!form) {
+        for (const auto& error : panel->errors()) logger_.error("%s", error.toString().toUtf8().constData());
+        panel_ = std::move(panel);
+        previousApp_.reset();
+        if (completion) completion(std::nullopt);
+        return;
+    }
+    connect(form, SIGNAL(inserted(QVariant)), this, SLOT(handleInsert(QVariant)));
+    connect(form, SIGNAL(cancelled()), this, SLOT(handleCancel()));
+    // The window's own close button: the user gave up, exactly as with Cancel.
+    connect(panel.get(), SIGNAL(closing(QQuickCloseEvent*)), this, SLOT(handleCancel()));
+
+    const QSize size(kWidth, contentHeight(fieldNames.size()));
+    panel->resize(size);
+    if (QScreen* screen = panel->screen() ? panel->screen() : QGuiApplication::primaryScreen()) {
+        const QRect available = screen->availableGeometry();
+        panel->setPosition(available.center() - QPoint(size.width() / 2, size.height() / 2));
+    }
+
+    panel_ = std::move(panel);  // the earlier window (closed) goes now
+    completion_ = std::move(completion);
+    panel_->show();
+    panel_->raise();
+    panel_->requestActivate();
+}
+
+void FillInFieldsWindowController::handleInsert(const QVariant& values) {
+    QVariant plain = values;
+    if (plain.canConvert<QJSValue>()) plain = plain.value<QJSValue>().toVariant();
+    Values result;
+    const QVariantMap map = plain.toMap();
+    for (auto it = map.begin(); it != map.end(); ++it)
+        result[it.key().toStdString()] = it.value().toString().toStdString();
+    finish(std::move(result));
+}
+
+void FillInFieldsWindowController::handleCancel() { finish(std::nullopt); }
+
+void FillInFieldsWindowController::finish(std::optional<Values> values) {
+    if (!completion_) return;  // answered already: each dialog answers once
+    Completion completion = std::move(completion_);
+    completion_ = nullptr;
+    if (panel_) panel_->close();
+    restorePreviousApp();
+    completion(std::move(values));
+}
+
+void FillInFieldsWindowController::restorePreviousApp() {
+    if (!previousApp_) return;
+    workspace_.activate(*previousApp_);
+    previousApp_.reset();
+}
+
+}  // namespace sablix

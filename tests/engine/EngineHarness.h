@@ -1,0 +1,197 @@
+#pragma once
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Controllers/SnippetController.h"
+#include "TextReplacer.h"
+#include "platform/Log.h"
+#include "platform/MemoryDefaults.h"
+#include "support/FakeAccessibility.h"
+#include "support/FakeAnalyticsTracking.h"
+#include "support/FakeFillInPresenter.h"
+#include "support/FakeKeyLayout.h"
+#include "support/FakeKeyPoster.h"
+#include "support/FakeKeyTap.h"
+#include "support/FakePasteboard.h"
+#include "support/FakeWorkspace.h"
+
+namespace enginetest {
+
+// Every log record written while it lives.
+class LogCapture {
+public:
+    LogCapture() {
+        platform::setLogSink([this](const platform::LogRecord& record) {
+            std::lock_guard lock(mutex_);
+            records_.push_back(record);
+        });
+    }
+    ~LogCapture() { platform::setLogSink(nullptr); }
+
+    bool contains(platform::LogLevel level, const std::string& message) const {
+        std::lock_guard lock(mutex_);
+        for (const auto& r : records_)
+            if (r.level == level && r.message == message && r.category == "TextReplacer") return true;
+        return false;
+    }
+    size_t count(const std::string& message) const {
+        std::lock_guard lock(mutex_);
+        size_t n = 0;
+        for (const auto& r : records_) n += r.message == message;
+        return n;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<platform::LogRecord> records_;
+};
+
+// What happened during a replacement, in order: posted keys ("51 down", "9 up cmd"), pauses
+// ("pause 50") and what the clipboard held at each paste ("paste <text>").
+class Timeline {
+public:
+    void add(std::string entry) {
+        std::lock_guard lock(mutex_);
+        entries_.push_back(std::move(entry));
+    }
+    std::vector<std::string> entries() const {
+        std::lock_guard lock(mutex_);
+        return entries_;
+    }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        entries_.clear();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> entries_;
+};
+
+inline constexpr int64_t kOwnPid = 4242;
+inline constexpr int64_t kEditorPid = 1000;
+
+// A TextReplacer wired to fakes. Pauses return at once but are written into the timeline, and
+// a test may act during one (someone copies during the wait before the clipboard restore).
+class EngineHarness : public ::testing::Test {
+protected:
+    using ms = std::chrono::milliseconds;
+
+    void SetUp() override {
+        workspace.setFrontmost(testsupport::FakeWorkspace::application(kEditorPid, "Editor"));
+        poster.setHook([this](const testsupport::PostedKey& key) {
+            std::string entry = std::to_string(key.keyCode) + (key.keyDown ? " down" : " up");
+            if (key.flags == desktop::keycode::kCommandFlag) entry += " cmd";
+            timeline.add(entry);
+            if (key.keyCode == desktop::keycode::kV && key.keyDown)
+                timeline.add("paste " + pasteboard.string().value_or("<none>"));
+        });
+    }
+
+    void TearDown() override { replacer.reset(); }
+
+    void storeLibrary(const std::vector<sablix::SnippetItem>& items) {
+        ASSERT_TRUE(sablix::SnippetController(defaults).saveItems(items));
+    }
+
+    static sablix::SnippetItem snippet(const std::string& title, const std::string& content) {
+        return sablix::SnippetItem(platform::Uuid::generate(), title, content, {});
+    }
+    static sablix::SnippetItem teamSnippet(const std::string& title, const std::string& content,
+                                           const platform::Uuid& teamId) {
+        auto item = snippet(title, content);
+        item.teamId = teamId;
+        item.visibility = sablix::SnippetVisibility::team;
+        return item;
+    }
+
+    sablix::TextReplacer::Collaborators collaborators() {
+        return sablix::TextReplacer::Collaborators{
+            .makeTap = taps.factory(),
+            .keyLayout = layout,
+            .keyPoster = poster,
+            .pasteboard = pasteboard,
+            .workspace = workspace,
+            .accessibility = accessibility,
+            .defaults = defaults,
+            .loadTeamSnippets = [this](const platform::Uuid& teamId) {
+                std::lock_guard lock(teamMutex);
+                ++teamLoads;
+                if (teamLoadError) throw std::runtime_error(*teamLoadError);
+                std::vector<sablix::SnippetItem> result;
+                for (const auto& item : teamSnippets)
+                    if (item.teamId == teamId) result.push_back(item);
+                return result;
+            },
+            .analytics = analytics,
+            .fillInController = fillIn,
+            .ownProcessIdentifier = kOwnPid,
+            .sleep = [this](ms duration) {
+                timeline.add("pause " + std::to_string(duration.count()));
+                if (onPause) onPause(duration);
+            },
+        };
+    }
+
+    // Builds the engine and starts its tap.
+    void start() {
+        replacer = std::make_unique<sablix::TextReplacer>(collaborators());
+        const size_t index = taps.created();
+        replacer->registerTap();
+        tap = taps.waitForRunningTap(index);
+        ASSERT_TRUE(tap);
+    }
+
+    void press(const desktop::KeyDown& key) { ASSERT_TRUE(tap->deliver(key)); }
+
+    // Types the text into the tap key by key and waits for everything it set off.
+    void type(const std::string& text) {
+        for (const auto& key : layout.keysFor(text)) press(key);
+        replacer->waitUntilIdle();
+    }
+
+    std::vector<std::string> keyEntries(const std::vector<std::string>& entries) const {
+        std::vector<std::string> keys;
+        for (const auto& e : entries)
+            if (e.rfind("pause", 0) != 0 && e.rfind("paste", 0) != 0) keys.push_back(e);
+        return keys;
+    }
+
+    static std::vector<std::string> backspaces(size_t count) {
+        std::vector<std::string> entries;
+        for (size_t i = 0; i < count; ++i) {
+            entries.push_back("51 down");
+            entries.push_back("51 up");
+        }
+        return entries;
+    }
+
+    testsupport::FakeKeyTapFactory taps;
+    testsupport::FakeKeyLayout layout;
+    testsupport::FakeKeyPoster poster;
+    testsupport::FakePasteboard pasteboard;
+    testsupport::FakeWorkspace workspace;
+    testsupport::FakeAccessibility accessibility;
+    platform::MemoryDefaults defaults;
+    testsupport::FakeAnalyticsTracking analytics;
+    testsupport::FakeFillInPresenter fillIn;
+
+    std::mutex teamMutex;
+    std::vector<sablix::SnippetItem> teamSnippets;
+    std::optional<std::string> teamLoadError;
+    int teamLoads = 0;
+
+    Timeline timeline;
+    std::function<void(ms)> onPause;
+    LogCapture logs;
+
+    std::unique_ptr<sablix::TextReplacer> replacer;
+    std::shared_ptr<testsupport::FakeKeyTap::Channel> tap;
+};
+
+}  // namespace enginetest

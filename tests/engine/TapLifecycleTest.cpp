@@ -1,0 +1,168 @@
+// Starting, stopping and restarting the keystroke tap, by the engine and by the application's
+// start-up, permission poll and watchdog.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include "App/AppDelegate.h"
+#include "EngineHarness.h"
+
+using namespace enginetest;
+
+namespace {
+
+class TapLifecycleTest : public EngineHarness {
+protected:
+    void makeEngine() { replacer = std::make_unique<sablix::TextReplacer>(collaborators()); }
+
+    // Runs the Qt event loop until the condition holds (or a few seconds pass).
+    static bool eventually(const std::function<bool()>& condition, int timeoutMs = 5000) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!condition()) {
+            if (timer.elapsed() > timeoutMs) return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QTest::qSleep(5);
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+TEST_F(TapLifecycleTest, RegisterWithoutPermissionStartsNothing) {
+    accessibility.setTrusted(false);
+    makeEngine();
+    replacer->registerTap();
+    replacer->registerTap();
+    EXPECT_FALSE(replacer->isRegistered());
+    EXPECT_EQ(taps.attempts(), 0u);
+    EXPECT_EQ(logs.count("Cannot register - accessibility permissions not granted"), 2u);
+    // The desktop's prompt only at the first check of the process.
+    EXPECT_EQ(accessibility.prompts(), (std::vector<bool>{true, false}));
+}
+
+TEST_F(TapLifecycleTest, RegisterUnregisterAndAlreadyRegistered) {
+    storeLibrary({snippet("sig", "Best regards")});
+    start();
+    EXPECT_TRUE(replacer->isRegistered());
+    EXPECT_TRUE(logs.contains(platform::LogLevel::Info, "Event tap registered successfully"));
+
+    replacer->registerTap();
+    EXPECT_TRUE(logs.contains(platform::LogLevel::Debug, "Already registered, skipping registration"));
+    EXPECT_EQ(taps.created(), 1u);
+
+    // Unregistering stops the tap and empties the buffer.
+    type(";si");
+    replacer->unregister();
+    EXPECT_FALSE(replacer->isRegistered());
+    EXPECT_TRUE(tap->waitUntilFinished());
+    EXPECT_TRUE(tap->stopped());
+    EXPECT_TRUE(eventually([&] { return logs.count("Event tap run loop stopped") == 1; }));
+
+    const size_t next = taps.created();
+    replacer->registerTap();
+    tap = taps.waitForRunningTap(next);
+    ASSERT_TRUE(tap);
+    type("g");
+    EXPECT_TRUE(timeline.entries().empty());
+}
+
+TEST_F(TapLifecycleTest, TapThatCannotBeCreatedStaysStopped) {
+    taps.setFailCreate(true);
+    makeEngine();
+    replacer->registerTap();
+    EXPECT_TRUE(eventually([&] { return logs.count("Failed to create event tap") == 1; }));
+    EXPECT_FALSE(replacer->isRegistered());
+}
+
+TEST_F(TapLifecycleTest, DeadTapIsMarkedUnregisteredAndResetBringsItBack) {
+    storeLibrary({snippet("sig", "Best regards")});
+    start();
+    tap->fail();
+    ASSERT_TRUE(eventually([&] {
+        return logs.contains(platform::LogLevel::Error, "Event tap stopped delivering keys; marked unregistered");
+    }));
+    EXPECT_FALSE(replacer->isRegistered());
+
+    const size_t next = taps.created();
+    replacer->reset();
+    EXPECT_TRUE(logs.contains(platform::LogLevel::Info, "Resetting TextReplacer"));
+    tap = taps.waitForRunningTap(next);
+    ASSERT_TRUE(tap);
+    EXPECT_TRUE(replacer->isRegistered());
+    type(";sig");
+    EXPECT_FALSE(timeline.entries().empty());
+}
+
+TEST_F(TapLifecycleTest, StartUpWaitsForPermissionThenStartsOnce) {
+    accessibility.setTrusted(false);
+    makeEngine();
+    sablix::AppDelegate delegate(*replacer, defaults);
+    delegate.applicationDidFinishLaunching();
+    EXPECT_FALSE(delegate.isStarted());
+    EXPECT_EQ(logs.count("Cannot register - accessibility permissions not granted"), 1u);
+    ASSERT_TRUE(eventually([&] { return delegate.isWaitingForPermission(); }));
+
+    QTest::qWait(1200);
+    EXPECT_FALSE(delegate.isStarted()) << "still no permission";
+    EXPECT_EQ(taps.attempts(), 0u);
+
+    accessibility.setTrusted(true);
+    ASSERT_TRUE(eventually([&] { return delegate.isStarted(); }));
+    EXPECT_FALSE(delegate.isWaitingForPermission());
+    tap = taps.waitForRunningTap(0);
+    ASSERT_TRUE(tap);
+    QTest::qWait(1200);
+    EXPECT_EQ(taps.created(), 1u) << "the poll must stop once the application has started";
+
+    delegate.applicationWillTerminate();
+    EXPECT_FALSE(delegate.isStarted());
+    EXPECT_FALSE(replacer->isRegistered());
+    EXPECT_TRUE(tap->waitUntilFinished());
+}
+
+TEST_F(TapLifecycleTest, WatchdogRestartsOnlyATapThatIsDown) {
+    makeEngine();
+    sablix::AppDelegate delegate(*replacer, defaults, std::chrono::milliseconds(100));
+    delegate.applicationDidFinishLaunching();
+    ASSERT_TRUE(delegate.isStarted());
+    tap = taps.waitForRunningTap(0);
+    ASSERT_TRUE(tap);
+
+    QTest::qWait(350);
+    EXPECT_EQ(taps.created(), 1u) << "a running tap is left alone";
+    EXPECT_EQ(logs.count("Resetting TextReplacer"), 0u);
+
+    tap->fail();
+    ASSERT_TRUE(eventually([&] { return taps.created() == 2; }));
+    EXPECT_TRUE(taps.waitForRunningTap(1));
+    EXPECT_TRUE(eventually([&] { return replacer->isRegistered(); }));
+
+    delegate.applicationWillTerminate();
+    // Quitting while waiting for the permission is just as quiet.
+    accessibility.setTrusted(false);
+    sablix::AppDelegate waiting(*replacer, defaults);
+    waiting.applicationDidFinishLaunching();
+    waiting.applicationWillTerminate();
+    EXPECT_FALSE(waiting.isWaitingForPermission());
+}
+
+TEST_F(TapLifecycleTest, StarterSnippetsOnlyForAFreshInstallation) {
+    makeEngine();
+    {
+        sablix::AppDelegate delegate(*replacer, defaults);
+        delegate.applicationDidFinishLaunching();
+        delegate.applicationWillTerminate();
+    }
+    const auto stored = sablix::SnippetController(defaults).loadItems();
+    ASSERT_EQ(stored.size(), 3u);
+    EXPECT_EQ(replacer->triggerCache()->size(), 3u) << "the starters must expand at once";
+
+    // An existing library, even an empty one, stays as it is.
+    storeLibrary({});
+    sablix::AppDelegate again(*replacer, defaults);
+    again.applicationDidFinishLaunching();
+    again.applicationWillTerminate();
+    EXPECT_TRUE(sablix::SnippetController(defaults).loadItems().empty());
+}

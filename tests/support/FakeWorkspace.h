@@ -1,0 +1,50 @@
+#pragma once
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "desktop/Workspace.h"
+
+namespace testsupport {
+
+// A desktop with one frontmost application the test chooses; records activations and URLs.
+class FakeWorkspace final : public desktop::Workspace {
+public:
+    std::optional<desktop::RunningApplication> frontmostApplication() override {
+        std::lock_guard lock(mutex_);
+        return frontmost_;
+    }
+    bool activate(const desktop::RunningApplication& application) override {
+        std::lock_guard lock(mutex_);
+        activated_.push_back(application);
+        frontmost_ = application;
+        return true;
+    }
+    bool openURL(const std::string& url) override {
+        std::lock_guard lock(mutex_);
+        openedURLs_.push_back(url);
+        return true;
+    }
+
+    void setFrontmost(std::optional<desktop::RunningApplication> application) {
+        std::lock_guard lock(mutex_);
+        frontmost_ = std::move(application);
+    }
+    std::vector<desktop::RunningApplication> activated() const {
+        std::lock_guard lock(mutex_);
+        return activated_;
+    }
+
+    static desktop::RunningApplication application(int64_t pid, std::string className, uint64_t window = 0) {
+        return desktop::RunningApplication{pid, std::move(className), window};
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::optional<desktop::RunningApplication> frontmost_;
+    std::vector<desktop::RunningApplication> activated_;
+    std::vector<std::string> openedURLs_;
+};
+
+}  // namespace testsupport
