@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "RatioReporter.h"
 #include "Models/DynamicFieldProcessor.h"
 
 namespace {
@@ -58,31 +59,14 @@ void BM_ProcessMutualNest(benchmark::State& state) {
 BENCHMARK(BM_ProcessTypical)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ProcessMutualNest)->Arg(6)->Arg(10)->Arg(14)->Unit(benchmark::kMicrosecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs)
-            if (run.run_type == Run::RT_Iteration) times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    const auto base = reporter.times.find("BM_ProcessTypical");
-    if (base != reporter.times.end() && base->second > 0) {
-        for (const char* n : {"6", "10", "14"}) {
-            const auto nest = reporter.times.find(std::string("BM_ProcessMutualNest/") + n);
-            if (nest == reporter.times.end()) continue;
-            std::printf("%s mutually nested snippets take %.0f times as long as typical content\n", n,
-                        nest->second / base->second);
-        }
-    }
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarksWithRatios(argc, argv,
+                                   {{"6 mutually nested snippets : typical content", "BM_ProcessMutualNest/6",
+                                     "BM_ProcessTypical"},
+                                    {"10 mutually nested snippets : typical content", "BM_ProcessMutualNest/10",
+                                     "BM_ProcessTypical"},
+                                    {"14 mutually nested snippets : typical content", "BM_ProcessMutualNest/14",
+                                     "BM_ProcessTypical"}});
 }

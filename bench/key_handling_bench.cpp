@@ -11,14 +11,15 @@
 #include <string>
 #include <unistd.h>
 
-#include "../tests/support/FakeAccessibility.h"
-#include "../tests/support/FakeAnalyticsTracking.h"
-#include "../tests/support/FakeFillInPresenter.h"
-#include "../tests/support/FakeKeyLayout.h"
-#include "../tests/support/FakeKeyPoster.h"
-#include "../tests/support/FakeKeyTap.h"
-#include "../tests/support/FakePasteboard.h"
-#include "../tests/support/FakeWorkspace.h"
+#include "RatioReporter.h"
+#include "support/FakeAccessibility.h"
+#include "support/FakeAnalyticsTracking.h"
+#include "support/FakeFillInPresenter.h"
+#include "support/FakeKeyLayout.h"
+#include "support/FakeKeyPoster.h"
+#include "support/FakeKeyTap.h"
+#include "support/FakePasteboard.h"
+#include "support/FakeWorkspace.h"
 #include "Controllers/SnippetController.h"
 #include "Models/SyncMetadata.h"
 #include "Models/TeamSnippetCache.h"
@@ -135,35 +136,13 @@ void BM_RefreshWithTeamDatabase(benchmark::State& state) {
 }
 BENCHMARK(BM_RefreshWithTeamDatabase)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-// Collects each run's time per iteration so the ratios can be printed after the table.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs)
-            if (!run.error_occurred) times[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-    std::map<std::string, double> times;
-};
-
-void printRatio(const RatioReporter& reporter, const char* what, const std::string& large, const std::string& small) {
-    const auto a = reporter.times.find(large);
-    const auto b = reporter.times.find(small);
-    if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0) return;
-    std::printf("%s: %.2f\n", what, a->second / b->second);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\n");
-    printRatio(reporter, "one key, 10,000 : 100 snippets (flat is 1)", "BM_HandleOneKey/10000", "BM_HandleOneKey/100");
-    printRatio(reporter, "one key, 1,000 : 100 snippets (flat is 1)", "BM_HandleOneKey/1000", "BM_HandleOneKey/100");
-    printRatio(reporter, "cache rebuild, 10,000 : 1,000 personal snippets (linear is 10)", "BM_RefreshPersonal/10000",
-               "BM_RefreshPersonal/1000");
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarksWithRatios(
+        argc, argv,
+        {{"one key, 10,000 : 100 snippets (flat is 1)", "BM_HandleOneKey/10000", "BM_HandleOneKey/100"},
+         {"one key, 1,000 : 100 snippets (flat is 1)", "BM_HandleOneKey/1000", "BM_HandleOneKey/100"},
+         {"cache rebuild, 10,000 : 1,000 personal snippets (linear is 10)", "BM_RefreshPersonal/10000",
+          "BM_RefreshPersonal/1000"}});
 }

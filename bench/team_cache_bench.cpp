@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include "RatioReporter.h"
 #include "Models/TeamSnippetCache.h"
 
 namespace {
@@ -76,39 +77,17 @@ void BM_GetSnippets(benchmark::State& state) {
 }
 BENCHMARK(BM_GetSnippets)->Arg(kBaseline)->Arg(kMeasured)->Unit(benchmark::kMillisecond);
 
-// Prints the usual table, then the ratio of the measured size to the baseline.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs)
-            if (!run.error_occurred && run.iterations > 0)
-                perIteration_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        const auto baseline = perIteration_.find("BM_GetSnippets/" + std::to_string(kBaseline));
-        const auto measured = perIteration_.find("BM_GetSnippets/" + std::to_string(kMeasured));
-        if (baseline == perIteration_.end() || measured == perIteration_.end() || baseline->second <= 0) return;
-        std::printf("getSnippets %d/%d time ratio: %.2f (linear: %.1f)\n", kMeasured, kBaseline,
-                    measured->second / baseline->second, static_cast<double>(kMeasured) / kBaseline);
-    }
-
-private:
-    std::map<std::string, double> perIteration_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    const int status = runBenchmarksWithRatios(
+        argc, argv,
+        {{"getSnippets, " + std::to_string(kMeasured) + " : " + std::to_string(kBaseline) + " snippets (linear is " +
+              std::to_string(kMeasured / kBaseline) + ")",
+          "BM_GetSnippets/" + std::to_string(kMeasured), "BM_GetSnippets/" + std::to_string(kBaseline)}});
     for (auto& [count, f] : fixtures()) {
         f.cache.reset();
         std::filesystem::remove_all(f.folder);
     }
-    return 0;
+    return status;
 }

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "RatioReporter.h"
 #include "Models/SnippetItem.h"
 #include "Models/SnippetSettings.h"
 #include "Models/SnippetValidation.h"
@@ -40,30 +41,12 @@ void BM_ValidateAccented(benchmark::State& state) { validate(state, true); }
 BENCHMARK(BM_ValidateAscii)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ValidateAccented)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
-// Keeps each run's time per iteration so the ratios can be printed after the table.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& run : runs)
-            if (run.run_type == Run::RT_Iteration) times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    for (const char* name : {"BM_ValidateAscii", "BM_ValidateAccented"}) {
-        const auto small = reporter.times.find(std::string(name) + "/1000");
-        const auto large = reporter.times.find(std::string(name) + "/10000");
-        if (small == reporter.times.end() || large == reporter.times.end() || small->second <= 0) continue;
-        std::printf("%s: 10,000 snippets take %.2f times as long as 1,000 (linear: 10)\n", name,
-                    large->second / small->second);
-    }
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarksWithRatios(
+        argc, argv,
+        {{"validate, 10,000 : 1,000 ASCII titles (linear is 10)", "BM_ValidateAscii/10000", "BM_ValidateAscii/1000"},
+         {"validate, 10,000 : 1,000 accented titles (linear is 10)", "BM_ValidateAccented/10000",
+          "BM_ValidateAccented/1000"}});
 }
