@@ -70,7 +70,6 @@ public:
     static constexpr std::chrono::milliseconds kDelayBeforeClipboardRestore{300};
     static constexpr size_t kMaxLeftArrowPresses = 200;
     static constexpr const char* kHasFiredFirstExpansionKey = "has_fired_first_expansion";
-    static constexpr const char* kCursorMark = "{cursor}";
 
     explicit TextReplacer(Collaborators collaborators);
     ~TextReplacer();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Models/DynamicFieldProcessor.h"
 #include "Models/SnippetItem.h"
 #include "Models/SnippetSettings.h"
 #include "platform/TextRules.h"
@@ -14,7 +15,6 @@ namespace text = platform::text;
 constexpr int kMinTitleLength = 2;
 constexpr size_t kLongContentLength = 10000;
 constexpr size_t kMaxSuggestions = 3;
-constexpr std::string_view kCursorMarker = "{cursor}";
 
 const char* const kEmptyTitleMessage = "Snippet title cannot be empty";
 const char* const kEmptyContentMessage = "Snippet content cannot be empty";
@@ -220,7 +220,7 @@ SnippetValidationResult SnippetItem::validate(const std::vector<SnippetItem>& ex
             title, prefixConflict->snippetTitle, generateAlternativeSuggestions(title, otherKeys)));
     }
 
-    if (occurrences(content, kCursorMarker) >= 2) warnings.push_back(kMultipleCursorsWarning);
+    if (occurrences(content, DynamicFieldProcessor::kCursorMark) >= 2) warnings.push_back(kMultipleCursorsWarning);
     if (const size_t contentLength = text::length(content); contentLength > kLongContentLength)
         warnings.push_back(longContentWarning(contentLength));
 
