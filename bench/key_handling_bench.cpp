@@ -122,12 +122,10 @@ void BM_RefreshWithTeamDatabase(benchmark::State& state) {
         const auto teamId = platform::Uuid::generate();
         sablix::TeamSnippetCache cache(std::filesystem::path(directory) / "team_snippets.db");
         cache.open();
-        for (const auto& item : makeSnippets(state.range(0), teamId)) cache.saveSnippet(item, sablix::SyncMetadata::synced(1));
+        for (const auto& item : makeSnippets(state.range(0), teamId))
+            cache.saveSnippet(item, sablix::SyncMetadata::synced(1));
 
-        Engine engine(makeSnippets(100), [&cache](const platform::Uuid& team) {
-            cache.open();
-            return cache.getSnippets(team, false);
-        });
+        Engine engine(makeSnippets(100), sablix::TextReplacer::teamSnippetLoader(cache));
         engine.replacer->setActiveTeamId(teamId);
         for (auto _ : state) engine.replacer->refreshSnippetCache();
         state.counters["triggers"] = static_cast<double>(engine.replacer->triggerCache()->size());

@@ -79,12 +79,7 @@ TextReplacer& TextReplacer::shared() {
             .workspace = *workspace,
             .accessibility = *accessibility,
             .defaults = platform::FileDefaults::standard(),
-            .loadTeamSnippets =
-                [](const platform::Uuid& teamId) {
-                    auto& cache = TeamSnippetCache::shared();
-                    cache.open();
-                    return cache.getSnippets(teamId, false);
-                },
+            .loadTeamSnippets = teamSnippetLoader(TeamSnippetCache::shared()),
             .analytics = AnalyticsService::shared(),
             .fillInController = *fillInController,
             .ownProcessIdentifier = static_cast<int64_t>(::getpid()),
@@ -92,6 +87,13 @@ TextReplacer& TextReplacer::shared() {
         });
     }();
     return *instance;
+}
+
+TextReplacer::TeamSnippetLoader TextReplacer::teamSnippetLoader(TeamSnippetCache& cache) {
+    return [&cache](const platform::Uuid& teamId) {
+        cache.open();
+        return cache.getSnippets(teamId, false);
+    };
 }
 
 TextReplacer::~TextReplacer() {

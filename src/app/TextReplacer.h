@@ -30,6 +30,8 @@
 
 namespace sablix {
 
+class TeamSnippetCache;
+
 // The expansion engine: watches every key typed in any application and replaces a typed
 // trigger (";" and a snippet's title) by the snippet's content, through the clipboard.
 //
@@ -44,6 +46,8 @@ class TextReplacer {
 public:
     // The active team's snippets, without deleted ones; throws when the database fails.
     using TeamSnippetLoader = std::function<std::vector<SnippetItem>(const platform::Uuid& teamId)>;
+    // The loader the application uses: the active team's live snippets from the team database.
+    static TeamSnippetLoader teamSnippetLoader(TeamSnippetCache& cache);
     // Blocks the calling thread for the given time (the replacement's pauses).
     using Sleep = std::function<void(std::chrono::milliseconds)>;
 
