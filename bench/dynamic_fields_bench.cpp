@@ -8,6 +8,7 @@
 #include <string>
 
 #include "RatioReporter.h"
+#include "support/MutualNest.h"
 #include "Models/DynamicFieldProcessor.h"
 
 namespace {
@@ -27,16 +28,6 @@ std::vector<SnippetItem> library() {
     return items;
 }
 
-std::vector<SnippetItem> mutualNest(int n) {
-    std::vector<SnippetItem> out;
-    for (int i = 0; i < n; ++i) {
-        std::string content = "x" + std::to_string(i) + " ";
-        for (int j = 0; j < n; ++j)
-            if (j != i) content += "{snippet:a" + std::to_string(j) + "}";
-        out.emplace_back(platform::Uuid::generate(), "a" + std::to_string(i), content, std::vector<std::string>{});
-    }
-    return out;
-}
 
 void BM_ProcessTypical(benchmark::State& state) {
     const auto snippets = library();
@@ -46,7 +37,7 @@ void BM_ProcessTypical(benchmark::State& state) {
 }
 
 void BM_ProcessMutualNest(benchmark::State& state) {
-    const auto snippets = mutualNest(static_cast<int>(state.range(0)));
+    const auto snippets = testsupport::mutualNest(static_cast<int>(state.range(0)));
     size_t size = 0;
     for (auto _ : state) {
         auto out = DynamicFieldProcessor::process("{snippet:a0}", snippets, {}, 0, kContext);

@@ -57,7 +57,7 @@ size_t graphemeEnd(std::string_view s, size_t characters, size_t* counted) {
     return end;
 }
 
-bool isWhiteSpaceOrNewline(UChar32 c) { return u_isUWhiteSpace(c); }
+bool isWhiteSpaceOrNewline(int32_t c) { return u_isUWhiteSpace(c); }
 
 }  // namespace
 
@@ -100,7 +100,7 @@ std::string lowercased(std::string_view s) {
     return out;
 }
 
-std::string trimmed(std::string_view s) {
+std::string_view trimmedWhere(std::string_view s, bool (*isTrimmed)(int32_t codePoint)) {
     int32_t start = 0;
     const int32_t size = static_cast<int32_t>(s.size());
     const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
@@ -108,7 +108,7 @@ std::string trimmed(std::string_view s) {
         int32_t next = start;
         UChar32 c;
         U8_NEXT(bytes, next, size, c);
-        if (c < 0 || !isWhiteSpaceOrNewline(c)) break;
+        if (c < 0 || !isTrimmed(c)) break;
         start = next;
     }
     int32_t end = size;
@@ -116,11 +116,13 @@ std::string trimmed(std::string_view s) {
         int32_t previous = end;
         UChar32 c;
         U8_PREV(bytes, 0, previous, c);
-        if (c < 0 || !isWhiteSpaceOrNewline(c)) break;
+        if (c < 0 || !isTrimmed(c)) break;
         end = previous;
     }
-    return std::string(s.substr(static_cast<size_t>(start), static_cast<size_t>(end - start)));
+    return s.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
 }
+
+std::string trimmed(std::string_view s) { return std::string(trimmedWhere(s, isWhiteSpaceOrNewline)); }
 
 std::string nfc(std::string_view s) {
     if (isAscii(s)) return std::string(s);

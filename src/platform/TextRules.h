@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,8 @@ bool hasAtLeast(std::string_view s, size_t characters);     // length(s) >= char
 std::string prefix(std::string_view s, size_t characters);  // the first N grapheme clusters
 std::string lowercased(std::string_view s);
 std::string trimmed(std::string_view s);
+// The text without the leading and trailing code points for which isTrimmed answers true.
+std::string_view trimmedWhere(std::string_view s, bool (*isTrimmed)(int32_t codePoint));
 std::string nfc(std::string_view s);
 
 bool equal(std::string_view a, std::string_view b);

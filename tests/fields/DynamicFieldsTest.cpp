@@ -1,6 +1,7 @@
 #include <chrono>
 #include <gtest/gtest.h>
 
+#include "support/MutualNest.h"
 #include "Models/DynamicFieldProcessor.h"
 #include "support/FakePasteboard.h"
 
@@ -29,17 +30,6 @@ std::string expand(const std::string& text, const std::vector<SnippetItem>& snip
     return DynamicFieldProcessor::process(text, snippets, {}, 0, f.context());
 }
 
-// Snippets a0 … a(n-1), each holding its own marker and a reference to every other one.
-std::vector<SnippetItem> mutualNest(int n) {
-    std::vector<SnippetItem> out;
-    for (int i = 0; i < n; ++i) {
-        std::string content = "x" + std::to_string(i) + " ";
-        for (int j = 0; j < n; ++j)
-            if (j != i) content += "{snippet:a" + std::to_string(j) + "}";
-        out.push_back(snippet("a" + std::to_string(i), content));
-    }
-    return out;
-}
 
 size_t occurrences(const std::string& text, const std::string& part) {
     size_t count = 0;
@@ -88,11 +78,11 @@ TEST(NestedSnippets, ZeroWidthSpacesGoOnlyWhenTheNestedStepRuns) {
 
 TEST(NestedSnippets, MutualNestsGiveTheFullResultWhileItIsSmall) {
     Fixture f;
-    EXPECT_EQ(expand("{snippet:a0}", mutualNest(3), f),
+    EXPECT_EQ(expand("{snippet:a0}", testsupport::mutualNest(3), f),
               "x0 x1 {snippet:a0}x2 {snippet:a0}x1 {snippet:a0}x2 {snippet:a0}{snippet:a1}x2 {snippet:a0}{snippet:a1}");
 
     // Ten snippets: 638 expansions and 63,075 characters, still inside the budget.
-    const std::string ten = expand("{snippet:a0}", mutualNest(10), f);
+    const std::string ten = expand("{snippet:a0}", testsupport::mutualNest(10), f);
     EXPECT_EQ(ten.size(), 63075u);
     EXPECT_EQ(occurrences(ten, "{snippet:"), 5097u);
     const size_t perMarker[] = {1, 2, 4, 8, 16, 31, 57, 99, 163, 256};
@@ -102,7 +92,7 @@ TEST(NestedSnippets, MutualNestsGiveTheFullResultWhileItIsSmall) {
 TEST(NestedSnippets, ALargeMutualNestStopsAtItsBudget) {
     Fixture f;
     const auto started = std::chrono::steady_clock::now();
-    const std::string out = expand("{snippet:a0}", mutualNest(14), f);
+    const std::string out = expand("{snippet:a0}", testsupport::mutualNest(14), f);
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_LE(out.size(), DynamicFieldProcessor::kMaxExpandedBytes);
     EXPECT_EQ(out.rfind("x0 x1 {snippet:a0}x2 ", 0), 0u);

@@ -139,30 +139,10 @@ void removeAll(std::string& text, std::string_view part) {
     replaceAll(text, part, std::string());
 }
 
-bool isFillNameSpace(UChar32 c) { return c == '\t' || u_charType(c) == U_SPACE_SEPARATOR; }
+bool isFillNameSpace(int32_t c) { return c == '\t' || u_charType(c) == U_SPACE_SEPARATOR; }
 
 // Trims tabs and space separators (not newlines) from both ends.
-std::string_view trimFillName(std::string_view name) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(name.data());
-    const auto size = static_cast<int32_t>(name.size());
-    int32_t begin = 0;
-    while (begin < size) {
-        int32_t next = begin;
-        UChar32 c;
-        U8_NEXT(bytes, next, size, c);
-        if (c < 0 || !isFillNameSpace(c)) break;
-        begin = next;
-    }
-    int32_t end = size;
-    while (end > begin) {
-        int32_t previous = end;
-        UChar32 c;
-        U8_PREV(bytes, 0, previous, c);
-        if (c < 0 || !isFillNameSpace(c)) break;
-        end = previous;
-    }
-    return name.substr(size_t(begin), size_t(end - begin));
-}
+std::string_view trimFillName(std::string_view name) { return platform::text::trimmedWhere(name, isFillNameSpace); }
 
 std::string utf8(const icu::UnicodeString& text) {
     std::string out;
