@@ -357,7 +357,7 @@ void TextReplacer::performReplacement(size_t triggerLength, const std::string& c
     sleep_(kPauseAfterBackspaces);
 
     // Every format, not just text: an image or a file list on the clipboard must survive too.
-    const auto saved = pasteboard_.contents();
+    const auto saved = pasteboard_.contents(kClipboardSaveBudget);
     if (!pasteboard_.setString(content)) {
         // Command-V now would paste whatever the clipboard holds instead of the snippet.
         logger_.error("%s", kClipboardWriteFailedMessage);
@@ -370,7 +370,7 @@ void TextReplacer::performReplacement(size_t triggerLength, const std::string& c
 }
 
 void TextReplacer::pasteContent(const std::string& content, std::optional<size_t> cursorOffset) {
-    const auto saved = pasteboard_.contents();
+    const auto saved = pasteboard_.contents(kClipboardSaveBudget);
     if (!pasteboard_.setString(content)) {
         logger_.error("%s", kClipboardWriteFailedMessage);
         return;

@@ -72,6 +72,8 @@ public:
     static constexpr std::chrono::milliseconds kPauseBeforeCaretMove{100};
     static constexpr std::chrono::milliseconds kDelayAfterFillIn{200};
     static constexpr std::chrono::milliseconds kDelayBeforeClipboardRestore{300};
+    // Saving the user's clipboard never delays the paste by more than this.
+    static constexpr std::chrono::milliseconds kClipboardSaveBudget{100};
     static constexpr size_t kMaxLeftArrowPresses = 200;
     static constexpr const char* kHasFiredFirstExpansionKey = "has_fired_first_expansion";
 

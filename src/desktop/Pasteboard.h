@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,6 +11,9 @@ namespace desktop {
 // Everything the clipboard offers, format by format (MIME type, bytes), in the owner's order.
 struct PasteboardContents {
     std::vector<std::pair<std::string, std::string>> formats;
+    // Formats the owner offered that could not be fetched in time: putting these contents back
+    // restores only part of what was there.
+    std::vector<std::string> skipped = {};
     bool empty() const { return formats.empty(); }
 };
 
@@ -22,8 +26,9 @@ public:
     virtual int64_t changeCount() = 0;
     // The plain text on the clipboard, or none.
     virtual std::optional<std::string> string() = 0;
-    // Every format on the clipboard; none when nobody owns it or it could not be read in time.
-    virtual std::optional<PasteboardContents> contents() = 0;
+    // Every format on the clipboard that can be fetched within the budget, text first; formats
+    // left over are named in `skipped`. None when nobody owns it or nothing could be read in time.
+    virtual std::optional<PasteboardContents> contents(std::chrono::milliseconds budget) = 0;
     // Replaces the clipboard with the text (as plain UTF-8 text). False when it failed.
     virtual bool setString(const std::string& text) = 0;
     // Replaces the clipboard with every given format.

@@ -660,7 +660,9 @@ private:
     Atom readerProperty_ = None;
 };
 
-X11Pasteboard::X11Pasteboard(const std::string& displayName) : impl_(std::make_unique<Impl>(displayName)) {}
+X11Pasteboard::X11Pasteboard(const std::string& displayName, Selection) : impl_(std::make_unique<Impl>(displayName)) {}
+
+bool X11Pasteboard::handOverToClipboardManager() { return false; }
 
 X11Pasteboard::~X11Pasteboard() = default;
 
@@ -672,7 +674,7 @@ X11Pasteboard& X11Pasteboard::shared() {
 bool X11Pasteboard::isAvailable() const { return impl_->isAvailable(); }
 int64_t X11Pasteboard::changeCount() { return impl_->changeCount(); }
 std::optional<std::string> X11Pasteboard::string() { return impl_->string(); }
-std::optional<PasteboardContents> X11Pasteboard::contents() { return impl_->contents(); }
+std::optional<PasteboardContents> X11Pasteboard::contents(std::chrono::milliseconds) { return impl_->contents(); }
 bool X11Pasteboard::setString(const std::string& text) {
     return impl_->setContents(PasteboardContents{{{kUtf8MimeType, text}}});
 }

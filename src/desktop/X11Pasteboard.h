@@ -16,9 +16,14 @@ class X11Pasteboard final : public Pasteboard {
 public:
     static constexpr std::chrono::milliseconds kReadTimeout{1000};
 
+    enum class Selection {
+        clipboard,  // CLIPBOARD: what Control-C and Control-V use
+        primary,    // PRIMARY: the last selected text, what terminals paste on Shift-Insert
+    };
+
     // Opens its connections to the named display ($DISPLAY when empty). Without a display,
     // every read gives none and every write fails.
-    explicit X11Pasteboard(const std::string& displayName = {});
+    explicit X11Pasteboard(const std::string& displayName = {}, Selection selection = Selection::clipboard);
     ~X11Pasteboard() override;
     X11Pasteboard(const X11Pasteboard&) = delete;
     X11Pasteboard& operator=(const X11Pasteboard&) = delete;
@@ -28,9 +33,14 @@ public:
 
     bool isAvailable() const;
 
+    // At quit: while this process owns the selection, asks the desktop's clipboard manager (if
+    // one runs) to take a copy, so the content outlives the process. Waits a bounded time;
+    // true when the manager took it.
+    bool handOverToClipboardManager();
+
     int64_t changeCount() override;
     std::optional<std::string> string() override;
-    std::optional<PasteboardContents> contents() override;
+    std::optional<PasteboardContents> contents(std::chrono::milliseconds budget) override;
     bool setString(const std::string& text) override;
     bool setContents(const PasteboardContents& contents) override;
 

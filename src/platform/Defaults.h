@@ -18,6 +18,9 @@ public:
     virtual bool remove(const std::string& key) = 0;
     // The file behind the store, or an empty path when it lives in memory only.
     virtual std::filesystem::path location() const { return {}; }
+    // Why the stored values could not all be read, empty when the store read cleanly. A store
+    // that did not read cleanly may hold less than the user stored.
+    virtual std::string loadError() const { return {}; }
 
     // Typed reads in the manner of the platform's defaults: absent or foreign values give the
     // neutral value (0, false, none); numbers convert between integer, double and bool.

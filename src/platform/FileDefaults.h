@@ -27,7 +27,7 @@ public:
     std::filesystem::path location() const override { return file_; }
 
     // The description of the last load failure, empty when the file read cleanly.
-    std::string loadError() const;
+    std::string loadError() const override;
 
 private:
     struct Stamp {

@@ -134,7 +134,7 @@ TEST_F(X11PasteboardTest, EveryFormatIsListedAndRestoredByteForByte) {
     // Larger than one request, so both directions go through INCR.
     const std::string png = "\x89PNG\r\n\x1a\n" + randomBytes(700 * 1024, 7);
     xclipOwns(png, "image/png");
-    const auto saved = pasteboard_->contents();
+    const auto saved = pasteboard_->contents(std::chrono::seconds(5));
     ASSERT_TRUE(saved.has_value());
     ASSERT_EQ(saved->formats.size(), 1u);
     EXPECT_EQ(saved->formats[0].first, "image/png");
@@ -174,14 +174,14 @@ TEST_F(X11PasteboardTest, AFrozenOwnerCannotHangAReader) {
     ASSERT_EQ(::kill(owner.pid(), SIGSTOP), 0);
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(pasteboard_->string(), std::nullopt);
-    EXPECT_FALSE(pasteboard_->contents().has_value());
+    EXPECT_FALSE(pasteboard_->contents(std::chrono::seconds(5)).has_value());
     const auto took = std::chrono::steady_clock::now() - started;
     ::kill(owner.pid(), SIGCONT);
     // Two reads, each bounded by the read time limit (with room for a slow machine).
     EXPECT_LT(took, 2 * X11Pasteboard::kReadTimeout + 2s);
     // The owner's late answers to the abandoned requests are not taken for the next one.
     EXPECT_EQ(pasteboard_->string(), "frozen ✓");
-    const auto all = pasteboard_->contents();
+    const auto all = pasteboard_->contents(std::chrono::seconds(5));
     ASSERT_TRUE(all.has_value());
     EXPECT_NE(std::find(all->formats.begin(), all->formats.end(), std::make_pair(std::string("UTF8_STRING"), std::string("frozen ✓"))),
               all->formats.end());
@@ -214,6 +214,6 @@ TEST(X11PasteboardWithoutDisplay, FailsQuietly) {
     X11Pasteboard pasteboard(":999");
     EXPECT_FALSE(pasteboard.isAvailable());
     EXPECT_EQ(pasteboard.string(), std::nullopt);
-    EXPECT_EQ(pasteboard.contents(), std::nullopt);
+    EXPECT_EQ(pasteboard.contents(std::chrono::seconds(5)), std::nullopt);
     EXPECT_FALSE(pasteboard.setString("x"));
 }

@@ -26,7 +26,7 @@ public:
         return std::nullopt;
     }
 
-    std::optional<desktop::PasteboardContents> contents() override {
+    std::optional<desktop::PasteboardContents> contents(std::chrono::milliseconds) override {
         std::lock_guard lock(mutex_);
         ++reads_;
         if (unreadable_ || !owned_) return std::nullopt;

@@ -4,6 +4,7 @@
 
 #include "Controllers/SnippetController.h"
 #include "TextReplacer.h"
+#include "platform/Log.h"
 
 namespace sablix {
 namespace {
@@ -42,8 +43,14 @@ void AppDelegate::applicationWillTerminate() {
 
 void AppDelegate::installStarterSnippetsIfNeeded() {
     // A fresh installation gets the starter snippets so that ";addr", ";sig" and ";tyvm" work at
-    // once; an existing library (even an empty or unreadable one) is never overwritten.
+    // once; an existing library (even an empty or unreadable one) is never overwritten, and a
+    // store that did not read cleanly may hold a library it could not read.
     if (defaults_.contains(kSavedSnippetItemsKey)) return;
+    if (const std::string error = defaults_.loadError(); !error.empty()) {
+        platform::appLog("AppDelegate")
+            .error("Not installing the starter snippets: the stored settings did not read cleanly (%s)", error.c_str());
+        return;
+    }
     SnippetController controller(defaults_);
     if (controller.saveItems(controller.populateInitialItems())) textReplacer_.refreshSnippetCache();
 }
