@@ -17,8 +17,8 @@ struct PasteboardContents {
     bool empty() const { return formats.empty(); }
 };
 
-// The general pasteboard: the X CLIPBOARD selection. Reads are bounded in time, so a frozen
-// owner cannot hang the caller. Safe to use from any thread.
+// The general pasteboard: an X selection (CLIPBOARD, or PRIMARY for terminals). Reads are
+// bounded in time, so a frozen owner cannot hang the caller. Safe to use from any thread.
 class Pasteboard {
 public:
     virtual ~Pasteboard() = default;
@@ -26,8 +26,9 @@ public:
     virtual int64_t changeCount() = 0;
     // The plain text on the clipboard, or none.
     virtual std::optional<std::string> string() = 0;
-    // Every format on the clipboard that can be fetched within the budget, text first; formats
-    // left over are named in `skipped`. None when nobody owns it or nothing could be read in time.
+    // Every format on the clipboard that can be fetched within the budget (in total, however slow
+    // or frozen the owner), plain text first; formats left over are named in `skipped`. None when
+    // nobody owns it or the owner did not even list its formats in time.
     virtual std::optional<PasteboardContents> contents(std::chrono::milliseconds budget) = 0;
     // Replaces the clipboard with the text (as plain UTF-8 text). False when it failed.
     virtual bool setString(const std::string& text) = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <future>
@@ -29,28 +30,33 @@ constexpr const char* kUtf8MimeType = "text/plain;charset=utf-8";
 // it is dropped (the requestor went away).
 constexpr std::chrono::milliseconds kWriteTimeout{2000};
 constexpr std::chrono::milliseconds kTransferStallTimeout{5000};
-// Reading every format of a large clipboard may take longer than one answer; still bounded.
-constexpr std::chrono::milliseconds kContentsTimeout{5000};
 
 platform::Log& logger() {
     static platform::Log log = platform::appLog("Pasteboard");
     return log;
 }
 
+// How the bytes of a reply (or a stored format) encode text, judged by its type.
+enum class TextEncoding { none, utf8, latin1, utf8OrLatin1, compound };
+
 struct Atoms {
     Atom clipboard, targets, timestamp, multiple, incr, utf8String, text, textPlain, textPlainUtf8, saveTargets,
-        deleteAtom, insertSelection, insertProperty, atomPair, property;
+        deleteAtom, insertSelection, insertProperty, atomPair, compoundText, clipboardManager, property,
+        saveProperty;
 
     explicit Atoms(Display* d) {
-        const char* names[] = {"CLIPBOARD",  "TARGETS",        "TIMESTAMP",   "MULTIPLE",         "INCR",
-                               "UTF8_STRING", "TEXT",          "text/plain",  kUtf8MimeType,      "SAVE_TARGETS",
-                               "DELETE",     "INSERT_SELECTION", "INSERT_PROPERTY", "ATOM_PAIR", "SABLIX_CLIPBOARD"};
-        Atom out[15];
-        XInternAtoms(d, const_cast<char**>(names), 15, False, out);
+        const char* names[] = {"CLIPBOARD",     "TARGETS",           "TIMESTAMP",      "MULTIPLE",
+                               "INCR",          "UTF8_STRING",       "TEXT",           "text/plain",
+                               kUtf8MimeType,   "SAVE_TARGETS",      "DELETE",         "INSERT_SELECTION",
+                               "INSERT_PROPERTY", "ATOM_PAIR",       "COMPOUND_TEXT",  "CLIPBOARD_MANAGER",
+                               "SABLIX_CLIPBOARD", "SABLIX_SAVE_TARGETS"};
+        constexpr int count = sizeof names / sizeof names[0];
+        Atom out[count];
+        XInternAtoms(d, const_cast<char**>(names), count, False, out);
         clipboard = out[0], targets = out[1], timestamp = out[2], multiple = out[3], incr = out[4];
         utf8String = out[5], text = out[6], textPlain = out[7], textPlainUtf8 = out[8], saveTargets = out[9];
         deleteAtom = out[10], insertSelection = out[11], insertProperty = out[12], atomPair = out[13];
-        property = out[14];
+        compoundText = out[14], clipboardManager = out[15], property = out[16], saveProperty = out[17];
     }
 
     // Targets that ask the owner to do something rather than name a data format.
@@ -58,7 +64,24 @@ struct Atoms {
         return a == targets || a == timestamp || a == multiple || a == saveTargets || a == deleteAtom ||
                a == insertSelection || a == insertProperty || a == incr;
     }
+
+    TextEncoding encodingOf(Atom type) const {
+        if (type == utf8String || type == textPlainUtf8) return TextEncoding::utf8;
+        if (type == XA_STRING) return TextEncoding::latin1;
+        // Neither names a charset; what owners send under them is UTF-8 or, from older ones, Latin-1.
+        if (type == textPlain || type == text) return TextEncoding::utf8OrLatin1;
+        if (type == compoundText) return TextEncoding::compound;
+        return TextEncoding::none;
+    }
 };
+
+TextEncoding encodingOf(const std::string& type) {
+    if (type == "UTF8_STRING" || type == kUtf8MimeType) return TextEncoding::utf8;
+    if (type == "STRING") return TextEncoding::latin1;
+    if (type == "text/plain" || type == "TEXT") return TextEncoding::utf8OrLatin1;
+    if (type == "COMPOUND_TEXT") return TextEncoding::compound;
+    return TextEncoding::none;
+}
 
 std::string atomName(Display* d, Atom atom) {
     std::string out;
@@ -100,21 +123,63 @@ std::string utf8ToLatin1(const std::string& text) {
     return out;
 }
 
-// The plain text among the formats, if any: the UTF-8 ones first, then Latin-1 STRING.
-std::optional<std::string> textOf(const PasteboardContents& contents) {
-    for (const char* type : {kUtf8MimeType, "UTF8_STRING", "text/plain"})
-        for (const auto& [name, bytes] : contents.formats)
-            if (name == type) return bytes;
-    for (const auto& [name, bytes] : contents.formats)
-        if (name == "STRING") return latin1ToUtf8(bytes);
+bool isValidUtf8(const std::string& bytes) {
+    for (size_t i = 0; i < bytes.size();) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        const size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (length == 0 || i + length > bytes.size()) return false;
+        for (size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
+        i += length;
+    }
+    return true;
+}
+
+// The bytes as UTF-8 text, or none when they are not safely text. COMPOUND_TEXT counts only
+// without escape sequences: it then is Latin-1, and anything else would need the locale's
+// converters to be decoded right.
+std::optional<std::string> decodeText(TextEncoding encoding, const std::string& bytes) {
+    switch (encoding) {
+    case TextEncoding::utf8: return bytes;
+    case TextEncoding::latin1: return latin1ToUtf8(bytes);
+    case TextEncoding::utf8OrLatin1: return isValidUtf8(bytes) ? bytes : latin1ToUtf8(bytes);
+    case TextEncoding::compound:
+        if (bytes.find('\x1b') != std::string::npos) return std::nullopt;
+        return latin1ToUtf8(bytes);
+    case TextEncoding::none: break;
+    }
     return std::nullopt;
+}
+
+// The plain text among the formats, if any: the UTF-8 ones first, Latin-1 STRING last.
+std::optional<std::string> textOf(const PasteboardContents& contents) {
+    for (const char* type : {kUtf8MimeType, "UTF8_STRING", "text/plain", "TEXT", "COMPOUND_TEXT", "STRING"})
+        for (const auto& [name, bytes] : contents.formats)
+            if (name == type)
+                if (auto text = decodeText(encodingOf(name), bytes)) return text;
+    return std::nullopt;
+}
+
+// Waits until the connection (or the extra descriptor) may have something to read, or the
+// deadline passes. Xlib reads events into its own queue whenever it waits for a reply or for room
+// to write: poll() on the socket alone would then sleep while a request sits in that queue.
+void waitForInput(Display* display, std::optional<Clock::time_point> deadline, int extraFd = -1) {
+    if (XEventsQueued(display, QueuedAfterFlush) > 0) return;
+    int timeout = -1;
+    if (deadline) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+        if (left <= 0) return;
+        timeout = int(left);
+    }
+    pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {extraFd, POLLIN, 0}};
+    poll(fds, extraFd >= 0 ? 2 : 1, timeout);
 }
 
 }  // namespace
 
 class X11Pasteboard::Impl {
 public:
-    explicit Impl(const std::string& displayName) : displayName_(displayName) {
+    Impl(const std::string& displayName, Selection selection) : displayName_(displayName), selectionKind_(selection) {
         ownerConnection_ = X11Display::open(displayName_);
         if (!ownerConnection_) {
             logger().error("Cannot open the X display for the clipboard");
@@ -122,10 +187,11 @@ public:
         }
         owner_ = ownerConnection_->get();
         atoms_.emplace(owner_);
+        selection_ = selection == Selection::primary ? Atom(XA_PRIMARY) : atoms_->clipboard;
         ownerWindow_ = makeWindow(owner_);
         int errorBase = 0;
         if (XFixesQueryExtension(owner_, &fixesEventBase_, &errorBase)) {
-            XFixesSelectSelectionInput(owner_, ownerWindow_, atoms_->clipboard,
+            XFixesSelectSelectionInput(owner_, ownerWindow_, selection_,
                                        XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
                                            XFixesSelectionClientCloseNotifyMask);
         } else {
@@ -154,6 +220,11 @@ public:
     bool isAvailable() const { return ownerConnection_ && !ownerLost(); }
     int64_t changeCount() const { return changeCount_.load(); }
 
+    void setInProcessOwner(std::shared_ptr<InProcessOwner> owner) {
+        std::lock_guard lock(inProcessOwnerMutex_);
+        inProcessOwner_ = std::move(owner);
+    }
+
     std::optional<std::string> string() {
         if (!isAvailable()) return std::nullopt;
         if (auto own = ownedContents()) return textOf(*own);
@@ -161,75 +232,88 @@ public:
         std::unique_lock lock(readerMutex_, std::defer_lock);
         if (!lock.try_lock_until(deadline)) return std::nullopt;
         if (!openReader()) return std::nullopt;
-        if (XGetSelectionOwner(reader_, atoms_->clipboard) == None) return std::nullopt;
-        for (const char* type : {"UTF8_STRING", kUtf8MimeType, "STRING"}) {
-            const Atom target = XInternAtom(reader_, type, False);
-            bool timedOut = false;
-            auto reply = convert(target, deadline, deadline, &timedOut);
-            if (timedOut) return std::nullopt;
+        const Window owner = XGetSelectionOwner(reader_, selection_);
+        if (owner == None) return std::nullopt;
+        if (auto inProcess = inProcessOwner(); inProcess && inProcess->canAnswer(owner))
+            return inProcess->text(selectionKind_);
+        // Most owners offer the first; some offer only text/plain or only TEXT.
+        for (Atom target : {atoms_->utf8String, atoms_->textPlainUtf8, atoms_->textPlain, atoms_->text, Atom(XA_STRING)}) {
+            std::vector<Fetch> fetch{Fetch{target}};
+            if (!fetchAll(fetch, deadline)) return timedOut(fetch);
             // Some owners answer every target with whatever they hold; only text counts here.
-            if (!reply || reply->format != 8) continue;
-            if (reply->type == XA_STRING) return latin1ToUtf8(reply->data);
-            if (reply->type == atoms_->utf8String || reply->type == atoms_->textPlainUtf8) return reply->data;
+            if (fetch[0].state != Fetch::State::done || fetch[0].reply.format != 8) continue;
+            if (auto text = decodeText(atoms_->encodingOf(fetch[0].reply.type), fetch[0].reply.data)) return text;
         }
         return std::nullopt;
     }
 
-    std::optional<PasteboardContents> contents() {
+    std::optional<PasteboardContents> contents(std::chrono::milliseconds budget) {
         if (!isAvailable()) return std::nullopt;
         if (auto own = ownedContents()) return own;
-        const auto start = Clock::now();
-        const auto deadline = start + kContentsTimeout;
+        const auto deadline = Clock::now() + budget;
         std::unique_lock lock(readerMutex_, std::defer_lock);
-        if (!lock.try_lock_until(start + kReadTimeout)) return std::nullopt;
+        if (!lock.try_lock_until(deadline)) return std::nullopt;
         if (!openReader()) return std::nullopt;
-        if (XGetSelectionOwner(reader_, atoms_->clipboard) == None) return std::nullopt;
-        bool timedOut = false;
-        auto targets = convert(atoms_->targets, Clock::now() + kReadTimeout, deadline, &timedOut);
-        if (!targets) return std::nullopt;
-        std::vector<Atom> list;
-        if (targets->format == 32) {
-            const size_t count = targets->data.size() / sizeof(long);
-            const long* values = reinterpret_cast<const long*>(targets->data.data());
-            for (size_t i = 0; i < count; ++i) {
-                const Atom atom = Atom(static_cast<unsigned long>(values[i]));
-                if (atom != None && !atoms_->isMeta(atom) && std::find(list.begin(), list.end(), atom) == list.end())
-                    list.push_back(atom);
+        if (XGetSelectionOwner(reader_, selection_) == None) return std::nullopt;
+        std::vector<Fetch> targets{Fetch{atoms_->targets}};
+        if (!fetchAll(targets, deadline)) return timedOut(targets);
+        if (targets[0].state != Fetch::State::done) return std::nullopt;
+
+        // The plain text is asked for first and on its own: an owner may hold its answers until
+        // it has worked through every request it read, and one format that it is slow to make
+        // must not hold back the text. Within each group every format is asked for at once, so
+        // the owner answers one after the other without waiting for us in between.
+        std::vector<Fetch> fetches;
+        for (Atom target : targetList(targets[0].reply)) fetches.push_back(Fetch{target});
+        const auto rest = std::stable_partition(fetches.begin(), fetches.end(), [&](const Fetch& f) {
+            return atoms_->encodingOf(f.target) != TextEncoding::none;
+        });
+        std::vector<Fetch> text(fetches.begin(), rest), others(rest, fetches.end());
+        ask(text);
+        // Looked up while the owner works on the requests.
+        const auto names = atomNames(fetches);
+        collect(text, deadline);
+        if (Clock::now() < deadline) fetchAll(others, deadline);
+        fetches = std::move(text);
+        fetches.insert(fetches.end(), std::make_move_iterator(others.begin()), std::make_move_iterator(others.end()));
+
+        PasteboardContents out;
+        for (size_t i = 0; i < fetches.size(); ++i) {
+            auto& fetch = fetches[i];
+            if (fetch.state == Fetch::State::done) {
+                // Format-32 replies are lists of atoms or numbers that mean something only to
+                // the owner; data formats come as bytes.
+                if (fetch.reply.format == 8) out.formats.emplace_back(names[i], std::move(fetch.reply.data));
+            } else if (fetch.state != Fetch::State::refused) {
+                out.skipped.push_back(names[i]);
             }
         }
-        PasteboardContents out;
-        for (Atom target : list) {
-            const auto stepDeadline = std::min(deadline, Clock::now() + kReadTimeout);
-            auto reply = convert(target, stepDeadline, deadline, &timedOut);
-            // An owner that stops answering part way keeps what it gave so far.
-            if (timedOut) return out.empty() ? std::nullopt : std::optional<PasteboardContents>(std::move(out));
-            // Format-32 replies are lists of atoms or numbers that mean something only to the
-            // owner; data formats come as bytes.
-            if (!reply || reply->format != 8) continue;
-            out.formats.emplace_back(atomName(reader_, target), std::move(reply->data));
+        if (!out.skipped.empty()) {
+            std::string list;
+            for (const auto& name : out.skipped) list += (list.empty() ? "" : ", ") + name;
+            logger().error("Clipboard formats not saved, the owner did not hand them over in %lld ms: %s",
+                           static_cast<long long>(budget.count()), list.c_str());
         }
         return out;
     }
 
     bool setContents(const PasteboardContents& contents) {
-        if (!isAvailable()) return false;
-        auto request = std::make_shared<SetRequest>();
-        request->contents = contents;
-        auto done = request->done.get_future();
-        {
-            std::lock_guard lock(commandsMutex_);
-            commands_.push_back(request);
-        }
-        wake();
-        if (done.wait_for(kWriteTimeout) != std::future_status::ready) {
-            logger().error("Setting the clipboard timed out");
-            return false;
-        }
-        return done.get();
+        auto command = std::make_shared<Command>();
+        command->kind = Command::Kind::set;
+        command->contents = contents;
+        return run(command, kWriteTimeout, "Setting the clipboard timed out");
+    }
+
+    bool handOverToClipboardManager() {
+        if (selectionKind_ != Selection::clipboard || !ownedContents()) return false;
+        auto command = std::make_shared<Command>();
+        command->kind = Command::Kind::handOver;
+        return run(command, kHandOverTimeout + kWriteTimeout, "Handing the clipboard over timed out");
     }
 
 private:
-    struct SetRequest {
+    struct Command {
+        enum class Kind { set, handOver } kind;
         PasteboardContents contents;
         std::promise<bool> done;
     };
@@ -250,6 +334,17 @@ private:
         std::string data;
     };
 
+    // One target asked of the owner. Each gets a window of its own, so a late answer to an
+    // abandoned request (an owner that was frozen and woke up) can never be taken for the answer
+    // to a later one, and several INCR transfers can run side by side.
+    struct Fetch {
+        Atom target;
+        Window window = None;
+        enum class State { asked, incremental, done, refused } state = State::asked;
+        Reply reply = {};
+        bool pending() const { return state == State::asked || state == State::incremental; }
+    };
+
     static Window makeWindow(Display* d) {
         XSetWindowAttributes attributes{};
         attributes.event_mask = PropertyChangeMask;
@@ -266,13 +361,33 @@ private:
     std::optional<PasteboardContents> ownedContents() {
         std::lock_guard lock(stateMutex_);
         if (!owning_) return std::nullopt;
-        return owned_;
+        return *owned_;
+    }
+
+    std::shared_ptr<InProcessOwner> inProcessOwner() {
+        std::lock_guard lock(inProcessOwnerMutex_);
+        return inProcessOwner_;
+    }
+
+    // Hands a command to the owner thread and waits for its outcome.
+    bool run(const std::shared_ptr<Command>& command, std::chrono::milliseconds timeout, const char* timeoutMessage) {
+        if (!isAvailable()) return false;
+        auto done = command->done.get_future();
+        {
+            std::lock_guard lock(commandsMutex_);
+            commands_.push_back(command);
+        }
+        wake();
+        if (done.wait_for(timeout) != std::future_status::ready) {
+            logger().error("%s", timeoutMessage);
+            return false;
+        }
+        return done.get();
     }
 
     // --- The owner thread: the only user of owner_. It never waits on another client.
 
     void runOwner() {
-        const int fd = ConnectionNumber(owner_);
         while (!stopping_ && !ownerLost()) {
             while (!ownerLost() && XPending(owner_) > 0) {
                 XEvent event;
@@ -281,18 +396,14 @@ private:
             }
             runCommands();
             expireTransfers();
-            XFlush(owner_);
+            expireHandOver();
             if (stopping_ || ownerLost()) break;
-            pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-            const int timeout = transfers_.empty() ? -1 : 500;
-            if (poll(fds, 2, timeout) < 0 && errno != EINTR) break;
-            if (fds[1].revents & POLLIN) {
-                uint64_t value;
-                [[maybe_unused]] ssize_t n = read(wakeFd_, &value, sizeof value);
-            }
-            if (fds[0].revents & (POLLERR | POLLHUP)) {
-                XPending(owner_);  // lets Xlib notice the lost connection
-            }
+            std::optional<Clock::time_point> wakeAt;
+            if (!transfers_.empty()) wakeAt = Clock::now() + std::chrono::milliseconds(500);
+            if (handOver_) wakeAt = std::min(wakeAt.value_or(handOverDeadline_), handOverDeadline_);
+            waitForInput(owner_, wakeAt, wakeFd_);
+            uint64_t value;
+            [[maybe_unused]] ssize_t n = read(wakeFd_, &value, sizeof value);
         }
         if (ownerLost()) {
             std::lock_guard lock(stateMutex_);
@@ -302,28 +413,34 @@ private:
     }
 
     void runCommands() {
-        std::deque<std::shared_ptr<SetRequest>> commands;
+        std::deque<std::shared_ptr<Command>> commands;
         {
             std::lock_guard lock(commandsMutex_);
             commands.swap(commands_);
         }
-        for (auto& command : commands) command->done.set_value(takeOwnership(std::move(command->contents)));
+        for (auto& command : commands) {
+            if (command->kind == Command::Kind::set)
+                command->done.set_value(takeOwnership(std::move(command->contents)));
+            else
+                startHandOver(command);
+        }
     }
 
     void failPendingCommands() {
         std::lock_guard lock(commandsMutex_);
         for (auto& command : commands_) command->done.set_value(false);
         commands_.clear();
+        if (handOver_) handOver_->done.set_value(false);
+        handOver_.reset();
     }
 
     // A server timestamp for our claim: the time of a property change on our own window. Other
     // events that arrive meanwhile are handled as usual.
     std::optional<Time> serverTime() {
         XChangeProperty(owner_, ownerWindow_, atoms_->property, XA_STRING, 8, PropModeAppend, nullptr, 0);
-        XFlush(owner_);
         const auto deadline = Clock::now() + kWriteTimeout;
-        const int fd = ConnectionNumber(owner_);
-        while (!ownerLost()) {
+        while (!ownerLost() && Clock::now() < deadline) {
+            waitForInput(owner_, deadline);
             while (!ownerLost() && XPending(owner_) > 0) {
                 XEvent event;
                 XNextEvent(owner_, &event);
@@ -332,10 +449,6 @@ private:
                     return event.xproperty.time;
                 handleEvent(event);
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) break;
-            pollfd pfd{fd, POLLIN, 0};
-            if (poll(&pfd, 1, int(left)) < 0 && errno != EINTR) break;
         }
         return std::nullopt;
     }
@@ -345,13 +458,13 @@ private:
         if (!time) return false;
         {
             std::lock_guard lock(stateMutex_);
-            owned_ = std::move(contents);
+            owned_ = std::make_shared<const PasteboardContents>(std::move(contents));
             owning_ = true;
             ownedSince_ = *time;
         }
-        XSetSelectionOwner(owner_, atoms_->clipboard, ownerWindow_, *time);
-        const bool owns = XGetSelectionOwner(owner_, atoms_->clipboard) == ownerWindow_;
-        // Whatever happened on the clipboard before our claim is counted before it.
+        XSetSelectionOwner(owner_, selection_, ownerWindow_, *time);
+        const bool owns = XGetSelectionOwner(owner_, selection_) == ownerWindow_;
+        // Whatever happened on the selection before our claim is counted before it.
         while (!ownerLost() && XPending(owner_) > 0) {
             XEvent event;
             XNextEvent(owner_, &event);
@@ -360,7 +473,7 @@ private:
         if (!owns || ownerLost()) {
             std::lock_guard lock(stateMutex_);
             owning_ = false;
-            owned_ = {};
+            owned_ = std::make_shared<const PasteboardContents>();
             logger().error("Could not take the clipboard");
             return false;
         }
@@ -368,11 +481,40 @@ private:
         return true;
     }
 
+    // Asks the clipboard manager to save our targets (listed in a property of our window, as
+    // the manager expects); its answer arrives as a SelectionNotify, handled with the other events.
+    void startHandOver(const std::shared_ptr<Command>& command) {
+        const auto contents = ownedContents();
+        if (handOver_ || !contents || XGetSelectionOwner(owner_, atoms_->clipboardManager) == None) {
+            command->done.set_value(false);
+            return;
+        }
+        std::vector<long> targets;
+        for (Atom atom : targetsFor(*contents))
+            if (!atoms_->isMeta(atom)) targets.push_back(long(atom));
+        XChangeProperty(owner_, ownerWindow_, atoms_->saveProperty, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(targets.data()), int(targets.size()));
+        XConvertSelection(owner_, atoms_->clipboardManager, atoms_->saveTargets, atoms_->saveProperty, ownerWindow_,
+                          CurrentTime);
+        handOver_ = command;
+        handOverDeadline_ = Clock::now() + kHandOverTimeout;
+    }
+
+    void finishHandOver(bool taken) {
+        if (!taken) logger().error("The clipboard manager did not take the clipboard");
+        handOver_->done.set_value(taken);
+        handOver_.reset();
+    }
+
+    void expireHandOver() {
+        if (handOver_ && Clock::now() >= handOverDeadline_) finishHandOver(false);
+    }
+
     void handleEvent(const XEvent& event) {
         if (fixesEventBase_ >= 0 && event.type == fixesEventBase_ + XFixesSelectionNotify) {
             const auto& notify = reinterpret_cast<const XFixesSelectionNotifyEvent&>(event);
             // Our own claims are counted when they are made.
-            if (notify.selection == atoms_->clipboard &&
+            if (notify.selection == selection_ &&
                 !(notify.subtype == XFixesSetSelectionOwnerNotify && notify.owner == ownerWindow_))
                 ++changeCount_;
             return;
@@ -380,12 +522,17 @@ private:
         switch (event.type) {
         case SelectionRequest: answer(event.xselectionrequest); break;
         case SelectionClear:
-            if (event.xselectionclear.selection == atoms_->clipboard &&
-                XGetSelectionOwner(owner_, atoms_->clipboard) != ownerWindow_) {
+            if (event.xselectionclear.selection == selection_ &&
+                XGetSelectionOwner(owner_, selection_) != ownerWindow_) {
                 std::lock_guard lock(stateMutex_);
                 owning_ = false;
-                owned_ = {};
+                owned_ = std::make_shared<const PasteboardContents>();
             }
+            break;
+        case SelectionNotify:
+            if (handOver_ && event.xselection.selection == atoms_->clipboardManager &&
+                event.xselection.target == atoms_->saveTargets)
+                finishHandOver(event.xselection.property != None);
             break;
         case PropertyNotify:
             if (event.xproperty.state == PropertyDelete) continueTransfer(event.xproperty.window, event.xproperty.atom);
@@ -438,7 +585,8 @@ private:
         const Atom property = request.property == None ? request.target : request.property;
         reply.property = None;
 
-        PasteboardContents contents;
+        // A snapshot: large contents are not copied for every request.
+        std::shared_ptr<const PasteboardContents> contents;
         bool owning;
         Time since;
         {
@@ -447,9 +595,9 @@ private:
             contents = owned_;
             since = ownedSince_;
         }
-        if (owning && request.selection == atoms_->clipboard && request.owner == ownerWindow_) {
+        if (owning && request.selection == selection_ && request.owner == ownerWindow_) {
             if (request.target == atoms_->targets) {
-                const auto list = targetsFor(contents);
+                const auto list = targetsFor(*contents);
                 std::vector<long> values(list.begin(), list.end());
                 XChangeProperty(owner_, request.requestor, property, XA_ATOM, 32, PropModeReplace,
                                 reinterpret_cast<const unsigned char*>(values.data()), int(values.size()));
@@ -460,7 +608,7 @@ private:
                                 reinterpret_cast<const unsigned char*>(&value), 1);
                 reply.property = property;
             } else if (!atoms_->isMeta(request.target)) {
-                if (auto data = dataFor(request.target, contents)) {
+                if (auto data = dataFor(request.target, *contents)) {
                     send(request.requestor, property, data->first, std::move(data->second));
                     reply.property = property;
                 }
@@ -533,19 +681,101 @@ private:
         reader_ = nullptr;
     }
 
-    // Waits for the next event on the reader connection that the predicate accepts.
-    template <class Accept>
-    bool waitForEvent(XEvent& event, Clock::time_point deadline, Accept accept) {
-        const int fd = ConnectionNumber(reader_);
-        while (!readerLost()) {
-            while (XPending(reader_) > 0) {
+    std::vector<Atom> targetList(const Reply& reply) {
+        std::vector<Atom> list;
+        if (reply.format != 32) return list;
+        const size_t count = reply.data.size() / sizeof(long);
+        const long* values = reinterpret_cast<const long*>(reply.data.data());
+        for (size_t i = 0; i < count; ++i) {
+            const Atom atom = Atom(static_cast<unsigned long>(values[i]));
+            if (atom != None && !atoms_->isMeta(atom) && std::find(list.begin(), list.end(), atom) == list.end())
+                list.push_back(atom);
+        }
+        return list;
+    }
+
+    // The targets' names in one round trip.
+    std::vector<std::string> atomNames(const std::vector<Fetch>& fetches) {
+        std::vector<Atom> atoms;
+        for (const auto& fetch : fetches) atoms.push_back(fetch.target);
+        std::vector<char*> names(atoms.size(), nullptr);
+        std::vector<std::string> out(atoms.size());
+        if (atoms.empty() || !XGetAtomNames(reader_, atoms.data(), int(atoms.size()), names.data())) return out;
+        for (size_t i = 0; i < names.size(); ++i) {
+            out[i] = names[i];
+            XFree(names[i]);
+        }
+        return out;
+    }
+
+    void ask(std::vector<Fetch>& fetches) {
+        for (auto& fetch : fetches) {
+            fetch.window = makeWindow(reader_);
+            XConvertSelection(reader_, selection_, fetch.target, readerProperty_, fetch.window, CurrentTime);
+        }
+        XFlush(reader_);
+    }
+
+    // Takes the owner's answers as they come until every fetch is answered, the deadline passes,
+    // or the owner has been silent for kReadTimeout; then drops the windows, so whatever the
+    // owner still sends goes nowhere. False when an answer is missing.
+    bool collect(std::vector<Fetch>& fetches, Clock::time_point deadline) {
+        auto lastActivity = Clock::now();
+        auto pending = [&] { return std::any_of(fetches.begin(), fetches.end(), [](const Fetch& f) { return f.pending(); }); };
+        while (pending() && !readerLost()) {
+            const auto until = std::min(deadline, lastActivity + kReadTimeout);
+            if (Clock::now() >= until) break;
+            waitForInput(reader_, until);
+            while (!readerLost() && XPending(reader_) > 0) {
+                XEvent event;
                 XNextEvent(reader_, &event);
-                if (accept(event)) return true;
+                if (take(fetches, event)) lastActivity = Clock::now();
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) return false;
-            pollfd pfd{fd, POLLIN, 0};
-            if (poll(&pfd, 1, int(left)) < 0 && errno != EINTR) return false;
+        }
+        for (const auto& fetch : fetches) XDestroyWindow(reader_, fetch.window);
+        XFlush(reader_);
+        return !pending();
+    }
+
+    bool fetchAll(std::vector<Fetch>& fetches, Clock::time_point deadline) {
+        ask(fetches);
+        return collect(fetches, deadline);
+    }
+
+    // One event on the reader connection; true when it moved a fetch on.
+    bool take(std::vector<Fetch>& fetches, const XEvent& event) {
+        const Window window = event.type == SelectionNotify ? event.xselection.requestor
+                              : event.type == PropertyNotify ? event.xproperty.window
+                                                             : None;
+        const auto it = std::find_if(fetches.begin(), fetches.end(), [&](const Fetch& f) { return f.window == window; });
+        if (window == None || it == fetches.end()) return false;
+        Fetch& fetch = *it;
+        if (event.type == SelectionNotify && fetch.state == Fetch::State::asked &&
+            event.xselection.selection == selection_ && event.xselection.target == fetch.target) {
+            auto reply = event.xselection.property == None ? std::nullopt : readProperty(fetch.window);
+            if (!reply) {
+                fetch.state = Fetch::State::refused;
+            } else if (reply->type == atoms_->incr) {
+                // Deleting the announcement (readProperty did) asks for the first piece.
+                fetch.state = Fetch::State::incremental;
+            } else {
+                fetch.reply = std::move(*reply);
+                fetch.state = Fetch::State::done;
+            }
+            return true;
+        }
+        if (event.type == PropertyNotify && fetch.state == Fetch::State::incremental &&
+            event.xproperty.atom == readerProperty_ && event.xproperty.state == PropertyNewValue) {
+            auto chunk = readProperty(fetch.window);
+            if (!chunk) return false;
+            if (chunk->data.empty()) {
+                fetch.state = Fetch::State::done;
+            } else {
+                fetch.reply.type = chunk->type;
+                fetch.reply.format = chunk->format;
+                fetch.reply.data += chunk->data;
+            }
+            return true;
         }
         return false;
     }
@@ -579,53 +809,9 @@ private:
         return reply;
     }
 
-    // Asks the owner for one target. The first answer must come before firstDeadline; an INCR
-    // transfer may go on until lastDeadline as long as it keeps moving. Each request gets a
-    // window of its own, so a late answer to an abandoned request (an owner that was frozen and
-    // woke up) can never be taken for the answer to a later one.
-    std::optional<Reply> convert(Atom target, Clock::time_point firstDeadline, Clock::time_point lastDeadline,
-                                 bool* timedOut) {
-        *timedOut = false;
-        const Window window = makeWindow(reader_);
-        struct Destroy {
-            Display* display;
-            Window window;
-            ~Destroy() { XDestroyWindow(display, window); }
-        } destroy{reader_, window};
-
-        XConvertSelection(reader_, atoms_->clipboard, target, readerProperty_, window, CurrentTime);
-        XFlush(reader_);
-        XEvent event;
-        const bool answered = waitForEvent(event, firstDeadline, [&](const XEvent& e) {
-            return e.type == SelectionNotify && e.xselection.requestor == window &&
-                   e.xselection.selection == atoms_->clipboard && e.xselection.target == target;
-        });
-        if (!answered) return timeOut(timedOut);
-        if (event.xselection.property == None) return std::nullopt;
-        auto reply = readProperty(window);
-        if (!reply || reply->type != atoms_->incr) return reply;
-
-        Reply whole;
-        for (;;) {
-            const auto deadline = std::min(lastDeadline, Clock::now() + kReadTimeout);
-            const bool moved = waitForEvent(event, deadline, [&](const XEvent& e) {
-                return e.type == PropertyNotify && e.xproperty.window == window &&
-                       e.xproperty.atom == readerProperty_ && e.xproperty.state == PropertyNewValue;
-            });
-            if (!moved) return timeOut(timedOut);
-            auto chunk = readProperty(window);
-            if (!chunk) continue;
-            if (chunk->data.empty()) break;
-            whole.type = chunk->type;
-            whole.format = chunk->format;
-            whole.data += chunk->data;
-        }
-        return whole;
-    }
-
-    std::nullopt_t timeOut(bool* timedOut) {
-        *timedOut = true;
-        logger().error("The clipboard owner did not answer in time");
+    std::nullopt_t timedOut(const std::vector<Fetch>& fetches) {
+        if (!readerLost())
+            logger().error("The clipboard owner did not answer in time (%s)", atomName(reader_, fetches[0].target).c_str());
         return std::nullopt;
     }
 
@@ -633,10 +819,12 @@ private:
     bool readerLost() const { return !readerConnection_ || readerConnection_->lost(); }
 
     const std::string displayName_;
+    const Selection selectionKind_;
     std::unique_ptr<X11Display> ownerConnection_;
     Display* owner_ = nullptr;
     Window ownerWindow_ = None;
-        std::optional<Atoms> atoms_;
+    std::optional<Atoms> atoms_;
+    Atom selection_ = None;
     int fixesEventBase_ = -1;
     size_t chunkSize_ = 256 * 1024;
     int wakeFd_ = -1;
@@ -645,14 +833,20 @@ private:
     std::atomic<int64_t> changeCount_{0};
 
     std::mutex commandsMutex_;
-    std::deque<std::shared_ptr<SetRequest>> commands_;
+    std::deque<std::shared_ptr<Command>> commands_;
 
     std::mutex stateMutex_;
-    PasteboardContents owned_;
+    std::shared_ptr<const PasteboardContents> owned_ = std::make_shared<const PasteboardContents>();
     bool owning_ = false;
     Time ownedSince_ = CurrentTime;
 
-    std::vector<Transfer> transfers_;  // owner thread only
+    // Owner thread only.
+    std::vector<Transfer> transfers_;
+    std::shared_ptr<Command> handOver_;
+    Clock::time_point handOverDeadline_;
+
+    std::mutex inProcessOwnerMutex_;
+    std::shared_ptr<InProcessOwner> inProcessOwner_;
 
     std::timed_mutex readerMutex_;
     std::unique_ptr<X11Display> readerConnection_;
@@ -660,21 +854,28 @@ private:
     Atom readerProperty_ = None;
 };
 
-X11Pasteboard::X11Pasteboard(const std::string& displayName, Selection) : impl_(std::make_unique<Impl>(displayName)) {}
-
-bool X11Pasteboard::handOverToClipboardManager() { return false; }
+X11Pasteboard::X11Pasteboard(const std::string& displayName, Selection selection)
+    : impl_(std::make_unique<Impl>(displayName, selection)) {}
 
 X11Pasteboard::~X11Pasteboard() = default;
 
-X11Pasteboard& X11Pasteboard::shared() {
-    static X11Pasteboard pasteboard;
-    return pasteboard;
+X11Pasteboard& X11Pasteboard::shared(Selection selection) {
+    static X11Pasteboard clipboard({}, Selection::clipboard);
+    if (selection == Selection::clipboard) return clipboard;
+    static X11Pasteboard primary({}, Selection::primary);
+    return primary;
 }
 
 bool X11Pasteboard::isAvailable() const { return impl_->isAvailable(); }
+void X11Pasteboard::setInProcessOwner(std::shared_ptr<InProcessOwner> owner) {
+    impl_->setInProcessOwner(std::move(owner));
+}
+bool X11Pasteboard::handOverToClipboardManager() { return impl_->handOverToClipboardManager(); }
 int64_t X11Pasteboard::changeCount() { return impl_->changeCount(); }
 std::optional<std::string> X11Pasteboard::string() { return impl_->string(); }
-std::optional<PasteboardContents> X11Pasteboard::contents(std::chrono::milliseconds) { return impl_->contents(); }
+std::optional<PasteboardContents> X11Pasteboard::contents(std::chrono::milliseconds budget) {
+    return impl_->contents(budget);
+}
 bool X11Pasteboard::setString(const std::string& text) {
     return impl_->setContents(PasteboardContents{{{kUtf8MimeType, text}}});
 }

@@ -10,6 +10,7 @@
 
 #include "Models/DynamicFieldProcessor.h"
 #include "desktop/X11Pasteboard.h"
+#include "TestClipboardManager.h"
 #include "support/ChildProcess.h"
 #include "support/XvfbServer.h"
 
@@ -25,6 +26,13 @@ std::string randomBytes(size_t size, unsigned seed) {
     std::string out(size, '\0');
     for (auto& c : out) c = static_cast<char>(generator() & 0xFF);
     return out;
+}
+
+// Tk script lines: the CLIPBOARD answers `type` with `text`, sent as `format`.
+std::string tkAnswers(const std::string& type, const std::string& text, const std::string& format = "UTF8_STRING") {
+    return "proc give {text offset max} { string range $text $offset [expr {$offset + $max - 1}] }\n"
+           "selection handle -selection CLIPBOARD -type " + type + " -format " + format + " . [list give \"" + text +
+           "\"]\nselection own -selection CLIPBOARD .\n";
 }
 
 // One X server for the whole program; each test gets a fresh pasteboard object on it.
@@ -60,21 +68,33 @@ protected:
         return path.string();
     }
 
-    // xclip owns the clipboard with these bytes (in the foreground, so it can be stopped by its
-    // PID); returns once our side has seen the change.
-    ChildProcess& xclipOwns(const std::string& bytes, const std::string& target = {}) {
-        const int64_t before = pasteboard_->changeCount();
-        std::vector<std::string> argv{"xclip", "-quiet", "-selection", "clipboard"};
+    // xclip owns the selection with these bytes (in the foreground, so it can be stopped by its
+    // PID); returns once `watcher` (the test's pasteboard by default) has seen the change.
+    ChildProcess& xclipOwns(const std::string& bytes, const std::string& target = {},
+                            const std::string& selection = "clipboard", X11Pasteboard* watcher = nullptr) {
+        std::vector<std::string> argv{"xclip", "-quiet", "-selection", selection};
         if (!target.empty()) argv.insert(argv.end(), {"-t", target});
         argv.insert(argv.end(), {"-i", writeFile("in-" + std::to_string(owners_.size()), bytes)});
+        return startOwner(argv, watcher);
+    }
+
+    // A Tk program owns the clipboard, as the script sets it up. Unlike xclip it survives
+    // requests from windows that are gone by the time it answers them.
+    ChildProcess& wishOwns(const std::string& script) {
+        return startOwner({"wish", writeFile("owner-" + std::to_string(owners_.size()) + ".tcl", "wm withdraw .\n" + script)});
+    }
+
+    ChildProcess& startOwner(const std::vector<std::string>& argv, X11Pasteboard* watcher = nullptr) {
+        X11Pasteboard& watched = watcher ? *watcher : *pasteboard_;
+        const int64_t before = watched.changeCount();
         owners_.push_back(std::make_unique<ChildProcess>(argv, env()));
-        for (int i = 0; i < 400 && pasteboard_->changeCount() == before; ++i) std::this_thread::sleep_for(10ms);
-        EXPECT_NE(pasteboard_->changeCount(), before) << "xclip never took the clipboard";
+        for (int i = 0; i < 500 && watched.changeCount() == before; ++i) std::this_thread::sleep_for(10ms);
+        EXPECT_NE(watched.changeCount(), before) << argv[0] << " never took the selection";
         return *owners_.back();
     }
 
-    std::string xclipReads(const std::string& target = {}, int* code = nullptr) {
-        std::vector<std::string> argv{"timeout", "5", "xclip", "-selection", "clipboard", "-o"};
+    std::string xclipReads(const std::string& target = {}, int* code = nullptr, const std::string& selection = "clipboard") {
+        std::vector<std::string> argv{"timeout", "5", "xclip", "-selection", selection, "-o"};
         if (!target.empty()) argv.insert(argv.end(), {"-t", target});
         return testsupport::runCommand(argv, code, 10000, env());
     }
@@ -162,13 +182,7 @@ TEST_F(X11PasteboardTest, LargeTextTravelsBothWays) {
 }
 
 TEST_F(X11PasteboardTest, AFrozenOwnerCannotHangAReader) {
-    // A Tk program owns the clipboard; unlike xclip it survives requests from windows that are
-    // gone by the time it answers them.
-    const int64_t before = pasteboard_->changeCount();
-    const std::string script = writeFile("owner.tcl", "wm withdraw .\nclipboard clear\nclipboard append -- \"frozen ✓\"\n");
-    owners_.push_back(std::make_unique<ChildProcess>(std::vector<std::string>{"wish", script}, env()));
-    ChildProcess& owner = *owners_.back();
-    for (int i = 0; i < 500 && pasteboard_->changeCount() == before; ++i) std::this_thread::sleep_for(10ms);
+    ChildProcess& owner = wishOwns("clipboard clear\nclipboard append -- \"frozen ✓\"\n");
     ASSERT_EQ(pasteboard_->string(), "frozen ✓");
 
     ASSERT_EQ(::kill(owner.pid(), SIGSTOP), 0);
@@ -208,6 +222,82 @@ TEST_F(X11PasteboardTest, OwnerKeepsServingWhileTheCallingThreadIsBusyAndUnderCo
     const auto last = pasteboard_->string();
     ASSERT_TRUE(last.has_value());
     EXPECT_EQ(xclipReads(), *last);
+}
+
+TEST_F(X11PasteboardTest, SavingKeepsToItsBudgetTextFirstAndNamesWhatItLeftOut) {
+    // An owner that gives its text at once, then hangs on its image.
+    wishOwns(tkAnswers("UTF8_STRING", "saved ✓") +
+             "proc stuck {offset max} { after 3000; return late }\n"
+             "selection handle -selection CLIPBOARD -type image/png . stuck\n"
+             "selection handle -selection CLIPBOARD -type application/x-more . stuck\n");
+    const auto saved = pasteboard_->contents(100ms);
+    ASSERT_TRUE(saved.has_value());
+    ASSERT_FALSE(saved->formats.empty());
+    EXPECT_EQ(saved->formats[0], std::make_pair(std::string("UTF8_STRING"), std::string("saved ✓")));
+    for (const char* format : {"image/png", "application/x-more"})
+        EXPECT_NE(std::find(saved->skipped.begin(), saved->skipped.end(), format), saved->skipped.end()) << format;
+    EXPECT_EQ(std::find(saved->skipped.begin(), saved->skipped.end(), "UTF8_STRING"), saved->skipped.end());
+
+    // Several large formats asked for at once: whatever the budget let through came whole and
+    // the text came first; the rest is named.
+    X11Pasteboard other(server_->display());
+    PasteboardContents large{{{"text/plain;charset=utf-8", "large ✓"}}};
+    for (int i = 0; i < 5; ++i)
+        large.formats.emplace_back("application/x-large-" + std::to_string(i), randomBytes(8 << 20, unsigned(i)));
+    ASSERT_TRUE(other.setContents(large));
+    const auto part = pasteboard_->contents(100ms);
+    ASSERT_TRUE(part.has_value());
+    ASSERT_FALSE(part->formats.empty());
+    EXPECT_EQ(part->formats[0], large.formats[0]);
+    std::vector<std::string> seen = part->skipped;
+    for (const auto& format : part->formats) {
+        seen.push_back(format.first);
+        const auto offered = std::find_if(large.formats.begin(), large.formats.end(),
+                                          [&](const auto& f) { return f.first == format.first; });
+        if (offered != large.formats.end()) {
+            EXPECT_TRUE(offered->second == format.second) << format.first;
+        }
+    }
+    for (const auto& [name, bytes] : large.formats)
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), name), 1) << name;
+}
+
+TEST_F(X11PasteboardTest, OwnersOfferingOnlyTextPlainOrTEXTAreRead) {
+    xclipOwns("Grüße ✓", "text/plain");
+    EXPECT_EQ(pasteboard_->string(), "Grüße ✓");
+    xclipOwns("Grüße ✓", "TEXT");
+    EXPECT_EQ(pasteboard_->string(), "Grüße ✓");
+    // TEXT answered as COMPOUND_TEXT and as Latin-1 STRING.
+    wishOwns(tkAnswers("TEXT", "Grüße", "COMPOUND_TEXT"));
+    EXPECT_EQ(pasteboard_->string(), "Grüße");
+    wishOwns(tkAnswers("TEXT", "Grüße", "STRING"));
+    EXPECT_EQ(pasteboard_->string(), "Grüße");
+}
+
+TEST_F(X11PasteboardTest, TheClipboardManagerKeepsOurClipboardAfterWeQuit) {
+    ASSERT_TRUE(pasteboard_->setString("kept ✓"));
+    EXPECT_FALSE(pasteboard_->handOverToClipboardManager());  // no manager runs yet
+
+    TestClipboardManager manager(server_->display());
+    ASSERT_TRUE(manager.started());
+    EXPECT_TRUE(pasteboard_->handOverToClipboardManager());
+    pasteboard_.reset();
+    EXPECT_EQ(xclipReads(), "kept ✓");
+}
+
+TEST_F(X11PasteboardTest, PrimaryIsASelectionOfItsOwn) {
+    X11Pasteboard primary(server_->display(), X11Pasteboard::Selection::primary);
+    ASSERT_TRUE(primary.setString("für Shift-Insert"));
+    EXPECT_EQ(xclipReads({}, nullptr, "primary"), "für Shift-Insert");
+    EXPECT_EQ(pasteboard_->string(), std::nullopt);
+    EXPECT_FALSE(primary.handOverToClipboardManager());
+
+    xclipOwns("selected ✓", {}, "primary", &primary);
+    EXPECT_EQ(primary.string(), "selected ✓");
+    const auto saved = primary.contents(1s);
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_EQ(saved->formats.at(0).second, "selected ✓");
+    EXPECT_EQ(pasteboard_->string(), std::nullopt);
 }
 
 TEST(X11PasteboardWithoutDisplay, FailsQuietly) {
