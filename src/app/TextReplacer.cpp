@@ -21,13 +21,10 @@ void realSleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for
 // WM_CLASS class names of terminal emulators, lower-cased. They do not paste on Control-V (xterm
 // receives a literal ^V), but every one of them pastes on Shift-Insert.
 constexpr std::string_view kTerminalEmulatorClasses[] = {
-    "xterm",        "uxterm",         "urxvt",          "rxvt",           "gnome-terminal",
-    "konsole",      "xfce4-terminal", "terminator",     "tilix",          "kitty",
-    "alacritty",    "lxterminal",     "mate-terminal",  "st",             "st-256color",
-    "sakura",       "terminology",    "qterminal",      "guake",          "tilda",
-    "wezterm",      "org.wezfurlong.wezterm",           "foot",           "eterm",
-    "aterm",        "roxterm",        "termite",        "cool-retro-term", "deepin-terminal",
-    "terminal",     "kgx",            "org.gnome.console", "ptyxis",      "com.mitchellh.ghostty",
+    "xterm", "uxterm", "urxvt", "rxvt", "gnome-terminal", "konsole", "xfce4-terminal", "terminator", "tilix",
+    "kitty", "alacritty", "lxterminal", "mate-terminal", "st", "st-256color", "sakura", "terminology",
+    "qterminal", "guake", "tilda", "wezterm", "org.wezfurlong.wezterm", "foot", "eterm", "aterm", "roxterm",
+    "termite", "cool-retro-term", "deepin-terminal", "kgx", "org.gnome.console", "ptyxis", "com.mitchellh.ghostty",
 };
 
 // UTF-16 units of a UTF-8 text: characters beyond the Basic Multilingual Plane take two.
