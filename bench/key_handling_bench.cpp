@@ -52,6 +52,7 @@ struct Engine {
             .keyLayout = layout,
             .keyPoster = poster,
             .pasteboard = pasteboard,
+            .primarySelection = primarySelection,
             .workspace = workspace,
             .accessibility = accessibility,
             .defaults = defaults,
@@ -60,6 +61,7 @@ struct Engine {
             .fillInController = fillIn,
             .ownProcessIdentifier = 4242,
             .sleep = [](std::chrono::milliseconds) {},
+            .restoreTimer = nullptr,
         });
     }
 
@@ -67,6 +69,7 @@ struct Engine {
     testsupport::FakeKeyLayout layout;
     testsupport::FakeKeyPoster poster;
     testsupport::FakePasteboard pasteboard;
+    testsupport::FakePasteboard primarySelection;
     testsupport::FakeWorkspace workspace;
     testsupport::FakeAccessibility accessibility;
     platform::MemoryDefaults defaults;

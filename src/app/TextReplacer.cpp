@@ -3,22 +3,11 @@
 #include <algorithm>
 #include <exception>
 #include <thread>
-#include <unistd.h>
 
 #include "Models/AnalyticsEvent.h"
-#include "Models/AnalyticsService.h"
 #include "Models/DynamicFieldProcessor.h"
 #include "Models/TeamSnippetCache.h"
-#include "Views/FillInFieldsWindowController.h"
 #include "desktop/KeyCodes.h"
-#include "desktop/QtMainQueue.h"
-#include "desktop/X11Accessibility.h"
-#include "desktop/X11KeyLayout.h"
-#include "desktop/X11KeyPoster.h"
-#include "desktop/X11KeyTap.h"
-#include "desktop/X11Pasteboard.h"
-#include "desktop/X11Workspace.h"
-#include "platform/FileDefaults.h"
 #include "platform/TextRules.h"
 
 namespace sablix {
@@ -28,6 +17,15 @@ constexpr const char* kTapFailedMessage = "Event tap stopped delivering keys; ma
 constexpr const char* kClipboardWriteFailedMessage = "Failed to put the snippet on the clipboard";
 
 void realSleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+
+// WM_CLASS class names of terminal emulators, lower-cased. They do not paste on Control-V (xterm
+// receives a literal ^V), but every one of them pastes on Shift-Insert.
+constexpr std::string_view kTerminalEmulatorClasses[] = {
+    "xterm", "uxterm", "urxvt", "rxvt", "gnome-terminal", "konsole", "xfce4-terminal", "terminator", "tilix",
+    "kitty", "alacritty", "lxterminal", "mate-terminal", "st", "st-256color", "sakura", "terminology",
+    "qterminal", "guake", "tilda", "wezterm", "org.wezfurlong.wezterm", "foot", "eterm", "aterm", "roxterm",
+    "termite", "cool-retro-term", "deepin-terminal", "kgx", "org.gnome.console", "ptyxis", "com.mitchellh.ghostty",
+};
 
 // UTF-16 units of a UTF-8 text: characters beyond the Basic Multilingual Plane take two.
 size_t utf16Length(std::string_view text) {
@@ -46,6 +44,7 @@ TextReplacer::TextReplacer(Collaborators c)
       keyLayout_(c.keyLayout),
       keyPoster_(c.keyPoster),
       pasteboard_(c.pasteboard),
+      primarySelection_(c.primarySelection),
       workspace_(c.workspace),
       accessibility_(c.accessibility),
       defaults_(c.defaults),
@@ -54,39 +53,13 @@ TextReplacer::TextReplacer(Collaborators c)
       fillInController_(c.fillInController),
       ownProcessIdentifier_(c.ownProcessIdentifier),
       sleep_(c.sleep ? std::move(c.sleep) : Sleep(realSleep)),
+      restoreTimer_(c.restoreTimer ? c.restoreTimer : &replacementQueue_),
       snippetController_(c.defaults),
       logger_(platform::appLog("TextReplacer")),
       triggerCache_(std::make_shared<const TriggerCache>()) {
+    hasFiredFirstExpansion_ = defaults_.boolean(kHasFiredFirstExpansionKey);
     logger_.debug("TextReplacer initialized");
     refreshSnippetCache();
-}
-
-TextReplacer& TextReplacer::shared() {
-    // Made on first use, on the main thread (the fill-in dialog lives there), and kept for the
-    // life of the process: queued work and the tap's worker may still refer to it at exit.
-    // Its collaborators are never destroyed either, for the same reason.
-    static TextReplacer* const instance = [] {
-        auto* keyLayout = new desktop::X11KeyLayout;
-        auto* keyPoster = new desktop::X11KeyPoster;
-        auto* workspace = new desktop::X11Workspace;
-        auto* accessibility = new desktop::X11Accessibility;
-        auto* fillInController = new FillInFieldsWindowController(*workspace, desktop::QtMainQueue::shared());
-        return new TextReplacer(Collaborators{
-            .makeTap = [] { return std::make_unique<desktop::X11KeyTap>(); },
-            .keyLayout = *keyLayout,
-            .keyPoster = *keyPoster,
-            .pasteboard = desktop::X11Pasteboard::shared(),
-            .workspace = *workspace,
-            .accessibility = *accessibility,
-            .defaults = platform::FileDefaults::standard(),
-            .loadTeamSnippets = teamSnippetLoader(TeamSnippetCache::shared()),
-            .analytics = AnalyticsService::shared(),
-            .fillInController = *fillInController,
-            .ownProcessIdentifier = static_cast<int64_t>(::getpid()),
-            .sleep = nullptr,
-        });
-    }();
-    return *instance;
 }
 
 TextReplacer::TeamSnippetLoader TextReplacer::teamSnippetLoader(TeamSnippetCache& cache) {
@@ -98,9 +71,25 @@ TextReplacer::TeamSnippetLoader TextReplacer::teamSnippetLoader(TeamSnippetCache
 
 TextReplacer::~TextReplacer() {
     alive_.reset();
+    shutDown();
+}
+
+void TextReplacer::shutDown() {
     unregister();
-    std::unique_lock lock(workerMutex_);
-    workerFinished_.wait(lock, [this] { return runningWorkers_ == 0; });
+    {
+        std::unique_lock lock(workerMutex_);
+        workerFinished_.wait(lock, [this] { return runningWorkers_ == 0; });
+    }
+    processingQueue_.sync([] {});
+    replacementQueue_.sync([this] {
+        std::optional<PendingRestore> pending;
+        {
+            std::lock_guard lock(restoreMutex_);
+            pending.swap(pendingRestore_);
+        }
+        if (pending) restoreNow(pending->saved);
+        restoreSettled_.notify_all();
+    });
 }
 
 bool TextReplacer::isRegistered() const {
@@ -255,6 +244,14 @@ bool TextReplacer::checkAccessibilityPermissions() {
 void TextReplacer::waitUntilIdle() {
     processingQueue_.sync([] {});
     replacementQueue_.sync([] {});
+    std::unique_lock lock(restoreMutex_);
+    restoreSettled_.wait(lock, [this] { return !pendingRestore_; });
+}
+
+bool TextReplacer::isTerminalEmulator(std::string_view windowClass) {
+    const std::string lowered = platform::text::lowercased(windowClass);
+    return std::find(std::begin(kTerminalEmulatorClasses), std::end(kTerminalEmulatorClasses), lowered) !=
+           std::end(kTerminalEmulatorClasses);
 }
 
 void TextReplacer::handleKeyPress(const desktop::KeyDown& key) {
@@ -288,15 +285,13 @@ void TextReplacer::handleKeyPress(const desktop::KeyDown& key) {
 void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache) {
     logger_.info("Matched snippet: %s", match.snippet.snippetTitle.c_str());
     analytics_.track(AnalyticsEvent::snippetExpand);
-    if (!defaults_.boolean(kHasFiredFirstExpansionKey)) {
-        defaults_.set(kHasFiredFirstExpansionKey, platform::DefaultsValue(true));
-        analytics_.track(AnalyticsEvent::firstSnippetExpand);
-    }
     stateQueue_.sync([this] { keyBuffer_.clear(); });
 
     const size_t triggerLength = platform::text::length(match.trigger);
     std::string content = match.snippet.snippet;
 
+    // Fields are resolved on the replacement queue, right before the paste: only there is it
+    // known what the user's clipboard is while an earlier replacement's restore is pending.
     if (DynamicFieldProcessor::hasFillFields(content)) {
         auto names = DynamicFieldProcessor::extractFillFields(content);
         logger_.info("Snippet has %ld fill-in field(s), showing dialog", static_cast<long>(names.size()));
@@ -305,13 +300,19 @@ void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<cons
             deleteTypedTrigger(triggerLength);
             fillInController_.show(names, completion);
         });
-        return;
+    } else {
+        replacementQueue_.async([this, triggerLength, content = std::move(content), cache = std::move(cache)] {
+            performReplacement(triggerLength, content, cache);
+        });
     }
+    // Behind the replacement, so the file write never delays the keys or the paste.
+    if (!hasFiredFirstExpansion_.exchange(true)) replacementQueue_.async([this] { recordFirstExpansion(); });
+}
 
-    auto result = DynamicFieldProcessor::processWithCursor(content, cache->snippets());
-    replacementQueue_.async([this, triggerLength, result = std::move(result)] {
-        performReplacement(triggerLength, result.text, result.cursorOffset);
-    });
+void TextReplacer::recordFirstExpansion() {
+    if (!defaults_.set(kHasFiredFirstExpansionKey, platform::DefaultsValue(true)))
+        logger_.error("Failed to record the first expansion");
+    analytics_.track(AnalyticsEvent::firstSnippetExpand);
 }
 
 FillInPresenter::Completion TextReplacer::fillInCompletion(std::string content,
@@ -320,11 +321,15 @@ FillInPresenter::Completion TextReplacer::fillInCompletion(std::string content,
     return [this, alive, content = std::move(content), cache = std::move(cache)](
                std::optional<FillInPresenter::Values> values) {
         if (!values || alive.expired()) return;  // cancelled: the erased trigger stays erased
-        const std::string filled = DynamicFieldProcessor::applyFillValues(content, *values);
-        auto result = DynamicFieldProcessor::processWithCursor(filled, cache->snippets());
-        replacementQueue_.async([this, result = std::move(result)] {
+        std::string filled = DynamicFieldProcessor::applyFillValues(content, *values);
+        replacementQueue_.async([this, filled = std::move(filled), cache] {
             sleep_(kDelayAfterFillIn);
-            pasteContent(result.text, result.cursorOffset);
+            const auto source = keyPoster_.createEventSource();
+            if (!source) {
+                logger_.error("Failed to create event source for paste");
+                return;
+            }
+            pasteContent(*source, filled, cache);
         });
     };
 }
@@ -347,7 +352,7 @@ void TextReplacer::deleteTypedTrigger(size_t triggerLength) {
 }
 
 void TextReplacer::performReplacement(size_t triggerLength, const std::string& content,
-                                      std::optional<size_t> cursorOffset) {
+                                      std::shared_ptr<const TriggerCache> cache) {
     const auto source = keyPoster_.createEventSource();
     if (!source) {
         logger_.error("Failed to create event source for text replacement");
@@ -355,45 +360,118 @@ void TextReplacer::performReplacement(size_t triggerLength, const std::string& c
     }
     postKeyPresses(*source, desktop::keycode::kDelete, triggerLength);
     sleep_(kPauseAfterBackspaces);
-
-    // Every format, not just text: an image or a file list on the clipboard must survive too.
-    const auto saved = pasteboard_.contents(kClipboardSaveBudget);
-    if (!pasteboard_.setString(content)) {
-        // Command-V now would paste whatever the clipboard holds instead of the snippet.
-        logger_.error("%s", kClipboardWriteFailedMessage);
-        return;
-    }
-    const int64_t changeCount = pasteboard_.changeCount();
-    postKeyPresses(*source, desktop::keycode::kV, 1, desktop::keycode::kCommandFlag);
-    if (cursorOffset && *cursorOffset >= 1) moveCursorBack(*cursorOffset, content, *source);
-    restoreClipboardLater(changeCount, saved);
+    pasteContent(*source, content, cache);
 }
 
-void TextReplacer::pasteContent(const std::string& content, std::optional<size_t> cursorOffset) {
-    const auto saved = pasteboard_.contents(kClipboardSaveBudget);
-    if (!pasteboard_.setString(content)) {
-        logger_.error("%s", kClipboardWriteFailedMessage);
-        return;
+void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::string& content,
+                                const std::shared_ptr<const TriggerCache>& cache) {
+    const auto front = workspace_.frontmostApplication();
+    const bool terminal = front && isTerminalEmulator(front->bundleIdentifier);
+    std::vector<desktop::Pasteboard*> selections{&pasteboard_};
+    if (terminal) selections.push_back(&primarySelection_);
+    std::vector<SavedSelection> saved = saveSelections(selections);
+
+    // While an earlier snippet still sits on the clipboard, the user's clipboard is the one
+    // saved before it: it goes back first and is read from there.
+    const SavedSelection& clipboard = saved.front();
+    DynamicFieldContext context;
+    context.pasteboard = ClipboardReader([this, &clipboard]() -> std::optional<std::string> {
+        if (clipboard.takenOver && !(clipboard.contents && pasteboard_.setContents(*clipboard.contents)))
+            return std::nullopt;
+        return pasteboard_.string();
+    });
+    const auto result = DynamicFieldProcessor::processWithCursor(content, cache->snippets(), context);
+
+    for (auto& selection : saved) {
+        if (!selection.pasteboard->setString(result.text)) {
+            // The paste key now would paste whatever the selection holds instead of the snippet.
+            logger_.error("%s", kClipboardWriteFailedMessage);
+            restoreNow(saved);
+            return;
+        }
+        selection.changeCountAfterWrite = selection.pasteboard->changeCount();
     }
-    const int64_t changeCount = pasteboard_.changeCount();
-    const auto source = keyPoster_.createEventSource();
-    if (!source) {
-        logger_.error("Failed to create event source for paste");
-        return;
+    if (terminal) {
+        postKeyPresses(source, desktop::keycode::kInsert, 1, desktop::keycode::kShiftFlag);
+    } else {
+        postKeyPresses(source, desktop::keycode::kV, 1, desktop::keycode::kCommandFlag);
     }
-    postKeyPresses(*source, desktop::keycode::kV, 1, desktop::keycode::kCommandFlag);
-    if (cursorOffset && *cursorOffset >= 1) moveCursorBack(*cursorOffset, content, *source);
-    restoreClipboardLater(changeCount, saved);
+    if (result.cursorOffset && *result.cursorOffset >= 1) moveCursorBack(*result.cursorOffset, result.text, source);
+    restoreClipboardLater(std::move(saved));
 }
 
-void TextReplacer::restoreClipboardLater(int64_t changeCount, const std::optional<desktop::PasteboardContents>& saved) {
-    // The restore waits on the replacement queue itself rather than being scheduled elsewhere:
-    // the next replacement must not start (and save our snippet as "the user's clipboard")
-    // before this one has put the user's clipboard back.
-    sleep_(kDelayBeforeClipboardRestore);
-    if (pasteboard_.changeCount() != changeCount) return;  // someone copied meanwhile: theirs stays
-    if (!saved || saved->empty()) return;
-    pasteboard_.setContents(*saved);
+std::vector<TextReplacer::SavedSelection> TextReplacer::saveSelections(const std::vector<desktop::Pasteboard*>& selections) {
+    std::optional<PendingRestore> pending;
+    {
+        std::lock_guard lock(restoreMutex_);
+        pending.swap(pendingRestore_);  // cancelled: its task finds its generation gone
+    }
+    restoreSettled_.notify_all();
+    std::vector<SavedSelection> saved;
+    for (desktop::Pasteboard* selection : selections) {
+        SavedSelection entry;
+        entry.pasteboard = selection;
+        const SavedSelection* earlier = nullptr;
+        if (pending) {
+            for (const auto& candidate : pending->saved)
+                if (candidate.pasteboard == selection) earlier = &candidate;
+        }
+        // Unless someone wrote it since, the selection still holds the earlier snippet, and what
+        // the user had is what that replacement saved.
+        if (earlier && selection->changeCount() == earlier->changeCountAfterWrite) {
+            entry.contents = earlier->contents;
+            entry.changeCountAfterWrite = earlier->changeCountAfterWrite;
+            entry.takenOver = true;
+        } else {
+            // Every format, not just text: an image or a file list must survive too.
+            entry.contents = selection->contents(kClipboardSaveBudget);
+        }
+        saved.push_back(std::move(entry));
+    }
+    // A selection the earlier replacement wrote and this one does not (PRIMARY, when the
+    // terminal is no longer in front) is put back now.
+    if (pending) {
+        std::vector<SavedSelection> leftOver;
+        for (const auto& earlier : pending->saved)
+            if (std::find(selections.begin(), selections.end(), earlier.pasteboard) == selections.end())
+                leftOver.push_back(earlier);
+        restoreNow(leftOver);
+    }
+    return saved;
+}
+
+void TextReplacer::restoreClipboardLater(std::vector<SavedSelection> saved) {
+    uint64_t generation = 0;
+    {
+        std::lock_guard lock(restoreMutex_);
+        generation = ++restoreGeneration_;
+        pendingRestore_ = PendingRestore{generation, std::move(saved)};
+    }
+    // The target fetches the pasted text some milliseconds after the key arrives: putting the
+    // old clipboard back at once would make it paste that instead.
+    restoreTimer_->asyncAfter(kDelayBeforeClipboardRestore, [this, generation] {
+        replacementQueue_.sync([this, generation] { restoreIfCurrent(generation); });
+    });
+}
+
+void TextReplacer::restoreIfCurrent(uint64_t generation) {
+    std::optional<PendingRestore> pending;
+    {
+        std::lock_guard lock(restoreMutex_);
+        if (!pendingRestore_ || pendingRestore_->generation != generation) return;  // taken over
+        pending.swap(pendingRestore_);
+    }
+    restoreNow(pending->saved);
+    restoreSettled_.notify_all();
+}
+
+void TextReplacer::restoreNow(const std::vector<SavedSelection>& saved) {
+    for (const auto& selection : saved) {
+        // Someone copied meanwhile: theirs stays. Nobody owned it before: the snippet stays.
+        if (selection.pasteboard->changeCount() != selection.changeCountAfterWrite) continue;
+        if (!selection.contents || selection.contents->empty()) continue;
+        selection.pasteboard->setContents(*selection.contents);
+    }
 }
 
 void TextReplacer::moveCursorBack(size_t offset, const std::string& content, desktop::KeyEventSource& source) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "KeyBuffer.h"
@@ -39,9 +41,11 @@ class TeamSnippetCache;
 // queue); keys are handled one at a time on "com.sablix.textreplacer.processing"; the engine's
 // state lives behind "com.sablix.textreplacer.state"; replacements run one at a time on a serial
 // queue of their own, so two quick expansions never interleave their keys or clipboard saves.
+// The user's clipboard is put back a while after the paste, by a task scheduled onto that queue:
+// a replacement never waits for the previous one's restore, it cancels it and takes over what
+// that one saved, so the user's own clipboard is what finally comes back.
 //
-// Destroy it on the main thread (where fill-in answers arrive); the destructor stops the tap and
-// waits for the work in flight.
+// Destroy it on the main thread (where fill-in answers arrive); the destructor shuts it down.
 class TextReplacer {
 public:
     // The active team's snippets, without deleted ones; throws when the database fails.
@@ -56,6 +60,8 @@ public:
         desktop::KeyLayout& keyLayout;
         desktop::KeyPoster& keyPoster;
         desktop::Pasteboard& pasteboard;
+        // The PRIMARY selection: terminal emulators paste it (some of them) on Shift-Insert.
+        desktop::Pasteboard& primarySelection;
         desktop::Workspace& workspace;
         desktop::Accessibility& accessibility;
         // The personal library and the first-expansion flag.
@@ -66,6 +72,8 @@ public:
         // Keys typed while a window of this process is in front are not watched.
         int64_t ownProcessIdentifier = 0;
         Sleep sleep;  // none: the thread really sleeps
+        // Runs the clipboard restore after its delay; none: the replacement queue's own timer.
+        platform::Executor* restoreTimer = nullptr;
     };
 
     static constexpr std::chrono::milliseconds kPauseAfterBackspaces{50};
@@ -81,9 +89,6 @@ public:
     ~TextReplacer();
     TextReplacer(const TextReplacer&) = delete;
     TextReplacer& operator=(const TextReplacer&) = delete;
-
-    // The engine of the process, on the X display of $DISPLAY and the user's defaults.
-    static TextReplacer& shared();
 
     bool isRegistered() const;
     void setIsRegistered(bool registered);
@@ -111,6 +116,14 @@ public:
     // Returns when the keys handed over so far have been handled and the replacements they
     // started (clipboard restore included) are over.
     void waitUntilIdle();
+    // At quit, before anything the engine uses goes away: stops the tap, handles the keys already
+    // delivered, finishes the replacements under way and puts the user's clipboard back at once
+    // rather than after the usual delay. The engine stays stopped.
+    void shutDown();
+
+    // True for the window class (WM_CLASS) of a terminal emulator: those get the snippet through
+    // Shift-Insert, which every common one pastes on, from CLIPBOARD or from PRIMARY.
+    static bool isTerminalEmulator(std::string_view windowClass);
 
 private:
     std::vector<SnippetItem> loadTeamSnippets();
@@ -119,18 +132,35 @@ private:
     void expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache);
     FillInPresenter::Completion fillInCompletion(std::string content, std::shared_ptr<const TriggerCache> cache);
 
+    static constexpr int64_t kNotWritten = -1;
+    // What the user had on one selection before a paste wrote it, and the change count the
+    // write left: a restore puts it back only while nobody else wrote the selection since.
+    struct SavedSelection {
+        desktop::Pasteboard* pasteboard = nullptr;
+        std::optional<desktop::PasteboardContents> contents;
+        int64_t changeCountAfterWrite = kNotWritten;
+        bool takenOver = false;  // saved by an earlier replacement whose restore this one cancelled
+    };
+
+    void recordFirstExpansion();
     void deleteTypedTrigger(size_t triggerLength);
-    void performReplacement(size_t triggerLength, const std::string& content, std::optional<size_t> cursorOffset);
-    void pasteContent(const std::string& content, std::optional<size_t> cursorOffset);
+    // The rest run on the replacement queue.
+    void performReplacement(size_t triggerLength, const std::string& content, std::shared_ptr<const TriggerCache> cache);
+    void pasteContent(desktop::KeyEventSource& source, const std::string& content,
+                      const std::shared_ptr<const TriggerCache>& cache);
+    std::vector<SavedSelection> saveSelections(const std::vector<desktop::Pasteboard*>& selections);
+    void restoreClipboardLater(std::vector<SavedSelection> saved);
+    void restoreIfCurrent(uint64_t generation);
+    void restoreNow(const std::vector<SavedSelection>& saved);
     void moveCursorBack(size_t offset, const std::string& content, desktop::KeyEventSource& source);
     bool positionCursorViaAccessibility(size_t offset, const std::string& content);
-    void restoreClipboardLater(int64_t changeCount, const std::optional<desktop::PasteboardContents>& saved);
     void postKeyPresses(desktop::KeyEventSource& source, int keyCode, size_t count, uint64_t flags = 0);
 
     desktop::KeyTapFactory makeTap_;
     desktop::KeyLayout& keyLayout_;
     desktop::KeyPoster& keyPoster_;
     desktop::Pasteboard& pasteboard_;
+    desktop::Pasteboard& primarySelection_;
     desktop::Workspace& workspace_;
     desktop::Accessibility& accessibility_;
     platform::Defaults& defaults_;
@@ -139,6 +169,7 @@ private:
     FillInPresenter& fillInController_;
     int64_t ownProcessIdentifier_;
     Sleep sleep_;
+    platform::Executor* restoreTimer_;
     SnippetController snippetController_;
     platform::Log logger_;
 
@@ -155,6 +186,20 @@ private:
     std::mutex workerMutex_;
     std::condition_variable workerFinished_;
     int runningWorkers_ = 0;
+
+    // Kept in memory so a store that refuses the write is not asked again at every expansion.
+    std::atomic<bool> hasFiredFirstExpansion_{false};
+
+    // The restore waiting for its delay, if any. Changed on the replacement queue only; the
+    // mutex lets waitUntilIdle() wait for it.
+    struct PendingRestore {
+        uint64_t generation = 0;
+        std::vector<SavedSelection> saved;
+    };
+    std::mutex restoreMutex_;
+    std::condition_variable restoreSettled_;
+    std::optional<PendingRestore> pendingRestore_;
+    uint64_t restoreGeneration_ = 0;
 
     // Fill-in answers arrive on the main thread and check this before touching the engine.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

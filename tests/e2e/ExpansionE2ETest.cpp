@@ -15,14 +15,14 @@
 
 using e2e::runOn;
 using e2e::SablixSession;
+using e2e::waitUntil;
 using sablix::SnippetItem;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kTapRunning = "Event tap registered successfully";
-constexpr const char* kNoTextKey = "Dead key or modifier key pressed (no Unicode output)";
+constexpr const char* kTapRunning = SablixSession::kTapRunning;
 
 SnippetItem snippet(const std::string& title, const std::string& content) {
     return SnippetItem(platform::Uuid::generate(), title, content, {});
@@ -33,6 +33,8 @@ std::vector<SnippetItem> library() {
     auto items = sablix::SnippetController(platform::FileDefaults::standard()).populateInitialItems();
     items.push_back(snippet("cur", "a{cursor}b"));
     items.push_back(snippet("hi", "Hello {fill:Name}!"));
+    items.push_back(snippet("one", "AAA"));
+    items.push_back(snippet("two", "BBB"));
     return items;
 }
 
@@ -40,15 +42,6 @@ std::string starterContent(const std::string& title) {
     for (const auto& item : library())
         if (item.snippetTitle == title) return item.snippet;
     return {};
-}
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }
 
 // Runs with and without a window manager: the frontmost window, the focus handed to the
@@ -83,24 +76,12 @@ protected:
         ASSERT_TRUE(session->start(arguments));
         ASSERT_TRUE(session->waitForLog(kTapRunning)) << session->log();
         ASSERT_TRUE(field.focus());
-        ASSERT_TRUE(tapSeesKeys());
+        ASSERT_TRUE(session->waitUntilTapSeesKeys());
     }
 
-    // The tap records from the moment its recording is enabled, a little after it says it is
-    // registered: a Shift press (no text, so it changes nothing) shows when keys get through.
-    bool tapSeesKeys() {
-        return waitUntil(
-            [&] {
-                const size_t before = session->logCount(kNoTextKey);
-                key("Shift_L");
-                return session->waitForLog(kNoTextKey, 500, before + 1);
-            },
-            20000);
-    }
-
-    void type(const std::string& text) {
+    void type(const std::string& text, const std::string& delayMs = "40") {
         int code = -1;
-        runOn(display, {"xdotool", "type", "--delay", "40", text}, &code);
+        runOn(display, {"xdotool", "type", "--delay", delayMs, text}, &code);
         ASSERT_EQ(code, 0);
     }
     void key(const std::string& name) {
@@ -242,7 +223,7 @@ TEST_P(ExpansionE2E, WatchdogRestartsAKilledTap) {
     ASSERT_TRUE(session->waitForLog("Event tap stopped delivering keys; marked unregistered"));
     ASSERT_TRUE(session->waitForLog("Resetting TextReplacer", 20000));
     ASSERT_TRUE(session->waitForLog(kTapRunning, 20000, 2));
-    ASSERT_TRUE(tapSeesKeys());
+    ASSERT_TRUE(session->waitUntilTapSeesKeys());
     ASSERT_TRUE(session->running());
 
     type(";sig");
@@ -255,6 +236,40 @@ TEST_P(ExpansionE2E, TriggerCompletedAfterADeleteErasesExactlyTheTrigger) {
     key("BackSpace");
     type("g");
     EXPECT_TRUE(fieldHolds("x" + starterContent("sig"))) << field.contents();
+}
+
+TEST_P(ExpansionE2E, ShiftHeldAcrossTheTriggersEndStillExpands) {
+    startSablix();
+    type(";si");
+    // The engine erases and pastes while Shift is still down.
+    int code = -1;
+    runOn(display, {"xdotool", "keydown", "Shift_L", "key", "g", "sleep", "0.08", "keyup", "Shift_L"}, &code);
+    ASSERT_EQ(code, 0);
+    EXPECT_TRUE(fieldHolds(starterContent("sig"))) << field.contents();
+}
+
+TEST_P(ExpansionE2E, TriggerTypedWhileTheRestoreWaitsErasesOnlyItself) {
+    startSablix();
+    putOnClipboard("the user's own text", "UTF8_STRING");
+    // The second trigger and the text after it come well within the first restore's delay.
+    type(";one", "20");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    type(";two", "20");
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    type(" xyz", "20");
+    EXPECT_TRUE(fieldHolds("AAABBB xyz")) << field.contents();
+    EXPECT_TRUE(waitUntil([&] { return readClipboard("UTF8_STRING") == "the user's own text"; }, 20000))
+        << readClipboard("UTF8_STRING");
+}
+
+TEST_P(ExpansionE2E, QuitRightAfterAnExpansionExitsCleanly) {
+    startSablix();
+    putOnClipboard("the user's own text", "UTF8_STRING");
+    // The replacement is still under way (erasing, pasting, the restore waiting) when the quit
+    // comes: it must be finished before the objects it uses are destroyed.
+    type(";sig");
+    const int status = session->stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n" << session->log();
 }
 
 INSTANTIATE_TEST_SUITE_P(NoWindowManager, ExpansionE2E, ::testing::Values(false));

@@ -14,6 +14,11 @@
 
 namespace e2e {
 namespace fs = std::filesystem;
+namespace {
+
+constexpr const char* kNoTextKey = "Dead key or modifier key pressed (no Unicode output)";
+
+}  // namespace
 
 SablixSession::SablixSession(std::string display) : display_(std::move(display)) {
     const char* tmp = std::getenv("TMPDIR");
@@ -70,6 +75,20 @@ bool SablixSession::waitForLog(const std::string& text, int timeoutMs, size_t co
     return true;
 }
 
+bool SablixSession::waitUntilTapSeesKeys() {
+    if (!waitForLog(kTapRunning)) return false;
+    // The tap records from the moment its recording is enabled, a little after it says it is
+    // registered: a Shift press (no text, so it changes nothing) shows when keys get through.
+    return waitUntil(
+        [&] {
+            const size_t before = logCount(kNoTextKey);
+            int code = -1;
+            runOn(display_, {"xdotool", "key", "Shift_L"}, &code);
+            return code == 0 && waitForLog(kNoTextKey, 500, before + 1);
+        },
+        20000);
+}
+
 bool SablixSession::running() const { return process_ && process_->running(); }
 pid_t SablixSession::pid() const { return process_ ? process_->pid() : -1; }
 
@@ -79,6 +98,15 @@ int SablixSession::stop() {
     const int status = process_->wait(5000);
     process_.reset();
     return status;
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
 }
 
 std::string runOn(const std::string& display, const std::vector<std::string>& argv, int* exitCode, int timeoutMs) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -73,11 +74,60 @@ private:
     std::vector<std::string> entries_;
 };
 
+// Stands in for the delay before the clipboard restore: tells the harness when a restore is
+// scheduled and runs it at once, unless the test holds it to type more while it waits.
+class RestoreTimer final : public platform::Executor {
+public:
+    using OnSchedule = std::function<void(std::chrono::milliseconds)>;
+
+    void async(platform::Task task) override { asyncAfter({}, std::move(task)); }
+    void asyncAfter(std::chrono::milliseconds delay, platform::Task task) override {
+        if (onSchedule) onSchedule(delay);
+        {
+            std::lock_guard lock(mutex_);
+            if (holding_) {
+                held_.push_back(std::move(task));
+                changed_.notify_all();
+                return;
+            }
+        }
+        task();
+    }
+
+    void hold() {
+        std::lock_guard lock(mutex_);
+        holding_ = true;
+    }
+    // Waits until `count` restores are held; false after ten seconds.
+    bool waitForHeld(size_t count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return held_.size() >= count; });
+    }
+    // The delays are over: runs the held restores in order and stops holding.
+    void release() {
+        std::vector<platform::Task> tasks;
+        {
+            std::lock_guard lock(mutex_);
+            tasks.swap(held_);
+            holding_ = false;
+        }
+        for (auto& task : tasks) task();
+    }
+
+    OnSchedule onSchedule;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool holding_ = false;
+    std::vector<platform::Task> held_;
+};
+
 inline constexpr int64_t kOwnPid = 4242;
 inline constexpr int64_t kEditorPid = 1000;
 
-// A TextReplacer wired to fakes. Pauses return at once but are written into the timeline, and
-// a test may act during one (someone copies during the wait before the clipboard restore).
+// A TextReplacer wired to fakes. Pauses and the restore's delay return at once but are written
+// into the timeline, and a test may act during one (someone copies before the clipboard restore).
 class EngineHarness : public ::testing::Test {
 protected:
     using ms = std::chrono::milliseconds;
@@ -87,10 +137,15 @@ protected:
         poster.setHook([this](const testsupport::PostedKey& key) {
             std::string entry = std::to_string(key.keyCode) + (key.keyDown ? " down" : " up");
             if (key.flags == desktop::keycode::kCommandFlag) entry += " cmd";
+            if (key.flags == desktop::keycode::kShiftFlag) entry += " shift";
             timeline.add(entry);
-            if (key.keyCode == desktop::keycode::kV && key.keyDown)
+            if ((key.keyCode == desktop::keycode::kV || key.keyCode == desktop::keycode::kInsert) && key.keyDown)
                 timeline.add("paste " + pasteboard.string().value_or("<none>"));
         });
+        restoreTimer.onSchedule = [this](ms delay) {
+            timeline.add("restore after " + std::to_string(delay.count()));
+            if (onPause) onPause(delay);
+        };
     }
 
     void TearDown() override { replacer.reset(); }
@@ -116,6 +171,7 @@ protected:
             .keyLayout = layout,
             .keyPoster = poster,
             .pasteboard = pasteboard,
+            .primarySelection = primarySelection,
             .workspace = workspace,
             .accessibility = accessibility,
             .defaults = defaults,
@@ -135,6 +191,7 @@ protected:
                 timeline.add("pause " + std::to_string(duration.count()));
                 if (onPause) onPause(duration);
             },
+            .restoreTimer = &restoreTimer,
         };
     }
 
@@ -158,7 +215,7 @@ protected:
     std::vector<std::string> keyEntries(const std::vector<std::string>& entries) const {
         std::vector<std::string> keys;
         for (const auto& e : entries)
-            if (e.rfind("pause", 0) != 0 && e.rfind("paste", 0) != 0) keys.push_back(e);
+            if (e.rfind("pause", 0) != 0 && e.rfind("paste", 0) != 0 && e.rfind("restore", 0) != 0) keys.push_back(e);
         return keys;
     }
 
@@ -175,6 +232,8 @@ protected:
     testsupport::FakeKeyLayout layout;
     testsupport::FakeKeyPoster poster;
     testsupport::FakePasteboard pasteboard;
+    testsupport::FakePasteboard primarySelection;
+    RestoreTimer restoreTimer;
     testsupport::FakeWorkspace workspace;
     testsupport::FakeAccessibility accessibility;
     platform::MemoryDefaults defaults;
@@ -187,7 +246,7 @@ protected:
     int teamLoads = 0;
 
     Timeline timeline;
-    std::function<void(ms)> onPause;
+    std::function<void(ms)> onPause;  // during a pause or the restore's delay
     LogCapture logs;
 
     std::unique_ptr<sablix::TextReplacer> replacer;

@@ -111,6 +111,17 @@ TEST_F(KeyHandlingTest, FirstExpansionIsRecordedOnce) {
               (std::vector<std::string>{"snippet_expand", "first_snippet_expand", "snippet_expand"}));
 }
 
+TEST_F(KeyHandlingTest, FirstExpansionIsRecordedOnceEvenWhenTheStoreRefusesIt) {
+    storeLibrary({snippet("sig", "Best regards")});
+    defaults.setFailWrites(true);
+    start();
+
+    type(";sig");
+    type(";sig");
+    EXPECT_EQ(analytics.names(),
+              (std::vector<std::string>{"snippet_expand", "first_snippet_expand", "snippet_expand"}));
+}
+
 TEST_F(KeyHandlingTest, TeamTriggersJoinAtTheNextRefresh) {
     const auto teamA = platform::Uuid::generate();
     const auto teamB = platform::Uuid::generate();

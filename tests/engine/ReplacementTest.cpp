@@ -22,11 +22,7 @@ protected:
         }
         return entries;
     }
-    static const Entries& paste(const std::string& text) {
-        static thread_local Entries entries;
-        entries = {"9 down cmd", "paste " + text, "9 up cmd"};
-        return entries;
-    }
+    static Entries paste(const std::string& text) { return {"9 down cmd", "paste " + text, "9 up cmd"}; }
 };
 
 const std::string kPng("\x89PNG\r\n\x1a\n\0\0binary", 16);
@@ -40,7 +36,7 @@ TEST_F(ReplacementTest, DirectRoadErasesPastesAndRestores) {
 
     type(";sig");
     EXPECT_EQ(timeline.entries(),
-              concat({backspaces(4), {"pause 50"}, paste("Best regards"), {"pause 300"}}));
+              concat({backspaces(4), {"pause 50"}, paste("Best regards"), {"restore after 300"}}));
     // Every format came back, the image too.
     const auto restored = pasteboard.stored().formats;
     ASSERT_EQ(restored.size(), 2u);
@@ -73,11 +69,11 @@ TEST_F(ReplacementTest, CursorMarkMovesCaretWithLeftArrowsAtMost200) {
 
     type(";c");
     EXPECT_EQ(timeline.entries(),
-              concat({backspaces(2), {"pause 50"}, paste("abc"), {"pause 100"}, lefts(2), {"pause 300"}}));
+              concat({backspaces(2), {"pause 50"}, paste("abc"), {"pause 100"}, lefts(2), {"restore after 300"}}));
 
     timeline.clear();
     type(";end");  // mark at the end: no caret step at all
-    EXPECT_EQ(timeline.entries(), concat({backspaces(4), {"pause 50"}, paste("abc"), {"pause 300"}}));
+    EXPECT_EQ(timeline.entries(), concat({backspaces(4), {"pause 50"}, paste("abc"), {"restore after 300"}}));
 
     timeline.clear();
     type(";long");
@@ -105,17 +101,58 @@ TEST_F(ReplacementTest, CaretSetThroughAccessibilityCountsUtf16Units) {
     EXPECT_EQ(std::count(keys.begin(), keys.end(), "123 down"), 2);
 }
 
-TEST_F(ReplacementTest, OverlappingExpansionsRunOneAtATime) {
-    storeLibrary({snippet("sig", "Best regards"), snippet("addr", "Main Street")});
+TEST_F(ReplacementTest, TriggerTypedWhileTheRestoreWaitsTakesOverTheUsersClipboard) {
+    storeLibrary({snippet("sig", "Best regards"), snippet("addr", "Main Street"), snippet("clip", "[{clipboard}]")});
     pasteboard.setString("user text");
     start();
 
+    // The second replacement neither waits for the first one's restore nor saves the first
+    // snippet as "the user's clipboard".
+    restoreTimer.hold();
     for (const auto& key : layout.keysFor(";sig;addr")) press(key);
+    ASSERT_TRUE(restoreTimer.waitForHeld(2));
+    EXPECT_EQ(timeline.entries(), concat({backspaces(4), {"pause 50"}, paste("Best regards"), {"restore after 300"},
+                                          backspaces(5), {"pause 50"}, paste("Main Street"), {"restore after 300"}}));
+    restoreTimer.release();
     replacer->waitUntilIdle();
+    EXPECT_EQ(pasteboard.string(), "user text");
 
-    EXPECT_EQ(timeline.entries(), concat({backspaces(4), {"pause 50"}, paste("Best regards"), {"pause 300"},
-                                          backspaces(5), {"pause 50"}, paste("Main Street"), {"pause 300"}}));
-    EXPECT_EQ(pasteboard.string(), "user text") << "the second save must see the user's clipboard, not the first snippet";
+    // {clipboard} reads the user's clipboard, not the snippet still sitting on it.
+    restoreTimer.hold();
+    for (const auto& key : layout.keysFor(";sig;clip")) press(key);
+    ASSERT_TRUE(restoreTimer.waitForHeld(2));
+    restoreTimer.release();
+    replacer->waitUntilIdle();
+    const auto entries = timeline.entries();
+    EXPECT_NE(std::find(entries.begin(), entries.end(), "paste [user text]"), entries.end());
+    EXPECT_EQ(pasteboard.string(), "user text");
+
+    // Shutting down carries a waiting restore out at once.
+    restoreTimer.hold();
+    for (const auto& key : layout.keysFor(";sig")) press(key);
+    ASSERT_TRUE(restoreTimer.waitForHeld(1));
+    replacer->shutDown();
+    EXPECT_EQ(pasteboard.string(), "user text");
+}
+
+TEST_F(ReplacementTest, TerminalsGetShiftInsertWithTheSnippetOnBothSelections) {
+    storeLibrary({snippet("sig", "Best regards")});
+    pasteboard.setString("user text");
+    primarySelection.setString("selected text");
+    workspace.setFrontmost(testsupport::FakeWorkspace::application(kEditorPid, "XTerm"));
+    start();
+
+    onPause = [this](ms duration) {
+        if (duration == sablix::TextReplacer::kDelayBeforeClipboardRestore) {
+            EXPECT_EQ(primarySelection.string(), "Best regards");
+        }
+    };
+    type(";sig");
+    EXPECT_EQ(keyEntries(timeline.entries()), concat({backspaces(4), {"114 down shift", "114 up shift"}}));
+    EXPECT_EQ(pasteboard.string(), "user text");
+    EXPECT_EQ(primarySelection.string(), "selected text");
+    for (const char* name : {"URxvt", "gnome-terminal", "kitty"}) EXPECT_TRUE(sablix::TextReplacer::isTerminalEmulator(name));
+    EXPECT_FALSE(sablix::TextReplacer::isTerminalEmulator("Firefox"));
 }
 
 TEST_F(ReplacementTest, FailuresStopBeforeAnythingWrongIsPasted) {
@@ -159,7 +196,7 @@ TEST_F(ReplacementTest, FillInRoadPastesFilledValuesAfterTheDialog) {
     EXPECT_EQ(entries[2].find("{date"), std::string::npos) << entries[2];
     EXPECT_EQ(entries[2].back(), '!');
     EXPECT_EQ(Entries(entries.begin() + 3, entries.end()),
-              concat({{"9 up cmd", "pause 100"}, lefts(1), {"pause 300"}}));
+              concat({{"9 up cmd", "pause 100"}, lefts(1), {"restore after 300"}}));
     EXPECT_EQ(pasteboard.string(), "user text");
 }
 

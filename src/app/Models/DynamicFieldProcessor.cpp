@@ -1,7 +1,6 @@
 #include "Models/DynamicFieldProcessor.h"
 
 #include <algorithm>
-#include <atomic>
 #include <clocale>
 #include <cstdlib>
 #include <limits>
@@ -28,8 +27,6 @@ constexpr std::string_view kSnippetOpening = "{snippet:";
 constexpr std::string_view kFillOpening = "{fill:";
 constexpr std::string_view kDateOpening = "{date";
 constexpr std::string_view kShortSuffix = ":short";
-
-std::atomic<desktop::Pasteboard*> gDefaultPasteboard{nullptr};
 
 struct Match {
     size_t begin = 0;  // the opening brace
@@ -171,6 +168,10 @@ icu::Locale defaultDateLocale() {
     return locale.isBogus() ? icu::Locale::getDefault() : locale;
 }
 
+// Titles are the same when they are equal without regard to case under canonical equivalence
+// ("café" precomposed or with a combining accent).
+std::string titleKey(std::string_view title) { return platform::text::nfc(platform::text::lowercased(title)); }
+
 }  // namespace
 
 // The state of one outside call of process: the remaining budget, and the values read from
@@ -181,11 +182,11 @@ struct DynamicFieldProcessor::Expansion {
     const DynamicFieldContext& context;
     int expansionsLeft = kMaxNestedExpansions;
 
-    // The first snippet of the list under each lowercased title, built on the first lookup.
+    // The first snippet of the list under each title key, built on the first lookup.
     const SnippetItem* snippetTitled(const std::string& key, const std::vector<SnippetItem>& snippets) {
         if (indexed != &snippets) {
             byTitle.clear();
-            for (const auto& snippet : snippets) byTitle.emplace(platform::text::lowercased(snippet.snippetTitle), &snippet);
+            for (const auto& snippet : snippets) byTitle.emplace(titleKey(snippet.snippetTitle), &snippet);
             indexed = &snippets;
         }
         const auto found = byTitle.find(key);
@@ -246,9 +247,9 @@ const std::vector<std::string>& DynamicFieldProcessor::supportedFields() {
     return fields;
 }
 
-void DynamicFieldProcessor::setDefaultPasteboard(desktop::Pasteboard* pasteboard) { gDefaultPasteboard = pasteboard; }
-
-desktop::Pasteboard* DynamicFieldProcessor::defaultPasteboard() { return gDefaultPasteboard.load(); }
+ClipboardReader::ClipboardReader(desktop::Pasteboard* pasteboard) {
+    if (pasteboard) read_ = [pasteboard] { return pasteboard->string(); };
+}
 
 std::string DynamicFieldProcessor::process(const std::string& text, const std::vector<SnippetItem>& snippets,
                                            const std::set<std::string>& resolvedTitles, int depth,
@@ -291,7 +292,7 @@ std::string DynamicFieldProcessor::processNestedSnippets(const std::string& inpu
     size_t from = 0;
     while (auto match = findBracedField(text, kSnippetOpening, from)) {
         const std::string title = text.substr(match->groupBegin, match->groupEnd - match->groupBegin);
-        const std::string key = platform::text::lowercased(title);
+        const std::string key = titleKey(title);
         const SnippetItem* found = seen.count(key) ? nullptr : expansion.snippetTitled(key, snippets);
         if (!found || expansion.expansionsLeft <= 0) {
             from = match->begin + 1;
@@ -367,10 +368,7 @@ std::string DynamicFieldProcessor::dayOfWeek(Expansion& expansion) {
 }
 
 std::string DynamicFieldProcessor::clipboardContents(Expansion& expansion) {
-    if (!expansion.clipboard) {
-        desktop::Pasteboard* pasteboard = expansion.context.pasteboard ? expansion.context.pasteboard : defaultPasteboard();
-        expansion.clipboard = pasteboard ? pasteboard->string().value_or(std::string()) : std::string();
-    }
+    if (!expansion.clipboard) expansion.clipboard = expansion.context.pasteboard.read().value_or(std::string());
     return *expansion.clipboard;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -15,15 +16,32 @@ class Pasteboard;
 
 namespace sablix {
 
+// Where "{clipboard}" takes its text from: a pasteboard, or a function for a caller that knows
+// better than the pasteboard what the user's clipboard is (the engine, while the previous
+// snippet still sits on it). An empty reader gives nothing.
+class ClipboardReader {
+public:
+    using Read = std::function<std::optional<std::string>()>;
+
+    ClipboardReader() = default;
+    ClipboardReader(desktop::Pasteboard* pasteboard);  // implicit: a pasteboard is the usual reader
+    explicit ClipboardReader(Read read) : read_(std::move(read)) {}
+
+    std::optional<std::string> read() const { return read_ ? read_() : std::nullopt; }
+
+private:
+    Read read_;
+};
+
 // What dynamic fields read from outside: the present moment, the locale and time zone the dates
 // are written in, and the clipboard. The defaults are the process's own: the system clock, the
-// user's date locale (LC_TIME, else ICU's default), the host's time zone as it is at the moment,
-// and the pasteboard set with setDefaultPasteboard.
+// user's date locale (LC_TIME, else ICU's default) and the host's time zone as it is at the
+// moment. There is no default clipboard: without one, "{clipboard}" gives nothing.
 struct DynamicFieldContext {
-    const platform::Clock* clock = nullptr;     // null: the system clock
-    std::string locale;                         // ICU locale id ("de_DE"); empty: the default locale
-    std::string timeZone;                       // IANA id ("Europe/Berlin"); empty: the default zone
-    desktop::Pasteboard* pasteboard = nullptr;  // null: the default pasteboard
+    const platform::Clock* clock = nullptr;  // null: the system clock
+    std::string locale;                      // ICU locale id ("de_DE"); empty: the default locale
+    std::string timeZone;                    // IANA id ("Europe/Berlin"); empty: the default zone
+    ClipboardReader pasteboard;              // what "{clipboard}" reads
 };
 
 // The text of an expansion and where the caret goes: the number of user-perceived characters
@@ -68,11 +86,6 @@ public:
     // process, further references stay as literal text.
     static constexpr int kMaxNestedExpansions = 1000;
     static constexpr size_t kMaxExpandedBytes = 256 * 1024;
-
-    // The pasteboard that "{clipboard}" reads when the caller names none; the application sets
-    // it at start-up. Without one, "{clipboard}" gives nothing.
-    static void setDefaultPasteboard(desktop::Pasteboard* pasteboard);
-    static desktop::Pasteboard* defaultPasteboard();
 
 private:
     struct Expansion;
