@@ -19,6 +19,7 @@
 #include "desktop/X11KeyLayout.h"
 #include "desktop/X11KeyPoster.h"
 #include "desktop/X11KeyTap.h"
+#include "desktop/QtSelectionOwner.h"
 #include "desktop/X11Pasteboard.h"
 #include "desktop/X11Workspace.h"
 #include "platform/DeviceInfo.h"
@@ -90,6 +91,11 @@ int main(int argc, char** argv) {
     desktop::X11Accessibility accessibility;
     desktop::X11Pasteboard clipboard;
     desktop::X11Pasteboard primarySelection({}, desktop::X11Pasteboard::Selection::primary);
+    // A selection our own Qt owns (the user copied in the fill-in dialog) is read from Qt directly
+    // on the GUI thread, which would otherwise wait for itself.
+    const auto qtSelections = std::make_shared<desktop::QtSelectionOwner>();
+    clipboard.setInProcessOwner(qtSelections);
+    primarySelection.setInProcessOwner(qtSelections);
     platform::FileDefaults defaults(platform::Paths::defaultsFile());
     sablix::LoggingAnalyticsClient analyticsClient;
     sablix::AnalyticsService analytics(defaults, analyticsClient,
