@@ -9,48 +9,41 @@
 
 namespace desktop {
 
-// The process-wide Xlib handlers and the connections they answer for. The lock is recursive
-// because closing a connection may call the handlers on the closing thread.
+// The process-wide Xlib handlers and the connections they answer for. Xlib calls the handlers
+// with a display locked, so the registry's lock is never held across an Xlib call: a thread
+// holding it while closing or opening a display would wait for that display's lock, closing a
+// cycle with any handler running elsewhere.
 struct X11DisplayRegistry {
-    static std::recursive_mutex& mutex() {
-        static std::recursive_mutex m;
+    static std::mutex& mutex() {
+        static std::mutex m;
         return m;
     }
     static std::unordered_map<Display*, X11Display*>& displays() {
         static std::unordered_map<Display*, X11Display*> d;
         return d;
     }
-    static inline XErrorHandler previousErrorHandler = nullptr;
-    static inline XIOErrorHandler previousIOErrorHandler = nullptr;
+    static inline std::atomic<XErrorHandler> previousErrorHandler{nullptr};
+    static inline std::atomic<XIOErrorHandler> previousIOErrorHandler{nullptr};
 
-    static X11Display* find(Display* display) {
+    // Runs `count` on the connection when it is ours; false otherwise.
+    template <typename Count>
+    static bool countIfOurs(Display* display, Count count) {
+        std::lock_guard lock(mutex());
         const auto it = displays().find(display);
-        return it == displays().end() ? nullptr : it->second;
+        if (it == displays().end()) return false;
+        count(*it->second);
+        return true;
     }
 
     static int onError(Display* display, XErrorEvent* event) {
-        XErrorHandler previous = nullptr;
-        {
-            std::lock_guard lock(mutex());
-            if (X11Display* ours = find(display)) {
-                ++ours->errors_;
-                return 0;
-            }
-            previous = previousErrorHandler;
-        }
+        if (countIfOurs(display, [](X11Display& ours) { ++ours.errors_; })) return 0;
+        const XErrorHandler previous = previousErrorHandler.load();
         return previous ? previous(display, event) : 0;
     }
 
     static int onIOError(Display* display) {
-        XIOErrorHandler previous = nullptr;
-        {
-            std::lock_guard lock(mutex());
-            if (X11Display* ours = find(display)) {
-                ours->lost_ = true;
-                return 0;
-            }
-            previous = previousIOErrorHandler;
-        }
+        if (countIfOurs(display, [](X11Display& ours) { ours.lost_ = true; })) return 0;
+        const XIOErrorHandler previous = previousIOErrorHandler.load();
         return previous ? previous(display) : 0;
     }
 
@@ -60,7 +53,6 @@ struct X11DisplayRegistry {
 };
 
 void X11Display::installErrorHandlers() {
-    std::lock_guard lock(X11DisplayRegistry::mutex());
     const XErrorHandler previous = XSetErrorHandler(&X11DisplayRegistry::onError);
     if (previous != &X11DisplayRegistry::onError) X11DisplayRegistry::previousErrorHandler = previous;
     const XIOErrorHandler previousIO = XSetIOErrorHandler(&X11DisplayRegistry::onIOError);
@@ -74,6 +66,7 @@ std::unique_ptr<X11Display> X11Display::open(const std::string& name) {
     std::unique_ptr<X11Display> opened(new X11Display(display));
     XSetIOErrorExitHandler(display, &X11DisplayRegistry::onIOErrorExit, opened.get());
     std::lock_guard lock(X11DisplayRegistry::mutex());
+    // A closed connection's address may come back for this one before its entry is gone.
     X11DisplayRegistry::displays()[display] = opened.get();
     return opened;
 }
@@ -82,7 +75,6 @@ X11Display::X11Display(Display* display) : display_(display) {}
 
 X11Display::~X11Display() {
     // Stays registered while it closes, so an error on the way out is still ours.
-    std::lock_guard lock(X11DisplayRegistry::mutex());
     if (lost()) {
         // A connection that broke inside a blocking reply (the recording's) keeps a waiter
         // that makes every later lock of it hang, XCloseDisplay included. Only its socket is
@@ -91,7 +83,9 @@ X11Display::~X11Display() {
     } else {
         XCloseDisplay(display_);
     }
-    X11DisplayRegistry::displays().erase(display_);
+    std::lock_guard lock(X11DisplayRegistry::mutex());
+    const auto it = X11DisplayRegistry::displays().find(display_);
+    if (it != X11DisplayRegistry::displays().end() && it->second == this) X11DisplayRegistry::displays().erase(it);
 }
 
 bool X11Display::syncWithoutErrorSince(uint64_t since) {

@@ -7,7 +7,30 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace desktop {
+namespace {
+
+// Keys that toggle a state rather than hold one: releasing them changes nothing the user meant.
+bool isLockKeysym(KeySym keysym) {
+    switch (keysym) {
+        case XK_Caps_Lock:
+        case XK_Shift_Lock:
+        case XK_Num_Lock:
+        case XK_Scroll_Lock:
+        case XK_ISO_Lock:
+        case XK_ISO_Level3_Lock:
+        case XK_ISO_Level5_Lock:
+        case XK_ISO_Group_Lock:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
 
 // The XTEST connection, shared by the sources of one poster.
 class X11KeyPoster::Connection {
@@ -25,11 +48,23 @@ public:
         if (display_->lost()) return;
         const KeyCode key = keycodeFor(x11keycodes::keysym(keyCode));
         if (key == 0) return;  // a key the keyboard cannot type is skipped
-        const bool command = (flags & keycode::kCommandFlag) != 0;
-        const KeyCode control = command ? keycodeFor(XK_Control_L) : 0;
-        if (keyDown && control) fake(control, true);
-        fake(key, keyDown);
-        if (!keyDown && control) fake(control, false);
+        // Held around the key, outermost first.
+        std::vector<KeyCode> around;
+        if (flags & keycode::kCommandFlag) around.push_back(keycodeFor(XK_Control_L));
+        if (flags & keycode::kShiftFlag) around.push_back(keycodeFor(XK_Shift_L));
+        std::erase(around, KeyCode{0});
+        // The server applies every modifier that is down to a posted key: a Shift the user still
+        // holds from typing the trigger would turn Control-V into Control-Shift-V. The user's
+        // modifiers are released (and stay released); on a key-up, the ones posted with its
+        // key-down are kept until after the key.
+        releaseHeldModifiers(keyDown ? std::vector<KeyCode>{} : around);
+        if (keyDown) {
+            for (const KeyCode modifier : around) fake(modifier, true);
+            fake(key, true);
+        } else {
+            fake(key, false);
+            for (auto it = around.rbegin(); it != around.rend(); ++it) fake(*it, false);
+        }
     }
 
 private:
@@ -40,6 +75,42 @@ private:
     void fake(KeyCode key, bool down) {
         XTestFakeKeyEvent(display_->get(), key, down ? True : False, CurrentTime);
         XFlush(display_->get());
+    }
+
+    void releaseHeldModifiers(const std::vector<KeyCode>& keep) {
+        for (const KeyCode key : heldModifiers())
+            if (std::find(keep.begin(), keep.end(), key) == keep.end()) fake(key, false);
+    }
+
+    // The keys of the modifier mapping that the server has down, lock keys excepted.
+    std::vector<KeyCode> heldModifiers() {
+        Display* display = display_->get();
+        char down[32] = {};
+        XQueryKeymap(display, down);
+        std::vector<KeyCode> held;
+        XModifierKeymap* map = XGetModifierMapping(display);
+        if (!map) return held;
+        for (int modifier = 0; modifier < 8; ++modifier) {
+            if (modifier == LockMapIndex) continue;
+            for (int i = 0; i < map->max_keypermod; ++i) {
+                const KeyCode key = map->modifiermap[modifier * map->max_keypermod + i];
+                if (key == 0 || !(down[key / 8] & (1 << (key % 8)))) continue;
+                if (std::find(held.begin(), held.end(), key) != held.end() || isLockKey(key)) continue;
+                held.push_back(key);
+            }
+        }
+        XFreeModifiermap(map);
+        return held;
+    }
+
+    bool isLockKey(KeyCode key) {
+        int perKeycode = 0;
+        KeySym* keysyms = XGetKeyboardMapping(display_->get(), key, 1, &perKeycode);
+        if (!keysyms) return false;
+        // The unshifted keysym names the key: with some options, Shift types Caps_Lock shifted.
+        const bool lock = perKeycode > 0 && isLockKeysym(keysyms[0]);
+        XFree(keysyms);
+        return lock;
     }
 
     std::mutex mutex_;

@@ -65,7 +65,7 @@ struct X11KeyTap::Recording {
 X11KeyTap::X11KeyTap(std::string displayName) : displayName_(std::move(displayName)) {}
 
 X11KeyTap::~X11KeyTap() {
-    std::lock_guard lock(controlMutex_);
+    // run() has ended: the control connection is this thread's alone.
     if (context_ && control_ && !control_->lost()) {
         XRecordFreeContext(control_->get(), context_);
         XSync(control_->get(), False);
@@ -113,15 +113,18 @@ bool X11KeyTap::create(KeyHandler handler) {
 
 KeyTap::RunResult X11KeyTap::run() {
     {
-        std::lock_guard lock(controlMutex_);
+        std::lock_guard lock(mutex_);
         if (stopRequested_) return RunResult::stopped;
         if (!context_) return RunResult::failed;
+        inRecording_ = true;
     }
     X11Display::installErrorHandlers();
     // Blocks until the context is disabled, freed, or the connection breaks.
     XRecordEnableContext(data_->get(), context_, &Recording::intercept, reinterpret_cast<XPointer>(this));
-    std::lock_guard lock(controlMutex_);
+    std::lock_guard lock(mutex_);
+    inRecording_ = false;
     recording_ = false;
+    startedOrEnded_.notify_all();
     if (stopRequested_) return RunResult::stopped;
     logger().error("Keystroke recording ended unexpectedly%s",
                    data_->lost() ? " (the X connection was lost)" : "");
@@ -129,19 +132,25 @@ KeyTap::RunResult X11KeyTap::run() {
 }
 
 void X11KeyTap::stop() {
-    std::lock_guard lock(controlMutex_);
-    stopRequested_ = true;
-    if (recording_) disableLocked();
+    {
+        std::unique_lock lock(mutex_);
+        stopRequested_ = true;
+        // A context can be disabled only once the server is recording it, which follows the
+        // enabling at once (or the call fails, ending run()).
+        startedOrEnded_.wait(lock, [this] { return !inRecording_ || recording_; });
+        if (!recording_ || disableSent_) return;
+        disableSent_ = true;
+    }
+    disable();
 }
 
 void X11KeyTap::onStartOfData() {
-    // A stop() that came while the recording was being enabled had nothing to disable yet.
-    std::lock_guard lock(controlMutex_);
+    std::lock_guard lock(mutex_);
     recording_ = true;
-    if (stopRequested_) disableLocked();
+    startedOrEnded_.notify_all();
 }
 
-void X11KeyTap::disableLocked() {
+void X11KeyTap::disable() {
     if (!control_ || control_->lost()) return;
     XRecordDisableContext(control_->get(), context_);
     XSync(control_->get(), False);

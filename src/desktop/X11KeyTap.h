@@ -1,5 +1,5 @@
 #pragma once
-#include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,7 +15,8 @@ class X11Display;
 // The session's key-downs through the RECORD extension. Recording takes two connections: the
 // control one creates the context (every client, device events KeyPress..KeyRelease) and
 // disables it on stop(); the data one blocks in the recording on the run() thread. Keys the
-// process posts itself through XTest are recorded too.
+// process posts itself through XTest are recorded too. A stop() that comes while run() is
+// enabling the recording waits the moment the server takes to start it, then disables it.
 //
 // Keymap changes made with the core protocol are recorded in the same stream, so a key on a
 // keycode that a client remapped carries the keysyms it had at that moment (KeyDown::xKeysyms).
@@ -39,7 +40,7 @@ public:
 private:
     struct Recording;
     void onStartOfData();
-    void disableLocked();
+    void disable();
 
     std::string displayName_;
     KeyHandler handler_;
@@ -48,11 +49,15 @@ private:
     std::unique_ptr<X11Display> control_;
     std::unique_ptr<X11Display> data_;
     unsigned long context_ = 0;
-    // Guards the control connection and the two flags below: stop() may come from any thread
-    // while the recording starts on the run() thread.
-    std::mutex controlMutex_;
+    // Guards the flags below: stop() may come from any thread while the recording starts on the
+    // run() thread. The recording's callback takes it with the data connection locked, so no
+    // Xlib call is ever made while holding it.
+    std::mutex mutex_;
+    std::condition_variable startedOrEnded_;
     bool stopRequested_ = false;
-    bool recording_ = false;
+    bool disableSent_ = false;
+    bool inRecording_ = false;  // run() is inside the recording call
+    bool recording_ = false;    // the server has started sending the recorded data
 };
 
 }  // namespace desktop
