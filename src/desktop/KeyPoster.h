@@ -5,7 +5,9 @@
 namespace desktop {
 
 // Posts synthetic key events to whatever has the keyboard focus. Key codes and flags are macOS
-// virtual key codes and event flags (keycode::kCommandFlag posts as Control on X11).
+// virtual key codes and event flags (keycode::kCommandFlag posts as Control on X11,
+// keycode::kShiftFlag as Shift). Modifiers the user still holds are released first, so the
+// application sees exactly the flags posted.
 class KeyEventSource {
 public:
     virtual ~KeyEventSource() = default;
