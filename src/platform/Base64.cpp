@@ -19,7 +19,11 @@ std::string base64Encode(const uint8_t* bytes, size_t size) {
     return out;
 }
 
-std::optional<std::vector<uint8_t>> base64Decode(std::string_view text) {
+namespace {
+
+// Strict: anything but the alphabet and final padding refuses the whole text. Lenient: such a
+// character counts as zero bits in its place, so damage changes only the bytes it falls in.
+std::optional<std::vector<uint8_t>> decode(std::string_view text, bool lenient) {
     auto value = [](char c) -> int {
         if (c >= 'A' && c <= 'Z') return c - 'A';
         if (c >= 'a' && c <= 'z') return c - 'a' + 26;
@@ -36,11 +40,12 @@ std::optional<std::vector<uint8_t>> base64Decode(std::string_view text) {
         int padding = 0;
         for (int k = 0; k < 4; ++k) {
             const char c = text[i + k];
-            if (c == '=' && i + 4 == text.size() && k >= 2) {
+            if (c == '=' && i + 4 == text.size() && k >= 2 && (k == 3 || text[i + 3] == '=')) {
                 v[k] = 0;
                 ++padding;
-            } else if (padding > 0 || (v[k] = value(c)) < 0) {
-                return std::nullopt;
+            } else if ((v[k] = value(c)) < 0) {
+                if (!lenient) return std::nullopt;
+                v[k] = 0;
             }
         }
         const uint32_t n = static_cast<uint32_t>(v[0] << 18 | v[1] << 12 | v[2] << 6 | v[3]);
@@ -50,6 +55,12 @@ std::optional<std::vector<uint8_t>> base64Decode(std::string_view text) {
     }
     return out;
 }
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> base64Decode(std::string_view text) { return decode(text, false); }
+
+std::optional<std::vector<uint8_t>> base64DecodeLenient(std::string_view text) { return decode(text, true); }
 
 std::string base64Encode(std::string_view bytes) {
     return base64Encode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());

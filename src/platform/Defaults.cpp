@@ -1,9 +1,22 @@
 #include "platform/Defaults.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace platform {
+namespace {
+
+// A cast of a double outside the integer range is undefined; the nearest bound is the answer.
+int64_t clampedInteger(double d) {
+    constexpr double kTwoTo63 = 9223372036854775808.0;
+    if (std::isnan(d)) return 0;
+    if (d >= kTwoTo63) return INT64_MAX;
+    if (d < -kTwoTo63) return INT64_MIN;
+    return static_cast<int64_t>(d);
+}
+
+}  // namespace
 
 std::optional<std::string> Defaults::string(const std::string& key) const {
     auto v = object(key);
@@ -16,7 +29,7 @@ int64_t Defaults::integer(const std::string& key) const {
     auto v = object(key);
     if (!v) return 0;
     if (auto i = v->asInteger()) return *i;
-    if (auto d = v->asDouble()) return std::isfinite(*d) ? static_cast<int64_t>(*d) : 0;
+    if (auto d = v->asDouble()) return clampedInteger(*d);
     if (auto b = v->asBool()) return *b ? 1 : 0;
     if (auto s = v->asString()) return std::strtoll(s->c_str(), nullptr, 10);
     return 0;
@@ -38,7 +51,7 @@ bool Defaults::boolean(const std::string& key) const {
     if (auto b = v->asBool()) return *b;
     if (auto i = v->asInteger()) return *i != 0;
     if (auto d = v->asDouble()) return *d != 0;
-    if (auto s = v->asString()) return *s == "YES" || *s == "yes" || *s == "true" || std::atoi(s->c_str()) != 0;
+    if (auto s = v->asString()) return *s == "YES" || *s == "yes" || *s == "true" || std::strtoll(s->c_str(), nullptr, 10) != 0;
     return false;
 }
 

@@ -27,7 +27,7 @@ nlohmann::json DefaultsValue::toJson() const {
         value_);
 }
 
-std::optional<DefaultsValue> DefaultsValue::fromJson(const nlohmann::json& json) {
+std::optional<DefaultsValue> DefaultsValue::fromJson(const nlohmann::json& json, DataDecoding decoding) {
     switch (json.type()) {
     case nlohmann::json::value_t::string: return DefaultsValue(json.get<std::string>());
     case nlohmann::json::value_t::boolean: return DefaultsValue(json.get<bool>());
@@ -42,7 +42,7 @@ std::optional<DefaultsValue> DefaultsValue::fromJson(const nlohmann::json& json)
     case nlohmann::json::value_t::array: {
         Array array;
         for (const auto& e : json) {
-            auto v = fromJson(e);
+            auto v = fromJson(e, decoding);
             if (!v) return std::nullopt;
             array.push_back(std::move(*v));
         }
@@ -51,7 +51,8 @@ std::optional<DefaultsValue> DefaultsValue::fromJson(const nlohmann::json& json)
     case nlohmann::json::value_t::object: {
         if (json.size() == 1 && json.contains("$data")) {
             if (!json["$data"].is_string()) return std::nullopt;
-            auto bytes = base64Decode(json["$data"].get<std::string>());
+            const auto& text = json["$data"].get_ref<const std::string&>();
+            auto bytes = decoding == DataDecoding::strict ? base64Decode(text) : base64DecodeLenient(text);
             if (!bytes) return std::nullopt;
             return DefaultsValue(std::move(*bytes));
         }
@@ -61,7 +62,7 @@ std::optional<DefaultsValue> DefaultsValue::fromJson(const nlohmann::json& json)
         }
         Object object;
         for (const auto& [k, e] : json.items()) {
-            auto v = fromJson(e);
+            auto v = fromJson(e, decoding);
             if (!v) return std::nullopt;
             object.emplace(k, std::move(*v));
         }

@@ -48,7 +48,9 @@ public:
     // On disk: strings, numbers, booleans, arrays and objects are plain JSON; binary data is
     // {"$data": base64} and a date {"$date": seconds since 2001}.
     nlohmann::json toJson() const;
-    static std::optional<DefaultsValue> fromJson(const nlohmann::json& json);
+    // `lenient` reads base64 that was damaged in place (see base64DecodeLenient), for salvage.
+    enum class DataDecoding { strict, lenient };
+    static std::optional<DefaultsValue> fromJson(const nlohmann::json& json, DataDecoding decoding = DataDecoding::strict);
 
     friend bool operator==(const DefaultsValue&, const DefaultsValue&) = default;
 

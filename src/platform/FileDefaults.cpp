@@ -1,16 +1,12 @@
 #include "platform/FileDefaults.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/Paths.h"
-#include "platform/FileWriting.h"
 
 namespace platform {
 namespace {
@@ -48,102 +44,118 @@ bool holdsNonFiniteNumber(const DefaultsValue& value) {
     return false;
 }
 
+const char* const kSnippetLibraryKey = "savedSnippetItems";
+const char* const kDamageNoticeText = "Some of your snippets or settings could not be read.";
+const char* const kDamageNoticeCopies = " A copy of the damaged file is kept as ";
 }  // namespace
 
-FileDefaults::FileDefaults(std::filesystem::path file) : file_(std::move(file)), log_(kAppSubsystem, "Defaults") {}
+const std::set<std::string>& FileDefaults::standardSeparateKeys() {
+    static const std::set<std::string> keys{kSnippetLibraryKey};
+    return keys;
+}
+
+FileDefaults::FileDefaults(std::filesystem::path file, const std::set<std::string>& separateKeys)
+    : log_(kAppSubsystem, "Defaults"), main_(file, log_) {
+    for (const auto& key : separateKeys) separate_.try_emplace(key, separateFile(key), log_);
+}
 
 FileDefaults& FileDefaults::standard() {
     static FileDefaults defaults(Paths::defaultsFile());
     return defaults;
 }
 
-FileDefaults::Stamp FileDefaults::stamp() const {
-    struct stat st {};
-    if (::stat(file_.c_str(), &st) != 0) return {};
-    return {true, static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-            static_cast<int64_t>(st.st_size), static_cast<uint64_t>(st.st_ino)};
+std::filesystem::path FileDefaults::separateFile(const std::string& key) const {
+    const auto& file = main_.path();
+    return file.parent_path() / (file.stem().string() + "." + key + file.extension().string());
 }
 
-void FileDefaults::reloadIfChanged() const {
-    const Stamp now = stamp();
-    if (everLoaded_ && now == loaded_ && !unreadable_) return;
-    load();
+void FileDefaults::refreshAll() const {
+    const bool mainRead = main_.refresh();
+    for (auto& [key, file] : separate_)
+        if (file.refresh()) recordDamage(file, {key});
+    // After the separate files, so that what they hold is known.
+    if (mainRead) {
+        std::set<std::string> keys;
+        for (const auto& entry : separate_) keys.insert(entry.first);
+        recordDamage(main_, keys);
+    }
 }
 
-void FileDefaults::load() const {
-    everLoaded_ = true;
-    loaded_ = stamp();
-    values_.clear();
-    damaged_ = false;
-    damagedBytes_.clear();
-    unreadable_ = false;
-    loadError_.clear();
-    if (!loaded_.exists) return;
-
-    std::string bytes;
-    if (!readFile(bytes)) {
-        // Not the same as an empty store: replacing it would drop every value it holds.
-        unreadable_ = true;
-        loadError_ = std::string("the file cannot be read: ") + std::strerror(errno);
-        log_.error("Defaults file %s is damaged: %s", file_.c_str(), loadError_.c_str());
+void FileDefaults::recordDamage(DefaultsFile& file, const std::set<std::string>& keys) const {
+    std::string notice;
+    if (!file.unreadable().empty()) {
+        notice = file.path().string() + ": " + file.unreadable();
+    } else if (const auto& damage = file.damage()) {
+        const std::string backup = damage->backup.string();
+        notice = file.path().string() + " was damaged (" + damage->description + "); " +
+                 (backup.empty() ? "no copy of it could be kept" : "a copy is kept as " + backup);
+        if (!backup.empty()) backups_.insert(backup);
+        // Once the file is rewritten, such a key would read as never stored (and, for the
+        // library, as a fresh installation): the file keeps a record until it is stored again.
+        for (const auto& key : keys)
+            if ((damage->lost.count(key) || damage->unnamedLoss) && !holds(key)) file.noteLost(key, backup);
+    } else {
         return;
     }
-    if (bytes.empty()) return;
-
-    nlohmann::json json = nlohmann::json::parse(bytes, nullptr, false);
-    if (json.is_discarded() || !json.is_object()) {
-        loadError_ = json.is_discarded() ? "the file is not valid JSON" : "the file does not hold a JSON object";
-    } else {
-        for (const auto& [key, value] : json.items()) {
-            if (auto decoded = DefaultsValue::fromJson(value)) {
-                values_.emplace(key, std::move(*decoded));
-            } else {
-                loadError_ = "the value under \"" + key + "\" has an unknown form";
-            }
-        }
-    }
-    if (!loadError_.empty()) {
-        damaged_ = true;
-        damagedBytes_ = bytes;
-        log_.error("Defaults file %s is damaged: %s", file_.c_str(), loadError_.c_str());
-    }
+    if (std::find(notices_.begin(), notices_.end(), notice) == notices_.end()) notices_.push_back(notice);
 }
 
-bool FileDefaults::readFile(std::string& bytes) const {
-    const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT) return false;
-        loaded_ = {};  // removed since the stamp was taken
-        return true;
-    }
-    char buffer[65536];
-    while (true) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int readErrno = errno;
-            ::close(fd);
-            errno = readErrno;
-            return false;
+bool FileDefaults::holds(const std::string& key) const {
+    if (auto own = separate_.find(key); own != separate_.end() && own->second.values().count(key)) return true;
+    return main_.values().count(key) > 0;
+}
+
+std::vector<std::string> FileDefaults::lostValueReports() const {
+    std::vector<std::string> reports;
+    const auto report = [&](const DefaultsFile& file) {
+        for (const auto& [key, backup] : file.lostValues()) {
+            if (holds(key) || backups_.count(backup)) continue;  // stored again, or told already
+            reports.push_back("the value under \"" + key + "\" was lost to damage earlier" +
+                              (backup.empty() ? std::string() : "; a copy is kept as " + backup));
         }
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return true;
+    };
+    report(main_);
+    for (const auto& entry : separate_) report(entry.second);
+    return reports;
 }
 
 std::string FileDefaults::loadError() const {
     std::lock_guard lock(mutex_);
-    reloadIfChanged();
-    return loadError_;
+    refreshAll();
+    std::string error;
+    const auto add = [&](const std::string& part) { error += (error.empty() ? "" : "; ") + part; };
+    for (const auto& notice : notices_) add(notice);
+    for (const auto& report : lostValueReports()) add(report);
+    return error;
+}
+
+std::string FileDefaults::damageNotice() const {
+    std::lock_guard lock(mutex_);
+    if (loadError().empty()) return {};
+    std::set<std::string> copies = backups_;
+    const auto collect = [&](const DefaultsFile& file) {
+        for (const auto& [key, backup] : file.lostValues())
+            if (!holds(key) && !backup.empty()) copies.insert(backup);
+    };
+    collect(main_);
+    for (const auto& entry : separate_) collect(entry.second);
+    std::string notice = kDamageNoticeText;
+    if (copies.empty()) return notice;
+    std::string list;
+    for (const auto& copy : copies) list += (list.empty() ? "" : ", ") + copy;
+    return notice + kDamageNoticeCopies + list + ".";
 }
 
 std::optional<DefaultsValue> FileDefaults::object(const std::string& key) const {
     std::lock_guard lock(mutex_);
-    reloadIfChanged();
-    auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
+    refreshAll();
+    if (auto own = separate_.find(key); own != separate_.end()) {
+        const auto& values = own->second.values();
+        if (auto it = values.find(key); it != values.end()) return it->second;
+    }
+    const auto& values = main_.values();
+    auto it = values.find(key);
+    if (it == values.end()) return std::nullopt;
     return it->second;
 }
 
@@ -154,97 +166,67 @@ bool FileDefaults::set(const std::string& key, const DefaultsValue& value) {
     }
     std::lock_guard lock(mutex_);
     std::error_code ec;
-    std::filesystem::create_directories(file_.parent_path(), ec);
-    FileLock fileLock(file_.string() + ".lock");
-    reloadIfChanged();
-    auto next = values_;
-    next.insert_or_assign(key, value);
-    if (!write(next)) return false;
-    values_ = std::move(next);
-    loaded_ = stamp();
+    std::filesystem::create_directories(main_.path().parent_path(), ec);
+    FileLock fileLock(main_.path().string() + ".lock");
+    refreshAll();
+    auto own = separate_.find(key);
+    if (own == separate_.end()) return writeMain(key, &value);
+
+    DefaultsFile& file = own->second;
+    auto values = file.values();
+    values.insert_or_assign(key, value);
+    auto lost = file.lostValues();
+    lost.erase(key);
+    if (!file.write(std::move(values), std::move(lost))) return false;
+    // The value is durable in its own file, which is read first; an older copy in defaults.json
+    // (or a record of its loss) goes with the next write that succeeds.
+    if (main_.values().count(key) || main_.lostValues().count(key)) writeMain(key, nullptr);
     return true;
 }
 
 bool FileDefaults::remove(const std::string& key) {
     std::lock_guard lock(mutex_);
-    FileLock fileLock(file_.string() + ".lock");
-    reloadIfChanged();
-    if (!values_.count(key)) return true;
-    auto next = values_;
-    next.erase(key);
-    if (!write(next)) return false;
-    values_ = std::move(next);
-    loaded_ = stamp();
-    return true;
+    FileLock fileLock(main_.path().string() + ".lock");
+    refreshAll();
+    if (auto own = separate_.find(key); own != separate_.end()) {
+        DefaultsFile& file = own->second;
+        if (file.values().count(key) || file.lostValues().count(key)) {
+            auto values = file.values();
+            values.erase(key);
+            auto lost = file.lostValues();
+            lost.erase(key);
+            if (!file.write(std::move(values), std::move(lost))) return false;
+        }
+    }
+    if (!main_.values().count(key) && !main_.lostValues().count(key)) return true;
+    return writeMain(key, nullptr);
 }
 
-bool FileDefaults::backUpDamagedFile() {
-    const auto stem = file_.string() + ".damaged-" + std::to_string(static_cast<long long>(::time(nullptr)));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        // Never over an earlier backup: each may hold values the others lack.
-        const auto backup = stem + (attempt ? "-" + std::to_string(attempt) : "");
-        const int fd = ::open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return false;
+bool FileDefaults::writeMain(const std::string& key, const DefaultsValue* value) {
+    auto values = main_.values();
+    auto lost = main_.lostValues();
+    if (value) values.insert_or_assign(key, *value);
+    else values.erase(key);
+    lost.erase(key);
+    // A separate key still held here moves to its own file first, so it is never without a copy.
+    for (auto& [separateKey, file] : separate_) {
+        auto held = values.find(separateKey);
+        if (held == values.end()) continue;
+        if (!file.values().count(separateKey)) {
+            auto moved = file.values();
+            moved.insert_or_assign(separateKey, held->second);
+            auto fileLost = file.lostValues();
+            fileLost.erase(separateKey);
+            if (!file.write(std::move(moved), std::move(fileLost))) continue;
         }
-        const bool ok = writeAll(fd, damagedBytes_) && ::fsync(fd) == 0;
-        ::close(fd);
-        if (!ok) {
-            ::unlink(backup.c_str());
-            return false;
-        }
-        log_.notice("Kept the damaged defaults file as %s", backup.c_str());
-        damaged_ = false;
-        damagedBytes_.clear();
-        return true;
+        values.erase(held);
     }
-    return false;
-}
-
-bool FileDefaults::write(const std::map<std::string, DefaultsValue>& values) {
-    if (unreadable_) {
-        log_.error("Cannot read defaults file %s; refusing to replace it", file_.c_str());
-        return false;
-    }
-    std::string bytes;
-    try {
-        nlohmann::json json = nlohmann::json::object();
-        for (const auto& [k, v] : values) json[k] = v.toJson();
-        bytes = json.dump(1, '\t');
-    } catch (const nlohmann::json::exception& e) {
-        // Text that is not UTF-8 cannot be written as JSON.
-        log_.error("Cannot encode defaults file %s: %s", file_.c_str(), e.what());
-        return false;
-    }
-    if (damaged_ && !backUpDamagedFile()) {
-        log_.error("Cannot back up the damaged defaults file; refusing to replace it");
-        return false;
-    }
-
-    std::string tempPath = file_.string() + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(tempPath.data());
-    if (fd < 0) {
-        log_.error("Cannot write defaults file %s: %s", file_.c_str(), std::strerror(errno));
-        return false;
-    }
-    ::fchmod(fd, 0600);
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(tempPath.c_str(), file_.c_str()) == 0;
-    if (!ok) {
-        log_.error("Cannot write defaults file %s: %s", file_.c_str(), std::strerror(errno));
-        ::unlink(tempPath.c_str());
-        return false;
-    }
-    loadError_.clear();  // the file on disk is whole again
-    // Make the rename itself durable.
-    const int dir = ::open(file_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
+    std::erase_if(lost, [&](const auto& entry) {
+        if (values.count(entry.first)) return true;
+        auto own = separate_.find(entry.first);
+        return own != separate_.end() && own->second.values().count(entry.first) > 0;
+    });
+    return main_.write(std::move(values), std::move(lost));
 }
 
 }  // namespace platform

@@ -2,21 +2,29 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "platform/Defaults.h"
+#include "platform/DefaultsFile.h"
 #include "platform/Log.h"
 
 namespace platform {
 
-// The defaults store as one JSON file. Every write replaces the file atomically (temporary file,
-// fsync, rename) under an advisory lock, so a reader or a crash never sees half a file. A file
-// that does not parse is reported and read as empty; before the first write would replace it,
-// its bytes are kept in a backup beside it. A file that exists but cannot be read is never
-// replaced.
+// The defaults store as JSON files in one folder: defaults.json, and beside it one file for each
+// separate key (values that can be large, such as the snippet library), so that changing any
+// other value never rewrites them. Writes are atomic, under an advisory lock shared by all the
+// files. A file that does not read cleanly keeps what can be read of it and is copied beside
+// itself at once; the damage stays reported (loadError) for the life of the store, and a
+// separate key whose value was lost stays reported at later starts until it is stored again.
+// A value of a separate key still held in defaults.json (as stores written before it had a file
+// of its own) is read from there, and moved to its own file by the next write.
 class FileDefaults final : public Defaults {
 public:
-    explicit FileDefaults(std::filesystem::path file);
+    static const std::set<std::string>& standardSeparateKeys();  // the snippet library
+
+    explicit FileDefaults(std::filesystem::path file, const std::set<std::string>& separateKeys = standardSeparateKeys());
 
     // The user's store at $XDG_CONFIG_HOME/sablix/defaults.json.
     static FileDefaults& standard();
@@ -24,37 +32,29 @@ public:
     std::optional<DefaultsValue> object(const std::string& key) const override;
     bool set(const std::string& key, const DefaultsValue& value) override;
     bool remove(const std::string& key) override;
-    std::filesystem::path location() const override { return file_; }
-
-    // The description of the last load failure, empty when the file read cleanly.
+    std::filesystem::path location() const override { return main_.path(); }
     std::string loadError() const override;
 
+    // For the user: that stored values were damaged and where the copies of the damaged files
+    // are; empty when there is nothing to tell.
+    std::string damageNotice() const;
+    // The file of a separate key.
+    std::filesystem::path separateFile(const std::string& key) const;
+
 private:
-    struct Stamp {
-        bool exists = false;
-        int64_t mtimeNs = 0;
-        int64_t size = 0;
-        uint64_t inode = 0;
-        bool operator==(const Stamp&) const = default;
-    };
+    void refreshAll() const;
+    void recordDamage(DefaultsFile& file, const std::set<std::string>& keys) const;
+    bool holds(const std::string& key) const;
+    // Sets (value) or removes (no value) a key of defaults.json.
+    bool writeMain(const std::string& key, const DefaultsValue* value);
+    std::vector<std::string> lostValueReports() const;
 
-    Stamp stamp() const;
-    void reloadIfChanged() const;
-    void load() const;
-    bool readFile(std::string& bytes) const;
-    bool write(const std::map<std::string, DefaultsValue>& values);
-    bool backUpDamagedFile();
-
-    std::filesystem::path file_;
     Log log_;
     mutable std::recursive_mutex mutex_;
-    mutable std::map<std::string, DefaultsValue> values_;
-    mutable Stamp loaded_;
-    mutable bool everLoaded_ = false;
-    mutable std::string damagedBytes_;
-    mutable bool damaged_ = false;
-    mutable bool unreadable_ = false;
-    mutable std::string loadError_;
+    mutable DefaultsFile main_;
+    mutable std::map<std::string, DefaultsFile> separate_;  // by key
+    mutable std::vector<std::string> notices_;             // every damage this store has seen
+    mutable std::set<std::string> backups_;                // where copies of damaged files are
 };
 
 }  // namespace platform

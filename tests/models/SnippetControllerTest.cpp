@@ -7,6 +7,7 @@
 #include "Controllers/SnippetController.h"
 #include "Models/SnippetSettings.h"
 #include "ModelsTestSupport.h"
+#include "platform/Base64.h"
 #include "platform/FileDefaults.h"
 #include "platform/MemoryDefaults.h"
 #include "support/ChildProcess.h"
@@ -127,6 +128,50 @@ TEST_F(SnippetControllerTest, UnreadableLibraryIsKeptBesideTheFileBeforeItIsRepl
     EXPECT_EQ(titles(controller.loadItems()), std::vector<std::string>{"addr"});
 }
 
+// Users met a single damaged byte that emptied the whole library. Here every character of the
+// stored base64 in turn is replaced by a byte that is not UTF-8.
+TEST_F(SnippetControllerTest, DamagedByteInTheStoredLibraryCostsAtMostItsRecord) {
+    TempDir dir;
+    const auto file = dir.path() / "defaults.json";
+    const std::vector<SnippetItem> items = {snippet("addr", "1 Main St"), snippet("sig", "Best, \"Al\" \\ {cursor}"),
+                                            snippet("tyvm", "Thanks {fill:Name}, [ok] \xC3\xA9"), snippet("last", "end")};
+    json array = json::array();
+    for (const auto& item : items) array.push_back(item.toJson());
+    const std::string text = array.dump();  // as a save writes it
+    std::vector<std::pair<size_t, size_t>> records;
+    for (const auto& item : items) {
+        const std::string record = item.toJson().dump();
+        records.emplace_back(text.find(record), text.find(record) + record.size());
+    }
+    const std::string base64 = platform::base64Encode(text);
+
+    for (size_t at = 0; at < base64.size(); ++at) {
+        std::string damaged = base64;
+        damaged[at] = '\xFF';
+        writeFile(file, "{\"savedSnippetItems\": {\"$data\": \"" + damaged + "\"}}");
+        FileDefaults store(file);
+        const auto loaded = SnippetController(store, settings).loadItems();
+        EXPECT_FALSE(store.loadError().empty());
+        for (const auto& backup : dir.filesStartingWith("defaults.json.damaged-")) std::filesystem::remove(dir.path() / backup);
+
+        // The character carries 6 bits of the byte or two bytes below.
+        const size_t firstByte = at / 4 * 3 + at % 4 * 6 / 8, lastByte = at / 4 * 3 + (at % 4 * 6 + 5) / 8;
+        size_t touched = 0;
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (records[i].first <= lastByte && firstByte < records[i].second) {
+                ++touched;
+                continue;
+            }
+            EXPECT_NE(std::find(loaded.begin(), loaded.end(), items[i]), loaded.end())
+                << "character " << at << " cost " << items[i].snippetTitle;
+        }
+        EXPECT_LE(loaded.size(), items.size()) << "character " << at;
+        if (touched == 0) {
+            EXPECT_EQ(loaded, items) << "character " << at;
+        }
+    }
+}
+
 TEST_F(SnippetControllerTest, AddValidatesTheItemByItself) {
     std::vector<SnippetItem> items = {snippet("addr")};
     storeText(defaults, "[]");
@@ -182,10 +227,12 @@ TEST_F(SnippetControllerTest, RefusedSaveRollsTheListBack) {
     EXPECT_EQ(controller.addItemWithValidation(snippet("sig", "other"), items).kind(), AddCase::saveFailed);
     EXPECT_EQ(controller.addItemWithValidation(snippet("new"), items).kind(), AddCase::saveFailed);
     EXPECT_FALSE(controller.addItem(snippet("new"), items));
+    EXPECT_FALSE(controller.deleteItem(items[0], items));
     EXPECT_EQ(items, before);
     EXPECT_EQ(logs.messages("SnippetController"),
               (std::vector<std::string>{"Failed to save updated snippet", "Failed to save updated snippet",
-                                        "Failed to save new snippet", "Failed to save new snippet"}));
+                                        "Failed to save new snippet", "Failed to save new snippet",
+                                        "Failed to save the library after deleting a snippet"}));
     defaults.setFailWrites(false);
     EXPECT_EQ(controller.loadItems(), before);
 }
@@ -257,7 +304,7 @@ TEST_F(SnippetControllerTest, FullDiskLeavesListAndStoredLibraryAsTheyWere) {
 TEST_F(SnippetControllerTest, DeleteRemovesEveryCopyAndStoresTheRest) {
     const SnippetItem gone = snippet("sig");
     std::vector<SnippetItem> items = {snippet("addr"), gone, snippet("tyvm"), gone};
-    controller.deleteItem(gone, items);
+    EXPECT_TRUE(controller.deleteItem(gone, items));
     EXPECT_EQ(titles(items), (std::vector<std::string>{"addr", "tyvm"}));
     EXPECT_EQ(controller.loadItems(), items);
 
@@ -353,7 +400,9 @@ print(json.dumps([{"keys": sorted(i.keys()), "id": i["id"], "title": i["snippetT
                    "version": i.get("version"), "visibility": i.get("visibility")} for i in items]))
 )PY";
     int code = -1;
-    const std::string out = testsupport::runCommand({"python3", "-c", script, file.string()}, &code);
+    // The library has a file of its own beside defaults.json, in the same form.
+    const std::string out =
+        testsupport::runCommand({"python3", "-c", script, store.separateFile(kItemsKey).string()}, &code);
     ASSERT_EQ(code, 0);
     const json seen = json::parse(out);
     ASSERT_EQ(seen.size(), 2u);

@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "platform/Base64.h"
 #include "platform/FileDefaults.h"
 
 using platform::Date;
@@ -79,19 +81,23 @@ TEST_F(FileDefaultsTest, TypedValuesSurviveAndOtherInstancesSeeChanges) {
     EXPECT_EQ(first.integer("count"), 9007199254740993);  // a write keeps the other keys
 }
 
-TEST_F(FileDefaultsTest, DamagedFileIsKeptBeforeTheFirstWriteReplacesIt) {
-    overwrite("{\"kept\": 5, \"savedSnippetItems\": {\"$data\": \"not base64!\"}}");
+TEST_F(FileDefaultsTest, DamagedFileIsCopiedWhenReadAndStaysReported) {
+    const std::string damaged = "{\"kept\": 5, \"other\": {\"$data\": \"not base64!\"}}";
+    overwrite(damaged);
     FileDefaults store(file);
     EXPECT_EQ(store.integer("kept"), 5);  // what still reads is still there
-    EXPECT_FALSE(store.contains("savedSnippetItems"));
-    EXPECT_FALSE(store.loadError().empty());
-    EXPECT_TRUE(filesStartingWith("defaults.json.damaged-").empty());  // reading alone writes nothing
+    EXPECT_FALSE(store.contains("other"));
+    auto backups = filesStartingWith("defaults.json.damaged-");
+    ASSERT_EQ(backups.size(), 1u);  // made at once, before anything replaces the file
+    EXPECT_EQ(contents(backups[0]), damaged);
+    EXPECT_NE(store.loadError().find(backups[0].string()), std::string::npos);
+    EXPECT_NE(store.damageNotice().find(backups[0].string()), std::string::npos);
+    EXPECT_FALSE(FileDefaults(file).loadError().empty());
+    EXPECT_EQ(filesStartingWith("defaults.json.damaged-").size(), 1u);  // the same damage keeps its first copy
 
     ASSERT_TRUE(store.set("other", 1));
-    auto backups = filesStartingWith("defaults.json.damaged-");
-    ASSERT_EQ(backups.size(), 1u);
-    EXPECT_EQ(contents(backups[0]), "{\"kept\": 5, \"savedSnippetItems\": {\"$data\": \"not base64!\"}}");
-    EXPECT_TRUE(store.loadError().empty());
+    EXPECT_FALSE(store.loadError().empty());  // still told, through the rest of start-up
+    EXPECT_TRUE(FileDefaults(file).loadError().empty());
     EXPECT_EQ(FileDefaults(file).integer("kept"), 5);
 
     // A second damage in the same second gets its own backup.
@@ -101,6 +107,119 @@ TEST_F(FileDefaultsTest, DamagedFileIsKeptBeforeTheFirstWriteReplacesIt) {
     ASSERT_TRUE(store.set("other", 3));
     EXPECT_EQ(filesStartingWith("defaults.json.damaged-").size(), 3u);
     EXPECT_EQ(FileDefaults(file).integer("other"), 3);
+}
+
+// Each damage users met made the whole file read as empty.
+TEST_F(FileDefaultsTest, OneDamagedValueCostsOnlyItself) {
+    const std::string library = "[{\"snippetTitle\": \"addr\"}]";
+    const std::string others = "\"before\": \"x\", \"savedSnippetItems\": {\"$data\": \"" +
+                               platform::base64Encode(library) + "\"}, \"after\": [1, 2.5, true]";
+    struct Case {
+        const char* what;
+        std::string stored;
+        std::optional<DefaultsValue> read;
+    };
+    const std::vector<Case> cases = {
+        {"a byte that is not UTF-8", "\"caf\xFF\"", DefaultsValue("caf?")},
+        {"a lone surrogate", "\"a\\ud800b \\\\ud800 \\ud83d\\ude00\"",
+         DefaultsValue("a\xEF\xBF\xBD" "b \\ud800 \xF0\x9F\x98\x80")},
+        {"a number out of range", "1e400", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& backup : filesStartingWith("defaults.json.damaged-")) std::filesystem::remove(backup);
+        const std::string bytes = "{" + others + ", \"damaged\": " + c.stored + "}";
+        overwrite(bytes);
+        FileDefaults store(file);
+        EXPECT_EQ(store.object("damaged"), c.read);
+        EXPECT_FALSE(store.loadError().empty());
+        const auto backups = filesStartingWith("defaults.json.damaged-");
+        ASSERT_EQ(backups.size(), 1u);
+        EXPECT_EQ(contents(backups[0]), bytes);
+
+        ASSERT_TRUE(store.set("written", 1));
+        FileDefaults next(file);
+        EXPECT_EQ(next.string("before"), "x");
+        EXPECT_EQ(next.data("savedSnippetItems"), DefaultsValue::Data(library.begin(), library.end()));
+        EXPECT_EQ(next.object("after"), DefaultsValue(DefaultsValue::Array{1, 2.5, true}));
+        EXPECT_EQ(next.object("damaged"), c.read);
+        std::filesystem::remove(store.separateFile("savedSnippetItems"));
+    }
+}
+
+// Were it rewritten without the lost library, the next start would take the store for a fresh
+// installation and store starter snippets over it.
+TEST_F(FileDefaultsTest, LostLibraryIsStillReportedAtTheNextStart) {
+    overwrite("{\"flag\": true, \"savedSnippetItems\": {\"$data\": [1e400]}}");
+    {
+        FileDefaults first(file);
+        EXPECT_FALSE(first.contains("savedSnippetItems"));
+        EXPECT_FALSE(first.loadError().empty());
+        ASSERT_TRUE(first.set("flag", false));
+    }
+    FileDefaults second(file);
+    EXPECT_FALSE(second.contains("savedSnippetItems"));
+    EXPECT_NE(second.loadError().find("savedSnippetItems"), std::string::npos);
+    EXPECT_NE(second.damageNotice().find("defaults.json.damaged-"), std::string::npos);
+    ASSERT_TRUE(second.set("flag", true));
+    EXPECT_FALSE(FileDefaults(file).loadError().empty());
+    ASSERT_TRUE(second.set("savedSnippetItems", DefaultsValue::data("[]")));
+    EXPECT_TRUE(FileDefaults(file).loadError().empty());
+}
+
+TEST_F(FileDefaultsTest, LibraryLivesInAFileOfItsOwn) {
+    const std::string key = "savedSnippetItems";
+    {
+        FileDefaults written(file, {});  // as stores were written before
+        ASSERT_TRUE(written.set(key, DefaultsValue::data("library 1")));
+        ASSERT_TRUE(written.set("snippet_max_title_length", 20));
+    }
+    FileDefaults store(file);
+    const auto own = store.separateFile(key);
+    EXPECT_EQ(store.data(key), DefaultsValue::Data({'l', 'i', 'b', 'r', 'a', 'r', 'y', ' ', '1'}));
+    EXPECT_FALSE(std::filesystem::exists(own));
+
+    ASSERT_TRUE(store.set("snippet_max_title_length", 25));  // the next write moves it
+    EXPECT_EQ(contents(file).find(key), std::string::npos);
+    EXPECT_EQ(FileDefaults(file).data(key), store.data(key));
+    EXPECT_TRUE(FileDefaults(file).loadError().empty());
+
+    struct stat before {};
+    ASSERT_EQ(::stat(own.c_str(), &before), 0);
+    const std::string ownBefore = contents(own);
+    ASSERT_TRUE(store.set("snippet_max_title_length", 26));
+    ASSERT_TRUE(store.set("snippet_auto_remove_whitespace", false));
+    struct stat after {};
+    ASSERT_EQ(::stat(own.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(contents(own), ownBefore);
+
+    const std::string mainBefore = contents(file);
+    ASSERT_TRUE(store.set(key, DefaultsValue::data("library 2")));
+    EXPECT_EQ(contents(file), mainBefore);
+    EXPECT_EQ(FileDefaults(file).data(key), store.data(key));
+    EXPECT_EQ(FileDefaults(file).integer("snippet_max_title_length"), 26);
+
+    // A move cut short leaves both copies: the library's own file is the newer one.
+    ASSERT_TRUE(FileDefaults(file, {}).set(key, DefaultsValue::data("older")));
+    EXPECT_EQ(FileDefaults(file).data(key), store.data(key));
+
+    ASSERT_TRUE(store.remove(key));
+    EXPECT_FALSE(FileDefaults(file).contains(key));
+    EXPECT_FALSE(FileDefaults(file, {}).contains(key));
+}
+
+// A cast of an out-of-range double to an integer is undefined behaviour.
+TEST_F(FileDefaultsTest, IntegerReadsOfHugeNumbersAreClamped) {
+    overwrite("{\"big\": 1e30, \"small\": -1e30, \"unsigned\": 18446744073709551615, \"text\": \"99999999999999999999\"}");
+    FileDefaults store(file);
+    EXPECT_EQ(store.integer("big"), INT64_MAX);
+    EXPECT_EQ(store.integer("small"), INT64_MIN);
+    EXPECT_EQ(store.integer("unsigned"), INT64_MAX);
+    EXPECT_EQ(store.integer("text"), INT64_MAX);
+    EXPECT_TRUE(store.boolean("text"));
+    EXPECT_TRUE(store.loadError().empty());
 }
 
 TEST_F(FileDefaultsTest, ValuesJsonCannotHoldAreRefusedAndTheFileKept) {

@@ -12,6 +12,7 @@
 #include "Models/SnippetSettings.h"
 #include "platform/TextRules.h"
 #include "platform/FileWriting.h"
+#include "platform/JsonSalvage.h"
 
 namespace sablix {
 namespace {
@@ -23,6 +24,7 @@ const char* const kDecodeFailedMessage = "Failed to decode snippets: %s";
 const char* const kEncodeFailedMessage = "Failed to encode snippets: %s";
 const char* const kUpdateFailedMessage = "Failed to save updated snippet";
 const char* const kAppendFailedMessage = "Failed to save new snippet";
+const char* const kDeleteFailedMessage = "Failed to save the library after deleting a snippet";
 const char* const kBackupFailedMessage = "Failed to keep a copy of the unreadable snippet library: %s";
 const char* const kBackupKeptMessage = "Kept a copy of the unreadable snippet library as %s";
 
@@ -31,29 +33,39 @@ struct DecodedLibrary {
     std::vector<std::string> failures;  // one description per record (or for the whole value) left out
 };
 
-// Record by record, so that one damaged record costs only itself.
+void decodeRecords(const std::vector<json>& records, DecodedLibrary& decoded) {
+    decoded.items.reserve(decoded.items.size() + records.size());
+    for (size_t i = 0; i < records.size(); ++i) {
+        try {
+            decoded.items.push_back(SnippetItem::fromJson(records[i]));
+        } catch (const std::exception& e) {
+            decoded.failures.push_back("snippet " + std::to_string(i) + ": " + e.what());
+        }
+    }
+}
+
+// Record by record, so that one damaged record costs only itself, even one that breaks the
+// parsing of the array as a whole.
 DecodedLibrary decodeLibrary(const platform::DefaultsValue::Data& bytes) {
     DecodedLibrary decoded;
-    json array;
-    try {
-        array = json::parse(bytes.begin(), bytes.end());
-    } catch (const json::exception& e) {
-        decoded.failures.push_back(e.what());
+    json array = json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    if (array.is_discarded()) {
+        auto salvaged = platform::jsonsalvage::salvageArrayOfObjects(
+            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        decoded.failures = std::move(salvaged.damaged);
+        decodeRecords(salvaged.elements, decoded);
         return decoded;
     }
     if (!array.is_array()) {
         decoded.failures.push_back(std::string("expected an array of snippets, found ") + array.type_name());
         return decoded;
     }
-    decoded.items.reserve(array.size());
-    for (size_t i = 0; i < array.size(); ++i) {
-        try {
-            decoded.items.push_back(SnippetItem::fromJson(array[i]));
-        } catch (const std::exception& e) {
-            decoded.failures.push_back("snippet " + std::to_string(i) + ": " + e.what());
-        }
-    }
+    decodeRecords(array.get_ref<const json::array_t&>(), decoded);
     return decoded;
+}
+
+size_t fingerprint(const platform::DefaultsValue::Data& bytes) {
+    return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 // Writes the bytes to a new file in the folder, never over an earlier copy. The error text on
@@ -98,17 +110,24 @@ std::vector<SnippetItem> SnippetController::loadItems() const {
     if (!data) return {};
     DecodedLibrary decoded = decodeLibrary(*data);
     for (const auto& failure : decoded.failures) logger_.error(kDecodeFailedMessage, failure.c_str());
+    if (decoded.failures.empty()) knownClean_ = fingerprint(*data);
     return std::move(decoded.items);
 }
 
 // A stored value that does not decode completely still holds the user's snippets (or some of
-// them); before a save replaces it, its bytes go to a file beside the defaults file.
+// them); before a save replaces it, its bytes go to a file beside the defaults file. The value
+// this instance last read cleanly or wrote is known to be whole and is not decoded again.
 bool SnippetController::preserveUndecodableLibrary() {
     const auto stored = userDefaults_.object(kItemsKey);
     if (!stored) return true;
     std::string raw;
     if (const auto* data = stored->asData()) {
-        if (decodeLibrary(*data).failures.empty()) return true;
+        const size_t stored = fingerprint(*data);
+        if (stored == knownClean_) return true;
+        if (decodeLibrary(*data).failures.empty()) {
+            knownClean_ = stored;
+            return true;
+        }
         raw.assign(data->begin(), data->end());
     } else {
         raw = stored->toJson().dump(-1, ' ', false, json::error_handler_t::replace);
@@ -135,7 +154,10 @@ bool SnippetController::saveItems(const std::vector<SnippetItem>& items) {
         return false;
     }
     if (!preserveUndecodableLibrary()) return false;
-    return userDefaults_.set(kItemsKey, platform::DefaultsValue::data(bytes));
+    auto value = platform::DefaultsValue::data(bytes);
+    if (!userDefaults_.set(kItemsKey, value)) return false;
+    knownClean_ = fingerprint(*value.asData());
+    return true;
 }
 
 bool SnippetController::addItem(const SnippetItem& item, std::vector<SnippetItem>& items) {
@@ -173,9 +195,15 @@ SnippetController::AddItemResult SnippetController::addItemWithValidation(const 
     return AddItemResult::saveFailed();
 }
 
-void SnippetController::deleteItem(const SnippetItem& item, std::vector<SnippetItem>& items) {
-    std::erase_if(items, [&](const SnippetItem& e) { return e.id == item.id; });
-    saveItems(items);
+bool SnippetController::deleteItem(const SnippetItem& item, std::vector<SnippetItem>& items) {
+    std::vector<SnippetItem> remaining = items;
+    std::erase_if(remaining, [&](const SnippetItem& e) { return e.id == item.id; });
+    if (!saveItems(remaining)) {
+        logger_.error(kDeleteFailedMessage);
+        return false;
+    }
+    items = std::move(remaining);
+    return true;
 }
 
 std::vector<SnippetItem> SnippetController::populateInitialItems(const platform::Clock& clock) const {

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +17,8 @@ class SnippetSettings;
 
 // The personal snippet library: one JSON array under "savedSnippetItems" in the defaults store.
 // Each user of the library keeps its own instance; instances share nothing but the stored value,
-// every save replaces it whole, and the last writer wins.
+// every save replaces it whole, and the last writer wins. An instance remembers only which stored
+// value it knows to be whole, so that saving does not decode the library again.
 class SnippetController {
 public:
     class AddItemResult {
@@ -54,7 +56,9 @@ public:
     // Replaces the element with the item's id, else the one with its exact title, else appends;
     // when the save fails the caller's list is put back as it was.
     AddItemResult addItemWithValidation(const SnippetItem& item, std::vector<SnippetItem>& items);
-    void deleteItem(const SnippetItem& item, std::vector<SnippetItem>& items);
+    // Removes every element with the item's id and stores the rest; when the save fails the
+    // caller's list is left as it was and the answer is false.
+    bool deleteItem(const SnippetItem& item, std::vector<SnippetItem>& items);
     // The starter snippets of a fresh installation; stores nothing.
     std::vector<SnippetItem> populateInitialItems(const platform::Clock& clock = platform::SystemClock::shared()) const;
 
@@ -68,6 +72,8 @@ private:
     platform::Defaults& userDefaults_;
     const SnippetSettings* settings_ = nullptr;
     platform::Log logger_;
+    // A fingerprint of the stored library this instance last read cleanly or wrote (0: none).
+    mutable std::atomic<size_t> knownClean_{0};
 };
 
 }  // namespace sablix

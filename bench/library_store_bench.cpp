@@ -1,0 +1,84 @@
+// A settings change (one step of the title-length stepper) and a library save, on a real defaults
+// file in a temporary folder, with 100 and with 10,000 snippets stored. A settings change should
+// not grow with the library (flat is 1); a save grows with what it encodes and writes.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Controllers/SnippetController.h"
+#include "Models/SnippetSettings.h"
+#include "RatioReporter.h"
+#include "platform/FileDefaults.h"
+#include "platform/MemoryDefaults.h"
+
+namespace {
+
+using sablix::SnippetItem;
+
+std::vector<SnippetItem> library(size_t count) {
+    std::vector<SnippetItem> items;
+    items.reserve(count);
+    for (size_t i = 0; i < count; ++i)
+        items.emplace_back(platform::Uuid::generate(), "snippet-" + std::to_string(i),
+                           "Dear {cursor},\nthanks for your note number " + std::to_string(i) +
+                               ". I will get back to you by {date+3}.",
+                           std::vector<std::string>{"mail", "work"});
+    return items;
+}
+
+// A fresh folder holding a defaults file with the library stored, removed afterwards.
+class StoreFolder {
+public:
+    StoreFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "sablix-bench-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~StoreFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    std::filesystem::path file() const { return path_ / "defaults.json"; }
+
+private:
+    std::filesystem::path path_;
+};
+
+void BM_SettingsChange(benchmark::State& state) {
+    StoreFolder folder;
+    platform::FileDefaults defaults(folder.file());
+    platform::MemoryDefaults settingsForValidation;
+    sablix::SnippetSettings validationSettings(settingsForValidation);
+    sablix::SnippetController controller(defaults, validationSettings);
+    if (!controller.saveItems(library(static_cast<size_t>(state.range(0))))) state.SkipWithError("save failed");
+    sablix::SnippetSettings settings(defaults);
+    int step = 0;
+    for (auto _ : state) settings.setMaxTitleLength(20 + (++step % 2));
+}
+
+void BM_LibrarySave(benchmark::State& state) {
+    StoreFolder folder;
+    platform::FileDefaults defaults(folder.file());
+    platform::MemoryDefaults settingsStore;
+    sablix::SnippetSettings settings(settingsStore);
+    sablix::SnippetController controller(defaults, settings);
+    const auto items = library(static_cast<size_t>(state.range(0)));
+    if (!controller.saveItems(items)) state.SkipWithError("save failed");
+    controller.loadItems();  // as the snippet list does when it opens
+    for (auto _ : state)
+        if (!controller.saveItems(items)) state.SkipWithError("save failed");
+}
+
+BENCHMARK(BM_SettingsChange)->Arg(100)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LibrarySave)->Arg(100)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return runBenchmarksWithRatios(
+        argc, argv,
+        {{"settings change, 10,000 : 100 snippets (flat is 1)", "BM_SettingsChange/10000", "BM_SettingsChange/100"},
+         {"library save, 10,000 : 100 snippets (linear is 100)", "BM_LibrarySave/10000", "BM_LibrarySave/100"}});
+}

@@ -1,0 +1,235 @@
+#include "platform/DefaultsFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/FileWriting.h"
+#include "platform/JsonSalvage.h"
+
+namespace platform {
+namespace {
+
+using nlohmann::json;
+
+// Not a value of the store: the record of values lost to damage (see LostValues).
+const char* const kLostValuesKey = "$lostValues";
+const char* const kBackupInfix = ".damaged-";
+
+bool readWhole(int fd, std::string& bytes) {
+    char buffer[65536];
+    while (true) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+std::string quoted(const std::string& key) { return "the value under \"" + key + "\""; }
+
+// A path as JSON text can hold it (a file name need not be UTF-8).
+std::string printable(std::string text) {
+    jsonsalvage::repair(text);
+    return text;
+}
+
+}  // namespace
+
+DefaultsFile::DefaultsFile(std::filesystem::path path, Log log) : path_(std::move(path)), log_(std::move(log)) {}
+
+DefaultsFile::Stamp DefaultsFile::stamp() const {
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) != 0) return {};
+    return {true, static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+            static_cast<int64_t>(st.st_size), static_cast<uint64_t>(st.st_ino)};
+}
+
+bool DefaultsFile::refresh() {
+    const Stamp now = stamp();
+    if (everLoaded_ && now == loaded_ && unreadable_.empty()) return false;
+    load();
+    return true;
+}
+
+void DefaultsFile::load() {
+    everLoaded_ = true;
+    loaded_ = stamp();
+    values_.clear();
+    lost_.clear();
+    damage_.reset();
+    unreadable_.clear();
+    unsavedDamagedBytes_.clear();
+    if (!loaded_.exists) return;
+
+    std::string bytes;
+    if (!readFile(bytes)) {
+        // Not the same as an empty file: replacing it would drop every value it holds.
+        unreadable_ = std::string("the file cannot be read: ") + std::strerror(errno);
+        log_.error("Defaults file %s is damaged: %s", path_.c_str(), unreadable_.c_str());
+        return;
+    }
+    if (!bytes.empty()) decode(bytes);
+}
+
+bool DefaultsFile::readFile(std::string& bytes) {
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT) return false;
+        loaded_ = {};  // removed since the stamp was taken
+        return true;
+    }
+    const bool ok = readWhole(fd, bytes);
+    const int readErrno = errno;
+    ::close(fd);
+    errno = readErrno;
+    return ok;
+}
+
+void DefaultsFile::decode(const std::string& bytes) {
+    std::string problem;
+    jsonsalvage::Object object;
+    json whole = json::parse(bytes, nullptr, false);
+    if (!whole.is_discarded() && whole.is_object()) {
+        for (auto& [key, value] : whole.items()) object.members.emplace_back(key, std::move(value));
+    } else {
+        problem = whole.is_discarded() ? "the file is not valid JSON" : "the file does not hold a JSON object";
+        object = jsonsalvage::salvageObject(bytes);
+    }
+
+    for (auto& [key, value] : object.members) {
+        if (key == kLostValuesKey) {
+            if (value.is_object())
+                for (const auto& [lostKey, where] : value.items())
+                    if (where.is_string()) lost_.insert_or_assign(lostKey, where.get<std::string>());
+            continue;
+        }
+        if (auto decoded = DefaultsValue::fromJson(value)) {
+            values_.insert_or_assign(key, std::move(*decoded));
+        } else if (auto lenient = DefaultsValue::fromJson(value, DefaultsValue::DataDecoding::lenient)) {
+            values_.insert_or_assign(key, std::move(*lenient));
+            object.repaired.insert(key);
+        } else {
+            object.lost.insert(key);
+        }
+    }
+    std::erase_if(object.lost, [&](const std::string& key) { return values_.count(key) > 0; });
+    if (problem.empty() && object.lost.empty() && object.repaired.empty() && !object.unnamedLoss) return;
+
+    Damage damage;
+    damage.lost = object.lost;
+    damage.unnamedLoss = object.unnamedLoss;
+    damage.description = problem;
+    const auto add = [&](const std::string& part) { damage.description += (damage.description.empty() ? "" : "; ") + part; };
+    for (const auto& key : object.lost) add(quoted(key) + " could not be read");
+    for (const auto& key : object.repaired) add(quoted(key) + " was read after repairing damaged characters");
+    if (object.unnamedLoss) add("some of it could not be tied to a key");
+    damage_ = std::move(damage);
+    unsavedDamagedBytes_ = bytes;
+    log_.error("Defaults file %s is damaged: %s", path_.c_str(), damage_->description.c_str());
+    backUp();
+}
+
+std::optional<std::filesystem::path> DefaultsFile::existingBackupHolding(const std::string& bytes) const {
+    const std::string prefix = path_.filename().string() + kBackupInfix;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(path_.parent_path(), ec)) {
+        if (entry.path().filename().string().rfind(prefix, 0) != 0) continue;
+        if (entry.file_size(ec) != bytes.size() || ec) continue;
+        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        std::string held;
+        const bool ok = readWhole(fd, held);
+        ::close(fd);
+        if (ok && held == bytes) return entry.path();
+    }
+    return std::nullopt;
+}
+
+// Made when the damage is seen, so that the log can say where the copy is; a file read damaged
+// again (at each start, until something replaces it) keeps its first copy.
+bool DefaultsFile::backUp() {
+    if (auto existing = existingBackupHolding(unsavedDamagedBytes_)) {
+        if (damage_) damage_->backup = *existing;
+        unsavedDamagedBytes_.clear();
+        log_.notice("The damaged defaults file %s is kept as %s", path_.c_str(), existing->c_str());
+        return true;
+    }
+    const auto stem = path_.string() + kBackupInfix + std::to_string(static_cast<long long>(::time(nullptr)));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // Never over an earlier backup: each may hold values the others lack.
+        const auto backup = stem + (attempt ? "-" + std::to_string(attempt) : "");
+        const int fd = ::open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            break;
+        }
+        const bool ok = writeAll(fd, unsavedDamagedBytes_) && ::fsync(fd) == 0;
+        ::close(fd);
+        if (!ok) {
+            ::unlink(backup.c_str());
+            break;
+        }
+        if (damage_) damage_->backup = backup;
+        unsavedDamagedBytes_.clear();
+        log_.notice("The damaged defaults file %s is kept as %s", path_.c_str(), backup.c_str());
+        return true;
+    }
+    log_.error("Cannot keep a copy of the damaged defaults file %s: %s", path_.c_str(), std::strerror(errno));
+    return false;
+}
+
+bool DefaultsFile::write(Values values, LostValues lost) {
+    if (!unreadable_.empty()) {
+        log_.error("Cannot read defaults file %s; refusing to replace it", path_.c_str());
+        return false;
+    }
+    std::string bytes;
+    try {
+        json object = json::object();
+        for (const auto& [key, value] : values) object[key] = value.toJson();
+        for (const auto& [key, where] : lost) object[kLostValuesKey][printable(key)] = printable(where);
+        bytes = object.dump(1, '\t');
+    } catch (const json::exception& e) {
+        // Text that is not UTF-8 cannot be written as JSON.
+        log_.error("Cannot encode defaults file %s: %s", path_.c_str(), e.what());
+        return false;
+    }
+    if (!unsavedDamagedBytes_.empty() && !backUp()) {
+        log_.error("Cannot back up the damaged defaults file %s; refusing to replace it", path_.c_str());
+        return false;
+    }
+
+    std::string tempPath = path_.string() + ".tmp-XXXXXX";
+    const int fd = ::mkstemp(tempPath.data());
+    if (fd < 0) {
+        log_.error("Cannot write defaults file %s: %s", path_.c_str(), std::strerror(errno));
+        return false;
+    }
+    ::fchmod(fd, 0600);
+    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok) ok = ::rename(tempPath.c_str(), path_.c_str()) == 0;
+    if (!ok) {
+        log_.error("Cannot write defaults file %s: %s", path_.c_str(), std::strerror(errno));
+        ::unlink(tempPath.c_str());
+        return false;
+    }
+    // Make the rename itself durable.
+    const int dir = ::open(path_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    values_ = std::move(values);
+    lost_ = std::move(lost);
+    damage_.reset();  // the file on disk is whole again
+    loaded_ = stamp();
+    return true;
+}
+
+}  // namespace platform
