@@ -253,7 +253,8 @@ TEST_P(ExpansionE2E, TriggerTypedWhileTheRestoreWaitsErasesOnlyItself) {
     putOnClipboard("the user's own text", "UTF8_STRING");
     // The second trigger and the text after it come well within the first restore's delay.
     type(";one", "20");
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Long enough for the first paste to land, well short of its restore.
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
     type(";two", "20");
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     type(" xyz", "20");
