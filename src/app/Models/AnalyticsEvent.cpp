@@ -1,5 +1,7 @@
 #include "Models/AnalyticsEvent.h"
 
+#include "platform/EnumTable.h"
+
 namespace sablix {
 
 const std::array<AnalyticsEvent, 18>& allAnalyticsEvents() {
@@ -17,34 +19,33 @@ const std::array<AnalyticsEvent, 18>& allAnalyticsEvents() {
     return events;
 }
 
-std::string_view rawValue(AnalyticsEvent event) {
-    switch (event) {
-    case AnalyticsEvent::appLaunch: return "app_launch";
-    case AnalyticsEvent::snippetCreate: return "snippet_create";
-    case AnalyticsEvent::snippetDelete: return "snippet_delete";
-    case AnalyticsEvent::snippetExpand: return "snippet_expand";
-    case AnalyticsEvent::aiGenerationStart: return "ai_generation_start";
-    case AnalyticsEvent::aiGenerationComplete: return "ai_generation_complete";
-    case AnalyticsEvent::userSignIn: return "user_sign_in";
-    case AnalyticsEvent::userSignOut: return "user_sign_out";
-    case AnalyticsEvent::teamCreate: return "team_create";
-    case AnalyticsEvent::teamJoin: return "team_join";
-    case AnalyticsEvent::starterSnippetsSeeded: return "starter_snippets_seeded";
-    case AnalyticsEvent::tutorialStarted: return "tutorial_started";
-    case AnalyticsEvent::tutorialPracticeSuccess: return "tutorial_practice_success";
-    case AnalyticsEvent::tutorialCompleted: return "tutorial_completed";
-    case AnalyticsEvent::tutorialSkipped: return "tutorial_skipped";
-    case AnalyticsEvent::referralCodeApplied: return "referral_code_applied";
-    case AnalyticsEvent::snippetImported: return "snippet_imported";
-    case AnalyticsEvent::firstSnippetExpand: return "first_snippet_expand";
-    }
-    return {};
-}
+namespace {
 
-std::optional<AnalyticsEvent> analyticsEventFromRaw(std::string_view raw) {
-    for (AnalyticsEvent event : allAnalyticsEvents())
-        if (rawValue(event) == raw) return event;
-    return std::nullopt;
-}
+constexpr platform::EnumTable<AnalyticsEvent, 18> kAnalyticsEventTable{{
+    {AnalyticsEvent::appLaunch, "app_launch"},
+    {AnalyticsEvent::snippetCreate, "snippet_create"},
+    {AnalyticsEvent::snippetDelete, "snippet_delete"},
+    {AnalyticsEvent::snippetExpand, "snippet_expand"},
+    {AnalyticsEvent::aiGenerationStart, "ai_generation_start"},
+    {AnalyticsEvent::aiGenerationComplete, "ai_generation_complete"},
+    {AnalyticsEvent::userSignIn, "user_sign_in"},
+    {AnalyticsEvent::userSignOut, "user_sign_out"},
+    {AnalyticsEvent::teamCreate, "team_create"},
+    {AnalyticsEvent::teamJoin, "team_join"},
+    {AnalyticsEvent::starterSnippetsSeeded, "starter_snippets_seeded"},
+    {AnalyticsEvent::tutorialStarted, "tutorial_started"},
+    {AnalyticsEvent::tutorialPracticeSuccess, "tutorial_practice_success"},
+    {AnalyticsEvent::tutorialCompleted, "tutorial_completed"},
+    {AnalyticsEvent::tutorialSkipped, "tutorial_skipped"},
+    {AnalyticsEvent::referralCodeApplied, "referral_code_applied"},
+    {AnalyticsEvent::snippetImported, "snippet_imported"},
+    {AnalyticsEvent::firstSnippetExpand, "first_snippet_expand"},
+}};
+
+}  // namespace
+
+std::string_view rawValue(AnalyticsEvent value) { return kAnalyticsEventTable.raw(value); }
+
+std::optional<AnalyticsEvent> analyticsEventFromRaw(std::string_view raw) { return kAnalyticsEventTable.parse(raw); }
 
 }  // namespace sablix

@@ -1,20 +1,21 @@
 #include "Models/EntityType.h"
 
+#include "platform/EnumTable.h"
+
 namespace sablix {
 
-std::string_view rawValue(EntityType type) {
-    switch (type) {
-    case EntityType::snippet: return "snippet";
-    case EntityType::team: return "team";
-    case EntityType::teamMember: return "teamMember";
-    }
-    return "snippet";
-}
+namespace {
 
-std::optional<EntityType> entityTypeFromRaw(std::string_view raw) {
-    for (auto type : {EntityType::snippet, EntityType::team, EntityType::teamMember})
-        if (rawValue(type) == raw) return type;
-    return std::nullopt;
-}
+constexpr platform::EnumTable<EntityType, 3> kEntityTypeTable{{
+    {EntityType::snippet, "snippet"},
+    {EntityType::team, "team"},
+    {EntityType::teamMember, "teamMember"},
+}};
+
+}  // namespace
+
+std::string_view rawValue(EntityType value) { return kEntityTypeTable.raw(value); }
+
+std::optional<EntityType> entityTypeFromRaw(std::string_view raw) { return kEntityTypeTable.parse(raw); }
 
 }  // namespace sablix

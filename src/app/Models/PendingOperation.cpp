@@ -1,20 +1,21 @@
 #include "Models/PendingOperation.h"
 
+#include "platform/EnumTable.h"
+
 namespace sablix {
 
-std::string_view rawValue(PendingOperation operation) {
-    switch (operation) {
-    case PendingOperation::create: return "create";
-    case PendingOperation::update: return "update";
-    case PendingOperation::remove: return "delete";
-    }
-    return "create";
-}
+namespace {
 
-std::optional<PendingOperation> pendingOperationFromRaw(std::string_view raw) {
-    for (auto operation : {PendingOperation::create, PendingOperation::update, PendingOperation::remove})
-        if (rawValue(operation) == raw) return operation;
-    return std::nullopt;
-}
+constexpr platform::EnumTable<PendingOperation, 3> kPendingOperationTable{{
+    {PendingOperation::create, "create"},
+    {PendingOperation::update, "update"},
+    {PendingOperation::remove, "delete"},
+}};
+
+}  // namespace
+
+std::string_view rawValue(PendingOperation value) { return kPendingOperationTable.raw(value); }
+
+std::optional<PendingOperation> pendingOperationFromRaw(std::string_view raw) { return kPendingOperationTable.parse(raw); }
 
 }  // namespace sablix

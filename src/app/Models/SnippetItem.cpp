@@ -1,6 +1,7 @@
 #include "Models/SnippetItem.h"
 
 #include "Models/JsonCoding.h"
+#include "platform/EnumTable.h"
 #include "platform/TextRules.h"
 
 namespace sablix {
@@ -14,23 +15,17 @@ std::vector<std::string> lowercasedTags(std::vector<std::string> tags) {
     return tags;
 }
 
+constexpr platform::EnumTable<SnippetVisibility, 3> kVisibilityTable{{
+    {SnippetVisibility::personal, "personal"},
+    {SnippetVisibility::team, "team"},
+    {SnippetVisibility::editors, "editors"},
+}};
+
 }  // namespace
 
-std::string_view rawValue(SnippetVisibility visibility) {
-    switch (visibility) {
-    case SnippetVisibility::personal: return "personal";
-    case SnippetVisibility::team: return "team";
-    case SnippetVisibility::editors: return "editors";
-    }
-    return "personal";
-}
+std::string_view rawValue(SnippetVisibility visibility) { return kVisibilityTable.raw(visibility); }
 
-std::optional<SnippetVisibility> snippetVisibilityFromRaw(std::string_view raw) {
-    if (raw == "personal") return SnippetVisibility::personal;
-    if (raw == "team") return SnippetVisibility::team;
-    if (raw == "editors") return SnippetVisibility::editors;
-    return std::nullopt;
-}
+std::optional<SnippetVisibility> snippetVisibilityFromRaw(std::string_view raw) { return kVisibilityTable.parse(raw); }
 
 SnippetItem::SnippetItem(platform::Uuid id, std::string snippetTitle, std::string snippet,
                          std::vector<std::string> tags, const platform::Clock& clock)

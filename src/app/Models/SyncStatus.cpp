@@ -1,24 +1,24 @@
 #include "Models/SyncStatus.h"
 
+#include "platform/EnumTable.h"
+
 namespace sablix {
 
-std::string_view rawValue(SyncStatus status) {
-    switch (status) {
-    case SyncStatus::synced: return "synced";
-    case SyncStatus::pendingUpload: return "pendingUpload";
-    case SyncStatus::pendingDownload: return "pendingDownload";
-    case SyncStatus::syncing: return "syncing";
-    case SyncStatus::conflict: return "conflict";
-    case SyncStatus::error: return "error";
-    }
-    return "synced";
-}
+namespace {
 
-std::optional<SyncStatus> syncStatusFromRaw(std::string_view raw) {
-    for (auto status : {SyncStatus::synced, SyncStatus::pendingUpload, SyncStatus::pendingDownload,
-                        SyncStatus::syncing, SyncStatus::conflict, SyncStatus::error})
-        if (rawValue(status) == raw) return status;
-    return std::nullopt;
-}
+constexpr platform::EnumTable<SyncStatus, 6> kSyncStatusTable{{
+    {SyncStatus::synced, "synced"},
+    {SyncStatus::pendingUpload, "pendingUpload"},
+    {SyncStatus::pendingDownload, "pendingDownload"},
+    {SyncStatus::syncing, "syncing"},
+    {SyncStatus::conflict, "conflict"},
+    {SyncStatus::error, "error"},
+}};
+
+}  // namespace
+
+std::string_view rawValue(SyncStatus value) { return kSyncStatusTable.raw(value); }
+
+std::optional<SyncStatus> syncStatusFromRaw(std::string_view raw) { return kSyncStatusTable.parse(raw); }
 
 }  // namespace sablix

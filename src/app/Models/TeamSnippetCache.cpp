@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include "platform/Paths.h"
+#include "platform/Sqlite.h"
 
 namespace sablix {
 namespace {
@@ -20,7 +21,6 @@ constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_O
 // Another connection to the file (a backup, the sqlite3 shell, a second instance) holds its lock
 // for moments; without a wait every write during that moment would fail outright.
 constexpr int kBusyTimeoutMs = 5000;
-constexpr const char* kUnknownError = "Unknown error";
 
 constexpr const char* kSchema[] = {
     "CREATE TABLE IF NOT EXISTS team_snippets (\n"
@@ -98,20 +98,6 @@ constexpr const char* kEnqueueOperation =
     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)";
 constexpr const char* kDequeueOperation = "DELETE FROM sync_operations WHERE id = ?";
 
-std::string errorMessage(sqlite3* db) {
-    const char* message = db ? sqlite3_errmsg(db) : nullptr;
-    return message ? message : kUnknownError;
-}
-
-void execute(sqlite3* db, const char* sql) {
-    char* error = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        std::string message = error ? error : kUnknownError;
-        sqlite3_free(error);
-        throw TeamSnippetCacheError::executeFailed(std::move(message));
-    }
-}
-
 bool isValidUtf8(std::string_view s) {
     size_t i = 0;
     while (i < s.size()) {
@@ -153,72 +139,9 @@ std::string jsonText(const json& value) {
     }
 }
 
-// Holds the connection's own mutex for one whole operation, so that the error message read
-// after a failed call is that call's and not another thread's.
-class ConnectionLock {
-public:
-    explicit ConnectionLock(sqlite3* db) : mutex_(sqlite3_db_mutex(db)) { sqlite3_mutex_enter(mutex_); }
-    ~ConnectionLock() { sqlite3_mutex_leave(mutex_); }
-    ConnectionLock(const ConnectionLock&) = delete;
-    ConnectionLock& operator=(const ConnectionLock&) = delete;
-
-private:
-    sqlite3_mutex* mutex_;
-};
-
-// One prepared statement, finalised however the operation ends.
-class Statement {
-public:
-    Statement(sqlite3* db, const std::string& sql) : db_(db) {
-        if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr) != SQLITE_OK) {
-            sqlite3_finalize(statement_);
-            throw TeamSnippetCacheError::prepareFailed(errorMessage(db));
-        }
-    }
-    ~Statement() { sqlite3_finalize(statement_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    void bindText(int index, std::string_view text) {
-        check(sqlite3_bind_text64(statement_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
-    }
-    void bindInteger(int index, int64_t value) { check(sqlite3_bind_int64(statement_, index, value)); }
-    void bindNull(int index) { check(sqlite3_bind_null(statement_, index)); }
-    void bindOptionalText(int index, const std::optional<std::string>& text) {
-        text ? bindText(index, *text) : bindNull(index);
-    }
-    void bindOptionalInteger(int index, const std::optional<int64_t>& value) {
-        value ? bindInteger(index, *value) : bindNull(index);
-    }
-
-    // True for a row, false when done; anything else is a failure, never a short list.
-    bool step() {
-        const int result = sqlite3_step(statement_);
-        if (result == SQLITE_ROW) return true;
-        if (result == SQLITE_DONE) return false;
-        throw TeamSnippetCacheError::executeFailed(errorMessage(db_));
-    }
-    void run() {
-        if (step()) throw TeamSnippetCacheError::executeFailed(errorMessage(db_));
-    }
-
-    bool isNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
-    std::optional<std::string> text(int column) const {
-        if (isNull(column)) return std::nullopt;
-        const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
-        const int size = sqlite3_column_bytes(statement_, column);
-        return bytes ? std::string(bytes, static_cast<size_t>(size)) : std::string();
-    }
-    int64_t integer(int column) const { return sqlite3_column_int64(statement_, column); }
-
-private:
-    void check(int result) {
-        if (result != SQLITE_OK) throw TeamSnippetCacheError::executeFailed(errorMessage(db_));
-    }
-
-    sqlite3* db_;
-    sqlite3_stmt* statement_ = nullptr;
-};
+using Statement = platform::sqlite::Statement<TeamSnippetCacheError>;
+using platform::sqlite::ConnectionLock;
+using platform::sqlite::errorMessage;
 
 std::optional<platform::Uuid> uuidColumn(const Statement& row, int column) {
     auto text = row.text(column);
@@ -339,7 +262,7 @@ sqlite3* TeamSnippetCache::connection() const {
 }
 
 void TeamSnippetCache::createTables(sqlite3* db) {
-    for (const char* statement : kSchema) execute(db, statement);
+    for (const char* statement : kSchema) platform::sqlite::execute<TeamSnippetCacheError>(db, statement);
 }
 
 std::vector<SnippetItem> TeamSnippetCache::getSnippets(const platform::Uuid& teamId, bool includeDeleted) {
