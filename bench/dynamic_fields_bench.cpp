@@ -9,7 +9,7 @@
 
 #include "RatioReporter.h"
 #include "support/MutualNest.h"
-#include "Models/DynamicFieldProcessor.h"
+#include "Models/Snippets/DynamicFieldProcessor.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Controllers/SnippetController.h"
-#include "Models/SnippetSettings.h"
+#include "Models/Snippets/SnippetSettings.h"
 #include "RatioReporter.h"
 #include "platform/FileDefaults.h"
 #include "platform/MemoryDefaults.h"

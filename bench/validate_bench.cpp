@@ -7,9 +7,9 @@
 #include <string>
 
 #include "RatioReporter.h"
-#include "Models/SnippetItem.h"
-#include "Models/SnippetSettings.h"
-#include "Models/SnippetValidation.h"
+#include "Models/Snippets/SnippetItem.h"
+#include "Models/Snippets/SnippetSettings.h"
+#include "Models/Snippets/SnippetValidation.h"
 #include "platform/MemoryDefaults.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <exception>
 #include <thread>
 
-#include "Models/AnalyticsEvent.h"
-#include "Models/DynamicFieldProcessor.h"
-#include "Models/TeamSnippetCache.h"
+#include "Models/Analytics/AnalyticsEvent.h"
+#include "Models/Snippets/DynamicFieldProcessor.h"
+#include "Models/Sync/TeamSnippetCache.h"
 #include "desktop/KeyCodes.h"
 #include "platform/TextRules.h"
 

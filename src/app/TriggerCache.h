@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Models/SnippetItem.h"
+#include "Models/Snippets/SnippetItem.h"
 
 namespace sablix {
 

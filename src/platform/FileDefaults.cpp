@@ -59,11 +59,6 @@ FileDefaults::FileDefaults(std::filesystem::path file, const std::set<std::strin
     for (const auto& key : separateKeys) separate_.try_emplace(key, separateFile(key), log_);
 }
 
-FileDefaults& FileDefaults::standard() {
-    static FileDefaults defaults(Paths::defaultsFile());
-    return defaults;
-}
-
 std::filesystem::path FileDefaults::separateFile(const std::string& key) const {
     const auto& file = main_.path();
     return file.parent_path() / (file.stem().string() + "." + key + file.extension().string());

@@ -26,9 +26,6 @@ public:
 
     explicit FileDefaults(std::filesystem::path file, const std::set<std::string>& separateKeys = standardSeparateKeys());
 
-    // The user's store at $XDG_CONFIG_HOME/sablix/defaults.json.
-    static FileDefaults& standard();
-
     std::optional<DefaultsValue> object(const std::string& key) const override;
     bool set(const std::string& key, const DefaultsValue& value) override;
     bool remove(const std::string& key) override;

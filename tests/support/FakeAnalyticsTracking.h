@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "Models/AnalyticsTracking.h"
+#include "Models/Analytics/AnalyticsTracking.h"
 
 namespace testsupport {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Views/FillInPresenter.h"
+#include "FillInPresenter.h"
 
 namespace testsupport {
 

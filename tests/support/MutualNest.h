@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "Models/SnippetItem.h"
+#include "Models/Snippets/SnippetItem.h"
 
 namespace testsupport {
 

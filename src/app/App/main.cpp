@@ -8,23 +8,7 @@
 #include <unistd.h>
 
 #include "App/AppDelegate.h"
-#include "Models/AnalyticsService.h"
-#include "Models/AppEnvironment.h"
-#include "Models/LoggingAnalyticsClient.h"
-#include "Models/TeamSnippetCache.h"
-#include "TextReplacer.h"
-#include "Views/FillInFieldsWindowController.h"
-#include "desktop/QtMainQueue.h"
-#include "desktop/X11Accessibility.h"
-#include "desktop/X11KeyLayout.h"
-#include "desktop/X11KeyPoster.h"
-#include "desktop/X11KeyTap.h"
-#include "desktop/QtSelectionOwner.h"
-#include "desktop/X11Pasteboard.h"
-#include "desktop/X11Workspace.h"
-#include "platform/DeviceInfo.h"
-#include "platform/FileDefaults.h"
-#include "platform/Paths.h"
+#include "App/Application.h"
 
 namespace {
 
@@ -83,49 +67,9 @@ int main(int argc, char** argv) {
 
     quitOnTerminationSignals(app);
 
-    // The process-wide objects, each made before the ones that use it, so that leaving main
-    // destroys every user before what it uses.
-    desktop::X11KeyLayout keyLayout;
-    desktop::X11KeyPoster keyPoster;
-    desktop::X11Workspace workspace;
-    desktop::X11Accessibility accessibility;
-    desktop::X11Pasteboard clipboard;
-    desktop::X11Pasteboard primarySelection({}, desktop::X11Pasteboard::Selection::primary);
-    // A selection our own Qt owns (the user copied in the fill-in dialog) is read from Qt directly
-    // on the GUI thread, which would otherwise wait for itself.
-    const auto qtSelections = std::make_shared<desktop::QtSelectionOwner>();
-    clipboard.setInProcessOwner(qtSelections);
-    primarySelection.setInProcessOwner(qtSelections);
-    platform::FileDefaults defaults(platform::Paths::defaultsFile());
-    sablix::LoggingAnalyticsClient analyticsClient;
-    sablix::AnalyticsService analytics(defaults, analyticsClient,
-                                       sablix::AppEnvironment(sablix::AppEnvironment::kBuildKind, &defaults),
-                                       platform::DeviceInfo::current(SABLIX_VERSION, SABLIX_BUILD));
-    sablix::FillInFieldsWindowController fillInController(workspace, desktop::QtMainQueue::shared());
-    sablix::TextReplacer engine(sablix::TextReplacer::Collaborators{
-        .makeTap = [] { return std::make_unique<desktop::X11KeyTap>(); },
-        .keyLayout = keyLayout,
-        .keyPoster = keyPoster,
-        .pasteboard = clipboard,
-        .primarySelection = primarySelection,
-        .workspace = workspace,
-        .accessibility = accessibility,
-        .defaults = defaults,
-        .loadTeamSnippets = sablix::TextReplacer::teamSnippetLoader(sablix::TeamSnippetCache::shared()),
-        .analytics = analytics,
-        .fillInController = fillInController,
-        .ownProcessIdentifier = static_cast<int64_t>(::getpid()),
-        .sleep = nullptr,
-        .restoreTimer = nullptr,
-    });
-    sablix::AppDelegate delegate(engine, defaults, watchdogInterval);
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
-    delegate.applicationDidFinishLaunching();
+    sablix::Application application(sablix::Application::Options{.watchdogInterval = watchdogInterval});
+    application.start();
     const int status = app.exec();
-
-    // The engine finishes its work while everything it uses still exists; only then can the
-    // clipboard, holding the user's own content again, be handed to a clipboard manager.
-    engine.shutDown();
-    clipboard.handOverToClipboardManager();
+    application.shutDown();
     return status;
 }

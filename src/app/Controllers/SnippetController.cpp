@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Models/SnippetSettings.h"
+#include "Models/Snippets/SnippetSettings.h"
 #include "platform/TextRules.h"
 #include "platform/FileWriting.h"
 #include "platform/JsonSalvage.h"
@@ -101,8 +101,10 @@ SnippetController::SnippetController(platform::Defaults& userDefaults)
 SnippetController::SnippetController(platform::Defaults& userDefaults, const SnippetSettings& settings)
     : userDefaults_(userDefaults), settings_(&settings), logger_(platform::appLog("SnippetController")) {}
 
-const SnippetSettings& SnippetController::settings() const {
-    return settings_ ? *settings_ : SnippetSettings::shared();
+SnippetValidationResult SnippetController::validate(const SnippetItem& item) const {
+    // Judged by itself: duplicates and prefix conflicts are the editor's concern, not the store's.
+    if (settings_) return item.validate({}, *settings_);
+    return item.validate({}, SnippetSettings(userDefaults_));
 }
 
 std::vector<SnippetItem> SnippetController::loadItems() const {
@@ -176,8 +178,7 @@ SnippetController::AddItemResult SnippetController::saveReplacing(std::vector<Sn
 
 SnippetController::AddItemResult SnippetController::addItemWithValidation(const SnippetItem& item,
                                                                           std::vector<SnippetItem>& items) {
-    // Judged by itself: duplicates and prefix conflicts are the editor's concern, not the store's.
-    SnippetValidationResult validation = item.validate({}, settings());
+    SnippetValidationResult validation = validate(item);
     if (!validation.isValid) return AddItemResult::validationFailed(std::move(validation));
 
     const auto sameId = std::find_if(items.begin(), items.end(), [&](const SnippetItem& e) { return e.id == item.id; });

@@ -4,11 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "Models/SnippetItem.h"
-#include "Models/SnippetValidation.h"
+#include "Models/Snippets/SnippetItem.h"
+#include "Models/Snippets/SnippetValidation.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
-#include "platform/FileDefaults.h"
 #include "platform/Log.h"
 
 namespace sablix {
@@ -44,8 +43,9 @@ public:
         std::optional<SnippetValidationResult> validation_;
     };
 
-    // Validation reads the shared snippet settings.
-    explicit SnippetController(platform::Defaults& userDefaults = platform::FileDefaults::standard());
+    // Without settings, validation reads the snippet settings stored in the same store at the
+    // moment it validates.
+    explicit SnippetController(platform::Defaults& userDefaults);
     SnippetController(platform::Defaults& userDefaults, const SnippetSettings& settings);
 
     // The stored library; records that cannot be decoded are logged and left out.
@@ -65,7 +65,7 @@ public:
     platform::Defaults& userDefaults() const { return userDefaults_; }
 
 private:
-    const SnippetSettings& settings() const;
+    SnippetValidationResult validate(const SnippetItem& item) const;
     bool preserveUndecodableLibrary();
     AddItemResult saveReplacing(std::vector<SnippetItem>& items, size_t index, const SnippetItem& item);
 

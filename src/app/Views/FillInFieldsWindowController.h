@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "Views/FillInPresenter.h"
+#include "FillInPresenter.h"
 #include "desktop/Workspace.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Log.h"

@@ -1,0 +1,34 @@
+#pragma once
+#include <chrono>
+#include <memory>
+
+namespace sablix {
+
+// The composition root: creates every process-wide service of the application in one ordered
+// place and hands each its collaborators. Services are destroyed in the reverse order, so nothing
+// outlives what it uses. The only code outside desktop/x11 that names the X11 layers.
+// Create it on the main thread after the QGuiApplication.
+class Application {
+public:
+    struct Options {
+        std::chrono::milliseconds watchdogInterval;
+    };
+
+    explicit Application(Options options);
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    // Start-up once the event loop can run: starter snippets, permission check, key tap.
+    void start();
+    // At quit, before anything is destroyed: stops the tap and the timers, lets the engine finish
+    // its work (a pending clipboard restore included), then hands the clipboard to the desktop's
+    // clipboard manager so it outlives the process.
+    void shutDown();
+
+private:
+    struct Services;
+    std::unique_ptr<Services> services_;
+};
+
+}  // namespace sablix

@@ -1,0 +1,30 @@
+#include "Models/Environment/APIEndpoint.h"
+
+namespace sablix {
+
+std::string APIEndpoint::path() const {
+    const std::string teamsPrefix = "/api/teams/";
+    switch (kind_) {
+    case Kind::team: return teamsPrefix + first_.toString();
+    case Kind::teamMembers: return teamsPrefix + first_.toString() + "/members";
+    case Kind::teamMember: return teamsPrefix + first_.toString() + "/members/" + second_.toString();
+    case Kind::teamSnippets: return teamsPrefix + first_.toString() + "/snippets";
+    case Kind::teamSnippet: return teamsPrefix + first_.toString() + "/snippets/" + second_.toString();
+    case Kind::authSignIn: return "/api/auth/signin";
+    case Kind::authRefresh: return "/api/auth/refresh";
+    case Kind::authSignOut: return "/api/auth/signout";
+    case Kind::teams: return "/api/teams";
+    case Kind::pendingInvitations: return "/api/invitations/pending";
+    case Kind::syncPush: return "/api/sync/push";
+    case Kind::syncPull: return "/api/sync/pull";
+    case Kind::authMe: return "/api/auth/me";
+    case Kind::feedback: return "/api/feedback";
+    case Kind::referralsMe: return "/api/referrals/me";
+    case Kind::referralsApply: return "/api/referrals/apply";
+    case Kind::pendingInstallMatch: return "/api/pending-install/match";
+    case Kind::generate: return "/api/generate";
+    }
+    return {};
+}
+
+}  // namespace sablix

@@ -1,0 +1,38 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+
+#include <nlohmann/json.hpp>
+
+#include "Models/Sync/ConflictData.h"
+#include "Models/Sync/PendingOperation.h"
+#include "Models/Sync/SyncStatus.h"
+#include "platform/Clock.h"
+#include "platform/Date.h"
+
+namespace sablix {
+
+// The sync state of one team snippet.
+struct SyncMetadata {
+    SyncStatus syncStatus = SyncStatus::synced;
+    std::optional<platform::Date> lastSyncedAt;
+    std::optional<platform::Date> lastModifiedLocally;
+    std::optional<int64_t> serverVersion;
+    std::optional<PendingOperation> pendingOperation;
+    std::optional<ConflictData> conflictData;
+
+    // A snippet just saved locally: waiting to be uploaded as a create.
+    static SyncMetadata newLocal(const platform::Clock& clock = platform::SystemClock::shared());
+    // A snippet just brought in from the server at the given version.
+    static SyncMetadata synced(int64_t serverVersion,
+                               const platform::Clock& clock = platform::SystemClock::shared());
+
+    // Absent fields are left out; only "syncStatus" is required when decoding (missing or null
+    // keys are absent). Decoding throws SnippetCodingError.
+    nlohmann::json toJson() const;
+    static SyncMetadata fromJson(const nlohmann::json& json);
+
+    friend bool operator==(const SyncMetadata&, const SyncMetadata&) = default;
+};
+
+}  // namespace sablix

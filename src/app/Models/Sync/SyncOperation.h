@@ -1,0 +1,44 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "Models/Sync/EntityType.h"
+#include "Models/Sync/PendingOperation.h"
+#include "Models/Snippets/SnippetItem.h"
+#include "platform/Clock.h"
+#include "platform/Date.h"
+#include "platform/Uuid.h"
+
+namespace sablix {
+
+// One queued local change of a team snippet, waiting to be pushed.
+struct SyncOperation {
+    platform::Uuid id;
+    EntityType entityType = EntityType::snippet;
+    platform::Uuid entityId;
+    PendingOperation operation = PendingOperation::create;
+    std::string payload;  // the snippet's JSON as UTF-8 bytes, dates as ISO 8601
+    std::optional<platform::Uuid> teamId;
+    platform::Date createdAt;
+    int64_t retryCount = 0;
+    std::optional<std::string> lastError;
+
+    // A new operation (random id, queued now) carrying the snippet's JSON. A snippet whose text
+    // cannot be coded as JSON (bytes that are not UTF-8) throws nlohmann::json::exception.
+    static SyncOperation forSnippet(const SnippetItem& snippet, PendingOperation operation,
+                                    const platform::Clock& clock = platform::SystemClock::shared());
+    // The snippet carried in the payload; throws SnippetCodingError when it is not one.
+    SnippetItem decodeSnippet() const;
+
+    // "payload" travels as Base64; "teamId" and "lastError" are optional, every other key is
+    // required. Decoding throws SnippetCodingError.
+    nlohmann::json toJson() const;
+    static SyncOperation fromJson(const nlohmann::json& json);
+
+    friend bool operator==(const SyncOperation&, const SyncOperation&) = default;
+};
+
+}  // namespace sablix

@@ -1,0 +1,369 @@
+#include "Models/Sync/TeamSnippetCache.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+#include <sqlite3.h>
+
+#include "platform/Paths.h"
+#include "platform/Sqlite.h"
+
+namespace sablix {
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kQueueLabel = "com.sablix.snippetcache";
+constexpr const char* kDatabaseFileName = "team_snippets.db";
+constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+// Another connection to the file (a backup, the sqlite3 shell, a second instance) holds its lock
+// for moments; without a wait every write during that moment would fail outright.
+constexpr int kBusyTimeoutMs = 5000;
+
+constexpr const char* kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS team_snippets (\n"
+    "    id TEXT PRIMARY KEY,\n"
+    "    team_id TEXT NOT NULL,\n"
+    "    owner_id TEXT,\n"
+    "    snippet_title TEXT NOT NULL,\n"
+    "    snippet_content TEXT NOT NULL,\n"
+    "    tags TEXT,\n"
+    "    visibility TEXT DEFAULT 'team',\n"
+    "    version INTEGER DEFAULT 1,\n"
+    "    created_at TEXT NOT NULL,\n"
+    "    updated_at TEXT NOT NULL,\n"
+    "    deleted_at TEXT,\n"
+    "    UNIQUE(id, team_id)\n"
+    ")",
+    "CREATE TABLE IF NOT EXISTS sync_metadata (\n"
+    "    snippet_id TEXT PRIMARY KEY,\n"
+    "    sync_status TEXT NOT NULL,\n"
+    "    last_synced_at TEXT,\n"
+    "    last_modified_locally TEXT,\n"
+    "    server_version INTEGER,\n"
+    "    pending_operation TEXT,\n"
+    "    conflict_data TEXT,\n"
+    "    FOREIGN KEY(snippet_id) REFERENCES team_snippets(id) ON DELETE CASCADE\n"
+    ")",
+    "CREATE TABLE IF NOT EXISTS sync_operations (\n"
+    "    id TEXT PRIMARY KEY,\n"
+    "    entity_type TEXT NOT NULL,\n"
+    "    entity_id TEXT NOT NULL,\n"
+    "    operation TEXT NOT NULL,\n"
+    "    payload TEXT NOT NULL,\n"
+    "    team_id TEXT,\n"
+    "    created_at TEXT NOT NULL,\n"
+    "    retry_count INTEGER DEFAULT 0,\n"
+    "    last_error TEXT\n"
+    ")",
+    "CREATE TABLE IF NOT EXISTS team_sync_state (\n"
+    "    team_id TEXT PRIMARY KEY,\n"
+    "    last_synced_at TEXT,\n"
+    "    last_server_timestamp TEXT\n"
+    ")",
+    "CREATE INDEX IF NOT EXISTS idx_snippets_team_id ON team_snippets(team_id)",
+    "CREATE INDEX IF NOT EXISTS idx_snippets_deleted ON team_snippets(deleted_at)",
+    "CREATE INDEX IF NOT EXISTS idx_metadata_status ON sync_metadata(sync_status)",
+    "CREATE INDEX IF NOT EXISTS idx_operations_created ON sync_operations(created_at)",
+};
+
+// Columns are named rather than "*" so that the readers' positions hold whatever the table's
+// column order in an existing file.
+constexpr const char* kSelectSnippets =
+    "SELECT id, team_id, owner_id, snippet_title, snippet_content, tags, visibility, version, created_at, "
+    "updated_at, deleted_at FROM team_snippets WHERE team_id = ?";
+constexpr const char* kNotDeleted = " AND deleted_at IS NULL";
+constexpr const char* kSaveSnippet =
+    "INSERT OR REPLACE INTO team_snippets\n"
+    "(id, team_id, owner_id, snippet_title, snippet_content, tags, visibility, version, created_at, updated_at, "
+    "deleted_at)\n"
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+constexpr const char* kSaveMetadata =
+    "INSERT OR REPLACE INTO sync_metadata\n"
+    "(snippet_id, sync_status, last_synced_at, last_modified_locally, server_version, pending_operation, "
+    "conflict_data)\n"
+    "VALUES (?, ?, ?, ?, ?, ?, ?)";
+constexpr const char* kDeleteSnippet = "DELETE FROM team_snippets WHERE id = ?";
+constexpr const char* kDeleteTeamSnippets = "DELETE FROM team_snippets WHERE team_id = ?";
+// Dates have whole seconds, so changes queued within one second tie on created_at; the rowid
+// keeps them in the order they were queued (a create must be pushed before its delete).
+constexpr const char* kSelectOperations =
+    "SELECT id, entity_type, entity_id, operation, payload, team_id, created_at, retry_count, last_error "
+    "FROM sync_operations ORDER BY created_at ASC, rowid ASC";
+constexpr const char* kEnqueueOperation =
+    "INSERT INTO sync_operations\n"
+    "(id, entity_type, entity_id, operation, payload, team_id, created_at, retry_count, last_error)\n"
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)";
+constexpr const char* kDequeueOperation = "DELETE FROM sync_operations WHERE id = ?";
+
+bool isValidUtf8(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        size_t extra;
+        uint32_t code;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            extra = 1, code = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2, code = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3, code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= s.size()) return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(s[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        static constexpr uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+        if (code < kSmallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+// The JSON text of a value; text that cannot be coded as JSON (bytes that are not UTF-8) is
+// reported as an encoding failure rather than stored damaged.
+std::string jsonText(const json& value) {
+    try {
+        return value.dump();
+    } catch (const json::exception&) {
+        throw TeamSnippetCacheError::encodingFailed();
+    }
+}
+
+using Statement = platform::sqlite::Statement<TeamSnippetCacheError>;
+using platform::sqlite::ConnectionLock;
+using platform::sqlite::errorMessage;
+
+std::optional<platform::Uuid> uuidColumn(const Statement& row, int column) {
+    auto text = row.text(column);
+    return text ? platform::Uuid::fromString(*text) : std::nullopt;
+}
+
+std::optional<platform::Date> dateColumn(const Statement& row, int column) {
+    auto text = row.text(column);
+    return text ? platform::Date::fromIso8601(*text) : std::nullopt;
+}
+
+std::optional<std::string> dateText(const std::optional<platform::Date>& date) {
+    return date ? std::optional(date->iso8601()) : std::nullopt;
+}
+
+std::optional<std::string> uuidText(const std::optional<platform::Uuid>& uuid) {
+    return uuid ? std::optional(uuid->toString()) : std::nullopt;
+}
+
+std::vector<std::string> tagsFromJson(const std::optional<std::string>& text) {
+    if (!text) return {};
+    const json parsed = json::parse(*text, nullptr, /*allow_exceptions=*/false);
+    if (!parsed.is_array()) return {};
+    std::vector<std::string> tags;
+    for (const auto& tag : parsed) {
+        if (!tag.is_string()) return {};
+        tags.push_back(tag.get<std::string>());
+    }
+    return tags;
+}
+
+// Columns: 0 id, 1 team_id, 2 owner_id, 3 snippet_title, 4 snippet_content, 5 tags, 6 visibility,
+// 7 version, 8 created_at, 9 updated_at, 10 deleted_at.
+std::optional<SnippetItem> parseSnippetRow(const Statement& row) {
+    const auto id = uuidColumn(row, 0);
+    const auto team = row.text(1);
+    auto title = row.text(3);
+    auto content = row.text(4);
+    const auto createdAt = dateColumn(row, 8);
+    const auto updatedAt = dateColumn(row, 9);
+    if (!id || !team || !title || !content || !createdAt || !updatedAt) return std::nullopt;
+
+    const auto visibilityText = row.text(6);
+    const auto visibility = visibilityText ? snippetVisibilityFromRaw(*visibilityText) : std::nullopt;
+    return SnippetItem(*id, std::move(*title), std::move(*content), tagsFromJson(row.text(5)),
+                       platform::Uuid::fromString(*team), uuidColumn(row, 2),
+                       visibility.value_or(SnippetVisibility::team), row.integer(7), *createdAt, *updatedAt,
+                       dateColumn(row, 10));
+}
+
+// Columns: 0 id, 1 entity_type, 2 entity_id, 3 operation, 4 payload, 5 team_id, 6 created_at,
+// 7 retry_count, 8 last_error.
+std::optional<SyncOperation> parseSyncOperationRow(const Statement& row) {
+    const auto id = uuidColumn(row, 0);
+    const auto entityTypeText = row.text(1);
+    const auto entityType = entityTypeText ? entityTypeFromRaw(*entityTypeText) : std::nullopt;
+    const auto entityId = uuidColumn(row, 2);
+    const auto operationText = row.text(3);
+    const auto operation = operationText ? pendingOperationFromRaw(*operationText) : std::nullopt;
+    auto payload = row.text(4);
+    const auto createdAt = dateColumn(row, 6);
+    if (!id || !entityType || !entityId || !operation || !payload || !createdAt) return std::nullopt;
+    return SyncOperation{*id,        *entityType,       *entityId,        *operation, std::move(*payload),
+                         uuidColumn(row, 5), *createdAt, row.integer(7), row.text(8)};
+}
+
+}  // namespace
+
+TeamSnippetCache::TeamSnippetCache(std::filesystem::path databasePath)
+    : databasePath_(std::move(databasePath)), dbQueue_(kQueueLabel) {}
+
+TeamSnippetCache::~TeamSnippetCache() {
+    if (sqlite3* db = db_.exchange(nullptr)) sqlite3_close_v2(db);
+}
+
+std::filesystem::path TeamSnippetCache::databaseURL() {
+    return platform::Paths::applicationSupport() / kDatabaseFileName;
+}
+
+void TeamSnippetCache::open() {
+    dbQueue_.sync([this] {
+        if (db_.load()) return;
+        if (const auto folder = databasePath_.parent_path(); !folder.empty())
+            std::filesystem::create_directories(folder);
+
+        sqlite3* db = nullptr;
+        const int result = sqlite3_open_v2(databasePath_.c_str(), &db, kOpenFlags, nullptr);
+        // A handle that failed to open, or whose schema could not be made, is closed rather than
+        // kept: the next open() then starts afresh instead of every call failing until restart.
+        if (result != SQLITE_OK) {
+            std::string message = db ? errorMessage(db) : sqlite3_errstr(result);
+            sqlite3_close_v2(db);
+            throw TeamSnippetCacheError::executeFailed(std::move(message));
+        }
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        try {
+            createTables(db);
+        } catch (...) {
+            sqlite3_close_v2(db);
+            throw;
+        }
+        db_.store(db);
+    });
+}
+
+bool TeamSnippetCache::isOpen() const { return db_.load() != nullptr; }
+
+sqlite3* TeamSnippetCache::connection() const {
+    sqlite3* db = db_.load();
+    if (!db) throw TeamSnippetCacheError::databaseNotOpen();
+    return db;
+}
+
+void TeamSnippetCache::createTables(sqlite3* db) {
+    for (const char* statement : kSchema) platform::sqlite::execute<TeamSnippetCacheError>(db, statement);
+}
+
+std::vector<SnippetItem> TeamSnippetCache::getSnippets(const platform::Uuid& teamId, bool includeDeleted) {
+    sqlite3* db = connection();
+    ConnectionLock lock(db);
+    Statement statement(db, std::string(kSelectSnippets) + (includeDeleted ? "" : kNotDeleted));
+    statement.bindText(1, teamId.toString());
+    std::vector<SnippetItem> snippets;
+    while (statement.step())
+        if (auto snippet = parseSnippetRow(statement)) snippets.push_back(std::move(*snippet));
+    return snippets;
+}
+
+void TeamSnippetCache::saveSnippet(const SnippetItem& snippet, const SyncMetadata& metadata) {
+    sqlite3* db = connection();
+    const std::string tags = jsonText(json(snippet.tags));
+    ConnectionLock lock(db);
+    {
+        Statement statement(db, kSaveSnippet);
+        statement.bindText(1, snippet.id.toString());
+        statement.bindText(2, snippet.teamId ? snippet.teamId->toString() : std::string());
+        statement.bindOptionalText(3, uuidText(snippet.ownerId));
+        statement.bindText(4, snippet.snippetTitle);
+        statement.bindText(5, snippet.snippet);
+        statement.bindText(6, tags);
+        statement.bindText(7, rawValue(snippet.visibility));
+        statement.bindInteger(8, snippet.version);
+        statement.bindText(9, snippet.createdAt.iso8601());
+        statement.bindText(10, snippet.updatedAt.iso8601());
+        statement.bindOptionalText(11, dateText(snippet.deletedAt));
+        statement.run();
+    }
+    saveMetadata(metadata, snippet.id);
+}
+
+void TeamSnippetCache::saveMetadata(const SyncMetadata& metadata, const platform::Uuid& snippetId) {
+    sqlite3* db = connection();
+    const std::optional<std::string> conflict =
+        metadata.conflictData ? std::optional(jsonText(metadata.conflictData->toJson())) : std::nullopt;
+    ConnectionLock lock(db);
+    Statement statement(db, kSaveMetadata);
+    statement.bindText(1, snippetId.toString());
+    statement.bindText(2, rawValue(metadata.syncStatus));
+    statement.bindOptionalText(3, dateText(metadata.lastSyncedAt));
+    statement.bindOptionalText(4, dateText(metadata.lastModifiedLocally));
+    statement.bindOptionalInteger(5, metadata.serverVersion);
+    const auto pending = metadata.pendingOperation;
+    statement.bindOptionalText(6, pending ? std::optional(std::string(rawValue(*pending))) : std::nullopt);
+    statement.bindOptionalText(7, conflict);
+    statement.run();
+}
+
+void TeamSnippetCache::deleteSnippet(const platform::Uuid& id) {
+    sqlite3* db = connection();
+    ConnectionLock lock(db);
+    Statement statement(db, kDeleteSnippet);
+    statement.bindText(1, id.toString());
+    statement.run();
+}
+
+void TeamSnippetCache::deleteAllSnippets(const platform::Uuid& teamId) {
+    // Called after a team is left or deleted, possibly before anything else opened the database:
+    // its snippets must not stay behind on disk for want of an open handle.
+    open();
+    sqlite3* db = connection();
+    ConnectionLock lock(db);
+    Statement statement(db, kDeleteTeamSnippets);
+    statement.bindText(1, teamId.toString());
+    statement.run();
+}
+
+std::vector<SyncOperation> TeamSnippetCache::getPendingSyncOperations() {
+    sqlite3* db = connection();
+    ConnectionLock lock(db);
+    Statement statement(db, kSelectOperations);
+    std::vector<SyncOperation> operations;
+    while (statement.step())
+        if (auto operation = parseSyncOperationRow(statement)) operations.push_back(std::move(*operation));
+    return operations;
+}
+
+void TeamSnippetCache::enqueueSyncOperation(const SyncOperation& operation) {
+    sqlite3* db = connection();
+    ConnectionLock lock(db);
+    Statement statement(db, kEnqueueOperation);
+    statement.bindText(1, operation.id.toString());
+    statement.bindText(2, rawValue(operation.entityType));
+    statement.bindText(3, operation.entityId.toString());
+    statement.bindText(4, rawValue(operation.operation));
+    // Bytes that are not UTF-8 are bound as NULL, which the NOT NULL column refuses.
+    if (isValidUtf8(operation.payload))
+        statement.bindText(5, operation.payload);
+    else
+        statement.bindNull(5);
+    statement.bindOptionalText(6, uuidText(operation.teamId));
+    statement.bindText(7, operation.createdAt.iso8601());
+    statement.bindInteger(8, operation.retryCount);
+    statement.bindOptionalText(9, operation.lastError);
+    statement.run();
+}
+
+void TeamSnippetCache::dequeueSyncOperation(const platform::Uuid& id) {
+    sqlite3* db = connection();
+    ConnectionLock lock(db);
+    Statement statement(db, kDequeueOperation);
+    statement.bindText(1, id.toString());
+    statement.run();
+}
+
+}  // namespace sablix

@@ -1,0 +1,146 @@
+#include "desktop/x11/X11Workspace.h"
+
+#include <X11/Xatom.h>
+
+#include <cerrno>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <vector>
+
+#include "desktop/x11/X11Display.h"
+
+extern char** environ;
+
+namespace desktop {
+namespace {
+
+// The window manager's check window, when a live window manager advertises one.
+Window windowManagerCheck(X11Display& x) {
+    const Atom check = x.atom("_NET_SUPPORTING_WM_CHECK");
+    const auto fromRoot = x.property32(x.root(), check, XA_WINDOW);
+    if (!fromRoot || fromRoot->empty() || (*fromRoot)[0] == 0) return 0;
+    const Window window = (*fromRoot)[0];
+    // A manager that died leaves the root property behind; its window then no longer points at itself.
+    const auto fromWindow = x.property32(window, check, XA_WINDOW);
+    return fromWindow && !fromWindow->empty() && (*fromWindow)[0] == window ? window : 0;
+}
+
+Window activeWindow(X11Display& x) {
+    const auto active = x.property32(x.root(), x.atom("_NET_ACTIVE_WINDOW"), XA_WINDOW);
+    return active && !active->empty() ? (*active)[0] : 0;
+}
+
+Window parentOf(X11Display& x, Window window) {
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(x.get(), window, &root, &parent, &children, &count)) return 0;
+    if (children) XFree(children);
+    return parent;
+}
+
+// The window itself or its nearest ancestor that names its class; failing that, the top-level
+// window (the child of the root) it belongs to.
+Window applicationWindow(X11Display& x, Window window) {
+    const Atom wmClass = XA_WM_CLASS;
+    Window topLevel = 0;
+    for (Window w = window; w != 0 && w != x.root(); w = parentOf(x, w)) {
+        if (x.property8(w, wmClass)) return w;
+        topLevel = w;
+    }
+    return topLevel;
+}
+
+std::optional<RunningApplication> describe(X11Display& x, Window window) {
+    if (window == 0) return std::nullopt;
+    RunningApplication application;
+    application.window = window;
+    if (const auto pid = x.property32(window, x.atom("_NET_WM_PID"), XA_CARDINAL); pid && !pid->empty())
+        application.processIdentifier = static_cast<int64_t>((*pid)[0]);
+    if (const auto wmClass = x.property8(window, XA_WM_CLASS)) {
+        // "instance\0class\0": the class name is the second string.
+        const auto end = wmClass->find('\0');
+        if (end != std::string::npos) application.bundleIdentifier = wmClass->substr(end + 1).c_str();
+    }
+    return application;
+}
+
+}  // namespace
+
+X11Workspace::X11Workspace(std::string displayName) : displayName_(std::move(displayName)) {
+    std::lock_guard lock(mutex_);
+    ensureConnection();
+}
+
+X11Workspace::~X11Workspace() = default;
+
+bool X11Workspace::ensureConnection() {
+    if (display_ && !display_->lost()) return true;
+    display_ = X11Display::open(displayName_);
+    return display_ != nullptr;
+}
+
+std::optional<RunningApplication> X11Workspace::frontmostApplication() {
+    std::lock_guard lock(mutex_);
+    if (!ensureConnection()) return std::nullopt;
+    X11Display& x = *display_;
+    if (windowManagerCheck(x) != 0) {
+        if (const Window active = activeWindow(x))
+            if (auto application = describe(x, applicationWindow(x, active))) return application;
+    }
+    Window focus = 0;
+    int revertTo = 0;
+    XGetInputFocus(x.get(), &focus, &revertTo);
+    if (x.lost() || focus == None || focus == PointerRoot) return std::nullopt;
+    return describe(x, applicationWindow(x, focus));
+}
+
+bool X11Workspace::activate(const RunningApplication& application) {
+    std::lock_guard lock(mutex_);
+    if (application.window == 0 || !ensureConnection()) return false;
+    X11Display& x = *display_;
+    const Window window = application.window;
+    const uint64_t errors = x.errorCount();
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(x.get(), window, &attributes) || !x.syncWithoutErrorSince(errors)) return false;
+
+    if (windowManagerCheck(x) != 0) {
+        XEvent message{};
+        message.xclient.type = ClientMessage;
+        message.xclient.window = window;
+        message.xclient.message_type = x.atom("_NET_ACTIVE_WINDOW");
+        message.xclient.format = 32;
+        message.xclient.data.l[0] = 2;  // the request comes from a pager: managers honour it
+        message.xclient.data.l[1] = CurrentTime;
+        message.xclient.data.l[2] = static_cast<long>(activeWindow(x));
+        XSendEvent(x.get(), x.root(), False, SubstructureRedirectMask | SubstructureNotifyMask, &message);
+    } else {
+        XRaiseWindow(x.get(), window);
+        XSetInputFocus(x.get(), window, RevertToParent, CurrentTime);
+    }
+    return x.syncWithoutErrorSince(errors);
+}
+
+bool X11Workspace::openURL(const std::string& url) {
+    // The shell starts xdg-open in the background and exits at once, so nothing waits for the
+    // browser and no child is left unreaped. The URL travels as an argument, never as shell text.
+    static const char* kScript = "command -v xdg-open >/dev/null 2>&1 || exit 127; "
+                                 "xdg-open \"$1\" >/dev/null 2>&1 </dev/null & exit 0";
+    std::vector<std::string> arguments = {"sh", "-c", kScript, "sh", url};
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, "/bin/sh", nullptr, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    if (spawned != 0) return false;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace desktop

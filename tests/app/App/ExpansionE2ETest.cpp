@@ -1,0 +1,294 @@
+// The application as a user meets it: the real `sablix` binary on a private X server, a real X
+// client (a Tk text widget) with the focus, and keys typed by xdotool.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <regex>
+#include <thread>
+
+#include "Controllers/SnippetController.h"
+#include "app/App/SablixSession.h"
+#include "platform/MemoryDefaults.h"
+#include "support/TkTextField.h"
+#include "support/XvfbServer.h"
+
+using e2e::runOn;
+using e2e::SablixSession;
+using e2e::waitUntil;
+using sablix::SnippetItem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kTapRunning = SablixSession::kTapRunning;
+
+SnippetItem snippet(const std::string& title, const std::string& content) {
+    return SnippetItem(platform::Uuid::generate(), title, content, {});
+}
+
+// The starter snippets (";addr", ";sig", ";tyvm") plus a few made for these tests.
+std::vector<SnippetItem> library() {
+    platform::MemoryDefaults scratch;
+    auto items = sablix::SnippetController(scratch).populateInitialItems();
+    items.push_back(snippet("cur", "a{cursor}b"));
+    items.push_back(snippet("hi", "Hello {fill:Name}!"));
+    items.push_back(snippet("one", "AAA"));
+    items.push_back(snippet("two", "BBB"));
+    return items;
+}
+
+std::string starterContent(const std::string& title) {
+    for (const auto& item : library())
+        if (item.snippetTitle == title) return item.snippet;
+    return {};
+}
+
+// Runs with and without a window manager: the frontmost window, the focus handed to the
+// dialog and back, work differently in the two.
+class ExpansionE2E : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        server = std::make_unique<testsupport::XvfbServer>();
+        ASSERT_TRUE(server->started());
+        if (GetParam()) {
+            ASSERT_TRUE(server->startWindowManager());
+        }
+        display = server->display();
+
+        ASSERT_TRUE(field.start(display));
+        ASSERT_TRUE(field.focus());
+        ASSERT_EQ(field.contents(), "");
+
+        session = std::make_unique<SablixSession>(display);
+        session->storeLibrary(library());
+    }
+
+    void TearDown() override {
+        if (HasFailure() && session) std::fprintf(stderr, "--- sablix log ---\n%s\n", session->log().c_str());
+        session.reset();
+        clipboardOwner.reset();
+        field.stop();
+        server.reset();
+    }
+
+    void startSablix(const std::vector<std::string>& arguments = {}) {
+        ASSERT_TRUE(session->start(arguments));
+        ASSERT_TRUE(session->waitForLog(kTapRunning)) << session->log();
+        ASSERT_TRUE(field.focus());
+        ASSERT_TRUE(session->waitUntilTapSeesKeys());
+    }
+
+    void type(const std::string& text, const std::string& delayMs = "40") {
+        int code = -1;
+        runOn(display, {"xdotool", "type", "--delay", delayMs, text}, &code);
+        ASSERT_EQ(code, 0);
+    }
+    void key(const std::string& name) {
+        int code = -1;
+        runOn(display, {"xdotool", "key", name}, &code);
+        ASSERT_EQ(code, 0);
+    }
+
+    // Generous: on a loaded machine a paste can take seconds; a passing run never waits long.
+    bool fieldHolds(const std::string& expected, int timeoutMs = 20000) {
+        return waitUntil([&] { return field.contents(1000) == expected; }, timeoutMs);
+    }
+
+    // Owns the clipboard with the file's bytes under the type, as another application would.
+    void putOnClipboard(const std::string& bytes, const std::string& type) {
+        const std::string file = ::testing::TempDir() + "/clipboard-" + std::to_string(::getpid());
+        std::ofstream(file, std::ios::binary) << bytes;
+        clipboardOwner = std::make_unique<testsupport::ChildProcess>(
+            std::vector<std::string>{"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i", file},
+            std::vector<std::string>{"DISPLAY=" + display});
+        ASSERT_TRUE(waitUntil([&] { return readClipboard(type) == bytes; }, 20000));
+    }
+    std::string readClipboard(const std::string& type) {
+        int code = -1;
+        const auto out = runOn(display, {"timeout", "5", "xclip", "-o", "-selection", "clipboard", "-t", type}, &code, 7000);
+        return code == 0 ? out : "<unreadable>";
+    }
+
+    bool dialogIsOpen() {
+        int code = -1;
+        runOn(display, {"xdotool", "search", "--onlyvisible", "--name", "^Fill in Fields$"}, &code, 3000);
+        return code == 0;
+    }
+
+    // The title of the window holding the keyboard focus (keys typed now go there).
+    std::string focusedWindowName() {
+        int code = -1;
+        std::string name = runOn(display, {"xdotool", "getwindowfocus", "getwindowname"}, &code, 3000);
+        while (!name.empty() && name.back() == '\n') name.pop_back();
+        return code == 0 ? name : std::string();
+    }
+    bool focusIsOn(const std::string& title) {
+        return waitUntil([&] { return focusedWindowName() == title; }, 20000);
+    }
+
+    std::unique_ptr<testsupport::XvfbServer> server;
+    std::string display;
+    testsupport::TkTextField field;
+    std::unique_ptr<SablixSession> session;
+    std::unique_ptr<testsupport::ChildProcess> clipboardOwner;
+};
+
+}  // namespace
+
+TEST_P(ExpansionE2E, TypedTriggerBecomesTheSnippet) {
+    startSablix();
+    type("Dear ;addr");
+    const auto typed = Clock::now();
+    const std::string expected = "Dear " + starterContent("addr");
+    ASSERT_TRUE(fieldHolds(expected)) << "field holds: " << field.contents();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - typed).count();
+    std::printf("[ timing ] last trigger key to content in the field: %lld ms (%s)\n", static_cast<long long>(ms),
+                GetParam() ? "matchbox" : "no window manager");
+
+    // The buffer was emptied by the match, and upper case matches too.
+    type(" ;SIG");
+    EXPECT_TRUE(fieldHolds(expected + " " + starterContent("sig"))) << field.contents();
+}
+
+TEST_P(ExpansionE2E, ClipboardSurvivesTheExpansion) {
+    startSablix();
+    putOnClipboard("the user's own text", "UTF8_STRING");
+    type(";tyvm");
+    ASSERT_TRUE(fieldHolds(starterContent("tyvm")));
+    EXPECT_TRUE(waitUntil([&] { return readClipboard("UTF8_STRING") == "the user's own text"; }, 20000))
+        << readClipboard("UTF8_STRING");
+
+    // Not text at all: an image must come back byte for byte.
+    ASSERT_TRUE(field.clear());
+    std::string png("\x89PNG\r\n\x1a\n", 8);
+    for (int i = 0; i < 4096; ++i) png.push_back(static_cast<char>(i * 7));
+    putOnClipboard(png, "image/png");
+    type(";sig");
+    ASSERT_TRUE(fieldHolds(starterContent("sig")));
+    EXPECT_TRUE(waitUntil([&] { return readClipboard("image/png") == png; }, 20000));
+}
+
+TEST_P(ExpansionE2E, CaretLandsAtTheCursorMark) {
+    startSablix();
+    type(";cur");
+    ASSERT_TRUE(fieldHolds("ab"));
+    // The caret moves after the paste; wait for the restore so it is surely done.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    type("X");
+    EXPECT_TRUE(fieldHolds("aXb")) << field.contents();
+}
+
+TEST_P(ExpansionE2E, FillInDialogInsertsTheValueAndIgnoresItsOwnKeys) {
+    startSablix();
+    type(";hi");
+    ASSERT_TRUE(waitUntil([&] { return dialogIsOpen(); }, 20000)) << "the fill-in dialog did not open";
+    ASSERT_TRUE(fieldHolds("")) << "the trigger is erased before the dialog asks";
+    ASSERT_TRUE(focusIsOn("Fill in Fields")) << focusedWindowName();
+
+    // ";addr" typed into our own dialog is a value, not a trigger.
+    type("Ann;addr");
+    key("Return");
+    EXPECT_TRUE(fieldHolds("Hello Ann;addr!")) << field.contents();
+    EXPECT_FALSE(dialogIsOpen());
+}
+
+TEST_P(ExpansionE2E, EscapeInTheDialogInsertsNothing) {
+    startSablix();
+    type("x;hi");
+    ASSERT_TRUE(waitUntil([&] { return dialogIsOpen(); }, 20000));
+    ASSERT_TRUE(focusIsOn("Fill in Fields")) << focusedWindowName();
+    type("Bob");
+    key("Escape");
+    ASSERT_TRUE(waitUntil([&] { return !dialogIsOpen(); }, 20000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_EQ(field.contents(), "x");
+
+    // The field has the focus back and expansion goes on as before.
+    ASSERT_TRUE(focusIsOn(field.title())) << focusedWindowName();
+    type(";sig");
+    EXPECT_TRUE(fieldHolds("x" + starterContent("sig"))) << field.contents();
+}
+
+TEST_P(ExpansionE2E, WatchdogRestartsAKilledTap) {
+    startSablix({"--watchdog-interval=1"});
+    std::smatch match;
+    const std::string log = session->log();
+    ASSERT_TRUE(std::regex_search(log, match, std::regex("context (0x[0-9a-f]+)"))) << log;
+
+    // Killing the client that owns the recording context ends the recording under the engine.
+    int code = -1;
+    runOn(display, {"xkill", "-id", match[1]}, &code);
+    ASSERT_EQ(code, 0);
+    ASSERT_TRUE(session->waitForLog("Event tap stopped delivering keys; marked unregistered"));
+    ASSERT_TRUE(session->waitForLog("Resetting TextReplacer", 20000));
+    ASSERT_TRUE(session->waitForLog(kTapRunning, 20000, 2));
+    ASSERT_TRUE(session->waitUntilTapSeesKeys());
+    ASSERT_TRUE(session->running());
+
+    type(";sig");
+    EXPECT_TRUE(fieldHolds(starterContent("sig"))) << field.contents();
+}
+
+TEST_P(ExpansionE2E, TriggerCompletedAfterADeleteErasesExactlyTheTrigger) {
+    startSablix();
+    type("x;sih");
+    key("BackSpace");
+    type("g");
+    EXPECT_TRUE(fieldHolds("x" + starterContent("sig"))) << field.contents();
+}
+
+TEST_P(ExpansionE2E, ShiftHeldAcrossTheTriggersEndStillExpands) {
+    startSablix();
+    type(";si");
+    // The engine erases and pastes while Shift is still down.
+    int code = -1;
+    runOn(display, {"xdotool", "keydown", "Shift_L", "key", "g", "sleep", "0.08", "keyup", "Shift_L"}, &code);
+    ASSERT_EQ(code, 0);
+    EXPECT_TRUE(fieldHolds(starterContent("sig"))) << field.contents();
+}
+
+TEST_P(ExpansionE2E, TriggerTypedWhileTheRestoreWaitsErasesOnlyItself) {
+    startSablix();
+    putOnClipboard("the user's own text", "UTF8_STRING");
+    // The second trigger and the text after it come well within the first restore's delay.
+    type(";one", "20");
+    // Long enough for the first paste to land, well short of its restore.
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    type(";two", "20");
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    type(" xyz", "20");
+    EXPECT_TRUE(fieldHolds("AAABBB xyz")) << field.contents();
+    EXPECT_TRUE(waitUntil([&] { return readClipboard("UTF8_STRING") == "the user's own text"; }, 20000))
+        << readClipboard("UTF8_STRING");
+}
+
+TEST_P(ExpansionE2E, QuitRightAfterAnExpansionExitsCleanly) {
+    startSablix();
+    putOnClipboard("the user's own text", "UTF8_STRING");
+    // The replacement is still under way (erasing, pasting, the restore waiting) when the quit
+    // comes: it must be finished before the objects it uses are destroyed.
+    type(";sig");
+    const int status = session->stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n" << session->log();
+}
+
+INSTANTIATE_TEST_SUITE_P(NoWindowManager, ExpansionE2E, ::testing::Values(false));
+INSTANTIATE_TEST_SUITE_P(Matchbox, ExpansionE2E, ::testing::Values(true));
+
+TEST(StartUpE2E, ServerWithoutRecordIsReportedAndWaitedFor) {
+    testsupport::XvfbServer server({"-extension", "RECORD"});
+    ASSERT_TRUE(server.started());
+    SablixSession session(server.display());
+    session.storeLibrary(library());
+    ASSERT_TRUE(session.start());
+    EXPECT_TRUE(session.waitForLog("Cannot register - accessibility permissions not granted")) << session.log();
+    // It keeps polling for the permission rather than giving up.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_TRUE(session.running());
+    EXPECT_EQ(session.logCount(kTapRunning), 0u);
+    const int status = session.stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "SIGTERM must end it cleanly, status " << status;
+}

@@ -1,0 +1,116 @@
+#include "app/App/SablixSession.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+
+#include "Controllers/SnippetController.h"
+#include "platform/FileDefaults.h"
+
+namespace e2e {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr const char* kNoTextKey = "Dead key or modifier key pressed (no Unicode output)";
+
+}  // namespace
+
+SablixSession::SablixSession(std::string display) : display_(std::move(display)) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/sablix-e2e-XXXXXX";
+    if (char* made = ::mkdtemp(pattern.data())) directory_ = made;
+    logFile_ = directory_ + "/sablix.log";
+}
+
+SablixSession::~SablixSession() {
+    process_.reset();
+    std::error_code ignored;
+    if (!directory_.empty()) fs::remove_all(directory_, ignored);
+}
+
+std::string SablixSession::binary() { return std::string(SABLIX_BINARY_DIR) + "/src/app/sablix"; }
+
+void SablixSession::storeLibrary(const std::vector<sablix::SnippetItem>& items) {
+    platform::FileDefaults defaults(fs::path(directory_) / "config" / "sablix" / "defaults.json");
+    sablix::SnippetController(defaults).saveItems(items);
+}
+
+bool SablixSession::start(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv{binary()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    process_ = std::make_unique<testsupport::ChildProcess>(
+        argv,
+        std::vector<std::string>{"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb", "XDG_CONFIG_HOME=" + directory_ + "/config",
+                                 "XDG_DATA_HOME=" + directory_ + "/data", "XDG_CACHE_HOME=" + directory_ + "/cache",
+                                 "XDG_RUNTIME_DIR=" + directory_},
+        logFile_);
+    return process_->pid() > 0;
+}
+
+std::string SablixSession::log() const {
+    std::ifstream in(logFile_);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+size_t SablixSession::logCount(const std::string& text) const {
+    const std::string all = log();
+    size_t count = 0;
+    for (auto at = all.find(text); at != std::string::npos; at = all.find(text, at + text.size())) ++count;
+    return count;
+}
+
+bool SablixSession::waitForLog(const std::string& text, int timeoutMs, size_t count) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (logCount(text) < count) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+bool SablixSession::waitUntilTapSeesKeys() {
+    if (!waitForLog(kTapRunning)) return false;
+    // The tap records from the moment its recording is enabled, a little after it says it is
+    // registered: a Shift press (no text, so it changes nothing) shows when keys get through.
+    return waitUntil(
+        [&] {
+            const size_t before = logCount(kNoTextKey);
+            int code = -1;
+            runOn(display_, {"xdotool", "key", "Shift_L"}, &code);
+            return code == 0 && waitForLog(kNoTextKey, 500, before + 1);
+        },
+        20000);
+}
+
+bool SablixSession::running() const { return process_ && process_->running(); }
+pid_t SablixSession::pid() const { return process_ ? process_->pid() : -1; }
+
+int SablixSession::stop() {
+    if (!process_) return -1;
+    ::kill(process_->pid(), SIGTERM);
+    const int status = process_->wait(5000);
+    process_.reset();
+    return status;
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+std::string runOn(const std::string& display, const std::vector<std::string>& argv, int* exitCode, int timeoutMs) {
+    return testsupport::runCommand(argv, exitCode, timeoutMs, {"DISPLAY=" + display});
+}
+
+}  // namespace e2e

@@ -1,0 +1,53 @@
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Models/Snippets/SnippetItem.h"
+#include "support/ChildProcess.h"
+
+namespace e2e {
+
+// The real `sablix` binary on a test's X display, with a private configuration and data folder
+// (a prepared defaults.json) and its log (stderr) in a file the test reads.
+class SablixSession {
+public:
+    static constexpr const char* kTapRunning = "Event tap registered successfully";
+
+    explicit SablixSession(std::string display);
+    ~SablixSession();
+    SablixSession(const SablixSession&) = delete;
+    SablixSession& operator=(const SablixSession&) = delete;
+
+    // Writes the personal library into the defaults file; call before start().
+    void storeLibrary(const std::vector<sablix::SnippetItem>& items);
+    bool start(const std::vector<std::string>& arguments = {});
+    // Waits until the keystroke tap is registered and keys typed now reach it.
+    bool waitUntilTapSeesKeys();
+    // Waits until the log holds the text `count` times; false on time-out.
+    bool waitForLog(const std::string& text, int timeoutMs = 20000, size_t count = 1) const;
+    size_t logCount(const std::string& text) const;
+    std::string log() const;
+    bool running() const;
+    pid_t pid() const;
+    // Ends it with SIGTERM and answers its exit status (as waitpid gives it).
+    int stop();
+
+    static std::string binary();
+
+private:
+    std::string display_;
+    std::string directory_;
+    std::string logFile_;
+    std::unique_ptr<testsupport::ChildProcess> process_;
+};
+
+// Asks every 10 ms until the condition holds; false when the time is up.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
+
+// Runs a program against the display (bounded in time) and answers its standard output.
+std::string runOn(const std::string& display, const std::vector<std::string>& argv, int* exitCode = nullptr,
+                  int timeoutMs = 10000);
+
+}  // namespace e2e

@@ -1,0 +1,39 @@
+// Terminal emulators do not paste on Control-V: the snippet must reach the program running in
+// the terminal all the same, and no literal ^V may arrive there.
+#include <gtest/gtest.h>
+
+#include "Models/Snippets/SnippetItem.h"
+#include "app/App/SablixSession.h"
+#include "support/TerminalRecorder.h"
+#include "support/XvfbServer.h"
+
+namespace {
+
+constexpr const char* kContent = "Hello from a snippet";
+
+class TerminalE2E : public ::testing::TestWithParam<const char*> {};
+
+}  // namespace
+
+TEST_P(TerminalE2E, TheProgramInTheTerminalReceivesTheSnippet) {
+    testsupport::XvfbServer server;
+    ASSERT_TRUE(server.started());
+    testsupport::TerminalRecorder terminal(GetParam());
+    ASSERT_TRUE(terminal.start(server.display())) << GetParam() << " did not start";
+    ASSERT_TRUE(terminal.focus());
+
+    e2e::SablixSession session(server.display());
+    session.storeLibrary({sablix::SnippetItem(platform::Uuid::generate(), "hello", kContent, {})});
+    ASSERT_TRUE(session.start());
+    ASSERT_TRUE(session.waitUntilTapSeesKeys()) << session.log();
+    ASSERT_TRUE(terminal.focus());
+
+    int code = -1;
+    e2e::runOn(server.display(), {"xdotool", "type", "--delay", "40", "x;hello"}, &code);
+    ASSERT_EQ(code, 0);
+    EXPECT_TRUE(e2e::waitUntil([&] { return terminal.line() == std::string("x") + kContent; }, 20000))
+        << "received: " << terminal.received() << "\n" << session.log();
+    EXPECT_EQ(terminal.received().find('\x16'), std::string::npos) << "a literal ^V arrived";
+}
+
+INSTANTIATE_TEST_SUITE_P(Emulators, TerminalE2E, ::testing::Values("xterm", "urxvt"));

@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "X11TestSupport.h"
+#include "desktop/KeyCodes.h"
+#include "desktop/x11/X11Accessibility.h"
+#include "desktop/x11/X11KeyLayout.h"
+#include "desktop/x11/X11KeyPoster.h"
+#include "desktop/x11/X11Workspace.h"
+#include "support/TkTextField.h"
+
+using namespace desktop;
+
+// Xlib's own handlers would end the whole process here.
+TEST(ConnectionLoss, EveryLayerAnswersEmptyOnceTheServerIsGone) {
+    // A display number of its own, far above those other servers pick for themselves, so that
+    // no server started meanwhile answers the layers when they try to connect again.
+    const std::string number = ":" + std::to_string(3000 + getpid() % 3000);
+    auto server = std::make_unique<testsupport::XvfbServer>(std::vector<std::string>{number});
+    ASSERT_TRUE(server->started());
+    const auto display = server->display();
+    X11KeyLayout layout(display);
+    X11KeyPoster poster(display);
+    X11Workspace workspace(display);
+    X11Accessibility accessibility(display);
+    auto source = poster.createEventSource();
+    ASSERT_TRUE(source);
+    std::optional<RunningApplication> focused;
+    {
+        testsupport::TkTextField field;
+        ASSERT_TRUE(field.start(display));
+        ASSERT_TRUE(field.focus());
+        focused = workspace.frontmostApplication();
+        ASSERT_TRUE(focused);
+        ASSERT_EQ(layout.text(KeyDown{keycode::kA, 38, 0}), "a");
+    }
+
+    server.reset();
+    EXPECT_EQ(layout.text(KeyDown{keycode::kA, 38, 0}), "");
+    EXPECT_EQ(layout.keyName(keycode::kA), "");
+    source->postKey(keycode::kDelete, true);
+    source->postKey(keycode::kDelete, false);
+    EXPECT_EQ(poster.createEventSource(), nullptr);
+    EXPECT_EQ(workspace.frontmostApplication(), std::nullopt);
+    EXPECT_FALSE(workspace.activate(*focused));
+    EXPECT_FALSE(accessibility.isProcessTrusted(false));
+}
