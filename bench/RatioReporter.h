@@ -9,7 +9,7 @@
 // runs of the same process. The table is printed as usual, then one line per ratio.
 struct BenchRatio {
     std::string what;         // e.g. "one key, 10,000 : 100 snippets (flat is 1)"
-    std::string numerator;    // benchmark names as the table shows them
+    std::string numerator;    // benchmark names as the table shows them, or "name:median" (see below)
     std::string denominator;
 };
 
@@ -17,9 +17,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0)
+        for (const auto& run : runs) {
+            if (run.error_occurred) continue;
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
                 times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+            // A statistic over repetitions, under a name that does not change with their count.
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_unit == benchmark::kTime)
+                times_[run.run_name.function_name + ":" + run.aggregate_name] = run.GetAdjustedRealTime();
+        }
     }
 
     void printRatio(const BenchRatio& ratio) const {
