@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "RatioReporter.h"
-#include "e2e/SablixSession.h"
+#include "support/SablixSession.h"
 #include "support/ChildProcess.h"
 #include "support/XvfbServer.h"
 

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "Controllers/SnippetController.h"
-#include "app/App/SablixSession.h"
+#include "support/SablixSession.h"
 #include "platform/Base64.h"
 #include "platform/FileDefaults.h"
 #include "support/TkTextField.h"

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "Controllers/SnippetController.h"
-#include "app/App/SablixSession.h"
+#include "support/SablixSession.h"
 #include "platform/MemoryDefaults.h"
 #include "support/TkTextField.h"
 #include "support/XvfbServer.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Models/Snippets/SnippetItem.h"
-#include "app/App/SablixSession.h"
+#include "support/SablixSession.h"
 #include "support/TerminalRecorder.h"
 #include "support/XvfbServer.h"
 

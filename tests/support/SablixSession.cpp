@@ -1,4 +1,4 @@
-#include "app/App/SablixSession.h"
+#include "support/SablixSession.h"
 
 #include <chrono>
 #include <csignal>
