@@ -1,32 +1,22 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Sablix
 
-// The form of the fill-in dialog: one labelled field per fill-in name, Cancel and Insert.
+// The fill-in dialog's face: one labelled field per fill-in name, Cancel and Insert. What was
+// typed and what the user decided live in the form.
 FocusScope {
-    id: form
+    id: view
     objectName: "fillInFieldsView"
 
-    required property var fieldNames
-    property color fieldBackground: "#f2f2f7"
-    // Field name -> entered text. Replaced as a whole on every edit so bindings see the change.
-    property var values: ({})
-    readonly property bool allFieldsFilled: {
-        for (let i = 0; i < fieldNames.length; ++i) {
-            const value = values[fieldNames[i]]
-            if (value === undefined || value.trim().length === 0)
-                return false
-        }
-        return true
-    }
+    required property FillInFieldsForm form
 
     readonly property string title: "Fill in Fields"
     readonly property string subtitle: "Enter values for each field below."
     readonly property string cancelText: "Cancel"
     readonly property string insertText: "Insert"
-
-    signal inserted(var values)
-    signal cancelled()
 
     width: 360
     implicitHeight: content.implicitHeight + 40
@@ -36,39 +26,9 @@ FocusScope {
         return "Enter " + name.toLowerCase() + "..."
     }
 
-    function setValue(name, text) {
-        const next = Object.assign({}, values)
-        next[name] = text
-        values = next
-    }
-
-    function insert() {
-        if (allFieldsFilled)
-            inserted(values)
-    }
-
-    function handleSubmitFromField(name) {
-        const index = fieldNames.indexOf(name)
-        if (index < 0)
-            return
-        if (index + 1 < fieldNames.length)
-            fieldRepeater.itemAt(index + 1).field.forceActiveFocus()
-        else
-            insert()
-    }
-
-    Keys.onEscapePressed: cancelled()
-    Keys.onReturnPressed: insert()
-    Keys.onEnterPressed: insert()
-
-    Component.onCompleted: {
-        const initial = {}
-        for (let i = 0; i < fieldNames.length; ++i)
-            initial[fieldNames[i]] = ""
-        values = initial
-        if (fieldNames.length > 0)
-            fieldRepeater.itemAt(0).field.forceActiveFocus()
-    }
+    Keys.onEscapePressed: form.cancel()
+    Keys.onReturnPressed: form.insert()
+    Keys.onEnterPressed: form.insert()
 
     ColumnLayout {
         id: content
@@ -80,13 +40,13 @@ FocusScope {
             spacing: 4
             Label {
                 objectName: "fillInTitle"
-                text: form.title
+                text: view.title
                 font.pixelSize: 15
                 font.weight: Font.DemiBold
             }
             Label {
                 objectName: "fillInSubtitle"
-                text: form.subtitle
+                text: view.subtitle
                 font.pixelSize: 11
                 opacity: 0.6
             }
@@ -98,40 +58,51 @@ FocusScope {
 
             Repeater {
                 id: fieldRepeater
-                model: form.fieldNames
+                model: view.form.fieldNames
 
                 ColumnLayout {
+                    id: fieldRow
                     required property string modelData
                     required property int index
-                    property alias field: textField
                     spacing: 4
                     Layout.fillWidth: true
 
                     Label {
-                        objectName: "fillInLabel:" + modelData
-                        text: modelData
+                        objectName: "fillInLabel:" + fieldRow.modelData
+                        text: fieldRow.modelData
                         font.pixelSize: 12
                         font.weight: Font.Medium
                         opacity: 0.6
                     }
                     TextField {
                         id: textField
-                        objectName: "fillInField:" + modelData
+                        objectName: "fillInField:" + fieldRow.modelData
                         Layout.fillWidth: true
-                        focus: index === 0
-                        placeholderText: form.placeholderFor(modelData)
+                        focus: fieldRow.index === 0
+                        placeholderText: view.placeholderFor(fieldRow.modelData)
                         font.pixelSize: 13
                         padding: 8
                         background: Rectangle {
                             radius: 6
-                            color: form.fieldBackground
+                            color: ThemeColors.secondary
                             border.width: 1
                             border.color: Qt.rgba(textField.palette.text.r, textField.palette.text.g,
                                                   textField.palette.text.b, 0.1)
                         }
-                        onTextChanged: form.setValue(modelData, text)
-                        Keys.onReturnPressed: form.handleSubmitFromField(modelData)
-                        Keys.onEnterPressed: form.handleSubmitFromField(modelData)
+                        onTextChanged: view.form.setValue(fieldRow.modelData, text)
+                        // Return moves on to the next field; in the last one it inserts.
+                        function submit() {
+                            if (fieldRow.index + 1 < fieldRepeater.count)
+                                nextItemInFocusChain().forceActiveFocus()
+                            else
+                                view.form.insert()
+                        }
+                        Keys.onReturnPressed: submit()
+                        Keys.onEnterPressed: submit()
+                        Component.onCompleted: {
+                            if (fieldRow.index === 0)
+                                forceActiveFocus()
+                        }
                     }
                 }
             }
@@ -144,15 +115,15 @@ FocusScope {
             Item { Layout.fillWidth: true }
             Button {
                 objectName: "fillInCancel"
-                text: form.cancelText
-                onClicked: form.cancelled()
+                text: view.cancelText
+                onClicked: view.form.cancel()
             }
             Button {
                 objectName: "fillInInsert"
-                text: form.insertText
+                text: view.insertText
                 highlighted: true
-                enabled: form.allFieldsFilled
-                onClicked: form.insert()
+                enabled: view.form.allFieldsFilled
+                onClicked: view.form.insert()
             }
         }
 

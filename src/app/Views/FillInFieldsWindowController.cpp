@@ -1,7 +1,6 @@
 #include "Views/FillInFieldsWindowController.h"
 
 #include <QGuiApplication>
-#include <QJSValue>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickView>
@@ -9,12 +8,17 @@
 #include <QStringList>
 #include <algorithm>
 
-#include "Theme/ThemeColors.h"
+#include "Views/FillInFieldsForm.h"
+
+// QQuickWindow::closing carries a QQuickCloseEvent, which Qt declares but keeps private. Nothing
+// here looks at it; declared opaque, the signal can be connected by member pointer.
+Q_DECLARE_OPAQUE_POINTER(QQuickCloseEvent*)
 
 namespace sablix {
 namespace {
 
-const QUrl kViewSource(QStringLiteral("qrc:/qml/FillInFieldsView.qml"));
+// Where the application's QML module puts the view among its resources.
+const QUrl kViewSource(QStringLiteral("qrc:/Sablix/Views/FillInFieldsView.qml"));
 
 }  // namespace
 
@@ -25,7 +29,8 @@ FillInFieldsWindowController::FillInFieldsWindowController(desktop::Workspace& w
 FillInFieldsWindowController::~FillInFieldsWindowController() {
     alive_.reset();
     completion_ = nullptr;  // a dialog still open when the engine goes away answers nothing
-    if (panel_) panel_->disconnect(this);
+    // Gone while this object is still whole, so whatever the closing window signals finds no completion.
+    panel_.reset();
 }
 
 int FillInFieldsWindowController::contentHeight(size_t fieldCount) {
@@ -57,21 +62,20 @@ void FillInFieldsWindowController::presentPanel(const std::vector<std::string>& 
     panel->setTitle(QString::fromUtf8(kTitle));
     panel->setFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     panel->setResizeMode(QQuickView::SizeRootObjectToView);
-    panel->setInitialProperties({{QStringLiteral("fieldNames"), names},
-                                 {QStringLiteral("fieldBackground"), ThemeColors::secondary()}});
+    auto* form = new FillInFieldsForm(names, panel.get());  // lives as long as its view
+    panel->setInitialProperties({{QStringLiteral("form"), QVariant::fromValue(form)}});
     panel->setSource(kViewSource);
-    QQuickItem* form = panel->rootObject();
-    if (!form) {
+    if (!panel->rootObject()) {
         for (const auto& error : panel->errors()) logger_.error("%s", error.toString().toUtf8().constData());
         panel_ = std::move(panel);
         previousApp_.reset();
         if (completion) completion(std::nullopt);
         return;
     }
-    connect(form, SIGNAL(inserted(QVariant)), this, SLOT(handleInsert(QVariant)));
-    connect(form, SIGNAL(cancelled()), this, SLOT(handleCancel()));
+    connect(form, &FillInFieldsForm::inserted, this, [this](const Values& values) { finish(values); });
+    connect(form, &FillInFieldsForm::cancelled, this, [this] { finish(std::nullopt); });
     // The window's own close button: the user gave up, exactly as with Cancel.
-    connect(panel.get(), SIGNAL(closing(QQuickCloseEvent*)), this, SLOT(handleCancel()));
+    connect(panel.get(), &QQuickWindow::closing, this, [this] { finish(std::nullopt); });
 
     const QSize size(kWidth, contentHeight(fieldNames.size()));
     panel->resize(size);
@@ -86,18 +90,6 @@ void FillInFieldsWindowController::presentPanel(const std::vector<std::string>& 
     panel_->raise();
     panel_->requestActivate();
 }
-
-void FillInFieldsWindowController::handleInsert(const QVariant& values) {
-    QVariant plain = values;
-    if (plain.canConvert<QJSValue>()) plain = plain.value<QJSValue>().toVariant();
-    Values result;
-    const QVariantMap map = plain.toMap();
-    for (auto it = map.begin(); it != map.end(); ++it)
-        result[it.key().toStdString()] = it.value().toString().toStdString();
-    finish(std::move(result));
-}
-
-void FillInFieldsWindowController::handleCancel() { finish(std::nullopt); }
 
 void FillInFieldsWindowController::finish(std::optional<Values> values) {
     if (!completion_) return;  // answered already: each dialog answers once

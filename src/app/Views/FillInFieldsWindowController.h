@@ -1,6 +1,5 @@
 #pragma once
 #include <QObject>
-#include <QVariant>
 #include <memory>
 #include <optional>
 
@@ -38,10 +37,6 @@ public:
     // The window of the latest show(), kept after it closes until the next show() replaces it.
     QQuickView* panel() const { return panel_.get(); }
     static int contentHeight(size_t fieldCount);
-
-private slots:
-    void handleInsert(const QVariant& values);
-    void handleCancel();
 
 private:
     void presentPanel(const std::vector<std::string>& fieldNames, Completion completion);

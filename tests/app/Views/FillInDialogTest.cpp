@@ -3,6 +3,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "Theme/ThemeColors.h"
+#include "Views/FillInFieldsForm.h"
 #include "Views/FillInFieldsWindowController.h"
 #include "desktop/QtMainQueue.h"
 #include "support/FakeWorkspace.h"
@@ -30,8 +32,9 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor(
             [&] {
                 QQuickView* panel = controller.panel();
-                return panel && panel->isVisible() && panel->rootObject() &&
-                       panel->rootObject()->property("fieldNames").toStringList() == expected;
+                if (!panel || !panel->isVisible() || !panel->rootObject()) return false;
+                const auto* form = panel->rootObject()->property("form").value<sablix::FillInFieldsForm*>();
+                return form && form->fieldNames() == expected;
             },
             5000));
         ASSERT_TRUE(QTest::qWaitForWindowActive(controller.panel()));
@@ -86,6 +89,10 @@ TEST_F(FillInDialogTest, InsertNeedsEveryFieldFilledAndKeepsValuesAsTyped) {
     open({"Your Name", "City"});
     EXPECT_EQ(item("fillInLabel:Your Name")->property("text").toString(), "Your Name");
     EXPECT_EQ(field("Your Name")->property("placeholderText").toString(), "Enter your name...");
+    const auto* background = field("Your Name")->property("background").value<QQuickItem*>();
+    ASSERT_TRUE(background);
+    EXPECT_EQ(background->property("color").value<QColor>(), sablix::ThemeColors::secondary())
+        << "the theme reaches the view";
     EXPECT_TRUE(field("Your Name")->hasActiveFocus()) << "the first field takes the focus";
     EXPECT_FALSE(insertEnabled());
 
