@@ -3,8 +3,6 @@
 // not grow with the library (flat is 1); a save grows with what it encodes and writes.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,6 +11,7 @@
 #include "RatioReporter.h"
 #include "platform/FileDefaults.h"
 #include "platform/MemoryDefaults.h"
+#include "support/ModelsTestSupport.h"
 
 namespace {
 
@@ -29,46 +28,35 @@ std::vector<SnippetItem> library(size_t count) {
     return items;
 }
 
-// A fresh folder holding a defaults file with the library stored, removed afterwards.
-class StoreFolder {
-public:
-    StoreFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "sablix-bench-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
+// A real defaults file in a fresh folder, laid out as the application's, holding a library of
+// `count` snippets; validation reads its settings from elsewhere, as the editor's does.
+struct LibraryStore {
+    explicit LibraryStore(size_t count) {
+        if (!controller.saveItems(library(count))) failed = true;
     }
-    ~StoreFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::filesystem::path file() const { return path_ / "defaults.json"; }
 
-private:
-    std::filesystem::path path_;
+    modelstest::TempDir folder;
+    platform::FileDefaults defaults{folder.path() / "defaults.json", {sablix::SnippetController::kSavedSnippetItemsKey}};
+    platform::MemoryDefaults validationStore;
+    sablix::SnippetSettings validationSettings{validationStore};
+    sablix::SnippetController controller{defaults, validationSettings};
+    bool failed = false;
 };
 
 void BM_SettingsChange(benchmark::State& state) {
-    StoreFolder folder;
-    platform::FileDefaults defaults(folder.file());
-    platform::MemoryDefaults settingsForValidation;
-    sablix::SnippetSettings validationSettings(settingsForValidation);
-    sablix::SnippetController controller(defaults, validationSettings);
-    if (!controller.saveItems(library(static_cast<size_t>(state.range(0))))) state.SkipWithError("save failed");
-    sablix::SnippetSettings settings(defaults);
+    LibraryStore store(static_cast<size_t>(state.range(0)));
+    if (store.failed) state.SkipWithError("save failed");
+    sablix::SnippetSettings settings(store.defaults);
     int step = 0;
     for (auto _ : state) settings.setMaxTitleLength(20 + (++step % 2));
 }
 
 void BM_LibrarySave(benchmark::State& state) {
-    StoreFolder folder;
-    platform::FileDefaults defaults(folder.file());
-    platform::MemoryDefaults settingsStore;
-    sablix::SnippetSettings settings(settingsStore);
-    sablix::SnippetController controller(defaults, settings);
-    const auto items = library(static_cast<size_t>(state.range(0)));
-    if (!controller.saveItems(items)) state.SkipWithError("save failed");
-    controller.loadItems();  // as the snippet list does when it opens
+    LibraryStore store(static_cast<size_t>(state.range(0)));
+    if (store.failed) state.SkipWithError("save failed");
+    const auto items = store.controller.loadItems();  // as the snippet list does when it opens
     for (auto _ : state)
-        if (!controller.saveItems(items)) state.SkipWithError("save failed");
+        if (!store.controller.saveItems(items)) state.SkipWithError("save failed");
 }
 
 BENCHMARK(BM_SettingsChange)->Arg(100)->Arg(10000)->Unit(benchmark::kMillisecond);

@@ -9,11 +9,15 @@
 #include "Models/Sync/TeamSnippetCache.h"
 #include "desktop/KeyCodes.h"
 #include "platform/TextRules.h"
+#include "platform/Utf8.h"
 
 namespace sablix {
 namespace {
 
+constexpr const char* kTapThreadName = "sablix.keytap";
 constexpr const char* kTapFailedMessage = "Event tap stopped delivering keys; marked unregistered";
+constexpr const char* kNoSourceForDeletionMessage = "Failed to create event source for trigger deletion";
+constexpr const char* kNoSourceForReplacementMessage = "Failed to create event source for text replacement";
 constexpr const char* kClipboardWriteFailedMessage = "Failed to put the snippet on the clipboard";
 
 void realSleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
@@ -26,16 +30,6 @@ constexpr std::string_view kTerminalEmulatorClasses[] = {
     "qterminal", "guake", "tilda", "wezterm", "org.wezfurlong.wezterm", "foot", "eterm", "aterm", "roxterm",
     "termite", "cool-retro-term", "deepin-terminal", "kgx", "org.gnome.console", "ptyxis", "com.mitchellh.ghostty",
 };
-
-// UTF-16 units of a UTF-8 text: characters beyond the Basic Multilingual Plane take two.
-size_t utf16Length(std::string_view text) {
-    size_t units = 0;
-    for (const unsigned char byte : text) {
-        if ((byte & 0xC0) == 0x80) continue;  // continuation byte
-        units += byte >= 0xF0 ? 2 : 1;
-    }
-    return units;
-}
 
 }  // namespace
 
@@ -76,10 +70,12 @@ TextReplacer::~TextReplacer() {
 
 void TextReplacer::shutDown() {
     unregister();
+    std::list<platform::NamedThread> tapThreads;
     {
-        std::unique_lock lock(workerMutex_);
-        workerFinished_.wait(lock, [this] { return runningWorkers_ == 0; });
+        std::lock_guard lock(tapThreadsMutex_);
+        tapThreads.swap(tapThreads_);
     }
+    tapThreads.clear();  // joins each
     processingQueue_.sync([] {});
     replacementQueue_.sync([this] {
         std::optional<PendingRestore> pending;
@@ -161,16 +157,9 @@ void TextReplacer::registerTap() {
     }
     unregister();
     const uint64_t generation = stateQueue_.sync([this] { return tapGeneration_; });
-    {
-        std::lock_guard lock(workerMutex_);
-        ++runningWorkers_;
-    }
-    platform::DispatchQueue::globalUserInteractive().async([this, generation] {
-        runTap(generation);
-        std::lock_guard lock(workerMutex_);
-        --runningWorkers_;
-        workerFinished_.notify_all();
-    });
+    std::lock_guard lock(tapThreadsMutex_);
+    tapThreads_.remove_if([](const platform::NamedThread& thread) { return thread.finished(); });
+    tapThreads_.emplace_back(kTapThreadName, [this, generation] { runTap(generation); });
 }
 
 void TextReplacer::runTap(uint64_t generation) {
@@ -297,7 +286,7 @@ void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<cons
         logger_.info("Snippet has %ld fill-in field(s), showing dialog", static_cast<long>(names.size()));
         auto completion = fillInCompletion(std::move(content), std::move(cache));
         replacementQueue_.async([this, triggerLength, names = std::move(names), completion = std::move(completion)] {
-            deleteTypedTrigger(triggerLength);
+            deleteTypedTrigger(triggerLength, kNoSourceForDeletionMessage);
             fillInController_.show(names, completion);
         });
     } else {
@@ -341,26 +330,22 @@ void TextReplacer::postKeyPresses(desktop::KeyEventSource& source, int keyCode, 
     }
 }
 
-void TextReplacer::deleteTypedTrigger(size_t triggerLength) {
-    const auto source = keyPoster_.createEventSource();
+std::unique_ptr<desktop::KeyEventSource> TextReplacer::deleteTypedTrigger(size_t triggerLength,
+                                                                         const char* noSourceMessage) {
+    auto source = keyPoster_.createEventSource();
     if (!source) {
-        logger_.error("Failed to create event source for trigger deletion");
-        return;
+        logger_.error("%s", noSourceMessage);
+        return nullptr;
     }
     postKeyPresses(*source, desktop::keycode::kDelete, triggerLength);
     sleep_(kPauseAfterBackspaces);
+    return source;
 }
 
 void TextReplacer::performReplacement(size_t triggerLength, const std::string& content,
                                       std::shared_ptr<const TriggerCache> cache) {
-    const auto source = keyPoster_.createEventSource();
-    if (!source) {
-        logger_.error("Failed to create event source for text replacement");
-        return;
-    }
-    postKeyPresses(*source, desktop::keycode::kDelete, triggerLength);
-    sleep_(kPauseAfterBackspaces);
-    pasteContent(*source, content, cache);
+    if (const auto source = deleteTypedTrigger(triggerLength, kNoSourceForReplacementMessage))
+        pasteContent(*source, content, cache);
 }
 
 void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::string& content,
@@ -488,7 +473,7 @@ bool TextReplacer::positionCursorViaAccessibility(size_t offset, const std::stri
     const size_t characters = platform::text::length(content);
     const size_t n = std::min(characters, offset);
     const std::string_view tail = std::string_view(content).substr(platform::text::prefix(content, characters - n).size());
-    const int64_t location = std::max<int64_t>(range->location - static_cast<int64_t>(utf16Length(tail)), 0);
+    const int64_t location = std::max<int64_t>(range->location - static_cast<int64_t>(platform::utf8::utf16Length(tail)), 0);
     return accessibility_.setFocusedSelectedTextRange(*front, desktop::TextRange{location, 0});
 }
 

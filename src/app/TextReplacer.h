@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,6 +29,7 @@
 #include "platform/Defaults.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Log.h"
+#include "platform/NamedThread.h"
 #include "platform/Uuid.h"
 
 namespace sablix {
@@ -37,9 +39,9 @@ class TeamSnippetCache;
 // The expansion engine: watches every key typed in any application and replaces a typed
 // trigger (";" and a snippet's title) by the snippet's content, through the clipboard.
 //
-// Threads: the tap delivers keys on its own worker (a thread of the global user-interactive
-// queue); keys are handled one at a time on "com.sablix.textreplacer.processing"; the engine's
-// state lives behind "com.sablix.textreplacer.state"; replacements run one at a time on a serial
+// Threads: the tap delivers keys on a thread of its own ("sablix.keytap"); keys are handled one
+// at a time on "com.sablix.textreplacer.processing"; the engine's state lives behind
+// "com.sablix.textreplacer.state"; replacements run one at a time on a serial
 // queue of their own, so two quick expansions never interleave their keys or clipboard saves.
 // The user's clipboard is put back a while after the paste, by a task scheduled onto that queue:
 // a replacement never waits for the previous one's restore, it cancels it and takes over what
@@ -143,8 +145,9 @@ private:
     };
 
     void recordFirstExpansion();
-    void deleteTypedTrigger(size_t triggerLength);
     // The rest run on the replacement queue.
+    // Erases the trigger with Backspaces; the source it posted them from, or none (logged).
+    std::unique_ptr<desktop::KeyEventSource> deleteTypedTrigger(size_t triggerLength, const char* noSourceMessage);
     void performReplacement(size_t triggerLength, const std::string& content, std::shared_ptr<const TriggerCache> cache);
     void pasteContent(desktop::KeyEventSource& source, const std::string& content,
                       const std::shared_ptr<const TriggerCache>& cache);
@@ -182,10 +185,10 @@ private:
     std::shared_ptr<const TriggerCache> triggerCache_;
     std::optional<platform::Uuid> activeTeamId_;
 
-    // Tap workers still running, so the destructor can wait for them.
-    std::mutex workerMutex_;
-    std::condition_variable workerFinished_;
-    int runningWorkers_ = 0;
+    // The tap's threads not yet joined: the current one, and earlier ones that may still be
+    // winding down. shutDown() waits for them all.
+    std::mutex tapThreadsMutex_;
+    std::list<platform::NamedThread> tapThreads_;
 
     // Kept in memory so a store that refuses the write is not asked again at every expansion.
     std::atomic<bool> hasFiredFirstExpansion_{false};

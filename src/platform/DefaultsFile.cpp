@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/BackupFile.h"
 #include "platform/FileWriting.h"
 #include "platform/JsonSalvage.h"
 
@@ -153,34 +154,22 @@ std::optional<std::filesystem::path> DefaultsFile::existingBackupHolding(const s
 // Made when the damage is seen, so that the log can say where the copy is; a file read damaged
 // again (at each start, until something replaces it) keeps its first copy.
 bool DefaultsFile::backUp() {
+    std::filesystem::path kept;
     if (auto existing = existingBackupHolding(unsavedDamagedBytes_)) {
-        if (damage_) damage_->backup = *existing;
-        unsavedDamagedBytes_.clear();
-        log_.notice("The damaged defaults file %s is kept as %s", path_.c_str(), existing->c_str());
-        return true;
-    }
-    const auto stem = path_.string() + kBackupInfix + std::to_string(static_cast<long long>(::time(nullptr)));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        // Never over an earlier backup: each may hold values the others lack.
-        const auto backup = stem + (attempt ? "-" + std::to_string(attempt) : "");
-        const int fd = ::open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            break;
+        kept = std::move(*existing);
+    } else {
+        const std::string stem = path_.string() + kBackupInfix + std::to_string(static_cast<long long>(::time(nullptr)));
+        auto written = writeBackupFile(stem, "", unsavedDamagedBytes_);
+        if (!written) {
+            log_.error("Cannot keep a copy of the damaged defaults file %s: %s", path_.c_str(), written.error.c_str());
+            return false;
         }
-        const bool ok = writeAll(fd, unsavedDamagedBytes_) && ::fsync(fd) == 0;
-        ::close(fd);
-        if (!ok) {
-            ::unlink(backup.c_str());
-            break;
-        }
-        if (damage_) damage_->backup = backup;
-        unsavedDamagedBytes_.clear();
-        log_.notice("The damaged defaults file %s is kept as %s", path_.c_str(), backup.c_str());
-        return true;
+        kept = std::move(written.path);
     }
-    log_.error("Cannot keep a copy of the damaged defaults file %s: %s", path_.c_str(), std::strerror(errno));
-    return false;
+    if (damage_) damage_->backup = kept;
+    unsavedDamagedBytes_.clear();
+    log_.notice("The damaged defaults file %s is kept as %s", path_.c_str(), kept.c_str());
+    return true;
 }
 
 bool DefaultsFile::write(Values values, LostValues lost) {

@@ -44,15 +44,9 @@ bool holdsNonFiniteNumber(const DefaultsValue& value) {
     return false;
 }
 
-const char* const kSnippetLibraryKey = "savedSnippetItems";
 const char* const kDamageNoticeText = "Some of your snippets or settings could not be read.";
 const char* const kDamageNoticeCopies = " A copy of the damaged file is kept as ";
 }  // namespace
-
-const std::set<std::string>& FileDefaults::standardSeparateKeys() {
-    static const std::set<std::string> keys{kSnippetLibraryKey};
-    return keys;
-}
 
 FileDefaults::FileDefaults(std::filesystem::path file, const std::set<std::string>& separateKeys)
     : log_(kAppSubsystem, "Defaults"), main_(file, log_) {

@@ -13,18 +13,16 @@
 namespace platform {
 
 // The defaults store as JSON files in one folder: defaults.json, and beside it one file for each
-// separate key (values that can be large, such as the snippet library), so that changing any
-// other value never rewrites them. Writes are atomic, under an advisory lock shared by all the
-// files. A file that does not read cleanly keeps what can be read of it and is copied beside
-// itself at once; the damage stays reported (loadError) for the life of the store, and a
-// separate key whose value was lost stays reported at later starts until it is stored again.
-// A value of a separate key still held in defaults.json (as stores written before it had a file
-// of its own) is read from there, and moved to its own file by the next write.
+// separate key the caller names (values that can be large, such as the snippet library), so
+// that changing any other value never rewrites them. Writes are atomic, under an advisory lock
+// shared by all the files. A file that does not read cleanly keeps what can be read of it and is
+// copied beside itself at once; the damage stays reported (loadError) for the life of the
+// store, and a separate key whose value was lost stays reported at later starts until it is
+// stored again. A value of a separate key still held in defaults.json (as stores written before
+// it had a file of its own) is read from there, and moved to its own file by the next write.
 class FileDefaults final : public Defaults {
 public:
-    static const std::set<std::string>& standardSeparateKeys();  // the snippet library
-
-    explicit FileDefaults(std::filesystem::path file, const std::set<std::string>& separateKeys = standardSeparateKeys());
+    FileDefaults(std::filesystem::path file, const std::set<std::string>& separateKeys);
 
     std::optional<DefaultsValue> object(const std::string& key) const override;
     bool set(const std::string& key, const DefaultsValue& value) override;

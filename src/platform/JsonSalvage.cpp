@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "platform/Utf8.h"
+
 namespace platform::jsonsalvage {
 namespace {
 
@@ -30,22 +32,6 @@ size_t stringEnd(std::string_view text, size_t quote) {
 }
 
 bool onlySpaceFrom(std::string_view text, size_t i) { return skipSpace(text, i) == text.size(); }
-
-// The length of the well-formed UTF-8 sequence at i, 0 when there is none.
-size_t wellFormedLength(std::string_view text, size_t i) {
-    const auto at = [&](size_t k) { return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u; };
-    const auto cont = [&](size_t k, unsigned lo = 0x80, unsigned hi = 0xBF) { return at(k) >= lo && at(k) <= hi; };
-    const unsigned c = at(0);
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
-    if (c == 0xE0) return cont(1, 0xA0) && cont(2) ? 3 : 0;
-    if (c == 0xED) return cont(1, 0x80, 0x9F) && cont(2) ? 3 : 0;
-    if (c >= 0xE1 && c <= 0xEF) return cont(1) && cont(2) ? 3 : 0;
-    if (c == 0xF0) return cont(1, 0x90) && cont(2) && cont(3) ? 4 : 0;
-    if (c >= 0xF1 && c <= 0xF3) return cont(1) && cont(2) && cont(3) ? 4 : 0;
-    if (c == 0xF4) return cont(1, 0x80, 0x8F) && cont(2) && cont(3) ? 4 : 0;
-    return 0;
-}
 
 // The code unit of a \uXXXX escape whose backslash is at i, or -1.
 long escapedUnit(std::string_view text, size_t i) {
@@ -109,7 +95,7 @@ bool repair(std::string& text) {
     for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
-            if (const size_t length = wellFormedLength(text, i)) {
+            if (const size_t length = utf8::decode(text, i).length) {
                 i += length - 1;
             } else {
                 text[i] = '?';

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <pthread.h>
 
 #include "App/AppDelegate.h"
 #include "EngineHarness.h"
@@ -66,6 +67,36 @@ TEST_F(TapLifecycleTest, RegisterUnregisterAndAlreadyRegistered) {
     ASSERT_TRUE(tap);
     type("g");
     EXPECT_TRUE(timeline.entries().empty());
+}
+
+// Each start runs the tap on a thread of its own under a name the user can find in ps or a
+// debugger, and destroying the engine waits for every one it started.
+TEST_F(TapLifecycleTest, TapRunsOnANamedThreadOfItsOwn) {
+    std::mutex mutex;
+    std::vector<std::string> threadNames;
+    auto wiring = collaborators();
+    wiring.makeTap = [&, make = wiring.makeTap] {
+        char name[16] = {};
+        pthread_getname_np(pthread_self(), name, sizeof name);
+        std::lock_guard lock(mutex);
+        threadNames.push_back(name);
+        return make();
+    };
+    replacer = std::make_unique<sablix::TextReplacer>(wiring);
+    std::vector<std::shared_ptr<testsupport::FakeKeyTap::Channel>> started;
+    for (size_t i = 0; i < 3; ++i) {
+        replacer->registerTap();
+        started.push_back(taps.waitForRunningTap(i));
+        ASSERT_TRUE(started.back());
+        replacer->unregister();
+    }
+    replacer->registerTap();
+    started.push_back(taps.waitForRunningTap(3));
+    ASSERT_TRUE(started.back());
+    replacer.reset();
+    for (const auto& tap : started) EXPECT_TRUE(tap->waitUntilFinished(std::chrono::milliseconds(0)));
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(threadNames, std::vector<std::string>(4, "sablix.keytap"));
 }
 
 TEST_F(TapLifecycleTest, TapThatCannotBeCreatedStaysStopped) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
+#include <set>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -20,6 +21,9 @@ using platform::DefaultsValue;
 using platform::FileDefaults;
 
 namespace {
+
+// As the application makes its store: the library in a file of its own.
+const std::set<std::string> kSeparateKeys{"savedSnippetItems"};
 
 class FileDefaultsTest : public ::testing::Test {
 protected:
@@ -51,7 +55,7 @@ protected:
 }  // namespace
 
 TEST_F(FileDefaultsTest, TypedValuesSurviveAndOtherInstancesSeeChanges) {
-    FileDefaults first(file);
+    FileDefaults first(file, kSeparateKeys);
     const DefaultsValue object(DefaultsValue::Object{{"keyCode", 49}, {"carbonModifiers", 768}});
     const DefaultsValue array(DefaultsValue::Array{"a", 1.5, true});
     ASSERT_TRUE(first.set("text", "h\xC3\xA9llo"));
@@ -63,7 +67,7 @@ TEST_F(FileDefaultsTest, TypedValuesSurviveAndOtherInstancesSeeChanges) {
     ASSERT_TRUE(first.set("combo", object));
     ASSERT_TRUE(first.set("list", array));
 
-    FileDefaults second(file);
+    FileDefaults second(file, kSeparateKeys);
     EXPECT_EQ(second.string("text"), "h\xC3\xA9llo");
     EXPECT_EQ(second.integer("count"), 9007199254740993);
     EXPECT_EQ(second.doubleValue("ratio"), 0.1);
@@ -84,7 +88,7 @@ TEST_F(FileDefaultsTest, TypedValuesSurviveAndOtherInstancesSeeChanges) {
 TEST_F(FileDefaultsTest, DamagedFileIsCopiedWhenReadAndStaysReported) {
     const std::string damaged = "{\"kept\": 5, \"other\": {\"$data\": \"not base64!\"}}";
     overwrite(damaged);
-    FileDefaults store(file);
+    FileDefaults store(file, kSeparateKeys);
     EXPECT_EQ(store.integer("kept"), 5);  // what still reads is still there
     EXPECT_FALSE(store.contains("other"));
     auto backups = filesStartingWith("defaults.json.damaged-");
@@ -92,13 +96,13 @@ TEST_F(FileDefaultsTest, DamagedFileIsCopiedWhenReadAndStaysReported) {
     EXPECT_EQ(contents(backups[0]), damaged);
     EXPECT_NE(store.loadError().find(backups[0].string()), std::string::npos);
     EXPECT_NE(store.damageNotice().find(backups[0].string()), std::string::npos);
-    EXPECT_FALSE(FileDefaults(file).loadError().empty());
+    EXPECT_FALSE(FileDefaults(file, kSeparateKeys).loadError().empty());
     EXPECT_EQ(filesStartingWith("defaults.json.damaged-").size(), 1u);  // the same damage keeps its first copy
 
     ASSERT_TRUE(store.set("other", 1));
     EXPECT_FALSE(store.loadError().empty());  // still told, through the rest of start-up
-    EXPECT_TRUE(FileDefaults(file).loadError().empty());
-    EXPECT_EQ(FileDefaults(file).integer("kept"), 5);
+    EXPECT_TRUE(FileDefaults(file, kSeparateKeys).loadError().empty());
+    EXPECT_EQ(FileDefaults(file, kSeparateKeys).integer("kept"), 5);
 
     // A second damage in the same second gets its own backup.
     overwrite("not json at all");
@@ -106,7 +110,7 @@ TEST_F(FileDefaultsTest, DamagedFileIsCopiedWhenReadAndStaysReported) {
     overwrite("[1, 2]");
     ASSERT_TRUE(store.set("other", 3));
     EXPECT_EQ(filesStartingWith("defaults.json.damaged-").size(), 3u);
-    EXPECT_EQ(FileDefaults(file).integer("other"), 3);
+    EXPECT_EQ(FileDefaults(file, kSeparateKeys).integer("other"), 3);
 }
 
 // Each damage users met made the whole file read as empty.
@@ -130,7 +134,7 @@ TEST_F(FileDefaultsTest, OneDamagedValueCostsOnlyItself) {
         for (const auto& backup : filesStartingWith("defaults.json.damaged-")) std::filesystem::remove(backup);
         const std::string bytes = "{" + others + ", \"damaged\": " + c.stored + "}";
         overwrite(bytes);
-        FileDefaults store(file);
+        FileDefaults store(file, kSeparateKeys);
         EXPECT_EQ(store.object("damaged"), c.read);
         EXPECT_FALSE(store.loadError().empty());
         const auto backups = filesStartingWith("defaults.json.damaged-");
@@ -138,7 +142,7 @@ TEST_F(FileDefaultsTest, OneDamagedValueCostsOnlyItself) {
         EXPECT_EQ(contents(backups[0]), bytes);
 
         ASSERT_TRUE(store.set("written", 1));
-        FileDefaults next(file);
+        FileDefaults next(file, kSeparateKeys);
         EXPECT_EQ(next.string("before"), "x");
         EXPECT_EQ(next.data("savedSnippetItems"), DefaultsValue::Data(library.begin(), library.end()));
         EXPECT_EQ(next.object("after"), DefaultsValue(DefaultsValue::Array{1, 2.5, true}));
@@ -152,19 +156,19 @@ TEST_F(FileDefaultsTest, OneDamagedValueCostsOnlyItself) {
 TEST_F(FileDefaultsTest, LostLibraryIsStillReportedAtTheNextStart) {
     overwrite("{\"flag\": true, \"savedSnippetItems\": {\"$data\": [1e400]}}");
     {
-        FileDefaults first(file);
+        FileDefaults first(file, kSeparateKeys);
         EXPECT_FALSE(first.contains("savedSnippetItems"));
         EXPECT_FALSE(first.loadError().empty());
         ASSERT_TRUE(first.set("flag", false));
     }
-    FileDefaults second(file);
+    FileDefaults second(file, kSeparateKeys);
     EXPECT_FALSE(second.contains("savedSnippetItems"));
     EXPECT_NE(second.loadError().find("savedSnippetItems"), std::string::npos);
     EXPECT_NE(second.damageNotice().find("defaults.json.damaged-"), std::string::npos);
     ASSERT_TRUE(second.set("flag", true));
-    EXPECT_FALSE(FileDefaults(file).loadError().empty());
+    EXPECT_FALSE(FileDefaults(file, kSeparateKeys).loadError().empty());
     ASSERT_TRUE(second.set("savedSnippetItems", DefaultsValue::data("[]")));
-    EXPECT_TRUE(FileDefaults(file).loadError().empty());
+    EXPECT_TRUE(FileDefaults(file, kSeparateKeys).loadError().empty());
 }
 
 TEST_F(FileDefaultsTest, LibraryLivesInAFileOfItsOwn) {
@@ -174,15 +178,15 @@ TEST_F(FileDefaultsTest, LibraryLivesInAFileOfItsOwn) {
         ASSERT_TRUE(written.set(key, DefaultsValue::data("library 1")));
         ASSERT_TRUE(written.set("snippet_max_title_length", 20));
     }
-    FileDefaults store(file);
+    FileDefaults store(file, kSeparateKeys);
     const auto own = store.separateFile(key);
     EXPECT_EQ(store.data(key), DefaultsValue::Data({'l', 'i', 'b', 'r', 'a', 'r', 'y', ' ', '1'}));
     EXPECT_FALSE(std::filesystem::exists(own));
 
     ASSERT_TRUE(store.set("snippet_max_title_length", 25));  // the next write moves it
     EXPECT_EQ(contents(file).find(key), std::string::npos);
-    EXPECT_EQ(FileDefaults(file).data(key), store.data(key));
-    EXPECT_TRUE(FileDefaults(file).loadError().empty());
+    EXPECT_EQ(FileDefaults(file, kSeparateKeys).data(key), store.data(key));
+    EXPECT_TRUE(FileDefaults(file, kSeparateKeys).loadError().empty());
 
     struct stat before {};
     ASSERT_EQ(::stat(own.c_str(), &before), 0);
@@ -198,22 +202,22 @@ TEST_F(FileDefaultsTest, LibraryLivesInAFileOfItsOwn) {
     const std::string mainBefore = contents(file);
     ASSERT_TRUE(store.set(key, DefaultsValue::data("library 2")));
     EXPECT_EQ(contents(file), mainBefore);
-    EXPECT_EQ(FileDefaults(file).data(key), store.data(key));
-    EXPECT_EQ(FileDefaults(file).integer("snippet_max_title_length"), 26);
+    EXPECT_EQ(FileDefaults(file, kSeparateKeys).data(key), store.data(key));
+    EXPECT_EQ(FileDefaults(file, kSeparateKeys).integer("snippet_max_title_length"), 26);
 
     // A move cut short leaves both copies: the library's own file is the newer one.
     ASSERT_TRUE(FileDefaults(file, {}).set(key, DefaultsValue::data("older")));
-    EXPECT_EQ(FileDefaults(file).data(key), store.data(key));
+    EXPECT_EQ(FileDefaults(file, kSeparateKeys).data(key), store.data(key));
 
     ASSERT_TRUE(store.remove(key));
-    EXPECT_FALSE(FileDefaults(file).contains(key));
+    EXPECT_FALSE(FileDefaults(file, kSeparateKeys).contains(key));
     EXPECT_FALSE(FileDefaults(file, {}).contains(key));
 }
 
 // A cast of an out-of-range double to an integer is undefined behaviour.
 TEST_F(FileDefaultsTest, IntegerReadsOfHugeNumbersAreClamped) {
     overwrite("{\"big\": 1e30, \"small\": -1e30, \"unsigned\": 18446744073709551615, \"text\": \"99999999999999999999\"}");
-    FileDefaults store(file);
+    FileDefaults store(file, kSeparateKeys);
     EXPECT_EQ(store.integer("big"), INT64_MAX);
     EXPECT_EQ(store.integer("small"), INT64_MIN);
     EXPECT_EQ(store.integer("unsigned"), INT64_MAX);
@@ -223,7 +227,7 @@ TEST_F(FileDefaultsTest, IntegerReadsOfHugeNumbersAreClamped) {
 }
 
 TEST_F(FileDefaultsTest, ValuesJsonCannotHoldAreRefusedAndTheFileKept) {
-    FileDefaults store(file);
+    FileDefaults store(file, kSeparateKeys);
     ASSERT_TRUE(store.set("kept", "value"));
     const std::string before = contents(file);
     EXPECT_FALSE(store.set("ratio", std::nan("")));
@@ -232,17 +236,17 @@ TEST_F(FileDefaultsTest, ValuesJsonCannotHoldAreRefusedAndTheFileKept) {
     EXPECT_FALSE(store.set("text", "not UTF-8 \xFF"));
     EXPECT_EQ(contents(file), before);
     EXPECT_FALSE(store.contains("text"));
-    EXPECT_TRUE(FileDefaults(file).loadError().empty());
+    EXPECT_TRUE(FileDefaults(file, kSeparateKeys).loadError().empty());
 }
 
 // Root reads every file, so as root the store is opened by a child that gave up its rights.
 TEST_F(FileDefaultsTest, FileThatCannotBeReadIsNeverReplaced) {
-    ASSERT_TRUE(FileDefaults(file).set("kept", "value"));
+    ASSERT_TRUE(FileDefaults(file, kSeparateKeys).set("kept", "value"));
     const std::string before = contents(file);
     std::filesystem::permissions(file, std::filesystem::perms::none);
     std::filesystem::permissions(dir, std::filesystem::perms::all);
     auto attempt = [&] {
-        FileDefaults store(file);
+        FileDefaults store(file, kSeparateKeys);
         return store.set("other", 1) ? 1 : 0;
     };
     int replaced = 0;
@@ -277,7 +281,7 @@ TEST_F(FileDefaultsTest, KilledWriterNeverLeavesATornFile) {
         const pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            FileDefaults writer(file);
+            FileDefaults writer(file, kSeparateKeys);
             for (int64_t i = 0; i < 100000; ++i) {
                 // Each payload is one repeated letter, so a mixed or cut payload shows.
                 const size_t size = 1000 + static_cast<size_t>(i * 7919 % 150000);
@@ -296,7 +300,7 @@ TEST_F(FileDefaultsTest, KilledWriterNeverLeavesATornFile) {
         const auto parsed = nlohmann::json::parse(contents(file), nullptr, false);
         ASSERT_FALSE(parsed.is_discarded()) << "round " << round;
         ASSERT_TRUE(parsed.is_object());
-        FileDefaults reader(file);
+        FileDefaults reader(file, kSeparateKeys);
         ASSERT_TRUE(reader.loadError().empty()) << reader.loadError();
         if (const auto data = reader.data("savedSnippetItems")) {
             ASSERT_GE(data->size(), 1000u);

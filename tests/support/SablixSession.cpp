@@ -36,7 +36,8 @@ SablixSession::~SablixSession() {
 std::string SablixSession::binary() { return std::string(SABLIX_BINARY_DIR) + "/src/app/sablix"; }
 
 void SablixSession::storeLibrary(const std::vector<sablix::SnippetItem>& items) {
-    platform::FileDefaults defaults(fs::path(directory_) / "config" / "sablix" / "defaults.json");
+    platform::FileDefaults defaults(fs::path(directory_) / "config" / "sablix" / "defaults.json",
+                                    {sablix::SnippetController::kSavedSnippetItemsKey});
     sablix::SnippetController(defaults).saveItems(items);
 }
 

@@ -7,12 +7,6 @@
 #include "platform/Log.h"
 
 namespace sablix {
-namespace {
-
-constexpr const char* kSavedSnippetItemsKey = "savedSnippetItems";
-
-}  // namespace
-
 AppDelegate::AppDelegate(TextReplacer& textReplacer, platform::Defaults& defaults,
                          std::chrono::milliseconds watchdogInterval, QObject* parent)
     : QObject(parent), textReplacer_(textReplacer), defaults_(defaults), watchdogInterval_(watchdogInterval) {}
@@ -45,7 +39,7 @@ void AppDelegate::installStarterSnippetsIfNeeded() {
     // A fresh installation gets the starter snippets so that ";addr", ";sig" and ";tyvm" work at
     // once; an existing library (even an empty or unreadable one) is never overwritten, and a
     // store that did not read cleanly may hold a library it could not read.
-    if (defaults_.contains(kSavedSnippetItemsKey)) return;
+    if (defaults_.contains(SnippetController::kSavedSnippetItemsKey)) return;
     if (const std::string error = defaults_.loadError(); !error.empty()) {
         platform::appLog("AppDelegate")
             .error("Not installing the starter snippets: the stored settings did not read cleanly (%s)", error.c_str());

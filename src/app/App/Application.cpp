@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "App/AppDelegate.h"
+#include "Controllers/SnippetController.h"
 #include "Models/Analytics/AnalyticsService.h"
 #include "Models/Analytics/LoggingAnalyticsClient.h"
 #include "Models/Environment/AppEnvironment.h"
@@ -60,7 +61,8 @@ struct Application::Services {
     desktop::X11Pasteboard clipboard{{}, desktop::X11Pasteboard::Selection::clipboard};
     desktop::X11Pasteboard primarySelection{{}, desktop::X11Pasteboard::Selection::primary};
     std::shared_ptr<desktop::QtSelectionOwner> qtSelections = std::make_shared<desktop::QtSelectionOwner>();
-    platform::FileDefaults defaults{platform::Paths::defaultsFile()};
+    // The library, which can be large, in a file of its own: changing a setting never rewrites it.
+    platform::FileDefaults defaults{platform::Paths::defaultsFile(), {SnippetController::kSavedSnippetItemsKey}};
     LoggingAnalyticsClient analyticsClient;
     AnalyticsService analytics;
     TeamSnippetCache teamSnippets;

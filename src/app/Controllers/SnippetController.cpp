@@ -1,25 +1,20 @@
 #include "Controllers/SnippetController.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include "Models/Snippets/SnippetSettings.h"
-#include "platform/TextRules.h"
-#include "platform/FileWriting.h"
+#include "platform/BackupFile.h"
 #include "platform/JsonSalvage.h"
+#include "platform/TextRules.h"
 
 namespace sablix {
 namespace {
 
 using nlohmann::json;
 
-const char* const kItemsKey = "savedSnippetItems";
 const char* const kDecodeFailedMessage = "Failed to decode snippets: %s";
 const char* const kEncodeFailedMessage = "Failed to encode snippets: %s";
 const char* const kUpdateFailedMessage = "Failed to save updated snippet";
@@ -68,31 +63,6 @@ size_t fingerprint(const platform::DefaultsValue::Data& bytes) {
     return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-// Writes the bytes to a new file in the folder, never over an earlier copy. The error text on
-// failure.
-std::optional<std::string> writeBackup(const std::filesystem::path& folder, const std::string& bytes,
-                                       std::filesystem::path& written) {
-    const std::string stem = std::string(kItemsKey) + "-unreadable-" + std::to_string(std::time(nullptr));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const auto path = folder / (stem + (attempt ? "-" + std::to_string(attempt) : "") + ".json");
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return std::string(std::strerror(errno));
-        }
-        const bool ok = platform::writeAll(fd, bytes) && ::fsync(fd) == 0;
-        const int writeErrno = errno;
-        ::close(fd);
-        if (!ok) {
-            ::unlink(path.c_str());
-            return std::string(std::strerror(writeErrno));
-        }
-        written = path;
-        return std::nullopt;
-    }
-    return std::string("no free file name");
-}
-
 }  // namespace
 
 SnippetController::SnippetController(platform::Defaults& userDefaults)
@@ -108,7 +78,7 @@ SnippetValidationResult SnippetController::validate(const SnippetItem& item) con
 }
 
 std::vector<SnippetItem> SnippetController::loadItems() const {
-    const auto data = userDefaults_.data(kItemsKey);
+    const auto data = userDefaults_.data(kSavedSnippetItemsKey);
     if (!data) return {};
     DecodedLibrary decoded = decodeLibrary(*data);
     for (const auto& failure : decoded.failures) logger_.error(kDecodeFailedMessage, failure.c_str());
@@ -120,7 +90,7 @@ std::vector<SnippetItem> SnippetController::loadItems() const {
 // them); before a save replaces it, its bytes go to a file beside the defaults file. The value
 // this instance last read cleanly or wrote is known to be whole and is not decoded again.
 bool SnippetController::preserveUndecodableLibrary() {
-    const auto stored = userDefaults_.object(kItemsKey);
+    const auto stored = userDefaults_.object(kSavedSnippetItemsKey);
     if (!stored) return true;
     std::string raw;
     if (const auto* data = stored->asData()) {
@@ -136,12 +106,13 @@ bool SnippetController::preserveUndecodableLibrary() {
     }
     const auto location = userDefaults_.location();
     if (location.empty()) return true;  // nowhere to keep it beside
-    std::filesystem::path written;
-    if (auto failure = writeBackup(location.parent_path(), raw, written)) {
-        logger_.error(kBackupFailedMessage, failure->c_str());
+    const std::string name = std::string(kSavedSnippetItemsKey) + "-unreadable-" + std::to_string(std::time(nullptr));
+    const auto backup = platform::writeBackupFile(location.parent_path() / name, ".json", raw);
+    if (!backup) {
+        logger_.error(kBackupFailedMessage, backup.error.c_str());
         return false;
     }
-    logger_.notice(kBackupKeptMessage, written.c_str());
+    logger_.notice(kBackupKeptMessage, backup.path.c_str());
     return true;
 }
 
@@ -157,7 +128,7 @@ bool SnippetController::saveItems(const std::vector<SnippetItem>& items) {
     }
     if (!preserveUndecodableLibrary()) return false;
     auto value = platform::DefaultsValue::data(bytes);
-    if (!userDefaults_.set(kItemsKey, value)) return false;
+    if (!userDefaults_.set(kSavedSnippetItemsKey, value)) return false;
     knownClean_ = fingerprint(*value.asData());
     return true;
 }

@@ -14,12 +14,15 @@ namespace sablix {
 
 class SnippetSettings;
 
-// The personal snippet library: one JSON array under "savedSnippetItems" in the defaults store.
+// The personal snippet library: one JSON array under kSavedSnippetItemsKey in the defaults store.
 // Each user of the library keeps its own instance; instances share nothing but the stored value,
 // every save replaces it whole, and the last writer wins. An instance remembers only which stored
 // value it knows to be whole, so that saving does not decode the library again.
 class SnippetController {
 public:
+    // The defaults key of the library.
+    static constexpr const char* kSavedSnippetItemsKey = "savedSnippetItems";
+
     class AddItemResult {
     public:
         enum class Case { success, validationFailed, saveFailed };

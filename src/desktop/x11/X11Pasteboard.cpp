@@ -7,7 +7,6 @@
 #include <deque>
 #include <future>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include <X11/Xatom.h>
@@ -19,6 +18,8 @@
 
 #include "desktop/x11/X11Display.h"
 #include "platform/Log.h"
+#include "platform/NamedThread.h"
+#include "platform/Utf8.h"
 
 namespace desktop {
 namespace {
@@ -92,60 +93,17 @@ std::string atomName(Display* d, Atom atom) {
     return out;
 }
 
-std::string latin1ToUtf8(const std::string& bytes) {
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (c < 0x80) {
-            out.push_back(char(c));
-        } else {
-            out.push_back(char(0xC0 | (c >> 6)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
-
-// STRING is Latin-1 by definition; what it cannot hold becomes '?'.
-std::string utf8ToLatin1(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-        if (i + length > text.size()) length = 1;
-        if (length == 1) {
-            out.push_back(c < 0x80 ? char(c) : '?');
-        } else {
-            const uint32_t code = length == 2 ? ((c & 0x1Fu) << 6 | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu)) : 0x100;
-            out.push_back(code <= 0xFF ? char(code) : '?');
-        }
-        i += length;
-    }
-    return out;
-}
-
-bool isValidUtf8(const std::string& bytes) {
-    for (size_t i = 0; i < bytes.size();) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        const size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (length == 0 || i + length > bytes.size()) return false;
-        for (size_t k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
-        i += length;
-    }
-    return true;
-}
-
 // The bytes as UTF-8 text, or none when they are not safely text. COMPOUND_TEXT counts only
 // without escape sequences: it then is Latin-1, and anything else would need the locale's
 // converters to be decoded right.
 std::optional<std::string> decodeText(TextEncoding encoding, const std::string& bytes) {
     switch (encoding) {
     case TextEncoding::utf8: return bytes;
-    case TextEncoding::latin1: return latin1ToUtf8(bytes);
-    case TextEncoding::utf8OrLatin1: return isValidUtf8(bytes) ? bytes : latin1ToUtf8(bytes);
+    case TextEncoding::latin1: return platform::utf8::fromLatin1(bytes);
+    case TextEncoding::utf8OrLatin1: return platform::utf8::isValid(bytes) ? bytes : platform::utf8::fromLatin1(bytes);
     case TextEncoding::compound:
         if (bytes.find('\x1b') != std::string::npos) return std::nullopt;
-        return latin1ToUtf8(bytes);
+        return platform::utf8::fromLatin1(bytes);
     case TextEncoding::none: break;
     }
     return std::nullopt;
@@ -202,14 +160,15 @@ public:
         chunkSize_ = size_t(std::clamp(maxRequest * 4 - 1024, 4096L, 256L * 1024));
         XSync(owner_, False);
         wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        ownerThread_ = std::thread([this] { runOwner(); });
+        ownerThread_.emplace(selectionKind_ == Selection::clipboard ? "sablix.clipbrd" : "sablix.primary",
+                             [this] { runOwner(); });
     }
 
     ~Impl() {
-        if (ownerThread_.joinable()) {
+        if (ownerThread_) {
             stopping_ = true;
             wake();
-            ownerThread_.join();
+            ownerThread_.reset();
         }
         if (wakeFd_ >= 0) close(wakeFd_);
         if (ownerConnection_ && !ownerLost()) XDestroyWindow(owner_, ownerWindow_);
@@ -548,7 +507,8 @@ private:
             target == atoms_->text || target == XA_STRING) {
             auto text = textOf(contents);
             if (!text) return std::nullopt;
-            if (target == XA_STRING) return std::make_pair(XA_STRING, utf8ToLatin1(*text));
+            // STRING is Latin-1 by definition.
+            if (target == XA_STRING) return std::make_pair(XA_STRING, platform::utf8::toLatin1(*text));
             // TEXT lets the owner choose the encoding; it is not a type of its own.
             return std::make_pair(target == atoms_->text ? atoms_->utf8String : target, *text);
         }
@@ -828,7 +788,7 @@ private:
     int fixesEventBase_ = -1;
     size_t chunkSize_ = 256 * 1024;
     int wakeFd_ = -1;
-    std::thread ownerThread_;
+    std::optional<platform::NamedThread> ownerThread_;
     std::atomic<bool> stopping_{false};
     std::atomic<int64_t> changeCount_{0};
 

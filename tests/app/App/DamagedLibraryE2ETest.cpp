@@ -25,7 +25,7 @@ namespace {
 
 constexpr const char* kTapRunning = "Event tap registered successfully";
 constexpr const char* kNoTextKey = "Dead key or modifier key pressed (no Unicode output)";
-constexpr const char* kLibraryKey = "savedSnippetItems";
+constexpr const char* kLibraryKey = sablix::SnippetController::kSavedSnippetItemsKey;
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -148,7 +148,7 @@ TEST_F(DamagedLibraryE2E, OneDamagedByteCostsOnlyItsSnippetAcrossARestart) {
     expands("alpha", "Alpha text");
     ASSERT_EQ(session->stop(), 0);
 
-    platform::FileDefaults store(file);
+    platform::FileDefaults store(file, {kLibraryKey});
     std::vector<std::string> titles;
     for (const auto& item : sablix::SnippetController(store).loadItems()) titles.push_back(item.snippetTitle);
     EXPECT_EQ(titles, (std::vector<std::string>{"alpha", "bravo", "delta"}));  // no starter snippets

@@ -29,7 +29,7 @@ using namespace modelstest;
 
 namespace {
 
-const char* const kItemsKey = "savedSnippetItems";
+const char* const kItemsKey = SnippetController::kSavedSnippetItemsKey;
 const char* const kBackupPrefix = "savedSnippetItems-unreadable-";
 
 SnippetItem snippet(std::string title, std::string content = "content") {
@@ -92,7 +92,7 @@ TEST_F(SnippetControllerTest, DamagedRecordCostsOnlyItself) {
 
 TEST_F(SnippetControllerTest, UnreadableLibraryIsKeptBesideTheFileBeforeItIsReplaced) {
     TempDir dir;
-    FileDefaults store(dir.path() / "defaults.json");
+    FileDefaults store(dir.path() / "defaults.json", {kItemsKey});
     SnippetController onDisk(store, settings);
     const std::vector<std::string> damaged = {
         "[{\"id\": \"7C9E6679-7425-40DE-944B-E07FC1F90AE7\", \"snippetTitle\": \"addr\"",  // cut short
@@ -149,7 +149,7 @@ TEST_F(SnippetControllerTest, DamagedByteInTheStoredLibraryCostsAtMostItsRecord)
         std::string damaged = base64;
         damaged[at] = '\xFF';
         writeFile(file, "{\"savedSnippetItems\": {\"$data\": \"" + damaged + "\"}}");
-        FileDefaults store(file);
+        FileDefaults store(file, {kItemsKey});
         const auto loaded = SnippetController(store, settings).loadItems();
         EXPECT_FALSE(store.loadError().empty());
         for (const auto& backup : dir.filesStartingWith("defaults.json.damaged-")) std::filesystem::remove(dir.path() / backup);
@@ -253,7 +253,7 @@ TEST_F(SnippetControllerTest, TextThatCannotBeEncodedIsAFailedSave) {
 TEST_F(SnippetControllerTest, UnwritableFolderGivesSaveFailed) {
     TempDir dir;
     writeFile(dir.path() / "config", "a regular file");
-    FileDefaults store(dir.path() / "config" / "sablix" / "defaults.json");
+    FileDefaults store(dir.path() / "config" / "sablix" / "defaults.json", {kItemsKey});
     SnippetController onDisk(store, settings);
     std::vector<SnippetItem> items = {snippet("addr"), snippet("sig")};
     const auto before = items;
@@ -271,7 +271,7 @@ TEST_F(SnippetControllerTest, FullDiskLeavesListAndStoredLibraryAsTheyWere) {
     const auto file = dir.path() / "defaults.json";
     std::vector<SnippetItem> items = {snippet("addr"), snippet("sig")};
     {
-        FileDefaults store(file);
+        FileDefaults store(file, {kItemsKey});
         ASSERT_TRUE(SnippetController(store, settings).saveItems(items));
     }
     const std::string fileBefore = readFile(file);
@@ -283,7 +283,7 @@ TEST_F(SnippetControllerTest, FullDiskLeavesListAndStoredLibraryAsTheyWere) {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{512, 512};
         setrlimit(RLIMIT_FSIZE, &limit);
-        FileDefaults store(file);
+        FileDefaults store(file, {kItemsKey});
         SnippetController onDisk(store, settings);
         auto list = onDisk.loadItems();
         const auto before = list;
@@ -352,7 +352,7 @@ with open(sys.argv[1], "w") as f:
     testsupport::runCommand({"python3", "-c", script, file.string()}, &code);
     ASSERT_EQ(code, 0);
 
-    FileDefaults store(file);
+    FileDefaults store(file, {kItemsKey});
     const Date before = platform::SystemClock::shared().now();
     const auto items = SnippetController(store, settings).loadItems();
     const Date after = platform::SystemClock::shared().now();
@@ -384,7 +384,7 @@ TEST_F(SnippetControllerTest, WrittenLibraryIsReadByPython) {
     if (!python3Available()) GTEST_SKIP() << "python3 is not installed";
     TempDir dir;
     const auto file = dir.path() / "defaults.json";
-    FileDefaults store(file);
+    FileDefaults store(file, {kItemsKey});
     const SnippetItem personal(Uuid::generate(), "\xCE\x91\xCE\xA3-sig", "Hi \xF0\x9F\x91\x8B", {"Mail"}, FakeClock());
     const SnippetItem team(Uuid::generate(), "team", "x", {}, Uuid::generate(), Uuid::generate(),
                            SnippetVisibility::team, 3, Date{650000000.25}, Date{650000001.5}, Date{650000002.0});

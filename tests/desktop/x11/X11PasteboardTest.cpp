@@ -267,6 +267,9 @@ TEST_F(X11PasteboardTest, OwnersOfferingOnlyTextPlainOrTEXTAreRead) {
     EXPECT_EQ(pasteboard_->string(), "Grüße ✓");
     xclipOwns("Grüße ✓", "TEXT");
     EXPECT_EQ(pasteboard_->string(), "Grüße ✓");
+    // Latin-1 bytes shaped like UTF-8 (these would encode a surrogate) are still Latin-1.
+    xclipOwns("\xED\xA1\xBF", "text/plain");
+    EXPECT_EQ(pasteboard_->string(), "í¡¿");
     // TEXT answered as COMPOUND_TEXT and as Latin-1 STRING.
     wishOwns(tkAnswers("TEXT", "Grüße", "COMPOUND_TEXT"));
     EXPECT_EQ(pasteboard_->string(), "Grüße");

@@ -9,6 +9,7 @@
 
 #include "platform/Paths.h"
 #include "platform/Sqlite.h"
+#include "platform/Utf8.h"
 
 namespace sablix {
 namespace {
@@ -98,37 +99,6 @@ constexpr const char* kEnqueueOperation =
     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)";
 constexpr const char* kDequeueOperation = "DELETE FROM sync_operations WHERE id = ?";
 
-bool isValidUtf8(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        size_t extra;
-        uint32_t code;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            extra = 1, code = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2, code = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3, code = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= s.size()) return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(s[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        static constexpr uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-        if (code < kSmallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
 // The JSON text of a value; text that cannot be coded as JSON (bytes that are not UTF-8) is
 // reported as an encoding failure rather than stored damaged.
 std::string jsonText(const json& value) {
@@ -159,6 +129,14 @@ std::optional<std::string> dateText(const std::optional<platform::Date>& date) {
 
 std::optional<std::string> uuidText(const std::optional<platform::Uuid>& uuid) {
     return uuid ? std::optional(uuid->toString()) : std::nullopt;
+}
+
+// Runs a statement whose one parameter is an id.
+void runWithId(sqlite3* db, const char* sql, const platform::Uuid& id) {
+    ConnectionLock lock(db);
+    Statement statement(db, sql);
+    statement.bindText(1, id.toString());
+    statement.run();
 }
 
 std::vector<std::string> tagsFromJson(const std::optional<std::string>& text) {
@@ -309,23 +287,13 @@ void TeamSnippetCache::saveMetadata(const SyncMetadata& metadata, const platform
     statement.run();
 }
 
-void TeamSnippetCache::deleteSnippet(const platform::Uuid& id) {
-    sqlite3* db = connection();
-    ConnectionLock lock(db);
-    Statement statement(db, kDeleteSnippet);
-    statement.bindText(1, id.toString());
-    statement.run();
-}
+void TeamSnippetCache::deleteSnippet(const platform::Uuid& id) { runWithId(connection(), kDeleteSnippet, id); }
 
 void TeamSnippetCache::deleteAllSnippets(const platform::Uuid& teamId) {
     // Called after a team is left or deleted, possibly before anything else opened the database:
     // its snippets must not stay behind on disk for want of an open handle.
     open();
-    sqlite3* db = connection();
-    ConnectionLock lock(db);
-    Statement statement(db, kDeleteTeamSnippets);
-    statement.bindText(1, teamId.toString());
-    statement.run();
+    runWithId(connection(), kDeleteTeamSnippets, teamId);
 }
 
 std::vector<SyncOperation> TeamSnippetCache::getPendingSyncOperations() {
@@ -347,7 +315,7 @@ void TeamSnippetCache::enqueueSyncOperation(const SyncOperation& operation) {
     statement.bindText(3, operation.entityId.toString());
     statement.bindText(4, rawValue(operation.operation));
     // Bytes that are not UTF-8 are bound as NULL, which the NOT NULL column refuses.
-    if (isValidUtf8(operation.payload))
+    if (platform::utf8::isValid(operation.payload))
         statement.bindText(5, operation.payload);
     else
         statement.bindNull(5);
@@ -358,12 +326,6 @@ void TeamSnippetCache::enqueueSyncOperation(const SyncOperation& operation) {
     statement.run();
 }
 
-void TeamSnippetCache::dequeueSyncOperation(const platform::Uuid& id) {
-    sqlite3* db = connection();
-    ConnectionLock lock(db);
-    Statement statement(db, kDequeueOperation);
-    statement.bindText(1, id.toString());
-    statement.run();
-}
+void TeamSnippetCache::dequeueSyncOperation(const platform::Uuid& id) { runWithId(connection(), kDequeueOperation, id); }
 
 }  // namespace sablix

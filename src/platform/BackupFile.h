@@ -1,0 +1,21 @@
+#pragma once
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Where a copy was written, or why none could be.
+struct BackupFile {
+    std::filesystem::path path;  // empty when no copy was made
+    std::string error;
+
+    explicit operator bool() const { return !path.empty(); }
+};
+
+// Writes the bytes to a new file "<stem><suffix>", or "<stem>-N<suffix>" when that name is taken:
+// never over an earlier copy, which may hold what this one lacks. The file is readable by the
+// user only and synced to disk before the answer.
+BackupFile writeBackupFile(const std::filesystem::path& stem, std::string_view suffix, std::string_view bytes);
+
+}  // namespace platform
