@@ -57,14 +57,4 @@ void DispatchQueue::run() {
     }
 }
 
-DispatchQueue& DispatchQueue::globalUserInteractive() {
-    static auto* queue = new DispatchQueue("global.user-interactive", 4);
-    return *queue;
-}
-
-DispatchQueue& DispatchQueue::globalDefault() {
-    static auto* queue = new DispatchQueue("global.default", 4);
-    return *queue;
-}
-
 }  // namespace platform

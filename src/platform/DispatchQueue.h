@@ -50,9 +50,6 @@ public:
     bool isCurrent() const;
     const std::string& label() const { return label_; }
 
-    // The process-wide concurrent queues.
-    static DispatchQueue& globalUserInteractive();
-    static DispatchQueue& globalDefault();
 
 private:
     struct Item {

@@ -1,5 +1,7 @@
 #include "desktop/x11/X11KeyLayout.h"
 
+#include "platform/Utf8.h"
+
 // Qt first: Xlib's macros would break its headers.
 #include <QString>
 
@@ -35,26 +37,6 @@ char32_t functionKeyCharacter(KeySym keysym) {
     }
     if (keysym >= XK_F1 && keysym <= XK_F35) return static_cast<char32_t>(0xF704 + (keysym - XK_F1));
     return 0;
-}
-
-std::string utf8(char32_t c) {
-    std::string out;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
 }
 
 std::string keysymText(KeySym keysym) {
@@ -128,7 +110,11 @@ std::string X11KeyLayout::text(const KeyDown& key) {
         key.xKeysyms.empty() ? lookupKeysym(key.xKeycode, key.xState) : recordedKeysym(key.xKeysyms, key.xState);
     if (keysym == NoSymbol) return {};
     if (std::string text = keysymText(keysym); !text.empty()) return text;
-    if (const char32_t c = functionKeyCharacter(keysym)) return utf8(c);
+    if (const char32_t c = functionKeyCharacter(keysym)) {
+        std::string text;
+        platform::utf8::append(text, c);
+        return text;
+    }
     return {};
 }
 
