@@ -8,8 +8,8 @@
 // Absolute times depend on the machine; what a benchmark here claims is a ratio between two
 // runs of the same process. The table is printed as usual, then one line per ratio.
 struct BenchRatio {
-    std::string what;         // e.g. "one key, 10,000 : 100 snippets (flat is 1)"
-    std::string numerator;    // benchmark names as the table shows them, or "name:median" (see below)
+    std::string what;       // e.g. "one key, 10,000 : 100 snippets (flat is 1)"
+    std::string numerator;  // benchmark names as the table shows them, or "name:median" (see below)
     std::string denominator;
 };
 

@@ -22,12 +22,13 @@ const sablix::DynamicFieldContext kContext{&kClock, "en_US", "America/New_York",
 std::vector<SnippetItem> library() {
     std::vector<SnippetItem> items;
     for (int i = 0; i < 200; ++i)
-        items.emplace_back(platform::Uuid::generate(), "note" + std::to_string(i), "Note number " + std::to_string(i), std::vector<std::string>{});
-    items.emplace_back(platform::Uuid::generate(), "sig", "Best regards,\nAnn Example\n{snippet:addr}", std::vector<std::string>{});
+        items.emplace_back(platform::Uuid::generate(), "note" + std::to_string(i), "Note number " + std::to_string(i),
+                           std::vector<std::string>{});
+    items.emplace_back(platform::Uuid::generate(), "sig", "Best regards,\nAnn Example\n{snippet:addr}",
+                       std::vector<std::string>{});
     items.emplace_back(platform::Uuid::generate(), "addr", "1 Main Street, Springfield", std::vector<std::string>{});
     return items;
 }
-
 
 void BM_ProcessTypical(benchmark::State& state) {
     const auto snippets = library();
@@ -53,11 +54,9 @@ BENCHMARK(BM_ProcessMutualNest)->Arg(6)->Arg(10)->Arg(14)->Unit(benchmark::kMicr
 }  // namespace
 
 int main(int argc, char** argv) {
-    return runBenchmarksWithRatios(argc, argv,
-                                   {{"6 mutually nested snippets : typical content", "BM_ProcessMutualNest/6",
-                                     "BM_ProcessTypical"},
-                                    {"10 mutually nested snippets : typical content", "BM_ProcessMutualNest/10",
-                                     "BM_ProcessTypical"},
-                                    {"14 mutually nested snippets : typical content", "BM_ProcessMutualNest/14",
-                                     "BM_ProcessTypical"}});
+    return runBenchmarksWithRatios(
+        argc, argv,
+        {{"6 mutually nested snippets : typical content", "BM_ProcessMutualNest/6", "BM_ProcessTypical"},
+         {"10 mutually nested snippets : typical content", "BM_ProcessMutualNest/10", "BM_ProcessTypical"},
+         {"14 mutually nested snippets : typical content", "BM_ProcessMutualNest/14", "BM_ProcessTypical"}});
 }

@@ -84,8 +84,8 @@ tkwait visibility .t
 puts ready
 flush stdout
 )TCL";
-        process_ = std::make_unique<ChildProcess>(std::vector<std::string>{"wish", script},
-                                                  std::vector<std::string>{}, output_);
+        process_ = std::make_unique<ChildProcess>(std::vector<std::string>{"wish", script}, std::vector<std::string>{},
+                                                  output_);
     }
 
     bool focus(const std::string& display) {
@@ -148,7 +148,8 @@ public:
         cpu_set_t set;
         const int cores = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
         for (int i = 0; i < cores; ++i)
-            loops_.push_back(std::make_unique<ChildProcess>(std::vector<std::string>{"sh", "-c", "while :; do :; done"}));
+            loops_.push_back(
+                std::make_unique<ChildProcess>(std::vector<std::string>{"sh", "-c", "while :; do :; done"}));
     }
 
 private:
@@ -218,8 +219,8 @@ private:
             return;
         }
         session_ = std::make_unique<e2e::SablixSession>(server_.display());
-        session_->storeLibrary({sablix::SnippetItem(platform::Uuid::generate(), std::string(kTrigger).substr(1),
-                                                    kSnippet, {})});
+        session_->storeLibrary(
+            {sablix::SnippetItem(platform::Uuid::generate(), std::string(kTrigger).substr(1), kSnippet, {})});
         if (!session_->start() || !session_->waitForLog(kTapRunning)) {
             failure_ = "sablix did not start its tap:\n" + session_->log();
             return;
@@ -337,9 +338,9 @@ int main(int argc, char** argv) {
         }();
         return rig.ownClipboard(image, "image/png");
     });
-    const int status = runBenchmarksWithRatios(
-        argc, argv, {{"median expansion, 20 MB image : text on the clipboard (goal <= 1.5)", "ImageOnClipboard:median",
-                      "TextOnClipboard:median"}});
+    const int status = runBenchmarksWithRatios(argc, argv,
+                                               {{"median expansion, 20 MB image : text on the clipboard (goal <= 1.5)",
+                                                 "ImageOnClipboard:median", "TextOnClipboard:median"}});
     load.reset();
     return status;
 }

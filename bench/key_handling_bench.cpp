@@ -80,7 +80,9 @@ struct Engine {
 
 // Logging is not what is measured.
 struct QuietLog {
-    QuietLog() { platform::setLogSink([](const platform::LogRecord&) {}); }
+    QuietLog() {
+        platform::setLogSink([](const platform::LogRecord&) {});
+    }
     ~QuietLog() { platform::setLogSink(nullptr); }
 };
 

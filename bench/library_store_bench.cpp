@@ -36,7 +36,8 @@ struct LibraryStore {
     }
 
     modelstest::TempDir folder;
-    platform::FileDefaults defaults{folder.path() / "defaults.json", {sablix::SnippetController::kSavedSnippetItemsKey}};
+    platform::FileDefaults defaults{folder.path() / "defaults.json",
+                                    {sablix::SnippetController::kSavedSnippetItemsKey}};
     platform::MemoryDefaults validationStore;
     sablix::SnippetSettings validationSettings{validationStore};
     sablix::SnippetController controller{defaults, validationSettings};

@@ -14,10 +14,10 @@
 
 namespace {
 
+using platform::Uuid;
 using sablix::SnippetItem;
 using sablix::SyncMetadata;
 using sablix::TeamSnippetCache;
-using platform::Uuid;
 
 constexpr int kBaseline = 1000;
 constexpr int kMeasured = 10000;
@@ -45,8 +45,7 @@ Fixture& fixture(int count) {
     auto [it, fresh] = fixtures().try_emplace(count);
     Fixture& f = it->second;
     if (!fresh) return f;
-    f.folder = scratchFolder() /
-               ("team_cache_bench_" + std::to_string(getpid()) + "_" + std::to_string(count));
+    f.folder = scratchFolder() / ("team_cache_bench_" + std::to_string(getpid()) + "_" + std::to_string(count));
     std::filesystem::remove_all(f.folder);
     f.cache = std::make_unique<TeamSnippetCache>(f.folder / "team_snippets.db");
     f.cache->open();

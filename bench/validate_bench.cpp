@@ -22,7 +22,8 @@ std::vector<SnippetItem> library(size_t count, bool accented) {
     for (size_t i = 0; i < count; ++i) {
         std::string title = (accented ? "Caf\xC3\xA9-" : "Snippet-") + std::to_string(i);
         items.emplace_back(platform::Uuid::generate(), std::move(title),
-                           "Dear {cursor},\nthanks for your note number " + std::to_string(i) + ".", std::vector<std::string>{});
+                           "Dear {cursor},\nthanks for your note number " + std::to_string(i) + ".",
+                           std::vector<std::string>{});
     }
     return items;
 }

@@ -30,8 +30,6 @@ void KeyBuffer::removeLast() {
     text_ = platform::text::prefix(text_, characters > 0 ? characters - 1 : 0);
 }
 
-void KeyBuffer::dropFirstCharacters(size_t count) {
-    text_.erase(0, platform::text::prefix(text_, count).size());
-}
+void KeyBuffer::dropFirstCharacters(size_t count) { text_.erase(0, platform::text::prefix(text_, count).size()); }
 
 }  // namespace sablix

@@ -25,10 +25,39 @@ void realSleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for
 // WM_CLASS class names of terminal emulators, lower-cased. They do not paste on Control-V (xterm
 // receives a literal ^V), but every one of them pastes on Shift-Insert.
 constexpr std::string_view kTerminalEmulatorClasses[] = {
-    "xterm", "uxterm", "urxvt", "rxvt", "gnome-terminal", "konsole", "xfce4-terminal", "terminator", "tilix",
-    "kitty", "alacritty", "lxterminal", "mate-terminal", "st", "st-256color", "sakura", "terminology",
-    "qterminal", "guake", "tilda", "wezterm", "org.wezfurlong.wezterm", "foot", "eterm", "aterm", "roxterm",
-    "termite", "cool-retro-term", "deepin-terminal", "kgx", "org.gnome.console", "ptyxis", "com.mitchellh.ghostty",
+    "xterm",
+    "uxterm",
+    "urxvt",
+    "rxvt",
+    "gnome-terminal",
+    "konsole",
+    "xfce4-terminal",
+    "terminator",
+    "tilix",
+    "kitty",
+    "alacritty",
+    "lxterminal",
+    "mate-terminal",
+    "st",
+    "st-256color",
+    "sakura",
+    "terminology",
+    "qterminal",
+    "guake",
+    "tilda",
+    "wezterm",
+    "org.wezfurlong.wezterm",
+    "foot",
+    "eterm",
+    "aterm",
+    "roxterm",
+    "termite",
+    "cool-retro-term",
+    "deepin-terminal",
+    "kgx",
+    "org.gnome.console",
+    "ptyxis",
+    "com.mitchellh.ghostty",
 };
 
 }  // namespace
@@ -307,8 +336,8 @@ void TextReplacer::recordFirstExpansion() {
 FillInPresenter::Completion TextReplacer::fillInCompletion(std::string content,
                                                            std::shared_ptr<const TriggerCache> cache) {
     std::weak_ptr<int> alive = alive_;
-    return [this, alive, content = std::move(content), cache = std::move(cache)](
-               std::optional<FillInPresenter::Values> values) {
+    return [this, alive, content = std::move(content),
+            cache = std::move(cache)](std::optional<FillInPresenter::Values> values) {
         if (!values || alive.expired()) return;  // cancelled: the erased trigger stays erased
         std::string filled = DynamicFieldProcessor::applyFillValues(content, *values);
         replacementQueue_.async([this, filled = std::move(filled), cache] {
@@ -331,7 +360,7 @@ void TextReplacer::postKeyPresses(desktop::KeyEventSource& source, int keyCode, 
 }
 
 std::unique_ptr<desktop::KeyEventSource> TextReplacer::deleteTypedTrigger(size_t triggerLength,
-                                                                         const char* noSourceMessage) {
+                                                                          const char* noSourceMessage) {
     auto source = keyPoster_.createEventSource();
     if (!source) {
         logger_.error("%s", noSourceMessage);
@@ -385,7 +414,8 @@ void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::stri
     restoreClipboardLater(std::move(saved));
 }
 
-std::vector<TextReplacer::SavedSelection> TextReplacer::saveSelections(const std::vector<desktop::Pasteboard*>& selections) {
+std::vector<TextReplacer::SavedSelection> TextReplacer::saveSelections(
+    const std::vector<desktop::Pasteboard*>& selections) {
     std::optional<PendingRestore> pending;
     {
         std::lock_guard lock(restoreMutex_);
@@ -472,8 +502,10 @@ bool TextReplacer::positionCursorViaAccessibility(size_t offset, const std::stri
     if (!range) return false;
     const size_t characters = platform::text::length(content);
     const size_t n = std::min(characters, offset);
-    const std::string_view tail = std::string_view(content).substr(platform::text::prefix(content, characters - n).size());
-    const int64_t location = std::max<int64_t>(range->location - static_cast<int64_t>(platform::utf8::utf16Length(tail)), 0);
+    const std::string_view tail =
+        std::string_view(content).substr(platform::text::prefix(content, characters - n).size());
+    const int64_t location =
+        std::max<int64_t>(range->location - static_cast<int64_t>(platform::utf8::utf16Length(tail)), 0);
     return accessibility_.setFocusedSelectedTextRange(*front, desktop::TextRange{location, 0});
 }
 

@@ -148,7 +148,8 @@ private:
     // The rest run on the replacement queue.
     // Erases the trigger with Backspaces; the source it posted them from, or none (logged).
     std::unique_ptr<desktop::KeyEventSource> deleteTypedTrigger(size_t triggerLength, const char* noSourceMessage);
-    void performReplacement(size_t triggerLength, const std::string& content, std::shared_ptr<const TriggerCache> cache);
+    void performReplacement(size_t triggerLength, const std::string& content,
+                            std::shared_ptr<const TriggerCache> cache);
     void pasteContent(desktop::KeyEventSource& source, const std::string& content,
                       const std::shared_ptr<const TriggerCache>& cache);
     std::vector<SavedSelection> saveSelections(const std::vector<desktop::Pasteboard*>& selections);

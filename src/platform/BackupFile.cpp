@@ -14,7 +14,8 @@ constexpr int kMaxAttempts = 100;
 
 BackupFile writeBackupFile(const std::filesystem::path& stem, std::string_view suffix, std::string_view bytes) {
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-        std::filesystem::path path = stem.string() + (attempt ? "-" + std::to_string(attempt) : "") + std::string(suffix);
+        std::filesystem::path path =
+            stem.string() + (attempt ? "-" + std::to_string(attempt) : "") + std::string(suffix);
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST) continue;

@@ -26,8 +26,8 @@ std::string Date::iso8601() const {
     std::tm tm{};
     gmtime_r(&whole, &tm);
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02dZ", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02dZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec);
     return buffer;
 }
 
@@ -84,8 +84,7 @@ std::optional<Date> Date::fromIso8601(const std::string& text) {
     }
     if (pos != text.size()) return std::nullopt;
     const int64_t days = daysFromCivil(*year, static_cast<unsigned>(*month), static_cast<unsigned>(*day));
-    const double unix =
-        static_cast<double>(days * 86400 + *hour * 3600 + *minute * 60 + *second - offset) + fraction;
+    const double unix = static_cast<double>(days * 86400 + *hour * 3600 + *minute * 60 + *second - offset) + fraction;
     return Date::fromUnix(unix);
 }
 

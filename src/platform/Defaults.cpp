@@ -51,7 +51,8 @@ bool Defaults::boolean(const std::string& key) const {
     if (auto b = v->asBool()) return *b;
     if (auto i = v->asInteger()) return *i != 0;
     if (auto d = v->asDouble()) return *d != 0;
-    if (auto s = v->asString()) return *s == "YES" || *s == "yes" || *s == "true" || std::strtoll(s->c_str(), nullptr, 10) != 0;
+    if (auto s = v->asString())
+        return *s == "YES" || *s == "yes" || *s == "true" || std::strtoll(s->c_str(), nullptr, 10) != 0;
     return false;
 }
 

@@ -125,7 +125,9 @@ void DefaultsFile::decode(const std::string& bytes) {
     damage.lost = object.lost;
     damage.unnamedLoss = object.unnamedLoss;
     damage.description = problem;
-    const auto add = [&](const std::string& part) { damage.description += (damage.description.empty() ? "" : "; ") + part; };
+    const auto add = [&](const std::string& part) {
+        damage.description += (damage.description.empty() ? "" : "; ") + part;
+    };
     for (const auto& key : object.lost) add(quoted(key) + " could not be read");
     for (const auto& key : object.repaired) add(quoted(key) + " was read after repairing damaged characters");
     if (object.unnamedLoss) add("some of it could not be tied to a key");
@@ -158,7 +160,8 @@ bool DefaultsFile::backUp() {
     if (auto existing = existingBackupHolding(unsavedDamagedBytes_)) {
         kept = std::move(*existing);
     } else {
-        const std::string stem = path_.string() + kBackupInfix + std::to_string(static_cast<long long>(::time(nullptr)));
+        const std::string stem =
+            path_.string() + kBackupInfix + std::to_string(static_cast<long long>(::time(nullptr)));
         auto written = writeBackupFile(stem, "", unsavedDamagedBytes_);
         if (!written) {
             log_.error("Cannot keep a copy of the damaged defaults file %s: %s", path_.c_str(), written.error.c_str());

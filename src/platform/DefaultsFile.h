@@ -25,8 +25,8 @@ public:
 
     struct Damage {
         std::string description;
-        std::set<std::string> lost;  // keys whose value could not be read
-        bool unnamedLoss = false;    // bytes whose key could not be read either
+        std::set<std::string> lost;    // keys whose value could not be read
+        bool unnamedLoss = false;      // bytes whose key could not be read either
         std::filesystem::path backup;  // empty when no copy could be made yet
     };
 

@@ -50,7 +50,8 @@ public:
     nlohmann::json toJson() const;
     // `lenient` reads base64 that was damaged in place (see base64DecodeLenient), for salvage.
     enum class DataDecoding { strict, lenient };
-    static std::optional<DefaultsValue> fromJson(const nlohmann::json& json, DataDecoding decoding = DataDecoding::strict);
+    static std::optional<DefaultsValue> fromJson(const nlohmann::json& json,
+                                                 DataDecoding decoding = DataDecoding::strict);
 
     friend bool operator==(const DefaultsValue&, const DefaultsValue&) = default;
 

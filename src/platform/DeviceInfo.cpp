@@ -92,7 +92,8 @@ std::string DeviceInfo::osVersionFromOsRelease(std::string_view text) {
         std::string_view l = trimmed(line);
         if (l.substr(0, 11) != "VERSION_ID=") continue;
         l.remove_prefix(11);
-        if (l.size() >= 2 && (l.front() == '"' || l.front() == '\'') && l.back() == l.front()) l = l.substr(1, l.size() - 2);
+        if (l.size() >= 2 && (l.front() == '"' || l.front() == '\'') && l.back() == l.front())
+            l = l.substr(1, l.size() - 2);
         versionId = std::string(l);
     }
     // Up to three leading numeric components; what is missing or not a number counts as 0.

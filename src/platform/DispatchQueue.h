@@ -50,7 +50,6 @@ public:
     bool isCurrent() const;
     const std::string& label() const { return label_; }
 
-
 private:
     struct Item {
         std::chrono::steady_clock::time_point due;

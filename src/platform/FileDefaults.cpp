@@ -37,10 +37,10 @@ private:
 bool holdsNonFiniteNumber(const DefaultsValue& value) {
     if (const double* d = value.asDouble()) return !std::isfinite(*d);
     if (const Date* date = value.asDate()) return !std::isfinite(date->secondsSince2001);
-    if (const auto* array = value.asArray())
-        return std::any_of(array->begin(), array->end(), holdsNonFiniteNumber);
+    if (const auto* array = value.asArray()) return std::any_of(array->begin(), array->end(), holdsNonFiniteNumber);
     if (const auto* object = value.asObject())
-        return std::any_of(object->begin(), object->end(), [](const auto& e) { return holdsNonFiniteNumber(e.second); });
+        return std::any_of(object->begin(), object->end(),
+                           [](const auto& e) { return holdsNonFiniteNumber(e.second); });
     return false;
 }
 
@@ -194,8 +194,10 @@ bool FileDefaults::remove(const std::string& key) {
 bool FileDefaults::writeMain(const std::string& key, const DefaultsValue* value) {
     auto values = main_.values();
     auto lost = main_.lostValues();
-    if (value) values.insert_or_assign(key, *value);
-    else values.erase(key);
+    if (value)
+        values.insert_or_assign(key, *value);
+    else
+        values.erase(key);
     lost.erase(key);
     // A separate key still held here moves to its own file first, so it is never without a copy.
     for (auto& [separateKey, file] : separate_) {

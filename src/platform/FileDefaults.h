@@ -48,8 +48,8 @@ private:
     mutable std::recursive_mutex mutex_;
     mutable DefaultsFile main_;
     mutable std::map<std::string, DefaultsFile> separate_;  // by key
-    mutable std::vector<std::string> notices_;             // every damage this store has seen
-    mutable std::set<std::string> backups_;                // where copies of damaged files are
+    mutable std::vector<std::string> notices_;              // every damage this store has seen
+    mutable std::set<std::string> backups_;                 // where copies of damaged files are
 };
 
 }  // namespace platform

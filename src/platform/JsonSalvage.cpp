@@ -25,8 +25,10 @@ size_t skipSpaceAndCommas(std::string_view text, size_t i) {
 // From an opening quote to just past its closing quote (or the end of the text).
 size_t stringEnd(std::string_view text, size_t quote) {
     for (size_t i = quote + 1; i < text.size(); ++i) {
-        if (text[i] == '\\') ++i;
-        else if (text[i] == '"') return i + 1;
+        if (text[i] == '\\')
+            ++i;
+        else if (text[i] == '"')
+            return i + 1;
     }
     return text.size();
 }
@@ -40,7 +42,10 @@ long escapedUnit(std::string_view text, size_t i) {
     long unit = 0;
     for (size_t k = i + 2; k < i + 6; ++k) {
         const char c = text[k];
-        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
         if (digit < 0) return -1;
         unit = unit * 16 + digit;
     }
@@ -189,8 +194,7 @@ Array salvageArrayOfObjects(std::string_view text) {
     }
     const auto endDamage = [&](size_t end) {
         if (damageStart == std::string_view::npos) return;
-        out.damaged.push_back("bytes " + std::to_string(damageStart) + " to " + std::to_string(end) +
-                              " do not parse");
+        out.damaged.push_back("bytes " + std::to_string(damageStart) + " to " + std::to_string(end) + " do not parse");
         damageStart = std::string_view::npos;
     };
     while (i != std::string_view::npos) {

@@ -23,9 +23,9 @@ bool repair(std::string& text);
 
 struct Object {
     std::vector<std::pair<std::string, nlohmann::json>> members;  // in text order
-    std::set<std::string> repaired;  // keys whose value parsed only after repair()
-    std::set<std::string> lost;      // keys whose value could not be read
-    bool unnamedLoss = false;        // some bytes could not even be tied to a key
+    std::set<std::string> repaired;                               // keys whose value parsed only after repair()
+    std::set<std::string> lost;                                   // keys whose value could not be read
+    bool unnamedLoss = false;                                     // some bytes could not even be tied to a key
 };
 // The members of a top-level object, value by value.
 Object salvageObject(std::string_view text);

@@ -63,12 +63,12 @@ void Log::write(LogLevel level, const char* format, va_list args) const {
     emitLog({level, subsystem_, category_, formatString(format, args)});
 }
 
-#define SABLIX_LOG_LEVEL(method, level)          \
+#define SABLIX_LOG_LEVEL(method, level)               \
     void Log::method(const char* format, ...) const { \
-        va_list args;                            \
-        va_start(args, format);                  \
-        write(level, format, args);              \
-        va_end(args);                            \
+        va_list args;                                 \
+        va_start(args, format);                       \
+        write(level, format, args);                   \
+        va_end(args);                                 \
     }
 SABLIX_LOG_LEVEL(debug, LogLevel::Debug)
 SABLIX_LOG_LEVEL(info, LogLevel::Info)

@@ -7,12 +7,12 @@ namespace platform {
 // and falls back to the usual place under $HOME.
 class Paths {
 public:
-    static std::filesystem::path configHome();       // $XDG_CONFIG_HOME or ~/.config
-    static std::filesystem::path dataHome();         // $XDG_DATA_HOME or ~/.local/share
-    static std::filesystem::path cacheHome();        // $XDG_CACHE_HOME or ~/.cache
-    static std::filesystem::path defaultsFile();     // configHome()/sablix/defaults.json
+    static std::filesystem::path configHome();          // $XDG_CONFIG_HOME or ~/.config
+    static std::filesystem::path dataHome();            // $XDG_DATA_HOME or ~/.local/share
+    static std::filesystem::path cacheHome();           // $XDG_CACHE_HOME or ~/.cache
+    static std::filesystem::path defaultsFile();        // configHome()/sablix/defaults.json
     static std::filesystem::path applicationSupport();  // dataHome()/Sablix
-    static std::filesystem::path caches();           // cacheHome()
+    static std::filesystem::path caches();              // cacheHome()
 };
 
 }  // namespace platform

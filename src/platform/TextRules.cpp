@@ -17,7 +17,8 @@ icu::BreakIterator& characterIterator() {
     // Building a break iterator is costly; each thread keeps its own (they are not thread-safe).
     thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
         UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        std::unique_ptr<icu::BreakIterator> it(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
         return it;
     }();
     return *iterator;
@@ -95,8 +96,7 @@ std::string lowercased(std::string_view s) {
     std::string out;
     icu::StringByteSink<std::string> sink(&out, static_cast<int32_t>(s.size()));
     UErrorCode status = U_ZERO_ERROR;
-    icu::CaseMap::utf8ToLower("", 0, icu::StringPiece(s.data(), static_cast<int32_t>(s.size())), sink, nullptr,
-                              status);
+    icu::CaseMap::utf8ToLower("", 0, icu::StringPiece(s.data(), static_cast<int32_t>(s.size())), sink, nullptr, status);
     return out;
 }
 

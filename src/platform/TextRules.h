@@ -8,7 +8,7 @@
 // prefix and substring tests, trimming of white space and line breaks.
 namespace platform::text {
 
-size_t length(std::string_view s);                        // extended grapheme clusters
+size_t length(std::string_view s);                          // extended grapheme clusters
 bool hasAtLeast(std::string_view s, size_t characters);     // length(s) >= characters, counting no further
 std::string prefix(std::string_view s, size_t characters);  // the first N grapheme clusters
 std::string lowercased(std::string_view s);

@@ -175,22 +175,24 @@ protected:
             .workspace = workspace,
             .accessibility = accessibility,
             .defaults = defaults,
-            .loadTeamSnippets = [this](const platform::Uuid& teamId) {
-                std::lock_guard lock(teamMutex);
-                ++teamLoads;
-                if (teamLoadError) throw std::runtime_error(*teamLoadError);
-                std::vector<sablix::SnippetItem> result;
-                for (const auto& item : teamSnippets)
-                    if (item.teamId == teamId) result.push_back(item);
-                return result;
-            },
+            .loadTeamSnippets =
+                [this](const platform::Uuid& teamId) {
+                    std::lock_guard lock(teamMutex);
+                    ++teamLoads;
+                    if (teamLoadError) throw std::runtime_error(*teamLoadError);
+                    std::vector<sablix::SnippetItem> result;
+                    for (const auto& item : teamSnippets)
+                        if (item.teamId == teamId) result.push_back(item);
+                    return result;
+                },
             .analytics = analytics,
             .fillInController = fillIn,
             .ownProcessIdentifier = kOwnPid,
-            .sleep = [this](ms duration) {
-                timeline.add("pause " + std::to_string(duration.count()));
-                if (onPause) onPause(duration);
-            },
+            .sleep =
+                [this](ms duration) {
+                    timeline.add("pause " + std::to_string(duration.count()));
+                    if (onPause) onPause(duration);
+                },
             .restoreTimer = &restoreTimer,
         };
     }

@@ -160,7 +160,7 @@ TEST_F(KeyHandlingTest, FailingTeamDatabaseLeavesPersonalTriggers) {
     start();
     replacer->setActiveTeamId(platform::Uuid::generate());
     replacer->refreshSnippetCache();
-    EXPECT_TRUE(logs.contains(platform::LogLevel::Error,
-                              "Error loading team snippets for TextReplacer: Database is not open"));
+    EXPECT_TRUE(
+        logs.contains(platform::LogLevel::Error, "Error loading team snippets for TextReplacer: Database is not open"));
     EXPECT_EQ(replacer->triggerCache()->size(), 1u);
 }

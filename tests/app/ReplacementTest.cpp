@@ -35,8 +35,7 @@ TEST_F(ReplacementTest, DirectRoadErasesPastesAndRestores) {
     start();
 
     type(";sig");
-    EXPECT_EQ(timeline.entries(),
-              concat({backspaces(4), {"pause 50"}, paste("Best regards"), {"restore after 300"}}));
+    EXPECT_EQ(timeline.entries(), concat({backspaces(4), {"pause 50"}, paste("Best regards"), {"restore after 300"}}));
     // Every format came back, the image too.
     const auto restored = pasteboard.stored().formats;
     ASSERT_EQ(restored.size(), 2u);
@@ -64,7 +63,8 @@ TEST_F(ReplacementTest, ClipboardLeftAloneWhenChangedOrEmpty) {
 }
 
 TEST_F(ReplacementTest, CursorMarkMovesCaretWithLeftArrowsAtMost200) {
-    storeLibrary({snippet("c", "a{cursor}bc"), snippet("end", "abc{cursor}"), snippet("long", "x{cursor}" + std::string(300, 'y'))});
+    storeLibrary({snippet("c", "a{cursor}bc"), snippet("end", "abc{cursor}"),
+                  snippet("long", "x{cursor}" + std::string(300, 'y'))});
     start();
 
     type(";c");
@@ -111,8 +111,14 @@ TEST_F(ReplacementTest, TriggerTypedWhileTheRestoreWaitsTakesOverTheUsersClipboa
     restoreTimer.hold();
     for (const auto& key : layout.keysFor(";sig;addr")) press(key);
     ASSERT_TRUE(restoreTimer.waitForHeld(2));
-    EXPECT_EQ(timeline.entries(), concat({backspaces(4), {"pause 50"}, paste("Best regards"), {"restore after 300"},
-                                          backspaces(5), {"pause 50"}, paste("Main Street"), {"restore after 300"}}));
+    EXPECT_EQ(timeline.entries(), concat({backspaces(4),
+                                          {"pause 50"},
+                                          paste("Best regards"),
+                                          {"restore after 300"},
+                                          backspaces(5),
+                                          {"pause 50"},
+                                          paste("Main Street"),
+                                          {"restore after 300"}}));
     restoreTimer.release();
     replacer->waitUntilIdle();
     EXPECT_EQ(pasteboard.string(), "user text");
@@ -151,7 +157,8 @@ TEST_F(ReplacementTest, TerminalsGetShiftInsertWithTheSnippetOnBothSelections) {
     EXPECT_EQ(keyEntries(timeline.entries()), concat({backspaces(4), {"114 down shift", "114 up shift"}}));
     EXPECT_EQ(pasteboard.string(), "user text");
     EXPECT_EQ(primarySelection.string(), "selected text");
-    for (const char* name : {"URxvt", "gnome-terminal", "kitty"}) EXPECT_TRUE(sablix::TextReplacer::isTerminalEmulator(name));
+    for (const char* name : {"URxvt", "gnome-terminal", "kitty"})
+        EXPECT_TRUE(sablix::TextReplacer::isTerminalEmulator(name));
     EXPECT_FALSE(sablix::TextReplacer::isTerminalEmulator("Firefox"));
 }
 

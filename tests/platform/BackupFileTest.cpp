@@ -13,7 +13,8 @@ TEST(BackupFileTest, EveryCopyGetsANameOfItsOwnAndFailuresSayWhy) {
     modelstest::TempDir dir;
     const fs::path stem = dir.path() / "library-unreadable-1700000000";
     std::vector<fs::path> written;
-    for (const std::string& bytes : {std::string("first"), std::string("second\0with a NUL", 17), std::string("third")}) {
+    for (const std::string& bytes :
+         {std::string("first"), std::string("second\0with a NUL", 17), std::string("third")}) {
         const auto backup = platform::writeBackupFile(stem, ".json", bytes);
         ASSERT_TRUE(backup) << backup.error;
         EXPECT_EQ(readFile(backup.path), bytes);

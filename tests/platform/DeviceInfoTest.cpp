@@ -9,7 +9,8 @@
 using platform::DeviceInfo;
 
 TEST(DeviceInfo, OsVersionHasThreeNumbersFromTheReleaseFile) {
-    EXPECT_EQ(DeviceInfo::osVersionFromOsRelease("PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nVERSION_ID=\"12\"\n"), "12.0.0");
+    EXPECT_EQ(DeviceInfo::osVersionFromOsRelease("PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nVERSION_ID=\"12\"\n"),
+              "12.0.0");
     EXPECT_EQ(DeviceInfo::osVersionFromOsRelease("NAME=Ubuntu\nVERSION_ID='22.04'\n"), "22.4.0");
     EXPECT_EQ(DeviceInfo::osVersionFromOsRelease("VERSION_ID=3.18.4\n"), "3.18.4");
     EXPECT_EQ(DeviceInfo::osVersionFromOsRelease("VERSION_ID=\"40.1.2.9\"\n"), "40.1.2");

@@ -126,7 +126,8 @@ TEST_F(FileDefaultsTest, OneDamagedValueCostsOnlyItself) {
     const std::vector<Case> cases = {
         {"a byte that is not UTF-8", "\"caf\xFF\"", DefaultsValue("caf?")},
         {"a lone surrogate", "\"a\\ud800b \\\\ud800 \\ud83d\\ude00\"",
-         DefaultsValue("a\xEF\xBF\xBD" "b \\ud800 \xF0\x9F\x98\x80")},
+         DefaultsValue("a\xEF\xBF\xBD"
+                       "b \\ud800 \xF0\x9F\x98\x80")},
         {"a number out of range", "1e400", std::nullopt},
     };
     for (const auto& c : cases) {
@@ -216,7 +217,8 @@ TEST_F(FileDefaultsTest, LibraryLivesInAFileOfItsOwn) {
 
 // A cast of an out-of-range double to an integer is undefined behaviour.
 TEST_F(FileDefaultsTest, IntegerReadsOfHugeNumbersAreClamped) {
-    overwrite("{\"big\": 1e30, \"small\": -1e30, \"unsigned\": 18446744073709551615, \"text\": \"99999999999999999999\"}");
+    overwrite(
+        "{\"big\": 1e30, \"small\": -1e30, \"unsigned\": 18446744073709551615, \"text\": \"99999999999999999999\"}");
     FileDefaults store(file, kSeparateKeys);
     EXPECT_EQ(store.integer("big"), INT64_MAX);
     EXPECT_EQ(store.integer("small"), INT64_MIN);
@@ -285,7 +287,8 @@ TEST_F(FileDefaultsTest, KilledWriterNeverLeavesATornFile) {
             for (int64_t i = 0; i < 100000; ++i) {
                 // Each payload is one repeated letter, so a mixed or cut payload shows.
                 const size_t size = 1000 + static_cast<size_t>(i * 7919 % 150000);
-                writer.set("savedSnippetItems", DefaultsValue::data(std::string(size, static_cast<char>('a' + i % 26))));
+                writer.set("savedSnippetItems",
+                           DefaultsValue::data(std::string(size, static_cast<char>('a' + i % 26))));
                 writer.set("counter", i);
             }
             _exit(0);

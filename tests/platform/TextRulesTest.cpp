@@ -17,7 +17,7 @@ TEST(TextRules, LengthCountsUserPerceivedCharacters) {
 TEST(TextRules, LowercasingIgnoresLocale) {
     EXPECT_EQ(text::lowercased("ADDR"), "addr");
     EXPECT_EQ(text::lowercased("\xCE\x91\xCE\xA3"), "\xCE\xB1\xCF\x82");  // ΑΣ → ας (final sigma, no locale)
-    EXPECT_EQ(text::lowercased("I"), "i");                                 // never the Turkish dotless i
+    EXPECT_EQ(text::lowercased("I"), "i");                                // never the Turkish dotless i
 }
 
 TEST(TextRules, CanonicalEquivalence) {
@@ -30,16 +30,18 @@ TEST(TextRules, CanonicalEquivalence) {
 
 TEST(TextRules, TrimmingRemovesWhiteSpaceAndLineBreaks) {
     EXPECT_EQ(text::trimmed(" \t\n addr \r\n"), "addr");
-    EXPECT_EQ(text::trimmed("\xC2\xA0" "a b\xE2\x80\xA8"), "a b");  // no-break space, line separator
+    EXPECT_EQ(text::trimmed("\xC2\xA0"
+                            "a b\xE2\x80\xA8"),
+              "a b");  // no-break space, line separator
     EXPECT_EQ(text::trimmed("   "), "");
 }
 
 TEST(TextRules, MatchesStartAndEndBetweenCharacters) {
     EXPECT_TRUE(text::contains("go ;six now", ";six"));
-    EXPECT_FALSE(text::contains("go ;six\xCC\x81 now", ";six"));   // x with a combining accent is another character
+    EXPECT_FALSE(text::contains("go ;six\xCC\x81 now", ";six"));  // x with a combining accent is another character
     EXPECT_TRUE(text::contains("go ;six\xCC\x81 ;six", ";six"));  // a later match still counts
     EXPECT_FALSE(text::contains("\xC3\xA9", "\xCC\x81"));
-    EXPECT_FALSE(text::contains("a\r\nb", "a\r"));                // CR LF is one character
+    EXPECT_FALSE(text::contains("a\r\nb", "a\r"));  // CR LF is one character
     EXPECT_FALSE(text::contains("a\r\nb", "\nb"));
     EXPECT_TRUE(text::contains("a\r\nb", "a\r\n"));
     EXPECT_FALSE(text::hasPrefix("ab\r\n", "ab\r"));

@@ -7,13 +7,18 @@ namespace utf8 = platform::utf8;
 // What is not well-formed must never pass as UTF-8: the stores would write it into JSON they
 // cannot read back, and the clipboard would hand it on as text.
 TEST(Utf8Test, OnlyWellFormedSequencesDecode) {
-    for (const std::string good : {"", "a", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEE\x80\x80",
-                                   "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "caf\xC3\xA9 \xF0\x9F\x91\x8B"})
+    for (const std::string good :
+         {"", "a", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEE\x80\x80", "\xEF\xBF\xBF",
+          "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "caf\xC3\xA9 \xF0\x9F\x91\x8B"})
         EXPECT_TRUE(utf8::isValid(good)) << testing::PrintToString(good);
-    for (const std::string bad : {"\x80", "\xBF", "\xC0\xAF", "\xC1\xBF", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF",  // overlong
-                                  "\xED\xA0\x80", "\xED\xBF\xBF",                                            // surrogates
-                                  "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF",                              // too large
-                                  "\xC3", "\xE2\x82", "\xF0\x9F\x91", "\xE2\x82" "a", "a\xC3"})               // cut short
+    for (const std::string bad :
+         {"\x80", "\xBF", "\xC0\xAF", "\xC1\xBF", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF",  // overlong
+          "\xED\xA0\x80", "\xED\xBF\xBF",                                              // surrogates
+          "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF",                              // too large
+          "\xC3", "\xE2\x82", "\xF0\x9F\x91",
+          "\xE2\x82"
+          "a",
+          "a\xC3"})  // cut short
         EXPECT_FALSE(utf8::isValid(bad)) << testing::PrintToString(bad);
 
     EXPECT_EQ(utf8::decode("x\xE2\x82\xAC", 1).codePoint, U'\u20AC');
@@ -33,6 +38,11 @@ TEST(Utf8Test, ConversionsCountAndMarkWhatTheTargetCannotHold) {
     EXPECT_TRUE(utf8::isValid(text));
     EXPECT_EQ(utf8::toLatin1(text), everyLatin1);
 
-    EXPECT_EQ(utf8::toLatin1("Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x91\x8B"), "Gr\xFC\xDF" "e ? ?");
-    EXPECT_EQ(utf8::toLatin1("\xE2\x82" "ab\xC0\xAF"), "??ab??");  // nothing eaten after a bad byte
+    EXPECT_EQ(utf8::toLatin1("Gr\xC3\xBC\xC3\x9F"
+                             "e \xE2\x82\xAC \xF0\x9F\x91\x8B"),
+              "Gr\xFC\xDF"
+              "e ? ?");
+    EXPECT_EQ(utf8::toLatin1("\xE2\x82"
+                             "ab\xC0\xAF"),
+              "??ab??");  // nothing eaten after a bad byte
 }

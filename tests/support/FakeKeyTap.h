@@ -58,8 +58,9 @@ public:
             keys_.push_back(key);
             const size_t target = delivered_ + keys_.size();
             changed_.notify_all();
-            return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return delivered_ >= target || finished_; }) &&
-                   delivered_ >= target;
+            return changed_.wait_for(lock, std::chrono::seconds(5), [&] {
+                return delivered_ >= target || finished_;
+            }) && delivered_ >= target;
         }
 
         // The tap stops delivering on its own.
@@ -130,8 +131,8 @@ public:
         return channels_.size();
     }
     // The tap number `index` (0 first), once it has been made and runs; null on time-out.
-    std::shared_ptr<FakeKeyTap::Channel> waitForRunningTap(size_t index = 0,
-                                                           std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    std::shared_ptr<FakeKeyTap::Channel> waitForRunningTap(
+        size_t index = 0, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         std::shared_ptr<FakeKeyTap::Channel> channel;
         {
             std::unique_lock lock(mutex_);

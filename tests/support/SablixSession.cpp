@@ -46,9 +46,9 @@ bool SablixSession::start(const std::vector<std::string>& arguments) {
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     process_ = std::make_unique<testsupport::ChildProcess>(
         argv,
-        std::vector<std::string>{"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb", "XDG_CONFIG_HOME=" + directory_ + "/config",
-                                 "XDG_DATA_HOME=" + directory_ + "/data", "XDG_CACHE_HOME=" + directory_ + "/cache",
-                                 "XDG_RUNTIME_DIR=" + directory_},
+        std::vector<std::string>{"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb",
+                                 "XDG_CONFIG_HOME=" + directory_ + "/config", "XDG_DATA_HOME=" + directory_ + "/data",
+                                 "XDG_CACHE_HOME=" + directory_ + "/cache", "XDG_RUNTIME_DIR=" + directory_},
         logFile_);
     return process_->pid() > 0;
 }

@@ -39,16 +39,17 @@ bool TerminalRecorder::start(const std::string& display) {
     const std::string file = directory_ + "/received";
     // The file appears only once stty has made the input raw, so nothing typed before is cooked.
     const std::string script = "stty raw -echo && exec cat > '" + file + "'";
-    process_ = std::make_unique<ChildProcess>(std::vector<std::string>{program_, "-title", title_, "-e", "sh", "-c", script},
-                                              std::vector<std::string>{"DISPLAY=" + display});
+    process_ =
+        std::make_unique<ChildProcess>(std::vector<std::string>{program_, "-title", title_, "-e", "sh", "-c", script},
+                                       std::vector<std::string>{"DISPLAY=" + display});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!fs::exists(file)) {
         if (!process_->running() || std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     int code = -1;
-    const auto out = runCommand({"xdotool", "search", "--sync", "--name", "^" + title_ + "$"}, &code, 10000,
-                                {"DISPLAY=" + display});
+    const auto out =
+        runCommand({"xdotool", "search", "--sync", "--name", "^" + title_ + "$"}, &code, 10000, {"DISPLAY=" + display});
     std::istringstream lines(out);
     std::string first;
     std::getline(lines, first);

@@ -100,8 +100,8 @@ bool TkTextField::start(const std::string& display) {
         return false;
     }
     int code = -1;
-    const auto out = runCommand({"xdotool", "search", "--sync", "--name", "^" + title_ + "$"}, &code, 5000,
-                                {"DISPLAY=" + display});
+    const auto out =
+        runCommand({"xdotool", "search", "--sync", "--name", "^" + title_ + "$"}, &code, 5000, {"DISPLAY=" + display});
     std::istringstream lines(out);
     std::string first;
     std::getline(lines, first);
@@ -135,8 +135,8 @@ bool TkTextField::request(const std::string& command, int timeoutMs) {
     }
     fs::rename(directory_ + "/request.tmp", directory_ + "/request", ignored);
     if (ignored) return false;
-    return waitUntil(
-        [&] { return !fs::exists(directory_ + "/request") && fs::exists(directory_ + "/result"); }, timeoutMs);
+    return waitUntil([&] { return !fs::exists(directory_ + "/request") && fs::exists(directory_ + "/result"); },
+                     timeoutMs);
 }
 
 std::string TkTextField::contents(int timeoutMs) {

@@ -14,8 +14,8 @@ XvfbServer::XvfbServer(std::vector<std::string> extraArguments) {
     if (pipe(fds) != 0) return;
     fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     // The write end must survive exec in the server as fd 3.
-    std::vector<std::string> argv = {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24",
-                                      "-nolisten", "tcp", "-noreset"};
+    std::vector<std::string> argv = {
+        "Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"};
     argv.insert(argv.end(), extraArguments.begin(), extraArguments.end());
     server_ = std::make_unique<ChildProcess>(argv);
     ::close(fds[1]);
@@ -45,14 +45,14 @@ XvfbServer::~XvfbServer() {
 void XvfbServer::exportDisplay() const { setenv("DISPLAY", display_.c_str(), 1); }
 
 bool XvfbServer::startWindowManager() {
-    windowManager_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"matchbox-window-manager", "-use_titlebar", "no"},
-        std::vector<std::string>{"DISPLAY=" + display_});
+    windowManager_ =
+        std::make_unique<ChildProcess>(std::vector<std::string>{"matchbox-window-manager", "-use_titlebar", "no"},
+                                       std::vector<std::string>{"DISPLAY=" + display_});
     // Wait until the manager has claimed the screen (it sets _NET_SUPPORTING_WM_CHECK).
     for (int i = 0; i < 200; ++i) {
         int code = -1;
-        const auto out = runCommand({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, &code, 2000,
-                                    {"DISPLAY=" + display_});
+        const auto out =
+            runCommand({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, &code, 2000, {"DISPLAY=" + display_});
         if (code == 0 && out.find("window id") != std::string::npos) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }

@@ -57,7 +57,8 @@ void AppDelegate::checkInitialPermissions() {
     // X11 has no permission dialog to tell the user why nothing expands; the engine's refusal
     // to register (which starts nothing) puts the reason in the log.
     textReplacer_.registerTap();
-    QMetaObject::invokeMethod(this, [this] { startPermissionObserver(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { startPermissionObserver(); }, Qt::QueuedConnection);
 }
 
 void AppDelegate::startPermissionObserver() {

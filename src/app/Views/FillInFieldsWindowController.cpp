@@ -22,8 +22,7 @@ const QUrl kViewSource(QStringLiteral("qrc:/Sablix/Views/FillInFieldsView.qml"))
 
 }  // namespace
 
-FillInFieldsWindowController::FillInFieldsWindowController(desktop::Workspace& workspace,
-                                                           platform::Executor& mainQueue)
+FillInFieldsWindowController::FillInFieldsWindowController(desktop::Workspace& workspace, platform::Executor& mainQueue)
     : workspace_(workspace), mainQueue_(mainQueue), logger_(platform::appLog("FillInFieldsWindowController")) {}
 
 FillInFieldsWindowController::~FillInFieldsWindowController() {

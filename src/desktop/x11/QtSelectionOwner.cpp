@@ -18,8 +18,8 @@ QtSelectionOwner::QtSelectionOwner() {
 
 bool QtSelectionOwner::canAnswer(unsigned long ownerWindow) {
     // Off the GUI thread, Qt answers through X like any other owner.
-    return resourceMask_ != 0 && (ownerWindow & ~static_cast<unsigned long>(resourceMask_)) == resourceBase_ &&
-           qApp && QThread::currentThread() == qApp->thread();
+    return resourceMask_ != 0 && (ownerWindow & ~static_cast<unsigned long>(resourceMask_)) == resourceBase_ && qApp &&
+           QThread::currentThread() == qApp->thread();
 }
 
 std::optional<std::string> QtSelectionOwner::text(X11Pasteboard::Selection selection) {

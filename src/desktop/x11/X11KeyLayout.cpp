@@ -18,16 +18,26 @@ namespace {
 // The characters a Mac reports for keys that type no text of their own.
 char32_t functionKeyCharacter(KeySym keysym) {
     switch (keysym) {
-    case XK_Up: case XK_KP_Up: return 0xF700;
-    case XK_Down: case XK_KP_Down: return 0xF701;
-    case XK_Left: case XK_KP_Left: return 0xF702;
-    case XK_Right: case XK_KP_Right: return 0xF703;
-    case XK_Insert: case XK_KP_Insert: return 0xF727;
-    case XK_Home: case XK_KP_Home: return 0xF729;
-    case XK_Begin: case XK_KP_Begin: return 0xF72A;
-    case XK_End: case XK_KP_End: return 0xF72B;
-    case XK_Prior: case XK_KP_Prior: return 0xF72C;
-    case XK_Next: case XK_KP_Next: return 0xF72D;
+    case XK_Up:
+    case XK_KP_Up: return 0xF700;
+    case XK_Down:
+    case XK_KP_Down: return 0xF701;
+    case XK_Left:
+    case XK_KP_Left: return 0xF702;
+    case XK_Right:
+    case XK_KP_Right: return 0xF703;
+    case XK_Insert:
+    case XK_KP_Insert: return 0xF727;
+    case XK_Home:
+    case XK_KP_Home: return 0xF729;
+    case XK_Begin:
+    case XK_KP_Begin: return 0xF72A;
+    case XK_End:
+    case XK_KP_End: return 0xF72B;
+    case XK_Prior:
+    case XK_KP_Prior: return 0xF72C;
+    case XK_Next:
+    case XK_KP_Next: return 0xF72D;
     case XK_Print: return 0xF72E;
     case XK_Scroll_Lock: return 0xF72F;
     case XK_Pause: return 0xF730;

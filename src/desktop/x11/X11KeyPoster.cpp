@@ -16,17 +16,15 @@ namespace {
 // Keys that toggle a state rather than hold one: releasing them changes nothing the user meant.
 bool isLockKeysym(KeySym keysym) {
     switch (keysym) {
-        case XK_Caps_Lock:
-        case XK_Shift_Lock:
-        case XK_Num_Lock:
-        case XK_Scroll_Lock:
-        case XK_ISO_Lock:
-        case XK_ISO_Level3_Lock:
-        case XK_ISO_Level5_Lock:
-        case XK_ISO_Group_Lock:
-            return true;
-        default:
-            return false;
+    case XK_Caps_Lock:
+    case XK_Shift_Lock:
+    case XK_Num_Lock:
+    case XK_Scroll_Lock:
+    case XK_ISO_Lock:
+    case XK_ISO_Level3_Lock:
+    case XK_ISO_Level5_Lock:
+    case XK_ISO_Group_Lock: return true;
+    default: return false;
     }
 }
 
@@ -68,9 +66,7 @@ public:
     }
 
 private:
-    KeyCode keycodeFor(uint32_t keysym) {
-        return keysym == 0 ? 0 : XKeysymToKeycode(display_->get(), keysym);
-    }
+    KeyCode keycodeFor(uint32_t keysym) { return keysym == 0 ? 0 : XKeysymToKeycode(display_->get(), keysym); }
 
     void fake(KeyCode key, bool down) {
         XTestFakeKeyEvent(display_->get(), key, down ? True : False, CurrentTime);

@@ -33,7 +33,8 @@ struct X11KeyTap::Recording {
             if ((event->u.u.type & 0x7f) == KeyPress) {
                 const uint32_t keycode = event->u.u.detail;
                 key = KeyDown{x11keycodes::macKeyCode(keycode), keycode, event->u.keyButtonPointer.state, {}};
-                if (const auto it = tap->remapped_.find(keycode); it != tap->remapped_.end()) key->xKeysyms = it->second;
+                if (const auto it = tap->remapped_.find(keycode); it != tap->remapped_.end())
+                    key->xKeysyms = it->second;
             }
         } else if (data->category == XRecordFromClient && data->data) {
             remember(*tap, data->data, static_cast<size_t>(data->data_len) * 4);
@@ -56,8 +57,10 @@ struct X11KeyTap::Recording {
             std::vector<uint32_t> symbols(keysyms + i * perKeycode, keysyms + (i + 1) * perKeycode);
             const bool unbound = std::all_of(symbols.begin(), symbols.end(), [](uint32_t s) { return s == NoSymbol; });
             // An unbound keycode is left to the layout's own lookup again.
-            if (unbound) tap.remapped_.erase(keycode);
-            else tap.remapped_[keycode] = std::move(symbols);
+            if (unbound)
+                tap.remapped_.erase(keycode);
+            else
+                tap.remapped_[keycode] = std::move(symbols);
         }
     }
 };
@@ -126,8 +129,7 @@ KeyTap::RunResult X11KeyTap::run() {
     recording_ = false;
     startedOrEnded_.notify_all();
     if (stopRequested_) return RunResult::stopped;
-    logger().error("Keystroke recording ended unexpectedly%s",
-                   data_->lost() ? " (the X connection was lost)" : "");
+    logger().error("Keystroke recording ended unexpectedly%s", data_->lost() ? " (the X connection was lost)" : "");
     return RunResult::failed;
 }
 

@@ -42,15 +42,27 @@ enum class TextEncoding { none, utf8, latin1, utf8OrLatin1, compound };
 
 struct Atoms {
     Atom clipboard, targets, timestamp, multiple, incr, utf8String, text, textPlain, textPlainUtf8, saveTargets,
-        deleteAtom, insertSelection, insertProperty, atomPair, compoundText, clipboardManager, property,
-        saveProperty;
+        deleteAtom, insertSelection, insertProperty, atomPair, compoundText, clipboardManager, property, saveProperty;
 
     explicit Atoms(Display* d) {
-        const char* names[] = {"CLIPBOARD",     "TARGETS",           "TIMESTAMP",      "MULTIPLE",
-                               "INCR",          "UTF8_STRING",       "TEXT",           "text/plain",
-                               kUtf8MimeType,   "SAVE_TARGETS",      "DELETE",         "INSERT_SELECTION",
-                               "INSERT_PROPERTY", "ATOM_PAIR",       "COMPOUND_TEXT",  "CLIPBOARD_MANAGER",
-                               "SABLIX_CLIPBOARD", "SABLIX_SAVE_TARGETS"};
+        const char* names[] = {"CLIPBOARD",
+                               "TARGETS",
+                               "TIMESTAMP",
+                               "MULTIPLE",
+                               "INCR",
+                               "UTF8_STRING",
+                               "TEXT",
+                               "text/plain",
+                               kUtf8MimeType,
+                               "SAVE_TARGETS",
+                               "DELETE",
+                               "INSERT_SELECTION",
+                               "INSERT_PROPERTY",
+                               "ATOM_PAIR",
+                               "COMPOUND_TEXT",
+                               "CLIPBOARD_MANAGER",
+                               "SABLIX_CLIPBOARD",
+                               "SABLIX_SAVE_TARGETS"};
         constexpr int count = sizeof names / sizeof names[0];
         Atom out[count];
         XInternAtoms(d, const_cast<char**>(names), count, False, out);
@@ -196,7 +208,8 @@ public:
         if (auto inProcess = inProcessOwner(); inProcess && inProcess->canAnswer(owner))
             return inProcess->text(selectionKind_);
         // Most owners offer the first; some offer only text/plain or only TEXT.
-        for (Atom target : {atoms_->utf8String, atoms_->textPlainUtf8, atoms_->textPlain, atoms_->text, Atom(XA_STRING)}) {
+        for (Atom target :
+             {atoms_->utf8String, atoms_->textPlainUtf8, atoms_->textPlain, atoms_->text, Atom(XA_STRING)}) {
             std::vector<Fetch> fetch{Fetch{target}};
             if (!fetchAll(fetch, deadline)) return timedOut(fetch);
             // Some owners answer every target with whatever they hold; only text counts here.
@@ -527,7 +540,8 @@ private:
             if (!atoms_->isMeta(atom)) add(atom);
         }
         if (textOf(contents)) {
-            for (Atom atom : {atoms_->utf8String, atoms_->textPlainUtf8, atoms_->textPlain, Atom(XA_STRING), atoms_->text})
+            for (Atom atom :
+                 {atoms_->utf8String, atoms_->textPlainUtf8, atoms_->textPlain, Atom(XA_STRING), atoms_->text})
                 add(atom);
         }
         return list;
@@ -607,8 +621,8 @@ private:
     void finishTransfer(std::vector<Transfer>::iterator it) {
         const Window window = it->requestor;
         transfers_.erase(it);
-        const bool more = std::any_of(transfers_.begin(), transfers_.end(),
-                                      [&](const Transfer& t) { return t.requestor == window; });
+        const bool more =
+            std::any_of(transfers_.begin(), transfers_.end(), [&](const Transfer& t) { return t.requestor == window; });
         if (!more) XSelectInput(owner_, window, NoEventMask);
     }
 
@@ -681,7 +695,9 @@ private:
     // owner still sends goes nowhere. False when an answer is missing.
     bool collect(std::vector<Fetch>& fetches, Clock::time_point deadline) {
         auto lastActivity = Clock::now();
-        auto pending = [&] { return std::any_of(fetches.begin(), fetches.end(), [](const Fetch& f) { return f.pending(); }); };
+        auto pending = [&] {
+            return std::any_of(fetches.begin(), fetches.end(), [](const Fetch& f) { return f.pending(); });
+        };
         while (pending() && !readerLost()) {
             const auto until = std::min(deadline, lastActivity + kReadTimeout);
             if (Clock::now() >= until) break;
@@ -704,10 +720,11 @@ private:
 
     // One event on the reader connection; true when it moved a fetch on.
     bool take(std::vector<Fetch>& fetches, const XEvent& event) {
-        const Window window = event.type == SelectionNotify ? event.xselection.requestor
+        const Window window = event.type == SelectionNotify  ? event.xselection.requestor
                               : event.type == PropertyNotify ? event.xproperty.window
                                                              : None;
-        const auto it = std::find_if(fetches.begin(), fetches.end(), [&](const Fetch& f) { return f.window == window; });
+        const auto it =
+            std::find_if(fetches.begin(), fetches.end(), [&](const Fetch& f) { return f.window == window; });
         if (window == None || it == fetches.end()) return false;
         Fetch& fetch = *it;
         if (event.type == SelectionNotify && fetch.state == Fetch::State::asked &&
@@ -748,8 +765,8 @@ private:
             int format;
             unsigned long count, after;
             unsigned char* data = nullptr;
-            if (XGetWindowProperty(reader_, window, readerProperty_, offset, 1 << 20, False, AnyPropertyType,
-                                   &type, &format, &count, &after, &data) != Success) {
+            if (XGetWindowProperty(reader_, window, readerProperty_, offset, 1 << 20, False, AnyPropertyType, &type,
+                                   &format, &count, &after, &data) != Success) {
                 return std::nullopt;
             }
             if (type == None) {
@@ -771,7 +788,8 @@ private:
 
     std::nullopt_t timedOut(const std::vector<Fetch>& fetches) {
         if (!readerLost())
-            logger().error("The clipboard owner did not answer in time (%s)", atomName(reader_, fetches[0].target).c_str());
+            logger().error("The clipboard owner did not answer in time (%s)",
+                           atomName(reader_, fetches[0].target).c_str());
         return std::nullopt;
     }
 

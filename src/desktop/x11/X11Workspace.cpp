@@ -124,8 +124,9 @@ bool X11Workspace::activate(const RunningApplication& application) {
 bool X11Workspace::openURL(const std::string& url) {
     // The shell starts xdg-open in the background and exits at once, so nothing waits for the
     // browser and no child is left unreaped. The URL travels as an argument, never as shell text.
-    static const char* kScript = "command -v xdg-open >/dev/null 2>&1 || exit 127; "
-                                 "xdg-open \"$1\" >/dev/null 2>&1 </dev/null & exit 0";
+    static const char* kScript =
+        "command -v xdg-open >/dev/null 2>&1 || exit 127; "
+        "xdg-open \"$1\" >/dev/null 2>&1 </dev/null & exit 0";
     std::vector<std::string> arguments = {"sh", "-c", kScript, "sh", url};
     std::vector<char*> argv;
     for (auto& argument : arguments) argv.push_back(argument.data());
@@ -138,8 +139,7 @@ bool X11Workspace::openURL(const std::string& url) {
     posix_spawnattr_destroy(&attributes);
     if (spawned != 0) return false;
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

@@ -59,8 +59,10 @@ protected:
         const std::string saved = previous ? previous : "";
         ::setenv("TMPDIR", parent.c_str(), 1);
         session = std::make_unique<SablixSession>(display);
-        if (previous) ::setenv("TMPDIR", saved.c_str(), 1);
-        else ::unsetenv("TMPDIR");
+        if (previous)
+            ::setenv("TMPDIR", saved.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
         for (const auto& entry : fs::directory_iterator(parent)) configFolder = entry.path() / "config" / "sablix";
         ASSERT_FALSE(configFolder.empty());
         fs::create_directories(configFolder);

@@ -108,7 +108,8 @@ protected:
     }
     std::string readClipboard(const std::string& type) {
         int code = -1;
-        const auto out = runOn(display, {"timeout", "5", "xclip", "-o", "-selection", "clipboard", "-t", type}, &code, 7000);
+        const auto out =
+            runOn(display, {"timeout", "5", "xclip", "-o", "-selection", "clipboard", "-t", type}, &code, 7000);
         return code == 0 ? out : "<unreadable>";
     }
 

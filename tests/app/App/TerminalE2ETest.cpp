@@ -32,7 +32,8 @@ TEST_P(TerminalE2E, TheProgramInTheTerminalReceivesTheSnippet) {
     e2e::runOn(server.display(), {"xdotool", "type", "--delay", "40", "x;hello"}, &code);
     ASSERT_EQ(code, 0);
     EXPECT_TRUE(e2e::waitUntil([&] { return terminal.line() == std::string("x") + kContent; }, 20000))
-        << "received: " << terminal.received() << "\n" << session.log();
+        << "received: " << terminal.received() << "\n"
+        << session.log();
     EXPECT_EQ(terminal.received().find('\x16'), std::string::npos) << "a literal ^V arrived";
 }
 

@@ -77,8 +77,10 @@ TEST_F(SnippetControllerTest, AbsentOrForeignValueLoadsAsEmptyLibrary) {
 
 TEST_F(SnippetControllerTest, DamagedRecordCostsOnlyItself) {
     const SnippetItem first = snippet("addr"), last = snippet("sig");
-    json array = json::array({first.toJson(), {{"id", Uuid::generate().toString()}, {"snippetTitle", "x"}},
-                              {{"id", "nope"}, {"snippetTitle", "y"}, {"snippet", "z"}}, last.toJson()});
+    json array = json::array({first.toJson(),
+                              {{"id", Uuid::generate().toString()}, {"snippetTitle", "x"}},
+                              {{"id", "nope"}, {"snippetTitle", "y"}, {"snippet", "z"}},
+                              last.toJson()});
     storeText(defaults, array.dump());
     const std::string stored = storedText(defaults);
 
@@ -134,7 +136,8 @@ TEST_F(SnippetControllerTest, DamagedByteInTheStoredLibraryCostsAtMostItsRecord)
     TempDir dir;
     const auto file = dir.path() / "defaults.json";
     const std::vector<SnippetItem> items = {snippet("addr", "1 Main St"), snippet("sig", "Best, \"Al\" \\ {cursor}"),
-                                            snippet("tyvm", "Thanks {fill:Name}, [ok] \xC3\xA9"), snippet("last", "end")};
+                                            snippet("tyvm", "Thanks {fill:Name}, [ok] \xC3\xA9"),
+                                            snippet("last", "end")};
     json array = json::array();
     for (const auto& item : items) array.push_back(item.toJson());
     const std::string text = array.dump();  // as a save writes it
@@ -152,7 +155,8 @@ TEST_F(SnippetControllerTest, DamagedByteInTheStoredLibraryCostsAtMostItsRecord)
         FileDefaults store(file, {kItemsKey});
         const auto loaded = SnippetController(store, settings).loadItems();
         EXPECT_FALSE(store.loadError().empty());
-        for (const auto& backup : dir.filesStartingWith("defaults.json.damaged-")) std::filesystem::remove(dir.path() / backup);
+        for (const auto& backup : dir.filesStartingWith("defaults.json.damaged-"))
+            std::filesystem::remove(dir.path() / backup);
 
         // The character carries 6 bits of the byte or two bytes below.
         const size_t firstByte = at / 4 * 3 + at % 4 * 6 / 8, lastByte = at / 4 * 3 + (at % 4 * 6 + 5) / 8;
@@ -241,7 +245,12 @@ TEST_F(SnippetControllerTest, TextThatCannotBeEncodedIsAFailedSave) {
     std::vector<SnippetItem> items = {snippet("addr")};
     ASSERT_TRUE(controller.saveItems(items));
     const std::string stored = storedText(defaults);
-    EXPECT_EQ(controller.addItemWithValidation(snippet("bad\xFF" "title"), items).kind(), AddCase::saveFailed);
+    EXPECT_EQ(controller
+                  .addItemWithValidation(snippet("bad\xFF"
+                                                 "title"),
+                                         items)
+                  .kind(),
+              AddCase::saveFailed);
     EXPECT_EQ(items.size(), 1u);
     EXPECT_EQ(storedText(defaults), stored);
     const auto messages = logs.messages("SnippetController");
@@ -319,7 +328,8 @@ TEST_F(SnippetControllerTest, StarterSnippetsAreValidAndStoreNothing) {
     FakeClock clock(Date{750000000.5});
     const auto starters = controller.populateInitialItems(clock);
     ASSERT_EQ(titles(starters), (std::vector<std::string>{"addr", "sig", "tyvm"}));
-    EXPECT_TRUE(starters[0].id != starters[1].id && starters[1].id != starters[2].id && starters[0].id != starters[2].id);
+    EXPECT_TRUE(starters[0].id != starters[1].id && starters[1].id != starters[2].id &&
+                starters[0].id != starters[2].id);
     EXPECT_EQ(starters[1].tags, std::vector<std::string>{"email"});
     for (const auto& s : starters) {
         EXPECT_EQ(s.createdAt, clock.now());

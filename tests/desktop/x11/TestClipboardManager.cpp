@@ -27,8 +27,8 @@ void TestClipboardManager::serve() {
             XNextEvent(display_, &event);
             if (event.type != SelectionRequest) continue;
             const XSelectionRequestEvent& request = event.xselectionrequest;
-            XSelectionEvent reply{SelectionNotify, 0, True, display_, request.requestor, request.selection,
-                                  request.target, None, request.time};
+            XSelectionEvent reply{SelectionNotify, 0,    True,        display_, request.requestor, request.selection,
+                                  request.target,  None, request.time};
             if (request.target == saveTargets) {
                 const auto saved = keeper_.contents(std::chrono::seconds(2));
                 if (saved && !saved->empty() && keeper_.setContents(*saved)) reply.property = request.property;

@@ -54,10 +54,10 @@ TEST(KeyCodeTable, TranslatesBothWaysByKeyPosition) {
 TEST(KeyLayout, TextOfKeysThatTypeNothingOfTheirOwn) {
     X11KeyLayout layout(x11test::sharedServer().display());
     EXPECT_EQ(layout.text(KeyDown{keycode::kReturn, 36, 0}), "\r");
-    EXPECT_EQ(layout.text(KeyDown{56, 50, 0}), "");                            // Shift
-    EXPECT_EQ(layout.text(KeyDown{keycode::kLeftArrow, 113, 0}), "\uF702");   // as a Mac reports it
-    EXPECT_EQ(layout.text(KeyDown{122, 67, 0}), "\uF704");                    // F1
-    EXPECT_EQ(layout.text(KeyDown{keycode::kV, 55, ControlMask}), "v");       // the key of a shortcut
+    EXPECT_EQ(layout.text(KeyDown{56, 50, 0}), "");                          // Shift
+    EXPECT_EQ(layout.text(KeyDown{keycode::kLeftArrow, 113, 0}), "\uF702");  // as a Mac reports it
+    EXPECT_EQ(layout.text(KeyDown{122, 67, 0}), "\uF704");                   // F1
+    EXPECT_EQ(layout.text(KeyDown{keycode::kV, 55, ControlMask}), "v");      // the key of a shortcut
 }
 
 TEST(KeyLayout, FollowsKeymapChangesAndIgnoresDeadKeys) {

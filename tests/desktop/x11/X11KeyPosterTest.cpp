@@ -120,10 +120,11 @@ TEST(KeyPoster, ModifiersTheUserStillHoldsDoNotChangeThePostedKeys) {
     for (const auto& key : recorder.waitForKeys(13))
         if (std::find(posted.begin(), posted.end(), key.keyCode) != posted.end())
             seen.emplace_back(key.keyCode, key.xState & (ShiftMask | ControlMask));
-    const std::vector<std::pair<int, unsigned>> expected = {
-        {keycode::kDelete, 0},    {keycode::kDelete, 0},    {keycode::kDelete, 0}, {keycode::kDelete, 0},
-        {keycode::kV, ControlMask}, {keycode::kLeftArrow, 0}, {keycode::kA, 0},      {keycode::kDelete, 0},
-        {keycode::kLeftArrow, 0}, {11, 0}};
+    const std::vector<std::pair<int, unsigned>> expected = {{keycode::kDelete, 0},      {keycode::kDelete, 0},
+                                                            {keycode::kDelete, 0},      {keycode::kDelete, 0},
+                                                            {keycode::kV, ControlMask}, {keycode::kLeftArrow, 0},
+                                                            {keycode::kA, 0},           {keycode::kDelete, 0},
+                                                            {keycode::kLeftArrow, 0},   {11, 0}};
     EXPECT_EQ(seen, expected);
 }
 

@@ -31,8 +31,8 @@ std::string randomBytes(size_t size, unsigned seed) {
 // Tk script lines: the CLIPBOARD answers `type` with `text`, sent as `format`.
 std::string tkAnswers(const std::string& type, const std::string& text, const std::string& format = "UTF8_STRING") {
     return "proc give {text offset max} { string range $text $offset [expr {$offset + $max - 1}] }\n"
-           "selection handle -selection CLIPBOARD -type " + type + " -format " + format + " . [list give \"" + text +
-           "\"]\nselection own -selection CLIPBOARD .\n";
+           "selection handle -selection CLIPBOARD -type " +
+           type + " -format " + format + " . [list give \"" + text + "\"]\nselection own -selection CLIPBOARD .\n";
 }
 
 // One X server for the whole program; each test gets a fresh pasteboard object on it.
@@ -81,7 +81,8 @@ protected:
     // A Tk program owns the clipboard, as the script sets it up. Unlike xclip it survives
     // requests from windows that are gone by the time it answers them.
     ChildProcess& wishOwns(const std::string& script) {
-        return startOwner({"wish", writeFile("owner-" + std::to_string(owners_.size()) + ".tcl", "wm withdraw .\n" + script)});
+        return startOwner(
+            {"wish", writeFile("owner-" + std::to_string(owners_.size()) + ".tcl", "wm withdraw .\n" + script)});
     }
 
     ChildProcess& startOwner(const std::vector<std::string>& argv, X11Pasteboard* watcher = nullptr) {
@@ -93,7 +94,8 @@ protected:
         return *owners_.back();
     }
 
-    std::string xclipReads(const std::string& target = {}, int* code = nullptr, const std::string& selection = "clipboard") {
+    std::string xclipReads(const std::string& target = {}, int* code = nullptr,
+                           const std::string& selection = "clipboard") {
         std::vector<std::string> argv{"timeout", "5", "xclip", "-selection", selection, "-o"};
         if (!target.empty()) argv.insert(argv.end(), {"-t", target});
         return testsupport::runCommand(argv, code, 10000, env());
@@ -128,7 +130,9 @@ TEST_F(X11PasteboardTest, OurTextIsPastedByAnotherApplicationUnderEveryTextType)
     EXPECT_EQ(code, 0);
     EXPECT_EQ(xclipReads("text/plain;charset=utf-8"), "Grüße 👋");
     EXPECT_EQ(xclipReads("TEXT"), "Grüße 👋");
-    EXPECT_EQ(xclipReads("STRING"), "Gr\xFC\xDF" "e ?");
+    EXPECT_EQ(xclipReads("STRING"),
+              "Gr\xFC\xDF"
+              "e ?");
     const std::string targets = xclipReads("TARGETS");
     for (const char* target : {"TARGETS", "UTF8_STRING", "text/plain;charset=utf-8", "STRING"})
         EXPECT_NE(targets.find(target), std::string::npos) << target;
@@ -197,7 +201,8 @@ TEST_F(X11PasteboardTest, AFrozenOwnerCannotHangAReader) {
     EXPECT_EQ(pasteboard_->string(), "frozen ✓");
     const auto all = pasteboard_->contents(std::chrono::seconds(5));
     ASSERT_TRUE(all.has_value());
-    EXPECT_NE(std::find(all->formats.begin(), all->formats.end(), std::make_pair(std::string("UTF8_STRING"), std::string("frozen ✓"))),
+    EXPECT_NE(std::find(all->formats.begin(), all->formats.end(),
+                        std::make_pair(std::string("UTF8_STRING"), std::string("frozen ✓"))),
               all->formats.end());
 }
 
@@ -258,8 +263,7 @@ TEST_F(X11PasteboardTest, SavingKeepsToItsBudgetTextFirstAndNamesWhatItLeftOut) 
             EXPECT_TRUE(offered->second == format.second) << format.first;
         }
     }
-    for (const auto& [name, bytes] : large.formats)
-        EXPECT_EQ(std::count(seen.begin(), seen.end(), name), 1) << name;
+    for (const auto& [name, bytes] : large.formats) EXPECT_EQ(std::count(seen.begin(), seen.end(), name), 1) << name;
 }
 
 TEST_F(X11PasteboardTest, OwnersOfferingOnlyTextPlainOrTEXTAreRead) {

@@ -31,8 +31,7 @@ int run(const std::string& display, std::vector<std::string> argv, std::string* 
 class RecordingTap {
 public:
     // `onKey` runs on the tap's thread for every key, before it is collected.
-    explicit RecordingTap(const std::string& display,
-                          std::function<void(const desktop::KeyDown&)> onKey = nullptr);
+    explicit RecordingTap(const std::string& display, std::function<void(const desktop::KeyDown&)> onKey = nullptr);
     ~RecordingTap();
 
     bool created() const { return created_; }

@@ -81,8 +81,8 @@ TEST(Workspace, OpensURLsThroughXdgOpenWithTheURLIntact) {
     const fs::path received = bin / "received";
     {
         std::ofstream script(bin / "xdg-open");
-        script << "#!/bin/sh\nprintf '%s' \"$1\" > " << received << ".tmp && /bin/mv " << received << ".tmp " << received
-               << "\n";
+        script << "#!/bin/sh\nprintf '%s' \"$1\" > " << received << ".tmp && /bin/mv " << received << ".tmp "
+               << received << "\n";
     }
     fs::permissions(bin / "xdg-open", fs::perms::owner_all);
     const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";

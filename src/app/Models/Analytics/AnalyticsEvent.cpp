@@ -6,15 +6,24 @@ namespace sablix {
 
 const std::array<AnalyticsEvent, 18>& allAnalyticsEvents() {
     static constexpr std::array<AnalyticsEvent, 18> events{
-        AnalyticsEvent::appLaunch,           AnalyticsEvent::snippetCreate,
-        AnalyticsEvent::snippetDelete,       AnalyticsEvent::snippetExpand,
-        AnalyticsEvent::aiGenerationStart,   AnalyticsEvent::aiGenerationComplete,
-        AnalyticsEvent::userSignIn,          AnalyticsEvent::userSignOut,
-        AnalyticsEvent::teamCreate,          AnalyticsEvent::teamJoin,
-        AnalyticsEvent::starterSnippetsSeeded, AnalyticsEvent::tutorialStarted,
-        AnalyticsEvent::tutorialPracticeSuccess, AnalyticsEvent::tutorialCompleted,
-        AnalyticsEvent::tutorialSkipped,     AnalyticsEvent::referralCodeApplied,
-        AnalyticsEvent::snippetImported,     AnalyticsEvent::firstSnippetExpand,
+        AnalyticsEvent::appLaunch,
+        AnalyticsEvent::snippetCreate,
+        AnalyticsEvent::snippetDelete,
+        AnalyticsEvent::snippetExpand,
+        AnalyticsEvent::aiGenerationStart,
+        AnalyticsEvent::aiGenerationComplete,
+        AnalyticsEvent::userSignIn,
+        AnalyticsEvent::userSignOut,
+        AnalyticsEvent::teamCreate,
+        AnalyticsEvent::teamJoin,
+        AnalyticsEvent::starterSnippetsSeeded,
+        AnalyticsEvent::tutorialStarted,
+        AnalyticsEvent::tutorialPracticeSuccess,
+        AnalyticsEvent::tutorialCompleted,
+        AnalyticsEvent::tutorialSkipped,
+        AnalyticsEvent::referralCodeApplied,
+        AnalyticsEvent::snippetImported,
+        AnalyticsEvent::firstSnippetExpand,
     };
     return events;
 }

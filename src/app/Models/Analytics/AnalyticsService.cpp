@@ -1,6 +1,5 @@
 #include "Models/Analytics/AnalyticsService.h"
 
-
 namespace sablix {
 
 AnalyticsService::AnalyticsService(platform::Defaults& defaults, AnalyticsClient& client, AppEnvironment environment,

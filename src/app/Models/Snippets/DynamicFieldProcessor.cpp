@@ -91,8 +91,8 @@ std::optional<Match> findDateMath(std::string_view text, size_t from) {
 // A signed 64-bit decimal with its sign; anything that is not 0-9 or out of range gives 0.
 int64_t parseOffset(std::string_view group) {
     const bool negative = group.front() == '-';
-    const uint64_t limit = negative ? uint64_t(std::numeric_limits<int64_t>::max()) + 1
-                                    : uint64_t(std::numeric_limits<int64_t>::max());
+    const uint64_t limit =
+        negative ? uint64_t(std::numeric_limits<int64_t>::max()) + 1 : uint64_t(std::numeric_limits<int64_t>::max());
     uint64_t value = 0;
     for (char c : group.substr(1)) {
         if (c < '0' || c > '9') return 0;
@@ -243,7 +243,8 @@ struct DynamicFieldProcessor::Expansion {
 };
 
 const std::vector<std::string>& DynamicFieldProcessor::supportedFields() {
-    static const std::vector<std::string> fields{"{date}", "{date:short}", "{time}", "{clipboard}", "{day}", "{cursor}"};
+    static const std::vector<std::string> fields{"{date}",      "{date:short}", "{time}",
+                                                 "{clipboard}", "{day}",        "{cursor}"};
     return fields;
 }
 
@@ -269,8 +270,10 @@ std::string DynamicFieldProcessor::process(const std::string& text, const std::v
     // Each value is read only when its token is there; the clipboard goes last so that fields
     // in the clipboard's own text stay as written.
     const std::pair<const char*, std::string (*)(Expansion&)> tokens[] = {
-        {"{date:short}", &DynamicFieldProcessor::shortDate}, {"{date}", &DynamicFieldProcessor::longDate},
-        {"{time}", &DynamicFieldProcessor::currentTime},     {"{day}", &DynamicFieldProcessor::dayOfWeek},
+        {"{date:short}", &DynamicFieldProcessor::shortDate},
+        {"{date}", &DynamicFieldProcessor::longDate},
+        {"{time}", &DynamicFieldProcessor::currentTime},
+        {"{day}", &DynamicFieldProcessor::dayOfWeek},
         {"{clipboard}", &DynamicFieldProcessor::clipboardContents},
     };
     for (const auto& [token, value] : tokens)
@@ -317,7 +320,8 @@ std::string DynamicFieldProcessor::processDateMath(const std::string& input, Exp
     std::string text = input;
     size_t from = 0;
     while (auto match = findDateMath(text, from)) {
-        const int64_t days = parseOffset(std::string_view(text).substr(match->groupBegin, match->groupEnd - match->groupBegin));
+        const int64_t days =
+            parseOffset(std::string_view(text).substr(match->groupBegin, match->groupEnd - match->groupBegin));
         if (days < std::numeric_limits<int32_t>::min() || days > std::numeric_limits<int32_t>::max()) return text;
         UErrorCode status = U_ZERO_ERROR;
         std::unique_ptr<icu::Calendar> calendar(
@@ -352,7 +356,8 @@ std::string DynamicFieldProcessor::longDate(Expansion& expansion) {
 
 std::string DynamicFieldProcessor::currentTime(Expansion& expansion) {
     if (!expansion.currentTime) {
-        auto format = expansion.makeFormat(icu::DateFormat::createTimeInstance(icu::DateFormat::kShort, expansion.locale()));
+        auto format =
+            expansion.makeFormat(icu::DateFormat::createTimeInstance(icu::DateFormat::kShort, expansion.locale()));
         expansion.currentTime = expansion.format(format.get(), expansion.now());
     }
     return *expansion.currentTime;
@@ -361,7 +366,8 @@ std::string DynamicFieldProcessor::currentTime(Expansion& expansion) {
 std::string DynamicFieldProcessor::dayOfWeek(Expansion& expansion) {
     if (!expansion.dayOfWeek) {
         UErrorCode status = U_ZERO_ERROR;
-        auto format = expansion.makeFormat(new icu::SimpleDateFormat(icu::UnicodeString("EEEE"), expansion.locale(), status));
+        auto format =
+            expansion.makeFormat(new icu::SimpleDateFormat(icu::UnicodeString("EEEE"), expansion.locale(), status));
         expansion.dayOfWeek = U_SUCCESS(status) ? expansion.format(format.get(), expansion.now()) : std::string();
     }
     return *expansion.dayOfWeek;
@@ -389,7 +395,8 @@ std::vector<std::string> DynamicFieldProcessor::extractFillFields(const std::str
     size_t from = 0;
     while (auto match = findBracedField(text, kFillOpening, from)) {
         from = match->end;
-        const std::string name(trimFillName(std::string_view(text).substr(match->groupBegin, match->groupEnd - match->groupBegin)));
+        const std::string name(
+            trimFillName(std::string_view(text).substr(match->groupBegin, match->groupEnd - match->groupBegin)));
         if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
     }
     return names;
@@ -402,7 +409,8 @@ std::string DynamicFieldProcessor::applyFillValues(const std::string& text,
     size_t copied = 0;
     while (auto match = findBracedField(text, kFillOpening, from)) {
         from = match->end;
-        const std::string name(trimFillName(std::string_view(text).substr(match->groupBegin, match->groupEnd - match->groupBegin)));
+        const std::string name(
+            trimFillName(std::string_view(text).substr(match->groupBegin, match->groupEnd - match->groupBegin)));
         const auto value = values.find(name);
         if (value == values.end()) continue;
         out.append(text, copied, match->begin - copied);
@@ -420,8 +428,7 @@ bool DynamicFieldProcessor::hasFillFields(const std::string& text) {
 bool DynamicFieldProcessor::containsDynamicFields(const std::string& text) {
     for (const auto& field : supportedFields())
         if (text.find(field) != std::string::npos) return true;
-    return findBracedField(text, kSnippetOpening, 0) || findBracedField(text, kFillOpening, 0) ||
-           findDateMath(text, 0);
+    return findBracedField(text, kSnippetOpening, 0) || findBracedField(text, kFillOpening, 0) || findDateMath(text, 0);
 }
 
 }  // namespace sablix

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 namespace sablix {
 namespace {
 const char* const kMaxTitleLengthKey = "snippet_max_title_length";

@@ -54,7 +54,8 @@ bool overlaps(std::string_view a, std::string_view b) { return text::hasPrefix(a
 
 size_t occurrences(std::string_view haystack, std::string_view needle) {
     size_t count = 0;
-    for (size_t at = haystack.find(needle); at != std::string_view::npos; at = haystack.find(needle, at + needle.size()))
+    for (size_t at = haystack.find(needle); at != std::string_view::npos;
+         at = haystack.find(needle, at + needle.size()))
         ++count;
     return count;
 }
@@ -154,12 +155,11 @@ bool operator==(const SnippetValidationError& a, const SnippetValidationError& b
 
 const std::unordered_set<std::string>& commonWords() {
     static const std::unordered_set<std::string> words = {
-        "a",    "an",    "the",   "is",    "it",     "to",    "in",   "on",   "at",    "of",
-        "for",  "and",   "or",    "but",   "not",    "be",    "am",   "are",  "was",   "were",
-        "has",  "have",  "had",   "do",    "does",   "did",   "can",  "could", "will", "would",
-        "should", "may", "might", "must",  "if",     "then",  "else", "so",   "as",    "by",
-        "with", "from",  "up",    "down",  "out",    "off",   "over", "under", "no",   "yes",
-        "ok",   "hi",    "hey",   "hello", "bye",    "thanks", "please",
+        "a",    "an",  "the", "is",    "it",   "to",    "in",     "on",     "at",     "of",   "for",  "and",
+        "or",   "but", "not", "be",    "am",   "are",   "was",    "were",   "has",    "have", "had",  "do",
+        "does", "did", "can", "could", "will", "would", "should", "may",    "might",  "must", "if",   "then",
+        "else", "so",  "as",  "by",    "with", "from",  "up",     "down",   "out",    "off",  "over", "under",
+        "no",   "yes", "ok",  "hi",    "hey",  "hello", "bye",    "thanks", "please",
     };
     return words;
 }
@@ -196,8 +196,8 @@ SnippetValidationResult SnippetItem::validate(const std::vector<SnippetItem>& ex
         if (other.id == id) continue;
         std::string key = text::nfc(text::lowercased(other.snippetTitle));
         if (key == titleKey) duplicate = true;
-        if (!prefixConflict && titleLongEnoughToConflict && mayOverlap(key, titleKey) &&
-            text::hasAtLeast(key, 3) && overlaps(titleKey, key))
+        if (!prefixConflict && titleLongEnoughToConflict && mayOverlap(key, titleKey) && text::hasAtLeast(key, 3) &&
+            overlaps(titleKey, key))
             prefixConflict = &other;
         otherKeys.push_back(std::move(key));
     }
@@ -210,8 +210,8 @@ SnippetValidationResult SnippetItem::validate(const std::vector<SnippetItem>& ex
     if (commonWords().count(lowerTitle)) warnings.push_back(commonWordWarning(title));
 
     if (!duplicate && prefixConflict) {
-        errors.push_back(SnippetValidationError::prefixConflict(
-            title, prefixConflict->snippetTitle, generateAlternativeSuggestions(title, otherKeys)));
+        errors.push_back(SnippetValidationError::prefixConflict(title, prefixConflict->snippetTitle,
+                                                                generateAlternativeSuggestions(title, otherKeys)));
     }
 
     if (occurrences(content, DynamicFieldProcessor::kCursorMark) >= 2) warnings.push_back(kMultipleCursorsWarning);

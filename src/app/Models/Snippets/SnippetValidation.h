@@ -27,7 +27,9 @@ public:
     }
     static SnippetValidationError titleTooLong(int maxLength);
     static SnippetValidationError titleTooShort(int minLength);
-    static SnippetValidationError titleContainsNewlines() { return SnippetValidationError(Case::titleContainsNewlines); }
+    static SnippetValidationError titleContainsNewlines() {
+        return SnippetValidationError(Case::titleContainsNewlines);
+    }
     static SnippetValidationError duplicateTitle(std::string existingTitle);
     static SnippetValidationError infiniteLoopDetected(std::string trigger);
     static SnippetValidationError prefixConflict(std::string thisTitle, std::string conflictingWith,
@@ -35,12 +37,12 @@ public:
 
     Case kind() const { return case_; }
     // Payloads; each is meaningful only for the case that carries it.
-    int maxLength() const { return length_; }                     // titleTooLong
-    int minLength() const { return length_; }                     // titleTooShort
-    const std::string& existingTitle() const { return first_; }   // duplicateTitle
-    const std::string& trigger() const { return first_; }         // infiniteLoopDetected
-    const std::string& thisTitle() const { return first_; }       // prefixConflict
-    const std::string& conflictingWith() const { return second_; }  // prefixConflict
+    int maxLength() const { return length_; }                                     // titleTooLong
+    int minLength() const { return length_; }                                     // titleTooShort
+    const std::string& existingTitle() const { return first_; }                   // duplicateTitle
+    const std::string& trigger() const { return first_; }                         // infiniteLoopDetected
+    const std::string& thisTitle() const { return first_; }                       // prefixConflict
+    const std::string& conflictingWith() const { return second_; }                // prefixConflict
     const std::vector<std::string>& suggestions() const { return suggestions_; }  // prefixConflict
 
     std::string localizedDescription() const;

@@ -16,6 +16,8 @@ constexpr platform::EnumTable<PendingOperation, 3> kPendingOperationTable{{
 
 std::string_view rawValue(PendingOperation value) { return kPendingOperationTable.raw(value); }
 
-std::optional<PendingOperation> pendingOperationFromRaw(std::string_view raw) { return kPendingOperationTable.parse(raw); }
+std::optional<PendingOperation> pendingOperationFromRaw(std::string_view raw) {
+    return kPendingOperationTable.parse(raw);
+}
 
 }  // namespace sablix

@@ -24,8 +24,7 @@ struct SyncMetadata {
     // A snippet just saved locally: waiting to be uploaded as a create.
     static SyncMetadata newLocal(const platform::Clock& clock = platform::SystemClock::shared());
     // A snippet just brought in from the server at the given version.
-    static SyncMetadata synced(int64_t serverVersion,
-                               const platform::Clock& clock = platform::SystemClock::shared());
+    static SyncMetadata synced(int64_t serverVersion, const platform::Clock& clock = platform::SystemClock::shared());
 
     // Absent fields are left out; only "syncStatus" is required when decoding (missing or null
     // keys are absent). Decoding throws SnippetCodingError.

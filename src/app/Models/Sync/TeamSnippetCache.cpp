@@ -182,8 +182,8 @@ std::optional<SyncOperation> parseSyncOperationRow(const Statement& row) {
     auto payload = row.text(4);
     const auto createdAt = dateColumn(row, 6);
     if (!id || !entityType || !entityId || !operation || !payload || !createdAt) return std::nullopt;
-    return SyncOperation{*id,        *entityType,       *entityId,        *operation, std::move(*payload),
-                         uuidColumn(row, 5), *createdAt, row.integer(7), row.text(8)};
+    return SyncOperation{*id,        *entityType,    *entityId,  *operation, std::move(*payload), uuidColumn(row, 5),
+                         *createdAt, row.integer(7), row.text(8)};
 }
 
 }  // namespace
@@ -326,6 +326,8 @@ void TeamSnippetCache::enqueueSyncOperation(const SyncOperation& operation) {
     statement.run();
 }
 
-void TeamSnippetCache::dequeueSyncOperation(const platform::Uuid& id) { runWithId(connection(), kDequeueOperation, id); }
+void TeamSnippetCache::dequeueSyncOperation(const platform::Uuid& id) {
+    runWithId(connection(), kDequeueOperation, id);
+}
 
 }  // namespace sablix

@@ -72,7 +72,8 @@ platform::DeviceInfo device(std::optional<std::string> version = "2.4.1",
 }
 
 struct Facade {
-    explicit Facade(platform::DeviceInfo info = device()) : service(defaults, client, AppEnvironment(), std::move(info)) {}
+    explicit Facade(platform::DeviceInfo info = device())
+        : service(defaults, client, AppEnvironment(), std::move(info)) {}
     platform::MemoryDefaults defaults;
     RecordingClient client;
     AnalyticsService service;
@@ -81,11 +82,24 @@ struct Facade {
 }  // namespace
 
 TEST(AnalyticsEvent, NamesAreTheOnesTheServiceKnows) {
-    const std::vector<std::string> expected{
-        "app_launch", "snippet_create", "snippet_delete", "snippet_expand", "ai_generation_start",
-        "ai_generation_complete", "user_sign_in", "user_sign_out", "team_create", "team_join",
-        "starter_snippets_seeded", "tutorial_started", "tutorial_practice_success", "tutorial_completed",
-        "tutorial_skipped", "referral_code_applied", "snippet_imported", "first_snippet_expand"};
+    const std::vector<std::string> expected{"app_launch",
+                                            "snippet_create",
+                                            "snippet_delete",
+                                            "snippet_expand",
+                                            "ai_generation_start",
+                                            "ai_generation_complete",
+                                            "user_sign_in",
+                                            "user_sign_out",
+                                            "team_create",
+                                            "team_join",
+                                            "starter_snippets_seeded",
+                                            "tutorial_started",
+                                            "tutorial_practice_success",
+                                            "tutorial_completed",
+                                            "tutorial_skipped",
+                                            "referral_code_applied",
+                                            "snippet_imported",
+                                            "first_snippet_expand"};
     std::vector<std::string> names;
     for (AnalyticsEvent event : sablix::allAnalyticsEvents()) {
         names.emplace_back(sablix::rawValue(event));
@@ -104,8 +118,9 @@ TEST(AnalyticsService, EveryEventCarriesTheThreeCommonPropertiesOverCallersValue
     EXPECT_EQ(f.client.captured[0].properties,
               (json{{"app_version", "2.4.1"}, {"environment", "Production"}, {"os_version", "12.0.0"}}));
     EXPECT_EQ(f.client.captured[1].event, "team_create");
-    EXPECT_EQ(f.client.captured[1].properties,
-              (json{{"app_version", "2.4.1"}, {"environment", "Production"}, {"os_version", "12.0.0"}, {"team_size", 3}}));
+    EXPECT_EQ(
+        f.client.captured[1].properties,
+        (json{{"app_version", "2.4.1"}, {"environment", "Production"}, {"os_version", "12.0.0"}, {"team_size", 3}}));
 
     // Without a version of its own the application sends none, not the caller's.
     Facade unversioned(device(std::nullopt));

@@ -44,7 +44,8 @@ UDate icuDaysLater(const Place& place, UDate from, int days) {
 
 std::string expand(const std::string& text, const platform::Clock& clock, const Place& place) {
     testsupport::FakePasteboard pasteboard;
-    return DynamicFieldProcessor::process(text, {}, {}, 0, DynamicFieldContext{&clock, place.locale, place.zone, &pasteboard});
+    return DynamicFieldProcessor::process(text, {}, {}, 0,
+                                          DynamicFieldContext{&clock, place.locale, place.zone, &pasteboard});
 }
 
 }  // namespace
@@ -52,7 +53,8 @@ std::string expand(const std::string& text, const platform::Clock& clock, const 
 TEST(DateFields, MatchTheLocalesOwnFormatsInTheGivenTimeZone) {
     const platform::FakeClock clock(kMoment);
     const UDate now = kMoment.unixSeconds() * 1000.0;
-    for (const Place place : {Place{"en_US", "America/New_York"}, Place{"de_DE", "Europe/Berlin"}, Place{"ja_JP", "Asia/Tokyo"}}) {
+    for (const Place place :
+         {Place{"en_US", "America/New_York"}, Place{"de_DE", "Europe/Berlin"}, Place{"ja_JP", "Asia/Tokyo"}}) {
         SCOPED_TRACE(place.locale);
         const icu::Locale locale(place.locale);
         auto date = [&](icu::DateFormat::EStyle style, UDate at) {
@@ -60,22 +62,28 @@ TEST(DateFields, MatchTheLocalesOwnFormatsInTheGivenTimeZone) {
         };
         UErrorCode status = U_ZERO_ERROR;
         const std::string weekday = icuFormat(new icu::SimpleDateFormat("EEEE", locale, status), place.zone, now);
-        const std::string time = icuFormat(icu::DateFormat::createTimeInstance(icu::DateFormat::kShort, locale), place.zone, now);
+        const std::string time =
+            icuFormat(icu::DateFormat::createTimeInstance(icu::DateFormat::kShort, locale), place.zone, now);
 
-        EXPECT_EQ(expand("{date}|{date:short}|{time}|{day}", clock, place),
-                  date(icu::DateFormat::kLong, now) + "|" + date(icu::DateFormat::kShort, now) + "|" + time + "|" + weekday);
+        EXPECT_EQ(
+            expand("{date}|{date:short}|{time}|{day}", clock, place),
+            date(icu::DateFormat::kLong, now) + "|" + date(icu::DateFormat::kShort, now) + "|" + time + "|" + weekday);
         EXPECT_EQ(expand("{date+0}", clock, place), date(icu::DateFormat::kLong, now));
         EXPECT_EQ(expand("{date+40}", clock, place), date(icu::DateFormat::kLong, icuDaysLater(place, now, 40)));
         EXPECT_EQ(expand("{date-1:short}", clock, place), date(icu::DateFormat::kShort, icuDaysLater(place, now, -1)));
-        EXPECT_EQ(expand("{date+365:short}", clock, place), date(icu::DateFormat::kShort, icuDaysLater(place, now, 365)));
+        EXPECT_EQ(expand("{date+365:short}", clock, place),
+                  date(icu::DateFormat::kShort, icuDaysLater(place, now, 365)));
     }
 }
 
 TEST(DateFields, KnownTextsForThreeLocales) {
     const platform::FakeClock clock(kMoment);
-    EXPECT_EQ(expand("{date}, {date:short}, {day}", clock, {"en_US", "America/New_York"}), "June 26, 2026, 6/26/26, Friday");
-    EXPECT_EQ(expand("{date}, {date:short}, {day}", clock, {"de_DE", "Europe/Berlin"}), "27. Juni 2026, 27.06.26, Samstag");
-    EXPECT_EQ(expand("{date}, {date:short}, {day}", clock, {"ja_JP", "Asia/Tokyo"}), "2026年6月27日, 2026/06/27, 土曜日");
+    EXPECT_EQ(expand("{date}, {date:short}, {day}", clock, {"en_US", "America/New_York"}),
+              "June 26, 2026, 6/26/26, Friday");
+    EXPECT_EQ(expand("{date}, {date:short}, {day}", clock, {"de_DE", "Europe/Berlin"}),
+              "27. Juni 2026, 27.06.26, Samstag");
+    EXPECT_EQ(expand("{date}, {date:short}, {day}", clock, {"ja_JP", "Asia/Tokyo"}),
+              "2026年6月27日, 2026/06/27, 土曜日");
     EXPECT_EQ(expand("{date-2}", clock, {"en_US", "America/New_York"}), "June 24, 2026");
     EXPECT_EQ(expand("{date+7:short}", clock, {"en_US", "America/New_York"}), "7/3/26");
 }
@@ -98,8 +106,8 @@ TEST(DateFields, MalformedFieldsStayAndOddOffsetsFollowTheRules) {
 TEST(DateFields, DayArithmeticKeepsTheClockTimeAcrossADaylightSavingChange) {
     const Place ny{"en_US", "America/New_York"};
     struct Case {
-        double unix;       // the present moment
-        const char* local; // the same moment as New York wall time, for date(1)
+        double unix;        // the present moment
+        const char* local;  // the same moment as New York wall time, for date(1)
         int days;
     };
     // 23:30 the evening before clocks go forward, and 00:30 the morning after: adding 24 hours

@@ -21,15 +21,12 @@ SnippetItem snippet(const std::string& title, const std::string& content) {
 struct Fixture {
     platform::FakeClock clock{platform::Date::fromUnix(1782505800)};  // 2026-06-26 20:30 UTC
     testsupport::FakePasteboard pasteboard;
-    DynamicFieldContext context() {
-        return DynamicFieldContext{&clock, "en_US", "America/New_York", &pasteboard};
-    }
+    DynamicFieldContext context() { return DynamicFieldContext{&clock, "en_US", "America/New_York", &pasteboard}; }
 };
 
 std::string expand(const std::string& text, const std::vector<SnippetItem>& snippets, Fixture& f) {
     return DynamicFieldProcessor::process(text, snippets, {}, 0, f.context());
 }
-
 
 size_t occurrences(const std::string& text, const std::string& part) {
     size_t count = 0;
@@ -57,7 +54,8 @@ TEST(NestedSnippets, CyclesLeaveTheInnermostReferenceAndChainsExpandWhateverThei
     EXPECT_EQ(expand("{snippet:a}", {snippet("a", "A{snippet:b}"), snippet("b", "B{snippet:a}")}, f), "AB{snippet:a}");
 
     std::vector<SnippetItem> chain;
-    for (int i = 0; i < 8; ++i) chain.push_back(snippet("a" + std::to_string(i), "{snippet:a" + std::to_string(i + 1) + "}"));
+    for (int i = 0; i < 8; ++i)
+        chain.push_back(snippet("a" + std::to_string(i), "{snippet:a" + std::to_string(i + 1) + "}"));
     chain.push_back(snippet("a8", "end"));
     EXPECT_EQ(expand("{snippet:a0}", chain, f), "end");
 }
@@ -138,8 +136,7 @@ TEST(FillFields, NamesAreTrimmedOfSpacesButNotOfLineBreaksAndKeptInOrderWithoutR
     using V = std::vector<std::string>;
     EXPECT_EQ(DynamicFieldProcessor::extractFillFields("{fill:Name} {fill: Name } {fill:name} {fill:  }"),
               (V{"Name", "name"}));
-    EXPECT_EQ(DynamicFieldProcessor::extractFillFields("{fill:\tA\u00A0\u3000} {fill:\nB} {fill:}"),
-              (V{"A", "\nB"}));
+    EXPECT_EQ(DynamicFieldProcessor::extractFillFields("{fill:\tA\u00A0\u3000} {fill:\nB} {fill:}"), (V{"A", "\nB"}));
     EXPECT_EQ(DynamicFieldProcessor::extractFillFields("{fill:a{fill:b}"), (V{"a{fill:b"}));
 }
 

@@ -65,8 +65,8 @@ TEST(SnippetItemCoding, EncodingLeavesOutDefaultsAndAbsentValues) {
 
 TEST(SnippetItemCoding, AnyBadValueFailsTheWholeRecord) {
     const std::vector<std::pair<const char*, json>> bad = {
-        {"visibility", "admin"}, {"id", "not-a-uuid"}, {"id", nullptr},      {"snippet", 5},
-        {"tags", {"a", 1}},      {"version", "2"},     {"version", 1.5},     {"teamId", "zz"},
+        {"visibility", "admin"}, {"id", "not-a-uuid"},      {"id", nullptr},   {"snippet", 5},
+        {"tags", {"a", 1}},      {"version", "2"},          {"version", 1.5},  {"teamId", "zz"},
         {"createdAt", "today"},  {"snippetTitle", nullptr}, {"version", true}, {"version", 9223372036854775808u},
     };
     for (const auto& [key, value] : bad) {

@@ -21,7 +21,7 @@ std::vector<int> intArguments(const QSignalSpy& spy) {
 
 TEST(SnippetSettings, StartUpTakesOnlyInRangeValuesAndWritesNothing) {
     const std::vector<std::pair<std::optional<DefaultsValue>, int>> cases = {
-        {std::nullopt, 20}, {DefaultsValue(5), 20}, {DefaultsValue(41), 20}, {DefaultsValue(40), 40},
+        {std::nullopt, 20},      {DefaultsValue(5), 20},  {DefaultsValue(41), 20},   {DefaultsValue(40), 40},
         {DefaultsValue(10), 10}, {DefaultsValue(-3), 20}, {DefaultsValue(33.0), 33},
     };
     for (const auto& [stored, expected] : cases) {

@@ -43,7 +43,7 @@ protected:
 };
 
 const std::string kEmDash = "\xE2\x80\x94";
-const std::string kThumbsUp = "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD";                                  // with skin tone
+const std::string kThumbsUp = "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD";  // with skin tone
 const std::string kFamily = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // joined
 
 }  // namespace
@@ -71,8 +71,8 @@ TEST_F(SnippetValidation, EmptyTitleYieldsOnlyEmptyTitleButStillCollides) {
 TEST_F(SnippetValidation, LengthCountsUserPerceivedCharacters) {
     auto result = check(item("a"));
     EXPECT_EQ(result.errors, std::vector{SnippetValidationError::titleTooShort(2)});
-    EXPECT_EQ(messages(result),
-              std::vector<std::string>{"Title must be at least 2 characters " + kEmDash + " short titles trigger too easily"});
+    EXPECT_EQ(messages(result), std::vector<std::string>{"Title must be at least 2 characters " + kEmDash +
+                                                         " short titles trigger too easily"});
     EXPECT_EQ(result.warnings, std::vector<std::string>{"'a' is a common word and may trigger accidentally."});
 
     EXPECT_TRUE(check(item(std::string(20, 'x'))).isValid);
@@ -97,9 +97,9 @@ TEST_F(SnippetValidation, LengthCountsUserPerceivedCharacters) {
 TEST_F(SnippetValidation, ErrorsComeInTheirFixedOrder) {
     settings.setMaxTitleLength(10);
     const auto result = check(item(";abcdefghij\rk", "go ;;ABCDEFGHIJ\rK"), library({";abcdefghij\rk"}));
-    EXPECT_EQ(cases(result), (std::vector<Case>{Case::titleContainsInvalidCharacters, Case::titleTooLong,
-                                                Case::titleContainsNewlines, Case::duplicateTitle,
-                                                Case::infiniteLoopDetected}));
+    EXPECT_EQ(cases(result),
+              (std::vector<Case>{Case::titleContainsInvalidCharacters, Case::titleTooLong, Case::titleContainsNewlines,
+                                 Case::duplicateTitle, Case::infiniteLoopDetected}));
     EXPECT_EQ(result.errors[0].localizedDescription(), "Snippet title cannot start with a semicolon");
     EXPECT_EQ(result.errors[2].localizedDescription(), "Title cannot contain line breaks");
     EXPECT_EQ(result.errors[3], SnippetValidationError::duplicateTitle(";abcdefghij\rk"));

@@ -24,11 +24,11 @@ TEST(SyncRecords, MetadataDecodesStrictlyAndLeavesOutWhatIsAbsent) {
     EXPECT_EQ(SyncMetadata::fromJson(json{{"syncStatus", "error"}, {"serverVersion", nullptr}}).serverVersion,
               std::nullopt);
 
-    for (const json& bad : {json{{"syncStatus", "Synced"}}, json::object(),
-                            json{{"syncStatus", "synced"}, {"serverVersion", "3"}},
-                            json{{"syncStatus", "synced"}, {"serverVersion", 3.5}},
-                            json{{"syncStatus", "synced"}, {"pendingOperation", "remove"}},
-                            json{{"syncStatus", "synced"}, {"lastSyncedAt", "yesterday"}}})
+    for (const json& bad :
+         {json{{"syncStatus", "Synced"}}, json::object(), json{{"syncStatus", "synced"}, {"serverVersion", "3"}},
+          json{{"syncStatus", "synced"}, {"serverVersion", 3.5}},
+          json{{"syncStatus", "synced"}, {"pendingOperation", "remove"}},
+          json{{"syncStatus", "synced"}, {"lastSyncedAt", "yesterday"}}})
         EXPECT_THROW(SyncMetadata::fromJson(bad), SnippetCodingError) << bad.dump();
 }
 
@@ -74,14 +74,20 @@ TEST(SyncRecords, OperationForASnippetCarriesItsJson) {
 }
 
 TEST(SyncRecords, OperationJsonCarriesThePayloadAsBase64) {
-    SyncOperation operation{platform::Uuid::generate(), EntityType::teamMember, platform::Uuid::generate(),
-                            PendingOperation::remove, "{}", std::nullopt, at("2024-01-02T03:04:05Z"), 2,
+    SyncOperation operation{platform::Uuid::generate(),
+                            EntityType::teamMember,
+                            platform::Uuid::generate(),
+                            PendingOperation::remove,
+                            "{}",
+                            std::nullopt,
+                            at("2024-01-02T03:04:05Z"),
+                            2,
                             "timed out"};
     EXPECT_EQ(operation.toJson()["payload"], "e30=");
     EXPECT_FALSE(operation.toJson().contains("teamId"));
     // Every padding length, and bytes that are not text.
-    for (const std::string& payload : {std::string(), std::string("a"), std::string("ab"), std::string("abc"),
-                                       std::string("\xFF\x00\xFE\x80", 4)}) {
+    for (const std::string& payload :
+         {std::string(), std::string("a"), std::string("ab"), std::string("abc"), std::string("\xFF\x00\xFE\x80", 4)}) {
         operation.payload = payload;
         EXPECT_EQ(SyncOperation::fromJson(json::parse(operation.toJson().dump())), operation);
     }

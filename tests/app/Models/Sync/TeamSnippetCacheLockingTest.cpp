@@ -27,10 +27,17 @@ Uuid numberedId(uint32_t n) {
 }
 
 SyncOperation numberedOperation(uint32_t n) {
-    const std::string payload = "{\"snippetTitle\":\"t" + std::to_string(n) + "\",\"snippet\":\"" +
-                                std::string(200, 'x') + "\"}";
-    return SyncOperation{numberedId(n), EntityType::snippet, Uuid::generate(), PendingOperation::create, payload,
-                         Uuid::generate(), platform::Date::fromUnix(1700000000.0 + n), 0, std::nullopt};
+    const std::string payload =
+        "{\"snippetTitle\":\"t" + std::to_string(n) + "\",\"snippet\":\"" + std::string(200, 'x') + "\"}";
+    return SyncOperation{numberedId(n),
+                         EntityType::snippet,
+                         Uuid::generate(),
+                         PendingOperation::create,
+                         payload,
+                         Uuid::generate(),
+                         platform::Date::fromUnix(1700000000.0 + n),
+                         0,
+                         std::nullopt};
 }
 
 bool waitForFile(const std::filesystem::path& file) {
@@ -49,8 +56,8 @@ TEST_F(TeamSnippetCacheLockingTest, EnqueueWaitsOutAnotherProcessesWriteLock) {
     // The shell takes the write lock, queues a row, signals, holds the lock for a second, commits.
     testsupport::ChildProcess holder({"sqlite3", databasePath().string(), "BEGIN IMMEDIATE;",
                                       "insert into sync_operations (id, entity_type, entity_id, operation, payload, "
-                                      "created_at) values ('" + shellOperation.toString() +
-                                          "', 'snippet', '" + Uuid::generate().toString() +
+                                      "created_at) values ('" +
+                                          shellOperation.toString() + "', 'snippet', '" + Uuid::generate().toString() +
                                           "', 'create', '{}', '2024-01-01T00:00:00Z');",
                                       ".shell touch '" + marker.string() + "'", ".shell sleep 1", "COMMIT;"});
     ASSERT_TRUE(waitForFile(marker));

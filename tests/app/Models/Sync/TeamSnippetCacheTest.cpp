@@ -24,8 +24,15 @@ std::string failureOf(F&& call) {
 }
 
 SyncOperation operation(const char* createdAt, std::optional<Uuid> team = Uuid::generate()) {
-    return SyncOperation{Uuid::generate(), EntityType::snippet, Uuid::generate(), PendingOperation::update,
-                         "{\"snippetTitle\":\"addr\"}", team, at(createdAt), 0, std::nullopt};
+    return SyncOperation{Uuid::generate(),
+                         EntityType::snippet,
+                         Uuid::generate(),
+                         PendingOperation::update,
+                         "{\"snippetTitle\":\"addr\"}",
+                         team,
+                         at(createdAt),
+                         0,
+                         std::nullopt};
 }
 
 std::vector<Uuid> idsOf(const std::vector<SyncOperation>& operations) {
@@ -111,7 +118,7 @@ TEST_F(TeamSnippetCacheTest, SnippetsReadBackAsSaved) {
     SnippetItem ownerless = snippet("addr", team);
     ownerless.ownerId.reset();
     ownerless.snippet = "Line one\nline 'two' \"quoted\" \xE2\x9C\x93";
-    ownerless.tags = {"Work", "Mail"};  // as a decoded record may hold them
+    ownerless.tags = {"Work", "Mail"};            // as a decoded record may hold them
     ownerless.updatedAt.secondsSince2001 += 0.9;  // stored to the whole second
     cache.saveSnippet(ownerless, SyncMetadata::newLocal());
     cache.saveSnippet(snippet("personal", std::nullopt), SyncMetadata::newLocal());
@@ -158,15 +165,16 @@ TEST_F(TeamSnippetCacheTest, RowsFromAnotherWriterReadAsFarAsTheyCan) {
     TeamSnippetCache cache(databasePath());
     cache.open();
     const Uuid team = Uuid::generate();
-    const std::string insert = "insert into team_snippets (id, team_id, owner_id, snippet_title, snippet_content, "
-                               "tags, visibility, version, created_at, updated_at, deleted_at) values ('" +
-                               std::string("00000000-0000-4000-8000-00000000000");
+    const std::string insert =
+        "insert into team_snippets (id, team_id, owner_id, snippet_title, snippet_content, "
+        "tags, visibility, version, created_at, updated_at, deleted_at) values ('" +
+        std::string("00000000-0000-4000-8000-00000000000");
     const std::string teamAnd = "','" + team.toString() + "',";
     const std::string dates = "'2024-01-01T00:00:00Z','2024-01-01T00:00:00Z',";
-    shell(insert + "1" + teamAnd + "'no uuid','odd','c',null,'everyone',null," + dates + "null);" +
-          insert + "2" + teamAnd + "null,'tagged','c','{\"a\":1}',null,2," + dates + "null);" +
-          insert + "3" + teamAnd + "null,'baddate','c','[]','team',1,'last tuesday','2024-01-01T00:00:00Z',null);" +
-          insert + "a" + teamAnd + "null,'baddeleted','c','[\"A\"]','team',1," + dates + "'soon');");
+    shell(insert + "1" + teamAnd + "'no uuid','odd','c',null,'everyone',null," + dates + "null);" + insert + "2" +
+          teamAnd + "null,'tagged','c','{\"a\":1}',null,2," + dates + "null);" + insert + "3" + teamAnd +
+          "null,'baddate','c','[]','team',1,'last tuesday','2024-01-01T00:00:00Z',null);" + insert + "a" + teamAnd +
+          "null,'baddeleted','c','[\"A\"]','team',1," + dates + "'soon');");
 
     std::map<std::string, SnippetItem> byTitle;
     for (auto& item : cache.getSnippets(team, true)) byTitle.emplace(item.snippetTitle, item);
@@ -255,13 +263,14 @@ TEST_F(TeamSnippetCacheTest, QueueRefusesDuplicatesAndPayloadsThatAreNotText) {
 TEST_F(TeamSnippetCacheTest, QueueRowsFromAnotherWriterReadAsFarAsTheyCan) {
     TeamSnippetCache cache(databasePath());
     cache.open();
-    const std::string insert = "insert into sync_operations (id, entity_type, entity_id, operation, payload, team_id, "
-                               "created_at, retry_count, last_error) values ('00000000-0000-4000-8000-00000000000";
+    const std::string insert =
+        "insert into sync_operations (id, entity_type, entity_id, operation, payload, team_id, "
+        "created_at, retry_count, last_error) values ('00000000-0000-4000-8000-00000000000";
     const std::string entity = "','" + Uuid::generate().toString() + "',";
-    shell(insert + "1','snippet" + entity + "'update','{}','no team','2024-01-01T00:00:01Z',null,null);" +
-          insert + "2','Snippet" + entity + "'update','{}',null,'2024-01-01T00:00:02Z',0,null);" +
-          insert + "3','snippet" + entity + "'delete','{}',null,'now',0,null);" +
-          insert + "4','teamMember" + entity + "'delete','x',null,'2024-01-01T00:00:04Z',3,'gone');");
+    shell(insert + "1','snippet" + entity + "'update','{}','no team','2024-01-01T00:00:01Z',null,null);" + insert +
+          "2','Snippet" + entity + "'update','{}',null,'2024-01-01T00:00:02Z',0,null);" + insert + "3','snippet" +
+          entity + "'delete','{}',null,'now',0,null);" + insert + "4','teamMember" + entity +
+          "'delete','x',null,'2024-01-01T00:00:04Z',3,'gone');");
     const auto queue = cache.getPendingSyncOperations();
     ASSERT_EQ(queue.size(), 2u);  // an unknown entity type and a bad date are left out
     EXPECT_FALSE(queue[0].teamId);
