@@ -18,38 +18,18 @@
 #include "support/FakeKeyLayout.h"
 #include "support/FakeKeyPoster.h"
 #include "support/FakeKeyTap.h"
+#include "support/LogCapture.h"
 #include "support/FakePasteboard.h"
 #include "support/FakeWorkspace.h"
 
 namespace enginetest {
 
-// Every log record written while it lives.
-class LogCapture {
+// The engine's own log lines.
+class LogCapture : public testsupport::LogCapture {
 public:
-    LogCapture() {
-        platform::setLogSink([this](const platform::LogRecord& record) {
-            std::lock_guard lock(mutex_);
-            records_.push_back(record);
-        });
-    }
-    ~LogCapture() { platform::setLogSink(nullptr); }
-
     bool contains(platform::LogLevel level, const std::string& message) const {
-        std::lock_guard lock(mutex_);
-        for (const auto& r : records_)
-            if (r.level == level && r.message == message && r.category == "TextReplacer") return true;
-        return false;
+        return testsupport::LogCapture::contains("TextReplacer", level, message);
     }
-    size_t count(const std::string& message) const {
-        std::lock_guard lock(mutex_);
-        size_t n = 0;
-        for (const auto& r : records_) n += r.message == message;
-        return n;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<platform::LogRecord> records_;
 };
 
 // What happened during a replacement, in order: posted keys ("51 down", "9 up cmd"), pauses

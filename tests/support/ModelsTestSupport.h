@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Log.h"
+#include "support/LogCapture.h"
 
 namespace modelstest {
 
@@ -50,28 +51,6 @@ inline void writeFile(const std::filesystem::path& path, const std::string& byte
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// Collects the log records emitted while it lives.
-class LogCapture {
-public:
-    LogCapture() {
-        platform::setLogSink([this](const platform::LogRecord& r) {
-            std::lock_guard lock(mutex_);
-            records_.push_back(r);
-        });
-    }
-    ~LogCapture() { platform::setLogSink(nullptr); }
-
-    std::vector<std::string> messages(const std::string& category) const {
-        std::lock_guard lock(mutex_);
-        std::vector<std::string> out;
-        for (const auto& r : records_)
-            if (r.category == category) out.push_back(r.message);
-        return out;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<platform::LogRecord> records_;
-};
+using LogCapture = testsupport::LogCapture;
 
 }  // namespace modelstest

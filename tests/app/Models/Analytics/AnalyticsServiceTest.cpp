@@ -4,6 +4,7 @@
 
 #include "Models/Analytics/AnalyticsService.h"
 #include "platform/MemoryDefaults.h"
+#include "support/LogCapture.h"
 
 using nlohmann::json;
 using sablix::AnalyticsClientConfig;
@@ -45,20 +46,9 @@ public:
     std::atomic<int> resets{0}, optOuts{0}, optIns{0};
 };
 
-struct LogCapture {
-    LogCapture() {
-        platform::setLogSink([this](const platform::LogRecord& r) {
-            std::lock_guard lock(mutex);
-            if (r.category == "Analytics") messages.push_back(r.message);
-        });
-    }
-    ~LogCapture() { platform::setLogSink(nullptr); }
-    bool has(const std::string& message) {
-        std::lock_guard lock(mutex);
-        return std::find(messages.begin(), messages.end(), message) != messages.end();
-    }
-    std::mutex mutex;
-    std::vector<std::string> messages;
+// The facade's own log lines.
+struct LogCapture : testsupport::LogCapture {
+    bool has(const std::string& message) const { return testsupport::LogCapture::has("Analytics", message); }
 };
 
 platform::DeviceInfo device(std::optional<std::string> version = "2.4.1",
