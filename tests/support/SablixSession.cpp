@@ -1,4 +1,5 @@
 #include "support/SablixSession.h"
+#include "support/Wait.h"
 
 #include <chrono>
 #include <csignal>
@@ -99,15 +100,6 @@ int SablixSession::stop() {
     const int status = process_->wait(5000);
     process_.reset();
     return status;
-}
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }
 
 std::string runOn(const std::string& display, const std::vector<std::string>& argv, int* exitCode, int timeoutMs) {

@@ -6,6 +6,7 @@
 
 #include "Models/Snippets/SnippetItem.h"
 #include "support/ChildProcess.h"
+#include "support/Wait.h"
 
 namespace e2e {
 
@@ -43,8 +44,7 @@ private:
     std::unique_ptr<testsupport::ChildProcess> process_;
 };
 
-// Asks every 10 ms until the condition holds; false when the time is up.
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
+using testsupport::waitUntil;
 
 // Runs a program against the display (bounded in time) and answers its standard output.
 std::string runOn(const std::string& display, const std::vector<std::string>& argv, int* exitCode = nullptr,

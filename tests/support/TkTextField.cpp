@@ -1,4 +1,5 @@
 #include "support/TkTextField.h"
+#include "support/Wait.h"
 
 #include <atomic>
 #include <chrono>
@@ -56,15 +57,6 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 std::string uniqueTitle() {
     static std::atomic<int> counter{0};
     return "SablixTkField" + std::to_string(getpid()) + "x" + std::to_string(++counter);
-}
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "Controllers/SnippetController.h"
+#include "support/Wait.h"
 #include "support/SablixSession.h"
 #include "platform/Base64.h"
 #include "platform/FileDefaults.h"
@@ -27,14 +28,7 @@ constexpr const char* kTapRunning = "Event tap registered successfully";
 constexpr const char* kNoTextKey = "Dead key or modifier key pressed (no Unicode output)";
 constexpr const char* kLibraryKey = sablix::SnippetController::kSavedSnippetItemsKey;
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
+using testsupport::waitUntil;
 
 std::string readAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
