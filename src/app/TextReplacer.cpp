@@ -1,6 +1,7 @@
 #include "TextReplacer.h"
 
 #include <algorithm>
+#include <future>
 #include <exception>
 #include <thread>
 
@@ -373,18 +374,37 @@ std::unique_ptr<desktop::KeyEventSource> TextReplacer::deleteTypedTrigger(size_t
 
 void TextReplacer::performReplacement(size_t triggerLength, const std::string& content,
                                       std::shared_ptr<const TriggerCache> cache) {
-    if (const auto source = deleteTypedTrigger(triggerLength, kNoSourceForReplacementMessage))
-        pasteContent(*source, content, cache);
+    // The user's clipboard is saved while the trigger is erased: fetching a large clipboard then
+    // overlaps the pause after the Backspaces instead of adding to it.
+    const PasteTarget target = pasteTarget();
+    auto saving = std::async(std::launch::async, [this, &target] { return saveSelections(target.selections); });
+    const auto source = deleteTypedTrigger(triggerLength, kNoSourceForReplacementMessage);
+    std::vector<SavedSelection> saved = saving.get();
+    if (!source) {
+        restoreNow(saved);
+        return;
+    }
+    pasteContent(*source, content, cache, target, std::move(saved));
+}
+
+TextReplacer::PasteTarget TextReplacer::pasteTarget() {
+    const auto front = workspace_.frontmostApplication();
+    PasteTarget target;
+    target.terminal = front && isTerminalEmulator(front->bundleIdentifier);
+    target.selections.push_back(&pasteboard_);
+    if (target.terminal) target.selections.push_back(&primarySelection_);
+    return target;
 }
 
 void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::string& content,
                                 const std::shared_ptr<const TriggerCache>& cache) {
-    const auto front = workspace_.frontmostApplication();
-    const bool terminal = front && isTerminalEmulator(front->bundleIdentifier);
-    std::vector<desktop::Pasteboard*> selections{&pasteboard_};
-    if (terminal) selections.push_back(&primarySelection_);
-    std::vector<SavedSelection> saved = saveSelections(selections);
+    const PasteTarget target = pasteTarget();
+    pasteContent(source, content, cache, target, saveSelections(target.selections));
+}
 
+void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::string& content,
+                                const std::shared_ptr<const TriggerCache>& cache, const PasteTarget& target,
+                                std::vector<SavedSelection> saved) {
     // While an earlier snippet still sits on the clipboard, the user's clipboard is the one
     // saved before it: it goes back first and is read from there.
     const SavedSelection& clipboard = saved.front();
@@ -405,7 +425,7 @@ void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::stri
         }
         selection.changeCountAfterWrite = selection.pasteboard->changeCount();
     }
-    if (terminal) {
+    if (target.terminal) {
         postKeyPresses(source, desktop::keycode::kInsert, 1, desktop::keycode::kShiftFlag);
     } else {
         postKeyPresses(source, desktop::keycode::kV, 1, desktop::keycode::kCommandFlag);

@@ -150,8 +150,17 @@ private:
     std::unique_ptr<desktop::KeyEventSource> deleteTypedTrigger(size_t triggerLength, const char* noSourceMessage);
     void performReplacement(size_t triggerLength, const std::string& content,
                             std::shared_ptr<const TriggerCache> cache);
+    // Where a paste goes: the selections it writes (the clipboard, and PRIMARY for terminals).
+    struct PasteTarget {
+        bool terminal = false;
+        std::vector<desktop::Pasteboard*> selections;
+    };
+    PasteTarget pasteTarget();
     void pasteContent(desktop::KeyEventSource& source, const std::string& content,
                       const std::shared_ptr<const TriggerCache>& cache);
+    void pasteContent(desktop::KeyEventSource& source, const std::string& content,
+                      const std::shared_ptr<const TriggerCache>& cache, const PasteTarget& target,
+                      std::vector<SavedSelection> saved);
     std::vector<SavedSelection> saveSelections(const std::vector<desktop::Pasteboard*>& selections);
     void restoreClipboardLater(std::vector<SavedSelection> saved);
     void restoreIfCurrent(uint64_t generation);
