@@ -103,8 +103,7 @@ TEST_F(HotkeyManagerTest, SwitchAndCombinationKeepExactlyOneRegistration) {
     manager->resetToDefault();
     EXPECT_EQ(grabber.held(), (FakeHotkeyGrabber::Grab{49, 0x1000}));
     EXPECT_EQ(grabber.grabsOverlapping, 0);
-    EXPECT_EQ(KeyCombo::decode(std::string(defaults.data(kComboKey)->begin(), defaults.data(kComboKey)->end())),
-              KeyCombo::defaultCombo());
+    EXPECT_EQ(defaults.object(kComboKey), DefaultsValue::data(KeyCombo::defaultCombo().encoded()));
 
     EXPECT_EQ(enabledSpy.count(), 4);
     EXPECT_EQ(comboSpy.count(), 2);
