@@ -105,10 +105,22 @@ void X11HotkeyGrabber::ungrabVariants(uint8_t xKeycode, uint16_t xModifiers) {
 bool X11HotkeyGrabber::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
     if (xKeycode_ == 0 || !onPressed_ || eventType != "xcb_generic_event_t") return false;
     const auto* event = static_cast<const xcb_generic_event_t*>(message);
-    if ((event->response_type & 0x7f) != XCB_KEY_PRESS) return false;
-    const auto* press = reinterpret_cast<const xcb_key_press_event_t*>(event);
-    if (press->detail != xKeycode_ || (press->state & kComboModifiers) != xModifiers_ || press->event != root_)
+    const uint8_t type = event->response_type & 0x7f;
+    if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE) return false;
+    // Press and release events share one layout.
+    const auto* key = reinterpret_cast<const xcb_key_press_event_t*>(event);
+    if (key->detail != xKeycode_ || key->event != root_) return false;
+    if (type == XCB_KEY_RELEASE) {
+        keyHeld_ = false;
+        lastReleaseTime_ = key->time;
         return false;
+    }
+    if ((key->state & kComboModifiers) != xModifiers_) return false;
+    // Holding the combination must toggle once: the server repeats the press, either alone (with
+    // detectable auto-repeat) or right after a release carrying the same time.
+    const bool repeat = keyHeld_ || (lastReleaseTime_ != 0 && key->time == lastReleaseTime_);
+    keyHeld_ = true;
+    if (repeat) return true;
     // A copy: the handler may well replace or remove itself.
     const auto onPressed = onPressed_;
     onPressed();

@@ -35,6 +35,8 @@ private:
     bool filterInstalled_ = false;
     // The grab held: X keycode (0 when none) and X modifier mask.
     uint8_t xKeycode_ = 0;
+    bool keyHeld_ = false;
+    uint32_t lastReleaseTime_ = 0;
     uint16_t xModifiers_ = 0;
     uint32_t root_ = 0;
 };

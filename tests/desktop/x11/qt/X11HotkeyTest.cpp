@@ -112,6 +112,14 @@ TEST_F(X11HotkeyTest, PressesReachTheToggleWhateverTheLockKeys) {
     EXPECT_TRUE(togglesReach(2));
     type({"Caps_Lock", "ctrl+space", "Caps_Lock"});
     EXPECT_TRUE(togglesReach(3));
+    // Held past the auto-repeat delay, it still toggles once.
+    int exitCode = -1;
+    testsupport::runCommand({"sh", "-c", "xdotool keydown ctrl+space; sleep 1.2; xdotool keyup space ctrl"}, &exitCode);
+    ASSERT_EQ(exitCode, 0);
+    EXPECT_TRUE(togglesReach(4));
+    QThread::msleep(300);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(toggles, 4);
 
     // Switched off, the combination is free for others again.
     EXPECT_FALSE(OtherClientGrab::canGrab());
