@@ -23,6 +23,8 @@ inline constexpr int kUnknown = -1;  // an X key with no macOS counterpart
 
 // Flags of a posted event.
 inline constexpr uint64_t kShiftFlag = 0x20000;
+inline constexpr uint64_t kControlFlag = 0x40000;
+inline constexpr uint64_t kOptionFlag = 0x80000;
 inline constexpr uint64_t kCommandFlag = 0x100000;
 
 }  // namespace desktop::keycode

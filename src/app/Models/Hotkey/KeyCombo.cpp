@@ -8,17 +8,13 @@
 namespace sablix {
 namespace {
 
-// Event flags a key event carries for the modifiers held.
-constexpr uint64_t kControlFlag = 0x40000;
-constexpr uint64_t kOptionFlag = 0x80000;
-
 struct ModifierBit {
     uint64_t eventFlag;
     uint32_t carbonMask;
 };
 constexpr std::array<ModifierBit, 4> kModifierBits{{
-    {kControlFlag, desktop::carbon::kControlKey},
-    {kOptionFlag, desktop::carbon::kOptionKey},
+    {desktop::keycode::kControlFlag, desktop::carbon::kControlKey},
+    {desktop::keycode::kOptionFlag, desktop::carbon::kOptionKey},
     {desktop::keycode::kShiftFlag, desktop::carbon::kShiftKey},
     {desktop::keycode::kCommandFlag, desktop::carbon::kCommandKey},
 }};
@@ -80,7 +76,8 @@ uint32_t KeyCombo::carbonModifiersFrom(uint64_t eventFlags) {
 }
 
 bool KeyCombo::hasRequiredModifier(uint64_t eventFlags) {
-    return (eventFlags & (kControlFlag | kOptionFlag | desktop::keycode::kCommandFlag)) != 0;
+    return (eventFlags &
+            (desktop::keycode::kControlFlag | desktop::keycode::kOptionFlag | desktop::keycode::kCommandFlag)) != 0;
 }
 
 std::string KeyCombo::encoded() const {
