@@ -8,6 +8,9 @@ namespace {
 constexpr const char* kProductionBaseURL = "https://api.sablix.app";
 constexpr const char* kTestBaseURL = "https://api-test.sablix.app";
 constexpr const char* kDevelopmentBaseURL = "http://localhost:3000";
+constexpr const char* kProductionAppcastURL = "https://sablix.app/appcast.xml";
+constexpr const char* kTestAppcastURL = "https://test.sablix.app/appcast.xml";
+constexpr const char* kDevelopmentAppcastURL = "http://localhost:3000/appcast.xml";
 constexpr const char* kOrbitAPIKey = "phc_Vb7QmR2xTz9LkW4pHs6NdJ3gYc8FaU5eKo1BiXq0Ztwr";
 constexpr const char* kOrbitHost = "https://us.ingest.orbit-analytics.sablix.app";
 
@@ -21,12 +24,14 @@ std::string AppEnvironment::apiBaseURL() const {
     switch (kind_) {
     case Kind::production: return kProductionBaseURL;
     case Kind::test: return kTestBaseURL;
-    case Kind::development:
-        if (defaults_)
-            if (auto override = defaults_->string(kBaseURLOverrideKey)) return *override;
-        return kDevelopmentBaseURL;
+    case Kind::development: return developmentOverride(kBaseURLOverrideKey).value_or(kDevelopmentBaseURL);
     }
     return kProductionBaseURL;
+}
+
+std::optional<std::string> AppEnvironment::developmentOverride(const char* key) const {
+    if (kind_ != Kind::development || !defaults_) return std::nullopt;
+    return defaults_->string(key);
 }
 
 std::string AppEnvironment::displayName() const {
@@ -54,6 +59,20 @@ QUrl AppEnvironment::url(const APIEndpoint& endpoint) const {
     // instead of going nowhere.
     platform::appLog("Environment").error("Base URL override does not form a URL; using %s", kDevelopmentBaseURL);
     return QUrl(QString::fromStdString(kDevelopmentBaseURL + path));
+}
+
+QUrl AppEnvironment::appcastURL() const {
+    switch (kind_) {
+    case Kind::production: return QUrl(kProductionAppcastURL);
+    case Kind::test: return QUrl(kTestAppcastURL);
+    case Kind::development: break;
+    }
+    if (auto override = developmentOverride(kAppcastURLOverrideKey)) {
+        QUrl url(QString::fromStdString(*override), QUrl::StrictMode);
+        if (isUsable(url)) return url;
+        platform::appLog("Environment").error("Appcast URL override is not a URL; using %s", kDevelopmentAppcastURL);
+    }
+    return QUrl(kDevelopmentAppcastURL);
 }
 
 }  // namespace sablix

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 
 #include <QUrl>
@@ -17,9 +18,10 @@ public:
     // The environment of this build.
     static constexpr Kind kBuildKind = Kind::production;
     static constexpr const char* kBaseURLOverrideKey = "API_BASE_URL_OVERRIDE";
+    static constexpr const char* kAppcastURLOverrideKey = "APPCAST_URL_OVERRIDE";
 
-    // The defaults store is read only in the development environment (for the base-URL
-    // override); it must outlive the environment.
+    // The defaults store is read only in the development environment (for the base-URL and
+    // appcast overrides); it must outlive the environment.
     explicit AppEnvironment(Kind kind = kBuildKind, const platform::Defaults* defaults = nullptr);
 
     Kind kind() const { return kind_; }
@@ -35,7 +37,14 @@ public:
     // that does not make one gives way to the local development server.
     QUrl url(const APIEndpoint& endpoint) const;
 
+    // The update feed. In development a stored override replaces it; one that is not a URL
+    // gives way to the local development server's feed.
+    QUrl appcastURL() const;
+
 private:
+    // The text stored under key in development, when there is one.
+    std::optional<std::string> developmentOverride(const char* key) const;
+
     Kind kind_;
     const platform::Defaults* defaults_;
 };

@@ -78,3 +78,18 @@ TEST(AppEnvironment, DevelopmentUsesTheOverrideUnchangedOrTheLocalServer) {
     EXPECT_EQ(development.syncDebounceInterval(), 0.5);
     EXPECT_EQ(development.syncPollingInterval(), 15.0);
 }
+
+TEST(AppEnvironment, AppcastAddressIsOverriddenOnlyInDevelopment) {
+    platform::MemoryDefaults defaults;
+    defaults.set(AppEnvironment::kAppcastURLOverrideKey, "http://127.0.0.1:8123/appcast.xml");
+    const AppEnvironment production(AppEnvironment::Kind::production, &defaults);
+    EXPECT_EQ(production.appcastURL().scheme(), "https");
+    EXPECT_NE(production.appcastURL(), AppEnvironment(AppEnvironment::Kind::test).appcastURL());
+
+    const AppEnvironment development(AppEnvironment::Kind::development, &defaults);
+    EXPECT_EQ(development.appcastURL().toString(), "http://127.0.0.1:8123/appcast.xml");
+    // The base URL's override does not move the feed, and a feed override that is no URL falls back.
+    defaults.set(AppEnvironment::kBaseURLOverrideKey, "http://127.0.0.1:9");
+    defaults.set(AppEnvironment::kAppcastURLOverrideKey, "::nonsense::");
+    EXPECT_EQ(development.appcastURL().toString(), "http://localhost:3000/appcast.xml");
+}

@@ -1,0 +1,58 @@
+#include "Models/Networking/APIClient.h"
+
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QCoro/QCoroNetworkReply>
+
+namespace sablix {
+
+std::optional<nlohmann::json> APIResponse::json() const {
+    auto parsed = nlohmann::json::parse(body, nullptr, false);
+    if (parsed.is_discarded()) return std::nullopt;
+    return parsed;
+}
+
+QCoro::Task<APIResponse> APIClient::send(const APIEndpoint& endpoint, APIRequest request) {
+    return send(environment_.url(endpoint), std::move(request));
+}
+
+QCoro::Task<APIResponse> APIClient::send(QUrl url, APIRequest request) {
+    QNetworkRequest networkRequest(url);
+    // The time-out counts from the last byte received, so a slow but moving download goes on.
+    networkRequest.setTransferTimeout(static_cast<int>(request.timeout.count()));
+    if (request.bearerToken)
+        networkRequest.setRawHeader("Authorization", QByteArray::fromStdString("Bearer " + *request.bearerToken));
+    QByteArray payload;
+    if (request.body) {
+        networkRequest.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+        payload = QByteArray::fromStdString(request.body->dump());
+    }
+
+    return finish(network_.sendCustomRequest(networkRequest, QByteArray::fromStdString(request.method), payload));
+}
+
+QCoro::Task<APIResponse> APIClient::finish(QNetworkReply* sent) {
+    QPointer<QNetworkReply> reply(sent);
+    co_await sent;
+
+    APIResponse response;
+    if (!reply) {
+        response.error = "The request was cancelled.";
+        co_return response;
+    }
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid()) {
+        response.status = status.toInt();
+        response.body = reply->readAll().toStdString();
+    } else {
+        // Nothing here aborts a request, so a cancelled one is one the transfer time-out stopped.
+        response.timedOut =
+            reply->error() == QNetworkReply::TimeoutError || reply->error() == QNetworkReply::OperationCanceledError;
+        response.error = response.timedOut ? kTimedOutMessage : reply->errorString().toStdString();
+    }
+    reply->deleteLater();
+    co_return response;
+}
+
+}  // namespace sablix

@@ -1,0 +1,71 @@
+#pragma once
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QUrl>
+#include <QCoro/QCoroTask>
+#include <nlohmann/json.hpp>
+
+#include "Models/Environment/AppEnvironment.h"
+
+namespace sablix {
+
+// How long a request may go without receiving anything, when its caller names no time-out.
+inline constexpr std::chrono::milliseconds kDefaultRequestTimeout{60'000};
+
+// Not an aggregate on purpose: g++ 12 destroys an aggregate temporary twice when it appears in a
+// co_await expression (as in `co_await client.send(url, APIRequest{})`); a constructor of its
+// own keeps such calls sound.
+struct APIRequest {
+    explicit APIRequest(std::string method = "GET", std::optional<nlohmann::json> body = std::nullopt,
+                        std::optional<std::string> bearerToken = std::nullopt,
+                        std::chrono::milliseconds timeout = kDefaultRequestTimeout)
+        : method(std::move(method)), body(std::move(body)), bearerToken(std::move(bearerToken)), timeout(timeout) {}
+
+    std::string method;
+    std::optional<nlohmann::json> body;      // sent as application/json
+    std::optional<std::string> bearerToken;  // sent as "Authorization: Bearer <token>"
+    std::chrono::milliseconds timeout;
+};
+
+// What came back. An HTTP answer of any status has that status and its body; a request that got
+// no answer has status 0 and the transport's reason.
+struct APIResponse {
+    int status = 0;
+    std::string body;
+    std::string error;  // empty whenever status is not 0
+    bool timedOut = false;
+
+    bool isSuccess() const { return status >= 200 && status < 300; }
+    // The body as JSON; none when it is not JSON.
+    std::optional<nlohmann::json> json() const;
+};
+
+// The one way the application talks HTTP to its backend and feeds. Runs on the main thread: each
+// request is a coroutine that resumes there when the answer is in.
+class APIClient {
+public:
+    static constexpr const char* kTimedOutMessage = "The request timed out.";
+
+    explicit APIClient(const AppEnvironment& environment) : environment_(environment) {}
+    APIClient(const APIClient&) = delete;
+    APIClient& operator=(const APIClient&) = delete;
+
+    // A request to the environment's base URL followed by the endpoint's path.
+    QCoro::Task<APIResponse> send(const APIEndpoint& endpoint, APIRequest request = APIRequest());
+    // A request to a full address, for documents outside the backend (the update feed).
+    QCoro::Task<APIResponse> send(QUrl url, APIRequest request = APIRequest());
+
+    const AppEnvironment& environment() const { return environment_; }
+
+private:
+    static QCoro::Task<APIResponse> finish(QNetworkReply* reply);
+
+    const AppEnvironment& environment_;
+    QNetworkAccessManager network_;
+};
+
+}  // namespace sablix

@@ -1,0 +1,70 @@
+#pragma once
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
+#include <QCoro/QCoroTask>
+
+#include "Models/Networking/APIClient.h"
+#include "desktop/Workspace.h"
+#include "platform/Log.h"
+
+namespace sablix {
+
+// Finds newer releases in the update feed and hands their download to the browser: checks on a
+// timer once started, and whenever the user asks. Lives on the main thread.
+class Updater : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool canCheckForUpdates READ canCheckForUpdates NOTIFY canCheckForUpdatesChanged)
+
+public:
+    static constexpr std::chrono::seconds kDefaultUpdateCheckInterval{14'400};
+
+    enum class CheckResult { updateAvailable, upToDate, failed };
+    Q_ENUM(CheckResult)
+
+    Updater(APIClient& client, desktop::Workspace& workspace, QUrl appcastURL, std::optional<std::string> appVersion,
+            QObject* parent = nullptr);
+
+    void setAutomaticallyChecksForUpdates(bool automatic);
+    bool automaticallyChecksForUpdates() const { return automatic_; }
+    void setUpdateCheckInterval(std::chrono::seconds interval);
+    std::chrono::seconds updateCheckInterval() const { return interval_; }
+
+    // Begins the automatic checks; no check is possible before.
+    void startUpdater();
+    // True once started and while no check is under way.
+    bool canCheckForUpdates() const { return started_ && !checking_; }
+    // A check the user asked for: a newer release is opened in the browser. Starts it and
+    // returns at once; ignored while a check is not possible.
+    void checkForUpdates();
+    // One check, for a caller that waits for its result. Only a user-initiated check opens
+    // the download; an automatic one reports it through updateFound. While another check is
+    // under way it does nothing and answers failed.
+    QCoro::Task<CheckResult> check(bool userInitiated);
+
+signals:
+    void canCheckForUpdatesChanged(bool canCheck);
+    void updateFound(const QString& version, const QString& downloadURL);
+    void checkFinished(sablix::Updater::CheckResult result, bool userInitiated);
+
+private:
+    void setChecking(bool checking);
+    void armTimer();
+
+    APIClient& client_;
+    desktop::Workspace& workspace_;
+    const QUrl appcastURL_;
+    const std::string appVersion_;
+    bool automatic_ = true;
+    std::chrono::seconds interval_ = kDefaultUpdateCheckInterval;
+    bool started_ = false;
+    bool checking_ = false;
+    QTimer timer_;
+    platform::Log logger_ = platform::appLog("Updater");
+};
+
+}  // namespace sablix

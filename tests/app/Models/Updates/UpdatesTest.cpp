@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+#include <QCoro/QCoroTask>
+#include <QSignalSpy>
+
+#include "support/ModelsTestSupport.h"
+#include "Models/Updates/Appcast.h"
+#include "Models/Updates/CheckForUpdatesViewModel.h"
+#include "Models/Updates/UpdateChecker.h"
+#include "Models/Updates/Updater.h"
+#include "Models/Updates/VersionComparison.h"
+#include "platform/MemoryDefaults.h"
+#include "servers/TestBackend.h"
+
+using sablix::Appcast;
+using sablix::UpdateChecker;
+using sablix::Updater;
+
+namespace {
+
+std::string feed(const std::string& items) {
+    return R"(<?xml version="1.0" encoding="utf-8"?><rss version="2.0"><channel><title>Sablix</title>)" + items +
+           "</channel></rss>";
+}
+
+std::string item(const std::string& version, const std::string& url) {
+    return R"(<item><title>Sablix</title><enclosure url=")" + url + R"(" sparkle:shortVersionString=")" + version +
+           R"(" type="application/octet-stream"/></item>)";
+}
+
+// Records the addresses the application hands to the browser.
+class RecordingWorkspace final : public desktop::Workspace {
+public:
+    std::optional<desktop::RunningApplication> frontmostApplication() override { return std::nullopt; }
+    bool activate(const desktop::RunningApplication&) override { return true; }
+    bool openURL(const std::string& url) override {
+        opened.push_back(url);
+        return true;
+    }
+    std::vector<std::string> opened;
+};
+
+// An update feed served by the test backend, read through the application's own client.
+class UpdatesTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(backend_.start()); }
+    void serve(const std::string& appcast) { backend_.reset(nlohmann::json{{"appcast", appcast}}); }
+    QUrl appcastURL() const {
+        return QUrl(QString::fromStdString(backend_.baseURL() + testservers::TestBackend::kAppcastRoute));
+    }
+
+    testservers::TestBackend backend_{testservers::TestBackend::loadFixture(SABLIX_TEST_FIXTURES_DIR "/backend.json")};
+    sablix::AppEnvironment environment_;
+    sablix::APIClient client_{environment_};
+};
+
+TEST(VersionComparison, ReadsDigitRunsAsNumbers) {
+    struct Case {
+        const char* a;
+        const char* b;
+        int order;
+    };
+    const Case table[] = {
+        {"2.0.1", "2.0", 1},
+        {"1.10", "1.9", 1},
+        {"1.9", "1.10", -1},
+        {"1.2.1", "1.2", 1},
+        {"1.2", "1.2", 0},
+        {"2.0", "10.0", -1},
+        {"1.0", "1", 1},
+        {"1.02", "1.2", 0},
+        {"1.0b2", "1.0b10", -1},
+        {"3", "0", 1},
+        {"", "0", -1},
+        {"abc", "1.0", 1},
+        {"99999999999999999999.1", "99999999999999999998.9", 1},
+    };
+    for (const auto& c : table) {
+        EXPECT_EQ(sablix::compareVersions(c.a, c.b), c.order) << c.a << " vs " << c.b;
+        EXPECT_EQ(sablix::compareVersions(c.b, c.a), -c.order) << c.b << " vs " << c.a;
+    }
+}
+
+TEST(Appcast, OnlyTheFirstDoubleQuotedAttributeCountsAndTheNewestItemIsOffered) {
+    const std::pair<std::string, std::optional<std::string>> scans[] = {
+        {feed(item("2.0.1", "u") + item("3.0", "v")), "2.0.1"},
+        {"<enclosure sparkle:shortVersionString='9.0'/>\n<enclosure sparkle:shortVersionString=\"1.5\"/>", "1.5"},
+        {"<enclosure sparkle:shortVersionString='9.0'/>", std::nullopt},
+        {"sparkle:shortVersionString=\"\"", ""},
+        {"sparkle:shortVersionString=\"2.0", std::nullopt},
+        {"sparkle:shortVersionString=\"2.\xff\"", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [document, version] : scans) EXPECT_EQ(Appcast::firstShortVersion(document), version) << document;
+
+    const auto newest = Appcast::newestRelease(feed(item("1.9", "https://x/1.9") + item("1.10", "https://x/1.10") +
+                                                    "<item><sparkle:shortVersionString>1.2</sparkle:shortVersionString>"
+                                                    "<link>https://x/page</link></item>"));
+    ASSERT_TRUE(newest);
+    EXPECT_EQ(newest->version, "1.10");
+    EXPECT_EQ(newest->downloadURL, "https://x/1.10");
+    const auto linked = Appcast::newestRelease(
+        feed("<item><sparkle:shortVersionString>1.2</sparkle:shortVersionString><link>https://x/page</link></item>"));
+    ASSERT_TRUE(linked);
+    EXPECT_EQ(linked->downloadURL, "https://x/page");
+    EXPECT_FALSE(Appcast::newestRelease(feed(item("2.0", "u")).substr(0, 60)));
+}
+
+TEST_F(UpdatesTest, CheckerOffersTheServedVersionUntilDismissed) {
+    UpdateChecker checker(client_, appcastURL(), std::string("2.0"));
+    QSignalSpy changes(&checker, &UpdateChecker::hasUpdateChanged);
+    EXPECT_FALSE(checker.hasUpdate());
+
+    QCoro::waitFor(checker.check());
+    EXPECT_EQ(checker.availableVersion(), "2.0.1");
+    EXPECT_TRUE(checker.hasUpdate());
+    checker.setDismissed(true);
+    EXPECT_FALSE(checker.hasUpdate());
+    EXPECT_EQ(changes.count(), 2);
+
+    // Whatever the status, the document is read; an application without a version is "0".
+    backend_.fail(testservers::TestBackend::kAppcastRoute, 404, "sparkle:shortVersionString=\"0.1\"");
+    UpdateChecker unversioned(client_, appcastURL(), std::nullopt);
+    QCoro::waitFor(unversioned.check());
+    EXPECT_TRUE(unversioned.hasUpdate());
+
+    serve(feed(item("1.9", "u")));
+    UpdateChecker newer(client_, appcastURL(), std::string("1.10"));
+    QCoro::waitFor(newer.check());
+    EXPECT_EQ(newer.availableVersion(), "1.9");
+    EXPECT_FALSE(newer.hasUpdate());
+}
+
+TEST_F(UpdatesTest, FailedTransferKeepsTheVersionAndIsLogged) {
+    modelstest::LogCapture logs;
+    UpdateChecker checker(client_, appcastURL(), std::string("2.0"));
+    QCoro::waitFor(checker.check());
+    ASSERT_EQ(checker.availableVersion(), "2.0.1");
+
+    backend_.stop();
+    QCoro::waitFor(checker.check());
+    EXPECT_EQ(checker.availableVersion(), "2.0.1");
+    const auto messages = logs.messages("UpdateChecker");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("Update check failed: ", 0), 0u) << messages[0];
+}
+
+TEST_F(UpdatesTest, UserCheckOpensTheNewerDownloadOnlyWhenAllowed) {
+    RecordingWorkspace workspace;
+    Updater updater(client_, workspace, appcastURL(), std::string("2.0"));
+    sablix::CheckForUpdatesViewModel command(updater);
+    EXPECT_EQ(updater.updateCheckInterval(), std::chrono::seconds(14'400));
+    EXPECT_EQ(command.title(), QString::fromUtf8("Check for Updates\u2026"));
+
+    // Not started: the command is disabled and does nothing.
+    EXPECT_FALSE(command.canCheckForUpdates());
+    command.checkForUpdates();
+    EXPECT_EQ(backend_.log().size(), 0u);
+
+    updater.startUpdater();
+    EXPECT_TRUE(command.canCheckForUpdates());
+    QSignalSpy finished(&updater, &Updater::checkFinished);
+    command.checkForUpdates();
+    EXPECT_FALSE(command.canCheckForUpdates());  // one check at a time
+    ASSERT_TRUE(finished.wait(10'000));
+    EXPECT_TRUE(command.canCheckForUpdates());
+    EXPECT_EQ(finished[0][0].value<Updater::CheckResult>(), Updater::CheckResult::updateAvailable);
+    EXPECT_EQ(workspace.opened, std::vector<std::string>{"https://sablix.app/download/Sablix-2.0.1.tar.gz"});
+
+    // An automatic check reports the release without opening the browser.
+    QSignalSpy found(&updater, &Updater::updateFound);
+    EXPECT_EQ(QCoro::waitFor(updater.check(false)), Updater::CheckResult::updateAvailable);
+    EXPECT_EQ(found.count(), 1);
+    EXPECT_EQ(workspace.opened.size(), 1u);
+
+    serve(feed(item("2.0", "https://x/2.0")));
+    EXPECT_EQ(QCoro::waitFor(updater.check(true)), Updater::CheckResult::upToDate);
+    serve("<rss><channel><item>");
+    EXPECT_EQ(QCoro::waitFor(updater.check(true)), Updater::CheckResult::failed);
+    EXPECT_EQ(workspace.opened.size(), 1u);
+}
+
+}  // namespace

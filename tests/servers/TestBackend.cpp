@@ -1,0 +1,205 @@
+#include "servers/TestBackend.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+
+#include <httplib.h>
+
+namespace testservers {
+namespace {
+
+constexpr const char* kLogRoute = "/__test/log";
+constexpr const char* kResetRoute = "/__test/reset";
+constexpr const char* kFailRoute = "/__test/fail";
+constexpr const char* kDelayRoute = "/__test/delay";
+constexpr const char* kAnyPath = "/.*";
+
+std::string lowerCased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+// The server files the connection's addresses among the headers; they were never sent.
+bool isConnectionDetail(const std::string& name) {
+    return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT";
+}
+
+void answer(httplib::Response& response, int status, const std::string& body) {
+    response.status = status;
+    const bool isJson = !body.empty() && nlohmann::json::accept(body);
+    response.set_content(body, isJson ? "application/json" : "text/plain");
+}
+
+void answerJson(httplib::Response& response, int status, const nlohmann::json& body) {
+    response.status = status;
+    response.set_content(body.dump(), "application/json");
+}
+
+// The control's JSON object, or none after answering 400.
+std::optional<nlohmann::json> controlObject(const httplib::Request& request, httplib::Response& response) {
+    auto body = nlohmann::json::parse(request.body, nullptr, false);
+    if (body.is_object() && body.contains("route") && body["route"].is_string()) return body;
+    answerJson(response, 400, {{"error", "expected a JSON object with a \"route\" string"}});
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string LoggedRequest::header(const std::string& name) const {
+    auto found = headers.find(lowerCased(name));
+    return found == headers.end() ? std::string() : found->second;
+}
+
+nlohmann::json LoggedRequest::toJson() const {
+    return {{"method", method}, {"path", path}, {"headers", headers}, {"body", body}};
+}
+
+TestBackend::TestBackend(nlohmann::json fixture)
+    : originalFixture_(std::move(fixture)), server_(std::make_unique<httplib::Server>()), state_(originalFixture_) {
+    // Short keep-alive waits let stop() return promptly.
+    server_->set_keep_alive_timeout(1);
+    installControls();
+    installRoutes();
+    const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
+        serve(request, response);
+    };
+    server_->Get(kAnyPath, handler);
+    server_->Post(kAnyPath, handler);
+    server_->Put(kAnyPath, handler);
+    server_->Patch(kAnyPath, handler);
+    server_->Delete(kAnyPath, handler);
+}
+
+TestBackend::~TestBackend() { stop(); }
+
+nlohmann::json TestBackend::loadFixture(const std::string& path) {
+    std::ifstream in(path);
+    auto fixture = nlohmann::json::parse(in, nullptr, false);
+    return fixture.is_object() ? fixture : nlohmann::json::object();
+}
+
+bool TestBackend::start() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = false;
+    }
+    port_ = server_->bind_to_any_port("127.0.0.1");
+    if (port_ <= 0) return false;
+    // The socket listens from here on, so requests made before the loop runs wait in its backlog.
+    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    return true;
+}
+
+void TestBackend::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    stopped_.notify_all();
+    server_->stop();
+    if (thread_.joinable()) thread_.join();
+}
+
+std::string TestBackend::baseURL() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+std::vector<LoggedRequest> TestBackend::log() const {
+    std::lock_guard lock(mutex_);
+    return log_;
+}
+
+void TestBackend::reset(std::optional<nlohmann::json> fixture) {
+    std::lock_guard lock(mutex_);
+    state_ = fixture ? std::move(*fixture) : originalFixture_;
+    log_.clear();
+    failures_.clear();
+    delays_.clear();
+}
+
+void TestBackend::fail(const std::string& route, int status, std::string body, int count) {
+    std::lock_guard lock(mutex_);
+    failures_[route] = Failure{status, std::move(body), std::clamp(count, 0, kMaxFailCount)};
+}
+
+void TestBackend::delay(const std::string& route, int ms) {
+    std::lock_guard lock(mutex_);
+    if (ms <= 0)
+        delays_.erase(route);
+    else
+        delays_[route] = std::min(ms, kMaxDelayMs);
+}
+
+void TestBackend::installControls() {
+    server_->Get(kLogRoute, [this](const httplib::Request&, httplib::Response& response) {
+        auto entries = nlohmann::json::array();
+        for (const auto& entry : log()) entries.push_back(entry.toJson());
+        answerJson(response, 200, entries);
+    });
+    server_->Post(kResetRoute, [this](const httplib::Request& request, httplib::Response& response) {
+        auto fixture = nlohmann::json::parse(request.body, nullptr, false);
+        reset(fixture.is_object() ? std::optional(fixture) : std::nullopt);
+        answerJson(response, 200, {{"reset", true}});
+    });
+    server_->Post(kFailRoute, [this](const httplib::Request& request, httplib::Response& response) {
+        auto control = controlObject(request, response);
+        if (!control) return;
+        const int status = control->value("status", 500);
+        if (status < 100 || status > 599) return answerJson(response, 400, {{"error", "status out of range"}});
+        fail((*control)["route"], status, control->value("body", ""), control->value("count", 1));
+        answerJson(response, 200, *control);
+    });
+    server_->Post(kDelayRoute, [this](const httplib::Request& request, httplib::Response& response) {
+        auto control = controlObject(request, response);
+        if (!control) return;
+        delay((*control)["route"], control->value("ms", 0));
+        answerJson(response, 200, *control);
+    });
+}
+
+void TestBackend::installRoutes() {
+    routes_[kAppcastRoute] = [](const httplib::Request&, httplib::Response& response, const nlohmann::json& state) {
+        auto appcast = state.find("appcast");
+        if (appcast == state.end() || !appcast->is_string()) return answer(response, 404, "");
+        response.set_content(appcast->get<std::string>(), "application/xml");
+    };
+}
+
+void TestBackend::serve(const httplib::Request& request, httplib::Response& response) {
+    LoggedRequest entry{request.method, request.path, {}, request.body};
+    for (const auto& [name, value] : request.headers)
+        if (!isConnectionDetail(name)) entry.headers[lowerCased(name)] = value;
+    {
+        std::lock_guard lock(mutex_);
+        if (log_.size() >= kMaxLoggedRequests) log_.erase(log_.begin());
+        log_.push_back(std::move(entry));
+    }
+    waitForDelay(request.path);
+    if (takeFailure(request.path, response)) return;
+
+    nlohmann::json state;
+    {
+        std::lock_guard lock(mutex_);
+        state = state_;
+    }
+    auto route = routes_.find(request.path);
+    if (route == routes_.end()) return answerJson(response, 404, {{"error", "no such route"}});
+    route->second(request, response, state);
+}
+
+void TestBackend::waitForDelay(const std::string& route) {
+    std::unique_lock lock(mutex_);
+    auto found = delays_.find(route);
+    if (found == delays_.end()) return;
+    stopped_.wait_for(lock, std::chrono::milliseconds(found->second), [this] { return stopping_; });
+}
+
+bool TestBackend::takeFailure(const std::string& route, httplib::Response& response) {
+    std::lock_guard lock(mutex_);
+    auto found = failures_.find(route);
+    if (found == failures_.end() || found->second.remaining <= 0) return false;
+    answer(response, found->second.status, found->second.body);
+    if (--found->second.remaining == 0) failures_.erase(found);
+    return true;
+}
+
+}  // namespace testservers

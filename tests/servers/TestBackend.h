@@ -1,0 +1,100 @@
+#pragma once
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace testservers {
+
+// One request as the backend received it. Header names are lower-cased.
+struct LoggedRequest {
+    std::string method;
+    std::string path;
+    std::map<std::string, std::string> headers;
+    std::string body;
+
+    std::string header(const std::string& name) const;
+    nlohmann::json toJson() const;
+};
+
+// A stand-in for the application's backend on 127.0.0.1 and an ephemeral port. Its state comes
+// from a JSON fixture; it answers the application's routes from that state, records every
+// request, and can be told to fail or slow down a route, in process or over HTTP:
+//   GET  /__test/log    the recorded requests, oldest first (control requests are not recorded)
+//   POST /__test/reset  forget the log, failures and delays; the body, when it is a JSON object,
+//                       becomes the new fixture, otherwise the original one is restored
+//   POST /__test/fail   {"route", "status", "body", "count"}: the next count requests to route
+//                       answer status and body
+//   POST /__test/delay  {"route", "ms"}: requests to route wait ms before answering (0 clears)
+// Routes are matched on the path alone, whatever the method.
+class TestBackend {
+public:
+    static constexpr const char* kAppcastRoute = "/appcast.xml";
+    static constexpr size_t kMaxLoggedRequests = 1000;
+    static constexpr int kMaxFailCount = 1000;
+    static constexpr int kMaxDelayMs = 60'000;
+
+    explicit TestBackend(nlohmann::json fixture = nlohmann::json::object());
+    ~TestBackend();
+    TestBackend(const TestBackend&) = delete;
+    TestBackend& operator=(const TestBackend&) = delete;
+
+    // The fixture file's object, or an empty object when it cannot be read as one.
+    static nlohmann::json loadFixture(const std::string& path);
+
+    // Binds and starts serving; false when no port could be bound.
+    bool start();
+    void stop();
+    int port() const { return port_; }
+    std::string baseURL() const;
+
+    std::vector<LoggedRequest> log() const;
+    void reset(std::optional<nlohmann::json> fixture = std::nullopt);
+    void fail(const std::string& route, int status, std::string body, int count = 1);
+    void delay(const std::string& route, int ms);
+
+private:
+    struct Failure {
+        int status = 500;
+        std::string body;
+        int remaining = 0;
+    };
+    using Route = std::function<void(const httplib::Request&, httplib::Response&, const nlohmann::json& state)>;
+
+    void installControls();
+    void installRoutes();
+    void serve(const httplib::Request& request, httplib::Response& response);
+    // Waits for the route's delay, or less when the server stops meanwhile.
+    void waitForDelay(const std::string& route);
+    bool takeFailure(const std::string& route, httplib::Response& response);
+
+    const nlohmann::json originalFixture_;
+    std::unique_ptr<httplib::Server> server_;
+    std::thread thread_;
+    int port_ = 0;
+
+    mutable std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool stopping_ = false;
+    nlohmann::json state_;
+    std::vector<LoggedRequest> log_;
+    std::map<std::string, Failure> failures_;
+    std::map<std::string, int> delays_;
+    std::map<std::string, Route> routes_;
+};
+
+}  // namespace testservers
