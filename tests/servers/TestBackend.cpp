@@ -36,6 +36,18 @@ void answerJson(httplib::Response& response, int status, const nlohmann::json& b
     response.set_content(body.dump(), "application/json");
 }
 
+// A route that answers state[table][the rest of the path after prefix] as it stands.
+auto fixtureEntry(std::string table, std::string prefix) {
+    return [table = std::move(table), prefix = std::move(prefix)](
+               const httplib::Request& request, httplib::Response& response, const nlohmann::json& state) {
+        const std::string key = request.path.substr(prefix.size());
+        auto entries = state.find(table);
+        if (entries == state.end() || !entries->is_object() || !entries->contains(key))
+            return answerJson(response, 404, {{"error", "no such " + table + " entry"}});
+        answerJson(response, 200, entries->at(key));
+    };
+}
+
 // The control's JSON object, or none after answering 400.
 std::optional<nlohmann::json> controlObject(const httplib::Request& request, httplib::Response& response) {
     auto body = nlohmann::json::parse(request.body, nullptr, false);
@@ -162,6 +174,22 @@ void TestBackend::installRoutes() {
         if (appcast == state.end() || !appcast->is_string()) return answer(response, 404, "");
         response.set_content(appcast->get<std::string>(), "application/xml");
     };
+    routes_[kPendingInstallMatchRoute] = [](const httplib::Request&, httplib::Response& response,
+                                            const nlohmann::json& state) {
+        auto match = state.find("pendingInstallMatch");
+        if (match == state.end()) return answerJson(response, 404, {{"error", "no pending install"}});
+        answerJson(response, 200, *match);
+    };
+    prefixRoutes_[kTemplatesRoute] = fixtureEntry("templates", kTemplatesRoute);
+    prefixRoutes_[kTemplatePacksRoute] = fixtureEntry("packs", kTemplatePacksRoute);
+}
+
+const TestBackend::Route* TestBackend::findRoute(const std::string& path) const {
+    if (auto exact = routes_.find(path); exact != routes_.end()) return &exact->second;
+    // In reverse order a longer prefix comes before any shorter one it extends.
+    for (auto it = prefixRoutes_.rbegin(); it != prefixRoutes_.rend(); ++it)
+        if (path.size() > it->first.size() && path.starts_with(it->first)) return &it->second;
+    return nullptr;
 }
 
 void TestBackend::serve(const httplib::Request& request, httplib::Response& response) {
@@ -181,9 +209,9 @@ void TestBackend::serve(const httplib::Request& request, httplib::Response& resp
         std::lock_guard lock(mutex_);
         state = state_;
     }
-    auto route = routes_.find(request.path);
-    if (route == routes_.end()) return answerJson(response, 404, {{"error", "no such route"}});
-    route->second(request, response, state);
+    const Route* route = findRoute(request.path);
+    if (!route) return answerJson(response, 404, {{"error", "no such route"}});
+    (*route)(request, response, state);
 }
 
 void TestBackend::waitForDelay(const std::string& route) {

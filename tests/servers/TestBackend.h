@@ -40,10 +40,17 @@ struct LoggedRequest {
 //   POST /__test/fail   {"route", "status", "body", "count"}: the next count requests to route
 //                       answer status and body
 //   POST /__test/delay  {"route", "ms"}: requests to route wait ms before answering (0 clears)
-// Routes are matched on the path alone, whatever the method.
+// Routes are matched on the path alone, whatever the method; a route ending in "/" serves every
+// path below it, the longest such route first. Application routes answer from the fixture:
+//   /api/pending-install/match   the fixture's "pendingInstallMatch" value, 404 without one
+//   /api/templates/<slug>        "templates"[slug] as it stands (any JSON), 404 without one
+//   /api/templates/packs/<cat>   "packs"[cat] likewise
 class TestBackend {
 public:
     static constexpr const char* kAppcastRoute = "/appcast.xml";
+    static constexpr const char* kPendingInstallMatchRoute = "/api/pending-install/match";
+    static constexpr const char* kTemplatesRoute = "/api/templates/";
+    static constexpr const char* kTemplatePacksRoute = "/api/templates/packs/";
     static constexpr size_t kMaxLoggedRequests = 1000;
     static constexpr int kMaxFailCount = 1000;
     static constexpr int kMaxDelayMs = 60'000;
@@ -77,6 +84,7 @@ private:
 
     void installControls();
     void installRoutes();
+    const Route* findRoute(const std::string& path) const;
     void serve(const httplib::Request& request, httplib::Response& response);
     // Waits for the route's delay, or less when the server stops meanwhile.
     void waitForDelay(const std::string& route);
@@ -95,6 +103,7 @@ private:
     std::map<std::string, Failure> failures_;
     std::map<std::string, int> delays_;
     std::map<std::string, Route> routes_;
+    std::map<std::string, Route> prefixRoutes_;
 };
 
 }  // namespace testservers

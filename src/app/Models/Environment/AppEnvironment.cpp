@@ -11,6 +11,9 @@ constexpr const char* kDevelopmentBaseURL = "http://localhost:3000";
 constexpr const char* kProductionAppcastURL = "https://sablix.app/appcast.xml";
 constexpr const char* kTestAppcastURL = "https://test.sablix.app/appcast.xml";
 constexpr const char* kDevelopmentAppcastURL = "http://localhost:3000/appcast.xml";
+constexpr const char* kProductionWebsiteURL = "https://sablix.app";
+constexpr const char* kTestWebsiteURL = "https://test.sablix.app";
+constexpr const char* kDevelopmentWebsiteURL = "http://localhost:3000";
 constexpr const char* kOrbitAPIKey = "phc_Vb7QmR2xTz9LkW4pHs6NdJ3gYc8FaU5eKo1BiXq0Ztwr";
 constexpr const char* kOrbitHost = "https://us.ingest.orbit-analytics.sablix.app";
 
@@ -73,6 +76,15 @@ QUrl AppEnvironment::appcastURL() const {
         platform::appLog("Environment").error("Appcast URL override is not a URL; using %s", kDevelopmentAppcastURL);
     }
     return QUrl(kDevelopmentAppcastURL);
+}
+
+std::string AppEnvironment::websiteBaseURL() const {
+    switch (kind_) {
+    case Kind::production: return kProductionWebsiteURL;
+    case Kind::test: return kTestWebsiteURL;
+    case Kind::development: return developmentOverride(kWebsiteBaseURLOverrideKey).value_or(kDevelopmentWebsiteURL);
+    }
+    return kProductionWebsiteURL;
 }
 
 }  // namespace sablix

@@ -19,6 +19,7 @@ public:
     static constexpr Kind kBuildKind = Kind::production;
     static constexpr const char* kBaseURLOverrideKey = "API_BASE_URL_OVERRIDE";
     static constexpr const char* kAppcastURLOverrideKey = "APPCAST_URL_OVERRIDE";
+    static constexpr const char* kWebsiteBaseURLOverrideKey = "WEBSITE_BASE_URL_OVERRIDE";
 
     // The defaults store is read only in the development environment (for the base-URL and
     // appcast overrides); it must outlive the environment.
@@ -40,6 +41,10 @@ public:
     // The update feed. In development a stored override replaces it; one that is not a URL
     // gives way to the local development server's feed.
     QUrl appcastURL() const;
+
+    // The product's web site, which serves the template gallery; no trailing slash. In
+    // development a stored override replaces it, used as it stands.
+    std::string websiteBaseURL() const;
 
 private:
     // The text stored under key in development, when there is one.

@@ -1,0 +1,138 @@
+#include "Models/Templates/TemplateInstallService.h"
+
+#include <unordered_set>
+
+#include <QStringList>
+
+#include "platform/TextRules.h"
+#include "platform/Uuid.h"
+
+namespace sablix {
+namespace {
+
+// Titles compare ignoring case and Unicode normalisation.
+std::string titleKey(std::string_view title) { return platform::text::nfc(platform::text::lowercased(title)); }
+
+bool isIdentifierCharacter(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'; }
+
+}  // namespace
+
+TemplateInstallService::TemplateInstallService(SnippetController& snippetController, platform::Defaults& userDefaults,
+                                               APIClient& client, std::function<void()> refreshSnippetCache,
+                                               AppNotifier& notifier, AnalyticsTracking& analytics,
+                                               std::chrono::milliseconds requestTimeout)
+    : snippetController_(snippetController),
+      userDefaults_(userDefaults),
+      client_(client),
+      refreshSnippetCache_(std::move(refreshSnippetCache)),
+      notifier_(notifier),
+      analytics_(analytics),
+      requestTimeout_(requestTimeout) {}
+
+QCoro::Task<> TemplateInstallService::checkPendingInstall() {
+    if (userDefaults_.boolean(kHasCheckedPendingInstallKey)) co_return;
+    // Remembered before asking, so that the match is tried once whatever becomes of it.
+    userDefaults_.set(kHasCheckedPendingInstallKey, true);
+
+    const APIResponse response = co_await client_.send(APIEndpoint::pendingInstallMatch(),
+                                                       APIRequest("GET", std::nullopt, std::nullopt, requestTimeout_));
+    if (response.status != 200) co_return;
+    std::optional<std::string> templateId;
+    try {
+        templateId = PendingInstallMatch::fromJson(nlohmann::json::parse(response.body)).templateId;
+    } catch (const std::exception&) {
+        co_return;
+    }
+    if (!templateId) co_return;
+
+    // The backend's answer is trusted as it stands; only links are checked against the pattern.
+    const std::string_view prefix = kPackPrefix;
+    if (templateId->starts_with(prefix))
+        co_await installPack(templateId->substr(prefix.size()), kSourceDeferredDeepLink);
+    else
+        co_await installTemplate(*templateId, kSourceDeferredDeepLink);
+}
+
+QCoro::Task<TemplateInstallService::InstallOutcome> TemplateInstallService::installTemplate(std::string slug,
+                                                                                            std::string source) {
+    auto payload = co_await fetch<TemplateInstallPayload>(kTemplatePath + slug);
+    if (!payload) co_return InstallOutcome::failed();
+    co_return install(*payload, source);
+}
+
+QCoro::Task<int> TemplateInstallService::installPack(std::string category, std::string source) {
+    auto pack = co_await fetch<TemplatePackPayload>(kPackPath + category);
+    if (!pack) co_return 0;
+    int installed = 0;
+    // One at a time: each template sees the ones before it when its trigger is made unique.
+    for (const auto& payload : pack->templates)
+        if (install(payload, source).isInstalled()) ++installed;
+    co_return installed;
+}
+
+TemplateInstallService::InstallOutcome TemplateInstallService::install(const TemplateInstallPayload& payload,
+                                                                       const std::string& source) {
+    std::vector<SnippetItem> library = snippetController_.loadItems();
+    std::string trigger = uniqueTrigger(payload.trigger, library);
+    const SnippetItem item(platform::Uuid::generate(), trigger, payload.content, {kTemplateTag});
+    if (snippetController_.addItemWithValidation(item, library).kind() !=
+        SnippetController::AddItemResult::Case::success)
+        return InstallOutcome::failed();
+
+    if (refreshSnippetCache_) refreshSnippetCache_();
+    notifier_.postSnippetsChangedExternally();
+    analytics_.track(AnalyticsEvent::snippetImported, {{"template_id", payload.slug}, {"source", source}});
+    return InstallOutcome::installed(std::move(trigger));
+}
+
+std::string TemplateInstallService::uniqueTrigger(const std::string& trigger,
+                                                  const std::vector<SnippetItem>& existing) {
+    std::unordered_set<std::string> taken;
+    for (const auto& item : existing) taken.insert(titleKey(item.snippetTitle));
+    if (!taken.contains(titleKey(trigger))) return trigger;
+    for (int n = 2;; ++n) {
+        std::string candidate = trigger + "-" + std::to_string(n);
+        if (!taken.contains(titleKey(candidate))) return candidate;
+    }
+}
+
+std::optional<std::string> TemplateInstallService::installSlug(const QUrl& url) {
+    return validated(lastPathComponent(url, kInstallHost));
+}
+
+std::optional<std::string> TemplateInstallService::packCategory(const QUrl& url) {
+    return validated(lastPathComponent(url, kInstallPackHost));
+}
+
+std::optional<std::string> TemplateInstallService::lastPathComponent(const QUrl& url, const char* host) {
+    if (url.host() != QLatin1String(host)) return std::nullopt;
+    const QStringList components = url.path(QUrl::FullyDecoded).split(u'/', Qt::SkipEmptyParts);
+    if (components.isEmpty()) return std::nullopt;
+    return components.last().toStdString();
+}
+
+std::optional<std::string> TemplateInstallService::validated(std::optional<std::string> id) {
+    if (!id || id->empty() || id->size() > kMaxIdentifierLength) return std::nullopt;
+    for (char c : *id)
+        if (!isIdentifierCharacter(c)) return std::nullopt;
+    return id;
+}
+
+template <class T>
+QCoro::Task<std::optional<T>> TemplateInstallService::fetch(std::string path) {
+    const QUrl url(QString::fromStdString(client_.environment().websiteBaseURL() + path), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty()) co_return std::nullopt;
+
+    const APIResponse response =
+        co_await client_.send(url, APIRequest("GET", std::nullopt, std::nullopt, requestTimeout_));
+    if (response.status != 200) co_return std::nullopt;
+    try {
+        const auto body = nlohmann::json::parse(response.body);
+        if (body.is_null()) co_return std::nullopt;
+        co_return T::fromJson(body);
+    } catch (const std::exception&) {
+        co_return std::nullopt;
+    }
+}
+
+}  // namespace sablix

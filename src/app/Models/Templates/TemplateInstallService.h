@@ -1,0 +1,92 @@
+#pragma once
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QUrl>
+#include <QCoro/QCoroTask>
+
+#include "Controllers/SnippetController.h"
+#include "Models/Analytics/AnalyticsTracking.h"
+#include "Models/AppNotifier.h"
+#include "Models/Networking/APIClient.h"
+#include "Models/Templates/TemplatePayloads.h"
+#include "platform/Defaults.h"
+
+namespace sablix {
+
+// Installs templates from the web site's gallery into the personal library: one by its slug, or
+// a pack by its category, from install links and from the once-per-installation deferred match.
+// Every failure is silent; callers may ignore the results. Runs on the main thread.
+class TemplateInstallService {
+public:
+    static constexpr const char* kHasCheckedPendingInstallKey = "has_checked_pending_install";
+    static constexpr const char* kPackPrefix = "pack:";
+    static constexpr const char* kTemplatePath = "/api/templates/";
+    static constexpr const char* kPackPath = "/api/templates/packs/";
+    static constexpr const char* kInstallHost = "install";
+    static constexpr const char* kInstallPackHost = "install-pack";
+    static constexpr const char* kTemplateTag = "prompt";
+    static constexpr const char* kSourceDeepLink = "deep_link";
+    static constexpr const char* kSourceDeferredDeepLink = "deferred_deep_link";
+    static constexpr size_t kMaxIdentifierLength = 200;
+
+    class InstallOutcome {
+    public:
+        InstallOutcome() = default;  // failed
+        static InstallOutcome installed(std::string trigger) { return InstallOutcome(std::move(trigger)); }
+        static InstallOutcome failed() { return InstallOutcome(std::nullopt); }
+
+        bool isInstalled() const { return trigger_.has_value(); }
+        // The title the template was saved under; present exactly when it was installed.
+        const std::optional<std::string>& trigger() const { return trigger_; }
+
+        friend bool operator==(const InstallOutcome&, const InstallOutcome&) = default;
+
+    private:
+        explicit InstallOutcome(std::optional<std::string> trigger) : trigger_(std::move(trigger)) {}
+        std::optional<std::string> trigger_;
+    };
+
+    // refreshSnippetCache makes the expansion engine pick up the library again. The client's
+    // environment names both the backend and the web site.
+    TemplateInstallService(SnippetController& snippetController, platform::Defaults& userDefaults, APIClient& client,
+                           std::function<void()> refreshSnippetCache, AppNotifier& notifier,
+                           AnalyticsTracking& analytics,
+                           std::chrono::milliseconds requestTimeout = kDefaultRequestTimeout);
+
+    // Asks the backend, once per installation, whether a template or pack waits for this machine,
+    // and installs it. The attempt is remembered before the request is made.
+    QCoro::Task<> checkPendingInstall();
+    QCoro::Task<InstallOutcome> installTemplate(std::string slug, std::string source);
+    // How many of the pack's templates were installed.
+    QCoro::Task<int> installPack(std::string category, std::string source);
+    // Adds one fetched template to the library under a trigger unique within it.
+    InstallOutcome install(const TemplateInstallPayload& payload, const std::string& source);
+
+    // The trigger itself when no title of existing matches it ignoring case, else the first free
+    // trigger + "-2", "-3", ...
+    static std::string uniqueTrigger(const std::string& trigger, const std::vector<SnippetItem>& existing);
+    // The valid slug of an "install" link, or the category of an "install-pack" link.
+    static std::optional<std::string> installSlug(const QUrl& url);
+    static std::optional<std::string> packCategory(const QUrl& url);
+
+private:
+    // The gallery resource at path decoded as T; none for any failure or a JSON null.
+    template <class T>
+    QCoro::Task<std::optional<T>> fetch(std::string path);
+    static std::optional<std::string> lastPathComponent(const QUrl& url, const char* host);
+    static std::optional<std::string> validated(std::optional<std::string> id);
+
+    SnippetController& snippetController_;
+    platform::Defaults& userDefaults_;
+    APIClient& client_;
+    std::function<void()> refreshSnippetCache_;
+    AppNotifier& notifier_;
+    AnalyticsTracking& analytics_;
+    std::chrono::milliseconds requestTimeout_;
+};
+
+}  // namespace sablix

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+#include <QCoro/QCoroTask>
+
+#include "support/FakeAnalyticsTracking.h"
+#include "Models/Templates/TemplateInstallService.h"
+#include "platform/MemoryDefaults.h"
+#include "servers/TestBackend.h"
+
+using nlohmann::json;
+using sablix::AppEnvironment;
+using sablix::SnippetItem;
+using sablix::TemplateInstallService;
+using Outcome = TemplateInstallService::InstallOutcome;
+
+namespace {
+
+json templateJson(const std::string& slug, const std::string& trigger, const std::string& content = "Body") {
+    return {{"slug", slug}, {"title", "Title of " + slug}, {"trigger", trigger}, {"content", content}};
+}
+
+// The service against a fresh test backend that serves both the backend and the web site, with a
+// real library in a memory store and recording stand-ins for the engine, the views and analytics.
+class TemplateInstallServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(backend_.start());
+        defaults_.set(AppEnvironment::kBaseURLOverrideKey, backend_.baseURL());
+        defaults_.set(AppEnvironment::kWebsiteBaseURLOverrideKey, backend_.baseURL());
+        QObject::connect(&notifier_, &sablix::AppNotifier::snippetsChangedExternally, [this] { ++notifications_; });
+    }
+
+    void serve(json fixture) { backend_.reset(std::move(fixture)); }
+    void addToLibrary(const std::string& title) {
+        auto library = controller_.loadItems();
+        ASSERT_TRUE(controller_.addItem(SnippetItem(platform::Uuid::generate(), title, "existing", {}), library));
+    }
+    std::vector<std::string> libraryTitles() const {
+        std::vector<std::string> titles;
+        for (const auto& item : controller_.loadItems()) titles.push_back(item.snippetTitle);
+        return titles;
+    }
+    Outcome installTemplate(const std::string& slug) {
+        return QCoro::waitFor(service_.installTemplate(slug, TemplateInstallService::kSourceDeepLink));
+    }
+    std::vector<std::string> requestedPaths() const {
+        std::vector<std::string> paths;
+        for (const auto& entry : backend_.log()) paths.push_back(entry.path);
+        return paths;
+    }
+    void expectNothingAnnounced() {
+        EXPECT_EQ(refreshes_, 0);
+        EXPECT_EQ(notifications_, 0);
+        EXPECT_TRUE(analytics_.events().empty());
+    }
+
+    testservers::TestBackend backend_;
+    platform::MemoryDefaults defaults_;
+    AppEnvironment environment_{AppEnvironment::Kind::development, &defaults_};
+    sablix::APIClient client_{environment_};
+    sablix::SnippetController controller_{defaults_};
+    sablix::AppNotifier notifier_;
+    testsupport::FakeAnalyticsTracking analytics_;
+    int refreshes_ = 0;
+    int notifications_ = 0;
+    TemplateInstallService service_{controller_,
+                                    defaults_,
+                                    client_,
+                                    [this] { ++refreshes_; },
+                                    notifier_,
+                                    analytics_,
+                                    std::chrono::milliseconds(300)};
+};
+
+TEST_F(TemplateInstallServiceTest, InstallsATemplateUnderATriggerUniqueIgnoringCase) {
+    addToLibrary("Email");
+    serve({{"templates", {{"work-email", templateJson("work-email", "email", "Dear {clipboard},")}}}});
+
+    EXPECT_EQ(installTemplate("work-email"), Outcome::installed("email-2"));
+
+    const auto library = controller_.loadItems();
+    ASSERT_EQ(library.size(), 2u);
+    const SnippetItem& added = library.back();
+    EXPECT_EQ(added.snippetTitle, "email-2");
+    EXPECT_EQ(added.snippet, "Dear {clipboard},");
+    EXPECT_EQ(added.tags, std::vector<std::string>{"prompt"});
+    EXPECT_TRUE(added.isPersonal());
+    EXPECT_EQ(requestedPaths(), std::vector<std::string>{"/api/templates/work-email"});
+    EXPECT_EQ(backend_.log().front().method, "GET");
+
+    EXPECT_EQ(refreshes_, 1);
+    EXPECT_EQ(notifications_, 1);
+    ASSERT_EQ(analytics_.events().size(), 1u);
+    EXPECT_EQ(analytics_.events()[0].first, "snippet_imported");
+    EXPECT_EQ(analytics_.events()[0].second, (json{{"template_id", "work-email"}, {"source", "deep_link"}}));
+
+    // The suffix counts on past every taken one and keeps the trigger's own case.
+    const std::vector<SnippetItem> taken{SnippetItem(platform::Uuid::generate(), "email", "", {}),
+                                         SnippetItem(platform::Uuid::generate(), "Email-2", "", {})};
+    EXPECT_EQ(TemplateInstallService::uniqueTrigger("Email", taken), "Email-3");
+    EXPECT_EQ(TemplateInstallService::uniqueTrigger("Sig", taken), "Sig");
+}
+
+TEST_F(TemplateInstallServiceTest, APackInstallsInOrderEachTemplateSeeingTheOnesBefore) {
+    serve({{"packs",
+            {{"greetings",
+              {{"category", "greetings"}, {"templates", {templateJson("hi", "hi"), templateJson("hey", "hi")}}}},
+             {"empty", {{"category", "empty"}, {"templates", json::array()}}}}}});
+
+    EXPECT_EQ(QCoro::waitFor(service_.installPack("empty", "deep_link")), 0);
+    expectNothingAnnounced();
+
+    EXPECT_EQ(QCoro::waitFor(service_.installPack("greetings", "deep_link")), 2);
+    EXPECT_EQ(libraryTitles(), (std::vector<std::string>{"hi", "hi-2"}));
+    EXPECT_EQ(refreshes_, 2);
+    EXPECT_EQ(notifications_, 2);
+    ASSERT_EQ(analytics_.events().size(), 2u);
+    EXPECT_EQ(analytics_.events()[1].second["template_id"], "hey");
+    EXPECT_EQ(requestedPaths(),
+              (std::vector<std::string>{"/api/templates/packs/empty", "/api/templates/packs/greetings"}));
+}
+
+TEST_F(TemplateInstallServiceTest, AnyFailedFetchDecodeOrValidationInstallsNothing) {
+    addToLibrary("abcdefghijklmnopqrst");  // the longest title the default settings allow
+    json missingContent = templateJson("no-content", "nc");
+    missingContent.erase("content");
+    json numericTrigger = templateJson("numeric", "x");
+    numericTrigger["trigger"] = 7;
+    serve({{"templates",
+            {{"no-content", missingContent},
+             {"numeric", numericTrigger},
+             {"null", nullptr},
+             {"empty-trigger", templateJson("empty-trigger", "")},
+             {"too-long", templateJson("too-long", "ABCDEFGHIJKLMNOPQRST")},
+             {"broken", templateJson("broken", "ok")},
+             {"slow", templateJson("slow", "ok")}}},
+           {"packs", {{"bad-pack", {{"category", "bad-pack"}, {"templates", {templateJson("a", "a"), 3}}}}}}});
+    // A failing status with a well-formed template must not be taken as one.
+    backend_.fail("/api/templates/broken", 500, templateJson("broken", "ok").dump());
+    backend_.delay("/api/templates/slow", 5'000);
+
+    for (const char* slug : {"no-content", "numeric", "null", "empty-trigger", "too-long", "absent", "broken", "slow"})
+        EXPECT_EQ(installTemplate(slug), Outcome::failed()) << slug;
+    EXPECT_EQ(QCoro::waitFor(service_.installPack("bad-pack", "deep_link")), 0);
+    EXPECT_EQ(QCoro::waitFor(service_.installPack("absent", "deep_link")), 0);
+
+    // A library that cannot be saved refuses the template too.
+    serve({{"templates", {{"fine", templateJson("fine", "fine")}}}});
+    defaults_.setFailWrites(true);
+    EXPECT_EQ(installTemplate("fine"), Outcome::failed());
+    defaults_.setFailWrites(false);
+
+    EXPECT_EQ(libraryTitles(), std::vector<std::string>{"abcdefghijklmnopqrst"});
+    expectNothingAnnounced();
+}
+
+TEST_F(TemplateInstallServiceTest, TheDeferredMatchIsTriedOnceAndCanNameAPack) {
+    serve({{"pendingInstallMatch", {{"template_id", "pack:greetings"}}},
+           {"packs", {{"greetings", {{"category", "greetings"}, {"templates", {templateJson("hi", "hi")}}}}}}});
+
+    QCoro::waitFor(service_.checkPendingInstall());
+    EXPECT_TRUE(defaults_.boolean(TemplateInstallService::kHasCheckedPendingInstallKey));
+    EXPECT_EQ(libraryTitles(), std::vector<std::string>{"hi"});
+    ASSERT_EQ(analytics_.events().size(), 1u);
+    EXPECT_EQ(analytics_.events()[0].second["source"], "deferred_deep_link");
+    EXPECT_EQ(requestedPaths(),
+              (std::vector<std::string>{"/api/pending-install/match", "/api/templates/packs/greetings"}));
+
+    QCoro::waitFor(service_.checkPendingInstall());
+    EXPECT_EQ(backend_.log().size(), 2u);
+
+    // Answers that name nothing install nothing, and still count as the one attempt.
+    for (const json& fixture :
+         {json{{"pendingInstallMatch", {{"template_id", nullptr}}}}, json{{"pendingInstallMatch", json::object()}},
+          json{{"pendingInstallMatch", {{"template_id", 5}}}}, json::object()}) {
+        defaults_.remove(TemplateInstallService::kHasCheckedPendingInstallKey);
+        serve(fixture);
+        QCoro::waitFor(service_.checkPendingInstall());
+        EXPECT_EQ(requestedPaths(), std::vector<std::string>{"/api/pending-install/match"}) << fixture.dump();
+        EXPECT_TRUE(defaults_.boolean(TemplateInstallService::kHasCheckedPendingInstallKey));
+    }
+    defaults_.remove(TemplateInstallService::kHasCheckedPendingInstallKey);
+    serve({{"pendingInstallMatch", {{"template_id", "hi"}}}, {"templates", {{"hi", templateJson("hi", "x")}}}});
+    backend_.fail("/api/pending-install/match", 204, "");
+    QCoro::waitFor(service_.checkPendingInstall());
+    EXPECT_EQ(requestedPaths(), std::vector<std::string>{"/api/pending-install/match"});
+    EXPECT_EQ(libraryTitles(), std::vector<std::string>{"hi"});
+}
+
+TEST(TemplateInstallLinks, OnlyLowerCaseIdentifiersOfAtMost200CharactersPass) {
+    const std::string longest(200, 'a');
+    EXPECT_EQ(TemplateInstallService::installSlug(QUrl("sablix://install/email-2")), "email-2");
+    EXPECT_EQ(TemplateInstallService::installSlug(QUrl("sablix://install/gallery/sig")), "sig");
+    EXPECT_EQ(TemplateInstallService::installSlug(QUrl(QString::fromStdString("sablix://install/" + longest))),
+              longest);
+    EXPECT_EQ(TemplateInstallService::packCategory(QUrl("sablix://install-pack/support")), "support");
+
+    for (const char* link :
+         {"sablix://install/Email", "sablix://install/", "sablix://install", "sablix://install/a%20b",
+          "sablix://install/caf%C3%A9", "sablix://install-pack/email", "sablix://other/email"})
+        EXPECT_EQ(TemplateInstallService::installSlug(QUrl(link)), std::nullopt) << link;
+    EXPECT_EQ(TemplateInstallService::installSlug(QUrl(QString::fromStdString("sablix://install/" + longest + "a"))),
+              std::nullopt);
+    EXPECT_EQ(TemplateInstallService::packCategory(QUrl("sablix://install-pack/Support")), std::nullopt);
+    EXPECT_EQ(TemplateInstallService::packCategory(QUrl("sablix://install/support")), std::nullopt);
+}
+
+}  // namespace
