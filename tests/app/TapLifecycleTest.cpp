@@ -129,9 +129,10 @@ TEST_F(TapLifecycleTest, DeadTapIsMarkedUnregisteredAndResetBringsItBack) {
 TEST_F(TapLifecycleTest, StartUpWaitsForPermissionThenStartsOnce) {
     accessibility.setTrusted(false);
     makeEngine();
-    sablix::AppDelegate delegate(*replacer, defaults);
+    sablix::AppDelegate delegate(*replacer, defaults, analytics);
     delegate.applicationDidFinishLaunching();
     EXPECT_FALSE(delegate.isStarted());
+    EXPECT_EQ(analytics.names(), std::vector<std::string>{"app_launch"}) << "recorded even while waiting";
     EXPECT_EQ(logs.count("Cannot register - accessibility permissions not granted"), 1u);
     ASSERT_TRUE(eventually([&] { return delegate.isWaitingForPermission(); }));
 
@@ -155,7 +156,7 @@ TEST_F(TapLifecycleTest, StartUpWaitsForPermissionThenStartsOnce) {
 
 TEST_F(TapLifecycleTest, WatchdogRestartsOnlyATapThatIsDown) {
     makeEngine();
-    sablix::AppDelegate delegate(*replacer, defaults, std::chrono::milliseconds(100));
+    sablix::AppDelegate delegate(*replacer, defaults, analytics, std::chrono::milliseconds(100));
     delegate.applicationDidFinishLaunching();
     ASSERT_TRUE(delegate.isStarted());
     tap = taps.waitForRunningTap(0);
@@ -173,7 +174,7 @@ TEST_F(TapLifecycleTest, WatchdogRestartsOnlyATapThatIsDown) {
     delegate.applicationWillTerminate();
     // Quitting while waiting for the permission is just as quiet.
     accessibility.setTrusted(false);
-    sablix::AppDelegate waiting(*replacer, defaults);
+    sablix::AppDelegate waiting(*replacer, defaults, analytics);
     waiting.applicationDidFinishLaunching();
     waiting.applicationWillTerminate();
     EXPECT_FALSE(waiting.isWaitingForPermission());
@@ -182,7 +183,7 @@ TEST_F(TapLifecycleTest, WatchdogRestartsOnlyATapThatIsDown) {
 TEST_F(TapLifecycleTest, StarterSnippetsOnlyForAFreshInstallation) {
     makeEngine();
     {
-        sablix::AppDelegate delegate(*replacer, defaults);
+        sablix::AppDelegate delegate(*replacer, defaults, analytics);
         delegate.applicationDidFinishLaunching();
         delegate.applicationWillTerminate();
     }
@@ -192,7 +193,7 @@ TEST_F(TapLifecycleTest, StarterSnippetsOnlyForAFreshInstallation) {
 
     // An existing library, even an empty one, stays as it is.
     storeLibrary({});
-    sablix::AppDelegate again(*replacer, defaults);
+    sablix::AppDelegate again(*replacer, defaults, analytics);
     again.applicationDidFinishLaunching();
     again.applicationWillTerminate();
     EXPECT_TRUE(sablix::SnippetController(defaults).loadItems().empty());

@@ -3,19 +3,27 @@
 #include <cstdio>
 
 #include "Controllers/SnippetController.h"
+#include "Models/Analytics/AnalyticsEvent.h"
+#include "Models/Analytics/AnalyticsTracking.h"
 #include "TextReplacer.h"
 #include "platform/Log.h"
 
 namespace sablix {
-AppDelegate::AppDelegate(TextReplacer& textReplacer, platform::Defaults& defaults,
+AppDelegate::AppDelegate(TextReplacer& textReplacer, platform::Defaults& defaults, AnalyticsTracking& analytics,
                          std::chrono::milliseconds watchdogInterval, QObject* parent)
-    : QObject(parent), textReplacer_(textReplacer), defaults_(defaults), watchdogInterval_(watchdogInterval) {}
+    : QObject(parent),
+      textReplacer_(textReplacer),
+      defaults_(defaults),
+      analytics_(analytics),
+      watchdogInterval_(watchdogInterval) {}
 
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
-    // Later start-up steps (updater, analytics, pending template install) go before the
-    // permission check, which must stay last.
+    // The updater and the pending template install go before analytics once they are wired;
+    // the permission check stays last.
+    analytics_.initialize();
+    analytics_.track(AnalyticsEvent::appLaunch);
     installStarterSnippetsIfNeeded();
     checkInitialPermissions();
 }

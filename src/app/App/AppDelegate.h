@@ -8,6 +8,7 @@
 namespace sablix {
 
 class TextReplacer;
+class AnalyticsTracking;
 
 // Start-up and shutdown of the application around the expansion engine: waits for the
 // permission to watch keys, starts the tap, and restarts it whenever a watchdog finds it down.
@@ -21,7 +22,7 @@ public:
     static constexpr const char* kStartBanner = "\n=== Starting App with Permissions Granted ===";
 
     // watchdogInterval is kWatchdogInterval except where a test shortens it.
-    AppDelegate(TextReplacer& textReplacer, platform::Defaults& defaults,
+    AppDelegate(TextReplacer& textReplacer, platform::Defaults& defaults, AnalyticsTracking& analytics,
                 std::chrono::milliseconds watchdogInterval = kWatchdogInterval, QObject* parent = nullptr);
     ~AppDelegate() override;
 
@@ -40,6 +41,7 @@ private:
 
     TextReplacer& textReplacer_;
     platform::Defaults& defaults_;
+    AnalyticsTracking& analytics_;
     std::chrono::milliseconds watchdogInterval_;
     QTimer* resetTimer_ = nullptr;
     QTimer* permissionObserverTimer_ = nullptr;

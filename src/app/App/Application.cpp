@@ -47,7 +47,7 @@ struct Application::Services {
               .sleep = nullptr,
               .restoreTimer = nullptr,
           }),
-          delegate(engine, defaults, options.watchdogInterval) {
+          delegate(engine, defaults, analytics, options.watchdogInterval) {
         // A selection our own Qt owns (the user copied in the fill-in dialog) is read from Qt
         // directly on the GUI thread, which would otherwise wait for itself.
         clipboard.setInProcessOwner(qtSelections);
