@@ -1,0 +1,89 @@
+#include "desktop/SchemeHandlerRegistration.h"
+
+#include <QProcess>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QStringList>
+#include <fstream>
+#include <sstream>
+
+namespace desktop {
+
+namespace {
+
+constexpr const char* kXdgMime = "xdg-mime";
+
+// Exec's own quoting: the path in double quotes with ", `, $ and \ escaped, then "%" doubled
+// for the field codes, then every backslash escaped once more because the key's value is a string.
+std::string execArgument(const std::string& path) {
+    std::string quoted = "\"";
+    for (const char c : path) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    quoted += '"';
+    std::string escaped;
+    for (const char c : quoted) {
+        if (c == '%') escaped += '%';
+        if (c == '\\') escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+}  // namespace
+
+SchemeHandlerRegistration::SchemeHandlerRegistration(std::filesystem::path applicationsFolder,
+                                                     std::filesystem::path executable, CommandRunner run)
+    : applicationsFolder_(std::move(applicationsFolder)), executable_(std::move(executable)), run_(std::move(run)) {}
+
+SchemeHandlerRegistration::CommandRunner SchemeHandlerRegistration::xdgMimeRunner() {
+    return [](const std::string& program, const std::vector<std::string>& arguments) {
+        const QString found = QStandardPaths::findExecutable(QString::fromStdString(program));
+        if (found.isEmpty()) return true;
+        QStringList list;
+        for (const auto& argument : arguments) list << QString::fromStdString(argument);
+        return QProcess::startDetached(found, list);
+    };
+}
+
+std::string SchemeHandlerRegistration::entryText(const std::filesystem::path& executable) {
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=Sablix\n"
+           "Exec=" +
+           execArgument(executable.string()) +
+           " %u\n"
+           "Terminal=false\n"
+           "NoDisplay=true\n"
+           "MimeType=" +
+           kSchemeHandlerType + ";\n";
+}
+
+bool SchemeHandlerRegistration::registerHandler() {
+    const std::filesystem::path entry = applicationsFolder_ / kEntryFileName;
+    const std::string text = entryText(executable_);
+    if (readFile(entry) == text) return true;
+
+    std::error_code error;
+    std::filesystem::create_directories(applicationsFolder_, error);
+    QSaveFile file(QString::fromStdString(entry.string()));
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
+        !file.commit()) {
+        logger_.error("Cannot write %s: %s", entry.c_str(), file.errorString().toUtf8().constData());
+        return false;
+    }
+    if (!run_(kXdgMime, {"default", kEntryFileName, kSchemeHandlerType}))
+        logger_.error("Could not start %s to make %s the default handler", kXdgMime, kEntryFileName);
+    return true;
+}
+
+}  // namespace desktop

@@ -1,0 +1,43 @@
+#pragma once
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/Log.h"
+
+namespace desktop {
+
+// Makes the desktop open "sablix:" links with this binary: a desktop entry for the scheme's
+// handler type in the user's applications folder, made the default handler through xdg-mime.
+// Done on the first start and again whenever the binary has moved, since the entry names it.
+class SchemeHandlerRegistration {
+public:
+    static constexpr const char* kEntryFileName = "sablix.desktop";
+    static constexpr const char* kSchemeHandlerType = "x-scheme-handler/sablix";
+
+    // Starts a program with the arguments and does not wait for it; false when it could not start.
+    using CommandRunner = std::function<bool(const std::string& program, const std::vector<std::string>& arguments)>;
+
+    // applicationsFolder: $XDG_DATA_HOME/applications; executable: the binary's absolute path.
+    SchemeHandlerRegistration(std::filesystem::path applicationsFolder, std::filesystem::path executable,
+                              CommandRunner run);
+
+    // The runner the application uses: xdg-mime from PATH, started detached; without xdg-mime,
+    // nothing is run and nothing is said.
+    static CommandRunner xdgMimeRunner();
+
+    static std::string entryText(const std::filesystem::path& executable);
+
+    // Writes the entry and registers it unless the folder already holds this very entry; false
+    // when the entry could not be written.
+    bool registerHandler();
+
+private:
+    const std::filesystem::path applicationsFolder_;
+    const std::filesystem::path executable_;
+    CommandRunner run_;
+    platform::Log logger_ = platform::appLog("SchemeHandler");
+};
+
+}  // namespace desktop
