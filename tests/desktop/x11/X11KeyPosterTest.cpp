@@ -42,24 +42,38 @@ std::unique_ptr<testsupport::ChildProcess> ownSelection(const std::string& displ
     return seen == text ? std::move(owner) : nullptr;
 }
 
+// A Tk field holding the typed text, "XY" on the clipboard, a recording of every key and a source
+// posting into the field.
+class KeyPosterOnAField : public ::testing::Test {
+protected:
+    void prepare(const std::string& typed) {
+        ASSERT_TRUE(field.start(display));
+        ASSERT_TRUE(field.focus());
+        ASSERT_EQ(field.contents(), "");
+        if (!typed.empty()) {
+            ASSERT_EQ(x11test::run(display, {"xdotool", "type", typed}), 0);
+            ASSERT_EQ(field.waitForContents(typed), typed);
+        }
+        clipboard = ownSelection(display, "XY");
+        ASSERT_TRUE(clipboard);
+        recorder = std::make_unique<x11test::RecordingTap>(display);
+        ASSERT_TRUE(recorder->recording());
+        source = poster.createEventSource();
+        ASSERT_TRUE(source);
+    }
+
+    const std::string display = x11test::sharedServer().display();
+    testsupport::TkTextField field;
+    std::unique_ptr<testsupport::ChildProcess> clipboard;
+    std::unique_ptr<x11test::RecordingTap> recorder;
+    X11KeyPoster poster{display};
+    std::unique_ptr<KeyEventSource> source;
+};
+
 }  // namespace
 
-TEST(KeyPoster, BackspacesPasteAndLeftArrowsEditTheFocusedFieldAndComeBackThroughTheTap) {
-    const auto display = x11test::sharedServer().display();
-    testsupport::TkTextField field;
-    ASSERT_TRUE(field.start(display));
-    ASSERT_TRUE(field.focus());
-    ASSERT_EQ(field.contents(), "");
-    ASSERT_EQ(x11test::run(display, {"xdotool", "type", "abcdef"}), 0);
-    ASSERT_EQ(field.waitForContents("abcdef"), "abcdef");
-    auto clipboard = ownSelection(display, "XY");
-    ASSERT_TRUE(clipboard);
-
-    x11test::RecordingTap recorder(display);
-    ASSERT_TRUE(recorder.recording());
-    X11KeyPoster poster(display);
-    auto source = poster.createEventSource();
-    ASSERT_TRUE(source);
+TEST_F(KeyPosterOnAField, BackspacesPasteAndLeftArrowsEditTheFocusedFieldAndComeBackThroughTheTap) {
+    prepare("abcdef");
     press(*source, keycode::kDelete, 2);
     press(*source, keycode::kV, 1, keycode::kCommandFlag);
     // Tk handles keys that arrive while it fetches the clipboard before it inserts the text.
@@ -70,7 +84,7 @@ TEST(KeyPoster, BackspacesPasteAndLeftArrowsEditTheFocusedFieldAndComeBackThroug
     press(*source, keycode::kA);
     EXPECT_EQ(field.waitForContents("abcdaXY"), "abcdaXY");
 
-    const auto keys = recorder.waitForKeys(7);
+    const auto keys = recorder->waitForKeys(7);
     std::vector<int> codes;
     for (const auto& key : keys) codes.push_back(key.keyCode);
     // The Command flag arrives as the left Control key held around V.
@@ -80,21 +94,8 @@ TEST(KeyPoster, BackspacesPasteAndLeftArrowsEditTheFocusedFieldAndComeBackThroug
 
 // The user's fingers are often still on Shift (from ':' or a capital) or Control when the engine
 // posts its keys: the application must see only the flags the engine names.
-TEST(KeyPoster, ModifiersTheUserStillHoldsDoNotChangeThePostedKeys) {
-    const auto display = x11test::sharedServer().display();
-    testsupport::TkTextField field;
-    ASSERT_TRUE(field.start(display));
-    ASSERT_TRUE(field.focus());
-    ASSERT_EQ(field.contents(), "");
-    ASSERT_EQ(x11test::run(display, {"xdotool", "type", "one two;sig"}), 0);
-    ASSERT_EQ(field.waitForContents("one two;sig"), "one two;sig");
-    auto clipboard = ownSelection(display, "XY");
-    ASSERT_TRUE(clipboard);
-    x11test::RecordingTap recorder(display);
-    ASSERT_TRUE(recorder.recording());
-    X11KeyPoster poster(display);
-    auto source = poster.createEventSource();
-    ASSERT_TRUE(source);
+TEST_F(KeyPosterOnAField, ModifiersTheUserStillHoldsDoNotChangeThePostedKeys) {
+    prepare("one two;sig");
 
     // Shift held: Control-Shift-V would not paste, Shift-Left would select the "Y" that the
     // typed "a" then replaced.
@@ -117,7 +118,7 @@ TEST(KeyPoster, ModifiersTheUserStillHoldsDoNotChangeThePostedKeys) {
     // What the application received, as the server delivered it.
     const std::vector<int> posted = {keycode::kDelete, keycode::kV, keycode::kLeftArrow, keycode::kA, 11};
     std::vector<std::pair<int, unsigned>> seen;
-    for (const auto& key : recorder.waitForKeys(13))
+    for (const auto& key : recorder->waitForKeys(13))
         if (std::find(posted.begin(), posted.end(), key.keyCode) != posted.end())
             seen.emplace_back(key.keyCode, key.xState & (ShiftMask | ControlMask));
     const std::vector<std::pair<int, unsigned>> expected = {{keycode::kDelete, 0},      {keycode::kDelete, 0},
@@ -129,29 +130,18 @@ TEST(KeyPoster, ModifiersTheUserStillHoldsDoNotChangeThePostedKeys) {
 }
 
 // Terminals paste on Shift-Insert, not on Control-V.
-TEST(KeyPoster, PostsTheShiftFlagAsShiftHeldAroundTheKey) {
-    const auto display = x11test::sharedServer().display();
-    testsupport::TkTextField field;
-    ASSERT_TRUE(field.start(display));
-    ASSERT_TRUE(field.focus());
-    ASSERT_EQ(field.contents(), "");
+TEST_F(KeyPosterOnAField, PostsTheShiftFlagAsShiftHeldAroundTheKey) {
+    prepare("");
     // Tk pastes CLIPBOARD on Shift-Insert and PRIMARY on a plain Insert.
-    auto clipboard = ownSelection(display, "XY");
-    ASSERT_TRUE(clipboard);
     auto primary = ownSelection(display, "PQ", "primary");
     ASSERT_TRUE(primary);
-    x11test::RecordingTap recorder(display);
-    ASSERT_TRUE(recorder.recording());
-    X11KeyPoster poster(display);
-    auto source = poster.createEventSource();
-    ASSERT_TRUE(source);
 
     press(*source, keycode::kInsert, 1, keycode::kShiftFlag);
     EXPECT_EQ(field.waitForContents("XY"), "XY");
     // Shift was released with the key: a key posted next is not shifted.
     press(*source, keycode::kA);
     EXPECT_EQ(field.waitForContents("XYa"), "XYa");
-    const auto keys = recorder.waitForKeys(3);
+    const auto keys = recorder->waitForKeys(3);
     ASSERT_EQ(keys.size(), 3u);
     EXPECT_EQ(keys[0].keyCode, 56);  // left Shift
     EXPECT_EQ(keys[1].keyCode, keycode::kInsert);
