@@ -157,6 +157,7 @@ void Application::start() {
 void Application::shutDown() {
     if (options_.instance) options_.instance->setReceiver(nullptr);
     services_->delegate.applicationWillTerminate();
+    services_->apiClient.cancelAll();
     services_->engine.shutDown();
     services_->clipboard.handOverToClipboardManager();
 }

@@ -32,6 +32,19 @@ QCoro::Task<APIResponse> APIClient::send(QUrl url, APIRequest request) {
     return finish(network_.sendCustomRequest(networkRequest, QByteArray::fromStdString(request.method), payload));
 }
 
+void APIClient::cancelAll() {
+    // A caller may answer a cancellation with a new request; a few rounds end any such chain.
+    for (int round = 0; round < 8; ++round) {
+        bool cancelled = false;
+        for (QNetworkReply* reply : network_.findChildren<QNetworkReply*>()) {
+            if (!reply->isRunning()) continue;
+            reply->abort();
+            cancelled = true;
+        }
+        if (!cancelled) return;
+    }
+}
+
 QCoro::Task<APIResponse> APIClient::finish(QNetworkReply* sent) {
     QPointer<QNetworkReply> reply(sent);
     co_await sent;
@@ -46,7 +59,8 @@ QCoro::Task<APIResponse> APIClient::finish(QNetworkReply* sent) {
         response.status = status.toInt();
         response.body = reply->readAll().toStdString();
     } else {
-        // Nothing here aborts a request, so a cancelled one is one the transfer time-out stopped.
+        // Only cancelAll() aborts a request, and only at quit; any other cancellation is the
+        // transfer time-out's.
         response.timedOut =
             reply->error() == QNetworkReply::TimeoutError || reply->error() == QNetworkReply::OperationCanceledError;
         response.error = response.timedOut ? kTimedOutMessage : reply->errorString().toStdString();

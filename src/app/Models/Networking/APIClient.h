@@ -61,6 +61,11 @@ public:
 
     const AppEnvironment& environment() const { return environment_; }
 
+    // At quit, while every caller still exists: stops the requests under way, so each waiting
+    // coroutine finishes (with the cancellation as its transport error) instead of being left
+    // suspended for ever. Requests that callers start in answer are stopped as well.
+    void cancelAll();
+
 private:
     static QCoro::Task<APIResponse> finish(QNetworkReply* reply);
 

@@ -81,6 +81,17 @@ TEST_F(APIClientTest, NoAnswerGivesStatusZeroAndTheReason) {
     EXPECT_EQ(late.error, APIClient::kTimedOutMessage);
     EXPECT_TRUE(late.body.empty());
 
+    // At quit a request still under way ends at once, and its caller's coroutine finishes.
+    auto pending = client_.send(APIEndpoint::authMe());
+    bool finished = false;
+    auto caller = [&]() -> QCoro::Task<> {
+        const auto cancelled = co_await pending;
+        EXPECT_EQ(cancelled.status, 0);
+        finished = true;
+    }();
+    client_.cancelAll();
+    EXPECT_TRUE(finished);
+
     backend_.stop();
     const auto refused = send(APIEndpoint::authMe());
     EXPECT_EQ(refused.status, 0);
