@@ -33,6 +33,7 @@ QString SymbolIcons::iconName(const QString& symbol) {
         {"globe", "web-browser"},
         {"graduationcap", "help-contents"},
         {"keyboard", "input-keyboard"},
+        {"magnifyingglass", "edit-find"},
         {"minus.circle", "list-remove"},
         {"paperplane.fill", "mail-send"},
         {"person.2", "system-users"},

@@ -1,0 +1,14 @@
+import QtQuick
+import QtQuick.Controls.impl
+import Sablix
+
+// One symbol drawn from the desktop's icon theme, square, tinted with the given colour.
+IconImage {
+    property string symbol: ""
+    property int size: 16
+
+    name: SymbolIcons.iconName(symbol)
+    sourceSize: Qt.size(size, size)
+    width: size
+    height: size
+}
