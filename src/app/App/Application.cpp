@@ -14,9 +14,15 @@
 #include "Models/DeepLinks/LoggingTeamManager.h"
 #include "Models/Environment/AppEnvironment.h"
 #include "Models/Hotkey/HotkeyManager.h"
+#include "Models/MainWindow/MainWindowState.h"
+#include "Models/MainWindow/MiddlePanelModel.h"
+#include "Models/MainWindow/RightPanelModel.h"
+#include "Models/MainWindow/TagSidebarModel.h"
+#include "Models/MainWindow/UpdateNotice.h"
 #include "Models/Network/NetworkMonitor.h"
 #include "Models/Network/SystemPathMonitor.h"
 #include "Models/Networking/APIClient.h"
+#include "Models/Snippets/SnippetSettings.h"
 #include "Models/Templates/TemplateInstallService.h"
 #include "Models/Updates/CheckForUpdatesViewModel.h"
 #include "Models/Updates/UpdateChecker.h"
@@ -69,8 +75,18 @@ struct Application::Services {
           updater(apiClient, workspace, environment.appcastURL(), SABLIX_VERSION),
           updateChecker(apiClient, environment.appcastURL(), SABLIX_VERSION),
           checkForUpdates(updater),
+          middlePanel(
+              defaults, snippetSettings, [this] { engine.refreshSnippetCache(); }, analytics, notifier),
+          tagSidebar(middlePanel),
+          windowState(middlePanel, rightPanel, tagSidebar, defaults),
+          updateNotice(updateChecker, [this] { updater.checkForUpdates(); }),
           mainWindow(workspace, QVariantMap{{"updates", QVariant::fromValue<QObject*>(&checkForUpdates)},
-                                            {"appVersion", QStringLiteral(SABLIX_VERSION)}}),
+                                            {"appVersion", QStringLiteral(SABLIX_VERSION)},
+                                            {"middlePanelModel", QVariant::fromValue(&middlePanel)},
+                                            {"rightPanelModel", QVariant::fromValue(&rightPanel)},
+                                            {"tagSidebarModel", QVariant::fromValue(&tagSidebar)},
+                                            {"windowState", QVariant::fromValue(&windowState)},
+                                            {"updateNotice", QVariant::fromValue(&updateNotice)}}),
           hotkeys(HotkeyManager::Collaborators{
               .userDefaults = defaults,
               .grabber = hotkeyGrabber,
@@ -121,6 +137,13 @@ struct Application::Services {
     Updater updater;
     UpdateChecker updateChecker;
     CheckForUpdatesViewModel checkForUpdates;
+    // The main window's models; loading the library stores the starter snippets on a first start.
+    SnippetSettings snippetSettings{defaults};
+    MiddlePanelModel middlePanel;
+    RightPanelModel rightPanel{platform::SystemClock::shared()};
+    TagSidebarModel tagSidebar;
+    MainWindowState windowState;
+    UpdateNotice updateNotice;
     MainWindowController mainWindow;
     desktop::X11HotkeyGrabber hotkeyGrabber;
     HotkeyManager hotkeys;
