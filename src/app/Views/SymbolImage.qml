@@ -2,13 +2,12 @@ import QtQuick
 import QtQuick.Controls.impl
 import Sablix
 
-// One symbol drawn from the desktop's icon theme, square, tinted with the given colour.
+// A symbol drawn from the desktop's icon theme, square, tinted with the given colour.
 IconImage {
-    property string symbol: ""
+    property string symbol
     property int size: 16
 
     name: SymbolIcons.iconName(symbol)
-    sourceSize: Qt.size(size, size)
-    width: size
-    height: size
+    sourceSize.width: size
+    sourceSize.height: size
 }
