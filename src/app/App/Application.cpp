@@ -30,7 +30,9 @@
 #include "Models/Sync/TeamSnippetCache.h"
 #include "TextReplacer.h"
 #include "Views/FillInFieldsWindowController.h"
+#include "Views/ItemProbe.h"
 #include "Views/MainWindowController.h"
+#include "Views/SnippetDetailPresenter.h"
 #include "desktop/QtMainQueue.h"
 #include "desktop/SchemeHandlerRegistration.h"
 #include "desktop/SingleInstance.h"
@@ -80,13 +82,17 @@ struct Application::Services {
           tagSidebar(middlePanel),
           windowState(middlePanel, rightPanel, tagSidebar, defaults),
           updateNotice(updateChecker, [this] { updater.checkForUpdates(); }),
+          // The tutorial arrives with onboarding; until then the pane never offers it.
+          detailPresenter(rightPanel, middlePanel, snippetSettings, DynamicFieldContext{nullptr, "", "", &clipboard},
+                          false),
           mainWindow(workspace, QVariantMap{{"updates", QVariant::fromValue<QObject*>(&checkForUpdates)},
                                             {"appVersion", QStringLiteral(SABLIX_VERSION)},
                                             {"middlePanelModel", QVariant::fromValue(&middlePanel)},
                                             {"rightPanelModel", QVariant::fromValue(&rightPanel)},
                                             {"tagSidebarModel", QVariant::fromValue(&tagSidebar)},
                                             {"windowState", QVariant::fromValue(&windowState)},
-                                            {"updateNotice", QVariant::fromValue(&updateNotice)}}),
+                                            {"updateNotice", QVariant::fromValue(&updateNotice)},
+                                            {"detailPresenter", QVariant::fromValue(&detailPresenter)}}),
           hotkeys(HotkeyManager::Collaborators{
               .userDefaults = defaults,
               .grabber = hotkeyGrabber,
@@ -144,7 +150,9 @@ struct Application::Services {
     TagSidebarModel tagSidebar;
     MainWindowState windowState;
     UpdateNotice updateNotice;
+    SnippetDetailPresenter detailPresenter;
     MainWindowController mainWindow;
+    ItemProbe itemProbe{mainWindow.window()};
     desktop::X11HotkeyGrabber hotkeyGrabber;
     HotkeyManager hotkeys;
     TemplateInstallService templates;

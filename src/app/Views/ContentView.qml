@@ -17,9 +17,18 @@ Item {
     required property TagSidebarModel tagSidebarModel
     required property MainWindowState windowState
     required property UpdateNotice updateNotice
+    required property SnippetDetailPresenter detailPresenter
 
     implicitWidth: 900
     implicitHeight: 600
+
+    // A save selects the saved snippet, a delete clears the selection.
+    Connections {
+        target: content.detailPresenter
+        function onSelectedSnippetIDWritten(id) {
+            content.windowState.selectedSnippetID = id
+        }
+    }
 
     ColumnLayout {
         anchors.fill: parent
@@ -69,10 +78,10 @@ Item {
                 tagFilter: content.tagSidebarModel.selectedTag
             }
 
-            Item {
-                objectName: "detailPane"
+            SnippetDetailView {
                 SplitView.fillWidth: true
                 SplitView.minimumWidth: 280
+                presenter: content.detailPresenter
             }
         }
 

@@ -23,6 +23,7 @@ ApplicationWindow {
     required property TagSidebarModel tagSidebarModel
     required property MainWindowState windowState
     required property UpdateNotice updateNotice
+    required property SnippetDetailPresenter detailPresenter
 
     menuBar: MenuBar {
         Menu {
@@ -63,5 +64,6 @@ ApplicationWindow {
         tagSidebarModel: window.tagSidebarModel
         windowState: window.windowState
         updateNotice: window.updateNotice
+        detailPresenter: window.detailPresenter
     }
 }

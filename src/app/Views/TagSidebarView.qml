@@ -48,7 +48,6 @@ Item {
 
         signal contextMenuRequested
 
-        width: ListView.view ? ListView.view.width : implicitWidth
         padding: 4
         hoverEnabled: true
 
@@ -116,6 +115,7 @@ Item {
 
             TagRow {
                 objectName: "tagRow:__all__"
+                width: list.width
                 allRow: true
                 name: "All Snippets"
                 count: sidebar.middlePanelModel.allItemsCount
@@ -170,6 +170,7 @@ Item {
         delegate: TagRow {
             required property string modelData
             objectName: "tagRow:" + modelData
+            width: list.width
             tag: modelData
             name: sidebar.model.displayName(modelData)
             count: {

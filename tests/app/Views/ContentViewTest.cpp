@@ -15,6 +15,7 @@
 #include "Models/Networking/APIClient.h"
 #include "Models/Snippets/SnippetSettings.h"
 #include "Models/Updates/UpdateChecker.h"
+#include "Views/SnippetDetailPresenter.h"
 #include "platform/MemoryDefaults.h"
 #include "servers/TestBackend.h"
 #include "support/FakeAnalyticsTracking.h"
@@ -53,12 +54,15 @@ protected:
         tags = std::make_unique<sablix::TagSidebarModel>(*middle);
         state = std::make_unique<sablix::MainWindowState>(*middle, right, *tags, defaults);
         notice = std::make_unique<sablix::UpdateNotice>(*checker, [this] { ++updateRequests; });
+        detail = std::make_unique<sablix::SnippetDetailPresenter>(
+            right, *middle, settings, sablix::DynamicFieldContext{&clock, "", "", {}}, false);
         view.setInitialProperties({
             {"middlePanelModel", QVariant::fromValue(middle.get())},
             {"rightPanelModel", QVariant::fromValue(&right)},
             {"tagSidebarModel", QVariant::fromValue(tags.get())},
             {"windowState", QVariant::fromValue(state.get())},
             {"updateNotice", QVariant::fromValue(notice.get())},
+            {"detailPresenter", QVariant::fromValue(detail.get())},
         });
         view.setResizeMode(QQuickView::SizeRootObjectToView);
         view.setSource(QUrl("qrc:/Sablix/Views/ContentView.qml"));
@@ -130,6 +134,7 @@ protected:
     std::unique_ptr<sablix::TagSidebarModel> tags;
     std::unique_ptr<sablix::MainWindowState> state;
     std::unique_ptr<sablix::UpdateNotice> notice;
+    std::unique_ptr<sablix::SnippetDetailPresenter> detail;
     int refreshes = 0;
     int updateRequests = 0;
     QQuickView view;
