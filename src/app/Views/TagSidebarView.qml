@@ -46,7 +46,7 @@ Item {
         property bool isSelected: false
         property bool isHovered: false
 
-        signal contextMenuRequested
+        signal contextMenuRequested(point position)
 
         padding: 4
         hoverEnabled: true
@@ -94,7 +94,7 @@ Item {
 
         TapHandler {
             acceptedButtons: Qt.RightButton
-            onTapped: row.contextMenuRequested()
+            onTapped: eventPoint => row.contextMenuRequested(eventPoint.position)
         }
     }
 
@@ -181,22 +181,32 @@ Item {
             isHovered: sidebar.hoveredTag === modelData
             onHoveredChanged: sidebar.hoverChanged(modelData, hovered)
             onClicked: sidebar.model.selectedTag = modelData
-            onContextMenuRequested: {
+            onContextMenuRequested: position => {
                 contextMenu.tag = modelData
-                contextMenu.popup()
+                contextMenu.popupAt(mapToItem(sidebar, position))
             }
         }
     }
 
-    Menu {
+    // The tag row's context menu, with its one command.
+    Popup {
         id: contextMenu
         objectName: "tagContextMenu"
         property string tag: ""
-        MenuItem {
+        padding: 4
+
+        function popupAt(position) {
+            x = position.x
+            y = position.y
+            open()
+        }
+
+        ItemDelegate {
             objectName: "deleteTagMenuItem"
             text: "Delete Tag"
             icon.name: SymbolIcons.iconName("trash")
-            onTriggered: {
+            onClicked: {
+                contextMenu.close()
                 sidebar.tagToDelete = contextMenu.tag
                 deleteConfirmation.open()
             }
