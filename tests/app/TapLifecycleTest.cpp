@@ -210,22 +210,3 @@ TEST_F(TapLifecycleTest, WatchdogRestartsOnlyATapThatIsDown) {
     waiting.applicationWillTerminate();
     EXPECT_FALSE(waiting.isWaitingForPermission());
 }
-
-TEST_F(TapLifecycleTest, StarterSnippetsOnlyForAFreshInstallation) {
-    makeEngine();
-    {
-        sablix::AppDelegate delegate(delegateWiring());
-        delegate.applicationDidFinishLaunching();
-        delegate.applicationWillTerminate();
-    }
-    const auto stored = sablix::SnippetController(defaults).loadItems();
-    ASSERT_EQ(stored.size(), 3u);
-    EXPECT_EQ(replacer->triggerCache()->size(), 3u) << "the starters must expand at once";
-
-    // An existing library, even an empty one, stays as it is.
-    storeLibrary({});
-    sablix::AppDelegate again(delegateWiring());
-    again.applicationDidFinishLaunching();
-    again.applicationWillTerminate();
-    EXPECT_TRUE(sablix::SnippetController(defaults).loadItems().empty());
-}

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "Controllers/SnippetController.h"
 #include "Models/Analytics/AnalyticsEvent.h"
 #include "Models/Analytics/AnalyticsTracking.h"
 #include "Models/Updates/Updater.h"
@@ -30,7 +29,6 @@ void AppDelegate::applicationDidFinishLaunching() {
             c_.checkPendingInstall();  // finishes on its own; nobody waits for it
         });
     }
-    installStarterSnippetsIfNeeded();
     checkInitialPermissions();
 }
 
@@ -66,20 +64,6 @@ void AppDelegate::applicationWillTerminate() {
     if (c_.unregisterHotkey) c_.unregisterHotkey();
     logger_.info("Shutting down: sync");
     if (c_.stopSync) c_.stopSync();
-}
-
-void AppDelegate::installStarterSnippetsIfNeeded() {
-    // A fresh installation gets the starter snippets so that ";addr", ";sig" and ";tyvm" work at
-    // once; an existing library (even an empty or unreadable one) is never overwritten, and a
-    // store that did not read cleanly may hold a library it could not read.
-    if (c_.defaults.contains(SnippetController::kSavedSnippetItemsKey)) return;
-    if (const std::string error = c_.defaults.loadError(); !error.empty()) {
-        platform::appLog("AppDelegate")
-            .error("Not installing the starter snippets: the stored settings did not read cleanly (%s)", error.c_str());
-        return;
-    }
-    SnippetController controller(c_.defaults);
-    if (controller.saveItems(controller.populateInitialItems())) c_.textReplacer.refreshSnippetCache();
 }
 
 void AppDelegate::checkInitialPermissions() {

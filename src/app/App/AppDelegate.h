@@ -56,7 +56,6 @@ public:
 
 private:
     void configureAndStartUpdater();
-    void installStarterSnippetsIfNeeded();
     void checkInitialPermissions();
     void startPermissionObserver();
     void startApp();

@@ -14,9 +14,15 @@
 #include "Models/DeepLinks/LoggingTeamManager.h"
 #include "Models/Environment/AppEnvironment.h"
 #include "Models/Hotkey/HotkeyManager.h"
+#include "Models/MainWindow/MainWindowState.h"
+#include "Models/MainWindow/MiddlePanelModel.h"
+#include "Models/MainWindow/RightPanelModel.h"
+#include "Models/MainWindow/TagSidebarModel.h"
+#include "Models/MainWindow/UpdateNotice.h"
 #include "Models/Network/NetworkMonitor.h"
 #include "Models/Network/SystemPathMonitor.h"
 #include "Models/Networking/APIClient.h"
+#include "Models/Snippets/SnippetSettings.h"
 #include "Models/Templates/TemplateInstallService.h"
 #include "Models/Updates/CheckForUpdatesViewModel.h"
 #include "Models/Updates/UpdateChecker.h"
@@ -24,7 +30,9 @@
 #include "Models/Sync/TeamSnippetCache.h"
 #include "TextReplacer.h"
 #include "Views/FillInFieldsWindowController.h"
+#include "Views/ItemProbe.h"
 #include "Views/MainWindowController.h"
+#include "Views/SnippetDetailPresenter.h"
 #include "desktop/QtMainQueue.h"
 #include "desktop/SchemeHandlerRegistration.h"
 #include "desktop/SingleInstance.h"
@@ -69,8 +77,22 @@ struct Application::Services {
           updater(apiClient, workspace, environment.appcastURL(), SABLIX_VERSION),
           updateChecker(apiClient, environment.appcastURL(), SABLIX_VERSION),
           checkForUpdates(updater),
+          middlePanel(
+              defaults, snippetSettings, [this] { engine.refreshSnippetCache(); }, analytics, notifier),
+          tagSidebar(middlePanel),
+          windowState(middlePanel, rightPanel, tagSidebar, defaults),
+          updateNotice(updateChecker, [this] { updater.checkForUpdates(); }),
+          // The tutorial arrives with onboarding; until then the pane never offers it.
+          detailPresenter(rightPanel, middlePanel, snippetSettings, DynamicFieldContext{nullptr, "", "", &clipboard},
+                          false),
           mainWindow(workspace, QVariantMap{{"updates", QVariant::fromValue<QObject*>(&checkForUpdates)},
-                                            {"appVersion", QStringLiteral(SABLIX_VERSION)}}),
+                                            {"appVersion", QStringLiteral(SABLIX_VERSION)},
+                                            {"middlePanelModel", QVariant::fromValue(&middlePanel)},
+                                            {"rightPanelModel", QVariant::fromValue(&rightPanel)},
+                                            {"tagSidebarModel", QVariant::fromValue(&tagSidebar)},
+                                            {"windowState", QVariant::fromValue(&windowState)},
+                                            {"updateNotice", QVariant::fromValue(&updateNotice)},
+                                            {"detailPresenter", QVariant::fromValue(&detailPresenter)}}),
           hotkeys(HotkeyManager::Collaborators{
               .userDefaults = defaults,
               .grabber = hotkeyGrabber,
@@ -121,7 +143,16 @@ struct Application::Services {
     Updater updater;
     UpdateChecker updateChecker;
     CheckForUpdatesViewModel checkForUpdates;
+    // The main window's models; loading the library stores the starter snippets on a first start.
+    SnippetSettings snippetSettings{defaults};
+    MiddlePanelModel middlePanel;
+    RightPanelModel rightPanel{platform::SystemClock::shared()};
+    TagSidebarModel tagSidebar;
+    MainWindowState windowState;
+    UpdateNotice updateNotice;
+    SnippetDetailPresenter detailPresenter;
     MainWindowController mainWindow;
+    ItemProbe itemProbe{mainWindow.window()};
     desktop::X11HotkeyGrabber hotkeyGrabber;
     HotkeyManager hotkeys;
     TemplateInstallService templates;

@@ -17,6 +17,13 @@ ApplicationWindow {
     // The update command's model: canCheckForUpdates, checkForUpdates().
     required property QtObject updates
     required property string appVersion
+    // The content's models and state (see ContentView).
+    required property MiddlePanelModel middlePanelModel
+    required property RightPanelModel rightPanelModel
+    required property TagSidebarModel tagSidebarModel
+    required property MainWindowState windowState
+    required property UpdateNotice updateNotice
+    required property SnippetDetailPresenter detailPresenter
 
     menuBar: MenuBar {
         Menu {
@@ -48,9 +55,15 @@ ApplicationWindow {
         }
     }
 
-    Item {
+    ContentView {
         id: content
         objectName: "mainContent"
         anchors.fill: parent
+        middlePanelModel: window.middlePanelModel
+        rightPanelModel: window.rightPanelModel
+        tagSidebarModel: window.tagSidebarModel
+        windowState: window.windowState
+        updateNotice: window.updateNotice
+        detailPresenter: window.detailPresenter
     }
 }

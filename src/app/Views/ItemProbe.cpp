@@ -1,0 +1,43 @@
+#include "Views/ItemProbe.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSaveFile>
+
+namespace sablix {
+
+ItemProbe::ItemProbe(QQuickWindow* window, QObject* parent) : QObject(parent), window_(window) {
+    path_ = qEnvironmentVariable(kVariable);
+    if (path_.isEmpty() || !window_) return;
+    connect(&timer_, &QTimer::timeout, this, &ItemProbe::write);
+    timer_.start(kIntervalMs);
+}
+
+void ItemProbe::collect(QQuickItem* item, QJsonArray& items) {
+    if (!item->isVisible()) return;
+    if (!item->objectName().isEmpty()) {
+        const QPointF topLeft = item->mapToGlobal(QPointF(0, 0));
+        QJsonObject entry{{"name", item->objectName()}, {"x", topLeft.x()},         {"y", topLeft.y()},
+                          {"width", item->width()},     {"height", item->height()}, {"enabled", item->isEnabled()}};
+        const QVariant text = item->property("text");
+        if (text.metaType().id() == QMetaType::QString) entry.insert("text", text.toString());
+        items.append(entry);
+    }
+    for (QQuickItem* child : item->childItems()) collect(child, items);
+}
+
+void ItemProbe::write() {
+    if (!window_ || !window_->isVisible()) return;
+    QJsonArray items;
+    collect(window_->contentItem(), items);
+    // Whole or not at all, so a reader never sees half a list.
+    QSaveFile file(path_);
+    if (!file.open(QIODevice::WriteOnly)) return;
+    file.write(QJsonDocument(items).toJson(QJsonDocument::Compact));
+    file.commit();
+}
+
+}  // namespace sablix

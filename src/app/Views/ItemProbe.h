@@ -1,0 +1,35 @@
+#pragma once
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+class QQuickItem;
+class QQuickWindow;
+class QJsonArray;
+
+namespace sablix {
+
+// For end-to-end tests, which drive the application with real X events and need to know where
+// its controls are: when the environment names a file under kVariable, every visible item of the
+// window that has an object name is written there a few times a second, with its rectangle on
+// the screen, its text and whether it is enabled. Otherwise it does nothing.
+class ItemProbe final : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr const char* kVariable = "SABLIX_ITEM_PROBE";
+    static constexpr int kIntervalMs = 200;
+
+    explicit ItemProbe(QQuickWindow* window, QObject* parent = nullptr);
+
+private:
+    void write();
+    static void collect(QQuickItem* item, QJsonArray& items);
+
+    QPointer<QQuickWindow> window_;
+    QString path_;
+    QTimer timer_;
+};
+
+}  // namespace sablix

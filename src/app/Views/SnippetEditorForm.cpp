@@ -1,0 +1,108 @@
+#include "Views/SnippetEditorForm.h"
+
+#include <algorithm>
+
+#include "Models/MainWindow/SnippetEditorRules.h"
+#include "Models/Snippets/SnippetSettings.h"
+
+namespace sablix {
+
+SnippetEditorForm::SnippetEditorForm(SnippetItem snippet, const std::vector<SnippetItem>& existingSnippets,
+                                     const SnippetSettings& settings, QObject* parent)
+    : QObject(parent),
+      item_(std::move(snippet)),
+      title_(QString::fromStdString(item_.snippetTitle)),
+      content_(QString::fromStdString(item_.snippet)),
+      existingSnippets_(existingSnippets),
+      settings_(settings) {
+    canSave_ = editorRules::canSave(item_.snippetTitle, item_.snippet, {});
+}
+
+QStringList SnippetEditorForm::tags() const {
+    QStringList list;
+    for (const auto& tag : item_.tags) list << QString::fromStdString(tag);
+    return list;
+}
+
+void SnippetEditorForm::setSnippetTitle(const QString& title) {
+    if (title == title_) return;
+    const std::string normalized =
+        editorRules::normalizedTitle(title.toStdString(), settings_.autoRemoveWhitespace(), settings_.maxTitleLength());
+    item_.snippetTitle = normalized;
+    title_ = QString::fromStdString(normalized);
+    // Also when normalising led back to the title as it was: the field still shows what was typed.
+    emit snippetTitleChanged();
+    validate();
+    emit edited();
+}
+
+void SnippetEditorForm::setSnippet(const QString& content) {
+    if (content == content_) return;
+    content_ = content;
+    item_.snippet = content.toStdString();
+    emit snippetChanged();
+    validate();
+    emit edited();
+}
+
+void SnippetEditorForm::saveWithValidation() {
+    if (validate().isValid) emit saveRequested();
+}
+
+void SnippetEditorForm::insertField(const QString& token, int selectionStart, int selectionEnd) {
+    std::optional<editorRules::TextSelection> selection;
+    if (selectionStart >= 0 && selectionEnd >= selectionStart)
+        selection = editorRules::TextSelection{selectionStart, selectionEnd - selectionStart};
+    setSnippet(editorRules::contentWithField(content_, token, selection));
+}
+
+void SnippetEditorForm::addTag(const QString& typed) {
+    const auto tag = editorRules::tagToAdd(typed.toStdString(), item_.tags);
+    if (!tag) return;
+    item_.tags.push_back(*tag);
+    emit tagsChanged();
+    emit edited();
+}
+
+void SnippetEditorForm::removeTag(const QString& tag) {
+    const std::string text = tag.toStdString();
+    const auto removed = std::remove(item_.tags.begin(), item_.tags.end(), text);
+    if (removed == item_.tags.end()) return;
+    item_.tags.erase(removed, item_.tags.end());
+    emit tagsChanged();
+    emit edited();
+}
+
+void SnippetEditorForm::acceptGeneratedText(const QString& text) {
+    if (!text.isEmpty()) setSnippet(text);
+}
+
+void SnippetEditorForm::replaceSnippet(const SnippetItem& snippet) {
+    if (snippet == item_) return;
+    const bool tagsDiffer = snippet.tags != item_.tags;
+    const QString title = QString::fromStdString(snippet.snippetTitle);
+    const QString content = QString::fromStdString(snippet.snippet);
+    // Fields the editor never writes come over as they are; title and content as changes.
+    SnippetItem others = snippet;
+    others.snippetTitle = item_.snippetTitle;
+    others.snippet = item_.snippet;
+    item_ = std::move(others);
+    if (tagsDiffer) emit tagsChanged();
+    setSnippetTitle(title);
+    setSnippet(content);
+    emit edited();
+}
+
+SnippetValidationResult SnippetEditorForm::validate() {
+    SnippetValidationResult result = item_.validate(existingSnippets_, settings_);
+    const auto shown = editorRules::displayableErrors(result.errors);
+    displayableErrors_.clear();
+    for (const auto& error : shown) displayableErrors_ << QString::fromStdString(error.localizedDescription());
+    warnings_.clear();
+    for (const auto& warning : result.warnings) warnings_ << QString::fromStdString(warning);
+    canSave_ = editorRules::canSave(item_.snippetTitle, item_.snippet, shown);
+    emit validationChanged();
+    return result;
+}
+
+}  // namespace sablix

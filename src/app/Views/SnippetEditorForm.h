@@ -1,0 +1,88 @@
+#pragma once
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QtQml/qqmlregistration.h>
+#include <vector>
+
+#include "Models/Snippets/SnippetItem.h"
+#include "Models/Snippets/SnippetValidation.h"
+
+namespace sablix {
+
+class SnippetSettings;
+
+// The snippet editor's working copy and what it decides about it: the title kept in the shape
+// the trigger needs, live validation after each change of title or content, whether Save is
+// offered, the tags, and where a dynamic field goes. One per opening of the editor; the view
+// only shows it and forwards input.
+class SnippetEditorForm final : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Each editor's form is made by the detail pane's presenter.")
+    Q_PROPERTY(QString snippetTitle READ snippetTitle WRITE setSnippetTitle NOTIFY snippetTitleChanged)
+    Q_PROPERTY(QString snippet READ snippet WRITE setSnippet NOTIFY snippetChanged)
+    Q_PROPERTY(QStringList tags READ tags NOTIFY tagsChanged)
+    Q_PROPERTY(QStringList displayableErrors READ displayableErrors NOTIFY validationChanged)
+    Q_PROPERTY(QStringList validationWarnings READ validationWarnings NOTIFY validationChanged)
+    Q_PROPERTY(bool canSave READ canSave NOTIFY validationChanged)
+
+public:
+    // existingSnippets is read at each validation, so it sees the list as it is then. No message
+    // shows until the first change or Save, even for a stored snippet that would fail.
+    SnippetEditorForm(SnippetItem snippet, const std::vector<SnippetItem>& existingSnippets,
+                      const SnippetSettings& settings, QObject* parent = nullptr);
+
+    const SnippetItem& item() const { return item_; }
+
+    QString snippetTitle() const { return title_; }
+    // Every change, typed or written, loses its ";", loses its spaces when the settings say so
+    // and is cut to the longest title allowed; then the snippet is validated.
+    void setSnippetTitle(const QString& title);
+    QString snippet() const { return content_; }
+    void setSnippet(const QString& content);
+    QStringList tags() const;
+    QStringList displayableErrors() const { return displayableErrors_; }
+    QStringList validationWarnings() const { return warnings_; }
+    bool canSave() const { return canSave_; }
+
+    // Validates and asks for the save only when the snippet passes.
+    Q_INVOKABLE void saveWithValidation();
+    Q_INVOKABLE void cancel() { emit cancelRequested(); }
+    // Puts a field token in place of the content editor's selection (UTF-16 offsets); a negative
+    // start means the content editor is not the one being edited, so the token goes at the end.
+    Q_INVOKABLE void insertField(const QString& token, int selectionStart, int selectionEnd);
+    // Adds the typed tag, trimmed and lower-cased, unless the snippet has it already.
+    Q_INVOKABLE void addTag(const QString& typed);
+    // Removes every tag equal to the given text; a tag that differs in case stays.
+    Q_INVOKABLE void removeTag(const QString& tag);
+    // Generated content replaces the content whole; an empty text changes nothing.
+    Q_INVOKABLE void acceptGeneratedText(const QString& text);
+    // Takes over a working copy that the host replaced while the editor is open, as changes of
+    // title and content.
+    void replaceSnippet(const SnippetItem& snippet);
+
+signals:
+    void snippetTitleChanged();
+    void snippetChanged();
+    void tagsChanged();
+    void validationChanged();
+    // The working copy changed (title, content or tags).
+    void edited();
+    void saveRequested();
+    void cancelRequested();
+
+private:
+    SnippetValidationResult validate();
+
+    SnippetItem item_;
+    QString title_;
+    QString content_;
+    const std::vector<SnippetItem>& existingSnippets_;
+    const SnippetSettings& settings_;
+    QStringList displayableErrors_;
+    QStringList warnings_;
+    bool canSave_ = false;
+};
+
+}  // namespace sablix

@@ -1,0 +1,115 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Sablix
+
+// The editor's tag row: one removable chip per tag of the working copy, and a field in which a
+// new tag is typed and added with Return. Tags reach the library only when the snippet is saved.
+RowLayout {
+    id: tagInput
+    objectName: "tagInput"
+
+    required property SnippetEditorForm form
+    readonly property bool entryHasFocus: entry.activeFocus
+
+    spacing: 8
+
+    RowLayout {
+        spacing: 4
+        Label {
+            text: "Tags:"
+            opacity: 0.7
+        }
+        HelpPopoverButton {
+            objectName: "tagsHelpButton"
+            besideButton: false
+            helpContent: Component {
+                Pane {
+                    width: 220
+                    padding: 12
+                    ColumnLayout {
+                        width: parent.width
+                        spacing: 8
+                        Label {
+                            text: "Organize with Tags"
+                            font.bold: true
+                        }
+                        Label {
+                            text: "Add tags to group related snippets. Filter by tag in the sidebar to quickly find what you need."
+                            opacity: 0.7
+                            wrapMode: Text.Wrap
+                            Layout.fillWidth: true
+                        }
+                        Label {
+                            text: "Press Enter to add a tag. Tags are saved when you save the snippet."
+                            opacity: 0.7
+                            wrapMode: Text.Wrap
+                            Layout.fillWidth: true
+                        }
+                    }
+                }
+            }
+        }
+    }
+
+    Repeater {
+        model: tagInput.form.tags
+
+        Rectangle {
+            id: chip
+            required property string modelData
+            objectName: "tagChip:" + modelData
+            implicitWidth: chipRow.implicitWidth + 16
+            implicitHeight: chipRow.implicitHeight + 8
+            radius: height / 2
+            color: Qt.rgba(palette.highlight.r, palette.highlight.g, palette.highlight.b, 0.12)
+
+            RowLayout {
+                id: chipRow
+                anchors.centerIn: parent
+                spacing: 3
+                Label {
+                    text: chip.modelData
+                    textFormat: Text.PlainText
+                    opacity: 0.7
+                }
+                ToolButton {
+                    objectName: "removeTag:" + chip.modelData
+                    icon.name: SymbolIcons.iconName("xmark")
+                    text: "\u00D7"
+                    display: icon.name.length > 0 ? AbstractButton.IconOnly : AbstractButton.TextOnly
+                    icon.width: 8
+                    icon.height: 8
+                    flat: true
+                    focusPolicy: Qt.NoFocus
+                    padding: 0
+                    onClicked: tagInput.form.removeTag(chip.modelData)
+                }
+            }
+        }
+    }
+
+    TextField {
+        id: entry
+        objectName: "tagEntry"
+        placeholderText: "Add tag..."
+        Layout.preferredWidth: 100
+        leftPadding: 8
+        rightPadding: 8
+        topPadding: 4
+        bottomPadding: 4
+        background: Rectangle {
+            radius: 6
+            color: ThemeColors.secondary
+        }
+        // Submitting always empties the field, also when nothing was added.
+        onAccepted: {
+            tagInput.form.addTag(text)
+            text = ""
+        }
+    }
+
+    Item {
+        Layout.fillWidth: true
+    }
+}

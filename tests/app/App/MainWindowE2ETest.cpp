@@ -1,0 +1,245 @@
+// The main window as a user meets it on a fresh installation: the real `sablix` binary under a
+// window manager, driven by real mouse and key events (xdotool); where its controls are comes
+// from the application's item probe. What it stores is read back from its library, and what it
+// creates must expand at once in another application.
+#include <QColor>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "Views/ItemProbe.h"
+#include "support/SablixSession.h"
+#include "support/TkTextField.h"
+#include "support/XvfbServer.h"
+
+// Last: Xlib's macros (None, Bool, Status) would break the headers above.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+using e2e::runOn;
+using e2e::waitUntil;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ProbedItem {
+    std::string name;
+    int x = 0, y = 0, width = 0, height = 0;
+    bool enabled = true;
+    std::string text;
+};
+
+class MainWindowE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.started());
+        ASSERT_TRUE(server.startWindowManager());
+        display = server.display();
+        ASSERT_TRUE(field.start(display));
+        probeFile = fs::temp_directory_path() / ("sablix-probe-" + std::to_string(::getpid()) + ".json");
+        ::setenv(sablix::ItemProbe::kVariable, probeFile.c_str(), 1);
+    }
+
+    void TearDown() override {
+        if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", session.log().c_str());
+        session.stop();
+        ::unsetenv(sablix::ItemProbe::kVariable);
+        std::error_code ignored;
+        fs::remove(probeFile, ignored);
+    }
+
+    std::vector<ProbedItem> probe() {
+        QFile file(QString::fromStdString(probeFile.string()));
+        if (!file.open(QIODevice::ReadOnly)) return {};
+        std::vector<ProbedItem> items;
+        for (const auto& value : QJsonDocument::fromJson(file.readAll()).array()) {
+            const QJsonObject o = value.toObject();
+            items.push_back({o["name"].toString().toStdString(), o["x"].toInt(), o["y"].toInt(), o["width"].toInt(),
+                             o["height"].toInt(), o["enabled"].toBool(), o["text"].toString().toStdString()});
+        }
+        return items;
+    }
+    std::optional<ProbedItem> maybe(const std::string& name) {
+        for (auto& item : probe())
+            if (item.name == name && item.width > 0 && item.height > 0) return item;
+        return std::nullopt;
+    }
+    ProbedItem item(const std::string& name) {
+        std::optional<ProbedItem> found;
+        waitUntil([&] { return (found = maybe(name)).has_value(); }, 10000);
+        if (!found) throw std::runtime_error("the window shows no " + name);
+        return *found;
+    }
+    bool shows(const std::string& name, const std::string& text) {
+        return waitUntil(
+            [&] {
+                const auto found = maybe(name);
+                return found && found->text == text;
+            },
+            10000);
+    }
+    // The titles of the rows the list shows.
+    std::set<std::string> rows() {
+        std::set<std::string> titles;
+        for (const auto& item : probe())
+            if (item.name.starts_with("snippetRow:") && item.width > 0) titles.insert(item.name.substr(11));
+        return titles;
+    }
+    bool listShows(const std::set<std::string>& expected) {
+        return waitUntil([&] { return rows() == expected; }, 10000);
+    }
+
+    void click(const std::string& name, const char* button = "1") {
+        const ProbedItem target = item(name);
+        int code = -1;
+        runOn(display,
+              {"xdotool", "mousemove", "--sync", std::to_string(target.x + target.width / 2),
+               std::to_string(target.y + target.height / 2), "click", button},
+              &code);
+        ASSERT_EQ(code, 0);
+    }
+    void type(const std::string& text) {
+        int code = -1;
+        runOn(display, {"xdotool", "type", "--delay", "40", text}, &code);
+        ASSERT_EQ(code, 0);
+    }
+    void key(const std::string& keys) { runOn(display, {"xdotool", "key", keys}); }
+    // Under this window manager one window at a time is in front.
+    void activate(const std::string& window) {
+        int code = -1;
+        runOn(display, {"xdotool", "windowactivate", "--sync", window}, &code);
+        ASSERT_EQ(code, 0);
+    }
+
+    // The window's pixels, from the X server itself.
+    QImage screenshot(unsigned long window) {
+        Display* x = XOpenDisplay(display.c_str());
+        if (!x) return {};
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(x, window, &attributes);
+        XImage* image = XGetImage(x, window, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
+        QImage out;
+        if (image) {
+            out = QImage(attributes.width, attributes.height, QImage::Format_RGB32);
+            for (int row = 0; row < attributes.height; ++row)
+                for (int column = 0; column < attributes.width; ++column)
+                    out.setPixel(column, row, static_cast<QRgb>(XGetPixel(image, column, row)));
+            XDestroyImage(image);
+        }
+        XCloseDisplay(x);
+        return out;
+    }
+
+    testsupport::XvfbServer server;
+    std::string display;
+    testsupport::TkTextField field;
+    fs::path probeFile;
+    e2e::SablixSession session{server.display()};
+};
+
+}  // namespace
+
+TEST_F(MainWindowE2E, FreshInstallationCreatesSearchesAndDeletesTagsAndExpandsAtOnce) {
+    ASSERT_TRUE(session.start());
+    // The engine leaves alone what is typed into Sablix itself: another window must have the focus.
+    ASSERT_TRUE(field.focus());
+    ASSERT_TRUE(session.waitUntilTapSeesKeys()) << session.log();
+
+    const std::string windowId = runOn(display, {"xdotool", "search", "--onlyvisible", "--name", "^Sablix$"});
+    const std::string id = windowId.substr(0, windowId.find('\n'));
+    ASSERT_FALSE(id.empty());
+    const std::string geometry = runOn(display, {"xdotool", "getwindowgeometry", "--shell", id});
+    int width = 0, height = 0;
+    std::sscanf(geometry.substr(geometry.find("WIDTH=")).c_str(), "WIDTH=%d\nHEIGHT=%d", &width, &height);
+    EXPECT_GE(width, 750);
+    EXPECT_GE(height, 500);
+    EXPECT_TRUE(listShows({"addr", "sig", "tyvm"})) << "the starter snippets";
+
+    // A new snippet: the title drops what a trigger cannot hold, Ctrl+Return stores it.
+    activate(id);
+    click("newSnippetButton");
+    ASSERT_TRUE(waitUntil([&] { return maybe("titleField").has_value(); }, 10000));
+    type("my;sig x");
+    EXPECT_TRUE(shows("titleField", "mysigx"));
+    EXPECT_TRUE(shows("triggerText", ";mysigx"));
+    click("contentEditor");
+    type("Hi {date}");
+    key("ctrl+Return");
+    ASSERT_TRUE(waitUntil([&] { return session.storedLibrary().size() == 4; }, 10000)) << "stored";
+    EXPECT_EQ(session.storedLibrary().back().snippetTitle, "mysigx");
+    EXPECT_EQ(session.storedLibrary().back().snippet, "Hi {date}");
+    EXPECT_TRUE(listShows({"addr", "sig", "tyvm", "mysigx"}));
+    EXPECT_TRUE(shows("snippetTitle", "mysigx")) << "the saved snippet is selected";
+    const std::string preview = item("previewText").text;
+    const std::string year = std::to_string(1900 + [] {
+        const std::time_t now = std::time(nullptr);
+        return std::localtime(&now)->tm_year;
+    }());
+    EXPECT_TRUE(preview.starts_with("Hi ") && preview.find(year) != std::string::npos) << preview;
+
+    // A picture of the window, kept with the build.
+    const QImage picture = screenshot(std::stoul(id));
+    const fs::path artefact = fs::path(SABLIX_BINARY_DIR) / "test-artefacts" / "main-window.png";
+    fs::create_directories(artefact.parent_path());
+    ASSERT_TRUE(picture.save(QString::fromStdString(artefact.string())));
+    std::set<QRgb> colours;
+    for (int y = 0; y < picture.height(); y += 4)
+        for (int x = 0; x < picture.width(); x += 4) colours.insert(picture.pixel(x, y));
+    EXPECT_GT(colours.size(), 8u) << "the window is blank";
+
+    // Elsewhere, at once.
+    ASSERT_TRUE(field.focus());
+    ASSERT_TRUE(field.clear());
+    type(";mysigx");
+    EXPECT_EQ(field.waitForContents(preview, 20000), preview);
+
+    // A title in use is refused and cannot be saved.
+    activate(id);
+    click("newSnippetButton");
+    ASSERT_TRUE(waitUntil([&] { return maybe("titleField").has_value(); }, 10000));
+    type("addr");
+    EXPECT_TRUE(shows("validationError", "This title is already in use"));
+    EXPECT_FALSE(item("saveButton").enabled);
+    key("Escape");
+
+    click("searchField");
+    type("thank");
+    EXPECT_TRUE(listShows({"tyvm"}));
+    click("clearSearchButton");
+    EXPECT_TRUE(listShows({"addr", "sig", "tyvm", "mysigx"}));
+
+    // The tag "Email" goes from every stored snippet through its context menu.
+    click("tagRow:email", "3");
+    click("deleteTagMenuItem");
+    EXPECT_NE(item("deleteTagMessage").text.find("\"email\""), std::string::npos);
+    click("deleteTagConfirm");
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (const auto& snippet : session.storedLibrary())
+                if (std::find(snippet.tags.begin(), snippet.tags.end(), "email") != snippet.tags.end()) return false;
+            return true;
+        },
+        10000));
+    EXPECT_EQ(session.storedLibrary().size(), 4u);
+    EXPECT_TRUE(waitUntil([&] { return !maybe("tagRow:email"); }, 10000));
+
+    // Emptied by the user, the library stays empty across a restart.
+    ASSERT_EQ(session.stop(), 0);
+    session.storeLibrary({});
+    ASSERT_TRUE(session.start());
+    ASSERT_TRUE(session.waitForLog(e2e::SablixSession::kTapRunning)) << session.log();
+    EXPECT_TRUE(waitUntil([&] { return maybe("snippetEmptyState").has_value(); }, 10000));
+    EXPECT_TRUE(rows().empty());
+    ASSERT_EQ(session.stop(), 0);
+    EXPECT_TRUE(session.storedLibrary().empty());
+}
