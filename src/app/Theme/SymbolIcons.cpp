@@ -33,6 +33,7 @@ QString SymbolIcons::iconName(const QString& symbol) {
         {"globe", "web-browser"},
         {"graduationcap", "help-contents"},
         {"keyboard", "input-keyboard"},
+        {"magnifyingglass", "edit-find"},
         {"minus", "list-remove"},
         {"minus.circle", "list-remove"},
         {"number", "format-list-ordered"},

@@ -14,10 +14,15 @@ ApplicationWindow {
     width: 900
     height: 600
 
-    property bool canCheckForUpdates: true
-
-    signal aboutRequested
-    signal checkForUpdatesRequested
+    // The update command's model: canCheckForUpdates, checkForUpdates().
+    required property QtObject updates
+    required property string appVersion
+    // The content's models and state (see ContentView).
+    required property MiddlePanelModel middlePanelModel
+    required property RightPanelModel rightPanelModel
+    required property TagSidebarModel tagSidebarModel
+    required property MainWindowState windowState
+    required property UpdateNotice updateNotice
 
     menuBar: MenuBar {
         Menu {
@@ -25,20 +30,38 @@ ApplicationWindow {
             MenuItem {
                 objectName: "aboutMenuItem"
                 text: "About Sablix"
-                onTriggered: window.aboutRequested()
+                onTriggered: aboutDialog.open()
             }
             MenuItem {
                 objectName: "checkForUpdatesMenuItem"
-                text: "Check for Updates…"
-                enabled: window.canCheckForUpdates
-                onTriggered: window.checkForUpdatesRequested()
+                text: window.updates.title
+                enabled: window.updates.canCheckForUpdates
+                onTriggered: window.updates.checkForUpdates()
             }
         }
     }
 
-    Item {
+    Dialog {
+        id: aboutDialog
+        objectName: "aboutDialog"
+        title: "Sablix"
+        anchors.centerIn: parent
+        modal: true
+        standardButtons: Dialog.Ok
+        Label {
+            objectName: "aboutVersion"
+            text: "Version " + window.appVersion
+        }
+    }
+
+    ContentView {
         id: content
         objectName: "mainContent"
         anchors.fill: parent
+        middlePanelModel: window.middlePanelModel
+        rightPanelModel: window.rightPanelModel
+        tagSidebarModel: window.tagSidebarModel
+        windowState: window.windowState
+        updateNotice: window.updateNotice
     }
 }

@@ -1,0 +1,52 @@
+#pragma once
+#include <QObject>
+#include <QString>
+
+#include "platform/Defaults.h"
+#include "platform/Log.h"
+
+namespace sablix {
+
+class MiddlePanelModel;
+class RightPanelModel;
+class TagSidebarModel;
+
+// The main window's own state and the way it keeps its panes in step: the selected snippet goes
+// to the detail pane, a change of tag refilters the list and clears the selection, and the tag
+// column follows every change of the library. Lives on the main thread.
+class MainWindowState final : public QObject {
+    Q_OBJECT
+    // The identifier of the selected snippet, empty for none.
+    Q_PROPERTY(
+        QString selectedSnippetID READ selectedSnippetID WRITE setSelectedSnippetID NOTIFY selectedSnippetIDChanged)
+
+public:
+    // Set once a snippet has been selected; the first-run welcome reads it.
+    static constexpr const char* kHasDismissedWelcomeKey = "has_dismissed_welcome";
+    static constexpr const char* kSettingsUnavailableMessage = "The settings sheet is not available yet";
+
+    MainWindowState(MiddlePanelModel& middlePanelModel, RightPanelModel& rightPanelModel,
+                    TagSidebarModel& tagSidebarModel, platform::Defaults& userDefaults, QObject* parent = nullptr);
+
+    QString selectedSnippetID() const { return selectedSnippetID_; }
+    void setSelectedSnippetID(const QString& id);
+
+    // The toolbar's "Settings" button.
+    Q_INVOKABLE void showSettings();
+
+signals:
+    void selectedSnippetIDChanged();
+
+private:
+    void showSelectedSnippet();
+    void tagSelectionChanged();
+
+    MiddlePanelModel& middlePanelModel_;
+    RightPanelModel& rightPanelModel_;
+    TagSidebarModel& tagSidebarModel_;
+    platform::Defaults& userDefaults_;
+    QString selectedSnippetID_;
+    platform::Log logger_;
+};
+
+}  // namespace sablix

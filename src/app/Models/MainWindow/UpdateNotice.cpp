@@ -1,0 +1,24 @@
+#include "Models/MainWindow/UpdateNotice.h"
+
+#include "Models/Updates/UpdateChecker.h"
+
+namespace sablix {
+
+UpdateNotice::UpdateNotice(UpdateChecker& checker, std::function<void()> requestUpdate, QObject* parent)
+    : QObject(parent), checker_(checker), requestUpdate_(std::move(requestUpdate)) {
+    connect(&checker_, &UpdateChecker::availableVersionChanged, this, &UpdateNotice::changed);
+    connect(&checker_, &UpdateChecker::hasUpdateChanged, this, &UpdateNotice::changed);
+    connect(&checker_, &UpdateChecker::dismissedChanged, this, &UpdateNotice::changed);
+}
+
+bool UpdateNotice::shown() const { return checker_.hasUpdate() && checker_.availableVersion().has_value(); }
+
+QString UpdateNotice::text() const { return "Sablix " + checker_.availableVersionText() + " is available"; }
+
+void UpdateNotice::update() {
+    if (requestUpdate_) requestUpdate_();
+}
+
+void UpdateNotice::dismiss() { checker_.setDismissed(true); }
+
+}  // namespace sablix

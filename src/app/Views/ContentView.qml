@@ -1,0 +1,131 @@
+pragma ComponentBehavior: Bound
+
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Sablix
+
+// The main window's content: the tag column, the snippet list and the detail pane side by side,
+// the toolbar above them and the update notice below. The panes talk to one another only
+// through the models and the window's state.
+Item {
+    id: content
+    objectName: "contentView"
+
+    required property MiddlePanelModel middlePanelModel
+    required property RightPanelModel rightPanelModel
+    required property TagSidebarModel tagSidebarModel
+    required property MainWindowState windowState
+    required property UpdateNotice updateNotice
+
+    implicitWidth: 900
+    implicitHeight: 600
+
+    ColumnLayout {
+        anchors.fill: parent
+        spacing: 0
+
+        ToolBar {
+            Layout.fillWidth: true
+            RowLayout {
+                anchors.fill: parent
+                Item { Layout.fillWidth: true }
+                ToolButton {
+                    objectName: "settingsButton"
+                    icon.name: SymbolIcons.iconName("gearshape")
+                    text: "Settings"
+                    display: AbstractButton.TextBesideIcon
+                    Accessible.name: "Settings"
+                    ToolTip.visible: hovered
+                    ToolTip.text: "Settings"
+                    onClicked: content.windowState.showSettings()
+                }
+            }
+        }
+
+        SplitView {
+            objectName: "contentSplit"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            Layout.minimumWidth: 750
+            Layout.minimumHeight: 500
+            orientation: Qt.Horizontal
+
+            TagSidebarView {
+                SplitView.minimumWidth: 150
+                SplitView.preferredWidth: 180
+                SplitView.maximumWidth: 250
+                model: content.tagSidebarModel
+                middlePanelModel: content.middlePanelModel
+            }
+
+            SnippetSidebarView {
+                SplitView.minimumWidth: 220
+                SplitView.preferredWidth: 280
+                SplitView.maximumWidth: 400
+                model: content.middlePanelModel
+                rightPanelModel: content.rightPanelModel
+                windowState: content.windowState
+                tagFilter: content.tagSidebarModel.selectedTag
+            }
+
+            Item {
+                objectName: "detailPane"
+                SplitView.fillWidth: true
+                SplitView.minimumWidth: 280
+            }
+        }
+
+        Rectangle {
+            Layout.fillWidth: true
+            implicitHeight: 1
+            visible: content.updateNotice.shown
+            color: Qt.rgba(content.palette.windowText.r, content.palette.windowText.g, content.palette.windowText.b,
+                           0.15)
+        }
+
+        RowLayout {
+            objectName: "updateNotice"
+            Layout.fillWidth: true
+            Layout.leftMargin: 16
+            Layout.rightMargin: 16
+            Layout.topMargin: 6
+            Layout.bottomMargin: 6
+            visible: content.updateNotice.shown
+            spacing: 8
+
+            SymbolImage {
+                symbol: "arrow.down.circle.fill"
+                size: 14
+                color: content.palette.highlight
+            }
+            Label {
+                objectName: "updateNoticeText"
+                text: content.updateNotice.text
+                textFormat: Text.PlainText
+                font.pointSize: Math.max(1, Qt.application.font.pointSize - 1)
+            }
+            Button {
+                objectName: "updateButton"
+                text: "Update"
+                highlighted: true
+                padding: 2
+                leftPadding: 8
+                rightPadding: 8
+                font.pointSize: Math.max(1, Qt.application.font.pointSize - 2)
+                onClicked: content.updateNotice.update()
+            }
+            Item { Layout.fillWidth: true }
+            ToolButton {
+                objectName: "dismissUpdateButton"
+                icon.name: SymbolIcons.iconName("xmark")
+                text: "Close"
+                display: AbstractButton.IconOnly
+                flat: true
+                padding: 2
+                opacity: 0.6
+                onClicked: content.updateNotice.dismiss()
+            }
+        }
+    }
+}
