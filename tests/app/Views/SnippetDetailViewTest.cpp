@@ -153,7 +153,8 @@ TEST_F(SnippetDetailViewTest, NewSnippetIsValidatedAsTypedAndSavedOnlyWhenTheLib
 
     // The same Save once the library can be written stores it, closes the editor and selects it.
     defaults.setFailWrites(false);
-    click("saveButton");
+    focus("contentEditor");
+    QTest::keyClick(&view, Qt::Key_Return, Qt::ControlModifier);
     ASSERT_TRUE(shows("snippetContentView"));
     ASSERT_EQ(middle.allItems().size(), 4u);
     const SnippetItem& saved = middle.allItems().back();
