@@ -1,10 +1,10 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Layouts
 import Sablix
 
-// Advice on choosing snippet titles, shown from the editor's title help button.
-Pane {
+// Advice on choosing snippet titles, shown from the editor's title help button. Laid out with
+// positioners of fixed width, so wrapped descriptions give the panel its true height.
+Item {
     id: panel
     objectName: "bestPracticesView"
 
@@ -21,83 +21,85 @@ Pane {
           description: "If your title is 'addr', don't put ;addr in the content" }
     ]
 
-    width: 280
-    padding: 16
+    implicitWidth: 280
+    implicitHeight: column.height + 32
 
-    ColumnLayout {
-        width: parent.width
+    Column {
+        id: column
+        x: 16
+        y: 16
+        width: panel.implicitWidth - 32
         spacing: 16
 
         Label {
             text: "Snippet Best Practices"
             font.bold: true
-            Layout.bottomMargin: 4
+            bottomPadding: 4
         }
 
-        ColumnLayout {
+        Column {
+            width: parent.width
             spacing: 12
-            Layout.fillWidth: true
 
             Repeater {
                 model: panel.rows
 
-                RowLayout {
+                Row {
                     id: row
                     required property var modelData
+                    width: parent.width
                     spacing: 10
-                    Layout.fillWidth: true
 
                     SymbolImage {
                         symbol: row.modelData.icon
                         color: panel.palette.highlight
-                        Layout.preferredWidth: 20
-                        Layout.alignment: Qt.AlignTop
+                        width: 20
                     }
-                    ColumnLayout {
+                    Column {
+                        width: row.width - 30
                         spacing: 2
-                        Layout.fillWidth: true
                         Label {
+                            width: parent.width
                             text: row.modelData.title
                             textFormat: Text.PlainText
                             font.weight: Font.Medium
                             wrapMode: Text.Wrap
-                            Layout.fillWidth: true
                         }
                         Label {
+                            width: parent.width
                             text: row.modelData.description
                             textFormat: Text.PlainText
                             font.pointSize: Qt.application.font.pointSize - 1
                             opacity: 0.7
                             wrapMode: Text.Wrap
-                            Layout.fillWidth: true
                         }
                     }
                 }
             }
         }
 
-        MenuSeparator {
-            Layout.fillWidth: true
-            Layout.topMargin: 4
-            Layout.bottomMargin: 4
+        Rectangle {
+            width: parent.width
+            height: 1
+            color: panel.palette.mid
         }
 
-        ColumnLayout {
+        Column {
+            width: parent.width
             spacing: 6
-            Layout.fillWidth: true
             Label {
                 text: "How it works"
                 font.weight: Font.Medium
                 opacity: 0.7
             }
             Label {
+                width: parent.width
                 // A fixed text of the application; its Markdown sets the ";" in bold.
                 text: "Type **;** followed by your snippet title anywhere on your Mac to expand it."
                 textFormat: Text.MarkdownText
                 font.pointSize: Qt.application.font.pointSize - 1
                 opacity: 0.7
                 wrapMode: Text.Wrap
-                Layout.fillWidth: true
             }
         }
     }

@@ -33,10 +33,10 @@ ColumnLayout {
         Layout.fillWidth: true
 
         ToolButton {
+            id: toggle
             objectName: "dynamicFieldsToggle"
-            icon.name: SymbolIcons.iconName(bar.isExpanded ? "chevron.down" : "chevron.right")
-            text: "Dynamic Fields"
-            display: AbstractButton.TextBesideIcon
+            // The chevron is text, so it shows whatever icon theme the desktop has.
+            text: (bar.isExpanded ? "\u25BE" : "\u25B8") + "  Dynamic Fields"
             flat: true
             focusPolicy: Qt.NoFocus
             padding: 2
@@ -52,7 +52,7 @@ ColumnLayout {
         // The rest of the header row also opens and closes the strip.
         MouseArea {
             Layout.fillWidth: true
-            Layout.fillHeight: true
+            Layout.preferredHeight: toggle.height
             onClicked: bar.isExpanded = !bar.isExpanded
         }
     }

@@ -1,9 +1,9 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Layouts
 
-// The dynamic-field syntax with an example, shown from the insert bar's help button.
-Pane {
+// The dynamic-field syntax with an example, shown from the insert bar's help button. Laid out
+// with positioners of fixed width, so wrapped descriptions give the panel its true height.
+Item {
     id: panel
     objectName: "dynamicFieldsHelpView"
 
@@ -20,31 +20,34 @@ Pane {
     ]
     readonly property string example: "Hi {fill:Name},\n\nFollowing up from {day}. {cursor}\n\nBest,\n{snippet:sig}"
 
-    width: 320
-    padding: 16
+    implicitWidth: 320
+    implicitHeight: column.height + 32
 
-    ColumnLayout {
-        width: parent.width
+    Column {
+        id: column
+        x: 16
+        y: 16
+        width: panel.implicitWidth - 32
         spacing: 16
 
         Label {
             text: "Dynamic Fields"
             font.bold: true
-            Layout.bottomMargin: 4
+            bottomPadding: 4
         }
 
-        ColumnLayout {
+        Column {
+            width: parent.width
             spacing: 10
-            Layout.fillWidth: true
 
             Repeater {
                 model: panel.rows
 
-                ColumnLayout {
+                Column {
                     id: row
                     required property var modelData
+                    width: parent.width
                     spacing: 2
-                    Layout.fillWidth: true
                     Label {
                         text: row.modelData.field
                         textFormat: Text.PlainText
@@ -53,25 +56,25 @@ Pane {
                         color: panel.palette.highlight
                     }
                     Label {
+                        width: parent.width
                         text: row.modelData.description
                         textFormat: Text.PlainText
                         opacity: 0.7
                         wrapMode: Text.Wrap
-                        Layout.fillWidth: true
                     }
                 }
             }
         }
 
-        MenuSeparator {
-            Layout.fillWidth: true
-            Layout.topMargin: 4
-            Layout.bottomMargin: 4
+        Rectangle {
+            width: parent.width
+            height: 1
+            color: panel.palette.mid
         }
 
-        ColumnLayout {
+        Column {
+            width: parent.width
             spacing: 6
-            Layout.fillWidth: true
             Label {
                 text: "Example"
                 font.weight: Font.Medium
@@ -79,11 +82,11 @@ Pane {
             }
             Label {
                 objectName: "dynamicFieldsExample"
+                width: parent.width
                 text: panel.example
                 textFormat: Text.PlainText
                 font.family: "monospace"
                 padding: 8
-                Layout.fillWidth: true
                 background: Rectangle {
                     radius: 6
                     color: Qt.rgba(panel.palette.text.r, panel.palette.text.g, panel.palette.text.b, 0.05)

@@ -1,10 +1,10 @@
 import QtQuick
 import QtQuick.Controls
-import Sablix
 
-// A plain help button ("questionmark.circle") that opens and closes a popover holding a fixed
-// help panel. It never takes the keyboard focus, so the field being edited keeps it.
-ToolButton {
+// A plain help button, a question mark in a circle, that opens and closes a popover holding a
+// fixed help panel. It draws its own mark, so it shows whatever icon theme the desktop has. It
+// never takes the keyboard focus, so the field being edited keeps it.
+AbstractButton {
     id: button
 
     // The panel the popover shows.
@@ -13,12 +13,27 @@ ToolButton {
     property bool besideButton: true
     readonly property bool popoverOpen: popover.opened
 
-    icon.name: SymbolIcons.iconName("questionmark.circle")
-    text: "?"
-    display: icon.name.length > 0 ? AbstractButton.IconOnly : AbstractButton.TextOnly
-    flat: true
     focusPolicy: Qt.NoFocus
     padding: 2
+    implicitWidth: 14 + leftPadding + rightPadding
+    implicitHeight: 14 + topPadding + bottomPadding
+    opacity: hovered || popoverOpen ? 1.0 : 0.6
+
+    contentItem: Rectangle {
+        implicitWidth: 14
+        implicitHeight: 14
+        radius: width / 2
+        color: "transparent"
+        border.width: 1
+        border.color: button.palette.text
+        Text {
+            anchors.centerIn: parent
+            text: "?"
+            color: button.palette.text
+            font.pixelSize: 10
+            font.bold: true
+        }
+    }
 
     onClicked: popover.opened ? popover.close() : popover.open()
 
@@ -28,6 +43,8 @@ ToolButton {
         x: button.besideButton ? button.width + 4 : (button.width - width) / 2
         y: button.besideButton ? (button.height - height) / 2 : button.height + 4
         padding: 0
+        // Kept inside the window, moved rather than cut short where it would stick out.
+        margins: 8
         // A press on the button itself must reach it, so that it can close what it opened.
         closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutsideParent
         contentItem: Loader {

@@ -12,7 +12,7 @@ FocusScope {
     required property SnippetDetailPresenter presenter
     readonly property var item: presenter.selectedItem
 
-    readonly property color errorColor: ThemeColors.error !== undefined ? ThemeColors.error : "#d70015"
+    readonly property color errorColor: ThemeColors.error
 
     Shortcut {
         sequence: "Ctrl+E"

@@ -15,8 +15,8 @@ FocusScope {
     // Why the last Save did not store the snippet.
     property string saveError
 
-    readonly property color errorColor: ThemeColors.error !== undefined ? ThemeColors.error : "#d70015"
-    readonly property color warningColor: ThemeColors.warning !== undefined ? ThemeColors.warning : "#b25000"
+    readonly property color errorColor: ThemeColors.error
+    readonly property color warningColor: ThemeColors.warning
 
     // The token goes where the content editor's selection is, unless another field is being
     // edited or the content editor holds other text: then it goes at the end.

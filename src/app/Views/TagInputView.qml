@@ -24,27 +24,30 @@ RowLayout {
             objectName: "tagsHelpButton"
             besideButton: false
             helpContent: Component {
-                Pane {
-                    width: 220
-                    padding: 12
-                    ColumnLayout {
-                        width: parent.width
+                Item {
+                    implicitWidth: 220
+                    implicitHeight: tagsHelp.height + 24
+                    Column {
+                        id: tagsHelp
+                        x: 12
+                        y: 12
+                        width: 196
                         spacing: 8
                         Label {
                             text: "Organize with Tags"
                             font.bold: true
                         }
                         Label {
+                            width: parent.width
                             text: "Add tags to group related snippets. Filter by tag in the sidebar to quickly find what you need."
                             opacity: 0.7
                             wrapMode: Text.Wrap
-                            Layout.fillWidth: true
                         }
                         Label {
+                            width: parent.width
                             text: "Press Enter to add a tag. Tags are saved when you save the snippet."
                             opacity: 0.7
                             wrapMode: Text.Wrap
-                            Layout.fillWidth: true
                         }
                     }
                 }
@@ -73,16 +76,18 @@ RowLayout {
                     textFormat: Text.PlainText
                     opacity: 0.7
                 }
-                ToolButton {
+                // Drawn as text, so it shows whatever icon theme the desktop has.
+                AbstractButton {
                     objectName: "removeTag:" + chip.modelData
-                    icon.name: SymbolIcons.iconName("xmark")
-                    text: "\u00D7"
-                    display: icon.name.length > 0 ? AbstractButton.IconOnly : AbstractButton.TextOnly
-                    icon.width: 8
-                    icon.height: 8
-                    flat: true
                     focusPolicy: Qt.NoFocus
                     padding: 0
+                    contentItem: Text {
+                        text: "\u00D7"
+                        font.pixelSize: 11
+                        font.bold: true
+                        color: chip.palette.text
+                        opacity: 0.7
+                    }
                     onClicked: tagInput.form.removeTag(chip.modelData)
                 }
             }

@@ -1,3 +1,5 @@
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QSignalSpy>
@@ -6,6 +8,7 @@
 
 #include "Controllers/SnippetController.h"
 #include "Models/AppNotifier.h"
+#include "Models/MainWindow/ContentHighlight.h"
 #include "Models/MainWindow/MiddlePanelModel.h"
 #include "Models/MainWindow/RightPanelModel.h"
 #include "Models/Snippets/SnippetSettings.h"
@@ -150,7 +153,8 @@ TEST_F(SnippetDetailViewTest, NewSnippetIsValidatedAsTypedAndSavedOnlyWhenTheLib
 
     // The same Save once the library can be written stores it, closes the editor and selects it.
     defaults.setFailWrites(false);
-    click("saveButton");
+    focus("contentEditor");
+    QTest::keyClick(&view, Qt::Key_Return, Qt::ControlModifier);
     ASSERT_TRUE(shows("snippetContentView"));
     ASSERT_EQ(middle.allItems().size(), 4u);
     const SnippetItem& saved = middle.allItems().back();
@@ -213,4 +217,37 @@ TEST_F(SnippetDetailViewTest, SnippetTextIsShownAndKeptVerbatim) {
     EXPECT_TRUE(shows("snippetPlaceholder"));
     EXPECT_EQ(middle.allItems().size(), 3u);
     EXPECT_EQ(selections.back()[0].toString(), "");
+}
+
+TEST_F(SnippetDetailViewTest, LongTextInAnyScriptIsPastedSavedAndShownWhole) {
+    // Right-to-left, combining marks, joined emoji, every kind of brace, over 100,000 characters.
+    const QString unit = QString::fromUtf8(
+        "\u05E9\u05DC\u05D5\u05DD {day} e\u0301 \U0001F468\u200D\U0001F469\u200D\U0001F467 {snippet:x} } "
+        "{fill:N\u00E9v} {date+1} {\n");
+    QString content;
+    while (content.size() < 100000) content += unit;
+    const QString title = QString::fromUtf8("\u05E9e\u0301\U0001F600").repeated(40000);
+
+    right.showNewSnippetView();
+    item("titleField");
+    QGuiApplication::clipboard()->setText(title);
+    QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
+    // Three user-perceived characters a unit: six units and two characters make the 20 allowed.
+    EXPECT_EQ(text("titleField"),
+              QString::fromUtf8("\u05E9e\u0301\U0001F600").repeated(6) + QString::fromUtf8("\u05E9e\u0301"));
+
+    focus("contentEditor");
+    QGuiApplication::clipboard()->setText(content);
+    QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
+    typeText("!?");
+    QTest::keyClick(&view, Qt::Key_Backspace);
+    ASSERT_TRUE(saveEnabled()) << texts("validationError").join("; ").toStdString();
+    EXPECT_EQ(texts("validationWarning").size(), 1) << "the long-content warning";
+    click("saveButton");
+
+    ASSERT_TRUE(shows("snippetContentView"));
+    EXPECT_EQ(QString::fromStdString(middle.allItems().back().snippet), content + "!");
+    const QString shown = documentText("highlightedContent");
+    EXPECT_EQ(shown, sablix::contentHighlight::highlightedContent(content + "!").text);
+    EXPECT_TRUE(documentText("previewText").startsWith(QString::fromUtf8("\u05E9\u05DC\u05D5\u05DD Friday e\u0301")));
 }
