@@ -4,6 +4,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringList>
+#include <cctype>
 #include <fstream>
 #include <sstream>
 
@@ -13,9 +14,18 @@ namespace {
 
 constexpr const char* kXdgMime = "xdg-mime";
 
-// Exec's own quoting: the path in double quotes with ", `, $ and \ escaped, then "%" doubled
-// for the field codes, then every backslash escaped once more because the key's value is a string.
+bool needsQuoting(const std::string& path) {
+    for (const unsigned char c : path)
+        if (!std::isalnum(c) && c != '/' && c != '.' && c != '_' && c != '-' && c != '+') return true;
+    return false;
+}
+
+// A plain path is written as it is: xdg-open without a desktop environment takes the first word
+// of Exec literally, quotes included. Any other path gets Exec's own quoting: double quotes with
+// ", `, $ and \ escaped, then "%" doubled for the field codes, then every backslash escaped once
+// more because the key's value is a string.
 std::string execArgument(const std::string& path) {
+    if (!needsQuoting(path)) return path;
     std::string quoted = "\"";
     for (const char c : path) {
         if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';

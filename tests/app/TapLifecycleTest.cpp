@@ -1,5 +1,7 @@
 // Starting, stopping and restarting the keystroke tap, by the engine and by the application's
 // start-up, permission poll and watchdog.
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
@@ -15,6 +17,28 @@ namespace {
 class TapLifecycleTest : public EngineHarness {
 protected:
     void makeEngine() { replacer = std::make_unique<sablix::TextReplacer>(collaborators()); }
+
+    // The launch steps the delegate hands on, recorded in the order they happen.
+    sablix::AppDelegate::Collaborators delegateWiring(
+        std::chrono::milliseconds watchdog = sablix::AppDelegate::kWatchdogInterval) {
+        return {
+            .textReplacer = *replacer,
+            .defaults = defaults,
+            .analytics = analytics,
+            .updater = nullptr,
+            .checkForUpdate = [this] { steps.push_back("update check"); },
+            .checkPendingInstall = [this]() -> QCoro::Task<> {
+                steps.push_back("pending install");
+                co_return;
+            },
+            .registerHotkey = [this] { steps.push_back("register hot key"); },
+            .unregisterHotkey = [this] { steps.push_back("unregister hot key"); },
+            .stopSync = [this] { steps.push_back("stop sync"); },
+            .watchdogInterval = watchdog,
+        };
+    }
+
+    std::vector<std::string> steps;
 
     // Runs the Qt event loop until the condition holds (or a few seconds pass).
     static bool eventually(const std::function<bool()>& condition, int timeoutMs = 5000) {
@@ -129,7 +153,7 @@ TEST_F(TapLifecycleTest, DeadTapIsMarkedUnregisteredAndResetBringsItBack) {
 TEST_F(TapLifecycleTest, StartUpWaitsForPermissionThenStartsOnce) {
     accessibility.setTrusted(false);
     makeEngine();
-    sablix::AppDelegate delegate(*replacer, defaults, analytics);
+    sablix::AppDelegate delegate(delegateWiring());
     delegate.applicationDidFinishLaunching();
     EXPECT_FALSE(delegate.isStarted());
     EXPECT_EQ(analytics.names(), std::vector<std::string>{"app_launch"}) << "recorded even while waiting";
@@ -139,6 +163,7 @@ TEST_F(TapLifecycleTest, StartUpWaitsForPermissionThenStartsOnce) {
     QTest::qWait(1200);
     EXPECT_FALSE(delegate.isStarted()) << "still no permission";
     EXPECT_EQ(taps.attempts(), 0u);
+    EXPECT_EQ(steps, std::vector<std::string>{"pending install"}) << "no hot key before the permission";
 
     accessibility.setTrusted(true);
     ASSERT_TRUE(eventually([&] { return delegate.isStarted(); }));
@@ -147,8 +172,14 @@ TEST_F(TapLifecycleTest, StartUpWaitsForPermissionThenStartsOnce) {
     ASSERT_TRUE(tap);
     QTest::qWait(1200);
     EXPECT_EQ(taps.created(), 1u) << "the poll must stop once the application has started";
+    // The update check comes 3 s after launch, whatever the permission does meanwhile.
+    ASSERT_TRUE(eventually([&] { return std::ranges::count(steps, "update check") == 1; }, 4000));
+    EXPECT_EQ(steps.front(), "pending install");
+    EXPECT_EQ(std::ranges::count(steps, "register hot key"), 1);
 
+    steps.clear();
     delegate.applicationWillTerminate();
+    EXPECT_EQ(steps, (std::vector<std::string>{"unregister hot key", "stop sync"}));
     EXPECT_FALSE(delegate.isStarted());
     EXPECT_FALSE(replacer->isRegistered());
     EXPECT_TRUE(tap->waitUntilFinished());
@@ -156,7 +187,7 @@ TEST_F(TapLifecycleTest, StartUpWaitsForPermissionThenStartsOnce) {
 
 TEST_F(TapLifecycleTest, WatchdogRestartsOnlyATapThatIsDown) {
     makeEngine();
-    sablix::AppDelegate delegate(*replacer, defaults, analytics, std::chrono::milliseconds(100));
+    sablix::AppDelegate delegate(delegateWiring(std::chrono::milliseconds(100)));
     delegate.applicationDidFinishLaunching();
     ASSERT_TRUE(delegate.isStarted());
     tap = taps.waitForRunningTap(0);
@@ -174,7 +205,7 @@ TEST_F(TapLifecycleTest, WatchdogRestartsOnlyATapThatIsDown) {
     delegate.applicationWillTerminate();
     // Quitting while waiting for the permission is just as quiet.
     accessibility.setTrusted(false);
-    sablix::AppDelegate waiting(*replacer, defaults, analytics);
+    sablix::AppDelegate waiting(delegateWiring());
     waiting.applicationDidFinishLaunching();
     waiting.applicationWillTerminate();
     EXPECT_FALSE(waiting.isWaitingForPermission());
@@ -183,7 +214,7 @@ TEST_F(TapLifecycleTest, WatchdogRestartsOnlyATapThatIsDown) {
 TEST_F(TapLifecycleTest, StarterSnippetsOnlyForAFreshInstallation) {
     makeEngine();
     {
-        sablix::AppDelegate delegate(*replacer, defaults, analytics);
+        sablix::AppDelegate delegate(delegateWiring());
         delegate.applicationDidFinishLaunching();
         delegate.applicationWillTerminate();
     }
@@ -193,7 +224,7 @@ TEST_F(TapLifecycleTest, StarterSnippetsOnlyForAFreshInstallation) {
 
     // An existing library, even an empty one, stays as it is.
     storeLibrary({});
-    sablix::AppDelegate again(*replacer, defaults, analytics);
+    sablix::AppDelegate again(delegateWiring());
     again.applicationDidFinishLaunching();
     again.applicationWillTerminate();
     EXPECT_TRUE(sablix::SnippetController(defaults).loadItems().empty());

@@ -11,12 +11,14 @@
 #include <thread>
 
 #include "Controllers/SnippetController.h"
+#include "platform/DefaultsValue.h"
 #include "platform/FileDefaults.h"
 
 namespace e2e {
 namespace fs = std::filesystem;
 namespace {
 
+constexpr const char* kMainWindowPattern = "^Sablix$";
 constexpr const char* kNoTextKey = "Dead key or modifier key pressed (no Unicode output)";
 
 }  // namespace
@@ -36,22 +38,46 @@ SablixSession::~SablixSession() {
 
 std::string SablixSession::binary() { return std::string(SABLIX_BINARY_DIR) + "/src/app/sablix"; }
 
+namespace {
+platform::FileDefaults defaultsIn(const std::string& directory) {
+    return platform::FileDefaults(fs::path(directory) / "config" / "sablix" / "defaults.json",
+                                  {sablix::SnippetController::kSavedSnippetItemsKey});
+}
+}  // namespace
+
 void SablixSession::storeLibrary(const std::vector<sablix::SnippetItem>& items) {
-    platform::FileDefaults defaults(fs::path(directory_) / "config" / "sablix" / "defaults.json",
-                                    {sablix::SnippetController::kSavedSnippetItemsKey});
+    auto defaults = defaultsIn(directory_);
     sablix::SnippetController(defaults).saveItems(items);
+}
+
+void SablixSession::storeSetting(const std::string& key, const platform::DefaultsValue& value) {
+    defaultsIn(directory_).set(key, value);
+}
+
+std::vector<sablix::SnippetItem> SablixSession::storedLibrary() const {
+    auto defaults = defaultsIn(directory_);
+    return sablix::SnippetController(defaults).loadItems();
+}
+
+std::vector<std::string> SablixSession::environment() const {
+    return {"DISPLAY=" + display_,
+            "QT_QPA_PLATFORM=xcb",
+            "SABLIX_ENVIRONMENT=development",
+            "XDG_CONFIG_HOME=" + directory_ + "/config",
+            "XDG_DATA_HOME=" + directory_ + "/data",
+            "XDG_CACHE_HOME=" + directory_ + "/cache",
+            "XDG_RUNTIME_DIR=" + directory_};
 }
 
 bool SablixSession::start(const std::vector<std::string>& arguments) {
     std::vector<std::string> argv{binary()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    process_ = std::make_unique<testsupport::ChildProcess>(
-        argv,
-        std::vector<std::string>{"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb",
-                                 "XDG_CONFIG_HOME=" + directory_ + "/config", "XDG_DATA_HOME=" + directory_ + "/data",
-                                 "XDG_CACHE_HOME=" + directory_ + "/cache", "XDG_RUNTIME_DIR=" + directory_},
-        logFile_);
-    return process_->pid() > 0;
+    process_ = std::make_unique<testsupport::ChildProcess>(argv, environment(), logFile_);
+    if (process_->pid() <= 0) return false;
+    // The main window opens at launch and a window manager gives it the focus: tests that type
+    // into a window of their own focus it after this, once the main window is up.
+    runOn(display_, {"xdotool", "search", "--sync", "--onlyvisible", "--name", kMainWindowPattern}, nullptr, 10000);
+    return true;
 }
 
 std::string SablixSession::log() const {

@@ -5,8 +5,13 @@
 #include <vector>
 
 #include "Models/Snippets/SnippetItem.h"
+
 #include "support/ChildProcess.h"
 #include "support/Wait.h"
+
+namespace platform {
+class DefaultsValue;
+}
 
 namespace e2e {
 
@@ -23,7 +28,16 @@ public:
 
     // Writes the personal library into the defaults file; call before start().
     void storeLibrary(const std::vector<sablix::SnippetItem>& items);
+    // Writes one setting into the defaults file; call before start().
+    void storeSetting(const std::string& key, const platform::DefaultsValue& value);
+    // The personal library as stored now.
+    std::vector<sablix::SnippetItem> storedLibrary() const;
+    // Starts it in the development environment and waits (a few seconds at most) until its main
+    // window shows, which a window manager focuses.
     bool start(const std::vector<std::string>& arguments = {});
+    // The variables the session runs under (display, private folders): a program started with
+    // them reaches the same running instance and the same settings.
+    std::vector<std::string> environment() const;
     // Waits until the keystroke tap is registered and keys typed now reach it.
     bool waitUntilTapSeesKeys();
     // Waits until the log holds the text `count` times; false on time-out.

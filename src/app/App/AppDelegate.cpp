@@ -5,27 +5,48 @@
 #include "Controllers/SnippetController.h"
 #include "Models/Analytics/AnalyticsEvent.h"
 #include "Models/Analytics/AnalyticsTracking.h"
+#include "Models/Updates/Updater.h"
 #include "TextReplacer.h"
-#include "platform/Log.h"
 
 namespace sablix {
-AppDelegate::AppDelegate(TextReplacer& textReplacer, platform::Defaults& defaults, AnalyticsTracking& analytics,
-                         std::chrono::milliseconds watchdogInterval, QObject* parent)
-    : QObject(parent),
-      textReplacer_(textReplacer),
-      defaults_(defaults),
-      analytics_(analytics),
-      watchdogInterval_(watchdogInterval) {}
+AppDelegate::AppDelegate(Collaborators collaborators, QObject* parent)
+    : QObject(parent), c_(std::move(collaborators)) {}
 
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
-    // The updater and the pending template install go before analytics once they are wired;
-    // the permission check stays last.
-    analytics_.initialize();
-    analytics_.track(AnalyticsEvent::appLaunch);
+    if (qEnvironmentVariableIsSet(kTestHostVariable)) {
+        logger_.info("Unit-test host: nothing started");
+        return;
+    }
+    configureAndStartUpdater();
+    logger_.info("Starting analytics");
+    c_.analytics.initialize();
+    c_.analytics.track(AnalyticsEvent::appLaunch);
+    if (c_.checkPendingInstall) {
+        // Runs once the event loop is free again, after launching has finished.
+        QTimer::singleShot(0, this, [this] {
+            logger_.info("Checking for a pending template install");
+            c_.checkPendingInstall();  // finishes on its own; nobody waits for it
+        });
+    }
     installStarterSnippetsIfNeeded();
     checkInitialPermissions();
+}
+
+void AppDelegate::configureAndStartUpdater() {
+    if (c_.updater) {
+        logger_.info("Starting the updater");
+        c_.updater->setAutomaticallyChecksForUpdates(true);
+        c_.updater->setUpdateCheckInterval(kUpdateCheckInterval);
+        c_.updater->startUpdater();
+    }
+    if (c_.checkForUpdate) {
+        QTimer::singleShot(kUpdateCheckDelay, this, [this] {
+            logger_.info("Checking the update feed");
+            c_.checkForUpdate();
+        });
+    }
 }
 
 void AppDelegate::applicationWillTerminate() {
@@ -39,32 +60,37 @@ void AppDelegate::applicationWillTerminate() {
         permissionObserverTimer_->deleteLater();
         permissionObserverTimer_ = nullptr;
     }
-    textReplacer_.unregister();
-    // The hot key and the sync engine are stopped here once they exist.
+    logger_.info("Shutting down: key tap");
+    c_.textReplacer.unregister();
+    logger_.info("Shutting down: hot key");
+    if (c_.unregisterHotkey) c_.unregisterHotkey();
+    logger_.info("Shutting down: sync");
+    if (c_.stopSync) c_.stopSync();
 }
 
 void AppDelegate::installStarterSnippetsIfNeeded() {
     // A fresh installation gets the starter snippets so that ";addr", ";sig" and ";tyvm" work at
     // once; an existing library (even an empty or unreadable one) is never overwritten, and a
     // store that did not read cleanly may hold a library it could not read.
-    if (defaults_.contains(SnippetController::kSavedSnippetItemsKey)) return;
-    if (const std::string error = defaults_.loadError(); !error.empty()) {
+    if (c_.defaults.contains(SnippetController::kSavedSnippetItemsKey)) return;
+    if (const std::string error = c_.defaults.loadError(); !error.empty()) {
         platform::appLog("AppDelegate")
             .error("Not installing the starter snippets: the stored settings did not read cleanly (%s)", error.c_str());
         return;
     }
-    SnippetController controller(defaults_);
-    if (controller.saveItems(controller.populateInitialItems())) textReplacer_.refreshSnippetCache();
+    SnippetController controller(c_.defaults);
+    if (controller.saveItems(controller.populateInitialItems())) c_.textReplacer.refreshSnippetCache();
 }
 
 void AppDelegate::checkInitialPermissions() {
-    if (textReplacer_.checkAccessibilityPermissions()) {
+    logger_.info("Checking the permission to watch keys");
+    if (c_.textReplacer.checkAccessibilityPermissions()) {
         startApp();
         return;
     }
     // X11 has no permission dialog to tell the user why nothing expands; the engine's refusal
     // to register (which starts nothing) puts the reason in the log.
-    textReplacer_.registerTap();
+    c_.textReplacer.registerTap();
     QMetaObject::invokeMethod(
         this, [this] { startPermissionObserver(); }, Qt::QueuedConnection);
 }
@@ -77,7 +103,7 @@ void AppDelegate::startPermissionObserver() {
     permissionObserverTimer_ = new QTimer(this);
     permissionObserverTimer_->setInterval(kPermissionPollInterval);
     connect(permissionObserverTimer_, &QTimer::timeout, this, [this] {
-        if (!textReplacer_.checkAccessibilityPermissions()) return;
+        if (!c_.textReplacer.checkAccessibilityPermissions()) return;
         if (permissionObserverTimer_) {
             permissionObserverTimer_->stop();
             permissionObserverTimer_->deleteLater();
@@ -92,19 +118,20 @@ void AppDelegate::startApp() {
     std::printf("%s\n", kStartBanner);
     std::fflush(stdout);
     // Torn down first, so a tap left from an earlier attempt never runs twice.
-    textReplacer_.unregister();
-    textReplacer_.registerTap();
-    // The global hot key is registered here once it exists.
+    c_.textReplacer.unregister();
+    c_.textReplacer.registerTap();
+    logger_.info("Registering the hot key");
+    if (c_.registerHotkey) c_.registerHotkey();
 
     if (resetTimer_) resetTimer_->deleteLater();
     resetTimer_ = new QTimer(this);
-    resetTimer_->setInterval(watchdogInterval_);
+    resetTimer_->setInterval(c_.watchdogInterval);
     connect(resetTimer_, &QTimer::timeout, this, &AppDelegate::checkTap);
     resetTimer_->start();
 }
 
 void AppDelegate::checkTap() {
-    if (!textReplacer_.isRegistered()) textReplacer_.reset();
+    if (!c_.textReplacer.isRegistered()) c_.textReplacer.reset();
 }
 
 }  // namespace sablix

@@ -2,17 +2,35 @@
 
 #include <unistd.h>
 
+#include <QCoreApplication>
+
 #include "App/AppDelegate.h"
 #include "Controllers/SnippetController.h"
 #include "Models/Analytics/AnalyticsService.h"
 #include "Models/Analytics/LoggingAnalyticsClient.h"
+#include "Models/AppNotifier.h"
+#include "Models/DeepLinks/DeepLinkDispatcher.h"
+#include "Models/DeepLinks/LoggingAuthManager.h"
+#include "Models/DeepLinks/LoggingTeamManager.h"
 #include "Models/Environment/AppEnvironment.h"
+#include "Models/Hotkey/HotkeyManager.h"
+#include "Models/Network/NetworkMonitor.h"
+#include "Models/Network/SystemPathMonitor.h"
+#include "Models/Networking/APIClient.h"
+#include "Models/Templates/TemplateInstallService.h"
+#include "Models/Updates/CheckForUpdatesViewModel.h"
+#include "Models/Updates/UpdateChecker.h"
+#include "Models/Updates/Updater.h"
 #include "Models/Sync/TeamSnippetCache.h"
 #include "TextReplacer.h"
 #include "Views/FillInFieldsWindowController.h"
+#include "Views/MainWindowController.h"
 #include "desktop/QtMainQueue.h"
+#include "desktop/SchemeHandlerRegistration.h"
+#include "desktop/SingleInstance.h"
 #include "desktop/x11/QtSelectionOwner.h"
 #include "desktop/x11/X11Accessibility.h"
+#include "desktop/x11/X11HotkeyGrabber.h"
 #include "desktop/x11/X11KeyLayout.h"
 #include "desktop/x11/X11KeyPoster.h"
 #include "desktop/x11/X11KeyTap.h"
@@ -26,8 +44,9 @@ namespace sablix {
 
 // Members in construction order: each is made after everything it uses.
 struct Application::Services {
-    explicit Services(Options options)
-        : analytics(defaults, analyticsClient, AppEnvironment(AppEnvironment::kBuildKind, &defaults),
+    explicit Services(const Options& options)
+        : environment(options.environment, &defaults),
+          analytics(defaults, analyticsClient, environment,
                     platform::DeviceInfo::current(SABLIX_VERSION, SABLIX_BUILD)),
           teamSnippets(TeamSnippetCache::databaseURL()),
           fillInController(workspace, desktop::QtMainQueue::shared()),
@@ -47,7 +66,34 @@ struct Application::Services {
               .sleep = nullptr,
               .restoreTimer = nullptr,
           }),
-          delegate(engine, defaults, analytics, options.watchdogInterval) {
+          updater(apiClient, workspace, environment.appcastURL(), SABLIX_VERSION),
+          updateChecker(apiClient, environment.appcastURL(), SABLIX_VERSION),
+          checkForUpdates(updater),
+          mainWindow(workspace, QVariantMap{{"updates", QVariant::fromValue<QObject*>(&checkForUpdates)},
+                                            {"appVersion", QStringLiteral(SABLIX_VERSION)}}),
+          hotkeys(HotkeyManager::Collaborators{
+              .userDefaults = defaults,
+              .grabber = hotkeyGrabber,
+              .keyLayout = keyLayout,
+              .mainQueue = desktop::QtMainQueue::shared(),
+              .toggleApplication = [this] { mainWindow.toggleApplication(); },
+          }),
+          templates(
+              library, defaults, apiClient, [this] { engine.refreshSnippetCache(); }, notifier, analytics),
+          deepLinks(auth, teams, templates, [this] { mainWindow.showAndActivate(); }),
+          network(makeSystemPathMonitor(), desktop::QtMainQueue::shared()),
+          delegate(AppDelegate::Collaborators{
+              .textReplacer = engine,
+              .defaults = defaults,
+              .analytics = analytics,
+              .updater = &updater,
+              .checkForUpdate = [this] { updateChecker.checkForUpdate(); },
+              .checkPendingInstall = [this] { return templates.checkPendingInstall(); },
+              .registerHotkey = [this] { hotkeys.registerHotkey(); },
+              .unregisterHotkey = [this] { hotkeys.unregisterHotkey(); },
+              .stopSync = nullptr,
+              .watchdogInterval = options.watchdogInterval,
+          }) {
         // A selection our own Qt owns (the user copied in the fill-in dialog) is read from Qt
         // directly on the GUI thread, which would otherwise wait for itself.
         clipboard.setInProcessOwner(qtSelections);
@@ -63,21 +109,53 @@ struct Application::Services {
     std::shared_ptr<desktop::QtSelectionOwner> qtSelections = std::make_shared<desktop::QtSelectionOwner>();
     // The library, which can be large, in a file of its own: changing a setting never rewrites it.
     platform::FileDefaults defaults{platform::Paths::defaultsFile(), {SnippetController::kSavedSnippetItemsKey}};
+    AppEnvironment environment;
     LoggingAnalyticsClient analyticsClient;
     AnalyticsService analytics;
     TeamSnippetCache teamSnippets;
     FillInFieldsWindowController fillInController;
     TextReplacer engine;
+    AppNotifier notifier;
+    SnippetController library{defaults};
+    APIClient apiClient{environment};
+    Updater updater;
+    UpdateChecker updateChecker;
+    CheckForUpdatesViewModel checkForUpdates;
+    MainWindowController mainWindow;
+    desktop::X11HotkeyGrabber hotkeyGrabber;
+    HotkeyManager hotkeys;
+    TemplateInstallService templates;
+    // Stand-ins until sign-in and teams exist: they log what a link asked of them.
+    LoggingAuthManager auth;
+    LoggingTeamManager teams;
+    DeepLinkDispatcher deepLinks;
+    NetworkMonitor network;
     AppDelegate delegate;
 };
 
-Application::Application(Options options) : services_(std::make_unique<Services>(options)) {}
+Application::Application(Options options)
+    : services_(std::make_unique<Services>(options)), options_(std::move(options)) {}
 
 Application::~Application() = default;
 
-void Application::start() { services_->delegate.applicationDidFinishLaunching(); }
+void Application::start() {
+    Services& s = *services_;
+    s.mainWindow.showAndActivate();
+    s.delegate.applicationDidFinishLaunching();
+
+    // This binary handles sablix links: a browser or xdg-open starts it with the link, and a
+    // start while it runs hands the link over to this instance.
+    desktop::SchemeHandlerRegistration(platform::Paths::dataHome() / "applications",
+                                       QCoreApplication::applicationFilePath().toStdString(),
+                                       desktop::SchemeHandlerRegistration::xdgMimeRunner())
+        .registerHandler();
+    if (options_.instance)
+        options_.instance->setReceiver([&s](std::vector<std::string> links) { s.deepLinks.open(links); });
+    if (!options_.launchLinks.empty()) s.deepLinks.open(options_.launchLinks);
+}
 
 void Application::shutDown() {
+    if (options_.instance) options_.instance->setReceiver(nullptr);
     services_->delegate.applicationWillTerminate();
     services_->engine.shutDown();
     services_->clipboard.handOverToClipboardManager();

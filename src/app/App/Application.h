@@ -1,6 +1,14 @@
 #pragma once
 #include <chrono>
 #include <memory>
+#include <string>
+#include <vector>
+
+#include "Models/Environment/AppEnvironment.h"
+
+namespace desktop {
+class SingleInstance;
+}
 
 namespace sablix {
 
@@ -12,6 +20,12 @@ class Application {
 public:
     struct Options {
         std::chrono::milliseconds watchdogInterval;
+        AppEnvironment::Kind environment = AppEnvironment::kBuildKind;
+        // The guard this process won as the running instance, when it has one; links that later
+        // starts hand over arrive through it. It must outlive the application.
+        desktop::SingleInstance* instance = nullptr;
+        // Links given on the command line, opened once the application has started.
+        std::vector<std::string> launchLinks;
     };
 
     explicit Application(Options options);
@@ -19,16 +33,17 @@ public:
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
 
-    // Start-up once the event loop can run: starter snippets, permission check, key tap.
+    // Start-up once the event loop can run: the window, the launch sequence, the link handler.
     void start();
-    // At quit, before anything is destroyed: stops the tap and the timers, lets the engine finish
-    // its work (a pending clipboard restore included), then hands the clipboard to the desktop's
-    // clipboard manager so it outlives the process.
+    // At quit, before anything is destroyed: stops the tap, the hot key and the timers, lets the
+    // engine finish its work (a pending clipboard restore included), then hands the clipboard to
+    // the desktop's clipboard manager so it outlives the process.
     void shutDown();
 
 private:
     struct Services;
     std::unique_ptr<Services> services_;
+    Options options_;
 };
 
 }  // namespace sablix

@@ -9,6 +9,8 @@
 
 #include "App/AppDelegate.h"
 #include "App/Application.h"
+#include "desktop/SingleInstance.h"
+#include "platform/Log.h"
 
 namespace {
 
@@ -16,12 +18,29 @@ constexpr const char* kApplicationName = "Sablix";
 constexpr const char* kWatchdogOption = "watchdog-interval";
 constexpr const char* kWatchdogOptionHelp = "Seconds between checks of the keystroke tap (for tests).";
 constexpr const char* kBadWatchdogInterval = "sablix: --watchdog-interval needs a positive number of seconds\n";
+constexpr const char* kLinksArgument = "links";
+constexpr const char* kLinksArgumentHelp = "sablix:// links to open.";
+// Selects the backend environment ("production", "test" or "development") for development and
+// tests; development reads its base-URL overrides from the settings.
+constexpr const char* kEnvironmentVariable = "SABLIX_ENVIRONMENT";
+constexpr const char* kNotForwarded =
+    "sablix: another Sablix is running but did not take the links; not starting a second one\n";
 
 int signalPipe[2] = {-1, -1};
 
 void forwardSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+sablix::AppEnvironment::Kind environmentKind() {
+    const QByteArray name = qgetenv(kEnvironmentVariable);
+    if (name == "development") return sablix::AppEnvironment::Kind::development;
+    if (name == "test") return sablix::AppEnvironment::Kind::test;
+    if (!name.isEmpty() && name != "production")
+        platform::appLog("Environment")
+            .error("Unknown %s \"%s\"; using the build's environment", kEnvironmentVariable, name.constData());
+    return sablix::AppEnvironment::kBuildKind;
 }
 
 // SIGTERM and SIGINT end the event loop like a normal quit, so the shutdown steps run.
@@ -46,12 +65,13 @@ void quitOnTerminationSignals(QGuiApplication& app) {
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(kApplicationName);
-    // No main window yet: closing the fill-in dialog must not end the application.
+    // Closing the main window hides it; the expander keeps running.
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
     QCommandLineParser parser;
     parser.addHelpOption();
     parser.addOption(QCommandLineOption(kWatchdogOption, kWatchdogOptionHelp, "seconds"));
+    parser.addPositionalArgument(kLinksArgument, kLinksArgumentHelp, "[links...]");
     parser.process(app);
     std::chrono::milliseconds watchdogInterval = sablix::AppDelegate::kWatchdogInterval;
     if (parser.isSet(kWatchdogOption)) {
@@ -64,9 +84,31 @@ int main(int argc, char** argv) {
         watchdogInterval = std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
     }
 
+    std::vector<std::string> links;
+    for (const QString& link : parser.positionalArguments()) links.push_back(link.toStdString());
+
+    // One running Sablix per user: a later start hands its links to it and ends.
+    std::unique_ptr<desktop::SingleInstance> instance;
+    if (const auto socketPath = desktop::SingleInstance::defaultSocketPath()) {
+        instance = std::make_unique<desktop::SingleInstance>(*socketPath);
+        switch (instance->claim(links)) {
+        case desktop::SingleInstance::Claim::Primary:
+            links.clear();  // the instance keeps them for the receiver
+            break;
+        case desktop::SingleInstance::Claim::Forwarded: return 0;
+        case desktop::SingleInstance::Claim::NotForwarded: std::fputs(kNotForwarded, stderr); return 1;
+        case desktop::SingleInstance::Claim::Unavailable: instance.reset(); break;
+        }
+    }
+
     quitOnTerminationSignals(app);
 
-    sablix::Application application(sablix::Application::Options{.watchdogInterval = watchdogInterval});
+    sablix::Application application(sablix::Application::Options{
+        .watchdogInterval = watchdogInterval,
+        .environment = environmentKind(),
+        .instance = instance.get(),
+        .launchLinks = std::move(links),
+    });
     application.start();
     const int status = app.exec();
     application.shutDown();

@@ -14,10 +14,9 @@ ApplicationWindow {
     width: 900
     height: 600
 
-    property bool canCheckForUpdates: true
-
-    signal aboutRequested
-    signal checkForUpdatesRequested
+    // The update command's model: canCheckForUpdates, checkForUpdates().
+    required property QtObject updates
+    required property string appVersion
 
     menuBar: MenuBar {
         Menu {
@@ -25,14 +24,27 @@ ApplicationWindow {
             MenuItem {
                 objectName: "aboutMenuItem"
                 text: "About Sablix"
-                onTriggered: window.aboutRequested()
+                onTriggered: aboutDialog.open()
             }
             MenuItem {
                 objectName: "checkForUpdatesMenuItem"
-                text: "Check for Updates…"
-                enabled: window.canCheckForUpdates
-                onTriggered: window.checkForUpdatesRequested()
+                text: window.updates.title
+                enabled: window.updates.canCheckForUpdates
+                onTriggered: window.updates.checkForUpdates()
             }
+        }
+    }
+
+    Dialog {
+        id: aboutDialog
+        objectName: "aboutDialog"
+        title: "Sablix"
+        anchors.centerIn: parent
+        modal: true
+        standardButtons: Dialog.Ok
+        Label {
+            objectName: "aboutVersion"
+            text: "Version " + window.appVersion
         }
     }
 

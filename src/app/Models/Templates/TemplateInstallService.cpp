@@ -96,6 +96,16 @@ std::string TemplateInstallService::uniqueTrigger(const std::string& trigger,
     }
 }
 
+QCoro::Task<> TemplateInstallService::installFromLink(QUrl url) {
+    if (auto slug = installSlug(url)) {
+        co_await installTemplate(std::move(*slug), kSourceDeepLink);
+    } else if (auto category = packCategory(url)) {
+        co_await installPack(std::move(*category), kSourceDeepLink);
+    } else {
+        platform::appLog("TemplateInstall").error("Install link ignored: no valid slug or category");
+    }
+}
+
 std::optional<std::string> TemplateInstallService::installSlug(const QUrl& url) {
     return validated(lastPathComponent(url, kInstallHost));
 }

@@ -11,6 +11,7 @@
 #include "Controllers/SnippetController.h"
 #include "Models/Analytics/AnalyticsTracking.h"
 #include "Models/AppNotifier.h"
+#include "Models/DeepLinks/TemplateLinkInstalling.h"
 #include "Models/Networking/APIClient.h"
 #include "Models/Templates/TemplatePayloads.h"
 #include "platform/Defaults.h"
@@ -20,7 +21,7 @@ namespace sablix {
 // Installs templates from the web site's gallery into the personal library: one by its slug, or
 // a pack by its category, from install links and from the once-per-installation deferred match.
 // Every failure is silent; callers may ignore the results. Runs on the main thread.
-class TemplateInstallService {
+class TemplateInstallService final : public TemplateLinkInstalling {
 public:
     static constexpr const char* kHasCheckedPendingInstallKey = "has_checked_pending_install";
     static constexpr const char* kPackPrefix = "pack:";
@@ -56,6 +57,10 @@ public:
                            std::function<void()> refreshSnippetCache, AppNotifier& notifier,
                            AnalyticsTracking& analytics,
                            std::chrono::milliseconds requestTimeout = kDefaultRequestTimeout);
+
+    // An install or install-pack link: installs what its last path component names, when that
+    // is a valid slug or category; anything else installs nothing.
+    QCoro::Task<> installFromLink(QUrl url) override;
 
     // Asks the backend, once per installation, whether a template or pack waits for this machine,
     // and installs it. The attempt is remembered before the request is made.
