@@ -48,6 +48,36 @@ auto fixtureEntry(std::string table, std::string prefix) {
     };
 }
 
+// state["auth"][table][key] when it is there.
+const nlohmann::json* authEntry(const nlohmann::json& state, const char* table, const std::string& key) {
+    auto auth = state.find("auth");
+    if (auth == state.end() || !auth->is_object()) return nullptr;
+    auto entries = auth->find(table);
+    if (entries == auth->end() || !entries->is_object()) return nullptr;
+    auto entry = entries->find(key);
+    return entry == entries->end() ? nullptr : &*entry;
+}
+
+// The sign-in page: the user is taken to be signed in with the provider at once, and the browser
+// goes back to the application with the fixture's callback values.
+void signInRedirect(const httplib::Request& request, httplib::Response& response, const nlohmann::json& state) {
+    const std::string redirect = request.get_param_value("redirect_uri");
+    if (request.get_param_value("provider") != "google" || redirect.empty())
+        return answerJson(response, 400, {{"error", "provider=google and a redirect_uri are required"}});
+    const auto auth = state.find("auth");
+    if (auth == state.end() || !auth->is_object() || !auth->contains("callback") || !(*auth)["callback"].is_object())
+        return answerJson(response, 404, {{"error", "no sign-in callback in the fixture"}});
+    std::string query;
+    for (const auto& [name, value] : (*auth)["callback"].items()) {
+        if (!query.empty()) query += "&";
+        query += httplib::detail::encode_query_param(name) + "=" +
+                 httplib::detail::encode_query_param(value.is_string() ? value.get<std::string>() : value.dump());
+    }
+    const std::string location = redirect + "?" + query;
+    response.set_redirect(location, 302);
+    response.set_content("<a href=\"" + location + "\">Back to Sablix</a>", "text/html");
+}
+
 // The control's JSON object, or none after answering 400.
 std::optional<nlohmann::json> controlObject(const httplib::Request& request, httplib::Response& response) {
     auto body = nlohmann::json::parse(request.body, nullptr, false);
@@ -100,6 +130,9 @@ bool TestBackend::start() {
     if (port_ <= 0) return false;
     // The socket listens from here on, so requests made before the loop runs wait in its backlog.
     thread_ = std::thread([this] { server_->listen_after_bind(); });
+    // A stop() before the loop runs would find nothing to stop and wait for it forever.
+    for (int waited = 0; !server_->is_running() && waited < 5000; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 
@@ -179,6 +212,30 @@ void TestBackend::installRoutes() {
         auto match = state.find("pendingInstallMatch");
         if (match == state.end()) return answerJson(response, 404, {{"error", "no pending install"}});
         answerJson(response, 200, *match);
+    };
+    routes_[kAuthSignInRoute] = signInRedirect;
+    routes_[kAuthMeRoute] = [](const httplib::Request& request, httplib::Response& response,
+                               const nlohmann::json& state) {
+        const std::string authorization = request.get_header_value("Authorization");
+        const std::string bearer = "Bearer ";
+        const nlohmann::json* user = authorization.starts_with(bearer)
+                                         ? authEntry(state, "accounts", authorization.substr(bearer.size()))
+                                         : nullptr;
+        if (!user) return answerJson(response, 401, {{"error", "unauthorized"}});
+        answerJson(response, 200, *user);
+    };
+    routes_[kAuthRefreshRoute] = [](const httplib::Request& request, httplib::Response& response,
+                                    const nlohmann::json& state) {
+        const auto body = nlohmann::json::parse(request.body, nullptr, false);
+        const nlohmann::json* tokens =
+            body.is_object() && body.contains("refresh_token") && body["refresh_token"].is_string()
+                ? authEntry(state, "refreshTokens", body["refresh_token"])
+                : nullptr;
+        if (!tokens) return answerJson(response, 401, {{"error", "invalid refresh token"}});
+        answerJson(response, 200, *tokens);
+    };
+    routes_[kAuthSignOutRoute] = [](const httplib::Request&, httplib::Response& response, const nlohmann::json&) {
+        answerJson(response, 200, {{"success", true}});
     };
     prefixRoutes_[kTemplatesRoute] = fixtureEntry("templates", kTemplatesRoute);
     prefixRoutes_[kTemplatePacksRoute] = fixtureEntry("packs", kTemplatePacksRoute);

@@ -45,9 +45,20 @@ struct LoggedRequest {
 //   /api/pending-install/match   the fixture's "pendingInstallMatch" value, 404 without one
 //   /api/templates/<slug>        "templates"[slug] as it stands (any JSON), 404 without one
 //   /api/templates/packs/<cat>   "packs"[cat] likewise
+// and the account routes from the fixture's "auth" object:
+//   /api/auth/signin    with provider=google and a redirect_uri: 302 to the redirect_uri with
+//                       "auth"."callback" (an object of query values) as its query; 400 otherwise
+//   /api/auth/me        "auth"."accounts"[bearer token] (a user), 401 for any other token
+//   /api/auth/refresh   "auth"."refreshTokens"[the body's "refresh_token"] (a token answer), 401
+//                       for any other
+//   /api/auth/signout   200 {"success": true}
 class TestBackend {
 public:
     static constexpr const char* kAppcastRoute = "/appcast.xml";
+    static constexpr const char* kAuthSignInRoute = "/api/auth/signin";
+    static constexpr const char* kAuthMeRoute = "/api/auth/me";
+    static constexpr const char* kAuthRefreshRoute = "/api/auth/refresh";
+    static constexpr const char* kAuthSignOutRoute = "/api/auth/signout";
     static constexpr const char* kPendingInstallMatchRoute = "/api/pending-install/match";
     static constexpr const char* kTemplatesRoute = "/api/templates/";
     static constexpr const char* kTemplatePacksRoute = "/api/templates/packs/";

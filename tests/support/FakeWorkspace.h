@@ -35,6 +35,10 @@ public:
         std::lock_guard lock(mutex_);
         return activated_;
     }
+    std::vector<std::string> openedURLs() const {
+        std::lock_guard lock(mutex_);
+        return openedURLs_;
+    }
 
     static desktop::RunningApplication application(int64_t pid, std::string className, uint64_t window = 0) {
         return desktop::RunningApplication{pid, std::move(className), window};

@@ -60,13 +60,16 @@ std::vector<sablix::SnippetItem> SablixSession::storedLibrary() const {
 }
 
 std::vector<std::string> SablixSession::environment() const {
+    // No session bus: credentials go to the private data folder, never to the keyring of the
+    // desktop the tests run on.
     return {"DISPLAY=" + display_,
             "QT_QPA_PLATFORM=xcb",
             "SABLIX_ENVIRONMENT=development",
             "XDG_CONFIG_HOME=" + directory_ + "/config",
             "XDG_DATA_HOME=" + directory_ + "/data",
             "XDG_CACHE_HOME=" + directory_ + "/cache",
-            "XDG_RUNTIME_DIR=" + directory_};
+            "XDG_RUNTIME_DIR=" + directory_,
+            "DBUS_SESSION_BUS_ADDRESS="};
 }
 
 bool SablixSession::start(const std::vector<std::string>& arguments) {

@@ -9,8 +9,9 @@
 #include "Models/Analytics/AnalyticsService.h"
 #include "Models/Analytics/LoggingAnalyticsClient.h"
 #include "Models/AppNotifier.h"
+#include "Models/Auth/AuthManager.h"
+#include "Models/Auth/CredentialStore.h"
 #include "Models/DeepLinks/DeepLinkDispatcher.h"
-#include "Models/DeepLinks/LoggingAuthManager.h"
 #include "Models/DeepLinks/LoggingTeamManager.h"
 #include "Models/Environment/AppEnvironment.h"
 #include "Models/Hotkey/HotkeyManager.h"
@@ -44,6 +45,7 @@
 #include "desktop/x11/X11KeyTap.h"
 #include "desktop/x11/X11Pasteboard.h"
 #include "desktop/x11/X11Workspace.h"
+#include "platform/Clock.h"
 #include "platform/DeviceInfo.h"
 #include "platform/FileDefaults.h"
 #include "platform/Paths.h"
@@ -102,6 +104,7 @@ struct Application::Services {
           }),
           templates(
               library, defaults, apiClient, [this] { engine.refreshSnippetCache(); }, notifier, analytics),
+          auth(*keychain, apiClient, workspace, analytics, teams, clock, [this] { mainWindow.showAndActivate(); }),
           deepLinks(auth, teams, templates, [this] { mainWindow.showAndActivate(); }),
           network(makeSystemPathMonitor(), desktop::QtMainQueue::shared()),
           delegate(AppDelegate::Collaborators{
@@ -156,9 +159,11 @@ struct Application::Services {
     desktop::X11HotkeyGrabber hotkeyGrabber;
     HotkeyManager hotkeys;
     TemplateInstallService templates;
-    // Stand-ins until sign-in and teams exist: they log what a link asked of them.
-    LoggingAuthManager auth;
+    // Stand-in until teams exist: it logs what a link asked of it.
     LoggingTeamManager teams;
+    platform::SystemClock clock;
+    std::unique_ptr<CredentialStore> keychain = openCredentialStore(platform::Paths::applicationSupport());
+    AuthManager auth;
     DeepLinkDispatcher deepLinks;
     NetworkMonitor network;
     AppDelegate delegate;

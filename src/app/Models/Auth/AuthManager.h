@@ -1,0 +1,137 @@
+#pragma once
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <QVariantMap>
+#include <QCoro/QCoroTask>
+
+#include "Models/Analytics/AnalyticsTracking.h"
+#include "Models/Auth/AuthTokens.h"
+#include "Models/Auth/CredentialStore.h"
+#include "Models/Auth/User.h"
+#include "Models/DeepLinks/AuthManaging.h"
+#include "Models/DeepLinks/TeamManaging.h"
+#include "Models/Networking/APIClient.h"
+#include "desktop/Workspace.h"
+#include "platform/Clock.h"
+#include "platform/Log.h"
+
+namespace sablix {
+
+// Owns the signed-in account: signs in through the browser and the "sablix://auth/callback" link,
+// keeps the tokens and the user record in the credential store, restores them at creation, hands
+// out a bearer token that is valid for at least another minute (refreshing it first when needed)
+// and signs out. Lives on the main thread; overlapping operations are not merged: each caller that
+// finds the token stale refreshes it itself.
+//
+// Team hooks: after a sign-in, a pending invitation is handed to the team manager; whenever the
+// session ends (sign-out, or a refresh the backend refuses with 401) sessionEnded() is emitted
+// after the published state has been cleared, for the team manager's clearAll().
+class AuthManager : public QObject, public AuthManaging {
+    Q_OBJECT
+    Q_PROPERTY(bool isAuthenticated READ isAuthenticated NOTIFY isAuthenticatedChanged)
+    Q_PROPERTY(QVariantMap currentUser READ currentUserMap NOTIFY currentUserChanged)
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
+    Q_PROPERTY(QString errorMessage READ errorMessageText NOTIFY errorMessageChanged)
+    Q_PROPERTY(QString pendingInvitationToken READ pendingInvitationTokenText NOTIFY pendingInvitationTokenChanged)
+
+public:
+    // The items of the signed-in account in the credential store.
+    static constexpr const char* kAccessTokenAccount = "auth_access_token";
+    static constexpr const char* kRefreshTokenAccount = "auth_refresh_token";
+    static constexpr const char* kTokenExpiryAccount = "auth_token_expiry";
+    static constexpr const char* kUserIdAccount = "auth_user_id";
+    static constexpr const char* kUserDataAccount = "auth_user_data";
+
+    static constexpr const char* kRedirectURI = "sablix://auth/callback";
+    static constexpr const char* kInvalidCallbackMessage = "Invalid authentication callback";
+    static constexpr const char* kInvalidResponseMessage = "Invalid authentication response";
+    static constexpr const char* kSignInFailedPrefix = "Sign-in failed: ";
+    // A token is refreshed when it has less than this left.
+    static constexpr std::chrono::seconds kRefreshMargin{60};
+    // The expiry assumed when the callback's own cannot be read.
+    static constexpr std::chrono::seconds kFallbackLifetime{900};
+    // Callback values longer than this are refused as malformed.
+    static constexpr size_t kMaxCallbackValueBytes = 4096;
+
+    // bringToFront raises the application after a sign-in. requestTimeout bounds every backend
+    // request (tests shorten it).
+    AuthManager(CredentialStore& keychain, APIClient& client, desktop::Workspace& workspace,
+                AnalyticsTracking& analytics, TeamManaging& teams, const platform::Clock& clock,
+                std::function<void()> bringToFront, std::chrono::milliseconds requestTimeout = kDefaultRequestTimeout,
+                QObject* parent = nullptr);
+
+    // Opens the backend's sign-in page in the browser; the answer comes back as the callback link.
+    Q_INVOKABLE void signInWithGoogle();
+    // Completes a sign-in from the callback link. Failures show only in errorMessage and the log.
+    QCoro::Task<> handleOAuthCallback(QUrl url) override;
+    // A bearer token valid for at least another minute. Throws AuthError, TransportError or
+    // AccountCodingError.
+    QCoro::Task<std::string> getValidAccessToken();
+    // Ends the session locally at once and tells the backend in the background.
+    Q_INVOKABLE void signOut();
+
+    bool isAuthenticated() const override { return isAuthenticated_; }
+    const std::optional<User>& currentUser() const { return currentUser_; }
+    bool isLoading() const { return isLoading_; }
+    const std::optional<std::string>& errorMessage() const { return errorMessage_; }
+    const std::optional<std::string>& pendingInvitationToken() const { return pendingInvitationToken_; }
+    void setPendingInvitationToken(std::string token) override;
+
+    QVariantMap currentUserMap() const;
+    QString errorMessageText() const { return QString::fromStdString(errorMessage_.value_or("")); }
+    QString pendingInvitationTokenText() const { return QString::fromStdString(pendingInvitationToken_.value_or("")); }
+
+    // The sign-in page's address for this environment.
+    std::string buildGoogleAuthURL() const;
+
+signals:
+    void isAuthenticatedChanged();
+    void currentUserChanged();
+    void isLoadingChanged();
+    void errorMessageChanged();
+    void pendingInvitationTokenChanged();
+    // The session is gone (sign-out or expiry) and the published state is already cleared.
+    void sessionEnded();
+
+private:
+    void loadCachedAuth();
+    void saveTokens(const AuthTokens& tokens);
+    QCoro::Task<User> fetchUserProfile(std::string accessToken);
+    void saveUser(const User& user);
+    QCoro::Task<std::string> refreshAccessToken();
+    void clearStoredAuth();
+    // Writes the new account's items, all or none: a store that fails part-way leaves nothing of
+    // either account behind.
+    void storeSession(const AuthTokens& tokens, const User& user);
+    void expireSession();
+    void runSignInHook();
+
+    void setAuthenticated(bool value);
+    void setCurrentUser(std::optional<User> user);
+    void setLoading(bool value);
+    void setErrorMessage(std::optional<std::string> message);
+
+    CredentialStore& keychain_;
+    APIClient& client_;
+    desktop::Workspace& workspace_;
+    AnalyticsTracking& analytics_;
+    TeamManaging& teams_;
+    const platform::Clock& clock_;
+    std::function<void()> bringToFront_;
+    const std::chrono::milliseconds requestTimeout_;
+
+    bool isAuthenticated_ = false;
+    std::optional<User> currentUser_;
+    bool isLoading_ = false;
+    std::optional<std::string> errorMessage_;
+    std::optional<std::string> pendingInvitationToken_;
+    platform::Log logger_ = platform::appLog("AuthManager");
+};
+
+}  // namespace sablix

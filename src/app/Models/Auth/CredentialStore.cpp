@@ -1,0 +1,26 @@
+#include "Models/Auth/CredentialStore.h"
+
+#include "Models/Auth/FileCredentialStore.h"
+#include "Models/Auth/SecretServiceCredentialStore.h"
+#include "platform/Log.h"
+
+namespace sablix {
+namespace {
+
+// A service started on demand by the bus gets this long to come up and answer.
+constexpr std::chrono::milliseconds kSecretServiceProbeTimeout{5000};
+
+}  // namespace
+
+std::unique_ptr<CredentialStore> openCredentialStore(const std::filesystem::path& fileFolder) {
+    const auto logger = platform::appLog("KeychainManager");
+    if (SecretServiceCredentialStore::isAvailable(kSecretServiceProbeTimeout)) {
+        logger.notice("Credentials are kept by the Secret Service");
+        return std::make_unique<SecretServiceCredentialStore>();
+    }
+    auto store = std::make_unique<FileCredentialStore>(fileFolder);
+    logger.notice("No Secret Service answers; credentials are kept in %s", store->filePath().c_str());
+    return store;
+}
+
+}  // namespace sablix

@@ -1,0 +1,141 @@
+#include "Models/Auth/FileCredentialStore.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Models/Auth/KeychainError.h"
+#include "platform/FileWriting.h"
+#include "platform/Utf8.h"
+
+namespace sablix {
+namespace {
+
+constexpr mode_t kFolderMode = 0700;
+constexpr mode_t kFileMode = 0600;
+
+int32_t negated(int error) { return -static_cast<int32_t>(error ? error : EIO); }
+
+bool readAll(int fd, std::string& out) {
+    char buffer[4096];
+    while (true) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) return true;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        out.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+}  // namespace
+
+FileCredentialStore::FileCredentialStore(std::filesystem::path folder, std::string serviceName)
+    : folder_(std::move(folder)), file_(folder_ / kFileName), serviceName_(std::move(serviceName)) {}
+
+std::optional<nlohmann::json> FileCredentialStore::load() const {
+    const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        if (errno == ENOENT) return nlohmann::json::object();
+        return std::nullopt;
+    }
+    // A file copied in from elsewhere may have come with looser permissions.
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && (status.st_mode & 077) != 0) ::fchmod(fd, kFileMode);
+    std::string bytes;
+    const bool read = readAll(fd, bytes);
+    const int readError = errno;
+    ::close(fd);
+    if (!read) {
+        errno = readError;
+        return std::nullopt;
+    }
+    auto contents = nlohmann::json::parse(bytes, nullptr, false);
+    if (!contents.is_object()) {
+        logger_.error("Credential file %s holds no JSON object; starting afresh", file_.c_str());
+        return nlohmann::json::object();
+    }
+    return contents;
+}
+
+int FileCredentialStore::prepareFolder() const {
+    std::error_code ec;
+    std::filesystem::create_directories(folder_.parent_path(), ec);
+    if (::mkdir(folder_.c_str(), kFolderMode) == 0) return 0;
+    if (errno != EEXIST) return errno;
+    struct stat status {};
+    if (::stat(folder_.c_str(), &status) != 0) return errno;
+    if (!S_ISDIR(status.st_mode)) return ENOTDIR;
+    if ((status.st_mode & 077) != 0 && ::chmod(folder_.c_str(), kFolderMode) != 0) return errno;
+    return 0;
+}
+
+int FileCredentialStore::store(const nlohmann::json& contents) const {
+    if (const int error = prepareFolder()) return error;
+    std::string tempPath = (folder_ / ("." + std::string(kFileName) + ".XXXXXX")).string();
+    // mkstemp creates the file with mode 0600 whatever the umask, before a byte is in it.
+    const int fd = ::mkstemp(tempPath.data());
+    if (fd < 0) return errno;
+    int error = 0;
+    if (::fchmod(fd, kFileMode) != 0 || !platform::writeAll(fd, contents.dump()) || ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && !error) error = errno;
+    if (!error && ::rename(tempPath.c_str(), file_.c_str()) != 0) error = errno;
+    if (error) {
+        ::unlink(tempPath.c_str());
+        return error;
+    }
+    // The rename itself survives a crash only once the folder is on disk.
+    const int folderFd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        ::fsync(folderFd);
+        ::close(folderFd);
+    }
+    return 0;
+}
+
+void FileCredentialStore::saveString(const std::string& value, const std::string& account) {
+    if (!platform::utf8::isValid(value)) throw KeychainError::unexpectedData();
+    auto contents = load();
+    if (!contents) {
+        const int error = errno;
+        logger_.error("Credential file %s cannot be read: %s", file_.c_str(), std::strerror(error));
+        throw KeychainError::saveFailed(negated(error));
+    }
+    auto& service = (*contents)[serviceName_];
+    if (!service.is_object()) service = nlohmann::json::object();
+    service[account] = value;
+    if (const int error = store(*contents)) {
+        logger_.error("Credential file %s cannot be written: %s", file_.c_str(), std::strerror(error));
+        throw KeychainError::saveFailed(negated(error));
+    }
+}
+
+std::optional<std::string> FileCredentialStore::readString(const std::string& account) {
+    const auto contents = load();
+    if (!contents) return std::nullopt;
+    const auto service = contents->find(serviceName_);
+    if (service == contents->end() || !service->is_object()) return std::nullopt;
+    const auto value = service->find(account);
+    if (value == service->end() || !value->is_string()) return std::nullopt;
+    return value->get<std::string>();
+}
+
+void FileCredentialStore::deleteString(const std::string& account) {
+    auto contents = load();
+    if (!contents) {
+        const int error = errno;
+        logger_.error("Credential file %s cannot be read: %s", file_.c_str(), std::strerror(error));
+        throw KeychainError::deleteFailed(negated(error));
+    }
+    const auto service = contents->find(serviceName_);
+    if (service == contents->end() || !service->is_object() || service->erase(account) == 0) return;
+    if (const int error = store(*contents)) {
+        logger_.error("Credential file %s cannot be written: %s", file_.c_str(), std::strerror(error));
+        throw KeychainError::deleteFailed(negated(error));
+    }
+}
+
+}  // namespace sablix
