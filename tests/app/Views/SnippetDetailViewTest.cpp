@@ -48,8 +48,8 @@ protected:
     }
     QQuickItem* item(const QString& objectName) {
         QQuickItem* found = nullptr;
-        QTest::qWaitFor([&] { return (found = find(view.rootObject(), objectName)) != nullptr; }, 2000);
-        if (!found) throw std::runtime_error("no visible item " + objectName.toStdString());
+        if (!QTest::qWaitFor([&] { return (found = find(view.rootObject(), objectName)) != nullptr; }, 2000))
+            throw std::runtime_error("no visible item " + objectName.toStdString());
         return found;
     }
     bool shows(const QString& objectName) { return find(view.rootObject(), objectName) != nullptr; }
