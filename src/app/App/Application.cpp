@@ -15,6 +15,7 @@
 #include "Models/DeepLinks/LoggingTeamManager.h"
 #include "Models/Environment/AppEnvironment.h"
 #include "Models/Hotkey/HotkeyManager.h"
+#include "Models/Hotkey/HotkeyRecorder.h"
 #include "Models/MainWindow/MainWindowState.h"
 #include "Models/MainWindow/MiddlePanelModel.h"
 #include "Models/MainWindow/RightPanelModel.h"
@@ -25,6 +26,7 @@
 #include "Models/Networking/APIClient.h"
 #include "Models/Snippets/SnippetSettings.h"
 #include "Models/Templates/TemplateInstallService.h"
+#include "Models/Tutorial/TutorialManager.h"
 #include "Models/Updates/CheckForUpdatesViewModel.h"
 #include "Models/Updates/UpdateChecker.h"
 #include "Models/Updates/Updater.h"
@@ -33,6 +35,7 @@
 #include "Views/FillInFieldsWindowController.h"
 #include "Views/ItemProbe.h"
 #include "Views/MainWindowController.h"
+#include "Views/SettingsPresenter.h"
 #include "Views/SnippetDetailPresenter.h"
 #include "desktop/QtMainQueue.h"
 #include "desktop/SchemeHandlerRegistration.h"
@@ -43,6 +46,7 @@
 #include "desktop/x11/X11KeyLayout.h"
 #include "desktop/x11/X11KeyPoster.h"
 #include "desktop/x11/X11KeyTap.h"
+#include "desktop/x11/X11LocalKeyMonitor.h"
 #include "desktop/x11/X11Pasteboard.h"
 #include "desktop/x11/X11Workspace.h"
 #include "platform/Clock.h"
@@ -87,14 +91,6 @@ struct Application::Services {
           // The tutorial arrives with onboarding; until then the pane never offers it.
           detailPresenter(rightPanel, middlePanel, snippetSettings, DynamicFieldContext{nullptr, "", "", &clipboard},
                           false),
-          mainWindow(workspace, QVariantMap{{"updates", QVariant::fromValue<QObject*>(&checkForUpdates)},
-                                            {"appVersion", QStringLiteral(SABLIX_VERSION)},
-                                            {"middlePanelModel", QVariant::fromValue(&middlePanel)},
-                                            {"rightPanelModel", QVariant::fromValue(&rightPanel)},
-                                            {"tagSidebarModel", QVariant::fromValue(&tagSidebar)},
-                                            {"windowState", QVariant::fromValue(&windowState)},
-                                            {"updateNotice", QVariant::fromValue(&updateNotice)},
-                                            {"detailPresenter", QVariant::fromValue(&detailPresenter)}}),
           hotkeys(HotkeyManager::Collaborators{
               .userDefaults = defaults,
               .grabber = hotkeyGrabber,
@@ -105,6 +101,31 @@ struct Application::Services {
           templates(
               library, defaults, apiClient, [this] { engine.refreshSnippetCache(); }, notifier, analytics),
           auth(*keychain, apiClient, workspace, analytics, teams, clock, [this] { mainWindow.showAndActivate(); }),
+          settings(SettingsPresenter::Collaborators{
+              .windowState = windowState,
+              .hotkeyManager = hotkeys,
+              .recorder = hotkeyRecorder,
+              .snippetSettings = snippetSettings,
+              .authManager = auth,
+              .teamManager = teams,
+              .analytics = analytics,
+              .tutorial = tutorial,
+              .client = apiClient,
+              .workspace = workspace,
+              .websiteURL = environment.websiteBaseURL(),
+              .appVersion = SABLIX_VERSION,
+              .buildNumber = SABLIX_BUILD,
+              .osVersion = platform::DeviceInfo::current(SABLIX_VERSION, SABLIX_BUILD).osVersion,
+          }),
+          mainWindow(workspace, QVariantMap{{"updates", QVariant::fromValue<QObject*>(&checkForUpdates)},
+                                            {"appVersion", QStringLiteral(SABLIX_VERSION)},
+                                            {"middlePanelModel", QVariant::fromValue(&middlePanel)},
+                                            {"rightPanelModel", QVariant::fromValue(&rightPanel)},
+                                            {"tagSidebarModel", QVariant::fromValue(&tagSidebar)},
+                                            {"windowState", QVariant::fromValue(&windowState)},
+                                            {"updateNotice", QVariant::fromValue(&updateNotice)},
+                                            {"detailPresenter", QVariant::fromValue(&detailPresenter)},
+                                            {"settings", QVariant::fromValue(&settings)}}),
           deepLinks(auth, teams, templates, [this] { mainWindow.showAndActivate(); }),
           network(makeSystemPathMonitor(), desktop::QtMainQueue::shared()),
           delegate(AppDelegate::Collaborators{
@@ -154,16 +175,21 @@ struct Application::Services {
     MainWindowState windowState;
     UpdateNotice updateNotice;
     SnippetDetailPresenter detailPresenter;
-    MainWindowController mainWindow;
-    ItemProbe itemProbe{mainWindow.window()};
     desktop::X11HotkeyGrabber hotkeyGrabber;
     HotkeyManager hotkeys;
+    desktop::X11LocalKeyMonitor keyMonitor;
+    HotkeyRecorder hotkeyRecorder{hotkeys, keyMonitor, keyLayout};
     TemplateInstallService templates;
-    // Stand-in until teams exist: it logs what a link asked of it.
+    // Stand-in until teams exist: it logs what a link or the settings sheet asked of it.
     LoggingTeamManager teams;
     platform::SystemClock clock;
     std::unique_ptr<CredentialStore> keychain = openCredentialStore(platform::Paths::applicationSupport());
     AuthManager auth;
+    TutorialManager tutorial{defaults, analytics, notifier};
+    SettingsPresenter settings;
+    // The window binds to everything above, so it goes before any of it.
+    MainWindowController mainWindow;
+    ItemProbe itemProbe{mainWindow.window()};
     DeepLinkDispatcher deepLinks;
     NetworkMonitor network;
     AppDelegate delegate;

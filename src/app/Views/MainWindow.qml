@@ -24,6 +24,7 @@ ApplicationWindow {
     required property MainWindowState windowState
     required property UpdateNotice updateNotice
     required property SnippetDetailPresenter detailPresenter
+    required property SettingsPresenter settings
 
     menuBar: MenuBar {
         Menu {
@@ -52,6 +53,16 @@ ApplicationWindow {
         Label {
             objectName: "aboutVersion"
             text: "Version " + window.appVersion
+        }
+    }
+
+    // The settings sheet, made anew at each opening. It hides and shows again with the window.
+    Loader {
+        active: window.windowState.showingSettings
+        sourceComponent: SettingsWindow {
+            transientParent: window
+            presenter: window.settings
+            visible: window.visible
         }
     }
 
