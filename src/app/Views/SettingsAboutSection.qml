@@ -22,10 +22,12 @@ SettingsSection {
                 Layout.alignment: Qt.AlignTop
                 Layout.preferredWidth: 64
                 Layout.preferredHeight: 64
-                SymbolImage {
+                // The application has no icon of its own yet: its initial stands in.
+                Label {
                     anchors.centerIn: parent
-                    symbol: "text.cursor"
-                    size: 36
+                    text: "S"
+                    font.bold: true
+                    font.pointSize: Qt.application.font.pointSize + 18
                     color: about.palette.highlightedText
                 }
             }

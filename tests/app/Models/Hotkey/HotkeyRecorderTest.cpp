@@ -13,6 +13,7 @@
 #include "platform/MemoryDefaults.h"
 #include "support/FakeHotkeyGrabber.h"
 #include "support/FakeKeyLayout.h"
+#include "support/LogCapture.h"
 
 using sablix::HotkeyManager;
 using sablix::HotkeyRecorder;
@@ -52,6 +53,7 @@ protected:
         return KeyCombo::decode(std::string_view(reinterpret_cast<const char*>(data->data()), data->size()));
     }
 
+    testsupport::LogCapture logs;
     platform::MemoryDefaults defaults;
     FakeHotkeyGrabber grabber;
     testsupport::FakeKeyLayout layout;
@@ -129,6 +131,17 @@ TEST_F(HotkeyRecorderTest, EscapeAndEveryOtherWayOutKeepTheOldCombinationAndRest
         EXPECT_FALSE(monitor.running());
     }
     EXPECT_EQ(stored(), KeyCombo::defaultCombo()) << "reset restores Control-Space";
+
+    // A combination another client holds stays stored and shown; the refusal is logged.
+    hotkeys.setEnabled(true);
+    grabber.refuseGrab = 10;
+    recorder.startRecording();
+    EXPECT_TRUE(press(kXK, kControl | kAlt));
+    EXPECT_EQ(stored(), (KeyCombo{40, 0x1800}));
+    EXPECT_EQ(recorder.displayString(), "⌃⌥Key40");
+    EXPECT_FALSE(grabber.held());
+    EXPECT_TRUE(logs.has("HotkeyManager", "Failed to register hotkey: 10"));
+    grabber.refuseGrab = FakeHotkeyGrabber::kNoError;
 
     // A recorder that goes at quit while it records gives the keys back.
     {
