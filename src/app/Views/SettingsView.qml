@@ -129,10 +129,32 @@ Item {
                                 editable: false
                                 value: settingsView.presenter.snippetSettings.maxTitleLength
                                 onValueModified: settingsView.presenter.snippetSettings.maxTitleLength = value
-                                // Only the arrows: the value stands in the label before them.
+                                // Only the arrows, one above the other: the value stands in the label
+                                // before them. Drawn as text: the style's arrow images outlive the
+                                // window that showed them.
                                 contentItem: Item { implicitWidth: 0 }
                                 background: null
-                                Layout.preferredWidth: up.indicator.implicitWidth + 2
+                                implicitWidth: 20
+                                implicitHeight: 30
+                                up.indicator: Label {
+                                    x: lengthStepper.width - width
+                                    width: 20
+                                    height: lengthStepper.height / 2
+                                    text: "\u25B4"
+                                    horizontalAlignment: Text.AlignHCenter
+                                    verticalAlignment: Text.AlignBottom
+                                    opacity: lengthStepper.value < lengthStepper.to ? 1 : 0.35
+                                }
+                                down.indicator: Label {
+                                    x: lengthStepper.width - width
+                                    y: lengthStepper.height / 2
+                                    width: 20
+                                    height: lengthStepper.height / 2
+                                    text: "\u25BE"
+                                    horizontalAlignment: Text.AlignHCenter
+                                    verticalAlignment: Text.AlignTop
+                                    opacity: lengthStepper.value > lengthStepper.from ? 1 : 0.35
+                                }
                             }
                         }
                     }
