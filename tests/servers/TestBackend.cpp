@@ -6,6 +6,8 @@
 
 #include <httplib.h>
 
+#include "servers/SyncRoutes.h"
+
 namespace testservers {
 namespace {
 
@@ -237,6 +239,7 @@ void TestBackend::installRoutes() {
     routes_[kAuthSignOutRoute] = [](const httplib::Request&, httplib::Response& response, const nlohmann::json&) {
         answerJson(response, 200, {{"success", true}});
     };
+    installSyncRoutes(routes_);
     prefixRoutes_[kTemplatesRoute] = fixtureEntry("templates", kTemplatesRoute);
     prefixRoutes_[kTemplatePacksRoute] = fixtureEntry("packs", kTemplatePacksRoute);
 }
@@ -261,14 +264,10 @@ void TestBackend::serve(const httplib::Request& request, httplib::Response& resp
     waitForDelay(request.path);
     if (takeFailure(request.path, response)) return;
 
-    nlohmann::json state;
-    {
-        std::lock_guard lock(mutex_);
-        state = state_;
-    }
     const Route* route = findRoute(request.path);
     if (!route) return answerJson(response, 404, {{"error", "no such route"}});
-    (*route)(request, response, state);
+    std::lock_guard lock(mutex_);
+    (*route)(request, response, state_);
 }
 
 void TestBackend::waitForDelay(const std::string& route) {

@@ -91,7 +91,8 @@ private:
         std::string body;
         int remaining = 0;
     };
-    using Route = std::function<void(const httplib::Request&, httplib::Response&, const nlohmann::json& state)>;
+    // A route may change the state it is given (under the backend's lock).
+    using Route = std::function<void(const httplib::Request&, httplib::Response&, nlohmann::json& state)>;
 
     void installControls();
     void installRoutes();

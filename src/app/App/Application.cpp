@@ -28,6 +28,8 @@
 #include "Models/Updates/CheckForUpdatesViewModel.h"
 #include "Models/Updates/UpdateChecker.h"
 #include "Models/Updates/Updater.h"
+#include "Models/Sync/SyncEngine.h"
+#include "Models/Sync/SyncService.h"
 #include "Models/Sync/TeamSnippetCache.h"
 #include "TextReplacer.h"
 #include "Views/FillInFieldsWindowController.h"
@@ -107,6 +109,17 @@ struct Application::Services {
           auth(*keychain, apiClient, workspace, analytics, teams, clock, [this] { mainWindow.showAndActivate(); }),
           deepLinks(auth, teams, templates, [this] { mainWindow.showAndActivate(); }),
           network(makeSystemPathMonitor(), desktop::QtMainQueue::shared()),
+          sync(SyncService::Collaborators{
+              .cache = teamSnippets,
+              .client = apiClient,
+              .accessToken = [this] { return auth.getValidAccessToken(); },
+              .network = network,
+              .defaults = defaults,
+              .clock = clock,
+              .refreshSnippetCache = [this] { engine.refreshSnippetCache(); },
+          }),
+          // No team is selected until the team manager arrives.
+          syncEngine(sync, network, [] { return std::optional<platform::Uuid>(); }),
           delegate(AppDelegate::Collaborators{
               .textReplacer = engine,
               .defaults = defaults,
@@ -116,7 +129,7 @@ struct Application::Services {
               .checkPendingInstall = [this] { return templates.checkPendingInstall(); },
               .registerHotkey = [this] { hotkeys.registerHotkey(); },
               .unregisterHotkey = [this] { hotkeys.unregisterHotkey(); },
-              .stopSync = nullptr,
+              .stopSync = [this] { syncEngine.stop(); },
               .watchdogInterval = options.watchdogInterval,
           }) {
         // A selection our own Qt owns (the user copied in the fill-in dialog) is read from Qt
@@ -166,6 +179,8 @@ struct Application::Services {
     AuthManager auth;
     DeepLinkDispatcher deepLinks;
     NetworkMonitor network;
+    SyncService sync;
+    SyncEngine syncEngine;
     AppDelegate delegate;
 };
 
