@@ -131,9 +131,10 @@ BENCHMARK(BM_GetSnippets)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Sqlite3Select(benchmark::State& state) {
     const auto path = filledDatabase();
-    const std::string select = "\"SELECT id, team_id, owner_id, snippet_title, snippet_content, tags, visibility, "
-                               "version, created_at, updated_at, deleted_at FROM team_snippets WHERE team_id = '" +
-                               kTeam.toString() + "' AND deleted_at IS NULL\"";
+    const std::string select =
+        "\"SELECT id, team_id, owner_id, snippet_title, snippet_content, tags, visibility, "
+        "version, created_at, updated_at, deleted_at FROM team_snippets WHERE team_id = '" +
+        kTeam.toString() + "' AND deleted_at IS NULL\"";
     for (auto _ : state) runSqlite(path, select, state);
 }
 BENCHMARK(BM_Sqlite3Select)->Unit(benchmark::kMillisecond)->UseRealTime();

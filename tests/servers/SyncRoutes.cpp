@@ -61,8 +61,7 @@ json& syncState(json& state) {
 }
 
 // The signed-in account's id, or none after answering 401.
-std::optional<std::string> authorise(const httplib::Request& request, httplib::Response& response,
-                                     const json& state) {
+std::optional<std::string> authorise(const httplib::Request& request, httplib::Response& response, const json& state) {
     const std::string authorization = request.get_header_value("Authorization");
     const std::string bearer = "Bearer ";
     if (!authorization.starts_with(bearer) || authorization.size() == bearer.size()) {
@@ -128,9 +127,9 @@ void push(const httplib::Request& request, httplib::Response& response, json& st
     const auto owner = authorise(request, response, state);
     if (!owner) return;
     const json body = json::parse(request.body, nullptr, false);
-    if (!body.is_object() || !body.contains("teamId") || !body["teamId"].is_string() ||
-        !isUuid(body["teamId"]) || !body.contains("operations") || !body["operations"].is_array() ||
-        !body.contains("clientTimestamp") || !body["clientTimestamp"].is_string())
+    if (!body.is_object() || !body.contains("teamId") || !body["teamId"].is_string() || !isUuid(body["teamId"]) ||
+        !body.contains("operations") || !body["operations"].is_array() || !body.contains("clientTimestamp") ||
+        !body["clientTimestamp"].is_string())
         return answerJson(response, 400, {{"error", "expected teamId, operations and clientTimestamp"}});
     for (const auto& operation : body["operations"]) {
         const bool valid = operation.is_object() && operation.contains("operationId") &&

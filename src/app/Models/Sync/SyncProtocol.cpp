@@ -91,7 +91,8 @@ PushResponse PushResponse::fromJson(const json& object) {
         OpResult entry{jsonCoding::requiredString(result, "operationId"), jsonCoding::requiredString(result, "status"),
                        std::nullopt};
         auto version = result.find("serverVersion");
-        if (version != result.end() && !version->is_null()) entry.serverVersion = integerMember(result, "serverVersion");
+        if (version != result.end() && !version->is_null())
+            entry.serverVersion = integerMember(result, "serverVersion");
         response.results.push_back(std::move(entry));
     }
     response.serverTimestamp = jsonCoding::requiredString(object, "serverTimestamp");
@@ -103,7 +104,8 @@ PullResponse PullResponse::fromJson(const json& object, const platform::Date& no
     PullResponse response;
     for (const auto& record : requiredArray(object, "snippets"))
         if (auto snippet = convert(record, now)) response.snippets.push_back(std::move(*snippet));
-    for (const auto& id : requiredArray(object, "deletedIds")) response.deletedIds.push_back(stringIn(id, "\"deletedIds\""));
+    for (const auto& id : requiredArray(object, "deletedIds"))
+        response.deletedIds.push_back(stringIn(id, "\"deletedIds\""));
     response.serverTimestamp = jsonCoding::requiredString(object, "serverTimestamp");
     response.hasMore = requiredMember(object, "hasMore", json::value_t::boolean).get<bool>();
     return response;

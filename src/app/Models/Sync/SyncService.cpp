@@ -19,8 +19,7 @@ std::chrono::milliseconds milliseconds(double seconds) {
 
 }  // namespace
 
-SyncService::SyncService(Collaborators collaborators, QObject* parent)
-    : QObject(parent), c_(std::move(collaborators)) {
+SyncService::SyncService(Collaborators collaborators, QObject* parent) : QObject(parent), c_(std::move(collaborators)) {
     const AppEnvironment& environment = c_.client.environment();
     syncTimer_.setInterval(milliseconds(environment.syncPollingInterval()));
     connect(&syncTimer_, &QTimer::timeout, this, [this] {

@@ -101,7 +101,8 @@ protected:
 TEST_F(SyncServiceTest, ABurstOfChangesIsPushedOnceOldestFirstAndOnlyTheConflictStaysQueued) {
     // The server knows C at version 1; the local edit claims version 5, so its update conflicts.
     const Uuid c = Uuid::generate();
-    backend_.reset(json{{"sync", {{"now", kServerNow}, {"snippets", {{c.toString(), serverSnippet(c.toString(), "c")}}}}}});
+    backend_.reset(
+        json{{"sync", {{"now", kServerNow}, {"snippets", {{c.toString(), serverSnippet(c.toString(), "c")}}}}}});
     ASSERT_TRUE(service_.saveAndQueueChange(teamSnippet("a"), PendingOperation::create));
     QTest::qWait(200);
     ASSERT_TRUE(service_.saveAndQueueChange(teamSnippet("b"), PendingOperation::create));
@@ -147,10 +148,11 @@ TEST_F(SyncServiceTest, APullOfAThousandSnippetsIsStoredAndItsTimestampSentNextT
     const SnippetItem gone = teamSnippet("gone");
     cache_.open();
     cache_.saveSnippet(gone, sablix::SyncMetadata::synced(1));
-    backend_.reset(json{{"sync",
-                         {{"now", kServerNow},
-                          {"snippets", snippets},
-                          {"deleted", {{gone.id.toString(), {{"teamId", kTeam.toString()}, {"deletedAt", kServerNow}}}}}}}});
+    backend_.reset(
+        json{{"sync",
+              {{"now", kServerNow},
+               {"snippets", snippets},
+               {"deleted", {{gone.id.toString(), {{"teamId", kTeam.toString()}, {"deletedAt", kServerNow}}}}}}}});
 
     service_.startSync(kTeam);
     ASSERT_TRUE(QTest::qWaitFor([&] { return service_.pullVersion() == 1; }, 10000));
@@ -191,10 +193,19 @@ TEST_F(SyncServiceTest, FailedExchangesEndInErrorOrOfflineAndLoseNothing) {
         {"expired token", "/api/sync/push", 401, R"({"error":"unauthorized"})", "Push failed: 401"},
         {"not JSON", "/api/sync/push", 200, "<html>", "Push error: the push answer is not JSON"},
         {"no timestamp", "/api/sync/push", 200, R"({"results":[]})", ""},
-        {"no hasMore", "/api/sync/pull", 200, R"({"snippets":[],"deletedIds":[],"serverTimestamp":"2026-03-01T10:00:00Z"})", ""},
+        {"no hasMore", "/api/sync/pull", 200,
+         R"({"snippets":[],"deletedIds":[],"serverTimestamp":"2026-03-01T10:00:00Z"})", ""},
         {"version as text", "/api/sync/pull", 200,
-         json{{"snippets", {[] { auto s = serverSnippet(Uuid::generate().toString(), "v"); s["version"] = "2"; return s; }()}},
-              {"deletedIds", json::array()}, {"serverTimestamp", kServerNow}, {"hasMore", false}}.dump(), ""},
+         json{{"snippets", {[] {
+                   auto s = serverSnippet(Uuid::generate().toString(), "v");
+                   s["version"] = "2";
+                   return s;
+               }()}},
+              {"deletedIds", json::array()},
+              {"serverTimestamp", kServerNow},
+              {"hasMore", false}}
+             .dump(),
+         ""},
         {"created answer", "/api/sync/pull", 201, "{}", "Pull failed: 201"},
     };
     for (const auto& c : cases) {
@@ -214,8 +225,9 @@ TEST_F(SyncServiceTest, FailedExchangesEndInErrorOrOfflineAndLoseNothing) {
         }
     }
     // A pulled row the database refuses: what came before it is kept, the timestamp is not advanced.
-    shell("CREATE TRIGGER refuse BEFORE INSERT ON team_snippets WHEN NEW.snippet_title = 'refused' "
-          "BEGIN SELECT RAISE(ABORT, 'refused row'); END;");
+    shell(
+        "CREATE TRIGGER refuse BEFORE INSERT ON team_snippets WHEN NEW.snippet_title = 'refused' "
+        "BEGIN SELECT RAISE(ABORT, 'refused row'); END;");
     const std::string first = "10000000-0000-4000-8000-000000000001", bad = "20000000-0000-4000-8000-000000000002",
                       third = "30000000-0000-4000-8000-000000000003";
     backend_.reset(json{{"sync",
@@ -255,9 +267,11 @@ TEST_F(SyncServiceTest, OverlappingCyclesPushEachOperationOnceAndOneBadRowCostsO
     ASSERT_TRUE(service_.saveAndQueueChange(teamSnippet("good"), PendingOperation::create));
     service_.stopSync();
     // A row another writer left with bytes that are not UTF-8, and a snippet that cannot be coded.
-    shell("INSERT INTO sync_operations (id, entity_type, entity_id, operation, payload, team_id, created_at) "
-          "VALUES ('" + Uuid::generate().toString() + "', 'snippet', '" + Uuid::generate().toString() +
-          "', 'create', CAST(X'7B2274223A22FF227D' AS TEXT), '" + kTeam.toString() + "', '2026-03-01T09:00:00Z')");
+    shell(
+        "INSERT INTO sync_operations (id, entity_type, entity_id, operation, payload, team_id, created_at) "
+        "VALUES ('" +
+        Uuid::generate().toString() + "', 'snippet', '" + Uuid::generate().toString() +
+        "', 'create', CAST(X'7B2274223A22FF227D' AS TEXT), '" + kTeam.toString() + "', '2026-03-01T09:00:00Z')");
     service_.queueChange(teamSnippet("bad \xff title"), PendingOperation::create);
     ASSERT_FALSE(logs_.messages("SyncService").empty());
     EXPECT_TRUE(logs_.messages("SyncService").back().starts_with("Error queuing change: "));
