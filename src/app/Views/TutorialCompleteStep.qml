@@ -29,6 +29,7 @@ ColumnLayout {
     ColumnLayout {
         spacing: 8
         Layout.fillWidth: true
+        Layout.alignment: Qt.AlignHCenter
         Label {
             text: "You're all set"
             textFormat: Text.PlainText

@@ -30,6 +30,7 @@ ColumnLayout {
     ColumnLayout {
         spacing: 8
         Layout.fillWidth: true
+        Layout.alignment: Qt.AlignHCenter
         Label {
             text: "Try it yourself"
             textFormat: Text.PlainText

@@ -24,6 +24,7 @@ ColumnLayout {
     ColumnLayout {
         spacing: 8
         Layout.fillWidth: true
+        Layout.alignment: Qt.AlignHCenter
         Label {
             text: "Welcome to Sablix"
             textFormat: Text.PlainText
