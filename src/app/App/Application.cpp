@@ -25,6 +25,8 @@
 #include "Models/Networking/APIClient.h"
 #include "Models/Snippets/SnippetSettings.h"
 #include "Models/Templates/TemplateInstallService.h"
+#include "Models/Tutorial/TutorialManager.h"
+#include "Models/Tutorial/TutorialModel.h"
 #include "Models/Updates/CheckForUpdatesViewModel.h"
 #include "Models/Updates/UpdateChecker.h"
 #include "Models/Updates/Updater.h"
@@ -86,9 +88,13 @@ struct Application::Services {
           tagSidebar(middlePanel),
           windowState(middlePanel, rightPanel, tagSidebar, defaults),
           updateNotice(updateChecker, [this] { updater.checkForUpdates(); }),
-          // The tutorial arrives with onboarding; until then the pane never offers it.
           detailPresenter(rightPanel, middlePanel, snippetSettings, DynamicFieldContext{nullptr, "", "", &clipboard},
-                          false),
+                          tutorialManager.shouldShowTutorial(),
+                          [this] {
+                              return std::make_unique<TutorialModel>(TutorialModel::Collaborators{
+                                  tutorialManager, defaults, analytics, desktop::QtMainQueue::shared(),
+                                  platform::SystemClock::shared()});
+                          }),
           mainWindow(workspace, QVariantMap{{"updates", QVariant::fromValue<QObject*>(&checkForUpdates)},
                                             {"appVersion", QStringLiteral(SABLIX_VERSION)},
                                             {"middlePanelModel", QVariant::fromValue(&middlePanel)},
@@ -136,6 +142,10 @@ struct Application::Services {
         // directly on the GUI thread, which would otherwise wait for itself.
         clipboard.setInProcessOwner(qtSelections);
         primarySelection.setInProcessOwner(qtSelections);
+        // A replayed tutorial takes the detail column from whatever snippet was shown.
+        QObject::connect(&notifier, &AppNotifier::replayTutorial, &detailPresenter,
+                         &SnippetDetailPresenter::replayTutorial);
+        QObject::connect(&notifier, &AppNotifier::replayTutorial, &windowState, &MainWindowState::clearSelection);
     }
 
     desktop::X11KeyLayout keyLayout;
@@ -154,6 +164,7 @@ struct Application::Services {
     FillInFieldsWindowController fillInController;
     TextReplacer engine;
     AppNotifier notifier;
+    TutorialManager tutorialManager{defaults, analytics, notifier};
     SnippetController library{defaults};
     APIClient apiClient{environment};
     Updater updater;

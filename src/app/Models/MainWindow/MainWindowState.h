@@ -30,6 +30,8 @@ public:
 
     QString selectedSnippetID() const { return selectedSnippetID_; }
     void setSelectedSnippetID(const QString& id);
+    // No snippet selected any more, and none shown: the detail pane is free for the tutorial.
+    void clearSelection();
 
     // The toolbar's "Settings" button.
     Q_INVOKABLE void showSettings();
