@@ -2,6 +2,7 @@
 #include <QObject>
 #include <QString>
 
+#include "Models/Tutorial/TutorialManager.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 
@@ -22,7 +23,7 @@ class MainWindowState final : public QObject {
 
 public:
     // Set once a snippet has been selected; the first-run welcome reads it.
-    static constexpr const char* kHasDismissedWelcomeKey = "has_dismissed_welcome";
+    static constexpr const char* kHasDismissedWelcomeKey = TutorialManager::kHasDismissedWelcomeKey;
     static constexpr const char* kSettingsUnavailableMessage = "The settings sheet is not available yet";
 
     MainWindowState(MiddlePanelModel& middlePanelModel, RightPanelModel& rightPanelModel,
