@@ -6,6 +6,8 @@
 
 #include <httplib.h>
 
+#include "servers/TeamRoutes.h"
+
 namespace testservers {
 namespace {
 
@@ -239,6 +241,7 @@ void TestBackend::installRoutes() {
     };
     prefixRoutes_[kTemplatesRoute] = fixtureEntry("templates", kTemplatesRoute);
     prefixRoutes_[kTemplatePacksRoute] = fixtureEntry("packs", kTemplatePacksRoute);
+    installTeamRoutes(routes_, prefixRoutes_);
 }
 
 const TestBackend::Route* TestBackend::findRoute(const std::string& path) const {
@@ -261,14 +264,12 @@ void TestBackend::serve(const httplib::Request& request, httplib::Response& resp
     waitForDelay(request.path);
     if (takeFailure(request.path, response)) return;
 
-    nlohmann::json state;
-    {
-        std::lock_guard lock(mutex_);
-        state = state_;
-    }
     const Route* route = findRoute(request.path);
     if (!route) return answerJson(response, 404, {{"error", "no such route"}});
-    (*route)(request, response, state);
+    // Under the lock: a route that changes the state (a team created, a member removed) is seen
+    // whole by the next request.
+    std::lock_guard lock(mutex_);
+    (*route)(request, response, state_);
 }
 
 void TestBackend::waitForDelay(const std::string& route) {

@@ -12,7 +12,6 @@
 #include "Models/Auth/AuthManager.h"
 #include "Models/Auth/CredentialStore.h"
 #include "Models/DeepLinks/DeepLinkDispatcher.h"
-#include "Models/DeepLinks/LoggingTeamManager.h"
 #include "Models/Environment/AppEnvironment.h"
 #include "Models/Hotkey/HotkeyManager.h"
 #include "Models/MainWindow/MainWindowState.h"
@@ -29,6 +28,7 @@
 #include "Models/Updates/UpdateChecker.h"
 #include "Models/Updates/Updater.h"
 #include "Models/Sync/TeamSnippetCache.h"
+#include "Models/Teams/TeamManager.h"
 #include "TextReplacer.h"
 #include "Views/FillInFieldsWindowController.h"
 #include "Views/ItemProbe.h"
@@ -105,6 +105,7 @@ struct Application::Services {
           templates(
               library, defaults, apiClient, [this] { engine.refreshSnippetCache(); }, notifier, analytics),
           auth(*keychain, apiClient, workspace, analytics, teams, clock, [this] { mainWindow.showAndActivate(); }),
+          teams(auth, apiClient, teamSnippets, analytics),
           deepLinks(auth, teams, templates, [this] { mainWindow.showAndActivate(); }),
           network(makeSystemPathMonitor(), desktop::QtMainQueue::shared()),
           delegate(AppDelegate::Collaborators{
@@ -159,11 +160,13 @@ struct Application::Services {
     desktop::X11HotkeyGrabber hotkeyGrabber;
     HotkeyManager hotkeys;
     TemplateInstallService templates;
-    // Stand-in until teams exist: it logs what a link asked of it.
-    LoggingTeamManager teams;
     platform::SystemClock clock;
     std::unique_ptr<CredentialStore> keychain = openCredentialStore(platform::Paths::applicationSupport());
+    // The two hand work to each other: the account manager only keeps its reference to the team
+    // manager made right after it, and first uses it when a sign-in completes; the team manager
+    // empties itself when the account's session ends.
     AuthManager auth;
+    TeamManager teams;
     DeepLinkDispatcher deepLinks;
     NetworkMonitor network;
     AppDelegate delegate;
