@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include "servers/SyncRoutes.h"
+#include "servers/TeamRoutes.h"
 
 namespace testservers {
 namespace {
@@ -242,6 +243,7 @@ void TestBackend::installRoutes() {
     installSyncRoutes(routes_);
     prefixRoutes_[kTemplatesRoute] = fixtureEntry("templates", kTemplatesRoute);
     prefixRoutes_[kTemplatePacksRoute] = fixtureEntry("packs", kTemplatePacksRoute);
+    installTeamRoutes(routes_, prefixRoutes_);
 }
 
 const TestBackend::Route* TestBackend::findRoute(const std::string& path) const {
@@ -266,6 +268,8 @@ void TestBackend::serve(const httplib::Request& request, httplib::Response& resp
 
     const Route* route = findRoute(request.path);
     if (!route) return answerJson(response, 404, {{"error", "no such route"}});
+    // Under the lock: a route that changes the state (a team created, a member removed) is seen
+    // whole by the next request.
     std::lock_guard lock(mutex_);
     (*route)(request, response, state_);
 }

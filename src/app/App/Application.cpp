@@ -12,7 +12,6 @@
 #include "Models/Auth/AuthManager.h"
 #include "Models/Auth/CredentialStore.h"
 #include "Models/DeepLinks/DeepLinkDispatcher.h"
-#include "Models/DeepLinks/LoggingTeamManager.h"
 #include "Models/Environment/AppEnvironment.h"
 #include "Models/Hotkey/HotkeyManager.h"
 #include "Models/MainWindow/MainWindowState.h"
@@ -33,6 +32,7 @@
 #include "Models/Sync/SyncEngine.h"
 #include "Models/Sync/SyncService.h"
 #include "Models/Sync/TeamSnippetCache.h"
+#include "Models/Teams/TeamManager.h"
 #include "TextReplacer.h"
 #include "Views/FillInFieldsWindowController.h"
 #include "Views/ItemProbe.h"
@@ -113,6 +113,7 @@ struct Application::Services {
           templates(
               library, defaults, apiClient, [this] { engine.refreshSnippetCache(); }, notifier, analytics),
           auth(*keychain, apiClient, workspace, analytics, teams, clock, [this] { mainWindow.showAndActivate(); }),
+          teams(auth, apiClient, teamSnippets, analytics),
           deepLinks(auth, teams, templates, [this] { mainWindow.showAndActivate(); }),
           network(makeSystemPathMonitor(), desktop::QtMainQueue::shared()),
           sync(SyncService::Collaborators{
@@ -125,7 +126,7 @@ struct Application::Services {
               .refreshSnippetCache = [this] { engine.refreshSnippetCache(); },
           }),
           // No team is selected until the team manager arrives.
-          syncEngine(sync, network, [] { return std::optional<platform::Uuid>(); }),
+          syncEngine(sync, network, [this] { return teams.selectedTeamId(); }),
           delegate(AppDelegate::Collaborators{
               .textReplacer = engine,
               .defaults = defaults,
@@ -183,11 +184,13 @@ struct Application::Services {
     desktop::X11HotkeyGrabber hotkeyGrabber;
     HotkeyManager hotkeys;
     TemplateInstallService templates;
-    // Stand-in until teams exist: it logs what a link asked of it.
-    LoggingTeamManager teams;
     platform::SystemClock clock;
     std::unique_ptr<CredentialStore> keychain = openCredentialStore(platform::Paths::applicationSupport());
+    // The two hand work to each other: the account manager only keeps its reference to the team
+    // manager made right after it, and first uses it when a sign-in completes; the team manager
+    // empties itself when the account's session ends.
     AuthManager auth;
+    TeamManager teams;
     DeepLinkDispatcher deepLinks;
     NetworkMonitor network;
     SyncService sync;
