@@ -1,5 +1,7 @@
 #include "servers/TestBackend.h"
 
+#include "servers/GenerationRoutes.h"
+
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -103,6 +105,7 @@ TestBackend::TestBackend(nlohmann::json fixture)
     server_->set_keep_alive_timeout(1);
     installControls();
     installRoutes();
+    installGenerationRoutes(*server_, routes_);
     const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
         serve(request, response);
     };

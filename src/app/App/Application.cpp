@@ -14,6 +14,8 @@
 #include "Models/DeepLinks/DeepLinkDispatcher.h"
 #include "Models/DeepLinks/LoggingTeamManager.h"
 #include "Models/Environment/AppEnvironment.h"
+#include "Models/Generation/AIGenerationViewModel.h"
+#include "Models/Generation/ProxyService.h"
 #include "Models/Hotkey/HotkeyManager.h"
 #include "Models/MainWindow/MainWindowState.h"
 #include "Models/MainWindow/MiddlePanelModel.h"
@@ -86,7 +88,12 @@ struct Application::Services {
           updateNotice(updateChecker, [this] { updater.checkForUpdates(); }),
           // The tutorial arrives with onboarding; until then the pane never offers it.
           detailPresenter(rightPanel, middlePanel, snippetSettings, DynamicFieldContext{nullptr, "", "", &clipboard},
-                          false),
+                          false,
+                          // Each editor generates through a client of its own over the one APIClient.
+                          [this](QObject* parent) {
+                              return new AIGenerationViewModel(std::make_shared<ProxyService>(apiClient, auth),
+                                                               analytics, desktop::QtMainQueue::shared(), parent);
+                          }),
           mainWindow(workspace, QVariantMap{{"updates", QVariant::fromValue<QObject*>(&checkForUpdates)},
                                             {"appVersion", QStringLiteral(SABLIX_VERSION)},
                                             {"middlePanelModel", QVariant::fromValue(&middlePanel)},

@@ -38,10 +38,11 @@ public:
     static constexpr int kPreviewRefreshIntervalMs = 2000;
 
     // previewContext gives the preview its clock, locale, time zone and clipboard; showTutorial
-    // is whether the first-run tutorial is still to be offered.
+    // is whether the first-run tutorial is still to be offered. makeAIGeneration gives each
+    // editor its generation model; without it the editor offers no generation.
     SnippetDetailPresenter(RightPanelModel& rightPanelModel, MiddlePanelModel& middlePanelModel,
                            const SnippetSettings& settings, DynamicFieldContext previewContext, bool showTutorial,
-                           QObject* parent = nullptr);
+                           AIGenerationViewModelFactory makeAIGeneration = {}, QObject* parent = nullptr);
 
     Content content() const { return content_; }
     SnippetValue selectedItem() const;
@@ -91,6 +92,7 @@ private:
     MiddlePanelModel& middle_;
     const SnippetSettings& settings_;
     DynamicFieldContext previewContext_;
+    AIGenerationViewModelFactory makeAIGeneration_;
     bool showTutorial_;
     Content content_ = Content::Placeholder;
     QPointer<SnippetEditorForm> editor_;
