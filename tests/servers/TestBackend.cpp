@@ -1,12 +1,12 @@
 #include "servers/TestBackend.h"
 
-#include "servers/GenerationRoutes.h"
-
 #include <algorithm>
 #include <cctype>
 #include <fstream>
 
 #include <httplib.h>
+
+#include "servers/GenerationRoutes.h"
 
 namespace testservers {
 namespace {

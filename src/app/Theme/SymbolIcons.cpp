@@ -48,7 +48,6 @@ QString SymbolIcons::iconName(const QString& symbol) {
         {"questionmark.circle", "help-about"},
         {"rectangle.portrait.and.arrow.forward", "system-log-out"},
         {"space", "format-text-direction-ltr"},
-        {"sparkles", "starred"},
         {"stop.fill", "media-playback-stop"},
         {"tag", "tag"},
         {"text.badge.plus", "document-new"},

@@ -49,12 +49,12 @@ ColumnLayout {
             objectName: "promptHintToggle"
             focusPolicy: Qt.NoFocus
             opacity: 0.6
+            // Symbols here are text, so they show whatever icon theme the desktop has.
             contentItem: RowLayout {
                 spacing: 4
-                SymbolImage {
-                    symbol: control.viewModel && control.viewModel.showPromptHint ? "chevron.down" : "chevron.right"
-                    size: Math.round(control.caption2Size * 1.4)
-                    color: hintToggle.palette.text
+                Label {
+                    text: control.viewModel && control.viewModel.showPromptHint ? "\u25BE" : "\u25B8"
+                    font.pointSize: control.caption2Size
                 }
                 Label {
                     text: "AI Prompt Hint"
@@ -105,10 +105,7 @@ ColumnLayout {
         Button {
             objectName: "stopButton"
             visible: control.viewModel !== null && control.viewModel.isGenerating
-            text: "Stop"
-            icon.name: SymbolIcons.iconName("stop.fill")
-            icon.width: 12
-            icon.height: 12
+            text: "\u25A0  Stop"
             font.pointSize: control.captionSize
             focusPolicy: Qt.NoFocus
             onClicked: control.viewModel.stop()
@@ -117,7 +114,7 @@ ColumnLayout {
             objectName: "generateButton"
             visible: control.viewModel !== null && !control.viewModel.isGenerating
                      && control.viewModel.generatedText.length === 0
-            symbol: "sparkles"
+            symbol: "\u2726"
             text: "Generate with AI"
             onClicked: control.viewModel.generate(control.snippetTitle)
         }
@@ -125,7 +122,7 @@ ColumnLayout {
             objectName: "regenerateButton"
             visible: control.viewModel !== null && !control.viewModel.isGenerating
                      && control.viewModel.generatedText.length > 0
-            symbol: "arrow.clockwise"
+            symbol: "\u21BB"
             text: "Regenerate"
             onClicked: control.regenerate()
         }
@@ -142,10 +139,11 @@ ColumnLayout {
         Layout.fillWidth: true
     }
 
-    // Generate and Regenerate: the icon before the text, in the accent colour, on a light fill
+    // Generate and Regenerate: the symbol before the text, in the accent colour, on a light fill
     // of it that deepens under the pointer.
     component GenerateStyleButton: AbstractButton {
         id: styled
+        // A text symbol.
         property string symbol
         focusPolicy: Qt.NoFocus
         hoverEnabled: true
@@ -156,10 +154,10 @@ ColumnLayout {
         onHoveredChanged: control.isGenerateHovered = hovered
         contentItem: RowLayout {
             spacing: 4
-            SymbolImage {
-                symbol: styled.symbol
-                size: 14
+            Label {
+                text: styled.symbol
                 color: styled.palette.highlight
+                font.pointSize: control.captionSize
             }
             Label {
                 text: styled.text
