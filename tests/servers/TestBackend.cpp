@@ -6,6 +6,7 @@
 
 #include <httplib.h>
 
+#include "servers/GenerationRoutes.h"
 #include "servers/SyncRoutes.h"
 #include "servers/TeamRoutes.h"
 
@@ -106,6 +107,7 @@ TestBackend::TestBackend(nlohmann::json fixture)
     server_->set_keep_alive_timeout(1);
     installControls();
     installRoutes();
+    installGenerationRoutes(*server_, routes_);
     const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
         serve(request, response);
     };

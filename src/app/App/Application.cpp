@@ -13,6 +13,8 @@
 #include "Models/Auth/CredentialStore.h"
 #include "Models/DeepLinks/DeepLinkDispatcher.h"
 #include "Models/Environment/AppEnvironment.h"
+#include "Models/Generation/AIGenerationViewModel.h"
+#include "Models/Generation/ProxyService.h"
 #include "Models/Hotkey/HotkeyManager.h"
 #include "Models/MainWindow/MainWindowState.h"
 #include "Models/MainWindow/MiddlePanelModel.h"
@@ -88,13 +90,19 @@ struct Application::Services {
           tagSidebar(middlePanel),
           windowState(middlePanel, rightPanel, tagSidebar, defaults),
           updateNotice(updateChecker, [this] { updater.checkForUpdates(); }),
-          detailPresenter(rightPanel, middlePanel, snippetSettings, DynamicFieldContext{nullptr, "", "", &clipboard},
-                          tutorialManager.shouldShowTutorial(),
-                          [this] {
-                              return std::make_unique<TutorialModel>(TutorialModel::Collaborators{
-                                  tutorialManager, defaults, analytics, desktop::QtMainQueue::shared(),
-                                  platform::SystemClock::shared()});
-                          }),
+          detailPresenter(
+              rightPanel, middlePanel, snippetSettings, DynamicFieldContext{nullptr, "", "", &clipboard},
+              tutorialManager.shouldShowTutorial(),
+              [this] {
+                  return std::make_unique<TutorialModel>(
+                      TutorialModel::Collaborators{tutorialManager, defaults, analytics, desktop::QtMainQueue::shared(),
+                                                   platform::SystemClock::shared()});
+              },
+              // Each editor generates through a client of its own over the one APIClient.
+              [this](QObject* parent) {
+                  return new AIGenerationViewModel(std::make_shared<ProxyService>(apiClient, auth), analytics,
+                                                   desktop::QtMainQueue::shared(), parent);
+              }),
           mainWindow(workspace, QVariantMap{{"updates", QVariant::fromValue<QObject*>(&checkForUpdates)},
                                             {"appVersion", QStringLiteral(SABLIX_VERSION)},
                                             {"middlePanelModel", QVariant::fromValue(&middlePanel)},

@@ -7,12 +7,14 @@ namespace sablix {
 
 SnippetDetailPresenter::SnippetDetailPresenter(RightPanelModel& rightPanelModel, MiddlePanelModel& middlePanelModel,
                                                const SnippetSettings& settings, DynamicFieldContext previewContext,
-                                               bool showTutorial, TutorialFactory makeTutorial, QObject* parent)
+                                               bool showTutorial, TutorialFactory makeTutorial,
+                                               AIGenerationViewModelFactory makeAIGeneration, QObject* parent)
     : QObject(parent),
       right_(rightPanelModel),
       middle_(middlePanelModel),
       settings_(settings),
       previewContext_(std::move(previewContext)),
+      makeAIGeneration_(std::move(makeAIGeneration)),
       showTutorial_(showTutorial),
       makeTutorial_(std::move(makeTutorial)) {
     connect(&right_, &RightPanelModel::isEditingNewSnippetChanged, this, &SnippetDetailPresenter::update);
@@ -55,6 +57,7 @@ void SnippetDetailPresenter::openEditor() {
     const SnippetValue working = right_.editingSnippet();
     const SnippetItem item = working.item() ? *working.item() : SnippetItem(platform::Uuid::generate(), "", "", {});
     editor_ = new SnippetEditorForm(item, middle_.allItems(), settings_, this);
+    if (makeAIGeneration_) editor_->setAIGeneration(makeAIGeneration_(editor_));
     editorOpen_ = true;
     connect(editor_, &SnippetEditorForm::edited, this,
             [this, form = editor_.data()] { right_.setEditingSnippet(SnippetValue(form->item())); });

@@ -47,10 +47,12 @@ public:
 
     // previewContext gives the preview its clock, locale, time zone and clipboard; showTutorial
     // is whether the first-run tutorial is still to be offered; each time the tutorial comes on
-    // screen, makeTutorial gives it a fresh start.
+    // screen, makeTutorial gives it a fresh start. makeAIGeneration gives each editor its
+    // generation model; without it the editor offers no generation.
     SnippetDetailPresenter(RightPanelModel& rightPanelModel, MiddlePanelModel& middlePanelModel,
                            const SnippetSettings& settings, DynamicFieldContext previewContext, bool showTutorial,
-                           TutorialFactory makeTutorial = {}, QObject* parent = nullptr);
+                           TutorialFactory makeTutorial = {}, AIGenerationViewModelFactory makeAIGeneration = {},
+                           QObject* parent = nullptr);
 
     Content content() const { return content_; }
     SnippetValue selectedItem() const;
@@ -103,6 +105,7 @@ private:
     MiddlePanelModel& middle_;
     const SnippetSettings& settings_;
     DynamicFieldContext previewContext_;
+    AIGenerationViewModelFactory makeAIGeneration_;
     bool showTutorial_;
     TutorialFactory makeTutorial_;
     QPointer<TutorialModel> tutorial_;
