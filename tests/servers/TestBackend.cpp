@@ -6,6 +6,10 @@
 
 #include <httplib.h>
 
+#include "servers/GenerationRoutes.h"
+#include "servers/SyncRoutes.h"
+#include "servers/TeamRoutes.h"
+
 namespace testservers {
 namespace {
 
@@ -103,6 +107,7 @@ TestBackend::TestBackend(nlohmann::json fixture)
     server_->set_keep_alive_timeout(1);
     installControls();
     installRoutes();
+    installGenerationRoutes(*server_, routes_);
     const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
         serve(request, response);
     };
@@ -237,11 +242,13 @@ void TestBackend::installRoutes() {
     routes_[kAuthSignOutRoute] = [](const httplib::Request&, httplib::Response& response, const nlohmann::json&) {
         answerJson(response, 200, {{"success", true}});
     };
-    routes_[kFeedbackRoute] = [](const httplib::Request&, httplib::Response& response, const nlohmann::json&) {
+    routes_[kFeedbackRoute] = [](const httplib::Request&, httplib::Response& response, nlohmann::json&) {
         answerJson(response, 200, {{"success", true}});
     };
+    installSyncRoutes(routes_);
     prefixRoutes_[kTemplatesRoute] = fixtureEntry("templates", kTemplatesRoute);
     prefixRoutes_[kTemplatePacksRoute] = fixtureEntry("packs", kTemplatePacksRoute);
+    installTeamRoutes(routes_, prefixRoutes_);
 }
 
 const TestBackend::Route* TestBackend::findRoute(const std::string& path) const {
@@ -264,14 +271,12 @@ void TestBackend::serve(const httplib::Request& request, httplib::Response& resp
     waitForDelay(request.path);
     if (takeFailure(request.path, response)) return;
 
-    nlohmann::json state;
-    {
-        std::lock_guard lock(mutex_);
-        state = state_;
-    }
     const Route* route = findRoute(request.path);
     if (!route) return answerJson(response, 404, {{"error", "no such route"}});
-    (*route)(request, response, state);
+    // Under the lock: a route that changes the state (a team created, a member removed) is seen
+    // whole by the next request.
+    std::lock_guard lock(mutex_);
+    (*route)(request, response, state_);
 }
 
 void TestBackend::waitForDelay(const std::string& route) {

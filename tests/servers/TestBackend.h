@@ -52,10 +52,15 @@ struct LoggedRequest {
 //   /api/auth/refresh   "auth"."refreshTokens"[the body's "refresh_token"] (a token answer), 401
 //                       for any other
 //   /api/auth/signout   200 {"success": true}
+// and the team, member and invitation routes from the fixture's "teams" object (TeamRoutes.h),
 // and the feedback route:
 //   /api/feedback       200 {"success": true}
 class TestBackend {
 public:
+    // Answers one request. state is the backend's own, which the route may change; routes run one
+    // at a time.
+    using Route = std::function<void(const httplib::Request&, httplib::Response&, nlohmann::json& state)>;
+
     static constexpr const char* kAppcastRoute = "/appcast.xml";
     static constexpr const char* kAuthSignInRoute = "/api/auth/signin";
     static constexpr const char* kAuthMeRoute = "/api/auth/me";
@@ -94,8 +99,6 @@ private:
         std::string body;
         int remaining = 0;
     };
-    using Route = std::function<void(const httplib::Request&, httplib::Response&, const nlohmann::json& state)>;
-
     void installControls();
     void installRoutes();
     const Route* findRoute(const std::string& path) const;

@@ -12,8 +12,9 @@
 #include "Models/Auth/AuthManager.h"
 #include "Models/Auth/CredentialStore.h"
 #include "Models/DeepLinks/DeepLinkDispatcher.h"
-#include "Models/DeepLinks/LoggingTeamManager.h"
 #include "Models/Environment/AppEnvironment.h"
+#include "Models/Generation/AIGenerationViewModel.h"
+#include "Models/Generation/ProxyService.h"
 #include "Models/Hotkey/HotkeyManager.h"
 #include "Models/Hotkey/HotkeyRecorder.h"
 #include "Models/MainWindow/MainWindowState.h"
@@ -27,10 +28,14 @@
 #include "Models/Snippets/SnippetSettings.h"
 #include "Models/Templates/TemplateInstallService.h"
 #include "Models/Tutorial/TutorialManager.h"
+#include "Models/Tutorial/TutorialModel.h"
 #include "Models/Updates/CheckForUpdatesViewModel.h"
 #include "Models/Updates/UpdateChecker.h"
 #include "Models/Updates/Updater.h"
+#include "Models/Sync/SyncEngine.h"
+#include "Models/Sync/SyncService.h"
 #include "Models/Sync/TeamSnippetCache.h"
+#include "Models/Teams/TeamManager.h"
 #include "TextReplacer.h"
 #include "Views/FillInFieldsWindowController.h"
 #include "Views/ItemProbe.h"
@@ -88,9 +93,19 @@ struct Application::Services {
           tagSidebar(middlePanel),
           windowState(middlePanel, rightPanel, tagSidebar, defaults),
           updateNotice(updateChecker, [this] { updater.checkForUpdates(); }),
-          // The tutorial arrives with onboarding; until then the pane never offers it.
-          detailPresenter(rightPanel, middlePanel, snippetSettings, DynamicFieldContext{nullptr, "", "", &clipboard},
-                          false),
+          detailPresenter(
+              rightPanel, middlePanel, snippetSettings, DynamicFieldContext{nullptr, "", "", &clipboard},
+              tutorialManager.shouldShowTutorial(),
+              [this] {
+                  return std::make_unique<TutorialModel>(
+                      TutorialModel::Collaborators{tutorialManager, defaults, analytics, desktop::QtMainQueue::shared(),
+                                                   platform::SystemClock::shared()});
+              },
+              // Each editor generates through a client of its own over the one APIClient.
+              [this](QObject* parent) {
+                  return new AIGenerationViewModel(std::make_shared<ProxyService>(apiClient, auth), analytics,
+                                                   desktop::QtMainQueue::shared(), parent);
+              }),
           hotkeys(HotkeyManager::Collaborators{
               .userDefaults = defaults,
               .grabber = hotkeyGrabber,
@@ -101,6 +116,7 @@ struct Application::Services {
           templates(
               library, defaults, apiClient, [this] { engine.refreshSnippetCache(); }, notifier, analytics),
           auth(*keychain, apiClient, workspace, analytics, teams, clock, [this] { mainWindow.showAndActivate(); }),
+          teams(auth, apiClient, teamSnippets, analytics),
           settings(SettingsPresenter::Collaborators{
               .windowState = windowState,
               .hotkeyManager = hotkeys,
@@ -109,7 +125,7 @@ struct Application::Services {
               .authManager = auth,
               .teamManager = teams,
               .analytics = analytics,
-              .tutorial = tutorial,
+              .tutorial = tutorialManager,
               .client = apiClient,
               .workspace = workspace,
               .websiteURL = environment.websiteBaseURL(),
@@ -128,6 +144,17 @@ struct Application::Services {
                                             {"settings", QVariant::fromValue(&settings)}}),
           deepLinks(auth, teams, templates, [this] { mainWindow.showAndActivate(); }),
           network(makeSystemPathMonitor(), desktop::QtMainQueue::shared()),
+          sync(SyncService::Collaborators{
+              .cache = teamSnippets,
+              .client = apiClient,
+              .accessToken = [this] { return auth.getValidAccessToken(); },
+              .network = network,
+              .defaults = defaults,
+              .clock = clock,
+              .refreshSnippetCache = [this] { engine.refreshSnippetCache(); },
+          }),
+          // No team is selected until the team manager arrives.
+          syncEngine(sync, network, [this] { return teams.selectedTeamId(); }),
           delegate(AppDelegate::Collaborators{
               .textReplacer = engine,
               .defaults = defaults,
@@ -137,13 +164,17 @@ struct Application::Services {
               .checkPendingInstall = [this] { return templates.checkPendingInstall(); },
               .registerHotkey = [this] { hotkeys.registerHotkey(); },
               .unregisterHotkey = [this] { hotkeys.unregisterHotkey(); },
-              .stopSync = nullptr,
+              .stopSync = [this] { syncEngine.stop(); },
               .watchdogInterval = options.watchdogInterval,
           }) {
         // A selection our own Qt owns (the user copied in the fill-in dialog) is read from Qt
         // directly on the GUI thread, which would otherwise wait for itself.
         clipboard.setInProcessOwner(qtSelections);
         primarySelection.setInProcessOwner(qtSelections);
+        // A replayed tutorial takes the detail column from whatever snippet was shown.
+        QObject::connect(&notifier, &AppNotifier::replayTutorial, &detailPresenter,
+                         &SnippetDetailPresenter::replayTutorial);
+        QObject::connect(&notifier, &AppNotifier::replayTutorial, &windowState, &MainWindowState::clearSelection);
     }
 
     desktop::X11KeyLayout keyLayout;
@@ -162,6 +193,7 @@ struct Application::Services {
     FillInFieldsWindowController fillInController;
     TextReplacer engine;
     AppNotifier notifier;
+    TutorialManager tutorialManager{defaults, analytics, notifier};
     SnippetController library{defaults};
     APIClient apiClient{environment};
     Updater updater;
@@ -180,18 +212,21 @@ struct Application::Services {
     desktop::X11LocalKeyMonitor keyMonitor;
     HotkeyRecorder hotkeyRecorder{hotkeys, keyMonitor, keyLayout};
     TemplateInstallService templates;
-    // Stand-in until teams exist: it logs what a link or the settings sheet asked of it.
-    LoggingTeamManager teams;
     platform::SystemClock clock;
     std::unique_ptr<CredentialStore> keychain = openCredentialStore(platform::Paths::applicationSupport());
+    // The two hand work to each other: the account manager only keeps its reference to the team
+    // manager made right after it, and first uses it when a sign-in completes; the team manager
+    // empties itself when the account's session ends.
     AuthManager auth;
-    TutorialManager tutorial{defaults, analytics, notifier};
+    TeamManager teams;
     SettingsPresenter settings;
     // The window binds to everything above, so it goes before any of it.
     MainWindowController mainWindow;
     ItemProbe itemProbe{mainWindow.window()};
     DeepLinkDispatcher deepLinks;
     NetworkMonitor network;
+    SyncService sync;
+    SyncEngine syncEngine;
     AppDelegate delegate;
 };
 

@@ -1,9 +1,11 @@
 #include "Views/SettingsPresenter.h"
 
+#include <algorithm>
+
 #include "Models/Analytics/AnalyticsTracking.h"
 #include "Models/Hotkey/HotkeyManager.h"
 #include "Models/MainWindow/MainWindowState.h"
-#include "Models/Settings/TeamCreating.h"
+#include "Models/Teams/TeamManager.h"
 #include "Models/Tutorial/TutorialManager.h"
 #include "desktop/Workspace.h"
 
@@ -30,6 +32,7 @@ SettingsPresenter::SettingsPresenter(Collaborators collaborators, QObject* paren
     feedback_ = new FeedbackForm(client_, appVersionOrNone_, osVersion_, feedbackTimeout_, this);
     connect(&hotkeyManager_, &HotkeyManager::isEnabledChanged, this, &SettingsPresenter::hotkeyEnabledChanged);
     connect(&windowState_, &MainWindowState::showingSettingsChanged, this, &SettingsPresenter::sheetShownOrHidden);
+    connect(&teamManager_, &TeamManager::teamsChanged, this, &SettingsPresenter::teamsChanged);
 }
 
 void SettingsPresenter::sheetShownOrHidden() {
@@ -43,7 +46,6 @@ void SettingsPresenter::sheetShownOrHidden() {
     emit feedbackChanged();
     if (previous) previous->deleteLater();
     emit analyticsEnabledChanged();
-    emit teamsChanged();
 }
 
 bool SettingsPresenter::hotkeyEnabled() const { return hotkeyManager_.isEnabled(); }
@@ -52,7 +54,10 @@ void SettingsPresenter::setHotkeyEnabled(bool enabled) {
     if (enabled != hotkeyManager_.isEnabled()) hotkeyManager_.setEnabled(enabled);
 }
 
-bool SettingsPresenter::showsCreateTeam() const { return !teamManager_.ownsATeam(); }
+bool SettingsPresenter::showsCreateTeam() const {
+    const auto& teams = teamManager_.teams();
+    return std::none_of(teams.begin(), teams.end(), [](const Team& team) { return team.role == TeamRole::owner; });
+}
 
 bool SettingsPresenter::analyticsEnabled() const { return !analytics_.isOptedOut(); }
 
@@ -71,10 +76,9 @@ void SettingsPresenter::createTeam(const QString& name) {
 
 QCoro::Task<> SettingsPresenter::create(std::string name) {
     QPointer<SettingsPresenter> self(this);
-    const auto teamId = co_await teamManager_.createTeam(std::move(name), std::nullopt, std::nullopt);
-    if (!self) co_return;
-    if (teamId) teamManager_.selectTeam(*teamId);
-    emit teamsChanged();
+    const std::optional<Team> team = co_await teamManager_.createTeam(std::move(name), std::nullopt, std::nullopt);
+    if (!self || !team) co_return;
+    teamManager_.setSelectedTeamId(team->id);
 }
 
 void SettingsPresenter::openWebsitePage(const QString& path) { workspace_.openURL(websiteURL_ + path.toStdString()); }

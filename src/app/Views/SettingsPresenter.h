@@ -24,7 +24,7 @@ class AnalyticsTracking;
 class APIClient;
 class HotkeyManager;
 class MainWindowState;
-class TeamCreating;
+class TeamManager;
 class TutorialManager;
 
 // What the settings sheet shows and does. Its controls write straight into the shared objects
@@ -55,7 +55,7 @@ public:
         HotkeyRecorder& recorder;
         SnippetSettings& snippetSettings;
         AuthManager& authManager;
-        TeamCreating& teamManager;
+        TeamManager& teamManager;
         AnalyticsTracking& analytics;
         TutorialManager& tutorial;
         APIClient& client;
@@ -108,7 +108,7 @@ private:
     HotkeyRecorder& recorder_;
     SnippetSettings& snippetSettings_;
     AuthManager& authManager_;
-    TeamCreating& teamManager_;
+    TeamManager& teamManager_;
     AnalyticsTracking& analytics_;
     TutorialManager& tutorial_;
     APIClient& client_;

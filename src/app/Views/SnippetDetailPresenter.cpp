@@ -7,13 +7,16 @@ namespace sablix {
 
 SnippetDetailPresenter::SnippetDetailPresenter(RightPanelModel& rightPanelModel, MiddlePanelModel& middlePanelModel,
                                                const SnippetSettings& settings, DynamicFieldContext previewContext,
-                                               bool showTutorial, QObject* parent)
+                                               bool showTutorial, TutorialFactory makeTutorial,
+                                               AIGenerationViewModelFactory makeAIGeneration, QObject* parent)
     : QObject(parent),
       right_(rightPanelModel),
       middle_(middlePanelModel),
       settings_(settings),
       previewContext_(std::move(previewContext)),
-      showTutorial_(showTutorial) {
+      makeAIGeneration_(std::move(makeAIGeneration)),
+      showTutorial_(showTutorial),
+      makeTutorial_(std::move(makeTutorial)) {
     connect(&right_, &RightPanelModel::isEditingNewSnippetChanged, this, &SnippetDetailPresenter::update);
     connect(&right_, &RightPanelModel::selectedItemChanged, this, [this] {
         setDeleteError({});
@@ -41,6 +44,7 @@ void SnippetDetailPresenter::update() {
     if (content == Content::Editor && !editorOpen_) openEditor();
     if (content != Content::Editor && editorOpen_) closeEditor();
     if (content == content_) return;
+    if (content == Content::Tutorial) openTutorial();
     content_ = content;
     emit contentChanged();
 }
@@ -53,12 +57,28 @@ void SnippetDetailPresenter::openEditor() {
     const SnippetValue working = right_.editingSnippet();
     const SnippetItem item = working.item() ? *working.item() : SnippetItem(platform::Uuid::generate(), "", "", {});
     editor_ = new SnippetEditorForm(item, middle_.allItems(), settings_, this);
+    if (makeAIGeneration_) editor_->setAIGeneration(makeAIGeneration_(editor_));
     editorOpen_ = true;
     connect(editor_, &SnippetEditorForm::edited, this,
             [this, form = editor_.data()] { right_.setEditingSnippet(SnippetValue(form->item())); });
     connect(editor_, &SnippetEditorForm::saveRequested, this, &SnippetDetailPresenter::save);
     connect(editor_, &SnippetEditorForm::cancelRequested, this, &SnippetDetailPresenter::cancel);
     emit editorChanged();
+}
+
+// Each time the tutorial comes on screen it starts again at its welcome. The one shown before is
+// let go only now, like the editor's form; it no longer reaches this pane.
+void SnippetDetailPresenter::openTutorial() {
+    if (!makeTutorial_) return;
+    if (tutorial_) {
+        tutorial_->disconnect(this);
+        tutorial_->deleteLater();
+    }
+    tutorial_ = makeTutorial_().release();
+    tutorial_->setParent(this);
+    connect(tutorial_, &TutorialModel::completed, this, &SnippetDetailPresenter::completeTutorial);
+    connect(tutorial_, &TutorialModel::snippetCreated, this, &SnippetDetailPresenter::createSnippetFromTutorial);
+    emit tutorialChanged();
 }
 
 void SnippetDetailPresenter::closeEditor() {

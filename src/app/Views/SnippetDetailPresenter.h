@@ -2,10 +2,13 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <functional>
+#include <memory>
 #include <QtQml/qqmlregistration.h>
 
 #include "Models/MainWindow/SnippetValue.h"
 #include "Models/Snippets/DynamicFieldProcessor.h"
+#include "Models/Tutorial/TutorialModel.h"
 #include "Views/SnippetEditorForm.h"
 
 namespace sablix {
@@ -25,6 +28,8 @@ class SnippetDetailPresenter final : public QObject {
     Q_PROPERTY(sablix::SnippetValue selectedItem READ selectedItem NOTIFY selectedItemChanged)
     Q_PROPERTY(sablix::SnippetEditorForm* editor READ editor NOTIFY editorChanged)
     Q_PROPERTY(bool showTutorial READ showTutorial NOTIFY showTutorialChanged)
+    // The tutorial on show; none without a way to make one.
+    Q_PROPERTY(sablix::TutorialModel* tutorial READ tutorial NOTIFY tutorialChanged)
     Q_PROPERTY(QString saveError READ saveError NOTIFY saveErrorChanged)
     Q_PROPERTY(QString deleteError READ deleteError NOTIFY deleteErrorChanged)
     Q_PROPERTY(int previewRefreshInterval READ previewRefreshInterval CONSTANT)
@@ -37,10 +42,16 @@ public:
     // time and the clipboard stay current.
     static constexpr int kPreviewRefreshIntervalMs = 2000;
 
+    // Makes the state of one showing of the tutorial.
+    using TutorialFactory = std::function<std::unique_ptr<TutorialModel>()>;
+
     // previewContext gives the preview its clock, locale, time zone and clipboard; showTutorial
-    // is whether the first-run tutorial is still to be offered.
+    // is whether the first-run tutorial is still to be offered; each time the tutorial comes on
+    // screen, makeTutorial gives it a fresh start. makeAIGeneration gives each editor its
+    // generation model; without it the editor offers no generation.
     SnippetDetailPresenter(RightPanelModel& rightPanelModel, MiddlePanelModel& middlePanelModel,
                            const SnippetSettings& settings, DynamicFieldContext previewContext, bool showTutorial,
+                           TutorialFactory makeTutorial = {}, AIGenerationViewModelFactory makeAIGeneration = {},
                            QObject* parent = nullptr);
 
     Content content() const { return content_; }
@@ -48,6 +59,7 @@ public:
     // The form of the open editor; after it closed, the last one, no longer heard.
     SnippetEditorForm* editor() const { return editor_; }
     bool showTutorial() const { return showTutorial_; }
+    TutorialModel* tutorial() const { return tutorial_; }
     // Why the last Save did not store the snippet; empty after a save that worked.
     QString saveError() const { return saveError_; }
     // Why the last Delete did not remove the snippet.
@@ -71,6 +83,7 @@ signals:
     void selectedItemChanged();
     void editorChanged();
     void showTutorialChanged();
+    void tutorialChanged();
     void saveErrorChanged();
     void deleteErrorChanged();
     // The window's selected snippet is to become this identifier ("" for none): after a save
@@ -83,6 +96,7 @@ private:
     void update();
     void openEditor();
     void closeEditor();
+    void openTutorial();
     void setShowTutorial(bool show);
     void setSaveError(const QString& error);
     void setDeleteError(const QString& error);
@@ -91,7 +105,10 @@ private:
     MiddlePanelModel& middle_;
     const SnippetSettings& settings_;
     DynamicFieldContext previewContext_;
+    AIGenerationViewModelFactory makeAIGeneration_;
     bool showTutorial_;
+    TutorialFactory makeTutorial_;
+    QPointer<TutorialModel> tutorial_;
     Content content_ = Content::Placeholder;
     QPointer<SnippetEditorForm> editor_;
     bool editorOpen_ = false;

@@ -25,7 +25,7 @@ Pane {
             case SnippetDetailPresenter.Snippet:
                 return snippetComponent
             case SnippetDetailPresenter.Tutorial:
-                return tutorialComponent
+                return pane.presenter.tutorial ? tutorialComponent : placeholderComponent
             default:
                 return placeholderComponent
             }
@@ -45,13 +45,11 @@ Pane {
             presenter: pane.presenter
         }
     }
-    // The first-run tutorial takes this place once it exists; until then the pane shows the
-    // placeholder here too, and the tutorial's callbacks are the presenter's completeTutorial()
-    // and createSnippetFromTutorial(item).
+    // The tutorial reports its end to the presenter itself.
     Component {
         id: tutorialComponent
-        SnippetPlaceholderView {
-            objectName: "tutorialPlaceholder"
+        TutorialView {
+            tutorial: pane.presenter.tutorial
         }
     }
     Component {

@@ -83,6 +83,11 @@ void SnippetEditorForm::acceptGeneratedText(const QString& text) {
     if (!text.isEmpty()) setSnippet(text);
 }
 
+void SnippetEditorForm::setAIGeneration(AIGenerationViewModel* model) {
+    aiGeneration_ = model;
+    if (model) model->setParent(this);
+}
+
 void SnippetEditorForm::replaceSnippet(const SnippetItem& snippet) {
     if (snippet == item_) return;
     const bool tagsDiffer = snippet.tags != item_.tags;

@@ -5,6 +5,7 @@
 #include <QtQml/qqmlregistration.h>
 #include <vector>
 
+#include "Models/Generation/AIGenerationViewModel.h"
 #include "Models/Snippets/SnippetItem.h"
 #include "Models/Snippets/SnippetValidation.h"
 
@@ -26,6 +27,8 @@ class SnippetEditorForm final : public QObject {
     Q_PROPERTY(QStringList displayableErrors READ displayableErrors NOTIFY validationChanged)
     Q_PROPERTY(QStringList validationWarnings READ validationWarnings NOTIFY validationChanged)
     Q_PROPERTY(bool canSave READ canSave NOTIFY validationChanged)
+    // The editor's generation model; null where generation is not offered.
+    Q_PROPERTY(sablix::AIGenerationViewModel* aiGeneration READ aiGeneration CONSTANT)
 
 public:
     // existingSnippets is read at each validation, so it sees the list as it is then. No message
@@ -46,6 +49,9 @@ public:
     QStringList displayableErrors() const { return displayableErrors_; }
     QStringList validationWarnings() const { return warnings_; }
     bool canSave() const { return canSave_; }
+    AIGenerationViewModel* aiGeneration() const { return aiGeneration_; }
+    // Set once, before any view sees the form; the form owns the model from then on.
+    void setAIGeneration(AIGenerationViewModel* model);
 
     // Validates and asks for the save only when the snippet passes.
     Q_INVOKABLE void saveWithValidation();
@@ -84,6 +90,7 @@ private:
     QStringList displayableErrors_;
     QStringList warnings_;
     bool canSave_ = false;
+    AIGenerationViewModel* aiGeneration_ = nullptr;
     // Messages show once the snippet was first changed or saved.
     bool validated_ = false;
 };

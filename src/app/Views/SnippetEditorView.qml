@@ -250,8 +250,9 @@ FocusScope {
         }
 
         AIGenerateButton {
-            viewModel: null
+            viewModel: editorView.form.aiGeneration
             snippetTitle: editorView.form.snippetTitle
+            Layout.fillWidth: true
             onAccept: text => editorView.form.acceptGeneratedText(text)
         }
 

@@ -12,7 +12,6 @@
 #include "Models/Analytics/AnalyticsService.h"
 #include "Models/AppNotifier.h"
 #include "Models/Auth/AuthManager.h"
-#include "Models/DeepLinks/LoggingTeamManager.h"
 #include "Models/Hotkey/HotkeyManager.h"
 #include "Models/Hotkey/HotkeyRecorder.h"
 #include "Models/MainWindow/MainWindowState.h"
@@ -21,6 +20,8 @@
 #include "Models/MainWindow/TagSidebarModel.h"
 #include "Models/Networking/APIClient.h"
 #include "Models/Snippets/SnippetSettings.h"
+#include "Models/Sync/TeamSnippetCache.h"
+#include "Models/Teams/TeamManager.h"
 #include "Models/Tutorial/TutorialManager.h"
 #include "Views/SettingsPresenter.h"
 #include "Views/SnippetEditorForm.h"
@@ -35,6 +36,7 @@
 #include "support/FakeKeyLayout.h"
 #include "support/FakeWorkspace.h"
 #include "support/LogCapture.h"
+#include "support/ModelsTestSupport.h"
 
 using sablix::SettingsPresenter;
 using testservers::TestBackend;
@@ -42,6 +44,8 @@ using testservers::TestBackend;
 namespace {
 
 constexpr const char* kWebsite = "https://website.test";
+
+nlohmann::json backendFixture() { return TestBackend::loadFixture(SABLIX_TEST_FIXTURES_DIR "/backend.json"); }
 
 // Counts what reaches the analytics client, that is, what would leave the machine.
 class CountingAnalyticsClient final : public sablix::AnalyticsClient {
@@ -131,7 +135,7 @@ protected:
     }
 
     testsupport::LogCapture logs;
-    TestBackend backend;
+    TestBackend backend{backendFixture()};
     platform::MemoryDefaults defaults;
     sablix::AppEnvironment environment{sablix::AppEnvironment::Kind::development, &defaults};
     sablix::APIClient client{environment};
@@ -151,9 +155,11 @@ protected:
     sablix::SnippetSettings snippetSettings{defaults};
     testsupport::FakeCredentialStore keychain;
     testsupport::FakeWorkspace workspace;
-    sablix::LoggingTeamManager teams;
     platform::FakeClock clock;
+    modelstest::TempDir folder;
+    sablix::TeamSnippetCache teamSnippets{folder.path() / "team_snippets.db"};
     sablix::AuthManager auth{keychain, client, workspace, analytics, teams, clock, [] {}};
+    sablix::TeamManager teams{auth, client, teamSnippets, analytics};
     sablix::AppNotifier notifier;
     sablix::TutorialManager tutorial{defaults, analytics, notifier};
     testsupport::FakeAnalyticsTracking panelAnalytics;
@@ -254,22 +260,32 @@ TEST_F(SettingsViewTest, EveryControlWritesStraightIntoWhatItShows) {
     EXPECT_FALSE(windowState.showingSettings());
 }
 
-TEST_F(SettingsViewTest, SignedInTheAccountShowsTheUserAndOffersATeam) {
-    // A user restored from the credential store.
+TEST_F(SettingsViewTest, SignedInTheAccountShowsTheUserAndOffersATeamUntilOneIsOwned) {
+    // A user an earlier launch left signed in, who owns no team yet.
     close();
-    keychain.saveString(R"({"id":"1F0C1D0B-2B5E-4C36-8E0A-1B2C3D4E5F60","email":"ada@example.com",)"
-                        R"("displayName":"Ada","authProvider":"google","createdAt":"2024-01-01T00:00:00Z"})",
-                        sablix::AuthManager::kUserDataAccount);
-    keychain.saveString("4102444800", sablix::AuthManager::kTokenExpiryAccount);
-    sablix::AuthManager signedIn(keychain, client, workspace, analytics, teams, clock, [] {});
-    ASSERT_TRUE(signedIn.isAuthenticated());
-    SettingsPresenter presenterSignedIn{SettingsPresenter::Collaborators{
+    const nlohmann::json rowan = backendFixture()["auth"]["accounts"]["access-rowan-1"];
+    keychain.items() = {{sablix::AuthManager::kAccessTokenAccount, "access-rowan-1"},
+                        {sablix::AuthManager::kRefreshTokenAccount, "refresh-rowan-1"},
+                        {sablix::AuthManager::kTokenExpiryAccount, "4070908800.0"},
+                        {sablix::AuthManager::kUserIdAccount, rowan["id"]},
+                        {sablix::AuthManager::kUserDataAccount, rowan.dump()}};
+    // The two as the application makes them, each handed the other.
+    struct Account {
+        Account(sablix::CredentialStore& keychain, sablix::APIClient& client, desktop::Workspace& workspace,
+                sablix::AnalyticsTracking& analytics, sablix::TeamSnippetCache& cache, platform::Clock& clock)
+            : auth(keychain, client, workspace, analytics, teams, clock, [] {}),
+              teams(auth, client, cache, analytics) {}
+        sablix::AuthManager auth;
+        sablix::TeamManager teams;
+    } account(keychain, client, workspace, analytics, teamSnippets, clock);
+    ASSERT_TRUE(account.auth.isAuthenticated());
+    SettingsPresenter signedIn{SettingsPresenter::Collaborators{
         .windowState = windowState,
         .hotkeyManager = hotkeys,
         .recorder = recorder,
         .snippetSettings = snippetSettings,
-        .authManager = signedIn,
-        .teamManager = teams,
+        .authManager = account.auth,
+        .teamManager = account.teams,
         .analytics = analytics,
         .tutorial = tutorial,
         .client = client,
@@ -281,29 +297,30 @@ TEST_F(SettingsViewTest, SignedInTheAccountShowsTheUserAndOffersATeam) {
     }};
     windowState.setShowingSettings(true);
     view = std::make_unique<QQuickView>();
-    view->setInitialProperties({{"presenter", QVariant::fromValue(&presenterSignedIn)}});
+    view->setInitialProperties({{"presenter", QVariant::fromValue(&signedIn)}});
     view->resize(600, 2000);
     view->setResizeMode(QQuickView::SizeRootObjectToView);
     view->setSource(QUrl("qrc:/Sablix/Views/SettingsView.qml"));
     view->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
 
-    EXPECT_EQ(text("userDisplayName"), "Ada");
-    EXPECT_EQ(text("userEmail"), "ada@example.com");
+    EXPECT_EQ(text("userDisplayName"), QString::fromStdString(rowan["displayName"]));
+    EXPECT_EQ(text("userEmail"), QString::fromStdString(rowan["email"]));
     EXPECT_FALSE(shows("signInCard"));
     EXPECT_EQ(text("versionText"), "Version 1.0.0 (1)");
 
-    // No team is owned: the row offers one. Creating asks the team manager with the name as typed.
+    // Cancel forgets the name; Create sends it as typed and selects the new team, which the user
+    // then owns: the row goes.
     click("createTeamRow");
+    typeInto("teamNameField", "Draft");
+    click("cancelCreateTeamButton");
+    click("createTeamRow");
+    EXPECT_EQ(text("teamNameField"), "");
     typeInto("teamNameField", " Crew ");
     click("createTeamButton");
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return logs.has("TeamManager", "Team not created: teams are not available in this build"); }, 2000));
-    EXPECT_FALSE(shows("createTeamDialog"));
-    click("createTeamRow");
-    EXPECT_EQ(text("teamNameField"), "") << "the name is not kept for the next time";
-    click("cancelCreateTeamButton");
-    EXPECT_FALSE(shows("createTeamDialog"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return account.teams.selectedTeamId().has_value(); }, 5000));
+    EXPECT_EQ(account.teams.currentTeam()->name, " Crew ");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shows("createTeamRow"); }, 2000));
 
     click("signOutButton");
     EXPECT_TRUE(QTest::qWaitFor([&] { return shows("signInCard"); }, 2000));

@@ -1,6 +1,29 @@
 #include "Models/Environment/APIEndpoint.h"
 
 namespace sablix {
+namespace {
+
+bool isUnreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_' || c == '~';
+}
+
+}  // namespace
+
+APIEndpoint APIEndpoint::invitation(std::string_view token) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string segment;
+    for (const unsigned char c : token) {
+        if (isUnreserved(c)) {
+            segment += static_cast<char>(c);
+        } else {
+            segment += '%';
+            segment += kHex[c >> 4];
+            segment += kHex[c & 0xF];
+        }
+    }
+    return {Kind::invitation, {}, {}, std::move(segment)};
+}
 
 std::string APIEndpoint::path() const {
     const std::string teamsPrefix = "/api/teams/";
@@ -23,6 +46,7 @@ std::string APIEndpoint::path() const {
     case Kind::referralsApply: return "/api/referrals/apply";
     case Kind::pendingInstallMatch: return "/api/pending-install/match";
     case Kind::generate: return "/api/generate";
+    case Kind::invitation: return "/api/invitations/" + segment_;
     }
     return {};
 }

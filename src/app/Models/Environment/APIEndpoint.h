@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <string_view>
 
 #include "platform/Uuid.h"
 
@@ -27,6 +28,7 @@ public:
         referralsApply,
         pendingInstallMatch,
         generate,
+        invitation,
     };
 
     static APIEndpoint team(const platform::Uuid& id) { return {Kind::team, id}; }
@@ -51,6 +53,10 @@ public:
     static APIEndpoint referralsApply() { return {Kind::referralsApply}; }
     static APIEndpoint pendingInstallMatch() { return {Kind::pendingInstallMatch}; }
     static APIEndpoint generate() { return {Kind::generate}; }
+    // An invitation by its token. The token comes from a link, so it is percent-encoded as one path
+    // segment: "/", "?", "#" or "%" in it cannot reach another route. A token that is empty, "." or
+    // ".." still names no invitation; the caller refuses those before asking.
+    static APIEndpoint invitation(std::string_view token);
 
     Kind kind() const { return kind_; }
     // The path below the base URL; identifiers appear as upper-case UUID text.
@@ -59,12 +65,13 @@ public:
     friend bool operator==(const APIEndpoint&, const APIEndpoint&) = default;
 
 private:
-    APIEndpoint(Kind kind, platform::Uuid first = {}, platform::Uuid second = {})
-        : kind_(kind), first_(first), second_(second) {}
+    APIEndpoint(Kind kind, platform::Uuid first = {}, platform::Uuid second = {}, std::string segment = {})
+        : kind_(kind), first_(first), second_(second), segment_(std::move(segment)) {}
 
     Kind kind_;
     platform::Uuid first_;
     platform::Uuid second_;
+    std::string segment_;  // already percent-encoded
 };
 
 }  // namespace sablix

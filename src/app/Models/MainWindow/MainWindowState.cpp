@@ -26,6 +26,11 @@ void MainWindowState::setSelectedSnippetID(const QString& id) {
     emit selectedSnippetIDChanged();
 }
 
+void MainWindowState::clearSelection() {
+    setSelectedSnippetID(QString());
+    rightPanelModel_.updateSelectedItem(SnippetValue());
+}
+
 // Only a snippet the list shows is shown: one filtered out since clears the detail pane.
 void MainWindowState::showSelectedSnippet() {
     const int row = middlePanelModel_.listModel()->indexOf(selectedSnippetID_);

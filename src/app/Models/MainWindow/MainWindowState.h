@@ -2,6 +2,7 @@
 #include <QObject>
 #include <QString>
 
+#include "Models/Tutorial/TutorialManager.h"
 #include "platform/Defaults.h"
 
 namespace sablix {
@@ -23,13 +24,15 @@ class MainWindowState final : public QObject {
 
 public:
     // Set once a snippet has been selected; the first-run welcome reads it.
-    static constexpr const char* kHasDismissedWelcomeKey = "has_dismissed_welcome";
+    static constexpr const char* kHasDismissedWelcomeKey = TutorialManager::kHasDismissedWelcomeKey;
 
     MainWindowState(MiddlePanelModel& middlePanelModel, RightPanelModel& rightPanelModel,
                     TagSidebarModel& tagSidebarModel, platform::Defaults& userDefaults, QObject* parent = nullptr);
 
     QString selectedSnippetID() const { return selectedSnippetID_; }
     void setSelectedSnippetID(const QString& id);
+    // No snippet selected any more, and none shown: the detail pane is free for the tutorial.
+    void clearSelection();
 
     bool showingSettings() const { return showingSettings_; }
     void setShowingSettings(bool showing);

@@ -17,7 +17,11 @@ QCoro::Task<APIResponse> APIClient::send(const APIEndpoint& endpoint, APIRequest
     return send(environment_.url(endpoint), std::move(request));
 }
 
-QCoro::Task<APIResponse> APIClient::send(QUrl url, APIRequest request) {
+QCoro::Task<APIResponse> APIClient::send(QUrl url, APIRequest request) { return finish(start(url, request)); }
+
+QNetworkReply* APIClient::openStream(QUrl url, APIRequest request) { return start(url, request); }
+
+QNetworkReply* APIClient::start(const QUrl& url, const APIRequest& request) {
     QNetworkRequest networkRequest(url);
     // The time-out counts from the last byte received, so a slow but moving download goes on.
     networkRequest.setTransferTimeout(static_cast<int>(request.timeout.count()));
@@ -28,8 +32,7 @@ QCoro::Task<APIResponse> APIClient::send(QUrl url, APIRequest request) {
         networkRequest.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
         payload = QByteArray::fromStdString(request.body->dump());
     }
-
-    return finish(network_.sendCustomRequest(networkRequest, QByteArray::fromStdString(request.method), payload));
+    return network_.sendCustomRequest(networkRequest, QByteArray::fromStdString(request.method), payload);
 }
 
 void APIClient::cancelAll() {

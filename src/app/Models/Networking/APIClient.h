@@ -58,6 +58,9 @@ public:
     QCoro::Task<APIResponse> send(const APIEndpoint& endpoint, APIRequest request = APIRequest());
     // A request to a full address, for documents outside the backend (the update feed).
     QCoro::Task<APIResponse> send(QUrl url, APIRequest request = APIRequest());
+    // The same request, started and handed back at once, for an answer that is read while it
+    // arrives (StreamingReply). cancelAll() stops it too.
+    QNetworkReply* openStream(QUrl url, APIRequest request);
 
     const AppEnvironment& environment() const { return environment_; }
 
@@ -67,6 +70,7 @@ public:
     void cancelAll();
 
 private:
+    QNetworkReply* start(const QUrl& url, const APIRequest& request);
     static QCoro::Task<APIResponse> finish(QNetworkReply* reply);
 
     const AppEnvironment& environment_;

@@ -186,6 +186,30 @@ std::optional<SyncOperation> parseSyncOperationRow(const Statement& row) {
                          *createdAt, row.integer(7), row.text(8)};
 }
 
+// One transaction on the connection, holding the connection's lock throughout so that no other
+// thread's statement lands inside it. Rolled back unless committed.
+class Transaction {
+public:
+    explicit Transaction(sqlite3* db) : db_(db), lock_(db) {
+        platform::sqlite::execute<TeamSnippetCacheError>(db_, "BEGIN IMMEDIATE");
+    }
+    ~Transaction() {
+        if (open_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    void commit() {
+        platform::sqlite::execute<TeamSnippetCacheError>(db_, "COMMIT");
+        open_ = false;
+    }
+
+private:
+    sqlite3* db_;
+    ConnectionLock lock_;
+    bool open_ = true;
+};
+
 }  // namespace
 
 TeamSnippetCache::TeamSnippetCache(std::filesystem::path databasePath)
@@ -328,6 +352,35 @@ void TeamSnippetCache::enqueueSyncOperation(const SyncOperation& operation) {
 
 void TeamSnippetCache::dequeueSyncOperation(const platform::Uuid& id) {
     runWithId(connection(), kDequeueOperation, id);
+}
+
+void TeamSnippetCache::saveSnippetQueuingChange(const SnippetItem& snippet, const SyncMetadata& metadata,
+                                                const SyncOperation& operation) {
+    Transaction transaction(connection());
+    saveSnippet(snippet, metadata);
+    enqueueSyncOperation(operation);
+    transaction.commit();
+}
+
+void TeamSnippetCache::deleteSnippetQueuingChange(const platform::Uuid& id, const SyncOperation& operation) {
+    Transaction transaction(connection());
+    enqueueSyncOperation(operation);
+    deleteSnippet(id);
+    transaction.commit();
+}
+
+void TeamSnippetCache::applyPull(const std::vector<SnippetItem>& snippets,
+                                 const std::vector<platform::Uuid>& deletedIds, const platform::Clock& clock) {
+    // One commit for the whole answer: a commit per row makes a large first pull take minutes.
+    Transaction transaction(connection());
+    try {
+        for (const auto& snippet : snippets) saveSnippet(snippet, SyncMetadata::synced(snippet.version, clock));
+        for (const auto& id : deletedIds) deleteSnippet(id);
+    } catch (...) {
+        transaction.commit();
+        throw;
+    }
+    transaction.commit();
 }
 
 }  // namespace sablix

@@ -53,6 +53,19 @@ public:
     void enqueueSyncOperation(const SyncOperation& operation);
     void dequeueSyncOperation(const platform::Uuid& id);
 
+    // The snippet list's save: the snippet, its metadata and its queued change are written
+    // together or not at all, so a change is never saved without being queued.
+    void saveSnippetQueuingChange(const SnippetItem& snippet, const SyncMetadata& metadata,
+                                  const SyncOperation& operation);
+    // The snippet list's delete: the queued change and the removal of the row, together or not at all.
+    void deleteSnippetQueuingChange(const platform::Uuid& id, const SyncOperation& operation);
+
+    // Stores a pull in one transaction: each snippet with metadata synced at its version (dated
+    // by clock), then removes each id. The first failure stops the walk; what was written before
+    // it is committed and the failure is thrown.
+    void applyPull(const std::vector<SnippetItem>& snippets, const std::vector<platform::Uuid>& deletedIds,
+                   const platform::Clock& clock);
+
 private:
     sqlite3* connection() const;  // the open handle, or throws databaseNotOpen
     void createTables(sqlite3* db);

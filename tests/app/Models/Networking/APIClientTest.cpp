@@ -85,11 +85,13 @@ TEST_F(APIClientTest, NoAnswerGivesStatusZeroAndTheReason) {
     // At quit a request still under way ends at once, and its caller's coroutine finishes.
     auto pending = client_.send(APIEndpoint::authMe());
     bool finished = false;
-    auto caller = [&]() -> QCoro::Task<> {
+    // The lambda outlives its coroutine, whose frame reaches the captures through it.
+    const auto wait = [&]() -> QCoro::Task<> {
         const auto cancelled = co_await pending;
         EXPECT_EQ(cancelled.status, 0);
         finished = true;
-    }();
+    };
+    auto caller = wait();
     client_.cancelAll();
     EXPECT_TRUE(finished);
 

@@ -1,0 +1,126 @@
+#include "Models/Generation/AIGenerationViewModel.h"
+
+#include "Models/Generation/AIGenerationError.h"
+#include "Models/Generation/CancellationError.h"
+#include "platform/TextRules.h"
+
+namespace sablix {
+
+AIGenerationViewModel::AIGenerationViewModel(std::shared_ptr<AIServiceProtocol> service, AnalyticsTracking& analytics,
+                                             platform::Executor& mainQueue, QObject* parent)
+    : QObject(parent),
+      service_(std::move(service)),
+      analytics_(analytics),
+      mainQueue_(mainQueue),
+      alive_(std::make_shared<AIGenerationViewModel*>(this)) {}
+
+AIGenerationViewModel::~AIGenerationViewModel() {
+    alive_.reset();
+    if (generationTask_) generationTask_->request_stop();
+}
+
+void AIGenerationViewModel::generate(const QString& snippetTitle) {
+    const std::string title = platform::text::trimmed(snippetTitle.toStdString());
+    if (title.empty()) {
+        setErrorMessage(kBlankTitleMessage);
+        return;
+    }
+    setErrorMessage(std::nullopt);
+    setIsGenerating(true);
+    setGeneratedText(QString());
+    analytics_.track(AnalyticsEvent::aiGenerationStart);
+
+    std::optional<std::string> hint;
+    if (showPromptHint_) hint = promptHint_.toStdString();
+    AIGenerationRequest request(title, std::move(hint), kMaxTokens);
+
+    // A generation still running could no longer change anything; its connection goes too.
+    if (generationTask_) generationTask_->request_stop();
+    generationTask_.emplace();
+    currentSerial_ = ++lastSerial_;
+    run(service_, mainQueue_, alive_, currentSerial_, std::move(request), generationTask_->get_token());
+}
+
+void AIGenerationViewModel::stop() {
+    if (generationTask_) generationTask_->request_stop();
+    generationTask_.reset();
+    currentSerial_ = 0;
+    setIsGenerating(false);
+}
+
+QCoro::Task<> AIGenerationViewModel::run(std::shared_ptr<AIServiceProtocol> service, platform::Executor& mainQueue,
+                                         std::weak_ptr<AIGenerationViewModel*> model, uint64_t serial,
+                                         AIGenerationRequest request, std::stop_token cancellation) {
+    const auto apply = [&mainQueue, model, serial](Effect effect) {
+        mainQueue.async([model, serial, effect = std::move(effect)] {
+            const auto alive = model.lock();
+            if (alive && (*alive)->currentSerial_ == serial) effect(**alive);
+        });
+    };
+    const auto onDelta = [apply](const std::string& fragment) {
+        apply([fragment](AIGenerationViewModel& self) { self.appendFragment(fragment); });
+    };
+
+    try {
+        std::string text = co_await service->generateStream(std::move(request), onDelta, cancellation);
+        apply([text = std::move(text)](AIGenerationViewModel& self) {
+            self.setGeneratedText(QString::fromStdString(text));
+            self.analytics_.track(AnalyticsEvent::aiGenerationComplete);
+            self.finish(std::nullopt);
+        });
+    } catch (const CancellationError&) {
+        apply([](AIGenerationViewModel& self) { self.finish(std::nullopt); });
+    } catch (const AIGenerationError& error) {
+        // cancelled has no description: a silent stop.
+        apply([message = error.errorDescription()](AIGenerationViewModel& self) { self.finish(message); });
+    } catch (const std::exception& error) {
+        apply([message = std::string(kUnexpectedErrorPrefix) + error.what()](AIGenerationViewModel& self) {
+            self.finish(message);
+        });
+    }
+}
+
+void AIGenerationViewModel::appendFragment(const std::string& fragment) {
+    if (fragment.empty()) return;
+    generatedText_ += QString::fromStdString(fragment);
+    emit generatedTextChanged();
+}
+
+void AIGenerationViewModel::finish(std::optional<std::string> message) {
+    if (message) setErrorMessage(std::move(message));
+    generationTask_.reset();
+    currentSerial_ = 0;
+    setIsGenerating(false);
+}
+
+void AIGenerationViewModel::setGeneratedText(const QString& text) {
+    if (text == generatedText_) return;
+    generatedText_ = text;
+    emit generatedTextChanged();
+}
+
+void AIGenerationViewModel::setIsGenerating(bool value) {
+    if (value == isGenerating_) return;
+    isGenerating_ = value;
+    emit isGeneratingChanged();
+}
+
+void AIGenerationViewModel::setErrorMessage(std::optional<std::string> message) {
+    if (message == errorMessage_) return;
+    errorMessage_ = std::move(message);
+    emit errorMessageChanged();
+}
+
+void AIGenerationViewModel::setShowPromptHint(bool show) {
+    if (show == showPromptHint_) return;
+    showPromptHint_ = show;
+    emit showPromptHintChanged();
+}
+
+void AIGenerationViewModel::setPromptHint(const QString& hint) {
+    if (hint == promptHint_) return;
+    promptHint_ = hint;
+    emit promptHintChanged();
+}
+
+}  // namespace sablix

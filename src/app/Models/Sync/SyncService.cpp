@@ -1,0 +1,257 @@
+#include "Models/Sync/SyncService.h"
+
+#include <chrono>
+#include <exception>
+#include <stdexcept>
+
+#include <QPointer>
+#include <QUrl>
+
+#include "Models/Sync/SyncOperation.h"
+#include "Models/Sync/SyncProtocol.h"
+
+namespace sablix {
+namespace {
+
+std::chrono::milliseconds milliseconds(double seconds) {
+    return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000.0));
+}
+
+}  // namespace
+
+SyncService::SyncService(Collaborators collaborators, QObject* parent) : QObject(parent), c_(std::move(collaborators)) {
+    const AppEnvironment& environment = c_.client.environment();
+    syncTimer_.setInterval(milliseconds(environment.syncPollingInterval()));
+    connect(&syncTimer_, &QTimer::timeout, this, [this] {
+        if (timerTeam_) performSync(*timerTeam_);
+    });
+    debounceTimer_.setSingleShot(true);
+    debounceTimer_.setInterval(milliseconds(environment.syncDebounceInterval()));
+    connect(&debounceTimer_, &QTimer::timeout, this, [this] {
+        if (debounceTeam_) performSync(*debounceTeam_);
+    });
+}
+
+SyncService::~SyncService() = default;
+
+std::vector<SnippetItem> SyncService::getTeamSnippets(const platform::Uuid& teamId) {
+    try {
+        c_.cache.open();
+        return c_.cache.getSnippets(teamId, false);
+    } catch (const std::exception& error) {
+        logger_.error("Error loading team snippets: %s", error.what());
+        return {};
+    }
+}
+
+void SyncService::queueChange(const SnippetItem& snippet, PendingOperation operation) {
+    try {
+        c_.cache.open();
+        // A snippet whose text is not UTF-8 cannot be written as JSON: it costs only this change.
+        c_.cache.enqueueSyncOperation(SyncOperation::forSnippet(snippet, operation, c_.clock));
+    } catch (const std::exception& error) {
+        logger_.error("Error queuing change: %s", error.what());
+        return;
+    }
+    setPendingOperationCount(pendingOperationCount_ + 1);
+    if (snippet.teamId) syncAfterChange(*snippet.teamId);
+}
+
+bool SyncService::saveAndQueueChange(const SnippetItem& snippet, PendingOperation operation) {
+    try {
+        c_.cache.open();
+        const SyncOperation change = SyncOperation::forSnippet(snippet, operation, c_.clock);
+        if (operation == PendingOperation::remove)
+            c_.cache.deleteSnippetQueuingChange(snippet.id, change);
+        else
+            c_.cache.saveSnippetQueuingChange(snippet, SyncMetadata::newLocal(c_.clock), change);
+    } catch (const std::exception& error) {
+        logger_.error("Error queuing change: %s", error.what());
+        return false;
+    }
+    setPendingOperationCount(pendingOperationCount_ + 1);
+    if (snippet.teamId) syncAfterChange(*snippet.teamId);
+    return true;
+}
+
+void SyncService::startSync(const platform::Uuid& teamId) {
+    stopSync();
+    performSync(teamId);
+    timerTeam_ = teamId;
+    syncTimer_.start();
+}
+
+void SyncService::stopSync() {
+    syncTimer_.stop();
+    timerTeam_.reset();
+    debounceTimer_.stop();
+    debounceTeam_.reset();
+}
+
+void SyncService::syncAfterChange(const platform::Uuid& teamId) {
+    // A burst of changes gives one cycle, one interval after the last of them.
+    debounceTeam_ = teamId;
+    debounceTimer_.start();
+}
+
+QString SyncService::syncStateName() const {
+    switch (syncState_.kind) {
+    case SyncState::Kind::idle: return QStringLiteral("idle");
+    case SyncState::Kind::syncing: return QStringLiteral("syncing");
+    case SyncState::Kind::synced: return QStringLiteral("synced");
+    case SyncState::Kind::offline: return QStringLiteral("offline");
+    case SyncState::Kind::error: return QStringLiteral("error");
+    }
+    return {};
+}
+
+QCoro::Task<> SyncService::performSync(platform::Uuid teamId) {
+    // Overlapping cycles would read the same queue and push its operations twice.
+    TeamCycles& cycles = cycles_[teamId];
+    if (cycles.running) {
+        cycles.rerunQueued = true;
+        co_return;
+    }
+    cycles.running = true;
+    QPointer<SyncService> self(this);
+    do {
+        cycles_[teamId].rerunQueued = false;
+        co_await runCycle(teamId);
+        if (!self) co_return;
+    } while (cycles_[teamId].rerunQueued);
+    cycles_[teamId].running = false;
+}
+
+QCoro::Task<> SyncService::runCycle(platform::Uuid teamId) {
+    if (!c_.network.isConnected()) {
+        setSyncState({SyncState::Kind::offline, {}});
+        co_return;
+    }
+    setSyncState({SyncState::Kind::syncing, {}});
+    QPointer<SyncService> self(this);
+    const bool pushed = co_await pushChanges(teamId);
+    if (!self) co_return;
+    const auto pulled = co_await pullSnippets(teamId);
+    if (!self) co_return;
+
+    if (pushed && pulled) {
+        setSyncState({SyncState::Kind::synced, {}});
+        lastSyncedAt_ = c_.clock.now();
+        emit lastSyncedAtChanged();
+        ++pullVersion_;
+        emit pullVersionChanged();
+        if (c_.refreshSnippetCache) c_.refreshSnippetCache();
+    } else {
+        setSyncState(c_.network.isConnected() ? SyncState::error(kSyncFailedMessage)
+                                              : SyncState{SyncState::Kind::offline, {}});
+    }
+}
+
+QCoro::Task<bool> SyncService::pushChanges(platform::Uuid teamId) {
+    QPointer<SyncService> self(this);
+    try {
+        c_.cache.open();
+        std::vector<SyncOperation> operations;
+        for (auto& operation : c_.cache.getPendingSyncOperations())
+            if (operation.teamId == teamId) operations.push_back(std::move(operation));
+        if (operations.empty()) {
+            logger_.debug("No pending operations to push");
+            co_return true;
+        }
+
+        const std::string token = co_await c_.accessToken();
+        if (!self) co_return false;
+        const nlohmann::json body = syncwire::pushBody(teamId, operations, c_.clock.now());
+        const APIResponse response =
+            co_await c_.client.send(APIEndpoint::syncPush(), APIRequest("POST", body, token, kDefaultRequestTimeout));
+        if (!self) co_return false;
+        // No answer at all (refused, cut off, timed out) is the loader's error, not a status.
+        if (response.status == 0) throw std::runtime_error(response.error);
+        if (response.status != 200) {
+            logger_.error("Push failed: %ld", static_cast<long>(response.status));
+            co_return false;
+        }
+        const auto answer = response.json();
+        if (!answer) throw SnippetCodingError("the push answer is not JSON");
+        const auto decoded = syncwire::PushResponse::fromJson(*answer);
+
+        long succeeded = 0;
+        for (const auto& result : decoded.results) {
+            if (result.status != "success") continue;
+            ++succeeded;
+            if (const auto id = platform::Uuid::fromString(result.operationId)) c_.cache.dequeueSyncOperation(*id);
+        }
+        setPendingOperationCount(countQueued(teamId));
+        logger_.info("Pushed %ld operations, %ld succeeded", static_cast<long>(operations.size()), succeeded);
+        co_return true;
+    } catch (const std::exception& error) {
+        logger_.error("Push error: %s", error.what());
+    }
+    co_return false;
+}
+
+QCoro::Task<std::optional<std::vector<SnippetItem>>> SyncService::pullSnippets(platform::Uuid teamId) {
+    QPointer<SyncService> self(this);
+    try {
+        const std::string token = co_await c_.accessToken();
+        if (!self) co_return std::nullopt;
+        const QUrl url(c_.client.environment().url(APIEndpoint::syncPull()).toString() +
+                       QString::fromStdString(syncwire::pullQuery(teamId, getLastSyncTimestamp(teamId))));
+        const APIResponse response =
+            co_await c_.client.send(url, APIRequest("GET", std::nullopt, token, kDefaultRequestTimeout));
+        if (!self) co_return std::nullopt;
+        if (response.status == 0) throw std::runtime_error(response.error);
+        if (response.status != 200) {
+            logger_.error("Pull failed: %ld", static_cast<long>(response.status));
+            co_return std::nullopt;
+        }
+        const auto answer = response.json();
+        if (!answer) throw SnippetCodingError("the pull answer is not JSON");
+        auto decoded = syncwire::PullResponse::fromJson(*answer, c_.clock.now());
+
+        std::vector<platform::Uuid> deletions;
+        for (const auto& id : decoded.deletedIds)
+            if (const auto uuid = platform::Uuid::fromString(id)) deletions.push_back(*uuid);
+        c_.cache.open();
+        c_.cache.applyPull(decoded.snippets, deletions, c_.clock);
+        if (const auto timestamp = syncwire::parseServerDate(decoded.serverTimestamp))
+            saveLastSyncTimestamp(teamId, *timestamp);
+        logger_.info("Pulled %ld snippets, %ld deletions", static_cast<long>(decoded.snippets.size()),
+                     static_cast<long>(decoded.deletedIds.size()));
+        co_return std::move(decoded.snippets);
+    } catch (const std::exception& error) {
+        logger_.error("Pull error: %s", error.what());
+    }
+    co_return std::nullopt;
+}
+
+std::optional<platform::Date> SyncService::getLastSyncTimestamp(const platform::Uuid& teamId) const {
+    const auto value = c_.defaults.object(kTimestampKeyPrefix + teamId.toString());
+    if (!value || !value->asDate()) return std::nullopt;
+    return *value->asDate();
+}
+
+void SyncService::saveLastSyncTimestamp(const platform::Uuid& teamId, const platform::Date& timestamp) {
+    c_.defaults.set(kTimestampKeyPrefix + teamId.toString(), platform::DefaultsValue(timestamp));
+}
+
+int SyncService::countQueued(const platform::Uuid& teamId) {
+    int count = 0;
+    for (const auto& operation : c_.cache.getPendingSyncOperations())
+        if (operation.teamId == teamId) ++count;
+    return count;
+}
+
+void SyncService::setSyncState(SyncState state) {
+    if (state == syncState_) return;
+    syncState_ = std::move(state);
+    emit syncStateChanged();
+}
+
+void SyncService::setPendingOperationCount(int count) {
+    if (count == pendingOperationCount_) return;
+    pendingOperationCount_ = count;
+    emit pendingOperationCountChanged();
+}
+
+}  // namespace sablix

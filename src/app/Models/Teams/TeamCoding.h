@@ -1,0 +1,57 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/Date.h"
+#include "platform/Uuid.h"
+
+namespace sablix {
+
+// A team, member or invitation record that does not decode; the message names the key at fault.
+class TeamCodingError : public std::runtime_error {
+public:
+    explicit TeamCodingError(const std::string& detail)
+        : std::runtime_error("The team data could not be read: " + detail) {}
+};
+
+// Strict readers of the team records: every value must have its JSON type (a bool a JSON bool, an
+// integer a JSON integer); an optional key may be absent or null. Each throws TeamCodingError.
+namespace teamCoding {
+
+void requireObject(const nlohmann::json& value, const char* record);
+std::string requiredString(const nlohmann::json& object, const char* key);
+std::optional<std::string> optionalString(const nlohmann::json& object, const char* key);
+bool requiredBool(const nlohmann::json& object, const char* key);
+int64_t requiredInteger(const nlohmann::json& object, const char* key);
+platform::Uuid requiredUuid(const nlohmann::json& object, const char* key);
+// An internet date-time to the second with a zone designator; a fraction of a second fails.
+platform::Date requiredDate(const nlohmann::json& object, const char* key);
+
+// The required raw value of an enumeration, read with one of the *FromRaw functions.
+template <class FromRaw>
+auto requiredEnum(const nlohmann::json& object, const char* key, FromRaw fromRaw) {
+    const std::string text = requiredString(object, key);
+    auto value = fromRaw(text);
+    if (!value) throw TeamCodingError("\"" + std::string(key) + "\" has the unknown value \"" + text + "\"");
+    return *value;
+}
+
+// The array under key, each element decoded with decode; one element that fails fails it all.
+template <class Record>
+std::vector<Record> requiredList(const nlohmann::json& object, const char* key) {
+    const auto found = object.find(key);
+    if (found == object.end() || found->is_null()) throw TeamCodingError("\"" + std::string(key) + "\" is missing");
+    if (!found->is_array()) throw TeamCodingError("\"" + std::string(key) + "\" is not a list");
+    std::vector<Record> records;
+    records.reserve(found->size());
+    for (const auto& element : *found) records.push_back(Record::fromJson(element));
+    return records;
+}
+
+}  // namespace teamCoding
+}  // namespace sablix

@@ -1,0 +1,561 @@
+#include "Models/Teams/TeamManager.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+#include <QPointer>
+
+#include "Models/Auth/AuthError.h"
+#include "Models/Teams/TeamCoding.h"
+
+namespace sablix {
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kCancelledMessage = "The request was cancelled.";
+constexpr const char* kEncodingFailedMessage = "The request could not be encoded";
+
+// The answer's body as a JSON object; throws TeamCodingError otherwise.
+json bodyObject(const APIResponse& response, const char* record) {
+    auto body = response.json();
+    if (!body) throw TeamCodingError(std::string("the ") + record + " answer is not JSON");
+    teamCoding::requireObject(*body, record);
+    return std::move(*body);
+}
+
+// A refused answer's own message: its "error" member when that is a string.
+std::optional<std::string> serverError(const APIResponse& response) {
+    const auto body = response.json();
+    if (!body || !body->is_object()) return std::nullopt;
+    const auto found = body->find("error");
+    if (found == body->end() || !found->is_string()) return std::nullopt;
+    return found->get<std::string>();
+}
+
+// An invitation token names one path segment; these name none, even encoded.
+bool namesAnInvitation(const std::string& token) { return !token.empty() && token != "." && token != ".."; }
+
+QVariant optionalText(const std::optional<std::string>& text) {
+    return text ? QVariant(QString::fromStdString(*text)) : QVariant();
+}
+
+QString text(std::string_view value) { return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())); }
+
+QVariantMap toVariant(const Team& team) {
+    return {{"id", text(team.id.toString())},
+            {"name", text(team.name)},
+            {"description", optionalText(team.description)},
+            {"iconEmoji", optionalText(team.iconEmoji)},
+            {"createdAt", text(team.createdAt.iso8601())},
+            {"defaultPermission", text(team.defaultPermission)},
+            {"allowMemberInvites", team.allowMemberInvites},
+            {"seatsPurchased", static_cast<qlonglong>(team.seatsPurchased)},
+            {"seatsUsed", static_cast<qlonglong>(team.seatsUsed)},
+            {"planTier", optionalText(team.planTier)},
+            {"subscriptionStatus", text(rawValue(team.subscriptionStatus))},
+            {"role", text(rawValue(team.role))},
+            {"roleDisplayName", text(displayName(team.role))},
+            {"canManageMembers", canManageMembers(team.role)}};
+}
+
+QVariantMap toVariant(const TeamMember& member) {
+    return {{"id", text(member.id)},
+            {"userId", text(member.userId)},
+            {"email", text(member.email)},
+            {"displayName", text(member.displayName)},
+            {"avatarUrl", optionalText(member.avatarUrl)},
+            {"role", text(rawValue(member.role))},
+            {"roleDisplayName", text(displayName(member.role))},
+            {"canManageMembers", canManageMembers(member.role)},
+            {"joinedAt", text(member.joinedAt.iso8601())}};
+}
+
+QVariantMap toVariant(const TeamInvitation& invitation) {
+    return {{"id", text(invitation.id)},
+            {"email", text(invitation.email)},
+            {"role", text(invitation.role)},
+            {"token", optionalText(invitation.token)},
+            {"expiresAt", text(invitation.expiresAt.iso8601())},
+            {"createdAt", text(invitation.createdAt.iso8601())}};
+}
+
+QVariantMap toVariant(const PendingInvitation& invitation) {
+    return {{"id", text(invitation.id)},
+            {"token", text(invitation.token)},
+            {"role", text(invitation.role)},
+            {"teamId", text(invitation.teamId)},
+            {"teamName", text(invitation.teamName)},
+            {"teamIcon", optionalText(invitation.teamIcon)},
+            {"expiresAt", text(invitation.expiresAt.iso8601())},
+            {"createdAt", text(invitation.createdAt.iso8601())}};
+}
+
+template <class Record>
+QVariantList toVariantList(const std::vector<Record>& records) {
+    QVariantList list;
+    list.reserve(static_cast<qsizetype>(records.size()));
+    for (const auto& record : records) list.append(toVariant(record));
+    return list;
+}
+
+}  // namespace
+
+TeamManager::TeamManager(AuthManager& auth, APIClient& client, TeamSnippetCache& teamSnippets,
+                         AnalyticsTracking& analytics, std::chrono::milliseconds requestTimeout, QObject* parent)
+    : QObject(parent),
+      auth_(auth),
+      client_(client),
+      teamSnippets_(teamSnippets),
+      analytics_(analytics),
+      requestTimeout_(requestTimeout) {
+    connect(&auth_, &AuthManager::sessionEnded, this, &TeamManager::clearAll);
+}
+
+QCoro::Task<APIResponse> TeamManager::send(APIEndpoint endpoint, std::string method, std::optional<json> body) {
+    QPointer<TeamManager> self(this);
+    std::string token = co_await auth_.getValidAccessToken();
+    if (!self) throw TransportError(kCancelledMessage);
+    if (body) {
+        // Text that is not UTF-8 cannot become JSON; it fails here, as this request, not in the client.
+        try {
+            (void)body->dump();
+        } catch (const json::exception&) {
+            throw std::runtime_error(kEncodingFailedMessage);
+        }
+    }
+    APIRequest request(std::move(method), std::move(body), std::move(token), requestTimeout_);
+    APIResponse response = co_await client_.send(endpoint, std::move(request));
+    if (response.status == 0) throw TransportError(response.error);
+    co_return response;
+}
+
+QCoro::Task<> TeamManager::fetchTeams() {
+    if (!auth_.isAuthenticated()) co_return;
+    QPointer<TeamManager> self(this);
+    const uint64_t session = session_;
+    std::optional<APIResponse> response;
+    std::vector<Team> teams;
+    std::string failure;
+    try {
+        response = co_await send(APIEndpoint::teams(), "GET");
+        if (response->status == 200) teams = teamCoding::requiredList<Team>(bodyObject(*response, "teams"), "teams");
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (!self) co_return;
+    if (!failure.empty()) {
+        logger_.error("Error fetching teams: %s", failure.c_str());
+        co_return;
+    }
+    if (response->status != 200) {
+        logger_.error("Failed to fetch teams: %d", response->status);
+        co_return;
+    }
+    if (session != session_) co_return;
+
+    setTeams(std::move(teams));
+    if (selectedTeamId_) {
+        if (auto team = findTeam(*selectedTeamId_))
+            setCurrentTeam(std::move(team));
+        else
+            setSelectedTeamId(std::nullopt);
+    }
+    logger_.info("Fetched %ld teams", static_cast<long>(teams_.size()));
+    co_await fetchPendingInvitations();
+}
+
+QCoro::Task<> TeamManager::fetchPendingInvitations() {
+    if (!auth_.isAuthenticated()) co_return;
+    QPointer<TeamManager> self(this);
+    const uint64_t session = session_;
+    std::optional<APIResponse> response;
+    std::vector<PendingInvitation> invitations;
+    std::string failure;
+    try {
+        response = co_await send(APIEndpoint::pendingInvitations(), "GET");
+        if (response->status == 200)
+            invitations =
+                teamCoding::requiredList<PendingInvitation>(bodyObject(*response, "invitations"), "invitations");
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (!self) co_return;
+    if (!failure.empty()) {
+        logger_.error("Error fetching pending invitations: %s", failure.c_str());
+        co_return;
+    }
+    if (response->status != 200 || session != session_) co_return;
+    setPendingInvitations(std::move(invitations));
+}
+
+QCoro::Task<> TeamManager::fetchMembers(platform::Uuid teamId) {
+    QPointer<TeamManager> self(this);
+    const uint64_t session = session_;
+    std::optional<APIResponse> response;
+    std::vector<TeamMember> members;
+    std::vector<TeamInvitation> invitations;
+    std::string failure;
+    try {
+        response = co_await send(APIEndpoint::teamMembers(teamId), "GET");
+        if (response->status == 200) {
+            const json body = bodyObject(*response, "members");
+            members = teamCoding::requiredList<TeamMember>(body, "members");
+            invitations = teamCoding::requiredList<TeamInvitation>(body, "invitations");
+        }
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (!self) co_return;
+    if (!failure.empty()) {
+        logger_.error("Error fetching members: %s", failure.c_str());
+        co_return;
+    }
+    if (response->status != 200) co_return;
+    // Another team may have been selected meanwhile; its list must not show this team's members.
+    if (session != session_ || selectedTeamId_ != teamId) {
+        logger_.debug("Members of team %s dropped: no longer selected", teamId.toString().c_str());
+        co_return;
+    }
+    setMembers(std::move(members));
+    setInvitations(std::move(invitations));
+}
+
+QCoro::Task<std::optional<Team>> TeamManager::createTeam(std::string name, std::optional<std::string> description,
+                                                         std::optional<std::string> iconEmoji) {
+    QPointer<TeamManager> self(this);
+    const uint64_t session = session_;
+    setLoading(true);
+    setErrorMessage(std::nullopt);
+    json body{{"name", std::move(name)}};
+    if (description) body["description"] = std::move(*description);
+    if (iconEmoji) body["iconEmoji"] = std::move(*iconEmoji);
+
+    std::optional<APIResponse> response;
+    std::optional<Team> team;
+    std::string failure;
+    try {
+        response = co_await send(APIEndpoint::teams(), "POST", std::move(body));
+        if (response->status == 201) {
+            const auto created = response->json();
+            if (!created) throw TeamCodingError("the team answer is not JSON");
+            team = Team::fromJson(*created);
+        }
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (!self) co_return std::nullopt;
+    if (!failure.empty()) {
+        setErrorMessage(failure);
+        logger_.error("Error creating team: %s", failure.c_str());
+        setLoading(false);
+        co_return std::nullopt;
+    }
+    if (response->status != 201) {
+        setErrorMessage(serverError(*response).value_or(kCreateTeamFailedMessage));
+        setLoading(false);
+        co_return std::nullopt;
+    }
+    setLoading(false);
+    if (session != session_) co_return std::nullopt;
+    std::vector<Team> teams = teams_;
+    teams.push_back(*team);
+    setTeams(std::move(teams));
+    analytics_.track(AnalyticsEvent::teamCreate);
+    logger_.info("Created team: %s", team->name.c_str());
+    co_return team;
+}
+
+QCoro::Task<> TeamManager::updateTeam(platform::Uuid teamId, std::optional<std::string> name,
+                                      std::optional<std::string> description, std::optional<std::string> iconEmoji,
+                                      std::optional<std::string> defaultPermission,
+                                      std::optional<bool> allowMemberInvites) {
+    QPointer<TeamManager> self(this);
+    setLoading(true);
+    setErrorMessage(std::nullopt);
+    // Only what is given goes out; nothing is ever sent as null.
+    json body = json::object();
+    if (name) body["name"] = std::move(*name);
+    if (description) body["description"] = std::move(*description);
+    if (iconEmoji) body["iconEmoji"] = std::move(*iconEmoji);
+    if (defaultPermission) body["defaultPermission"] = std::move(*defaultPermission);
+    if (allowMemberInvites) body["allowMemberInvites"] = *allowMemberInvites;
+
+    std::optional<APIResponse> response;
+    std::string failure;
+    try {
+        response = co_await send(APIEndpoint::team(teamId), "PUT", std::move(body));
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (!self) co_return;
+    if (!failure.empty()) {
+        setErrorMessage(failure);
+    } else if (response->status != 200) {
+        setErrorMessage(kUpdateTeamFailedMessage);
+    } else {
+        co_await fetchTeams();
+        if (!self) co_return;
+    }
+    setLoading(false);
+}
+
+QCoro::Task<> TeamManager::deleteTeam(platform::Uuid teamId) {
+    QPointer<TeamManager> self(this);
+    std::optional<APIResponse> response;
+    std::string failure;
+    try {
+        response = co_await send(APIEndpoint::team(teamId), "DELETE");
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (!self) co_return;
+    if (!failure.empty())
+        setErrorMessage(failure);
+    else if (response->status == 200)
+        removeTeamLocally(teamId);
+}
+
+QCoro::Task<bool> TeamManager::acceptInvitation(std::string token) {
+    if (!namesAnInvitation(token)) {
+        setErrorMessage(kInvalidInvitationMessage);
+        logger_.error("Invitation refused: the token names no invitation");
+        co_return false;
+    }
+    QPointer<TeamManager> self(this);
+    std::optional<APIResponse> response;
+    std::string failure;
+    try {
+        response = co_await send(APIEndpoint::invitation(token), "POST");
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (!self) co_return false;
+    if (!failure.empty()) {
+        setErrorMessage(failure);
+        co_return false;
+    }
+    if (response->status != 200) co_return false;
+
+    std::vector<PendingInvitation> remaining;
+    for (const auto& invitation : pendingInvitations_)
+        if (invitation.token != token) remaining.push_back(invitation);
+    setPendingInvitations(std::move(remaining));
+    co_await fetchTeams();
+    if (!self) co_return true;
+    analytics_.track(AnalyticsEvent::teamJoin);
+    co_return true;
+}
+
+void TeamManager::clearAll() {
+    ++session_;
+    setTeams({});
+    setCurrentTeam(std::nullopt);
+    setMembers({});
+    setInvitations({});
+    setPendingInvitations({});
+    setSelectedTeamId(std::nullopt);
+    setErrorMessage(std::nullopt);
+}
+
+QCoro::Task<std::optional<TeamInvitation>> TeamManager::inviteMember(platform::Uuid teamId, std::string email,
+                                                                     std::string role) {
+    QPointer<TeamManager> self(this);
+    const uint64_t session = session_;
+    setLoading(true);
+    setErrorMessage(std::nullopt);
+    json body{{"email", std::move(email)}, {"role", std::move(role)}};
+
+    std::optional<APIResponse> response;
+    std::optional<TeamInvitation> invitation;
+    std::string failure;
+    try {
+        response = co_await send(APIEndpoint::teamMembers(teamId), "POST", std::move(body));
+        if (response->status == 201) {
+            const auto sent = response->json();
+            if (!sent) throw TeamCodingError("the invitation answer is not JSON");
+            invitation = TeamInvitation::fromJson(*sent);
+        }
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (!self) co_return std::nullopt;
+    setLoading(false);
+    if (!failure.empty()) {
+        setErrorMessage(failure);
+        co_return std::nullopt;
+    }
+    if (response->status != 201) {
+        setErrorMessage(serverError(*response).value_or(kInviteMemberFailedMessage));
+        co_return std::nullopt;
+    }
+    // The list shows the selected team's invitations only.
+    if (session == session_ && selectedTeamId_ == teamId) {
+        std::vector<TeamInvitation> invitations = invitations_;
+        invitations.push_back(*invitation);
+        setInvitations(std::move(invitations));
+    }
+    co_return invitation;
+}
+
+QCoro::Task<> TeamManager::updateMemberRole(platform::Uuid teamId, std::string userId, std::string role) {
+    const auto user = platform::Uuid::fromString(userId);
+    if (!user) co_return;
+    QPointer<TeamManager> self(this);
+    json body{{"role", std::move(role)}};
+    std::optional<APIResponse> response;
+    std::string failure;
+    try {
+        response = co_await send(APIEndpoint::teamMember(teamId, *user), "PUT", std::move(body));
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (!self) co_return;
+    if (!failure.empty())
+        setErrorMessage(failure);
+    else if (response->status == 200)
+        co_await fetchMembers(teamId);
+}
+
+QCoro::Task<> TeamManager::removeMember(platform::Uuid teamId, std::string userId) {
+    const auto user = platform::Uuid::fromString(userId);
+    if (!user) co_return;
+    QPointer<TeamManager> self(this);
+    std::optional<APIResponse> response;
+    std::string failure;
+    try {
+        response = co_await send(APIEndpoint::teamMember(teamId, *user), "DELETE");
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (!self) co_return;
+    if (!failure.empty()) {
+        setErrorMessage(failure);
+    } else if (response->status == 200) {
+        co_await fetchMembers(teamId);
+        if (!self) co_return;
+        co_await fetchTeams();
+    }
+}
+
+QCoro::Task<> TeamManager::leaveTeam(platform::Uuid teamId) {
+    const auto& user = auth_.currentUser();
+    if (!user) co_return;
+    QPointer<TeamManager> self(this);
+    co_await removeMember(teamId, user->id.toString());
+    if (!self) co_return;
+    // Whatever the backend said: a team the user chose to leave goes from this machine.
+    removeTeamLocally(teamId);
+}
+
+void TeamManager::setSelectedTeamId(std::optional<platform::Uuid> teamId) {
+    const bool changed = selectedTeamId_ != teamId;
+    selectedTeamId_ = teamId;
+    runSelectionHandler();
+    if (changed) emit selectedTeamIdChanged();
+}
+
+void TeamManager::runSelectionHandler() {
+    if (!selectedTeamId_) {
+        setCurrentTeam(std::nullopt);
+        setMembers({});
+        setInvitations({});
+        return;
+    }
+    setCurrentTeam(findTeam(*selectedTeamId_));
+    // Nobody waits for it; the old lists stay until it succeeds.
+    fetchMembers(*selectedTeamId_);
+}
+
+void TeamManager::removeTeamLocally(const platform::Uuid& teamId) {
+    clearTeamCache(teamId);
+    std::vector<Team> teams = teams_;
+    std::erase_if(teams, [&](const Team& team) { return team.id == teamId; });
+    setTeams(std::move(teams));
+    if (selectedTeamId_ == teamId) setSelectedTeamId(std::nullopt);
+}
+
+void TeamManager::clearTeamCache(const platform::Uuid& teamId) {
+    const std::string id = teamId.toString();
+    try {
+        teamSnippets_.deleteAllSnippets(teamId);
+        logger_.info("Cleared snippet cache for team %s", id.c_str());
+    } catch (const std::exception& error) {
+        logger_.error("Failed to clear snippet cache for team %s: %s", id.c_str(), error.what());
+    }
+}
+
+std::optional<Team> TeamManager::findTeam(const platform::Uuid& teamId) const {
+    const auto found = std::find_if(teams_.begin(), teams_.end(), [&](const Team& team) { return team.id == teamId; });
+    if (found == teams_.end()) return std::nullopt;
+    return *found;
+}
+
+QString TeamManager::selectedTeamIdText() const {
+    return selectedTeamId_ ? QString::fromStdString(selectedTeamId_->toString()) : QString();
+}
+
+void TeamManager::setSelectedTeamIdText(const QString& teamId) {
+    if (teamId.isEmpty()) return setSelectedTeamId(std::nullopt);
+    const auto id = platform::Uuid::fromString(teamId.toStdString());
+    if (!id) {
+        logger_.error("Team selection refused: \"%s\" is not a team id", teamId.toUtf8().constData());
+        return;
+    }
+    setSelectedTeamId(*id);
+}
+
+QVariantList TeamManager::teamsList() const { return toVariantList(teams_); }
+
+QVariantMap TeamManager::currentTeamMap() const { return currentTeam_ ? toVariant(*currentTeam_) : QVariantMap(); }
+
+QVariantList TeamManager::membersList() const { return toVariantList(members_); }
+
+QVariantList TeamManager::invitationsList() const { return toVariantList(invitations_); }
+
+QVariantList TeamManager::pendingInvitationsList() const { return toVariantList(pendingInvitations_); }
+
+void TeamManager::setTeams(std::vector<Team> teams) {
+    if (teams_ == teams) return;
+    teams_ = std::move(teams);
+    emit teamsChanged();
+}
+
+void TeamManager::setCurrentTeam(std::optional<Team> team) {
+    if (currentTeam_ == team) return;
+    currentTeam_ = std::move(team);
+    emit currentTeamChanged();
+}
+
+void TeamManager::setMembers(std::vector<TeamMember> members) {
+    if (members_ == members) return;
+    members_ = std::move(members);
+    emit membersChanged();
+}
+
+void TeamManager::setInvitations(std::vector<TeamInvitation> invitations) {
+    if (invitations_ == invitations) return;
+    invitations_ = std::move(invitations);
+    emit invitationsChanged();
+}
+
+void TeamManager::setPendingInvitations(std::vector<PendingInvitation> invitations) {
+    if (pendingInvitations_ == invitations) return;
+    pendingInvitations_ = std::move(invitations);
+    emit pendingInvitationsChanged();
+}
+
+void TeamManager::setLoading(bool value) {
+    if (isLoading_ == value) return;
+    isLoading_ = value;
+    emit isLoadingChanged();
+}
+
+void TeamManager::setErrorMessage(std::optional<std::string> message) {
+    if (errorMessage_ == message) return;
+    errorMessage_ = std::move(message);
+    emit errorMessageChanged();
+}
+
+}  // namespace sablix

@@ -1,0 +1,163 @@
+#include "Models/Tutorial/TutorialModel.h"
+
+#include <QPointer>
+#include <QVariantMap>
+
+#include "Controllers/SnippetController.h"
+#include "Models/Analytics/AnalyticsTracking.h"
+#include "Models/Tutorial/SnippetTemplate.h"
+#include "Models/Tutorial/TutorialManager.h"
+#include "platform/TextRules.h"
+
+namespace sablix {
+
+TutorialModel::TutorialModel(Collaborators collaborators, QObject* parent) : QObject(parent), c_(collaborators) {}
+
+QVariantList TutorialModel::templates() const {
+    QVariantList rows;
+    for (const SnippetTemplate& entry : snippetTemplates())
+        rows.append(QVariantMap{{"icon", QString::fromStdString(entry.icon)},
+                                {"label", QString::fromStdString(entry.label)},
+                                {"title", QString::fromStdString(entry.title)}});
+    return rows;
+}
+
+void TutorialModel::setPracticeText(const QString& text) {
+    if (text == practiceText_) return;
+    practiceText_ = text;
+    emit practiceTextChanged();
+    checkForExpansion(text);
+}
+
+std::string TutorialModel::trailingWord(const std::string& text) {
+    const size_t separator = text.find_last_of(" \n");
+    return separator == std::string::npos ? text : text.substr(separator + 1);
+}
+
+// The library is read afresh each time, so a snippet saved a moment ago already counts. Its
+// triggers are tried before the built-in one; the first snippet that decides wins.
+void TutorialModel::checkForExpansion(const QString& text) {
+    if (hasExpanded_) return;
+    const std::vector<SnippetItem> library = SnippetController(c_.userDefaults).loadItems();
+    const std::string lowered = platform::text::lowercased(text.toStdString());
+    const std::string word = trailingWord(lowered);
+    const auto isTyping = [&word](const std::string& trigger) {
+        return platform::text::hasPrefix(word, ";") && platform::text::hasPrefix(trigger, word) &&
+               platform::text::length(word) < platform::text::length(trigger);
+    };
+    // Contained in the lowered text does not always mean found in the text as typed (case
+    // mappings that change the length); then the snippet can still be part-typed.
+    const auto expandFirst = [&](const QString& typed, const QString& replacement) {
+        const qsizetype at = text.indexOf(typed, 0, Qt::CaseInsensitive);
+        if (at < 0) return false;
+        expand(text, at, typed.size(), replacement);
+        return true;
+    };
+
+    for (const SnippetItem& snippet : library) {
+        // A snippet without a title would fire on a lone ";"; the engine leaves such snippets out.
+        if (snippet.snippetTitle.empty()) continue;
+        const std::string trigger = ";" + platform::text::lowercased(snippet.snippetTitle);
+        const QString typed = QStringLiteral(";") + QString::fromStdString(snippet.snippetTitle);
+        if (platform::text::contains(lowered, trigger) && expandFirst(typed, QString::fromStdString(snippet.snippet)))
+            return;
+        if (isTyping(trigger)) {
+            setTriggerProgress(typed);
+            return;
+        }
+    }
+
+    const QString builtIn = QString::fromLatin1(kPracticeTrigger);
+    if (platform::text::contains(lowered, kPracticeTrigger)) {
+        if (expandFirst(builtIn, QString::fromUtf8(kSampleAddress))) return;
+    } else if (isTyping(kPracticeTrigger)) {
+        setTriggerProgress(builtIn);
+        return;
+    }
+    setTriggerProgress(QString());
+}
+
+// The field shows the expansion a moment after the trigger is complete. Each complete trigger
+// schedules its own step; a step whose tutorial is gone is dropped.
+void TutorialModel::expand(const QString& text, qsizetype at, qsizetype length, const QString& replacement) {
+    setTriggerProgress(QString());
+    QString expanded = text;
+    expanded.replace(at, length, replacement);
+    c_.mainQueue.asyncAfter(kExpansionDelay, [self = QPointer<TutorialModel>(this), expanded] {
+        if (self) self->finishExpansion(expanded);
+    });
+}
+
+// Setting the text here does not check it again: once expanded, the practice is over.
+void TutorialModel::finishExpansion(const QString& expanded) {
+    if (expanded != practiceText_) {
+        practiceText_ = expanded;
+        emit practiceTextChanged();
+    }
+    if (!hasExpanded_) {
+        hasExpanded_ = true;
+        emit hasExpandedChanged();
+    }
+    if (!showSuccess_) {
+        showSuccess_ = true;
+        emit showSuccessChanged();
+    }
+    c_.analytics.track(AnalyticsEvent::tutorialPracticeSuccess);
+}
+
+void TutorialModel::getStarted() {
+    if (currentStep_ != TutorialStep::welcome) return;
+    c_.analytics.track(AnalyticsEvent::tutorialStarted);
+    setCurrentStep(TutorialStep::practice);
+}
+
+void TutorialModel::skip() {
+    if (currentStep_ != TutorialStep::welcome) return;
+    c_.manager.skipTutorial();
+    emit completed();
+}
+
+void TutorialModel::back() {
+    if (currentStep_ == TutorialStep::practice) setCurrentStep(TutorialStep::welcome);
+}
+
+void TutorialModel::next() {
+    if (currentStep_ == TutorialStep::practice && hasExpanded_) setCurrentStep(TutorialStep::complete);
+}
+
+void TutorialModel::chooseTemplate(int index) {
+    const auto& templates = snippetTemplates();
+    if (currentStep_ != TutorialStep::complete || index < 0 || static_cast<size_t>(index) >= templates.size()) return;
+    createSnippet(templates[static_cast<size_t>(index)].title, templates[static_cast<size_t>(index)].content);
+}
+
+void TutorialModel::startFromScratch() {
+    if (currentStep_ == TutorialStep::complete) createSnippet("", "");
+}
+
+void TutorialModel::done() {
+    if (currentStep_ != TutorialStep::complete) return;
+    c_.manager.completeTutorial();
+    emit completed();
+}
+
+// The tutorial is marked complete before the host sees the snippet.
+void TutorialModel::createSnippet(const std::string& title, const std::string& content) {
+    SnippetItem item(platform::Uuid::generate(), title, content, {}, c_.clock);
+    c_.manager.completeTutorial();
+    emit snippetCreated(SnippetValue(std::move(item)));
+}
+
+void TutorialModel::setCurrentStep(TutorialStep step) {
+    if (step == currentStep_) return;
+    currentStep_ = step;
+    emit currentStepChanged();
+}
+
+void TutorialModel::setTriggerProgress(const QString& trigger) {
+    if (trigger == triggerProgress_) return;
+    triggerProgress_ = trigger;
+    emit triggerProgressChanged();
+}
+
+}  // namespace sablix

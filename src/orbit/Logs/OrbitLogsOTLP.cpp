@@ -1,0 +1,16 @@
+#include "orbit/Logs/OrbitLogsOTLP.h"
+
+namespace orbit::OrbitLogsOTLP {
+
+nlohmann::json buildPayload(const std::vector<std::shared_ptr<OrbitLogRecord>>& records,
+                            const nlohmann::json& resourceAttributes, const std::string& scopeVersion) {
+    auto logRecords = nlohmann::json::array();
+    for (const auto& record : records)
+        if (record) logRecords.push_back({{"body", {{"stringValue", record->body}}}});
+    return {{"resourceLogs",
+             nlohmann::json::array({{{"resource", {{"attributes", resourceAttributes}}},
+                                     {"scopeLogs", nlohmann::json::array({{{"scope", {{"version", scopeVersion}}},
+                                                                           {"logRecords", logRecords}}})}}})}};
+}
+
+}  // namespace orbit::OrbitLogsOTLP

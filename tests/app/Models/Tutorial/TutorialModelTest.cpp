@@ -1,0 +1,267 @@
+#include <QSignalSpy>
+#include <deque>
+#include <gtest/gtest.h>
+
+#include "Controllers/SnippetController.h"
+#include "Models/AppNotifier.h"
+#include "Models/Tutorial/TutorialManager.h"
+#include "Models/Tutorial/TutorialModel.h"
+#include "platform/MemoryDefaults.h"
+#include "support/FakeAnalyticsTracking.h"
+
+using sablix::SnippetItem;
+using sablix::TutorialManager;
+using sablix::TutorialModel;
+using sablix::TutorialStep;
+
+namespace {
+
+// The main queue, run by hand: the delayed step of an expansion waits until the test lets it run.
+class ManualQueue final : public platform::Executor {
+public:
+    void async(platform::Task task) override { asyncAfter({}, std::move(task)); }
+    void asyncAfter(std::chrono::milliseconds delay, platform::Task task) override {
+        delays.push_back(delay);
+        tasks.push_back(std::move(task));
+    }
+    void runAll() {
+        while (!tasks.empty()) {
+            auto task = std::move(tasks.front());
+            tasks.pop_front();
+            task();
+        }
+    }
+    std::deque<platform::Task> tasks;
+    std::vector<std::chrono::milliseconds> delays;
+};
+
+struct Keys {
+    std::optional<bool> completed;
+    std::optional<bool> dismissed;
+};
+
+class TutorialTest : public ::testing::Test {
+protected:
+    void storeLibrary(const std::vector<std::pair<std::string, std::string>>& snippets) {
+        std::vector<SnippetItem> items;
+        for (const auto& [title, content] : snippets)
+            items.emplace_back(platform::Uuid::generate(), title, content, std::vector<std::string>{}, clock);
+        ASSERT_TRUE(sablix::SnippetController(defaults).saveItems(items));
+    }
+    Keys storedKeys() const {
+        Keys keys;
+        if (defaults.contains(TutorialManager::kHasCompletedTutorialKey))
+            keys.completed = defaults.boolean(TutorialManager::kHasCompletedTutorialKey);
+        if (defaults.contains(TutorialManager::kHasDismissedWelcomeKey))
+            keys.dismissed = defaults.boolean(TutorialManager::kHasDismissedWelcomeKey);
+        return keys;
+    }
+
+    platform::MemoryDefaults defaults;
+    platform::FakeClock clock;
+    testsupport::FakeAnalyticsTracking analytics;
+    sablix::AppNotifier notifier;
+    TutorialManager manager{defaults, analytics, notifier};
+    ManualQueue mainQueue;
+    TutorialModel model{{manager, defaults, analytics, mainQueue, clock}};
+};
+
+using Strings = std::vector<std::string>;
+
+TEST_F(TutorialTest, ManagerDecidesFromBothKeysAndEndsOrReplaysThroughThem) {
+    struct Case {
+        Keys stored;
+        bool shows;
+    };
+    const Case cases[] = {
+        {{}, true},
+        {{true, false}, false},
+        {{true, std::nullopt}, false},
+        {{false, true}, false},
+        {{std::nullopt, true}, false},
+        {{false, false}, true},
+    };
+    for (const Case& c : cases) {
+        platform::MemoryDefaults store;
+        TutorialManager fresh{store, analytics, notifier};
+        if (c.stored.completed) store.set(TutorialManager::kHasCompletedTutorialKey, *c.stored.completed);
+        if (c.stored.dismissed) store.set(TutorialManager::kHasDismissedWelcomeKey, *c.stored.dismissed);
+        EXPECT_EQ(fresh.shouldShowTutorial(), c.shows)
+            << c.stored.completed.value_or(-1) << "/" << c.stored.dismissed.value_or(-1);
+    }
+
+    QSignalSpy replays(&notifier, &sablix::AppNotifier::replayTutorial);
+    manager.skipTutorial();
+    EXPECT_EQ(storedKeys().completed, true);
+    EXPECT_EQ(storedKeys().dismissed, true);
+    EXPECT_FALSE(manager.shouldShowTutorial());
+    manager.resetTutorial();
+    EXPECT_EQ(storedKeys().completed, false);
+    EXPECT_EQ(storedKeys().dismissed, false);
+    EXPECT_TRUE(manager.shouldShowTutorial());
+    EXPECT_EQ(replays.count(), 1);
+    manager.completeTutorial();
+    EXPECT_EQ(storedKeys().completed, true);
+    EXPECT_EQ(storedKeys().dismissed, true);
+    EXPECT_EQ(analytics.names(), (Strings{"tutorial_skipped", "tutorial_completed"})) << "a reset records nothing";
+    EXPECT_EQ(replays.count(), 1);
+}
+
+// Each case types its texts one change after another into the practice field of a fresh tutorial,
+// then lets any delayed step run.
+TEST_F(TutorialTest, PracticeCheckHintsAndExpandsByTheLibraryThenTheBuiltInTrigger) {
+    const std::string address = TutorialModel::kSampleAddress;
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> library;
+        Strings typed;
+        std::string hint;         // triggerProgress after the last change, before any delayed step
+        std::string text;         // the practice text at the end
+        size_t successes = 0;     // delayed steps run, each recording its success
+        bool runBetween = false;  // each delayed step runs before the next change
+    };
+    const Case cases[] = {
+        {"built-in trigger", {}, {";", ";a", ";ad", ";add", ";addr"}, "", address, 1},
+        {"library first", {{"addr", "Flat 2"}}, {";addr"}, "", "Flat 2", 1},
+        {"any case", {{"Sig", "Regards"}}, {"hello ;SIG"}, "", "hello Regards", 1},
+        {"anywhere in the text", {{"sig", "Regards"}}, {"hello;sig"}, "", "helloRegards", 1},
+        {"first occurrence", {{"sig", "R"}}, {";sig ;sig"}, "", "R ;sig", 1},
+        {"partial", {{"sig", "R"}}, {";si"}, ";sig", ";si", 0},
+        {"partial, as stored", {{"Sig", "R"}}, {";s"}, ";Sig", ";s", 0},
+        {"partial, built in", {}, {";ad"}, ";addr", ";ad", 0},
+        {"not a trigger", {}, {";x"}, "", ";x", 0},
+        {"ends in a space", {}, {";ad "}, "", ";ad ", 0},
+        {"ends in a line feed", {}, {";ad\n"}, "", ";ad\n", 0},
+        {"a tab is no separator", {}, {"x\t;ad"}, "", "x\t;ad", 0},
+        {"word after a line feed", {}, {"x\n;ad"}, ";addr", "x\n;ad", 0},
+        {"the word must start the trigger", {{"sig", "R"}}, {"hello;si"}, "", "hello;si", 0},
+        {"first in library order", {{"signoff", "S"}, {"sig", "R"}}, {";s"}, ";signoff", ";s", 0},
+        {"lone semicolon", {{"tyvm", "T"}}, {"hi ;"}, ";tyvm", "hi ;", 0},
+        {"lone semicolon, empty library", {}, {";"}, ";addr", ";", 0},
+        {"hint cleared", {}, {";ad", ";adx"}, "", ";adx", 0},
+        // A hand-edited snippet without a title must not fire on every ";".
+        {"empty title skipped", {{"", "Oops"}}, {";"}, ";addr", ";", 0},
+        {"empty title skipped, then built in", {{"", "Oops"}}, {"a;addr"}, "", "a" + address, 1},
+        // A change before the delayed step ran is checked again; the last step's text stays.
+        {"two complete triggers", {}, {";addr", ";addrs"}, "", address + "s", 2},
+        {"nothing after the expansion", {}, {";addr", "x", ";addr"}, "", ";addr", 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        storeLibrary(c.library);
+        TutorialModel fresh{{manager, defaults, analytics, mainQueue, clock}};
+        const size_t before = analytics.names().size();
+        for (const std::string& text : c.typed) {
+            fresh.setPracticeText(QString::fromStdString(text));
+            if (c.runBetween) mainQueue.runAll();
+        }
+        EXPECT_EQ(fresh.triggerProgress().toStdString(), c.hint);
+        if (!c.runBetween) {
+            EXPECT_FALSE(fresh.hasExpanded()) << "only the delayed step expands";
+        }
+        mainQueue.runAll();
+        EXPECT_EQ(fresh.practiceText().toStdString(), c.text);
+        EXPECT_EQ(fresh.hasExpanded(), c.successes > 0);
+        EXPECT_EQ(fresh.showSuccess(), c.successes > 0);
+        if (c.successes > 0) {
+            EXPECT_TRUE(fresh.triggerProgress().isEmpty());
+        }
+        const Strings names = analytics.names();
+        EXPECT_EQ(Strings(names.begin() + static_cast<long>(before), names.end()),
+                  Strings(c.successes, "tutorial_practice_success"));
+    }
+    for (const auto delay : mainQueue.delays) EXPECT_EQ(delay, TutorialModel::kExpansionDelay);
+}
+
+TEST_F(TutorialTest, StepsMoveOnlyAlongTheirTransitionsAndEndThroughTheHost) {
+    using Action = void (TutorialModel::*)();
+    enum class Ending { none, completed, created };
+    struct Case {
+        const char* name;
+        TutorialStep from;
+        bool expanded;
+        Action action;
+        TutorialStep to;
+        Ending ending;
+        Strings events;  // recorded by the action
+    };
+    using S = TutorialStep;
+    // clang-format off
+    const Case cases[] = {
+        {"Get Started",               S::welcome,  false, &TutorialModel::getStarted,       S::practice, Ending::none,      {"tutorial_started"}},
+        {"Skip",                      S::welcome,  false, &TutorialModel::skip,             S::welcome,  Ending::completed, {"tutorial_skipped"}},
+        {"no Next from the welcome",  S::welcome,  false, &TutorialModel::next,             S::welcome,  Ending::none,      {}},
+        {"Back",                      S::practice, true,  &TutorialModel::back,             S::welcome,  Ending::none,      {}},
+        {"Next before an expansion",  S::practice, false, &TutorialModel::next,             S::practice, Ending::none,      {}},
+        {"Next",                      S::practice, true,  &TutorialModel::next,             S::complete, Ending::none,      {}},
+        {"no Done from the practice", S::practice, true,  &TutorialModel::done,             S::practice, Ending::none,      {}},
+        {"Start from scratch",        S::complete, true,  &TutorialModel::startFromScratch, S::complete, Ending::created,   {"tutorial_completed"}},
+        {"Done",                      S::complete, true,  &TutorialModel::done,             S::complete, Ending::completed, {"tutorial_completed"}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform::MemoryDefaults store;
+        TutorialManager fresh{store, analytics, notifier};
+        TutorialModel tutorial{{fresh, store, analytics, mainQueue, clock}};
+        if (c.from != TutorialStep::welcome || c.expanded) {
+            tutorial.getStarted();
+            if (c.expanded) tutorial.setPracticeText(";addr");
+            mainQueue.runAll();
+            if (c.from == TutorialStep::complete) tutorial.next();
+            if (c.from == TutorialStep::welcome) tutorial.back();
+        }
+        ASSERT_EQ(tutorial.currentStep(), c.from);
+        QSignalSpy completed(&tutorial, &TutorialModel::completed);
+        QSignalSpy created(&tutorial, &TutorialModel::snippetCreated);
+        const size_t before = analytics.names().size();
+
+        (tutorial.*c.action)();
+
+        EXPECT_EQ(tutorial.currentStep(), c.to);
+        EXPECT_EQ(tutorial.hasExpanded(), c.expanded) << "the practice survives every step change";
+        EXPECT_EQ(completed.count(), c.ending == Ending::completed ? 1 : 0);
+        ASSERT_EQ(created.count(), c.ending == Ending::created ? 1 : 0);
+        if (c.ending == Ending::created) {
+            const auto item = created.at(0).at(0).value<sablix::SnippetValue>();
+            EXPECT_TRUE(item.snippetTitle().isEmpty() && item.snippet().isEmpty()) << "a blank snippet";
+        }
+        const bool ended = c.ending != Ending::none;
+        EXPECT_EQ(store.boolean(TutorialManager::kHasCompletedTutorialKey), ended);
+        EXPECT_EQ(store.boolean(TutorialManager::kHasDismissedWelcomeKey), ended);
+        const Strings names = analytics.names();
+        EXPECT_EQ(Strings(names.begin() + static_cast<long>(before), names.end()), c.events);
+    }
+}
+
+// A template row hands the host its snippet, new and personal, once the tutorial is stored as done.
+TEST_F(TutorialTest, TemplateRowHandsTheHostItsSnippetAfterStoringTheEnd) {
+    model.getStarted();
+    model.setPracticeText(";addr");
+    mainQueue.runAll();
+    model.next();
+    std::optional<SnippetItem> created;
+    Keys keysWhenCreated;
+    QObject::connect(&model, &TutorialModel::snippetCreated, &model, [&](const sablix::SnippetValue& item) {
+        created = item.item();
+        keysWhenCreated = storedKeys();
+    });
+    ASSERT_EQ(model.templates().size(), 4);
+    EXPECT_EQ(model.templates().at(0).toMap().value("title").toString(), "sig");
+
+    model.chooseTemplate(0);
+
+    ASSERT_TRUE(created);
+    EXPECT_EQ(created->snippetTitle, "sig");
+    EXPECT_EQ(created->snippet, "Best regards,\n{fill:Your Name}\n{fill:Your Title}\n{fill:Company}");
+    EXPECT_TRUE(created->tags.empty());
+    EXPECT_EQ(created->visibility, sablix::SnippetVisibility::personal);
+    EXPECT_EQ(created->version, 1);
+    EXPECT_FALSE(created->teamId || created->ownerId || created->deletedAt);
+    EXPECT_EQ(created->createdAt.secondsSince2001, clock.now().secondsSince2001);
+    EXPECT_EQ(keysWhenCreated.completed, true);
+    EXPECT_EQ(keysWhenCreated.dismissed, true);
+    EXPECT_TRUE(sablix::SnippetController(defaults).loadItems().empty()) << "the tutorial writes no library";
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#!/usr/bin/env python3
+"""Reads what the analytics client wrote and checks it with Python's own gzip, zlib, uuid and
+datetime. Prints "ok" on success, otherwise one line per finding; exits 1 on any finding.
+
+  crosscheck.py gzip DIR    DIR holds input-N and input-N.gz pairs
+  crosscheck.py uuid7 FILE  one identifier per line, in the order they were made
+  crosscheck.py dates FILE  lines "MICROSECONDS TEXT": TEXT must be the instant in UTC, milliseconds cut
+"""
+import datetime
+import gzip
+import os
+import sys
+import uuid
+import zlib
+
+
+def check_gzip(folder):
+    findings = []
+    names = sorted(n for n in os.listdir(folder) if n.startswith("input-") and not n.endswith(".gz"))
+    for name in names:
+        with open(os.path.join(folder, name), "rb") as f:
+            data = f.read()
+        with open(os.path.join(folder, name + ".gz"), "rb") as f:
+            member = f.read()
+        if gzip.decompress(member) != data:
+            findings.append(f"{name}: gzip.decompress does not give the input back")
+        compressor = zlib.compressobj(-1, zlib.DEFLATED, 31, 9, zlib.Z_DEFAULT_STRATEGY)
+        expected = compressor.compress(data) + compressor.flush()
+        if expected != member:
+            findings.append(f"{name}: differs from zlib.compressobj's {len(expected)} bytes ({len(member)} bytes)")
+    if not names:
+        findings.append("no inputs")
+    return findings
+
+
+def check_uuid7(path):
+    findings = []
+    previous = None
+    count = 0
+    with open(path) as f:
+        for line in f:
+            text = line.strip()
+            count += 1
+            value = uuid.UUID(text)
+            if value.variant != uuid.RFC_4122:
+                findings.append(f"{text}: variant {value.variant}")
+            elif value.version != 7:
+                findings.append(f"{text}: version {value.version}")
+            if text != str(value).upper():
+                findings.append(f"{text}: not the canonical upper-case form")
+            if previous is not None and value.int <= previous:
+                findings.append(f"{text}: not above the identifier before it")
+            previous = value.int
+            if len(findings) > 20:
+                break
+    return findings or ([] if count else ["no identifiers"])
+
+
+def check_dates(path):
+    findings = []
+    epoch = datetime.datetime(1970, 1, 1)
+    count = 0
+    with open(path) as f:
+        for line in f:
+            micros, text = line.split()
+            count += 1
+            moment = epoch + datetime.timedelta(microseconds=int(micros))
+            expected = (f"{moment.year:04d}-{moment.month:02d}-{moment.day:02d}T{moment.hour:02d}:"
+                        f"{moment.minute:02d}:{moment.second:02d}.{moment.microsecond // 1000:03d}Z")
+            if text != expected:
+                findings.append(f"{micros}: {text}, Python says {expected}")
+            if len(findings) > 20:
+                break
+    return findings or ([] if count else ["no dates"])
+
+
+def main():
+    checks = {"gzip": check_gzip, "uuid7": check_uuid7, "dates": check_dates}
+    if len(sys.argv) != 3 or sys.argv[1] not in checks:
+        print(__doc__)
+        return 2
+    findings = checks[sys.argv[1]](sys.argv[2])
+    print("\n".join(findings) if findings else "ok")
+    return 1 if findings else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
