@@ -13,6 +13,8 @@ using sablix::AppEnvironment;
 
 namespace {
 
+constexpr const char* kUnserved = "/api/unserved";
+
 // A client of the development environment pointed at a fresh test backend, which the test also
 // steers over HTTP, the way a test outside the process does.
 class APIClientTest : public ::testing::Test {
@@ -24,6 +26,11 @@ protected:
 
     APIResponse send(const APIEndpoint& endpoint, APIRequest request = APIRequest()) {
         return QCoro::waitFor(client_.send(endpoint, std::move(request)));
+    }
+    // A path of the backend that no route serves.
+    APIResponse sendToUnserved(APIRequest request = APIRequest()) {
+        return QCoro::waitFor(
+            client_.send(QUrl(QString::fromStdString(backend_.baseURL() + kUnserved)), std::move(request)));
     }
     APIResponse control(const std::string& route, const nlohmann::json& body) {
         return QCoro::waitFor(
@@ -42,11 +49,9 @@ protected:
 };
 
 TEST_F(APIClientTest, SendsJsonWithTheBearerTokenAndHandsBackStatusAndBody) {
-    // A route the backend does not serve.
-    ASSERT_EQ(control("/__test/fail", {{"route", "/api/generate"}, {"status", 201}, {"body", R"({"id":7})"}}).status,
-              200);
+    ASSERT_EQ(control("/__test/fail", {{"route", kUnserved}, {"status", 201}, {"body", R"({"id":7})"}}).status, 200);
 
-    const auto created = send(APIEndpoint::generate(), APIRequest("POST", nlohmann::json{{"message", "héllo"}}, "t0k"));
+    const auto created = sendToUnserved(APIRequest("POST", nlohmann::json{{"message", "héllo"}}, "t0k"));
     EXPECT_EQ(created.status, 201);
     EXPECT_TRUE(created.isSuccess());
     EXPECT_TRUE(created.error.empty());
@@ -54,7 +59,7 @@ TEST_F(APIClientTest, SendsJsonWithTheBearerTokenAndHandsBackStatusAndBody) {
     EXPECT_EQ(created.json()->at("id"), 7);
 
     // The scripted answer was used up; an error status is an answer too, not a transport failure.
-    const auto missing = send(APIEndpoint::generate());
+    const auto missing = sendToUnserved();
     EXPECT_EQ(missing.status, 404);
     EXPECT_FALSE(missing.isSuccess());
     EXPECT_TRUE(missing.error.empty());
@@ -62,7 +67,7 @@ TEST_F(APIClientTest, SendsJsonWithTheBearerTokenAndHandsBackStatusAndBody) {
     const auto log = requestLog();
     ASSERT_EQ(log.size(), 2u) << log.dump();
     EXPECT_EQ(log[0]["method"], "POST");
-    EXPECT_EQ(log[0]["path"], "/api/generate");
+    EXPECT_EQ(log[0]["path"], kUnserved);
     EXPECT_EQ(log[0]["headers"]["authorization"], "Bearer t0k");
     EXPECT_EQ(log[0]["headers"]["content-type"], "application/json");
     EXPECT_EQ(nlohmann::json::parse(log[0]["body"].get<std::string>()), (nlohmann::json{{"message", "héllo"}}));
