@@ -6,6 +6,8 @@
 
 #include <httplib.h>
 
+#include "servers/ReferralRoutes.h"
+
 namespace testservers {
 namespace {
 
@@ -237,6 +239,7 @@ void TestBackend::installRoutes() {
     routes_[kAuthSignOutRoute] = [](const httplib::Request&, httplib::Response& response, const nlohmann::json&) {
         answerJson(response, 200, {{"success", true}});
     };
+    installReferralRoutes(routes_);
     prefixRoutes_[kTemplatesRoute] = fixtureEntry("templates", kTemplatesRoute);
     prefixRoutes_[kTemplatePacksRoute] = fixtureEntry("packs", kTemplatePacksRoute);
 }

@@ -23,6 +23,7 @@
 #include "Models/Network/NetworkMonitor.h"
 #include "Models/Network/SystemPathMonitor.h"
 #include "Models/Networking/APIClient.h"
+#include "Models/Referrals/ReferralManager.h"
 #include "Models/Snippets/SnippetSettings.h"
 #include "Models/Templates/TemplateInstallService.h"
 #include "Models/Updates/CheckForUpdatesViewModel.h"
@@ -33,6 +34,7 @@
 #include "Views/FillInFieldsWindowController.h"
 #include "Views/ItemProbe.h"
 #include "Views/MainWindowController.h"
+#include "Views/ReferralsSettingsSectionPresenter.h"
 #include "Views/SnippetDetailPresenter.h"
 #include "desktop/QtMainQueue.h"
 #include "desktop/SchemeHandlerRegistration.h"
@@ -106,6 +108,8 @@ struct Application::Services {
               library, defaults, apiClient, [this] { engine.refreshSnippetCache(); }, notifier, analytics),
           auth(*keychain, apiClient, workspace, analytics, teams, clock, [this] { mainWindow.showAndActivate(); }),
           deepLinks(auth, teams, templates, [this] { mainWindow.showAndActivate(); }),
+          referrals(auth, apiClient, analytics),
+          referralsSection(referrals, clipboard),
           network(makeSystemPathMonitor(), desktop::QtMainQueue::shared()),
           delegate(AppDelegate::Collaborators{
               .textReplacer = engine,
@@ -165,6 +169,8 @@ struct Application::Services {
     std::unique_ptr<CredentialStore> keychain = openCredentialStore(platform::Paths::applicationSupport());
     AuthManager auth;
     DeepLinkDispatcher deepLinks;
+    ReferralManager referrals;
+    ReferralsSettingsSectionPresenter referralsSection;
     NetworkMonitor network;
     AppDelegate delegate;
 };
