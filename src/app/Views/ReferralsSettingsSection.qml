@@ -137,7 +137,7 @@ ColumnLayout {
                             objectName: "applyCodeButton"
                             text: "Apply"
                             enabled: section.presenter.applyState !== ReferralsSettingsSectionPresenter.Applying
-                                     && ReferralsSettingsSectionPresenter.hasCode(codeField.text)
+                                     && section.presenter.hasCode(codeField.text)
                             onClicked: section.presenter.apply(codeField.text)
                         }
                     }

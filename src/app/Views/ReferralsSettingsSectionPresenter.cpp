@@ -77,7 +77,7 @@ void ReferralsSettingsSectionPresenter::copy(const QString& text, const QString&
 
 void ReferralsSettingsSectionPresenter::apply(const QString& codeInput) { manager_.applyCode(codeInput.toStdString()); }
 
-bool ReferralsSettingsSectionPresenter::hasCode(const QString& codeInput) {
+bool ReferralsSettingsSectionPresenter::hasCode(const QString& codeInput) const {
     for (QChar c : codeInput)
         if (c != u' ' && c != u'\t') return true;
     return false;

@@ -60,7 +60,7 @@ public:
     // Applies the friend's code as typed; the manager trims and upper-cases it.
     Q_INVOKABLE void apply(const QString& codeInput);
     // Whether the field holds more than spaces and tabs.
-    Q_INVOKABLE static bool hasCode(const QString& codeInput);
+    Q_INVOKABLE bool hasCode(const QString& codeInput) const;
 
 signals:
     void cardChanged();
