@@ -239,6 +239,9 @@ void TestBackend::installRoutes() {
     routes_[kAuthSignOutRoute] = [](const httplib::Request&, httplib::Response& response, const nlohmann::json&) {
         answerJson(response, 200, {{"success", true}});
     };
+    routes_[kFeedbackRoute] = [](const httplib::Request&, httplib::Response& response, const nlohmann::json&) {
+        answerJson(response, 200, {{"success", true}});
+    };
     installReferralRoutes(routes_);
     prefixRoutes_[kTemplatesRoute] = fixtureEntry("templates", kTemplatesRoute);
     prefixRoutes_[kTemplatePacksRoute] = fixtureEntry("packs", kTemplatePacksRoute);

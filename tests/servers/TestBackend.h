@@ -52,6 +52,8 @@ struct LoggedRequest {
 //   /api/auth/refresh   "auth"."refreshTokens"[the body's "refresh_token"] (a token answer), 401
 //                       for any other
 //   /api/auth/signout   200 {"success": true}
+// and the feedback route:
+//   /api/feedback       200 {"success": true}
 class TestBackend {
 public:
     static constexpr const char* kAppcastRoute = "/appcast.xml";
@@ -59,6 +61,7 @@ public:
     static constexpr const char* kAuthMeRoute = "/api/auth/me";
     static constexpr const char* kAuthRefreshRoute = "/api/auth/refresh";
     static constexpr const char* kAuthSignOutRoute = "/api/auth/signout";
+    static constexpr const char* kFeedbackRoute = "/api/feedback";
     static constexpr const char* kPendingInstallMatchRoute = "/api/pending-install/match";
     static constexpr const char* kTemplatesRoute = "/api/templates/";
     static constexpr const char* kTemplatePacksRoute = "/api/templates/packs/";

@@ -15,6 +15,7 @@
 #include "Models/DeepLinks/LoggingTeamManager.h"
 #include "Models/Environment/AppEnvironment.h"
 #include "Models/Hotkey/HotkeyManager.h"
+#include "Models/Hotkey/HotkeyRecorder.h"
 #include "Models/MainWindow/MainWindowState.h"
 #include "Models/MainWindow/MiddlePanelModel.h"
 #include "Models/MainWindow/RightPanelModel.h"
@@ -26,6 +27,7 @@
 #include "Models/Referrals/ReferralManager.h"
 #include "Models/Snippets/SnippetSettings.h"
 #include "Models/Templates/TemplateInstallService.h"
+#include "Models/Tutorial/TutorialManager.h"
 #include "Models/Updates/CheckForUpdatesViewModel.h"
 #include "Models/Updates/UpdateChecker.h"
 #include "Models/Updates/Updater.h"
@@ -35,6 +37,7 @@
 #include "Views/ItemProbe.h"
 #include "Views/MainWindowController.h"
 #include "Views/ReferralsSettingsSectionPresenter.h"
+#include "Views/SettingsPresenter.h"
 #include "Views/SnippetDetailPresenter.h"
 #include "desktop/QtMainQueue.h"
 #include "desktop/SchemeHandlerRegistration.h"
@@ -45,6 +48,7 @@
 #include "desktop/x11/X11KeyLayout.h"
 #include "desktop/x11/X11KeyPoster.h"
 #include "desktop/x11/X11KeyTap.h"
+#include "desktop/x11/X11LocalKeyMonitor.h"
 #include "desktop/x11/X11Pasteboard.h"
 #include "desktop/x11/X11Workspace.h"
 #include "platform/Clock.h"
@@ -89,14 +93,6 @@ struct Application::Services {
           // The tutorial arrives with onboarding; until then the pane never offers it.
           detailPresenter(rightPanel, middlePanel, snippetSettings, DynamicFieldContext{nullptr, "", "", &clipboard},
                           false),
-          mainWindow(workspace, QVariantMap{{"updates", QVariant::fromValue<QObject*>(&checkForUpdates)},
-                                            {"appVersion", QStringLiteral(SABLIX_VERSION)},
-                                            {"middlePanelModel", QVariant::fromValue(&middlePanel)},
-                                            {"rightPanelModel", QVariant::fromValue(&rightPanel)},
-                                            {"tagSidebarModel", QVariant::fromValue(&tagSidebar)},
-                                            {"windowState", QVariant::fromValue(&windowState)},
-                                            {"updateNotice", QVariant::fromValue(&updateNotice)},
-                                            {"detailPresenter", QVariant::fromValue(&detailPresenter)}}),
           hotkeys(HotkeyManager::Collaborators{
               .userDefaults = defaults,
               .grabber = hotkeyGrabber,
@@ -107,9 +103,35 @@ struct Application::Services {
           templates(
               library, defaults, apiClient, [this] { engine.refreshSnippetCache(); }, notifier, analytics),
           auth(*keychain, apiClient, workspace, analytics, teams, clock, [this] { mainWindow.showAndActivate(); }),
-          deepLinks(auth, teams, templates, [this] { mainWindow.showAndActivate(); }),
           referrals(auth, apiClient, analytics),
           referralsSection(referrals, clipboard),
+          settings(SettingsPresenter::Collaborators{
+              .windowState = windowState,
+              .hotkeyManager = hotkeys,
+              .recorder = hotkeyRecorder,
+              .snippetSettings = snippetSettings,
+              .authManager = auth,
+              .teamManager = teams,
+              .analytics = analytics,
+              .tutorial = tutorial,
+              .client = apiClient,
+              .workspace = workspace,
+              .websiteURL = environment.websiteBaseURL(),
+              .appVersion = SABLIX_VERSION,
+              .buildNumber = SABLIX_BUILD,
+              .osVersion = platform::DeviceInfo::current(SABLIX_VERSION, SABLIX_BUILD).osVersion,
+          }),
+          mainWindow(workspace, QVariantMap{{"updates", QVariant::fromValue<QObject*>(&checkForUpdates)},
+                                            {"appVersion", QStringLiteral(SABLIX_VERSION)},
+                                            {"middlePanelModel", QVariant::fromValue(&middlePanel)},
+                                            {"rightPanelModel", QVariant::fromValue(&rightPanel)},
+                                            {"tagSidebarModel", QVariant::fromValue(&tagSidebar)},
+                                            {"windowState", QVariant::fromValue(&windowState)},
+                                            {"updateNotice", QVariant::fromValue(&updateNotice)},
+                                            {"detailPresenter", QVariant::fromValue(&detailPresenter)},
+                                            {"settings", QVariant::fromValue(&settings)},
+                                            {"referralsSection", QVariant::fromValue(&referralsSection)}}),
+          deepLinks(auth, teams, templates, [this] { mainWindow.showAndActivate(); }),
           network(makeSystemPathMonitor(), desktop::QtMainQueue::shared()),
           delegate(AppDelegate::Collaborators{
               .textReplacer = engine,
@@ -158,19 +180,24 @@ struct Application::Services {
     MainWindowState windowState;
     UpdateNotice updateNotice;
     SnippetDetailPresenter detailPresenter;
-    MainWindowController mainWindow;
-    ItemProbe itemProbe{mainWindow.window()};
     desktop::X11HotkeyGrabber hotkeyGrabber;
     HotkeyManager hotkeys;
+    desktop::X11LocalKeyMonitor keyMonitor;
+    HotkeyRecorder hotkeyRecorder{hotkeys, keyMonitor, keyLayout};
     TemplateInstallService templates;
-    // Stand-in until teams exist: it logs what a link asked of it.
+    // Stand-in until teams exist: it logs what a link or the settings sheet asked of it.
     LoggingTeamManager teams;
     platform::SystemClock clock;
     std::unique_ptr<CredentialStore> keychain = openCredentialStore(platform::Paths::applicationSupport());
     AuthManager auth;
-    DeepLinkDispatcher deepLinks;
     ReferralManager referrals;
     ReferralsSettingsSectionPresenter referralsSection;
+    TutorialManager tutorial{defaults, analytics, notifier};
+    SettingsPresenter settings;
+    // The window binds to everything above, so it goes before any of it.
+    MainWindowController mainWindow;
+    ItemProbe itemProbe{mainWindow.window()};
+    DeepLinkDispatcher deepLinks;
     NetworkMonitor network;
     AppDelegate delegate;
 };

@@ -1,5 +1,6 @@
 #include "Views/ItemProbe.h"
 
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,6 +34,12 @@ void ItemProbe::write() {
     if (!window_ || !window_->isVisible()) return;
     QJsonArray items;
     collect(window_->contentItem(), items);
+    // Sheets over the window are windows of their own.
+    for (QWindow* other : QGuiApplication::topLevelWindows()) {
+        auto* sheet = qobject_cast<QQuickWindow*>(other);
+        if (sheet && sheet != window_ && sheet->transientParent() == window_ && sheet->isVisible())
+            collect(sheet->contentItem(), items);
+    }
     // Whole or not at all, so a reader never sees half a list.
     QSaveFile file(path_);
     if (!file.open(QIODevice::WriteOnly)) return;

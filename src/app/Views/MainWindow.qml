@@ -24,6 +24,8 @@ ApplicationWindow {
     required property MainWindowState windowState
     required property UpdateNotice updateNotice
     required property SnippetDetailPresenter detailPresenter
+    required property SettingsPresenter settings
+    required property ReferralsSettingsSectionPresenter referralsSection
 
     menuBar: MenuBar {
         Menu {
@@ -52,6 +54,17 @@ ApplicationWindow {
         Label {
             objectName: "aboutVersion"
             text: "Version " + window.appVersion
+        }
+    }
+
+    // The settings sheet, made anew at each opening. It hides and shows again with the window.
+    Loader {
+        active: window.windowState.showingSettings
+        sourceComponent: SettingsWindow {
+            transientParent: window
+            presenter: window.settings
+            referralsSection: window.referralsSection
+            visible: window.visible
         }
     }
 

@@ -17,7 +17,9 @@ MainWindowController::MainWindowController(desktop::Workspace& workspace, QVaria
                                            QObject* parent)
     : QObject(parent), workspace_(workspace), engine_(std::make_unique<QQmlEngine>()) {
     QQmlComponent component(engine_.get(), kWindowSource);
-    std::unique_ptr<QObject> created(component.createWithInitialProperties(initialProperties));
+    // Qt 6.4 crashes creating from a component that failed to load.
+    std::unique_ptr<QObject> created(component.isReady() ? component.createWithInitialProperties(initialProperties)
+                                                         : nullptr);
     if (auto* window = qobject_cast<QQuickWindow*>(created.get())) {
         created.release();
         window_.reset(window);

@@ -16,6 +16,12 @@ SnippetEditorForm::SnippetEditorForm(SnippetItem snippet, const std::vector<Snip
       existingSnippets_(existingSnippets),
       settings_(settings) {
     canSave_ = editorRules::canSave(item_.snippetTitle, item_.snippet, {});
+    // The settings sheet changes the rules while the editor may be open: what it shows follows.
+    const auto revalidate = [this] {
+        if (validated_) validate();
+    };
+    connect(&settings_, &SnippetSettings::maxTitleLengthChanged, this, revalidate);
+    connect(&settings_, &SnippetSettings::autoRemoveWhitespaceChanged, this, revalidate);
 }
 
 QStringList SnippetEditorForm::tags() const {
@@ -94,6 +100,7 @@ void SnippetEditorForm::replaceSnippet(const SnippetItem& snippet) {
 }
 
 SnippetValidationResult SnippetEditorForm::validate() {
+    validated_ = true;
     SnippetValidationResult result = item_.validate(existingSnippets_, settings_);
     const auto shown = editorRules::displayableErrors(result.errors);
     displayableErrors_.clear();

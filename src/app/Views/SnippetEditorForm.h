@@ -29,7 +29,8 @@ class SnippetEditorForm final : public QObject {
 
 public:
     // existingSnippets is read at each validation, so it sees the list as it is then. No message
-    // shows until the first change or Save, even for a stored snippet that would fail.
+    // shows until the first change or Save, even for a stored snippet that would fail; from then
+    // on every change of the settings validates again.
     SnippetEditorForm(SnippetItem snippet, const std::vector<SnippetItem>& existingSnippets,
                       const SnippetSettings& settings, QObject* parent = nullptr);
 
@@ -83,6 +84,8 @@ private:
     QStringList displayableErrors_;
     QStringList warnings_;
     bool canSave_ = false;
+    // Messages show once the snippet was first changed or saved.
+    bool validated_ = false;
 };
 
 }  // namespace sablix

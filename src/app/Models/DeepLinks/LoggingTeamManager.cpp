@@ -17,4 +17,14 @@ QCoro::Task<> LoggingTeamManager::fetchTeams() {
     co_return;
 }
 
+QCoro::Task<std::optional<std::string>> LoggingTeamManager::createTeam(std::string, std::optional<std::string>,
+                                                                       std::optional<std::string>) {
+    logger_.notice("Team not created: teams are not available in this build");
+    co_return std::nullopt;
+}
+
+void LoggingTeamManager::selectTeam(std::string) {
+    logger_.notice("Team not selected: teams are not available in this build");
+}
+
 }  // namespace sablix

@@ -12,8 +12,7 @@ MainWindowState::MainWindowState(MiddlePanelModel& middlePanelModel, RightPanelM
       middlePanelModel_(middlePanelModel),
       rightPanelModel_(rightPanelModel),
       tagSidebarModel_(tagSidebarModel),
-      userDefaults_(userDefaults),
-      logger_(platform::appLog("MainWindow")) {
+      userDefaults_(userDefaults) {
     connect(this, &MainWindowState::selectedSnippetIDChanged, this, &MainWindowState::showSelectedSnippet);
     connect(&tagSidebarModel_, &TagSidebarModel::selectedTagChanged, this, &MainWindowState::tagSelectionChanged);
     connect(&middlePanelModel_, &MiddlePanelModel::allItemsChanged, this,
@@ -46,6 +45,10 @@ void MainWindowState::tagSelectionChanged() {
     setSelectedSnippetID(QString());
 }
 
-void MainWindowState::showSettings() { logger_.notice("%s", kSettingsUnavailableMessage); }
+void MainWindowState::setShowingSettings(bool showing) {
+    if (showing == showingSettings_) return;
+    showingSettings_ = showing;
+    emit showingSettingsChanged();
+}
 
 }  // namespace sablix

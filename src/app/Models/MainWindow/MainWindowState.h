@@ -3,7 +3,6 @@
 #include <QString>
 
 #include "platform/Defaults.h"
-#include "platform/Log.h"
 
 namespace sablix {
 
@@ -19,11 +18,12 @@ class MainWindowState final : public QObject {
     // The identifier of the selected snippet, empty for none.
     Q_PROPERTY(
         QString selectedSnippetID READ selectedSnippetID WRITE setSelectedSnippetID NOTIFY selectedSnippetIDChanged)
+    // Whether the settings sheet is shown over the window.
+    Q_PROPERTY(bool showingSettings READ showingSettings WRITE setShowingSettings NOTIFY showingSettingsChanged)
 
 public:
     // Set once a snippet has been selected; the first-run welcome reads it.
     static constexpr const char* kHasDismissedWelcomeKey = "has_dismissed_welcome";
-    static constexpr const char* kSettingsUnavailableMessage = "The settings sheet is not available yet";
 
     MainWindowState(MiddlePanelModel& middlePanelModel, RightPanelModel& rightPanelModel,
                     TagSidebarModel& tagSidebarModel, platform::Defaults& userDefaults, QObject* parent = nullptr);
@@ -31,11 +31,14 @@ public:
     QString selectedSnippetID() const { return selectedSnippetID_; }
     void setSelectedSnippetID(const QString& id);
 
+    bool showingSettings() const { return showingSettings_; }
+    void setShowingSettings(bool showing);
     // The toolbar's "Settings" button.
-    Q_INVOKABLE void showSettings();
+    Q_INVOKABLE void showSettings() { setShowingSettings(true); }
 
 signals:
     void selectedSnippetIDChanged();
+    void showingSettingsChanged();
 
 private:
     void showSelectedSnippet();
@@ -46,7 +49,7 @@ private:
     TagSidebarModel& tagSidebarModel_;
     platform::Defaults& userDefaults_;
     QString selectedSnippetID_;
-    platform::Log logger_;
+    bool showingSettings_ = false;
 };
 
 }  // namespace sablix

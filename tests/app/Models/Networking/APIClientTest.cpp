@@ -42,10 +42,11 @@ protected:
 };
 
 TEST_F(APIClientTest, SendsJsonWithTheBearerTokenAndHandsBackStatusAndBody) {
-    ASSERT_EQ(control("/__test/fail", {{"route", "/api/feedback"}, {"status", 201}, {"body", R"({"id":7})"}}).status,
+    // A route the backend does not serve.
+    ASSERT_EQ(control("/__test/fail", {{"route", "/api/generate"}, {"status", 201}, {"body", R"({"id":7})"}}).status,
               200);
 
-    const auto created = send(APIEndpoint::feedback(), APIRequest("POST", nlohmann::json{{"message", "héllo"}}, "t0k"));
+    const auto created = send(APIEndpoint::generate(), APIRequest("POST", nlohmann::json{{"message", "héllo"}}, "t0k"));
     EXPECT_EQ(created.status, 201);
     EXPECT_TRUE(created.isSuccess());
     EXPECT_TRUE(created.error.empty());
@@ -53,7 +54,7 @@ TEST_F(APIClientTest, SendsJsonWithTheBearerTokenAndHandsBackStatusAndBody) {
     EXPECT_EQ(created.json()->at("id"), 7);
 
     // The scripted answer was used up; an error status is an answer too, not a transport failure.
-    const auto missing = send(APIEndpoint::feedback());
+    const auto missing = send(APIEndpoint::generate());
     EXPECT_EQ(missing.status, 404);
     EXPECT_FALSE(missing.isSuccess());
     EXPECT_TRUE(missing.error.empty());
@@ -61,7 +62,7 @@ TEST_F(APIClientTest, SendsJsonWithTheBearerTokenAndHandsBackStatusAndBody) {
     const auto log = requestLog();
     ASSERT_EQ(log.size(), 2u) << log.dump();
     EXPECT_EQ(log[0]["method"], "POST");
-    EXPECT_EQ(log[0]["path"], "/api/feedback");
+    EXPECT_EQ(log[0]["path"], "/api/generate");
     EXPECT_EQ(log[0]["headers"]["authorization"], "Bearer t0k");
     EXPECT_EQ(log[0]["headers"]["content-type"], "application/json");
     EXPECT_EQ(nlohmann::json::parse(log[0]["body"].get<std::string>()), (nlohmann::json{{"message", "héllo"}}));

@@ -1,0 +1,88 @@
+#include "Models/Settings/FeedbackForm.h"
+
+#include <QPointer>
+
+#include "Models/Environment/APIEndpoint.h"
+#include "platform/TextRules.h"
+
+namespace sablix {
+namespace {
+
+std::string trimmed(const QString& text) { return platform::text::trimmed(text.toStdString()); }
+
+}  // namespace
+
+FeedbackForm::FeedbackForm(APIClient& client, std::optional<std::string> appVersion, std::string osVersion,
+                           std::chrono::milliseconds timeout, QObject* parent)
+    : QObject(parent),
+      client_(client),
+      appVersion_(std::move(appVersion)),
+      osVersion_(std::move(osVersion)),
+      timeout_(timeout) {}
+
+void FeedbackForm::setFeedbackMessage(const QString& message) {
+    if (message == feedbackMessage_) return;
+    feedbackMessage_ = message;
+    emit feedbackMessageChanged();
+    updateCanSend();
+}
+
+void FeedbackForm::setFeedbackEmail(const QString& email) {
+    if (email == feedbackEmail_) return;
+    feedbackEmail_ = email;
+    emit feedbackEmailChanged();
+}
+
+bool FeedbackForm::canSend() const { return !feedbackSending_ && !feedbackSent_ && !trimmed(feedbackMessage_).empty(); }
+
+void FeedbackForm::updateCanSend() {
+    if (canSend() == canSend_) return;
+    canSend_ = canSend();
+    emit canSendChanged();
+}
+
+nlohmann::json FeedbackForm::requestBody(const QString& message, const QString& email,
+                                         const std::optional<std::string>& appVersion, const std::string& osVersion) {
+    return {
+        {"message", trimmed(message)},
+        {"email", trimmed(email)},
+        {"appVersion", appVersion.value_or(kUnknownAppVersion)},
+        {"osVersion", osVersion},
+    };
+}
+
+void FeedbackForm::sendFeedback() {
+    // The button is disabled then, but a second call must not send twice.
+    if (!canSend()) return;
+    // The task finishes on its own; nobody waits for it.
+    send();
+}
+
+QCoro::Task<> FeedbackForm::send() {
+    QPointer<FeedbackForm> self(this);
+    feedbackSending_ = true;
+    feedbackError_.reset();
+    emit stateChanged();
+    updateCanSend();
+
+    const APIEndpoint endpoint = APIEndpoint::feedback();
+    APIRequest request("POST", requestBody(feedbackMessage_, feedbackEmail_, appVersion_, osVersion_), std::nullopt,
+                       timeout_);
+    const APIResponse response = co_await client_.send(endpoint, std::move(request));
+    if (!self) co_return;
+
+    feedbackSending_ = false;
+    if (response.status == 0) {
+        feedbackError_ = QString::fromStdString(kTransportFailurePrefix + response.error);
+    } else if (response.status == 200) {
+        feedbackSent_ = true;
+        setFeedbackMessage(QString());
+        setFeedbackEmail(QString());
+    } else {
+        feedbackError_ = QString::fromUtf8(kFailedMessage);
+    }
+    emit stateChanged();
+    updateCanSend();
+}
+
+}  // namespace sablix

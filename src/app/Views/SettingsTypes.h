@@ -1,0 +1,42 @@
+#pragma once
+#include <QObject>
+#include <QtQml/qqml.h>
+
+#include "Models/Auth/AuthManager.h"
+#include "Models/Hotkey/HotkeyRecorder.h"
+#include "Models/Settings/FeedbackForm.h"
+#include "Models/Snippets/SnippetSettings.h"
+
+// The settings sheet's objects live in the application core, which knows no QML; these make
+// them known to the views by name. The application makes every instance.
+namespace sablix {
+
+struct HotkeyRecorderForeign {
+    Q_GADGET
+    QML_FOREIGN(sablix::HotkeyRecorder)
+    QML_NAMED_ELEMENT(HotkeyRecorder)
+    QML_UNCREATABLE("Made by the application.")
+};
+
+struct SnippetSettingsForeign {
+    Q_GADGET
+    QML_FOREIGN(sablix::SnippetSettings)
+    QML_NAMED_ELEMENT(SnippetSettings)
+    QML_UNCREATABLE("Made by the application.")
+};
+
+struct AuthManagerForeign {
+    Q_GADGET
+    QML_FOREIGN(sablix::AuthManager)
+    QML_NAMED_ELEMENT(AuthManager)
+    QML_UNCREATABLE("Made by the application.")
+};
+
+struct FeedbackFormForeign {
+    Q_GADGET
+    QML_FOREIGN(sablix::FeedbackForm)
+    QML_NAMED_ELEMENT(FeedbackForm)
+    QML_UNCREATABLE("Made by the settings sheet's presenter.")
+};
+
+}  // namespace sablix

@@ -1,0 +1,148 @@
+// The hot key changed as a user does it: the real `sablix` binary under a window manager, its
+// settings sheet opened from the toolbar, the recorder clicked and the new combination pressed
+// with real X events; then that combination, pressed over another application, brings the
+// window forward. Where the controls are comes from the application's item probe.
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "Views/ItemProbe.h"
+#include "platform/FileDefaults.h"
+#include "support/SablixSession.h"
+#include "support/TkTextField.h"
+#include "support/XvfbServer.h"
+
+using e2e::runOn;
+using e2e::waitUntil;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ProbedItem {
+    int x = 0, y = 0, width = 0, height = 0;
+    std::string text;
+};
+
+class SettingsE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.started());
+        ASSERT_TRUE(server.startWindowManager());
+        display = server.display();
+        ASSERT_TRUE(field.start(display));
+        probeFile = fs::temp_directory_path() / ("sablix-settings-probe-" + std::to_string(::getpid()) + ".json");
+        ::setenv(sablix::ItemProbe::kVariable, probeFile.c_str(), 1);
+    }
+    void TearDown() override {
+        if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", session.log().c_str());
+        session.stop();
+        ::unsetenv(sablix::ItemProbe::kVariable);
+        std::error_code ignored;
+        fs::remove(probeFile, ignored);
+    }
+
+    std::optional<ProbedItem> maybe(const std::string& name) {
+        QFile file(QString::fromStdString(probeFile.string()));
+        if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+        for (const auto& value : QJsonDocument::fromJson(file.readAll()).array()) {
+            const QJsonObject o = value.toObject();
+            if (o["name"].toString().toStdString() == name && o["width"].toInt() > 0)
+                return ProbedItem{o["x"].toInt(), o["y"].toInt(), o["width"].toInt(), o["height"].toInt(),
+                                  o["text"].toString().toStdString()};
+        }
+        return std::nullopt;
+    }
+    bool shows(const std::string& name, const std::string& text) {
+        return waitUntil(
+            [&] {
+                const auto found = maybe(name);
+                return found && found->text == text;
+            },
+            10000);
+    }
+    // Once the item has stopped moving (the window manager places a new window after it shows).
+    void click(const std::string& name) {
+        std::optional<ProbedItem> target, before;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                before = target;
+                target = maybe(name);
+                std::this_thread::sleep_for(std::chrono::milliseconds(250));
+                return target && before && target->x == before->x && target->y == before->y;
+            },
+            10000))
+            << "no " << name;
+        const std::string x = std::to_string(target->x + target->width / 2);
+        const std::string y = std::to_string(target->y + target->height / 2);
+        // --sync waits for ever when the pointer is there already.
+        const std::string location = runOn(display, {"xdotool", "getmouselocation", "--shell"});
+        std::vector<std::string> argv{"xdotool", "mousemove"};
+        if (location.find("X=" + x + "\nY=" + y + "\n") == std::string::npos) argv.push_back("--sync");
+        argv.insert(argv.end(), {x, y, "click", "1"});
+        int code = -1;
+        runOn(display, argv, &code);
+        ASSERT_EQ(code, 0);
+    }
+    void key(const std::string& keys) { runOn(display, {"xdotool", "key", keys}); }
+    std::string activeWindowName() {
+        std::string name = runOn(display, {"xdotool", "getactivewindow", "getwindowname"});
+        while (!name.empty() && name.back() == '\n') name.pop_back();
+        return name;
+    }
+    // The stored combination's bytes, as the defaults file holds them.
+    std::string storedCombo() {
+        std::string configHome;
+        for (const auto& entry : session.environment())
+            if (entry.starts_with("XDG_CONFIG_HOME=")) configHome = entry.substr(16);
+        platform::FileDefaults defaults(fs::path(configHome) / "sablix" / "defaults.json", {});
+        const auto data = defaults.data("sablix_hotkey_combo");
+        return data ? std::string(data->begin(), data->end()) : std::string();
+    }
+
+    testsupport::XvfbServer server;
+    std::string display;
+    testsupport::TkTextField field;
+    fs::path probeFile;
+    e2e::SablixSession session{server.display()};
+};
+
+}  // namespace
+
+TEST_F(SettingsE2E, ARecordedHotKeyIsStoredAndBringsTheWindowForward) {
+    ASSERT_TRUE(session.start());
+    ASSERT_TRUE(session.waitForLog("Hotkey registered: ⌃Space")) << session.log();
+
+    click("settingsButton");
+    ASSERT_TRUE(shows("hotkeyRecordButton", "⌃Space"));
+
+    // Escape while recording keeps what there was.
+    click("hotkeyRecordButton");
+    ASSERT_TRUE(shows("hotkeyRecordButton", "Press shortcut..."));
+    key("Escape");
+    EXPECT_TRUE(shows("hotkeyRecordButton", "⌃Space"));
+    EXPECT_EQ(storedCombo(), "");
+    EXPECT_TRUE(maybe("settingsView").has_value()) << "Escape went to the recorder, not to the sheet";
+
+    click("hotkeyRecordButton");
+    ASSERT_TRUE(shows("hotkeyRecordButton", "Press shortcut..."));
+    key("ctrl+alt+k");
+    EXPECT_TRUE(shows("hotkeyRecordButton", "⌃⌥K"));
+    EXPECT_EQ(storedCombo(), R"({"keyCode":40,"carbonModifiers":6144})");
+    EXPECT_TRUE(session.waitForLog("Hotkey registered: ⌃⌥K")) << session.log();
+
+    click("doneButton");
+    ASSERT_TRUE(waitUntil([&] { return !maybe("settingsView"); }, 10000)) << "Done closes the sheet";
+
+    // Over another application the new combination brings Sablix forward.
+    ASSERT_TRUE(field.focus());
+    ASSERT_TRUE(waitUntil([&] { return activeWindowName() != "Sablix"; }, 5000));
+    key("ctrl+alt+k");
+    EXPECT_TRUE(waitUntil([&] { return activeWindowName() == "Sablix"; }, 5000)) << activeWindowName();
+    EXPECT_EQ(session.stop(), 0);
+}
