@@ -100,7 +100,7 @@ std::string generationTextEvent(const std::string& text) {
     return "event: content_block_delta\ndata: " + event.dump() + "\n\n";
 }
 
-void installGenerationRoutes(httplib::Server& server, std::map<std::string, BackendRoute>& routes) {
+void installGenerationRoutes(httplib::Server& server, BackendRoutes& routes) {
     auto streams = std::make_shared<Streams>();
     server.Get(kStreamsRoute, [streams](const httplib::Request&, httplib::Response& response) {
         response.set_content(streams->toJson().dump(), "application/json");

@@ -1,4 +1,5 @@
 #pragma once
+#include "servers/BackendRoute.h"
 #include <functional>
 #include <map>
 #include <string>
@@ -33,8 +34,7 @@ class TestBackend;
 //                          (writes of the script that went out), "writtenAtNs" (steady-clock
 //                          times of those writes), "closedByClient" (a write found the connection
 //                          closed) and "complete" (the body was ended normally)
-using BackendRoute = std::function<void(const httplib::Request&, httplib::Response&, nlohmann::json& state)>;
-void installGenerationRoutes(httplib::Server& server, std::map<std::string, BackendRoute>& routes);
+void installGenerationRoutes(httplib::Server& server, BackendRoutes& routes);
 
 // The backend's "streams" list, asked over HTTP.
 nlohmann::json generationStreams(const TestBackend& backend);

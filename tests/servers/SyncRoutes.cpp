@@ -186,7 +186,7 @@ void pull(const httplib::Request& request, httplib::Response& response, json& st
 
 }  // namespace
 
-void installSyncRoutes(std::map<std::string, SyncRoute>& routes) {
+void installSyncRoutes(BackendRoutes& routes) {
     routes[kPushRoute] = push;
     routes[kPullRoute] = pull;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "servers/BackendRoute.h"
 #include <functional>
 #include <map>
 #include <string>
@@ -26,7 +27,6 @@ namespace testservers {
 //                        since, with the ids deleted at or after it
 // Both answer 401 unless the bearer token is one of "auth"."accounts" (any token when the
 // fixture has no accounts).
-using SyncRoute = std::function<void(const httplib::Request&, httplib::Response&, nlohmann::json& state)>;
-void installSyncRoutes(std::map<std::string, SyncRoute>& routes);
+void installSyncRoutes(BackendRoutes& routes);
 
 }  // namespace testservers

@@ -340,8 +340,7 @@ void acceptInvitation(const httplib::Request& request, httplib::Response& respon
 
 }  // namespace
 
-void installTeamRoutes(std::map<std::string, TestBackend::Route>& routes,
-                       std::map<std::string, TestBackend::Route>& prefixRoutes) {
+void installTeamRoutes(BackendRoutes& routes, BackendRoutes& prefixRoutes) {
     routes[kTeamsRoute] = [](const httplib::Request& request, httplib::Response& response, json& state) {
         const json* user = caller(request, response, state);
         if (!user) return;

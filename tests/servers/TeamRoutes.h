@@ -29,7 +29,6 @@ namespace testservers {
 //   POST   /api/invitations/<token>              the caller joins with the invitation's role: 200
 // The token is read from the raw request line as one path segment, then percent-decoded, as a
 // web framework's router does: "/api/invitations/a/../b" names no invitation.
-void installTeamRoutes(std::map<std::string, TestBackend::Route>& routes,
-                       std::map<std::string, TestBackend::Route>& prefixRoutes);
+void installTeamRoutes(BackendRoutes& routes, BackendRoutes& prefixRoutes);
 
 }  // namespace testservers

@@ -9,6 +9,7 @@
 #include "servers/GenerationRoutes.h"
 #include "servers/SyncRoutes.h"
 #include "servers/TeamRoutes.h"
+#include "servers/ReferralRoutes.h"
 
 namespace testservers {
 namespace {
@@ -246,6 +247,7 @@ void TestBackend::installRoutes() {
         answerJson(response, 200, {{"success", true}});
     };
     installSyncRoutes(routes_);
+    installReferralRoutes(routes_);
     prefixRoutes_[kTemplatesRoute] = fixtureEntry("templates", kTemplatesRoute);
     prefixRoutes_[kTemplatePacksRoute] = fixtureEntry("packs", kTemplatePacksRoute);
     installTeamRoutes(routes_, prefixRoutes_);

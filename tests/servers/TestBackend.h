@@ -1,4 +1,5 @@
 #pragma once
+#include "servers/BackendRoute.h"
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -59,7 +60,7 @@ class TestBackend {
 public:
     // Answers one request. state is the backend's own, which the route may change; routes run one
     // at a time.
-    using Route = std::function<void(const httplib::Request&, httplib::Response&, nlohmann::json& state)>;
+    using Route = BackendRoute;
 
     static constexpr const char* kAppcastRoute = "/appcast.xml";
     static constexpr const char* kAuthSignInRoute = "/api/auth/signin";

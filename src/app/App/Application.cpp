@@ -25,6 +25,7 @@
 #include "Models/Network/NetworkMonitor.h"
 #include "Models/Network/SystemPathMonitor.h"
 #include "Models/Networking/APIClient.h"
+#include "Models/Referrals/ReferralManager.h"
 #include "Models/Snippets/SnippetSettings.h"
 #include "Models/Templates/TemplateInstallService.h"
 #include "Models/Tutorial/TutorialManager.h"
@@ -40,6 +41,7 @@
 #include "Views/FillInFieldsWindowController.h"
 #include "Views/ItemProbe.h"
 #include "Views/MainWindowController.h"
+#include "Views/ReferralsSettingsSectionPresenter.h"
 #include "Views/SettingsPresenter.h"
 #include "Views/SnippetDetailPresenter.h"
 #include "desktop/QtMainQueue.h"
@@ -117,6 +119,8 @@ struct Application::Services {
               library, defaults, apiClient, [this] { engine.refreshSnippetCache(); }, notifier, analytics),
           auth(*keychain, apiClient, workspace, analytics, teams, clock, [this] { mainWindow.showAndActivate(); }),
           teams(auth, apiClient, teamSnippets, analytics),
+          referrals(auth, apiClient, analytics),
+          referralsSection(referrals, clipboard),
           settings(SettingsPresenter::Collaborators{
               .windowState = windowState,
               .hotkeyManager = hotkeys,
@@ -141,7 +145,8 @@ struct Application::Services {
                                             {"windowState", QVariant::fromValue(&windowState)},
                                             {"updateNotice", QVariant::fromValue(&updateNotice)},
                                             {"detailPresenter", QVariant::fromValue(&detailPresenter)},
-                                            {"settings", QVariant::fromValue(&settings)}}),
+                                            {"settings", QVariant::fromValue(&settings)},
+                                            {"referralsSection", QVariant::fromValue(&referralsSection)}}),
           deepLinks(auth, teams, templates, [this] { mainWindow.showAndActivate(); }),
           network(makeSystemPathMonitor(), desktop::QtMainQueue::shared()),
           sync(SyncService::Collaborators{
@@ -219,6 +224,8 @@ struct Application::Services {
     // empties itself when the account's session ends.
     AuthManager auth;
     TeamManager teams;
+    ReferralManager referrals;
+    ReferralsSettingsSectionPresenter referralsSection;
     SettingsPresenter settings;
     // The window binds to everything above, so it goes before any of it.
     MainWindowController mainWindow;

@@ -25,6 +25,7 @@ ApplicationWindow {
     required property UpdateNotice updateNotice
     required property SnippetDetailPresenter detailPresenter
     required property SettingsPresenter settings
+    required property ReferralsSettingsSectionPresenter referralsSection
 
     menuBar: MenuBar {
         Menu {
@@ -62,6 +63,7 @@ ApplicationWindow {
         sourceComponent: SettingsWindow {
             transientParent: window
             presenter: window.settings
+            referralsSection: window.referralsSection
             visible: window.visible
         }
     }

@@ -9,6 +9,8 @@ Item {
     id: settingsView
     objectName: "settingsView"
     required property SettingsPresenter presenter
+    // Shown only while signed in, and only where the sheet was given it.
+    property ReferralsSettingsSectionPresenter referralsSection: null
 
     implicitWidth: 600
     implicitHeight: 640
@@ -72,7 +74,15 @@ Item {
                     Layout.fillWidth: true
                 }
 
-                // The referral section stands here while signed in; it arrives with referrals.
+                Loader {
+                    active: settingsView.referralsSection !== null
+                            && settingsView.presenter.authManager.isAuthenticated
+                    visible: active
+                    Layout.fillWidth: true
+                    sourceComponent: ReferralsSettingsSection {
+                        presenter: settingsView.referralsSection
+                    }
+                }
 
                 SettingsSection {
                     objectName: "hotkeySection"

@@ -8,6 +8,7 @@ ApplicationWindow {
     id: sheet
     objectName: "settingsWindow"
     required property SettingsPresenter presenter
+    property ReferralsSettingsSectionPresenter referralsSection: null
 
     title: "Settings"
     flags: Qt.Dialog
@@ -22,5 +23,6 @@ ApplicationWindow {
     SettingsView {
         anchors.fill: parent
         presenter: sheet.presenter
+        referralsSection: sheet.referralsSection
     }
 }

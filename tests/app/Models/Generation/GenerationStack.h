@@ -1,4 +1,5 @@
 #pragma once
+#include "support/NoTeams.h"
 #include <chrono>
 #include <memory>
 #include <string>
@@ -24,11 +25,7 @@ namespace generationtest {
 
 constexpr const char* kAccessToken = "access-ada";
 
-class NoTeams final : public sablix::TeamManaging {
-public:
-    QCoro::Task<bool> acceptInvitation(std::string) override { co_return false; }
-    QCoro::Task<> fetchTeams() override { co_return; }
-};
+using testsupport::NoTeams;
 
 // Generation wired as the application wires it, against a fresh test backend: the one APIClient,
 // an account manager that finds a signed-in account in its store (or none), a ProxyService of
