@@ -18,6 +18,7 @@
 #include <string>
 
 #include "Views/ItemProbe.h"
+#include "support/ProbedWindow.h"
 #include "support/SablixSession.h"
 #include "support/TkTextField.h"
 #include "support/XvfbServer.h"
@@ -32,12 +33,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct ProbedItem {
-    std::string name;
-    int x = 0, y = 0, width = 0, height = 0;
-    bool enabled = true;
-    std::string text;
-};
+using e2e::ProbedItem;
 
 class MainWindowE2E : public ::testing::Test {
 protected:
@@ -46,48 +42,22 @@ protected:
         ASSERT_TRUE(server.startWindowManager());
         display = server.display();
         ASSERT_TRUE(field.start(display));
-        probeFile = fs::temp_directory_path() / ("sablix-probe-" + std::to_string(::getpid()) + ".json");
-        ::setenv(sablix::ItemProbe::kVariable, probeFile.c_str(), 1);
     }
 
     void TearDown() override {
         if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", session.log().c_str());
         session.stop();
-        ::unsetenv(sablix::ItemProbe::kVariable);
-        std::error_code ignored;
-        fs::remove(probeFile, ignored);
     }
 
-    std::vector<ProbedItem> probe() {
-        QFile file(QString::fromStdString(probeFile.string()));
-        if (!file.open(QIODevice::ReadOnly)) return {};
-        std::vector<ProbedItem> items;
-        for (const auto& value : QJsonDocument::fromJson(file.readAll()).array()) {
-            const QJsonObject o = value.toObject();
-            items.push_back({o["name"].toString().toStdString(), o["x"].toInt(), o["y"].toInt(), o["width"].toInt(),
-                             o["height"].toInt(), o["enabled"].toBool(), o["text"].toString().toStdString()});
-        }
-        return items;
-    }
-    std::optional<ProbedItem> maybe(const std::string& name) {
-        for (auto& item : probe())
-            if (item.name == name && item.width > 0 && item.height > 0) return item;
-        return std::nullopt;
-    }
+    std::vector<ProbedItem> probe() { return probed.probe(); }
+    std::optional<ProbedItem> maybe(const std::string& name) { return probed.maybe(name); }
     ProbedItem item(const std::string& name) {
         std::optional<ProbedItem> found;
         waitUntil([&] { return (found = maybe(name)).has_value(); }, 10000);
         if (!found) throw std::runtime_error("the window shows no " + name);
         return *found;
     }
-    bool shows(const std::string& name, const std::string& text) {
-        return waitUntil(
-            [&] {
-                const auto found = maybe(name);
-                return found && found->text == text;
-            },
-            10000);
-    }
+    bool shows(const std::string& name, const std::string& text) { return probed.shows(name, text); }
     // The titles of the rows the list shows.
     std::set<std::string> rows() {
         std::set<std::string> titles;
@@ -100,13 +70,7 @@ protected:
     }
 
     void click(const std::string& name, const char* button = "1") {
-        const ProbedItem target = item(name);
-        int code = -1;
-        runOn(display,
-              {"xdotool", "mousemove", "--sync", std::to_string(target.x + target.width / 2),
-               std::to_string(target.y + target.height / 2), "click", button},
-              &code);
-        ASSERT_EQ(code, 0);
+        ASSERT_TRUE(probed.click(name, button)) << "the window shows no " << name;
     }
     void type(const std::string& text) {
         int code = -1;
@@ -143,7 +107,7 @@ protected:
     testsupport::XvfbServer server;
     std::string display;
     testsupport::TkTextField field;
-    fs::path probeFile;
+    e2e::ProbedWindow probed{server.display()};
     e2e::SablixSession session{server.display()};
 };
 

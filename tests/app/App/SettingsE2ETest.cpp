@@ -14,6 +14,7 @@
 
 #include "Views/ItemProbe.h"
 #include "platform/FileDefaults.h"
+#include "support/ProbedWindow.h"
 #include "support/SablixSession.h"
 #include "support/TkTextField.h"
 #include "support/XvfbServer.h"
@@ -24,10 +25,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct ProbedItem {
-    int x = 0, y = 0, width = 0, height = 0;
-    std::string text;
-};
+using e2e::ProbedItem;
 
 class SettingsE2E : public ::testing::Test {
 protected:
@@ -36,59 +34,15 @@ protected:
         ASSERT_TRUE(server.startWindowManager());
         display = server.display();
         ASSERT_TRUE(field.start(display));
-        probeFile = fs::temp_directory_path() / ("sablix-settings-probe-" + std::to_string(::getpid()) + ".json");
-        ::setenv(sablix::ItemProbe::kVariable, probeFile.c_str(), 1);
     }
     void TearDown() override {
         if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", session.log().c_str());
         session.stop();
-        ::unsetenv(sablix::ItemProbe::kVariable);
-        std::error_code ignored;
-        fs::remove(probeFile, ignored);
     }
 
-    std::optional<ProbedItem> maybe(const std::string& name) {
-        QFile file(QString::fromStdString(probeFile.string()));
-        if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-        for (const auto& value : QJsonDocument::fromJson(file.readAll()).array()) {
-            const QJsonObject o = value.toObject();
-            if (o["name"].toString().toStdString() == name && o["width"].toInt() > 0)
-                return ProbedItem{o["x"].toInt(), o["y"].toInt(), o["width"].toInt(), o["height"].toInt(),
-                                  o["text"].toString().toStdString()};
-        }
-        return std::nullopt;
-    }
-    bool shows(const std::string& name, const std::string& text) {
-        return waitUntil(
-            [&] {
-                const auto found = maybe(name);
-                return found && found->text == text;
-            },
-            10000);
-    }
-    // Once the item has stopped moving (the window manager places a new window after it shows).
-    void click(const std::string& name) {
-        std::optional<ProbedItem> target, before;
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                before = target;
-                target = maybe(name);
-                std::this_thread::sleep_for(std::chrono::milliseconds(250));
-                return target && before && target->x == before->x && target->y == before->y;
-            },
-            10000))
-            << "no " << name;
-        const std::string x = std::to_string(target->x + target->width / 2);
-        const std::string y = std::to_string(target->y + target->height / 2);
-        // --sync waits for ever when the pointer is there already.
-        const std::string location = runOn(display, {"xdotool", "getmouselocation", "--shell"});
-        std::vector<std::string> argv{"xdotool", "mousemove"};
-        if (location.find("X=" + x + "\nY=" + y + "\n") == std::string::npos) argv.push_back("--sync");
-        argv.insert(argv.end(), {x, y, "click", "1"});
-        int code = -1;
-        runOn(display, argv, &code);
-        ASSERT_EQ(code, 0);
-    }
+    std::optional<ProbedItem> maybe(const std::string& name) { return probed.maybe(name); }
+    bool shows(const std::string& name, const std::string& text) { return probed.shows(name, text); }
+    void click(const std::string& name) { ASSERT_TRUE(probed.click(name)) << "no " << name; }
     void key(const std::string& keys) { runOn(display, {"xdotool", "key", keys}); }
     std::string activeWindowName() {
         std::string name = runOn(display, {"xdotool", "getactivewindow", "getwindowname"});
@@ -108,7 +62,7 @@ protected:
     testsupport::XvfbServer server;
     std::string display;
     testsupport::TkTextField field;
-    fs::path probeFile;
+    e2e::ProbedWindow probed{server.display()};
     e2e::SablixSession session{server.display()};
 };
 

@@ -16,6 +16,7 @@
 #include "Models/Tutorial/TutorialModel.h"
 #include "Views/ItemProbe.h"
 #include "platform/FileDefaults.h"
+#include "support/ProbedWindow.h"
 #include "support/SablixSession.h"
 #include "support/XvfbServer.h"
 
@@ -26,60 +27,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct ProbedItem {
-    std::string name;
-    int x = 0, y = 0, width = 0, height = 0;
-    bool enabled = true;
-    std::string text;
-};
+using e2e::ProbedItem;
 
 class TutorialE2E : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(server.started());
         ASSERT_TRUE(server.startWindowManager());
-        probeFile = fs::temp_directory_path() / ("sablix-tutorial-probe-" + std::to_string(::getpid()) + ".json");
-        ::setenv(sablix::ItemProbe::kVariable, probeFile.c_str(), 1);
     }
 
     void TearDown() override {
         if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", session.log().c_str());
         session.stop();
-        ::unsetenv(sablix::ItemProbe::kVariable);
-        std::error_code ignored;
-        fs::remove(probeFile, ignored);
     }
 
-    std::optional<ProbedItem> maybe(const std::string& name) {
-        QFile file(QString::fromStdString(probeFile.string()));
-        if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-        for (const auto& value : QJsonDocument::fromJson(file.readAll()).array()) {
-            const QJsonObject o = value.toObject();
-            ProbedItem item{o["name"].toString().toStdString(),
-                            o["x"].toInt(),
-                            o["y"].toInt(),
-                            o["width"].toInt(),
-                            o["height"].toInt(),
-                            o["enabled"].toBool(),
-                            o["text"].toString().toStdString()};
-            if (item.name == name && item.width > 0 && item.height > 0) return item;
-        }
-        return std::nullopt;
-    }
-    bool shows(const std::string& name) {
-        return waitUntil([&] { return maybe(name).has_value(); }, 10000);
-    }
-    void click(const std::string& name) {
-        std::optional<ProbedItem> target;
-        ASSERT_TRUE(waitUntil([&] { return (target = maybe(name)).has_value() && target->enabled; }, 10000))
-            << "the window shows no " << name;
-        int code = -1;
-        runOn(server.display(),
-              {"xdotool", "mousemove", "--sync", std::to_string(target->x + target->width / 2),
-               std::to_string(target->y + target->height / 2), "click", "1"},
-              &code);
-        ASSERT_EQ(code, 0);
-    }
+    std::optional<ProbedItem> maybe(const std::string& name) { return probed.maybe(name); }
+    bool shows(const std::string& name) { return probed.shows(name); }
+    void click(const std::string& name) { ASSERT_TRUE(probed.click(name)) << "the window shows no " << name; }
     // The tutorial's two keys as the application stored them; none while absent.
     std::optional<bool> storedKey(const char* key) {
         std::string configHome;
@@ -92,7 +56,7 @@ protected:
     }
 
     testsupport::XvfbServer server;
-    fs::path probeFile;
+    e2e::ProbedWindow probed{server.display()};
     e2e::SablixSession session{server.display()};
 };
 

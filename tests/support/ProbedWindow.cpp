@@ -1,0 +1,85 @@
+#include "support/ProbedWindow.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+#include <unistd.h>
+
+#include "Views/ItemProbe.h"
+#include "support/SablixSession.h"
+
+namespace e2e {
+
+ProbedWindow::ProbedWindow(std::string display)
+    : display_(std::move(display)),
+      file_(std::filesystem::temp_directory_path() / ("sablix-probe-" + std::to_string(::getpid()) + ".json")) {
+    ::setenv(sablix::ItemProbe::kVariable, file_.c_str(), 1);
+}
+
+ProbedWindow::~ProbedWindow() {
+    ::unsetenv(sablix::ItemProbe::kVariable);
+    std::error_code ignored;
+    std::filesystem::remove(file_, ignored);
+}
+
+std::vector<ProbedItem> ProbedWindow::probe() const {
+    QFile file(QString::fromStdString(file_.string()));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    std::vector<ProbedItem> items;
+    for (const auto& value : QJsonDocument::fromJson(file.readAll()).array()) {
+        const QJsonObject o = value.toObject();
+        items.push_back({o["name"].toString().toStdString(), o["x"].toInt(), o["y"].toInt(), o["width"].toInt(),
+                         o["height"].toInt(), o["enabled"].toBool(), o["text"].toString().toStdString()});
+    }
+    return items;
+}
+
+std::optional<ProbedItem> ProbedWindow::maybe(const std::string& name) const {
+    for (auto& item : probe())
+        if (item.name == name && item.width > 0 && item.height > 0) return item;
+    return std::nullopt;
+}
+
+bool ProbedWindow::shows(const std::string& name) const {
+    return waitUntil([&] { return maybe(name).has_value(); }, 10000);
+}
+
+bool ProbedWindow::shows(const std::string& name, const std::string& text) const {
+    return waitUntil(
+        [&] {
+            const auto found = maybe(name);
+            return found && found->text == text;
+        },
+        10000);
+}
+
+bool ProbedWindow::click(const std::string& name, const char* button) const {
+    std::optional<ProbedItem> target, before;
+    const bool settled = waitUntil(
+        [&] {
+            before = target;
+            target = maybe(name);
+            if (!target || !target->enabled) return false;
+            if (before && target->x == before->x && target->y == before->y) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            return false;
+        },
+        10000);
+    if (!settled) return false;
+    const std::string x = std::to_string(target->x + target->width / 2);
+    const std::string y = std::to_string(target->y + target->height / 2);
+    // --sync waits for ever when the pointer is there already.
+    const std::string location = runOn(display_, {"xdotool", "getmouselocation", "--shell"});
+    std::vector<std::string> argv{"xdotool", "mousemove"};
+    if (location.find("X=" + x + "\nY=" + y + "\n") == std::string::npos) argv.push_back("--sync");
+    argv.insert(argv.end(), {x, y, "click", button});
+    int code = -1;
+    runOn(display_, argv, &code);
+    return code == 0;
+}
+
+}  // namespace e2e

@@ -1,0 +1,42 @@
+#pragma once
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// One named item of the running application's windows, where the item probe last saw it.
+struct ProbedItem {
+    std::string name;
+    int x = 0, y = 0, width = 0, height = 0;
+    bool enabled = true;
+    std::string text;
+};
+
+// The windows of a `sablix` started after this object, seen through its item probe: the probe
+// file is named in the environment here (the child inherits it) and read back on each question.
+// Clicks are real X events at the item's centre.
+class ProbedWindow {
+public:
+    explicit ProbedWindow(std::string display);
+    ~ProbedWindow();
+    ProbedWindow(const ProbedWindow&) = delete;
+    ProbedWindow& operator=(const ProbedWindow&) = delete;
+
+    std::vector<ProbedItem> probe() const;
+    // The visible item of that name, now.
+    std::optional<ProbedItem> maybe(const std::string& name) const;
+    // Waits (10 s at most) until the item shows; with text, until it shows that text.
+    bool shows(const std::string& name) const;
+    bool shows(const std::string& name, const std::string& text) const;
+    // Waits until the item shows, is enabled and has stopped moving (a window manager places a
+    // new window after it appears), then clicks it; false when it never did.
+    bool click(const std::string& name, const char* button = "1") const;
+
+private:
+    std::string display_;
+    std::filesystem::path file_;
+};
+
+}  // namespace e2e
