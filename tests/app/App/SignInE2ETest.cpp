@@ -12,6 +12,7 @@
 
 #include "platform/DefaultsValue.h"
 #include "servers/TestBackend.h"
+#include "support/ProbedWindow.h"
 #include "support/SablixSession.h"
 #include "support/XvfbServer.h"
 
@@ -90,12 +91,25 @@ TEST(SignInE2E, TheCallbackLinkSignsInAndARestartKeepsTheUser) {
                                         {"auth_user_data", user.dump()}}}}));
     EXPECT_EQ(session.stop(), 0);
 
-    // A later launch is signed in from what was stored, without asking the backend.
+    // A later launch is signed in from what was stored, without asking the backend; its settings
+    // sheet shows the user, and Sign Out tells the backend and empties the store.
     backend.reset();
+    e2e::ProbedWindow window(server.display());
     ASSERT_TRUE(session.start());
     EXPECT_TRUE(session.waitForLog("Loaded cached auth for rowan@example.com", 10000)) << session.log();
-    EXPECT_EQ(session.stop(), 0);
     EXPECT_TRUE(requestsTo(backend, "/api/auth/me").empty());
     EXPECT_EQ(nlohmann::json::parse(readFile(credentials), nullptr, false), stored);
+    ASSERT_TRUE(window.click("settingsButton"));
+    EXPECT_TRUE(window.shows("userDisplayName", "Rowan Tesk"));
+    ASSERT_TRUE(window.click("signOutButton"));
+    EXPECT_TRUE(window.shows("signInButton"));
+    EXPECT_TRUE(waitUntil([&] { return requestsTo(backend, "/api/auth/signout").size() == 1; }, 10000));
+    EXPECT_TRUE(
+        waitUntil([&] { return nlohmann::json::parse(readFile(credentials), nullptr, false) != stored; }, 10000));
+    const auto emptied = nlohmann::json::parse(readFile(credentials), nullptr, false);
+    EXPECT_TRUE(emptied.is_object() &&
+                (emptied.empty() || emptied.value("com.sablix.app", nlohmann::json::object()).empty()))
+        << emptied.dump();
+    EXPECT_EQ(session.stop(), 0);
     if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", session.log().c_str());
 }
