@@ -24,6 +24,7 @@ ApplicationWindow {
     required property MainWindowState windowState
     required property UpdateNotice updateNotice
     required property SnippetDetailPresenter detailPresenter
+    required property TeamSelectorPresenter teamSelector
 
     menuBar: MenuBar {
         Menu {
@@ -65,5 +66,6 @@ ApplicationWindow {
         windowState: window.windowState
         updateNotice: window.updateNotice
         detailPresenter: window.detailPresenter
+        teamSelector: window.teamSelector
     }
 }
