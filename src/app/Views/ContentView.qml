@@ -69,15 +69,16 @@ Item {
                 spacing: 0
 
                 Loader {
+                    id: selectorLoader
                     Layout.fillWidth: true
                     Layout.leftMargin: 16
                     Layout.rightMargin: 16
                     Layout.topMargin: 8
                     Layout.bottomMargin: 10
-                    active: content.teamSelector !== null
-                    visible: active && item.visible
-                    sourceComponent: TeamSelectorView {
-                        presenter: content.teamSelector
+                    visible: item !== null && item.visible
+                    Component.onCompleted: {
+                        if (content.teamSelector !== null)
+                            selectorLoader.setSource("TeamSelectorView.qml", {"presenter": content.teamSelector})
                     }
                 }
                 TagSidebarView {
