@@ -18,6 +18,7 @@
 #include "Models/Hotkey/HotkeyManager.h"
 #include "Models/Hotkey/HotkeyRecorder.h"
 #include "Models/MainWindow/MainWindowState.h"
+#include "Models/MainWindow/MainWindowTeams.h"
 #include "Models/MainWindow/MiddlePanelModel.h"
 #include "Models/MainWindow/RightPanelModel.h"
 #include "Models/MainWindow/TagSidebarModel.h"
@@ -44,6 +45,7 @@
 #include "Views/ReferralsSettingsSectionPresenter.h"
 #include "Views/SettingsPresenter.h"
 #include "Views/SnippetDetailPresenter.h"
+#include "Views/TeamSelectorPresenter.h"
 #include "desktop/QtMainQueue.h"
 #include "desktop/SchemeHandlerRegistration.h"
 #include "desktop/SingleInstance.h"
@@ -90,10 +92,35 @@ struct Application::Services {
           updater(apiClient, workspace, environment.appcastURL(), SABLIX_VERSION),
           updateChecker(apiClient, environment.appcastURL(), SABLIX_VERSION),
           checkForUpdates(updater),
+          auth(*keychain, apiClient, workspace, analytics, teams, clock, [this] { mainWindow.showAndActivate(); }),
+          teams(auth, apiClient, teamSnippets, analytics),
+          network(makeSystemPathMonitor(), desktop::QtMainQueue::shared()),
+          sync(SyncService::Collaborators{
+              .cache = teamSnippets,
+              .client = apiClient,
+              .accessToken = [this] { return auth.getValidAccessToken(); },
+              .network = network,
+              .defaults = defaults,
+              .clock = clock,
+              .refreshSnippetCache = [this] { engine.refreshSnippetCache(); },
+          }),
           middlePanel(
-              defaults, snippetSettings, [this] { engine.refreshSnippetCache(); }, analytics, notifier),
+              defaults, snippetSettings, [this] { engine.refreshSnippetCache(); }, analytics, notifier, sync,
+              [this] { return auth.currentUser() ? std::optional(auth.currentUser()->id) : std::nullopt; }),
           tagSidebar(middlePanel),
           windowState(middlePanel, rightPanel, tagSidebar, defaults),
+          windowTeams(MainWindowTeams::Collaborators{
+              .windowState = windowState,
+              .tagSidebarModel = tagSidebar,
+              .middlePanelModel = middlePanel,
+              .teamManager = teams,
+              .authManager = auth,
+              .syncService = sync,
+              .engine = {
+                  .setActiveTeamId = [this](std::optional<platform::Uuid> team) { engine.setActiveTeamId(team); },
+                  .refreshSnippetCache = [this] { engine.refreshSnippetCache(); }},
+          }),
+          teamSelector(teams, auth, sync, windowTeams),
           updateNotice(updateChecker, [this] { updater.checkForUpdates(); }),
           detailPresenter(
               rightPanel, middlePanel, snippetSettings, DynamicFieldContext{nullptr, "", "", &clipboard},
@@ -117,8 +144,6 @@ struct Application::Services {
           }),
           templates(
               library, defaults, apiClient, [this] { engine.refreshSnippetCache(); }, notifier, analytics),
-          auth(*keychain, apiClient, workspace, analytics, teams, clock, [this] { mainWindow.showAndActivate(); }),
-          teams(auth, apiClient, teamSnippets, analytics),
           referrals(auth, apiClient, analytics),
           referralsSection(referrals, clipboard),
           settings(SettingsPresenter::Collaborators{
@@ -145,20 +170,10 @@ struct Application::Services {
                                             {"windowState", QVariant::fromValue(&windowState)},
                                             {"updateNotice", QVariant::fromValue(&updateNotice)},
                                             {"detailPresenter", QVariant::fromValue(&detailPresenter)},
+                                            {"teamSelector", QVariant::fromValue(&teamSelector)},
                                             {"settings", QVariant::fromValue(&settings)},
                                             {"referralsSection", QVariant::fromValue(&referralsSection)}}),
           deepLinks(auth, teams, templates, [this] { mainWindow.showAndActivate(); }),
-          network(makeSystemPathMonitor(), desktop::QtMainQueue::shared()),
-          sync(SyncService::Collaborators{
-              .cache = teamSnippets,
-              .client = apiClient,
-              .accessToken = [this] { return auth.getValidAccessToken(); },
-              .network = network,
-              .defaults = defaults,
-              .clock = clock,
-              .refreshSnippetCache = [this] { engine.refreshSnippetCache(); },
-          }),
-          // No team is selected until the team manager arrives.
           syncEngine(sync, network, [this] { return teams.selectedTeamId(); }),
           delegate(AppDelegate::Collaborators{
               .textReplacer = engine,
@@ -204,19 +219,6 @@ struct Application::Services {
     Updater updater;
     UpdateChecker updateChecker;
     CheckForUpdatesViewModel checkForUpdates;
-    // The main window's models; loading the library stores the starter snippets on a first start.
-    SnippetSettings snippetSettings{defaults};
-    MiddlePanelModel middlePanel;
-    RightPanelModel rightPanel{platform::SystemClock::shared()};
-    TagSidebarModel tagSidebar;
-    MainWindowState windowState;
-    UpdateNotice updateNotice;
-    SnippetDetailPresenter detailPresenter;
-    desktop::X11HotkeyGrabber hotkeyGrabber;
-    HotkeyManager hotkeys;
-    desktop::X11LocalKeyMonitor keyMonitor;
-    HotkeyRecorder hotkeyRecorder{hotkeys, keyMonitor, keyLayout};
-    TemplateInstallService templates;
     platform::SystemClock clock;
     std::unique_ptr<CredentialStore> keychain = openCredentialStore(platform::Paths::applicationSupport());
     // The two hand work to each other: the account manager only keeps its reference to the team
@@ -224,6 +226,23 @@ struct Application::Services {
     // empties itself when the account's session ends.
     AuthManager auth;
     TeamManager teams;
+    NetworkMonitor network;
+    SyncService sync;
+    // The main window's models; loading the library stores the starter snippets on a first start.
+    SnippetSettings snippetSettings{defaults};
+    MiddlePanelModel middlePanel;
+    RightPanelModel rightPanel{platform::SystemClock::shared()};
+    TagSidebarModel tagSidebar;
+    MainWindowState windowState;
+    MainWindowTeams windowTeams;
+    TeamSelectorPresenter teamSelector;
+    UpdateNotice updateNotice;
+    SnippetDetailPresenter detailPresenter;
+    desktop::X11HotkeyGrabber hotkeyGrabber;
+    HotkeyManager hotkeys;
+    desktop::X11LocalKeyMonitor keyMonitor;
+    HotkeyRecorder hotkeyRecorder{hotkeys, keyMonitor, keyLayout};
+    TemplateInstallService templates;
     ReferralManager referrals;
     ReferralsSettingsSectionPresenter referralsSection;
     SettingsPresenter settings;
@@ -231,8 +250,6 @@ struct Application::Services {
     MainWindowController mainWindow;
     ItemProbe itemProbe{mainWindow.window()};
     DeepLinkDispatcher deepLinks;
-    NetworkMonitor network;
-    SyncService sync;
     SyncEngine syncEngine;
     AppDelegate delegate;
 };
@@ -245,6 +262,7 @@ Application::~Application() = default;
 void Application::start() {
     Services& s = *services_;
     s.mainWindow.showAndActivate();
+    s.windowTeams.contentShown();
     s.delegate.applicationDidFinishLaunching();
 
     // This binary handles sablix links: a browser or xdg-open starts it with the link, and a

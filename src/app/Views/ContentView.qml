@@ -18,6 +18,8 @@ Item {
     required property MainWindowState windowState
     required property UpdateNotice updateNotice
     required property SnippetDetailPresenter detailPresenter
+    // The snippet source control; none where the window shows only the personal library.
+    property TeamSelectorPresenter teamSelector: null
 
     implicitWidth: 900
     implicitHeight: 600
@@ -60,12 +62,31 @@ Item {
             Layout.minimumHeight: 500
             orientation: Qt.Horizontal
 
-            TagSidebarView {
+            ColumnLayout {
                 SplitView.minimumWidth: 150
                 SplitView.preferredWidth: 180
                 SplitView.maximumWidth: 250
-                model: content.tagSidebarModel
-                middlePanelModel: content.middlePanelModel
+                spacing: 0
+
+                Loader {
+                    id: selectorLoader
+                    Layout.fillWidth: true
+                    Layout.leftMargin: 16
+                    Layout.rightMargin: 16
+                    Layout.topMargin: 8
+                    Layout.bottomMargin: 10
+                    visible: item !== null && item.visible
+                    Component.onCompleted: {
+                        if (content.teamSelector !== null)
+                            selectorLoader.setSource("TeamSelectorView.qml", {"presenter": content.teamSelector})
+                    }
+                }
+                TagSidebarView {
+                    Layout.fillWidth: true
+                    Layout.fillHeight: true
+                    model: content.tagSidebarModel
+                    middlePanelModel: content.middlePanelModel
+                }
             }
 
             SnippetSidebarView {

@@ -26,6 +26,7 @@ ApplicationWindow {
     required property SnippetDetailPresenter detailPresenter
     required property SettingsPresenter settings
     required property ReferralsSettingsSectionPresenter referralsSection
+    required property TeamSelectorPresenter teamSelector
 
     menuBar: MenuBar {
         Menu {
@@ -78,5 +79,6 @@ ApplicationWindow {
         windowState: window.windowState
         updateNotice: window.updateNotice
         detailPresenter: window.detailPresenter
+        teamSelector: window.teamSelector
     }
 }

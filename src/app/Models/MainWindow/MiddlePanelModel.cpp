@@ -9,6 +9,7 @@
 #include "Models/AppNotifier.h"
 #include "Models/Snippets/SnippetSettings.h"
 #include "Models/Snippets/SnippetValidation.h"
+#include "Models/Sync/SyncService.h"
 #include "platform/TextRules.h"
 
 namespace sablix {
@@ -33,12 +34,28 @@ std::string validationMessage(const SnippetValidationResult& result) {
 MiddlePanelModel::MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings,
                                    std::function<void()> refreshSnippetCache, AnalyticsTracking& analytics,
                                    AppNotifier& notifier, QObject* parent)
+    : MiddlePanelModel(userDefaults, settings, std::move(refreshSnippetCache), analytics, notifier, nullptr, nullptr,
+                       parent) {}
+
+MiddlePanelModel::MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings,
+                                   std::function<void()> refreshSnippetCache, AnalyticsTracking& analytics,
+                                   AppNotifier& notifier, SyncService& syncService, CurrentUserId currentUserId,
+                                   QObject* parent)
+    : MiddlePanelModel(userDefaults, settings, std::move(refreshSnippetCache), analytics, notifier, &syncService,
+                       std::move(currentUserId), parent) {}
+
+MiddlePanelModel::MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings,
+                                   std::function<void()> refreshSnippetCache, AnalyticsTracking& analytics,
+                                   AppNotifier& notifier, SyncService* syncService, CurrentUserId currentUserId,
+                                   QObject* parent)
     : QObject(parent),
       userDefaults_(userDefaults),
       settings_(settings),
       snippetController_(userDefaults, settings),
       refreshSnippetCache_(std::move(refreshSnippetCache)),
       analytics_(analytics),
+      syncService_(syncService),
+      currentUserId_(std::move(currentUserId)),
       logger_(platform::appLog("MiddlePanelModel")) {
     allItems_ = snippetController_.loadItems();
     seedStarterSnippetsIfNeeded();
@@ -106,8 +123,26 @@ void MiddlePanelModel::setAllItems(std::vector<SnippetItem> items) {
     emit allItemsChanged();
 }
 
+std::vector<SnippetItem> MiddlePanelModel::loadCurrentSource() {
+    if (currentTeamId_ && syncService_) return syncService_->getTeamSnippets(*currentTeamId_);
+    return snippetController_.loadItems();
+}
+
+void MiddlePanelModel::switchSource(const std::optional<platform::Uuid>& teamId) {
+    if (teamId && !syncService_) {
+        logger_.error("This list cannot show team snippets; it keeps the personal library");
+        return;
+    }
+    const bool changed = teamId != currentTeamId_;
+    currentTeamId_ = teamId;
+    if (changed) emit currentTeamIdChanged();
+    setAllItems(loadCurrentSource());
+    applyFilter({}, std::nullopt);
+    updateTagCounts();
+}
+
 void MiddlePanelModel::reloadCurrentSource() {
-    setAllItems(snippetController_.loadItems());
+    setAllItems(loadCurrentSource());
     refilter();
     updateTagCounts();
 }
@@ -156,6 +191,7 @@ void MiddlePanelModel::libraryChanged() {
 
 QString MiddlePanelModel::addItem(const SnippetValue& value) {
     if (!value.item()) return kNoSnippetMessage;
+    if (isTeamMode()) return addTeamItem(*value.item());
     const SnippetItem& item = *value.item();
     // The library judges a snippet by itself and would replace one with an equal title; the
     // list knows the whole library and refuses the collision first.
@@ -175,6 +211,9 @@ QString MiddlePanelModel::addItem(const SnippetValue& value) {
 
 QString MiddlePanelModel::deleteItem(const SnippetValue& value) {
     if (!value.item()) return kNoSnippetMessage;
+    // A listed team snippet is deleted from its team whatever it names: writing the listed team
+    // snippets to the personal library would replace the user's own.
+    if (isTeamMode()) return deleteTeamItem(*value.item());
     if (!snippetController_.deleteItem(*value.item(), allItems_)) return kDeleteFailedMessage;
     libraryChanged();
     analytics_.track(AnalyticsEvent::snippetDelete, {{kScopeProperty, kPersonalScope}});
@@ -183,6 +222,7 @@ QString MiddlePanelModel::deleteItem(const SnippetValue& value) {
 
 QString MiddlePanelModel::deleteTag(const QString& tag) {
     const std::string key = platform::text::lowercased(tag.toStdString());
+    if (isTeamMode()) return deleteTeamTag(key);
     std::vector<SnippetItem> items = allItems_;
     for (auto& item : items)
         std::erase_if(item.tags, [&](const std::string& t) { return platform::text::lowercased(t) == key; });
@@ -193,6 +233,53 @@ QString MiddlePanelModel::deleteTag(const QString& tag) {
     allItems_ = std::move(items);
     libraryChanged();
     return {};
+}
+
+bool MiddlePanelModel::storeTeamSnippet(const SnippetItem& item) {
+    // The snippet and its queued change are written together, so no saved change misses the push.
+    if (!syncService_->saveAndQueueChange(item, PendingOperation::create)) return false;
+    const auto found =
+        std::find_if(allItems_.begin(), allItems_.end(), [&](const SnippetItem& entry) { return entry.id == item.id; });
+    if (found != allItems_.end())
+        *found = item;
+    else
+        allItems_.push_back(item);
+    return true;
+}
+
+QString MiddlePanelModel::addTeamItem(SnippetItem item) {
+    item.teamId = currentTeamId_;
+    item.ownerId = currentUserId_ ? currentUserId_() : std::nullopt;
+    item.visibility = SnippetVisibility::team;
+    if (!storeTeamSnippet(item)) return kTeamSaveFailedMessage;
+    libraryChanged();
+    analytics_.track(AnalyticsEvent::snippetCreate, {{kScopeProperty, kTeamScope}});
+    return {};
+}
+
+QString MiddlePanelModel::deleteTeamItem(SnippetItem item) {
+    // The change goes to the shown team, whose list held the snippet.
+    if (!item.teamId) item.teamId = currentTeamId_;
+    if (!syncService_->saveAndQueueChange(item, PendingOperation::remove)) return kTeamDeleteFailedMessage;
+    std::erase_if(allItems_, [&](const SnippetItem& entry) { return entry.id == item.id; });
+    libraryChanged();
+    analytics_.track(AnalyticsEvent::snippetDelete, {{kScopeProperty, kTeamScope}});
+    return {};
+}
+
+// Each changed snippet is saved and queued as an edit is, so the next pull does not bring the tag
+// back; a snippet that cannot be written keeps its tag here too.
+QString MiddlePanelModel::deleteTeamTag(const std::string& key) {
+    bool complete = true;
+    for (SnippetItem item : std::vector<SnippetItem>(allItems_)) {
+        const auto removed =
+            std::erase_if(item.tags, [&](const std::string& t) { return platform::text::lowercased(t) == key; });
+        if (removed == 0) continue;
+        if (!item.teamId) item.teamId = currentTeamId_;
+        if (!storeTeamSnippet(item)) complete = false;
+    }
+    libraryChanged();
+    return complete ? QString() : QString(kTeamDeleteTagFailedMessage);
 }
 
 }  // namespace sablix

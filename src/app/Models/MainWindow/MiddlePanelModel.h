@@ -20,11 +20,13 @@ namespace sablix {
 class AnalyticsTracking;
 class AppNotifier;
 class SnippetSettings;
+class SyncService;
 
-// The snippets behind the main window's list: every snippet of the current source, the ones the
-// list shows after the tag and search filters, and the number of snippets under each tag. The
-// one way the window changes the library; each change is stored before the lists show it and
-// makes the expansion engine rebuild its triggers. Lives on the main thread.
+// The snippets behind the main window's list: every snippet of the current source (the personal
+// library, or the cached snippets of one team), the ones the list shows after the tag and search
+// filters, and the number of snippets under each tag. The one way the window changes snippets;
+// each change is stored (a team's together with its queued sync change) before the lists show it
+// and makes the expansion engine rebuild its triggers. Lives on the main thread.
 class MiddlePanelModel final : public QObject {
     Q_OBJECT
     Q_PROPERTY(QAbstractListModel* listModel READ listModel CONSTANT)
@@ -46,6 +48,16 @@ public:
         "The snippet could not be deleted: the snippet library could not be written.";
     static constexpr const char* kDeleteTagFailedMessage =
         "The tag could not be removed: the snippet library could not be written.";
+    static constexpr const char* kTeamScope = "team";
+    static constexpr const char* kTeamSaveFailedMessage =
+        "The snippet could not be saved: the team's snippets could not be written.";
+    static constexpr const char* kTeamDeleteFailedMessage =
+        "The snippet could not be deleted: the team's snippets could not be written.";
+    static constexpr const char* kTeamDeleteTagFailedMessage =
+        "The tag could not be removed from every snippet: the team's snippets could not be written.";
+
+    // The signed-in user's identifier, none while signed out.
+    using CurrentUserId = std::function<std::optional<platform::Uuid>()>;
 
     // Loads the personal library, and stores the starter snippets on a first start (see
     // seedStarterSnippetsIfNeeded). settings govern validation of what is saved;
@@ -53,6 +65,12 @@ public:
     MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings,
                      std::function<void()> refreshSnippetCache, AnalyticsTracking& analytics, AppNotifier& notifier,
                      QObject* parent = nullptr);
+    // Also shows teams: their snippets are read from and written through syncService, and saved
+    // team snippets name currentUserId as their owner. A model made without them only shows the
+    // personal library.
+    MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings,
+                     std::function<void()> refreshSnippetCache, AnalyticsTracking& analytics, AppNotifier& notifier,
+                     SyncService& syncService, CurrentUserId currentUserId, QObject* parent = nullptr);
 
     const std::vector<SnippetItem>& allItems() const { return allItems_; }
     const std::vector<SnippetItem>& filteredItems() const { return listModel_.items(); }
@@ -72,6 +90,8 @@ public:
     // How many snippets carry the tag, whatever its case.
     Q_INVOKABLE int tagCount(const QString& tag) const;
 
+    // Shows the personal library (none) or the team's snippets, unfiltered.
+    void switchSource(const std::optional<platform::Uuid>& teamId);
     // Reads the current source again and refilters as the controls show.
     Q_INVOKABLE void reloadCurrentSource();
     // The tag filter keeps snippets with a tag equal, as stored, to the given tag lower-cased (an
@@ -97,18 +117,30 @@ signals:
     void currentTeamIdChanged();
 
 private:
+    MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings,
+                     std::function<void()> refreshSnippetCache, AnalyticsTracking& analytics, AppNotifier& notifier,
+                     SyncService* syncService, CurrentUserId currentUserId, QObject* parent);
     void seedStarterSnippetsIfNeeded();
     bool storedLibraryIsEmpty() const;
     void setAllItems(std::vector<SnippetItem> items);
     void applyFilter(const std::string& searchText, const std::optional<std::string>& tag);
     void refilter();
     void libraryChanged();
+    std::vector<SnippetItem> loadCurrentSource();
+    QString addTeamItem(SnippetItem item);
+    QString deleteTeamItem(SnippetItem item);
+    QString deleteTeamTag(const std::string& key);
+    // Stores the snippet in the shown team's cache with its queued change, then puts it in
+    // place of the entry with its id (or at the end).
+    bool storeTeamSnippet(const SnippetItem& item);
 
     platform::Defaults& userDefaults_;
     const SnippetSettings& settings_;
     SnippetController snippetController_;
     std::function<void()> refreshSnippetCache_;
     AnalyticsTracking& analytics_;
+    SyncService* syncService_ = nullptr;
+    CurrentUserId currentUserId_;
     platform::Log logger_;
 
     std::vector<SnippetItem> allItems_;

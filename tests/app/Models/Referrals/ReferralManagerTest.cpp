@@ -67,6 +67,10 @@ protected:
 
     void fetch() { QCoro::waitFor(manager_->fetchReferralInfo()); }
     bool apply(const std::string& code) { return QCoro::waitFor(manager_->applyCode(code)); }
+    // A sign-out tells the backend in the background; whatever is still under way ends here, as
+    // it does at quit, before the managers go.
+    void TearDown() override { client_.cancelAll(); }
+
     std::vector<testservers::LoggedRequest> requestsTo(const std::string& path) const {
         std::vector<testservers::LoggedRequest> found;
         for (const auto& request : backend_.log())

@@ -1,0 +1,54 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Sablix
+
+// Explains the two kinds of snippet source.
+ColumnLayout {
+    id: help
+    spacing: 10
+    width: 260
+
+    component SourceRow: RowLayout {
+        id: row
+        property string symbol
+        property string title
+        property string explanation
+        Layout.fillWidth: true
+        spacing: 8
+        SymbolImage {
+            Layout.alignment: Qt.AlignTop
+            Layout.preferredWidth: 16
+            symbol: row.symbol
+            color: row.palette.placeholderText
+        }
+        ColumnLayout {
+            Layout.fillWidth: true
+            spacing: 2
+            Label { text: row.title; font.weight: Font.Medium }
+            Label {
+                Layout.fillWidth: true
+                text: row.explanation
+                wrapMode: Text.WordWrap
+                color: row.palette.placeholderText
+                font.pointSize: Math.max(1, Qt.application.font.pointSize - 2)
+            }
+        }
+    }
+
+    Label { text: "Snippet Source"; font.bold: true }
+    ColumnLayout {
+        Layout.fillWidth: true
+        spacing: 8
+        SourceRow {
+            symbol: "person.fill"
+            title: "Personal Snippets"
+            explanation: "Your private snippets, stored locally on this device."
+        }
+        SourceRow {
+            symbol: "person.2.fill"
+            title: "Team Snippets"
+            explanation: "Shared snippets synced across all team members."
+        }
+    }
+}
