@@ -68,7 +68,7 @@ public:
         std::lock_guard lock(batchLimitsLock_);
         return batchLimits_;
     }
-    const OrbitFileBackedQueue& fileQueue() const { return fileQueue_; }
+    OrbitFileBackedQueue& fileQueue() { return fileQueue_; }
 
 private:
     OrbitQueue(std::shared_ptr<OrbitConfig> config, const OrbitStorage& storage, QueueEndpoint<Record> endpoint,
