@@ -1,0 +1,30 @@
+#include "orbit/Queue/OrbitReplayQueue.h"
+
+#include <system_error>
+
+#include "orbit/Utils/FileUtils.h"
+#include "orbit/Utils/HedgeLog.h"
+
+namespace orbit {
+
+OrbitReplayBufferQueue::OrbitReplayBufferQueue(std::filesystem::path queue) : queue_(std::move(queue)) {
+    deleteSafely(queue_);
+    std::error_code error;
+    std::filesystem::create_directories(queue_, error);
+    if (error) hedgeLog("Error trying to create replay buffer folder " + error.message());
+    std::lock_guard lock(itemsLock_);
+    items_.clear();
+}
+
+OrbitReplayQueue::OrbitReplayQueue(std::shared_ptr<OrbitConfig> config, const OrbitStorage& storage, OrbitApi& api,
+                                   Reachability* reachability, Now now)
+    : innerQueue_(OrbitQueue<OrbitEvent>::make(std::move(config), storage, QueueEndpoint<OrbitEvent>::snapshot(api),
+                                               reachability, std::move(now))),
+      bufferQueue_(storage.appFolderUrl() / "orbit.replayBufferFolder") {}
+
+int64_t dateToMillis(OrbitDate date) {
+    // Microseconds to milliseconds; integer division drops the fraction toward zero.
+    return date.time_since_epoch().count() / 1000;
+}
+
+}  // namespace orbit
