@@ -188,8 +188,9 @@ TEST_F(OrbitQueueTest, TooLargeHalvesTheBatchThenDropsEverything) {
             "[Orbit] Queue: dropping all queued records \u2014 max retries (3) exceeded after repeated "
             "HTTP 413");
     }));
-    EXPECT_TRUE(recordFiles(folder.path / "orbit.queueFolder.uuid").empty());
-    EXPECT_EQ(queue->depth(), 0u);
+    // The drop runs on the queue's own thread, a little after its log line.
+    EXPECT_TRUE(eventually([&] { return recordFiles(folder.path / "orbit.queueFolder.uuid").empty(); }));
+    EXPECT_TRUE(eventually([&] { return queue->depth() == 0u; }));
 }
 
 // Retriable answers pause 5, 10 and 15 s and keep the batch; the fourth failure drops the queue.

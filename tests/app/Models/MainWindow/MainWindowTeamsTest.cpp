@@ -59,6 +59,11 @@ protected:
         platform::NetworkPath offline;
         testsupport::FakePathMonitor::report(*pathState_, offline);
     }
+    // Requests still under way (the members of a team just selected) end here, as at quit.
+    void TearDown() override {
+        client_.cancelAll();
+        teamdb::TeamDbTest::TearDown();
+    }
 
     testsupport::LogCapture log_;
     testservers::TestBackend backend_{backendFixture()};
