@@ -1,16 +1,16 @@
 #pragma once
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <utility>
 #include <vector>
+
+#include "orbit/Utils/Uuid.h"
 
 namespace orbit {
 
-// One subscription: its function runs exactly once, when the token is destroyed.
+// Runs its function once, when it is destroyed: whoever holds it keeps a subscription alive.
 class RegistrationToken {
 public:
     explicit RegistrationToken(std::function<void()> onDealloc) : onDealloc_(std::move(onDealloc)) {}
@@ -24,57 +24,69 @@ private:
     std::function<void()> onDealloc_;
 };
 
-// A list of subscribers to one kind of announcement. Subscribers run outside the list's lock, so
-// one may subscribe or unsubscribe while being called; a running announcement keeps the list it
-// started with.
+// A list of subscribers to one kind of announcement. Invoking copies the list under the lock and
+// calls the copies after releasing it, so a subscriber may subscribe or unsubscribe meanwhile.
+// A token may outlive the list: it then removes nothing.
 template <typename Value>
 class OrbitMulticastCallback {
 public:
-    using Callback = std::function<void(const Value&)>;
+    using Callback = std::function<void(Value)>;
 
-    std::function<void(size_t)> onSubscriberCountChanged;
-
-    // The callback stays subscribed while the token lives, or until the list is gone.
     std::unique_ptr<RegistrationToken> subscribe(Callback callback) {
-        size_t count = 0;
-        uint64_t id = 0;
+        const auto key = Uuid::v7();
+        std::optional<size_t> count;
         {
             std::lock_guard lock(state_->lock);
-            id = state_->nextId++;
-            state_->callbacks.emplace(id, std::move(callback));
+            state_->callbacks[key] = std::move(callback);
             count = state_->callbacks.size();
         }
-        if (onSubscriberCountChanged) onSubscriberCountChanged(count);
-        std::weak_ptr<State> weakState = state_;
-        auto countChanged = onSubscriberCountChanged;
-        return std::make_unique<RegistrationToken>([weakState, id, countChanged] {
-            const auto state = weakState.lock();
+        notifyCount(*count);
+        std::weak_ptr<State> weak = state_;
+        return std::make_unique<RegistrationToken>([weak, key] {
+            const auto state = weak.lock();
             if (!state) return;
             size_t remaining = 0;
+            std::function<void(size_t)> changed;
             {
                 std::lock_guard lock(state->lock);
-                state->callbacks.erase(id);
+                if (state->callbacks.erase(key) == 0) return;
                 remaining = state->callbacks.size();
+                changed = state->onSubscriberCountChanged;
             }
-            if (countChanged) countChanged(remaining);
+            if (changed) changed(remaining);
         });
     }
 
-    void invoke(const Value& value) const {
-        std::vector<Callback> copy;
+    void invoke(Value value) {
+        std::vector<Callback> callbacks;
         {
             std::lock_guard lock(state_->lock);
-            for (const auto& [id, callback] : state_->callbacks) copy.push_back(callback);
+            for (const auto& [key, callback] : state_->callbacks) callbacks.push_back(callback);
         }
-        for (const auto& callback : copy) callback(value);
+        for (const auto& callback : callbacks) callback(value);
+    }
+
+    void setOnSubscriberCountChanged(std::function<void(size_t)> changed) {
+        std::lock_guard lock(state_->lock);
+        state_->onSubscriberCountChanged = std::move(changed);
     }
 
 private:
     struct State {
         std::mutex lock;
-        std::map<uint64_t, Callback> callbacks;
-        uint64_t nextId = 0;
+        std::map<Uuid, Callback> callbacks;
+        std::function<void(size_t)> onSubscriberCountChanged;
     };
+
+    void notifyCount(size_t count) {
+        std::function<void(size_t)> changed;
+        {
+            std::lock_guard lock(state_->lock);
+            changed = state_->onSubscriberCountChanged;
+        }
+        if (changed) changed(count);
+    }
+
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
