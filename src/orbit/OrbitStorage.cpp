@@ -1,8 +1,14 @@
 #include "orbit/OrbitStorage.h"
 
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "orbit/Utils/HedgeLog.h"
+#include "orbit/Utils/JSONUtils.h"
 
 namespace orbit {
 
@@ -33,6 +39,71 @@ OrbitStorage::OrbitStorage(std::filesystem::path appFolderUrl) : appFolderUrl_(s
     std::error_code error;
     if (!std::filesystem::exists(appFolderUrl_, error)) std::filesystem::create_directories(appFolderUrl_, error);
     if (error) hedgeLog("Error creating storage directory: " + error.message());
+}
+
+std::optional<nlohmann::json> OrbitStorage::getJson(StorageKey key) const {
+    std::ifstream file(appFolderUrl_ / rawValue(key), std::ios::binary);
+    if (!file) return std::nullopt;
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return readJSON(bytes.view());
+}
+
+void OrbitStorage::setJson(StorageKey key, const nlohmann::json& json) const {
+    const std::string name(rawValue(key));
+    std::string error;
+    const auto text =
+        json.is_object() || json.is_array() ? writeJSON(json, &error) : writeJSON(nlohmann::json{{name, json}}, &error);
+    if (!text) {
+        hedgeLog("Failed to serialize " + name + ": " + error);
+        return remove(key);
+    }
+    // A name of its own for each write: two threads may store the same key at once.
+    static std::atomic<uint64_t> writes{0};
+    const auto target = appFolderUrl_ / name;
+    auto temporary = target;
+    temporary += ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(writes.fetch_add(1));
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        file << *text;
+        file.close();
+        if (!file) {
+            std::error_code ignored;
+            std::filesystem::remove(temporary, ignored);
+            return hedgeLog("Failed to write " + name);
+        }
+    }
+    std::error_code renameError;
+    std::filesystem::rename(temporary, target, renameError);
+    if (renameError) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        hedgeLog("Failed to write " + name + ": " + renameError.message());
+    }
+}
+
+std::optional<std::string> OrbitStorage::getString(StorageKey key) const {
+    const auto json = getJson(key);
+    if (!json || !json->is_object()) return std::nullopt;
+    const auto found = json->find(std::string(rawValue(key)));
+    if (found == json->end() || !found->is_string()) return std::nullopt;
+    return found->get<std::string>();
+}
+
+std::optional<int64_t> OrbitStorage::getInt(StorageKey key) const {
+    const auto json = getJson(key);
+    if (!json || !json->is_object()) return std::nullopt;
+    const auto found = json->find(std::string(rawValue(key)));
+    if (found == json->end() || !found->is_number_integer()) return std::nullopt;
+    if (found->is_number_unsigned() && found->get<uint64_t>() > uint64_t(INT64_MAX)) return std::nullopt;
+    return found->get<int64_t>();
+}
+
+void OrbitStorage::remove(StorageKey key) const {
+    std::error_code error;
+    const auto path = appFolderUrl_ / rawValue(key);
+    if (!std::filesystem::remove(path, error) && error)
+        hedgeLog("Error trying to delete file " + path.string() + " " + error.message());
 }
 
 }  // namespace orbit

@@ -169,6 +169,8 @@ IngestServer::IngestServer(std::string snapshotEndpoint)
     : snapshotEndpoint_(std::move(snapshotEndpoint)), server_(std::make_unique<httplib::Server>()) {
     // Short keep-alive waits let stop() return promptly.
     server_->set_keep_alive_timeout(1);
+    // Headers and body go out in two writes; without this the body waits for a delayed ack.
+    server_->set_tcp_nodelay(true);
     installControls();
     const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
         serve(request, response);

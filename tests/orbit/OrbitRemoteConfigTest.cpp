@@ -1,0 +1,347 @@
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <fstream>
+#include <future>
+#include <sstream>
+
+#include "OrbitTestSupport.h"
+#include "orbit/Flags/OrbitRemoteConfig.h"
+#include "servers/IngestServer.h"
+#include "support/ModelsTestSupport.h"
+
+using nlohmann::json;
+using orbit::OrbitRemoteConfig;
+using testservers::IngestAnswer;
+using testservers::IngestServer;
+
+namespace {
+
+constexpr auto kWait = std::chrono::seconds(20);
+
+class FakeStorageManager : public orbit::OrbitStorageManager {
+public:
+    std::string getDistinctId() override {
+        std::lock_guard lock(mutex);
+        return distinctId;
+    }
+    std::string getAnonymousId() override { return "anon-1"; }
+    std::string getDeviceId() override { return ""; }
+    void setDistinctId(std::string id) {
+        std::lock_guard lock(mutex);
+        distinctId = std::move(id);
+    }
+
+private:
+    std::mutex mutex;
+    std::string distinctId = "user-1";
+};
+
+IngestAnswer answer(const json& body, int delayMs = 0, int count = 1) {
+    IngestAnswer given;
+    given.body = body.dump();
+    given.delayMs = delayMs;
+    given.count = count;
+    return given;
+}
+
+std::string fileText(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// One client's collaborators: the service stand-in, a storage folder that outlives restarts, and a
+// main queue of its own whose announcements the test can wait for.
+class OrbitRemoteConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.start()); }
+
+    // Announcements are counted from here on.
+    std::shared_ptr<OrbitRemoteConfig> start(bool preloadFeatureFlags = true) {
+        {
+            std::lock_guard lock(mutex);
+            notifications = 0;
+        }
+        auto config = std::make_shared<orbit::OrbitConfig>("phc_token", server.baseURL());
+        config->storageManager = storageManager;
+        config->preloadFeatureFlags = preloadFeatureFlags;
+        auto api = std::make_shared<orbit::OrbitApi>(config, orbit::systemNow, std::chrono::milliseconds(5000));
+        return OrbitRemoteConfig::create(
+            config, storage, api,
+            [] {
+                return json{{"$os", "Linux"}, {"plan", "free"}};
+            },
+            nullptr, [this](std::function<void()> block) { mainQueue.async(std::move(block)); },
+            [this](const std::string& name) {
+                std::lock_guard lock(mutex);
+                if (name == orbit::didReceiveFeatureFlags) ++notifications;
+                announced.notify_all();
+            });
+    }
+    bool waitForNotifications(int count) {
+        std::unique_lock lock(mutex);
+        return announced.wait_for(lock, kWait, [&] { return notifications >= count; });
+    }
+    std::optional<json> reload(OrbitRemoteConfig& remote) {
+        std::promise<std::optional<json>> done;
+        auto result = done.get_future();
+        remote.reloadFeatureFlags([&](const std::optional<json>& flags) { done.set_value(flags); });
+        EXPECT_EQ(result.wait_for(kWait), std::future_status::ready);
+        return result.get();
+    }
+    std::vector<std::string> routes() const {
+        std::vector<std::string> all;
+        for (const auto& request : server.requests()) all.push_back(request.route);
+        return all;
+    }
+    std::optional<json> stored(const char* name) const { return orbit::readJSON(fileText(folder.path() / name)); }
+
+    orbittest::HedgeLogCapture log;
+    IngestServer server;
+    modelstest::TempDir folder;
+    std::shared_ptr<orbit::OrbitStorage> storage = std::make_shared<orbit::OrbitStorage>(folder.path());
+    std::shared_ptr<FakeStorageManager> storageManager = std::make_shared<FakeStorageManager>();
+    std::mutex mutex;
+    std::condition_variable announced;
+    int notifications = 0;
+    orbit::SerialDispatchQueue mainQueue{"test.main"};  // last: its blocks reach the members above
+};
+
+const json kFlagsAnswer = {{"flags",
+                            {{"beta", {{"enabled", true}, {"metadata", {{"payload", R"({"limit": 3})"}}}}},
+                             {"layout", {{"enabled", true}, {"variant", "compact"}}},
+                             {"old", {{"enabled", false}}}}},
+                           {"errorsWhileComputingFlags", false},
+                           {"requestId", "req-1"},
+                           {"evaluatedAt", 1700000000}};
+
+}  // namespace
+
+// A first start fetches the configuration, then the flags, and leaves every stored file readable;
+// the next start with the service down answers flags, request id and the error switch from disk.
+TEST_F(OrbitRemoteConfigTest, FlagsLoadAfterTheConfigurationAndSurviveARestartWithTheServerDown) {
+    server.answer("config", answer({{"errorTracking", {{"autocaptureExceptions", true}}}}));
+    server.answer("flags", answer(kFlagsAnswer));
+    {
+        auto remote = start();
+        ASSERT_TRUE(waitForNotifications(1));
+        EXPECT_EQ(routes(), (std::vector<std::string>{"config", "flags"}));
+        EXPECT_TRUE(remote->isAutocaptureExceptionsEnabled());
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+        EXPECT_TRUE(orbit::readJSON(fileText(entry.path()))) << entry.path();
+    EXPECT_EQ(stored("orbit.enabledFeatureFlags"), json({{"beta", true}, {"layout", "compact"}, {"old", false}}));
+
+    server.stop();
+    auto remote = start();
+    EXPECT_TRUE(remote->isAutocaptureExceptionsEnabled());
+    ASSERT_TRUE(waitForNotifications(1));
+    EXPECT_TRUE(log.has("[Orbit] Remote config response is missing, skipping loading flags"));
+    const auto beta = remote->getFeatureFlagResult("beta");
+    ASSERT_TRUE(beta);
+    EXPECT_TRUE(beta->enabled());
+    EXPECT_EQ(beta->payload(), json({{"limit", 3}}));
+    const auto layout = remote->getFeatureFlagResult("layout");
+    ASSERT_TRUE(layout);
+    EXPECT_EQ(layout->variant(), "compact");
+    EXPECT_EQ(remote->lastRequestId(), "req-1");
+    EXPECT_EQ(remote->lastEvaluatedAt(), 1700000000);
+    EXPECT_EQ(remote->getFeatureFlagDetails("layout"), kFlagsAnswer["flags"]["layout"]);
+}
+
+// A project without flags empties the stored flags and forgets the request id, without asking for
+// flags; an exhausted quota leaves every stored file exactly as it was.
+TEST_F(OrbitRemoteConfigTest, NoFlagsClearsTheStoreAndAQuotaLimitLeavesItUntouched) {
+    server.answer("config", answer(json::object()));
+    server.answer("flags", answer(kFlagsAnswer));
+    {
+        auto remote = start();
+        ASSERT_TRUE(waitForNotifications(1));
+    }
+    const std::vector<const char*> names = {"orbit.flags", "orbit.enabledFeatureFlags",
+                                            "orbit.enabledFeatureFlagPayloads", "orbit.requestId", "orbit.evaluatedAt"};
+    std::map<std::string, std::string> before;
+    for (const auto* name : names) before[name] = fileText(folder.path() / name);
+
+    server.reset();
+    server.answer("config", answer(json::object()));
+    server.answer("flags", answer({{"quotaLimited", {"feature_flags"}}, {"flags", json::object()}}, 0, 2));
+    {
+        auto remote = start();
+        ASSERT_TRUE(waitForNotifications(1));
+        EXPECT_EQ(reload(*remote), json({{"beta", true}, {"layout", "compact"}, {"old", false}}));
+        EXPECT_EQ(routes(), (std::vector<std::string>{"config", "flags", "flags"}));
+    }
+    for (const auto* name : names) EXPECT_EQ(fileText(folder.path() / name), before[name]) << name;
+
+    server.reset();
+    server.answer("config", answer({{"hasFeatureFlags", false}}));
+    auto remote = start();
+    ASSERT_TRUE(waitForNotifications(1));
+    EXPECT_EQ(routes(), std::vector<std::string>{"config"});
+    for (const char* name : {"orbit.flags", "orbit.enabledFeatureFlags", "orbit.enabledFeatureFlagPayloads"})
+        EXPECT_EQ(stored(name), json::object()) << name;
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "orbit.requestId"));
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "orbit.evaluatedAt"));
+    EXPECT_EQ(remote->lastRequestId(), std::nullopt);
+    EXPECT_FALSE(remote->getFeatureFlagResult("beta"));
+}
+
+// Reloads asked for while a request is in flight coalesce into one more request, which carries the
+// identity of the latest; the replaced one is answered from the cache at once.
+TEST_F(OrbitRemoteConfigTest, ThreeReloadsDuringASlowAnswerMakeTwoRequests) {
+    server.answer("config", answer(json::object()));
+    auto remote = start(false);
+    remote->setPersonPropertiesForFlags({{"plan", "pro"}});
+    remote->setGroupPropertiesForFlags("company", {{"seats", 5}});
+    remote->setGroupPropertiesForFlags("team", {{"size", 2}});
+    remote->resetGroupPropertiesForFlags("team");
+    server.answer("flags", answer(kFlagsAnswer, 1000, 2));
+
+    std::promise<std::optional<json>> first, second, third;
+    remote->reloadFeatureFlags([&](const std::optional<json>& flags) { first.set_value(flags); });
+    storageManager->setDistinctId("user-2");
+    remote->reloadFeatureFlags([&](const std::optional<json>& flags) { second.set_value(flags); });
+    storageManager->setDistinctId("user-3");
+    remote->reloadFeatureFlags([&](const std::optional<json>& flags) { third.set_value(flags); });
+
+    auto replaced = second.get_future();
+    ASSERT_EQ(replaced.wait_for(std::chrono::milliseconds(0)), std::future_status::ready);
+    EXPECT_EQ(replaced.get(), std::nullopt);  // nothing cached yet
+    auto last = third.get_future();
+    ASSERT_EQ(last.wait_for(kWait), std::future_status::ready);
+    EXPECT_EQ(last.get(), json({{"beta", true}, {"layout", "compact"}, {"old", false}}));
+    EXPECT_TRUE(first.get_future().get());
+
+    std::vector<json> sent;
+    for (const auto& request : server.requests())
+        if (request.route == "flags") sent.push_back(request.json);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0]["distinct_id"], "user-1");
+    EXPECT_EQ(sent[1]["distinct_id"], "user-3");
+    EXPECT_EQ(sent[1]["person_properties"], json({{"$os", "Linux"}, {"plan", "pro"}}));
+    EXPECT_EQ(sent[1]["group_properties"], json({{"company", {{"seats", 5}}}}));
+}
+
+// Each case: a first answer, then a second one; the flag values and payloads the client then holds.
+TEST_F(OrbitRemoteConfigTest, AnswersAreNormalisedThenReplaceOrMergeOverTheCache) {
+    const json cached = {{"featureFlags", {{"a", true}, {"b", "v1"}}},
+                         {"featureFlagPayloads", {{"a", "1"}, {"b", "2"}}},
+                         {"requestId", "req-1"}};
+    struct Case {
+        const char* what;
+        std::string second;
+        json values;
+        json payloads;
+        const char* requestId;
+    };
+    const std::vector<Case> cases = {
+        {"newer shape",
+         json{{"flags",
+               {{"variantOff", {{"enabled", false}, {"variant", "x"}, {"metadata", {{"payload", "7"}}}}},
+                {"off", {{"enabled", false}, {"metadata", {{"payload", "8"}}}}},
+                {"on", {{"enabled", true}, {"metadata", {{"payload", {{"k", 1}}}}}}},
+                {"neither", {{"enabled", "yes"}}},
+                {"notAnObject", 3}}},
+              {"featureFlags", {{"stale", true}}},
+              {"requestId", "req-2"}}
+             .dump(),
+         {{"variantOff", "x"}, {"off", false}, {"on", true}},
+         {{"variantOff", "7"}, {"on", {{"k", 1}}}},
+         "req-2"},
+        {"errors merge over the cache",
+         json{{"featureFlags", {{"b", "v2"}, {"c", false}}},
+              {"featureFlagPayloads", {{"b", "3"}}},
+              {"errorsWhileComputingFlags", true}}
+             .dump(),
+         {{"a", true}, {"b", "v2"}, {"c", false}},
+         {{"a", "1"}, {"b", "3"}},
+         "req-1"},
+        {"no errors replace the cache",
+         json{{"featureFlags", {{"c", true}}}, {"featureFlagPayloads", json::object()}}.dump(),
+         {{"c", true}},
+         json::object(),
+         "req-1"},
+        {"older shape without payloads is refused", json{{"featureFlags", {{"c", true}}}}.dump(),
+         cached["featureFlags"], cached["featureFlagPayloads"], "req-1"},
+        {"wrong types are refused",
+         json{{"flags", json::array()}, {"featureFlags", "x"}, {"featureFlagPayloads", 1}, {"requestId", 5}}.dump(),
+         cached["featureFlags"], cached["featureFlagPayloads"], "req-1"},
+        {"text that is not JSON is refused", "<html>busy</html>", cached["featureFlags"], cached["featureFlagPayloads"],
+         "req-1"},
+    };
+    server.answer("config", answer({{"hasFeatureFlags", true}}));
+    auto remote = start(false);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        remote->clear();
+        server.answer("flags", answer(cached));
+        reload(*remote);
+        IngestAnswer second;
+        second.body = c.second;
+        server.answer("flags", second);
+        reload(*remote);
+        EXPECT_EQ(remote->getFeatureFlags(), c.values);
+        EXPECT_EQ(stored("orbit.enabledFeatureFlags"), c.values);
+        EXPECT_EQ(stored("orbit.enabledFeatureFlagPayloads"), c.payloads);
+        EXPECT_EQ(remote->lastRequestId(), c.requestId);
+    }
+}
+
+// Each case: a cached value and payload, the result the client answers, and typed decoding.
+TEST(OrbitFeatureFlagResultTest, ResultsAndTypedPayloadsFromCachedValues) {
+    struct Case {
+        const char* what;
+        std::optional<json> value;
+        std::optional<json> payload;
+        bool exists;
+        bool enabled;
+        std::optional<std::string> variant;
+        std::optional<json> decoded;
+    };
+    const std::vector<Case> cases = {
+        {"false is a result", json(false), std::nullopt, true, false, std::nullopt, std::nullopt},
+        {"a payload without a value", std::nullopt, json("{}"), false, false, std::nullopt, std::nullopt},
+        {"a variant", json(""), json(R"({"a": 1})"), true, true, "", json{{"a", 1}}},
+        {"a number is off", json(1), json("12.5"), true, false, std::nullopt, json(12.5)},
+        {"text that is not JSON", json(true), json("not json"), true, true, std::nullopt, json("not json")},
+        {"a payload that is not text", json(true), json{{"a", 1}}, true, true, std::nullopt, json{{"a", 1}}},
+    };
+    orbittest::HedgeLogCapture log;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto result = orbit::OrbitFeatureFlagResult::make("key", c.value, c.payload);
+        ASSERT_EQ(result.has_value(), c.exists);
+        if (!result) continue;
+        EXPECT_EQ(result->enabled(), c.enabled);
+        EXPECT_EQ(result->variant(), c.variant);
+        EXPECT_EQ(result->payload(), c.decoded);
+    }
+    EXPECT_EQ(log.lines().size(), 1u);
+    EXPECT_TRUE(log.hasPrefix("[Orbit] Error parsing the object not json: "));
+}
+
+namespace {
+struct Limits {
+    int seats = 0;
+    std::string plan;
+};
+void from_json(const json& j, Limits& limits) {
+    j.at("seats").get_to(limits.seats);
+    j.at("plan").get_to(limits.plan);
+}
+}  // namespace
+
+TEST(OrbitFeatureFlagResultTest, PayloadsDecodeIntoTypesOrNothing) {
+    const orbit::OrbitFeatureFlagResult full("k", true, std::nullopt, json{{"seats", 3}, {"plan", "pro"}});
+    const auto limits = full.payloadAs<Limits>();
+    ASSERT_TRUE(limits);
+    EXPECT_EQ(limits->seats, 3);
+    EXPECT_EQ(limits->plan, "pro");
+    EXPECT_FALSE(orbit::OrbitFeatureFlagResult("k", true, std::nullopt, json{{"seats", 3}}).payloadAs<Limits>());
+    EXPECT_FALSE(orbit::OrbitFeatureFlagResult("k", true, std::nullopt, json(4)).payloadAs<Limits>());
+    EXPECT_EQ(orbit::OrbitFeatureFlagResult("k", true, std::nullopt, json("text")).payloadAs<std::string>(), "text");
+    EXPECT_FALSE(orbit::OrbitFeatureFlagResult("k", true, std::nullopt, std::nullopt).payloadAs<std::string>());
+}
