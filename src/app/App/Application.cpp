@@ -46,6 +46,7 @@
 #include "Views/SettingsPresenter.h"
 #include "Views/SnippetDetailPresenter.h"
 #include "Views/TeamSelectorPresenter.h"
+#include "Views/TeamSettingsPresenter.h"
 #include "desktop/QtMainQueue.h"
 #include "desktop/SchemeHandlerRegistration.h"
 #include "desktop/SingleInstance.h"
@@ -121,6 +122,7 @@ struct Application::Services {
                   .refreshSnippetCache = [this] { engine.refreshSnippetCache(); }},
           }),
           teamSelector(teams, auth, sync, windowTeams),
+          teamSettings(teams, clipboard),
           updateNotice(updateChecker, [this] { updater.checkForUpdates(); }),
           detailPresenter(
               rightPanel, middlePanel, snippetSettings, DynamicFieldContext{nullptr, "", "", &clipboard},
@@ -171,6 +173,7 @@ struct Application::Services {
                                             {"updateNotice", QVariant::fromValue(&updateNotice)},
                                             {"detailPresenter", QVariant::fromValue(&detailPresenter)},
                                             {"teamSelector", QVariant::fromValue(&teamSelector)},
+                                            {"teamSettings", QVariant::fromValue(&teamSettings)},
                                             {"settings", QVariant::fromValue(&settings)},
                                             {"referralsSection", QVariant::fromValue(&referralsSection)}}),
           deepLinks(auth, teams, templates, [this] { mainWindow.showAndActivate(); }),
@@ -236,6 +239,7 @@ struct Application::Services {
     MainWindowState windowState;
     MainWindowTeams windowTeams;
     TeamSelectorPresenter teamSelector;
+    TeamSettingsPresenter teamSettings;
     UpdateNotice updateNotice;
     SnippetDetailPresenter detailPresenter;
     desktop::X11HotkeyGrabber hotkeyGrabber;

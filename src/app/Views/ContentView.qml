@@ -20,6 +20,8 @@ Item {
     required property SnippetDetailPresenter detailPresenter
     // The snippet source control; none where the window shows only the personal library.
     property TeamSelectorPresenter teamSelector: null
+    // Opens the team settings sheet; none where the window shows only the personal library.
+    property TeamSettingsPresenter teamSettings: null
 
     implicitWidth: 900
     implicitHeight: 600
@@ -41,6 +43,16 @@ Item {
             RowLayout {
                 anchors.fill: parent
                 Item { Layout.fillWidth: true }
+                ToolButton {
+                    objectName: "teamSettingsButton"
+                    visible: content.teamSelector !== null && content.teamSettings !== null
+                             && content.teamSelector.canShowTeamSettings
+                    icon.name: SymbolIcons.iconName("person.2")
+                    Accessible.name: "Team Settings"
+                    ToolTip.visible: hovered
+                    ToolTip.text: "Team Settings"
+                    onClicked: content.teamSettings.open()
+                }
                 ToolButton {
                     objectName: "settingsButton"
                     icon.name: SymbolIcons.iconName("gearshape")

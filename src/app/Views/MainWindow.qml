@@ -27,6 +27,7 @@ ApplicationWindow {
     required property SettingsPresenter settings
     required property ReferralsSettingsSectionPresenter referralsSection
     required property TeamSelectorPresenter teamSelector
+    required property TeamSettingsPresenter teamSettings
 
     menuBar: MenuBar {
         Menu {
@@ -69,6 +70,16 @@ ApplicationWindow {
         }
     }
 
+    // The team settings sheet, made anew at each opening, like the settings sheet.
+    Loader {
+        active: window.teamSettings.showing
+        sourceComponent: TeamSettingsWindow {
+            transientParent: window
+            presenter: window.teamSettings
+            visible: window.visible
+        }
+    }
+
     ContentView {
         id: content
         objectName: "mainContent"
@@ -80,5 +91,6 @@ ApplicationWindow {
         updateNotice: window.updateNotice
         detailPresenter: window.detailPresenter
         teamSelector: window.teamSelector
+        teamSettings: window.teamSettings
     }
 }
