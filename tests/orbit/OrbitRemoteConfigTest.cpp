@@ -58,11 +58,14 @@ class OrbitRemoteConfigTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.start()); }
 
-    // Announcements are counted from here on.
+    // Announcements of this instance are counted from here on; a late one of an earlier instance
+    // (its blocks may still be finishing) does not count.
     std::shared_ptr<OrbitRemoteConfig> start(bool preloadFeatureFlags = true) {
+        int mine = 0;
         {
             std::lock_guard lock(mutex);
             notifications = 0;
+            mine = ++generation;
         }
         auto config = std::make_shared<orbit::OrbitConfig>("phc_token", server.baseURL());
         config->storageManager = storageManager;
@@ -74,9 +77,9 @@ protected:
                 return json{{"$os", "Linux"}, {"plan", "free"}};
             },
             nullptr, [this](std::function<void()> block) { mainQueue.async(std::move(block)); },
-            [this](const std::string& name) {
+            [this, mine](const std::string& name) {
                 std::lock_guard lock(mutex);
-                if (name == orbit::didReceiveFeatureFlags) ++notifications;
+                if (name == orbit::didReceiveFeatureFlags && mine == generation) ++notifications;
                 announced.notify_all();
             });
     }
@@ -106,6 +109,7 @@ protected:
     std::mutex mutex;
     std::condition_variable announced;
     int notifications = 0;
+    int generation = 0;
     orbit::SerialDispatchQueue mainQueue{"test.main"};  // last: its blocks reach the members above
 };
 
