@@ -156,6 +156,12 @@ Item {
                                     valueRole: "value"
                                     currentIndex: indexOfValue(view.presenter.inviteRole)
                                     onActivated: view.presenter.inviteRole = currentValue
+                                    // The style's arrow image outlives the view (its texture stays cached); a text arrow does not.
+                                    indicator: Label {
+                                        x: parent.width - width - 8
+                                        anchors.verticalCenter: parent.verticalCenter
+                                        text: "▾"
+                                    }
                                 }
                                 Button {
                                     objectName: "inviteButton"
@@ -231,6 +237,12 @@ Item {
                                             valueRole: "value"
                                             currentIndex: indexOfValue(memberRow.modelData.role)
                                             onActivated: view.presenter.changeRole(memberRow.modelData.userId, currentValue)
+                                            // The style's arrow image outlives the view (its texture stays cached); a text arrow does not.
+                                            indicator: Label {
+                                                x: parent.width - width - 8
+                                                anchors.verticalCenter: parent.verticalCenter
+                                                text: "▾"
+                                            }
                                         }
                                         ToolButton {
                                             objectName: "removeMember_" + memberRow.modelData.email

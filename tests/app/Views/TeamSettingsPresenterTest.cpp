@@ -39,6 +39,8 @@ protected:
         ASSERT_TRUE(backend.start());
         defaults.set(sablix::AppEnvironment::kBaseURLOverrideKey, backend.baseURL());
     }
+    // Reloads an action started end here, as at quit, before the managers go.
+    void TearDown() override { client.cancelAll(); }
 
     // Loads the teams until the user has the role in the team, selects it, waits for the member
     // and opens the team's sheet.

@@ -54,6 +54,8 @@ protected:
         view->requestActivate();
         ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
     }
+    // Reloads an action started end here, as at quit, before the managers go.
+    void TearDown() override { client.cancelAll(); }
 
     static QQuickItem* find(QQuickItem* parent, const QString& objectName) {
         if (parent->objectName() == objectName && parent->isVisible()) return parent;
