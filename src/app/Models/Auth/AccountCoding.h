@@ -5,8 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/Date.h"
-#include "platform/Uuid.h"
+#include "Models/StrictJsonReader.h"
 
 namespace sablix {
 
@@ -17,19 +16,16 @@ public:
         : std::runtime_error("The account data could not be read: " + detail) {}
 };
 
-// Strict readers of the account records: every value must have its JSON type; null counts as
-// absent. Each throws AccountCodingError.
+// Strict readers of the account records; each throws AccountCodingError.
 namespace accountCoding {
 
-void requireObject(const nlohmann::json& value, const char* record);
-std::string requiredString(const nlohmann::json& object, const char* key);
-std::optional<std::string> optionalString(const nlohmann::json& object, const char* key);
-platform::Uuid requiredUuid(const nlohmann::json& object, const char* key);
-platform::Date requiredDate(const nlohmann::json& object, const char* key);
-
-// The internet date-time form: "2026-01-31T09:30:00Z" or with a "+HH:MM"/"-HH:MM" zone, to the
-// second; a fraction of a second is refused.
-std::optional<platform::Date> dateFromText(const std::string& text);
+using Reader = StrictJsonReader<AccountCodingError>;
+inline constexpr auto requireObject = &Reader::requireObject;
+inline constexpr auto requiredString = &Reader::requiredString;
+inline constexpr auto optionalString = &Reader::optionalString;
+inline constexpr auto requiredUuid = &Reader::requiredUuid;
+inline constexpr auto requiredDate = &Reader::requiredDate;
+inline constexpr auto dateFromText = &internetDateToTheSecond;
 
 }  // namespace accountCoding
 }  // namespace sablix

@@ -7,8 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/Date.h"
-#include "platform/Uuid.h"
+#include "Models/StrictJsonReader.h"
 
 namespace sablix {
 
@@ -23,14 +22,15 @@ public:
 // integer a JSON integer); an optional key may be absent or null. Each throws TeamCodingError.
 namespace teamCoding {
 
-void requireObject(const nlohmann::json& value, const char* record);
-std::string requiredString(const nlohmann::json& object, const char* key);
-std::optional<std::string> optionalString(const nlohmann::json& object, const char* key);
-bool requiredBool(const nlohmann::json& object, const char* key);
-int64_t requiredInteger(const nlohmann::json& object, const char* key);
-platform::Uuid requiredUuid(const nlohmann::json& object, const char* key);
+using Reader = StrictJsonReader<TeamCodingError>;
+inline constexpr auto requireObject = &Reader::requireObject;
+inline constexpr auto requiredString = &Reader::requiredString;
+inline constexpr auto optionalString = &Reader::optionalString;
+inline constexpr auto requiredBool = &Reader::requiredBool;
+inline constexpr auto requiredInteger = &Reader::requiredInteger;
+inline constexpr auto requiredUuid = &Reader::requiredUuid;
 // An internet date-time to the second with a zone designator; a fraction of a second fails.
-platform::Date requiredDate(const nlohmann::json& object, const char* key);
+inline constexpr auto requiredDate = &Reader::requiredDate;
 
 // The required raw value of an enumeration, read with one of the *FromRaw functions.
 template <class FromRaw>
