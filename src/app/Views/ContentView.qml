@@ -87,7 +87,8 @@ Item {
                     Layout.rightMargin: 16
                     Layout.topMargin: 8
                     Layout.bottomMargin: 10
-                    visible: item !== null && item.visible
+                    // From the presenter: the loaded item's own visible is false while this Loader is hidden.
+                    visible: content.teamSelector !== null && content.teamSelector.shouldShow
                     Component.onCompleted: {
                         if (content.teamSelector !== null)
                             selectorLoader.setSource("TeamSelectorView.qml", {"presenter": content.teamSelector})
