@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -13,10 +14,15 @@
 #include "support/SablixSession.h"
 
 namespace e2e {
+namespace {
+// Two desktops in one test each have a probe file of their own.
+std::atomic<int> probeFiles{0};
+}  // namespace
 
 ProbedWindow::ProbedWindow(std::string display)
     : display_(std::move(display)),
-      file_(std::filesystem::temp_directory_path() / ("sablix-probe-" + std::to_string(::getpid()) + ".json")) {
+      file_(std::filesystem::temp_directory_path() / ("sablix-probe-" + std::to_string(::getpid()) + "-" +
+                                                           std::to_string(++probeFiles) + ".json")) {
     ::setenv(sablix::ItemProbe::kVariable, file_.c_str(), 1);
 }
 

@@ -14,8 +14,9 @@ struct ProbedItem {
     std::string text;
 };
 
-// The windows of a `sablix` started after this object, seen through its item probe: the probe
-// file is named in the environment here (the child inherits it) and read back on each question.
+// The windows of a `sablix` started after this object (and before the next one), seen through its
+// item probe: the probe file is named in the environment here (the child inherits it) and read
+// back on each question.
 // Clicks are real X events at the item's centre.
 class ProbedWindow {
 public:

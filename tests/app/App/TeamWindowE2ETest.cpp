@@ -2,6 +2,7 @@
 // signed in through a credential file written beforehand, against the test backend. Choosing a
 // team must show its snippets from the backend, push what is created there, and hand its triggers
 // to the expansion engine only while it is chosen; a Tk text field is the application typed into.
+// Two members, each on a display of their own, share a team through the one backend.
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +31,14 @@ namespace {
 
 constexpr const char* kUserId = "5A0E1C2B-3D4F-4A5B-8C6D-7E8F9A0B1C2D";
 constexpr const char* kSupportTeamId = "3F0C9A4E-6B1D-4C2A-9E5F-1A2B3C4D5E6F";
+
+// A signed-in member of the fixture's teams, as a previous sign-in leaves the credential file.
+struct Member {
+    std::string id, email, displayName, accessToken, refreshToken;
+};
+const Member kRowan{kUserId, "rowan@example.com", "Rowan Tesk", "access-rowan-1", "refresh-rowan-1"};
+const Member kIlse{"0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9", "ilse@example.com", "Ilse Varn", "access-ilse-1",
+                   "refresh-ilse-1"};
 
 std::string variable(const std::vector<std::string>& environment, const std::string& name) {
     for (const auto& entry : environment)
@@ -63,85 +72,64 @@ json fixtureWithTeamSnippets() {
          serverSnippet("A1B2C3D4-0000-4000-8000-000000000001", "refund", "Your refund is on its way.")},
         {"A1B2C3D4-0000-4000-8000-000000000002",
          serverSnippet("A1B2C3D4-0000-4000-8000-000000000002", "hours", "We answer 9 to 5.")}};
+    fixture["auth"]["accounts"][kIlse.accessToken] = {{"id", kIlse.id},
+                                                      {"email", kIlse.email},
+                                                      {"displayName", kIlse.displayName},
+                                                      {"authProvider", "google"},
+                                                      {"createdAt", "2025-03-01T10:00:00Z"}};
     return fixture;
 }
 
-class TeamWindowE2E : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(server.started());
-        ASSERT_TRUE(server.startWindowManager());
-        display = server.display();
-        ASSERT_TRUE(field.start(display));
-        ASSERT_TRUE(backend.start());
+// One person's desktop: a display with a window manager and a Tk text field, and Sablix on it,
+// reaching the test backend and signed in.
+class Desk {
+public:
+    bool open(const testservers::TestBackend& backend, const Member& member,
+              const std::vector<sablix::SnippetItem>& library = {}) {
+        if (!server.started() || !server.startWindowManager() || !field.start(server.display())) return false;
+        session.storeSetting("API_BASE_URL_OVERRIDE", platform::DefaultsValue(backend.baseURL()));
+        if (!library.empty()) session.storeLibrary(library);
+        seed(member);
+        return session.start() && session.waitForLog("Loaded cached auth for " + member.email, 10000);
     }
 
-    void TearDown() override {
-        if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", session.log().c_str());
-        session.stop();
-    }
-
-    // Signed in as the fixture's Rowan from a credential file, as a previous sign-in leaves it.
-    void seedSignedInUser() {
-        const fs::path folder = fs::path(variable(session.environment(), "XDG_DATA_HOME")) / "Sablix";
-        fs::create_directories(folder);
-        const json user = {{"id", kUserId},
-                           {"email", "rowan@example.com"},
-                           {"displayName", "Rowan Tesk"},
-                           {"authProvider", "google"},
-                           {"createdAt", "2025-03-01T10:00:00Z"}};
-        const json stored = {{"com.sablix.app",
-                              {{"auth_access_token", "access-rowan-1"},
-                               {"auth_refresh_token", "refresh-rowan-1"},
-                               {"auth_token_expiry", "4070908800.0"},
-                               {"auth_user_id", kUserId},
-                               {"auth_user_data", user.dump()}}}};
-        const fs::path file = folder / "credentials.json";
-        std::ofstream(file) << stored.dump();
-        ::chmod(file.c_str(), 0600);
-    }
-
-    std::set<std::string> rows() {
+    std::set<std::string> rows() const {
         std::set<std::string> titles;
         for (const auto& item : probed.probe())
             if (item.name.starts_with("snippetRow:") && item.width > 0) titles.insert(item.name.substr(11));
         return titles;
     }
-    bool listShows(const std::set<std::string>& expected) {
-        return waitUntil([&] { return rows() == expected; }, 10000);
+    bool listShows(const std::set<std::string>& expected, int timeoutMs = 10000) const {
+        return waitUntil([&] { return rows() == expected; }, timeoutMs);
     }
     void click(const std::string& name) { ASSERT_TRUE(probed.click(name)) << "the window shows no " << name; }
     void type(const std::string& text) {
         int code = -1;
-        runOn(display, {"xdotool", "type", "--delay", "40", text}, &code);
+        runOn(server.display(), {"xdotool", "type", "--delay", "40", text}, &code);
         ASSERT_EQ(code, 0);
     }
     void activateWindow() {
-        const std::string found = runOn(display, {"xdotool", "search", "--onlyvisible", "--name", "^Sablix$"});
+        const std::string found =
+            runOn(server.display(), {"xdotool", "search", "--onlyvisible", "--name", "^Sablix$"});
         const std::string id = found.substr(0, found.find('\n'));
         ASSERT_FALSE(id.empty());
         int code = -1;
-        runOn(display, {"xdotool", "windowactivate", "--sync", id}, &code);
+        runOn(server.display(), {"xdotool", "windowactivate", "--sync", id}, &code);
         ASSERT_EQ(code, 0);
     }
     void choose(const std::string& source) {
         click("snippetSourceButton");
         click(source);
     }
-    // The bodies of the pushes the backend received.
-    std::vector<json> pushes() {
-        std::vector<json> found;
-        for (const auto& request : backend.log())
-            if (request.path == "/api/sync/push") found.push_back(json::parse(request.body, nullptr, false));
-        return found;
-    }
-    bool pushed(const std::string& title) {
-        for (const auto& body : pushes())
-            for (const auto& operation : body.value("operations", json::array()))
-                if (operation.value("operation", "") == "create" &&
-                    operation.value("payload", json::object()).value("snippetTitle", "") == title)
-                    return upperCased(body.value("teamId", "")) == kSupportTeamId;
-        return false;
+    // Creates a snippet in the source shown, from the window, and saves it with Ctrl+Return.
+    void create(const std::string& title, const std::string& content) {
+        activateWindow();
+        click("newSnippetButton");
+        ASSERT_TRUE(waitUntil([&] { return probed.maybe("titleField").has_value(); }, 10000));
+        type(title);
+        click("contentEditor");
+        type(content);
+        runOn(server.display(), {"xdotool", "key", "ctrl+Return"});
     }
     // What a trigger typed alone into the Tk field becomes.
     std::string expansionOf(const std::string& trigger, const std::string& expected) {
@@ -162,53 +150,115 @@ protected:
     }
 
     testsupport::XvfbServer server;
-    std::string display;
     testsupport::TkTextField field;
-    testservers::TestBackend backend{fixtureWithTeamSnippets()};
     e2e::ProbedWindow probed{server.display()};
     e2e::SablixSession session{server.display()};
+
+private:
+    void seed(const Member& member) {
+        const fs::path folder = fs::path(variable(session.environment(), "XDG_DATA_HOME")) / "Sablix";
+        fs::create_directories(folder);
+        const json user = {{"id", member.id},
+                           {"email", member.email},
+                           {"displayName", member.displayName},
+                           {"authProvider", "google"},
+                           {"createdAt", "2025-03-01T10:00:00Z"}};
+        const json stored = {{"com.sablix.app",
+                              {{"auth_access_token", member.accessToken},
+                               {"auth_refresh_token", member.refreshToken},
+                               {"auth_token_expiry", "4070908800.0"},
+                               {"auth_user_id", member.id},
+                               {"auth_user_data", user.dump()}}}};
+        const fs::path file = folder / "credentials.json";
+        std::ofstream(file) << stored.dump();
+        ::chmod(file.c_str(), 0600);
+    }
+};
+
+class TeamWindowE2E : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(backend.start()); }
+
+    void TearDown() override {
+        for (Desk* each : {&desk, second.has_value() ? &*second : nullptr}) {
+            if (!each) continue;
+            if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", each->session.log().c_str());
+            each->session.stop();
+        }
+    }
+
+    // The bodies of the pushes the backend received.
+    std::vector<json> pushes() {
+        std::vector<json> found;
+        for (const auto& request : backend.log())
+            if (request.path == "/api/sync/push") found.push_back(json::parse(request.body, nullptr, false));
+        return found;
+    }
+    bool pushed(const std::string& title) {
+        for (const auto& body : pushes())
+            for (const auto& operation : body.value("operations", json::array()))
+                if (operation.value("operation", "") == "create" &&
+                    operation.value("payload", json::object()).value("snippetTitle", "") == title)
+                    return upperCased(body.value("teamId", "")) == kSupportTeamId;
+        return false;
+    }
+
+    testservers::TestBackend backend{fixtureWithTeamSnippets()};
+    Desk desk;
+    // A second member's desktop, made once the first Sablix runs (each takes the probe file named
+    // when it starts).
+    std::optional<Desk> second;
 };
 
 }  // namespace
 
 TEST_F(TeamWindowE2E, ChosenTeamShowsPullsPushesAndExpandsOnlyWhileChosen) {
-    session.storeSetting("API_BASE_URL_OVERRIDE", platform::DefaultsValue(backend.baseURL()));
-    session.storeLibrary({sablix::SnippetItem(platform::Uuid::generate(), "mark", "MARK", {})});
-    seedSignedInUser();
-    ASSERT_TRUE(session.start());
-    ASSERT_TRUE(session.waitForLog("Loaded cached auth for rowan@example.com", 10000));
-    ASSERT_TRUE(session.waitForLog(e2e::SablixSession::kTapRunning));
+    ASSERT_TRUE(desk.open(backend, kRowan, {sablix::SnippetItem(platform::Uuid::generate(), "mark", "MARK", {})}));
+    ASSERT_TRUE(desk.session.waitForLog(e2e::SablixSession::kTapRunning));
 
     // Personal to begin with; the invitation to "Sales" waits, which the selector marks.
-    EXPECT_TRUE(probed.shows("snippetSourceName", "Personal Snippets"));
-    EXPECT_TRUE(probed.shows("pendingInvitationDot"));
-    EXPECT_TRUE(listShows({"mark"}));
+    EXPECT_TRUE(desk.probed.shows("snippetSourceName", "Personal Snippets"));
+    EXPECT_TRUE(desk.probed.shows("pendingInvitationDot"));
+    EXPECT_TRUE(desk.listShows({"mark"}));
 
-    activateWindow();
-    choose("sourceTeam:Support");
-    EXPECT_TRUE(probed.shows("snippetSourceName", "Support"));
-    EXPECT_TRUE(listShows({"refund", "hours"})) << "the team's snippets from the backend";
-    EXPECT_TRUE(probed.shows("syncStatusText", "Synced"));
+    desk.activateWindow();
+    desk.choose("sourceTeam:Support");
+    EXPECT_TRUE(desk.probed.shows("snippetSourceName", "Support"));
+    EXPECT_TRUE(desk.listShows({"refund", "hours"})) << "the team's snippets from the backend";
+    EXPECT_TRUE(desk.probed.shows("syncStatusText", "Synced"));
 
     // A snippet created in the team goes to the backend and expands elsewhere.
-    click("newSnippetButton");
-    ASSERT_TRUE(waitUntil([&] { return probed.maybe("titleField").has_value(); }, 10000));
-    type("greet");
-    click("contentEditor");
-    type("Hello from Support");
-    runOn(display, {"xdotool", "key", "ctrl+Return"});
-    EXPECT_TRUE(listShows({"refund", "hours", "greet"}));
+    desk.create("greet", "Hello from Support");
+    EXPECT_TRUE(desk.listShows({"refund", "hours", "greet"}));
     EXPECT_TRUE(waitUntil([&] { return pushed("greet"); }, 10000)) << "no push of the new snippet";
-    EXPECT_EQ(expansionOf(";greet", "Hello from Support"), "Hello from Support");
-    EXPECT_EQ(expansionOf(";refund", "Your refund is on its way."), "Your refund is on its way.");
+    EXPECT_EQ(desk.expansionOf(";greet", "Hello from Support"), "Hello from Support");
+    EXPECT_EQ(desk.expansionOf(";refund", "Your refund is on its way."), "Your refund is on its way.");
 
     // Back to personal: the team's triggers are plain text again.
-    activateWindow();
-    choose("sourcePersonal");
-    EXPECT_TRUE(probed.shows("snippetSourceName", "Personal Snippets"));
-    EXPECT_TRUE(listShows({"mark"}));
-    EXPECT_EQ(typeThenMark(";refund"), ";refund MARK");
-    EXPECT_EQ(typeThenMark(";greet"), ";greet MARK");
+    desk.activateWindow();
+    desk.choose("sourcePersonal");
+    EXPECT_TRUE(desk.probed.shows("snippetSourceName", "Personal Snippets"));
+    EXPECT_TRUE(desk.listShows({"mark"}));
+    EXPECT_EQ(desk.typeThenMark(";refund"), ";refund MARK");
+    EXPECT_EQ(desk.typeThenMark(";greet"), ";greet MARK");
+}
+
+TEST_F(TeamWindowE2E, SnippetCreatedByOneMemberExpandsForAnotherAfterTheirNextSync) {
+    ASSERT_TRUE(desk.open(backend, kRowan));
+    second.emplace();
+    ASSERT_TRUE(second->open(backend, kIlse));
+    ASSERT_TRUE(second->session.waitForLog(e2e::SablixSession::kTapRunning));
+    for (Desk* member : {&desk, &*second}) {
+        member->activateWindow();
+        member->choose("sourceTeam:Support");
+        EXPECT_TRUE(member->listShows({"refund", "hours"}));
+    }
+
+    desk.create("greet", "Hello from Support");
+    ASSERT_TRUE(waitUntil([&] { return pushed("greet"); }, 10000)) << "no push of the new snippet";
+    // The other member's window lists it after a polling cycle, and their triggers include it.
+    EXPECT_TRUE(second->listShows({"refund", "hours", "greet"}, 40000));
+    EXPECT_EQ(second->expansionOf(";greet", "Hello from Support"), "Hello from Support");
 }
 
 TEST_F(TeamWindowE2E, OwnerInvitesAndDeletesTheTeamFromItsSettings) {
@@ -217,28 +267,25 @@ TEST_F(TeamWindowE2E, OwnerInvitesAndDeletesTheTeamFromItsSettings) {
         for (auto& member : team["members"])
             if (member["email"] == "rowan@example.com" && team["name"] == "Design") member["role"] = "editor";
     backend.reset(fixture);
-    session.storeSetting("API_BASE_URL_OVERRIDE", platform::DefaultsValue(backend.baseURL()));
-    seedSignedInUser();
-    ASSERT_TRUE(session.start());
-    ASSERT_TRUE(session.waitForLog("Loaded cached auth for rowan@example.com", 10000));
-    activateWindow();
+    ASSERT_TRUE(desk.open(backend, kRowan));
+    desk.activateWindow();
 
     // An editor of "Design" has no settings to open.
-    choose("sourceTeam:Design");
-    EXPECT_TRUE(probed.shows("snippetSourceName", "Design"));
-    EXPECT_TRUE(probed.shows("syncStatusText", "Synced"));
-    EXPECT_FALSE(probed.maybe("teamSettingsButton").has_value());
+    desk.choose("sourceTeam:Design");
+    EXPECT_TRUE(desk.probed.shows("snippetSourceName", "Design"));
+    EXPECT_TRUE(desk.probed.shows("syncStatusText", "Synced"));
+    EXPECT_FALSE(desk.probed.maybe("teamSettingsButton").has_value());
 
     // The owner of "Support" has.
-    choose("sourceTeam:Support");
-    EXPECT_TRUE(probed.shows("snippetSourceName", "Support"));
-    click("teamSettingsButton");
-    ASSERT_TRUE(probed.shows("teamSettingsView"));
+    desk.choose("sourceTeam:Support");
+    EXPECT_TRUE(desk.probed.shows("snippetSourceName", "Support"));
+    desk.click("teamSettingsButton");
+    ASSERT_TRUE(desk.probed.shows("teamSettingsView"));
 
-    click("inviteEmailField");
-    type("noor.b@example.com");
-    click("inviteButton");
-    EXPECT_TRUE(probed.shows("invitationSentLabel", "Invitation sent!"));
+    desk.click("inviteEmailField");
+    desk.type("noor.b@example.com");
+    desk.click("inviteButton");
+    EXPECT_TRUE(desk.probed.shows("invitationSentLabel", "Invitation sent!"));
     std::optional<json> invited;
     for (const auto& request : backend.log())
         if (request.method == "POST" &&
@@ -248,20 +295,21 @@ TEST_F(TeamWindowE2E, OwnerInvitesAndDeletesTheTeamFromItsSettings) {
     EXPECT_EQ(*invited, (json{{"email", "noor.b@example.com"}, {"role", "viewer"}}));
 
     // The sheet scrolls; the button is below its fold.
-    const auto sheet = probed.maybe("teamSettingsView");
+    const auto sheet = desk.probed.maybe("teamSettingsView");
     ASSERT_TRUE(sheet.has_value());
+    const std::string& display = desk.server.display();
     runOn(display, {"xdotool", "mousemove", std::to_string(sheet->x + sheet->width / 2),
                     std::to_string(sheet->y + sheet->height / 2)});
     EXPECT_TRUE(waitUntil(
         [&] {
-            const auto button = probed.maybe("deleteTeamButton");
+            const auto button = desk.probed.maybe("deleteTeamButton");
             if (button && button->y + button->height <= sheet->y + sheet->height) return true;
             runOn(display, {"xdotool", "click", "5"});
             return false;
         },
         10000));
-    click("deleteTeamButton");
-    click("deleteAlertConfirm");
+    desk.click("deleteTeamButton");
+    desk.click("deleteAlertConfirm");
     EXPECT_TRUE(waitUntil(
         [&] {
             for (const auto& request : backend.log())
@@ -272,7 +320,8 @@ TEST_F(TeamWindowE2E, OwnerInvitesAndDeletesTheTeamFromItsSettings) {
         },
         10000))
         << "no delete reached the backend";
-    EXPECT_TRUE(waitUntil([&] { return !probed.maybe("teamSettingsView").has_value(); }, 10000)) << "the sheet stays";
-    EXPECT_TRUE(probed.shows("snippetSourceName", "Personal Snippets"));
-    EXPECT_TRUE(probed.shows("snippetSourceButton")) << "a team is left, so the selector stays";
+    EXPECT_TRUE(waitUntil([&] { return !desk.probed.maybe("teamSettingsView").has_value(); }, 10000))
+        << "the sheet stays";
+    EXPECT_TRUE(desk.probed.shows("snippetSourceName", "Personal Snippets"));
+    EXPECT_TRUE(desk.probed.shows("snippetSourceButton")) << "a team is left, so the selector stays";
 }
