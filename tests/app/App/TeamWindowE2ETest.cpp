@@ -213,7 +213,8 @@ protected:
 }  // namespace
 
 TEST_F(TeamWindowE2E, ChosenTeamShowsPullsPushesAndExpandsOnlyWhileChosen) {
-    ASSERT_TRUE(desk.open(backend, kRowan, {sablix::SnippetItem(platform::Uuid::generate(), "mark", "MARK", {})}));
+    ASSERT_TRUE(
+        desk.open(backend, kRowan, {sablix::SnippetItem(platform::Uuid::generate(), "mark", "MARK", {"misc"})}));
     ASSERT_TRUE(desk.session.waitForLog(e2e::SablixSession::kTapRunning));
 
     // Personal to begin with; the invitation to "Sales" waits, which the selector marks.
@@ -221,11 +222,17 @@ TEST_F(TeamWindowE2E, ChosenTeamShowsPullsPushesAndExpandsOnlyWhileChosen) {
     EXPECT_TRUE(desk.probed.shows("pendingInvitationDot"));
     EXPECT_TRUE(desk.listShows({"mark"}));
 
+    // A personal tag and snippet chosen; neither may carry over to the team (the tag would
+    // filter its list down to nothing).
     desk.activateWindow();
+    desk.click("tagRow:misc");
+    desk.click("snippetRow:mark");
+    EXPECT_TRUE(desk.probed.shows("snippetTitle", "mark"));
     desk.choose("sourceTeam:Support");
     EXPECT_TRUE(desk.probed.shows("snippetSourceName", "Support"));
     EXPECT_TRUE(desk.listShows({"refund", "hours"})) << "the team's snippets from the backend";
     EXPECT_TRUE(desk.probed.shows("syncStatusText", "Synced"));
+    EXPECT_FALSE(desk.probed.maybe("snippetContentView").has_value()) << "the personal snippet stays selected";
 
     // A snippet created in the team goes to the backend and expands elsewhere.
     desk.create("greet", "Hello from Support");
