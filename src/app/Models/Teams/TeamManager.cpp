@@ -516,46 +516,28 @@ QVariantList TeamManager::invitationsList() const { return toVariantList(invitat
 
 QVariantList TeamManager::pendingInvitationsList() const { return toVariantList(pendingInvitations_); }
 
-void TeamManager::setTeams(std::vector<Team> teams) {
-    if (teams_ == teams) return;
-    teams_ = std::move(teams);
-    emit teamsChanged();
-}
+void TeamManager::setTeams(std::vector<Team> teams) { publish(teams_, std::move(teams), &TeamManager::teamsChanged); }
 
 void TeamManager::setCurrentTeam(std::optional<Team> team) {
-    if (currentTeam_ == team) return;
-    currentTeam_ = std::move(team);
-    emit currentTeamChanged();
+    publish(currentTeam_, std::move(team), &TeamManager::currentTeamChanged);
 }
 
 void TeamManager::setMembers(std::vector<TeamMember> members) {
-    if (members_ == members) return;
-    members_ = std::move(members);
-    emit membersChanged();
+    publish(members_, std::move(members), &TeamManager::membersChanged);
 }
 
 void TeamManager::setInvitations(std::vector<TeamInvitation> invitations) {
-    if (invitations_ == invitations) return;
-    invitations_ = std::move(invitations);
-    emit invitationsChanged();
+    publish(invitations_, std::move(invitations), &TeamManager::invitationsChanged);
 }
 
 void TeamManager::setPendingInvitations(std::vector<PendingInvitation> invitations) {
-    if (pendingInvitations_ == invitations) return;
-    pendingInvitations_ = std::move(invitations);
-    emit pendingInvitationsChanged();
+    publish(pendingInvitations_, std::move(invitations), &TeamManager::pendingInvitationsChanged);
 }
 
-void TeamManager::setLoading(bool value) {
-    if (isLoading_ == value) return;
-    isLoading_ = value;
-    emit isLoadingChanged();
-}
+void TeamManager::setLoading(bool value) { publish(isLoading_, value, &TeamManager::isLoadingChanged); }
 
 void TeamManager::setErrorMessage(std::optional<std::string> message) {
-    if (errorMessage_ == message) return;
-    errorMessage_ = std::move(message);
-    emit errorMessageChanged();
+    publish(errorMessage_, std::move(message), &TeamManager::errorMessageChanged);
 }
 
 }  // namespace sablix

@@ -144,6 +144,13 @@ private:
     void clearTeamCache(const platform::Uuid& teamId);
     std::optional<Team> findTeam(const platform::Uuid& teamId) const;
 
+    // Stores the value and, when it differs from the one held, emits the property's signal.
+    template <typename T>
+    void publish(T& held, T value, void (TeamManager::*changed)()) {
+        if (held == value) return;
+        held = std::move(value);
+        emit(this->*changed)();
+    }
     void setTeams(std::vector<Team> teams);
     void setCurrentTeam(std::optional<Team> team);
     void setMembers(std::vector<TeamMember> members);
