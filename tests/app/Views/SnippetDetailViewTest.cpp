@@ -12,6 +12,7 @@
 #include "ViewTest.h"
 #include "Views/DocumentText.h"
 #include "Views/SnippetDetailPresenter.h"
+#include "app/Models/Generation/GenerationStack.h"
 #include "platform/MemoryDefaults.h"
 #include "support/FakeAnalyticsTracking.h"
 #include "support/FakePasteboard.h"
@@ -21,10 +22,11 @@ using sablix::SnippetItem;
 
 namespace {
 
-// The detail pane over the real panel models and library store, with a fake clock and clipboard.
+// The detail pane over the real panel models and library store, with a fake clock and clipboard,
+// and its generate control over the real generation path against the test backend.
 class SnippetDetailViewTest : public viewtest::ViewTest {
 protected:
-    void SetUp() override { load(view, "SnippetDetailView.qml", &presenter, {600, 700}); }
+    void SetUp() override { load(view, "SnippetDetailView.qml", &presenter, {600, 800}); }
     QQuickWindow* window() override { return &view; }
 
     QStringList texts(const QString& name) {
@@ -40,11 +42,19 @@ protected:
     QString documentText(const QString& name) {
         return sablix::DocumentText::plainText(item(name)->property("textDocument").value<QQuickTextDocument*>());
     }
+    // Which of the generate row's controls show: "generate", "regenerate" or "stop" (with its spinner).
+    std::string generateRow() {
+        if (shows("stopButton") && shows("generationSpinner")) return "stop";
+        if (shows("regenerateButton")) return "regenerate";
+        return shows("generateButton") ? "generate" : "none";
+    }
+    QString generationError() { return shows("generationError") ? text("generationError") : QString(); }
     void paste(const QString& text) {
         QGuiApplication::clipboard()->setText(text);
         key(Qt::Key_V, Qt::ControlModifier);
     }
 
+    generationtest::GenerationStack stack;
     platform::MemoryDefaults defaults, settingsStore;
     sablix::SnippetSettings settings{settingsStore};
     testsupport::FakeAnalyticsTracking analytics;
@@ -53,8 +63,13 @@ protected:
     platform::FakeClock clock{platform::Date::fromUnix(1782505800)};  // Friday 2026-06-26, evening in New York
     sablix::RightPanelModel right{clock};
     testsupport::FakePasteboard pasteboard;
-    SnippetDetailPresenter presenter{
-        right, middle, settings, sablix::DynamicFieldContext{&clock, "en_US", "America/New_York", &pasteboard}, false};
+    SnippetDetailPresenter presenter{right,
+                                     middle,
+                                     settings,
+                                     sablix::DynamicFieldContext{&clock, "en_US", "America/New_York", &pasteboard},
+                                     false,
+                                     {},
+                                     [this](QObject* parent) { return stack.makeModel(parent); }};
     QSignalSpy selections{&presenter, &SnippetDetailPresenter::selectedSnippetIDWritten};
     QQuickView view;
 };
@@ -178,4 +193,40 @@ TEST_F(SnippetDetailViewTest, LongTextInAnyScriptIsPastedSavedAndShownWhole) {
     EXPECT_EQ(QString::fromStdString(middle.allItems().back().snippet), content + "!");
     EXPECT_EQ(documentText("highlightedContent"), sablix::contentHighlight::highlightedContent(content + "!").text);
     EXPECT_TRUE(documentText("previewText").startsWith(QString::fromUtf8("\u05E9\u05DC\u05D5\u05DD Friday e\u0301")));
+}
+
+TEST_F(SnippetDetailViewTest, GeneratesIntoTheContentStopsAndShowsFailures) {
+    ASSERT_TRUE(stack.start());
+    right.showNewSnippetView();
+    type("greet");
+    stack.script({{"fragments", {"Hello ", "there"}}, {"intervalMs", 400}, {"hold", true}});
+    click("generateButton");
+    ASSERT_TRUE(waitFor([&] { return generateRow() == "stop"; }));
+    ASSERT_TRUE(waitFor([&] { return text("contentEditor") == "Hello "; })) << "fragments show while the answer comes";
+
+    click("stopButton");
+    EXPECT_EQ(generateRow(), "regenerate");
+    ASSERT_TRUE(waitFor([&] { return stack.streams().at(0).value("closedByClient", false); }));
+    QTest::qWait(500);
+    EXPECT_EQ(text("contentEditor"), "Hello ") << "the partial text stays, nothing more arrives";
+
+    // A failing Regenerate empties the answer but leaves the content as it was.
+    stack.backend.fail("/api/generate", 500, "");
+    click("regenerateButton");
+    ASSERT_TRUE(waitFor([&] { return !generationError().isEmpty(); }));
+    EXPECT_EQ(generationError(), "Server error (500). Please try again.");
+    EXPECT_EQ(generateRow(), "generate");
+    EXPECT_EQ(text("contentEditor"), "Hello ");
+
+    // With the hint open, the typed hint goes along; the answer replaces the content whole and
+    // clears the message.
+    click("promptHintToggle");
+    typeInto("promptHintField", "formal");
+    stack.script({{"fragments", {"Dear team,", " welcome."}}});
+    click("generateButton");
+    ASSERT_TRUE(waitFor([&] { return generateRow() == "regenerate"; }));
+    EXPECT_EQ(text("contentEditor"), "Dear team, welcome.");
+    EXPECT_EQ(presenter.editor()->snippet(), "Dear team, welcome.");
+    EXPECT_EQ(generationError(), "");
+    EXPECT_EQ(nlohmann::json::parse(stack.backend.log().back().body)["promptHint"], "formal");
 }

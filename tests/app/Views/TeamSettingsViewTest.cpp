@@ -26,7 +26,7 @@ json fixture() { return testservers::TestBackend::loadFixture(SABLIX_TEST_FIXTUR
 
 class TeamSettingsViewTest : public viewtest::ViewTest {
 protected:
-    // Rowan's sheet for "Support", the backend answering from the fixture.
+    // Rowan's sheet for "Support" once its members and Noor's invitation are in.
     void openSheet(const json& state) {
         ASSERT_TRUE(backend.start());
         backend.reset(state);
@@ -34,7 +34,7 @@ protected:
         manager.fetchTeams();
         ASSERT_TRUE(waitFor([&] { return manager.teams().size() == 2; }));
         manager.setSelectedTeamId(kSupport);
-        ASSERT_TRUE(waitFor([&] { return manager.members().size() == 2; }));
+        ASSERT_TRUE(waitFor([&] { return manager.members().size() == 2 && manager.invitations().size() == 1; }));
         sheet.open();
         view = std::make_unique<QQuickView>();
         load(*view, "TeamSettingsView.qml", &sheet, {500, 1400});
