@@ -1,48 +1,39 @@
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
-
 #include <QCoreApplication>
-#include <QTest>
 #include <QCoro/QCoroTimer>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include "Models/Generation/AIGenerationViewModel.h"
 #include "desktop/QtMainQueue.h"
 #include "support/FakeAnalyticsTracking.h"
 
-using sablix::AIGenerationRequest;
 using sablix::AIGenerationViewModel;
 
 namespace {
 
-// A service the test drives by hand. A generation hands over what the test feeds it and returns
-// once the test gives it a result, cancelled or not, as a service that notices cancellation late
-// would. One given `immediately` answers at once: its fragments, then the joined text, without
-// letting the event loop run in between.
+// A service the test drives by hand: a generation hands over what the test feeds it and returns
+// once the test gives it a result, as a service that notices cancellation late would. One given
+// `immediately` hands over its fragments and returns the joined text without letting the event
+// loop run in between.
 class HandDrivenService final : public sablix::AIServiceProtocol {
 public:
     struct Generation {
         DeltaHandler onDelta;
         std::optional<std::string> result;
     };
-
-    QCoro::Task<std::string> generateStream(AIGenerationRequest, DeltaHandler onDelta, std::stop_token) override {
-        if (!immediately.empty()) {
-            std::string whole;
-            for (const auto& fragment : immediately) {
-                whole += fragment;
-                onDelta(fragment);
-            }
-            co_return whole;
+    QCoro::Task<std::string> generateStream(sablix::AIGenerationRequest, DeltaHandler onDelta,
+                                            std::stop_token) override {
+        std::string whole;
+        for (const auto& fragment : immediately) {
+            whole += fragment;
+            onDelta(fragment);
         }
+        if (!immediately.empty()) co_return whole;
         auto generation = std::make_shared<Generation>(Generation{std::move(onDelta), std::nullopt});
         generations.push_back(generation);
         while (!generation->result) co_await QCoro::sleepFor(std::chrono::milliseconds(1));
         co_return *generation->result;
     }
-
     std::vector<std::string> immediately;
     std::vector<std::shared_ptr<Generation>> generations;
 };
@@ -61,28 +52,23 @@ protected:
 
 TEST_F(GenerationOrderTest, AStoppedGenerationChangesNothingOnceRegenerateStartedTheNext) {
     model.generate("Greeting");
-    ASSERT_EQ(service->generations.size(), 1u);
-    auto old = service->generations[0];
+    auto old = service->generations.at(0);
     old->onDelta("Hello ");
     QCoreApplication::processEvents();
-    ASSERT_EQ(model.generatedText(), "Hello ");
 
     old->onDelta("from before");  // on its way to the main thread when Regenerate comes
     model.stop();
     model.setGeneratedText("");
     model.generate("Greeting");
-    ASSERT_EQ(service->generations.size(), 2u);
-    auto current = service->generations[1];
+    auto current = service->generations.at(1);
     current->onDelta("New ");
     old->result = "Hello from before";  // the stopped one still ends, and well
     QTest::qWait(50);
-
-    EXPECT_EQ(model.generatedText(), "New ");
     EXPECT_TRUE(model.isGenerating()) << "the stopped generation's end must not end the new one";
+
     current->onDelta("text");
     current->result = "New text";
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isGenerating(); }, 5000));
-    EXPECT_EQ(model.generatedText(), "New text");
     EXPECT_EQ(seen, (std::vector<QString>{"Hello ", "", "New ", "New text"}));
     EXPECT_EQ(analytics.names(),
               (std::vector<std::string>{"ai_generation_start", "ai_generation_start", "ai_generation_complete"}));
@@ -92,7 +78,6 @@ TEST_F(GenerationOrderTest, TheWholeTextLandsAfterEveryFragmentThatCameBeforeIt)
     service->immediately = {"a", "b", "c"};
     model.generate("Greeting");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isGenerating(); }, 5000));
-    EXPECT_EQ(model.generatedText(), "abc");
     EXPECT_EQ(seen, (std::vector<QString>{"a", "ab", "abc"}));
     EXPECT_EQ(analytics.names(), (std::vector<std::string>{"ai_generation_start", "ai_generation_complete"}));
 }

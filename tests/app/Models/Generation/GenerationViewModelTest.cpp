@@ -1,7 +1,3 @@
-#include <functional>
-#include <string>
-#include <vector>
-
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -14,7 +10,6 @@ using sablix::AIGenerationViewModel;
 
 namespace {
 
-const std::vector<std::string> kStartAndComplete = {"ai_generation_start", "ai_generation_complete"};
 const std::vector<std::string> kStartOnly = {"ai_generation_start"};
 
 // A generation model over the real proxy client, against the test backend.
@@ -29,10 +24,6 @@ protected:
     }
     std::string text() const { return model->generatedText().toStdString(); }
     std::string message() const { return model->errorMessage().value_or(""); }
-    std::vector<std::string> eventsSince(size_t start) const {
-        const auto names = stack.analytics.names();
-        return {names.begin() + static_cast<std::ptrdiff_t>(std::min(start, names.size())), names.end()};
-    }
 
     GenerationStack stack;
     std::unique_ptr<AIGenerationViewModel> model = stack.makeModel();
@@ -42,13 +33,8 @@ protected:
 
 TEST_F(GenerationTest, FragmentsReachTheModelOneByOneWhileTheServerIsStillWriting) {
     std::vector<std::string> fragments;
-    std::string whole;
-    for (int i = 0; i < 20; ++i) {
-        fragments.push_back("part " + std::to_string(i) + (i % 3 == 0 ? " é😀;" : ";"));
-        whole += fragments.back();
-    }
+    for (int i = 0; i < 20; ++i) fragments.push_back("part " + std::to_string(i) + (i % 3 == 0 ? " é😀;" : ";"));
     stack.script({{"fragments", fragments}, {"intervalMs", 100}});
-
     std::vector<std::string> seen;
     std::vector<int> writtenWhenSeen;
     QObject::connect(model.get(), &AIGenerationViewModel::generatedTextChanged, [&] {
@@ -67,9 +53,8 @@ TEST_F(GenerationTest, FragmentsReachTheModelOneByOneWhileTheServerIsStillWritin
         EXPECT_GE(writtenWhenSeen[i], static_cast<int>(i) + 1) << "change " << i;
         EXPECT_LE(writtenWhenSeen[i], static_cast<int>(fragments.size())) << "change " << i << " came with the end";
     }
-    EXPECT_EQ(text(), whole);
     EXPECT_EQ(message(), "");
-    EXPECT_EQ(stack.analytics.names(), kStartAndComplete);
+    EXPECT_EQ(stack.analytics.names(), (std::vector<std::string>{"ai_generation_start", "ai_generation_complete"}));
 }
 
 TEST_F(GenerationTest, TextCutAnywhereInTransitArrivesByteForByte) {
@@ -87,7 +72,6 @@ TEST_F(GenerationTest, TextCutAnywhereInTransitArrivesByteForByte) {
         QObject::disconnect(counting);
         EXPECT_EQ(model->generatedText().toUtf8().toStdString(), whole);
         EXPECT_EQ(changes, static_cast<int>(fragments.size())) << "one change per fragment";
-        EXPECT_EQ(message(), "");
     }
 }
 
@@ -97,23 +81,17 @@ TEST_F(GenerationTest, SendsTheTrimmedTitleTheOpenHintAndTheAccountToken) {
     generate(" \n Greeting\t ");  // the hint field is closed: its text is not sent
     model->setShowPromptHint(true);
     generate("Greeting");  // open: sent as typed
-
-    const auto log = stack.backend.log();
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[0].method, "POST");
-    EXPECT_EQ(log[0].path, "/api/generate");
-    EXPECT_EQ(log[0].header("Authorization"), std::string("Bearer ") + generationtest::kAccessToken);
-    EXPECT_EQ(log[0].header("Content-Type"), "application/json");
-    EXPECT_EQ(json::parse(log[0].body), (json{{"snippetTitle", "Greeting"}, {"promptHint", ""}, {"maxTokens", 1024}}));
-    EXPECT_EQ(json::parse(log[1].body)["promptHint"], "  formal ");
-
     // A blank title sends nothing and changes nothing but the message.
     model->generate("  \n\t");
     EXPECT_EQ(message(), "Enter a snippet title first.");
-    EXPECT_FALSE(model->isGenerating());
     EXPECT_EQ(text(), "Dear Sir");
-    EXPECT_EQ(stack.backend.log().size(), 2u);
-    EXPECT_EQ(stack.analytics.names().size(), 4u);
+
+    const auto log = stack.backend.log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].method + " " + log[0].path, "POST /api/generate");
+    EXPECT_EQ(log[0].header("Authorization"), std::string("Bearer ") + generationtest::kAccessToken);
+    EXPECT_EQ(json::parse(log[0].body), (json{{"snippetTitle", "Greeting"}, {"promptHint", ""}, {"maxTokens", 1024}}));
+    EXPECT_EQ(json::parse(log[1].body)["promptHint"], "  formal ");
 
     // Without an account the request still goes, without a token.
     GenerationStack anonymous(false);
@@ -122,26 +100,28 @@ TEST_F(GenerationTest, SendsTheTrimmedTitleTheOpenHintAndTheAccountToken) {
     auto anonymousModel = anonymous.makeModel();
     anonymousModel->generate("Greeting");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !anonymousModel->isGenerating(); }, 15'000));
-    ASSERT_EQ(anonymous.backend.log().size(), 1u);
-    EXPECT_EQ(anonymous.backend.log()[0].header("Authorization"), "");
     EXPECT_EQ(anonymousModel->generatedText(), "Hi");
+    EXPECT_EQ(anonymous.backend.log().at(0).header("Authorization"), "");
 }
 
 // Every way a generation can fail ends with one message line, the fragments that had arrived,
 // no completion recorded, and never a crash.
 TEST_F(GenerationTest, EachFailureEndsWithItsMessageAndTheTextSoFar) {
-    const std::string textEvent = testservers::generationTextEvent("Hi");
-    struct Case {
-        const char* name;
-        std::function<void(GenerationStack&)> arrange;
-        std::string message;  // ending in "…" when only the start is fixed
-        std::string text;
-        std::function<void(const testsupport::LogCapture&)> checkLog = nullptr;
-    };
     const auto fail = [](int status, std::string body) {
         return [status, body](GenerationStack& s) { s.backend.fail("/api/generate", status, body); };
     };
     const auto script = [](json generate) { return [generate](GenerationStack& s) { s.script(generate); }; };
+    const auto baseURL = [](std::string url) {
+        return [url](GenerationStack& s) { s.defaults.set(sablix::AppEnvironment::kBaseURLOverrideKey, url); };
+    };
+    const std::string empty = "AI returned empty response. Try a different title or prompt.";
+    struct Case {
+        const char* name;
+        std::function<void(GenerationStack&)> arrange;
+        std::string message;  // ending in ": " when only the start is fixed
+        std::string text;
+        std::string logged = "";
+    };
     const std::vector<Case> cases = {
         {"400", fail(400, R"({"error":"title too long"})"), "Network error: Invalid request", ""},
         {"401", fail(401, ""), "Server error (401). Please try again.", ""},
@@ -149,39 +129,23 @@ TEST_F(GenerationTest, EachFailureEndsWithItsMessageAndTheTextSoFar) {
         {"429 with a retry time", fail(429, R"({"retry_after":30})"), "Rate limited. Try again in 30 seconds.", ""},
         {"429 with the retry time as text", fail(429, R"({"retry_after":"30"})"),
          "Rate limited. Please try again later.", ""},
-        {"429 without a body", fail(429, ""), "Rate limited. Please try again later.", "",
-         [](const testsupport::LogCapture& log) {
-             const auto lines = log.messages("ProxyService");
-             ASSERT_FALSE(lines.empty());
-             EXPECT_TRUE(lines[0].starts_with("Failed to parse proxy error response: ")) << lines[0];
-         }},
-        {"500 with a text body", fail(500, "upstream exploded"), "Server error (500). Please try again.", "",
-         [](const testsupport::LogCapture& log) {
-             EXPECT_TRUE(log.contains("ProxyService", platform::LogLevel::Debug, "Raw error body: upstream exploded"));
-         }},
+        {"429 without a body", fail(429, ""), "Rate limited. Please try again later.", ""},
+        {"500 with a text body", fail(500, "upstream exploded"), "Server error (500). Please try again.", ""},
         {"a 10 KB error body is read only to its limit", fail(502, std::string(10 * 1024, 'x')),
-         "Server error (502). Please try again.", "",
-         [](const testsupport::LogCapture& log) {
-             EXPECT_TRUE(log.has("ProxyService", "Raw error body: " + std::string(4097, 'x')));
-         }},
+         "Server error (502). Please try again.", "", "Raw error body: " + std::string(4097, 'x')},
         {"an error event after some text", script({{"fragments", {"Partial "}}, {"error", "Overloaded"}}),
          "Network error: Overloaded", "Partial "},
-        {"a stream without text", script({{"fragments", json::array()}}),
-         "AI returned empty response. Try a different title or prompt.", ""},
-        {"a stream of blanks", script({{"fragments", {" ", "\n\t"}}}),
-         "AI returned empty response. Try a different title or prompt.", " \n\t"},
+        {"a stream without text", script({{"fragments", json::array()}}), empty, ""},
+        {"a stream of blanks", script({{"fragments", {" ", "\n\t"}}}), empty, " \n\t"},
         // Qt reports this drop as a clean end as often as not; it must still fail.
         {"a connection dropped in the middle of a line",
-         script({{"raw", textEvent + R"(data: {"type":"content_block_delta","del)"}, {"cutOff", true}}),
+         script({{"raw", testservers::generationTextEvent("Hi") + R"(data: {"type":"content_block_delta","del)"},
+                 {"cutOff", true}}),
          "Unexpected error: Connection closed", "Hi"},
         {"a backend that never answers", [](GenerationStack& s) { s.backend.delay("/api/generate", 10'000); },
          "Unexpected error: The request timed out.", ""},
-        {"no backend at all",
-         [](GenerationStack& s) { s.defaults.set(sablix::AppEnvironment::kBaseURLOverrideKey, "http://127.0.0.1:1"); },
-         "Unexpected error: …", ""},
-        {"a base URL that is no URL",
-         [](GenerationStack& s) { s.defaults.set(sablix::AppEnvironment::kBaseURLOverrideKey, "http://exa mple"); },
-         "Network error: Invalid proxy URL configuration", ""},
+        {"no backend at all", baseURL("http://127.0.0.1:1"), "Unexpected error: ", ""},
+        {"a base URL that is no URL", baseURL("http://exa mple"), "Network error: Invalid proxy URL configuration", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -191,24 +155,14 @@ TEST_F(GenerationTest, EachFailureEndsWithItsMessageAndTheTextSoFar) {
         const size_t eventsBefore = stack.analytics.names().size();
         testsupport::LogCapture log;
         generate();
-        if (c.message.ends_with("…"))
-            EXPECT_TRUE(message().starts_with(c.message.substr(0, c.message.size() - std::string("…").size())))
-                << message();
-        else
-            EXPECT_EQ(message(), c.message);
+        EXPECT_EQ(c.message.ends_with(": ") ? message().substr(0, c.message.size()) : message(), c.message);
         EXPECT_EQ(text(), c.text);
-        EXPECT_EQ(eventsSince(eventsBefore), kStartOnly);
-        if (c.checkLog) c.checkLog(log);
+        const auto names = stack.analytics.names();
+        EXPECT_EQ(std::vector<std::string>(names.begin() + eventsBefore, names.end()), kStartOnly);
+        if (!c.logged.empty()) {
+            EXPECT_TRUE(log.has("ProxyService", c.logged));
+        }
     }
-
-    // A line of megabytes between events costs only itself.
-    stack.backend.reset();
-    stack.defaults.set(sablix::AppEnvironment::kBaseURLOverrideKey, stack.backend.baseURL());
-    stack.script({{"raw", testservers::generationTextEvent("a") + "data: " + std::string(3 << 20, '{') + "\n" +
-                              testservers::generationTextEvent("b") + "data: [DONE]\n"}});
-    generate();
-    EXPECT_EQ(message(), "");
-    EXPECT_EQ(text(), "ab");
 }
 
 TEST_F(GenerationTest, StopClosesTheConnectionAndRegenerateShowsOnlyTheNewText) {
@@ -216,7 +170,6 @@ TEST_F(GenerationTest, StopClosesTheConnectionAndRegenerateShowsOnlyTheNewText) 
     stack.script(slow);
     model->generate("Greeting");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !text().empty(); }, 10'000));
-
     model->stop();
     EXPECT_FALSE(model->isGenerating());
     const std::string partial = text();
@@ -225,7 +178,6 @@ TEST_F(GenerationTest, StopClosesTheConnectionAndRegenerateShowsOnlyTheNewText) 
     QTest::qWait(200);
     EXPECT_EQ(text(), partial);
     EXPECT_EQ(message(), "");
-    EXPECT_FALSE(model->isGenerating());
     EXPECT_EQ(stack.analytics.names(), kStartOnly);
 
     // Regenerate in the middle of a stream: stop, empty the text, start again.
@@ -237,11 +189,7 @@ TEST_F(GenerationTest, StopClosesTheConnectionAndRegenerateShowsOnlyTheNewText) 
     model->setGeneratedText("");
     generate();
     EXPECT_EQ(text(), "new-1 new-2");
-    EXPECT_EQ(message(), "");
-    const auto streams = stack.streams();
-    ASSERT_EQ(streams.size(), 3u);
-    EXPECT_TRUE(streams[1].value("closedByClient", false) ||
-                QTest::qWaitFor([&] { return stack.streams().at(1).value("closedByClient", false); }, 10'000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stack.streams().at(1).value("closedByClient", false); }, 10'000));
     EXPECT_EQ(stack.analytics.names(), (std::vector<std::string>{"ai_generation_start", "ai_generation_start",
                                                                  "ai_generation_start", "ai_generation_complete"}));
 }

@@ -4,17 +4,14 @@
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "Models/Network/NetworkMonitor.h"
 #include "desktop/QtMainQueue.h"
 #include "platform/NetlinkPathMonitor.h"
 #include "support/ChildProcess.h"
 
-using platform::NetlinkPathMonitor;
 using sablix::NetworkMonitor;
 using ConnectionType = sablix::NetworkMonitor::ConnectionType;
-using testsupport::runCommand;
 
 namespace {
 
@@ -23,17 +20,9 @@ constexpr const char* kInsideNamespace = "SABLIX_TEST_INSIDE_NETNS";
 
 bool shell(const std::string& command, std::string* output = nullptr) {
     int code = -1;
-    std::string out = runCommand({"sh", "-c", command + " 2>&1"}, &code);
+    std::string out = testsupport::runCommand({"sh", "-c", command + " 2>&1"}, &code);
     if (output) *output = out;
     return code == 0;
-}
-
-template <class Predicate>
-bool waitUntil(Predicate done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done() && std::chrono::steady_clock::now() < deadline)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
 }
 
 // The route changes happen in a network namespace of the test's own: nothing of the machine's
@@ -41,19 +30,17 @@ bool waitUntil(Predicate done) {
 TEST(NetlinkNetworkMonitor, DefaultRouteComingAndGoingFlipsConnectivity) {
     if (!std::getenv(kInsideNamespace)) {
         std::string reason;
-        std::vector<std::string> unshare;
-        for (std::vector<std::string> candidate : {std::vector<std::string>{"unshare", "-rn"}, {"unshare", "-n"}})
-            if (shell(candidate[0] + " " + candidate[1] + " true", &reason)) {
-                unshare = candidate;
+        std::vector<std::string> argv;
+        for (const char* flags : {"-rn", "-n"})
+            if (shell(std::string("unshare ") + flags + " true", &reason)) {
+                argv = {"unshare", flags};
                 break;
             }
-        if (unshare.empty()) GTEST_SKIP() << "no private network namespace here: " << reason;
-
-        std::vector<std::string> argv = unshare;
+        if (argv.empty()) GTEST_SKIP() << "no private network namespace here: " << reason;
         argv.push_back(std::filesystem::read_symlink("/proc/self/exe").string());
         argv.push_back("--gtest_filter=NetlinkNetworkMonitor.DefaultRouteComingAndGoingFlipsConnectivity");
         int code = -1;
-        std::string output = runCommand(argv, &code, 60000, {std::string(kInsideNamespace) + "=1"});
+        std::string output = testsupport::runCommand(argv, &code, 60000, {std::string(kInsideNamespace) + "=1"});
         EXPECT_EQ(code, 0) << output;
         EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
         return;
@@ -65,23 +52,25 @@ TEST(NetlinkNetworkMonitor, DefaultRouteComingAndGoingFlipsConnectivity) {
     ASSERT_EQ(std::count(links.begin(), links.end(), '\n'), 1) << "not in a fresh network namespace:\n" << links;
     ASSERT_TRUE(shell("ip link set lo up"));
     desktop::QtMainQueue mainQueue;
-    NetworkMonitor monitor(std::make_unique<NetlinkPathMonitor>(), mainQueue);
+    NetworkMonitor monitor(std::make_unique<platform::NetlinkPathMonitor>(), mainQueue);
     QSignalSpy flips(&monitor, &NetworkMonitor::networkConnectivityChanged);
+    // Runs the command, waits for the next flip and answers whether it says connected.
+    int expected = 0;
+    const auto flipAfter = [&](const std::string& command) {
+        ++expected;
+        EXPECT_TRUE(command.empty() || shell(command)) << command;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (flips.count() < expected && std::chrono::steady_clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        EXPECT_EQ(flips.count(), expected) << command;
+        EXPECT_EQ(flips.value(expected - 1).value(0).toBool(), monitor.isConnected());
+        return monitor.isConnected();
+    };
 
-    // No default route: the first path turns the initial "online" off.
-    ASSERT_TRUE(waitUntil([&] { return flips.count() == 1; }));
-    EXPECT_FALSE(monitor.isConnected());
-
-    ASSERT_TRUE(shell("ip route add default dev lo"));
-    ASSERT_TRUE(waitUntil([&] { return flips.count() == 2; }));
-    EXPECT_TRUE(flips[1][0].toBool());
-    EXPECT_TRUE(monitor.isConnected());
+    EXPECT_FALSE(flipAfter("")) << "no default route: the first path turns the initial \"online\" off";
+    EXPECT_TRUE(flipAfter("ip route add default dev lo"));
     EXPECT_EQ(monitor.connectionType(), ConnectionType::loopback);
-
-    ASSERT_TRUE(shell("ip route del default"));
-    ASSERT_TRUE(waitUntil([&] { return flips.count() == 3; }));
-    EXPECT_FALSE(flips[2][0].toBool());
-    EXPECT_FALSE(monitor.isConnected());
+    EXPECT_FALSE(flipAfter("ip route del default"));
 
     // An Ethernet-like link whose carrier drops while its default route stays in the table.
     std::string why;
@@ -89,14 +78,9 @@ TEST(NetlinkNetworkMonitor, DefaultRouteComingAndGoingFlipsConnectivity) {
         std::cout << "veth links unavailable, carrier case not run: " << why;
         return;
     }
-    ASSERT_TRUE(shell("ip link set sbxnet0 up && ip link set sbxnet1 up && ip route add default dev sbxnet0"));
-    ASSERT_TRUE(waitUntil([&] { return flips.count() == 4; }));
-    EXPECT_TRUE(monitor.isConnected());
+    EXPECT_TRUE(flipAfter("ip link set sbxnet0 up && ip link set sbxnet1 up && ip route add default dev sbxnet0"));
     EXPECT_EQ(monitor.connectionType(), ConnectionType::wired);
-
-    ASSERT_TRUE(shell("ip link set sbxnet1 down"));
-    ASSERT_TRUE(waitUntil([&] { return flips.count() == 5; }));
-    EXPECT_FALSE(monitor.isConnected());
+    EXPECT_FALSE(flipAfter("ip link set sbxnet1 down"));
 }
 
 }  // namespace
