@@ -2,11 +2,10 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
 #include "X11TestSupport.h"
 #include "desktop/x11/X11Workspace.h"
+#include "support/ModelsTestSupport.h"
 #include "support/TkTextField.h"
 
 using desktop::RunningApplication;
@@ -22,12 +21,23 @@ void expectNames(const std::optional<RunningApplication>& application, const TkT
     EXPECT_EQ(application->bundleIdentifier, TkTextField::kClassName);
 }
 
-// Focus one field, then activate the other and check it is frontmost and gets the typed keys.
-void checkFocusAndActivation(const std::string& display) {
+// Nothing is frontmost until a field has the focus; focus one field, then activate the other and
+// check it is frontmost and gets the typed keys.
+void checkFocusAndActivation(bool windowManager) {
+    testsupport::XvfbServer server;
+    ASSERT_TRUE(server.started());
+    if (windowManager) {
+        ASSERT_TRUE(server.startWindowManager());
+    }
+    const std::string display = server.display();
     TkTextField first, second;
     ASSERT_TRUE(first.start(display));
     ASSERT_TRUE(second.start(display));
     X11Workspace workspace(display);
+    if (!windowManager) {
+        EXPECT_EQ(workspace.frontmostApplication(), std::nullopt);
+    }
+    EXPECT_FALSE(workspace.activate(RunningApplication{}));
 
     ASSERT_TRUE(first.focus());
     expectNames(workspace.frontmostApplication(), first);
@@ -53,43 +63,22 @@ void checkFocusAndActivation(const std::string& display) {
 
 }  // namespace
 
-TEST(Workspace, FollowsTheInputFocusWithoutWindowManager) {
-    checkFocusAndActivation(x11test::sharedServer().display());
-}
+TEST(Workspace, FollowsTheInputFocusWithoutWindowManager) { checkFocusAndActivation(false); }
 
-TEST(Workspace, FollowsTheActiveWindowUnderAWindowManager) {
-    testsupport::XvfbServer server;
-    ASSERT_TRUE(server.started());
-    ASSERT_TRUE(server.startWindowManager());
-    checkFocusAndActivation(server.display());
-}
+TEST(Workspace, FollowsTheActiveWindowUnderAWindowManager) { checkFocusAndActivation(true); }
 
-TEST(Workspace, HasNoFrontmostApplicationWhenNothingHasTheFocus) {
-    testsupport::XvfbServer server;
-    ASSERT_TRUE(server.started());
-    TkTextField field;
-    ASSERT_TRUE(field.start(server.display()));
-    X11Workspace workspace(server.display());
-    EXPECT_EQ(workspace.frontmostApplication(), std::nullopt);
-    EXPECT_FALSE(workspace.activate(RunningApplication{}));
-}
-
+// The URL reaches xdg-open as one argument, never as shell text.
 TEST(Workspace, OpensURLsThroughXdgOpenWithTheURLIntact) {
-    namespace fs = std::filesystem;
-    const fs::path bin = x11test::temporaryDirectory();
-    ASSERT_FALSE(bin.empty());
-    const fs::path received = bin / "received";
-    {
-        std::ofstream script(bin / "xdg-open");
-        script << "#!/bin/sh\nprintf '%s' \"$1\" > " << received << ".tmp && /bin/mv " << received << ".tmp "
-               << received << "\n";
-    }
-    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    modelstest::TempDir bin;
+    const auto received = bin.path() / "received";
+    modelstest::writeFile(bin.path() / "xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > " + received.string() +
+                                                       ".tmp && /bin/mv " + received.string() + ".tmp " +
+                                                       received.string() + "\n");
+    std::filesystem::permissions(bin.path() / "xdg-open", std::filesystem::perms::owner_all);
     const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-
-    const std::string url = "https://example.com/a b?x=1&y=$(touch " + (bin / "pwned").string() + ")'\"";
-    setenv("PATH", bin.c_str(), 1);
+    const std::string url = "https://example.com/a b?x=1&y=$(touch " + (bin.path() / "pwned").string() + ")'\"";
     X11Workspace workspace(x11test::sharedServer().display());
+    setenv("PATH", bin.path().c_str(), 1);
     const bool opened = workspace.openURL(url);
     setenv("PATH", "/nonexistent", 1);
     const bool openedWithoutXdgOpen = workspace.openURL(url);
@@ -97,10 +86,8 @@ TEST(Workspace, OpensURLsThroughXdgOpenWithTheURLIntact) {
 
     EXPECT_TRUE(opened);
     EXPECT_FALSE(openedWithoutXdgOpen);
-    for (int i = 0; i < 250 && !fs::exists(received); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::ifstream in(received);
-    std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(got, url);
-    EXPECT_FALSE(fs::exists(bin / "pwned"));
-    fs::remove_all(bin);
+    for (int i = 0; i < 250 && !std::filesystem::exists(received); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(modelstest::readFile(received), url);
+    EXPECT_FALSE(std::filesystem::exists(bin.path() / "pwned"));
 }
