@@ -57,18 +57,3 @@ TEST(KeyTap, StopEndsRunAtEveryStage) {
         EXPECT_EQ(run.get(), KeyTap::RunResult::stopped);
     }
 }
-
-TEST(KeyTap, FailsWithoutEndingTheProcessWhenTheServerGoesAway) {
-    auto server = std::make_unique<testsupport::XvfbServer>();
-    ASSERT_TRUE(server->started());
-    RecordingTap recorder(server->display());
-    ASSERT_TRUE(recorder.recording());
-    // A second tap is being stopped while the server goes.
-    RecordingTap stopping(server->display());
-    ASSERT_TRUE(stopping.recording());
-    auto stopped = std::async(std::launch::async, [&] { return stopping.stop(); });
-    server.reset();
-    EXPECT_EQ(recorder.result(), KeyTap::RunResult::failed);
-    ASSERT_EQ(stopped.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_TRUE(stopped.get().has_value());
-}
