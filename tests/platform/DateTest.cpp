@@ -1,26 +1,22 @@
 #include <clocale>
 #include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
 
 #include "platform/Date.h"
 #include "support/ChildProcess.h"
+#include "support/ModelsTestSupport.h"
 
 using platform::Date;
 
-TEST(Date, Iso8601ReadsTheWireForms) {
-    EXPECT_EQ(Date::fromIso8601("2001-01-01T00:00:00Z"), Date{0});
-    EXPECT_EQ(Date::fromIso8601("2026-03-01T12:30:15Z")->iso8601(), "2026-03-01T12:30:15Z");
+TEST(Date, Iso8601ReadsTheWireFormsAndRefusesTheRest) {
+    EXPECT_EQ(Date::fromIso8601("2026-03-01T12:30:15Z"), Date{794061015});
     EXPECT_EQ(Date::fromIso8601("2001-01-01T02:00:00+02:00"), Date{0});
     EXPECT_EQ(Date::fromIso8601("2000-12-31T19:00:00-05:00"), Date{0});
     EXPECT_EQ(Date::fromIso8601("2001-01-01T00:00:00.25Z"), Date{0.25});
-    EXPECT_EQ(Date::fromIso8601("2024-02-29T00:00:00Z")->iso8601(), "2024-02-29T00:00:00Z");
     EXPECT_EQ(Date::fromIso8601("1999-12-31T23:59:59Z"), Date{-86400.0 * 366 - 1});
-    EXPECT_EQ(Date{0.75}.iso8601(), "2001-01-01T00:00:00Z");
+    EXPECT_EQ(Date::fromIso8601("2024-02-29T00:00:00Z")->iso8601(), "2024-02-29T00:00:00Z");
+    EXPECT_EQ(Date{794061015.75}.iso8601(), "2026-03-01T12:30:15Z");
     EXPECT_EQ(Date{-0.5}.iso8601(), "2000-12-31T23:59:59Z");
-}
-
-TEST(Date, Iso8601RefusesMalformedText) {
     for (const char* bad :
          {"", "2026-03-01", "2026-03-01T12:30:15", "2026-03-01 12:30:15Z", "2026-3-01T12:30:15Z",
           "2026-+3-01T12:30:15Z", " 2026-03-01T12:30:15Z", "2026-03-01T-1:30:15Z", "2026-13-01T00:00:00Z",
@@ -31,17 +27,15 @@ TEST(Date, Iso8601RefusesMalformedText) {
 
 // The application runs under the user's locale, where the decimal separator may be a comma.
 TEST(Date, FractionIgnoresTheProcessLocale) {
-    std::string folder = (std::filesystem::temp_directory_path() / "sablix-locale-XXXXXX").string();
-    ASSERT_TRUE(::mkdtemp(folder.data()));
+    modelstest::TempDir folder;
     int code = -1;
-    testsupport::runCommand({"localedef", "-i", "de_DE", "-f", "UTF-8", folder + "/de_DE.UTF-8"}, &code, 30000);
+    testsupport::runCommand({"localedef", "-i", "de_DE", "-f", "UTF-8", folder.path() / "de_DE.UTF-8"}, &code, 30000);
     const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
-    setenv("LOCPATH", folder.c_str(), 1);
+    setenv("LOCPATH", folder.path().c_str(), 1);
     const bool switched = code == 0 && std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
     const auto date = Date::fromIso8601("2001-01-01T00:00:00.5Z");
     std::setlocale(LC_NUMERIC, previous.c_str());
     unsetenv("LOCPATH");
-    std::filesystem::remove_all(folder);
     if (!switched) GTEST_SKIP() << "cannot build a locale with a decimal comma";
     EXPECT_EQ(date, Date{0.5});
 }

@@ -36,7 +36,17 @@ TEST(ConnectionLoss, EveryLayerAnswersEmptyOnceTheServerIsGone) {
         ASSERT_EQ(layout.text(KeyDown{keycode::kA, 38, 0}), "a");
     }
 
+    x11test::RecordingTap recorder(display);
+    ASSERT_TRUE(recorder.recording());
+    // A second tap is being stopped while the server goes.
+    x11test::RecordingTap stopping(display);
+    ASSERT_TRUE(stopping.recording());
+    auto stopped = std::async(std::launch::async, [&] { return stopping.stop(); });
+
     server.reset();
+    EXPECT_EQ(recorder.result(), KeyTap::RunResult::failed);
+    ASSERT_EQ(stopped.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(stopped.get().has_value());
     EXPECT_EQ(layout.text(KeyDown{keycode::kA, 38, 0}), "");
     EXPECT_EQ(layout.keyName(keycode::kA), "");
     source->postKey(keycode::kDelete, true);

@@ -1,8 +1,6 @@
 #include "X11TestSupport.h"
 
 #include <chrono>
-#include <cstdlib>
-#include <gtest/gtest.h>
 
 namespace x11test {
 namespace {
@@ -17,12 +15,6 @@ testsupport::XvfbServer& sharedServer() {
     return server;
 }
 
-std::string temporaryDirectory() {
-    std::string pattern = testing::TempDir() + "sablix-x11-XXXXXX";
-    const char* made = ::mkdtemp(pattern.data());
-    return made ? std::string(made) : std::string();
-}
-
 int run(const std::string& display, std::vector<std::string> argv, std::string* output) {
     int code = -1;
     const auto out = testsupport::runCommand(argv, &code, 10000, {"DISPLAY=" + display});
@@ -32,7 +24,7 @@ int run(const std::string& display, std::vector<std::string> argv, std::string* 
 
 RecordingTap::RecordingTap(const std::string& display, std::function<void(const desktop::KeyDown&)> onKey)
     : tap_(display) {
-    created_ = tap_.create([this, onKey](const desktop::KeyDown& key) {
+    const bool created = tap_.create([this, onKey](const desktop::KeyDown& key) {
         if (key.xKeycode == kProbeKeycode) {
             std::lock_guard lock(mutex_);
             recording_ = true;
@@ -44,7 +36,7 @@ RecordingTap::RecordingTap(const std::string& display, std::function<void(const 
         keys_.push_back(key);
         arrived_.notify_all();
     });
-    if (!created_) return;
+    if (!created) return;
     run_ = std::async(std::launch::async, [this] { return tap_.run(); });
     std::unique_lock lock(mutex_);
     for (int i = 0; i < 100 && !recording_; ++i) {
@@ -60,11 +52,6 @@ RecordingTap::~RecordingTap() { stop(); }
 std::vector<desktop::KeyDown> RecordingTap::waitForKeys(size_t count, int timeoutMs) {
     std::unique_lock lock(mutex_);
     arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return keys_.size() >= count; });
-    return keys_;
-}
-
-std::vector<desktop::KeyDown> RecordingTap::keys() {
-    std::lock_guard lock(mutex_);
     return keys_;
 }
 

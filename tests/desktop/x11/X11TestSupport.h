@@ -19,9 +19,6 @@ namespace x11test {
 // The X server most tests of this program share (no window manager); started on first use.
 testsupport::XvfbServer& sharedServer();
 
-// A fresh directory of this process's own under the temporary directory.
-std::string temporaryDirectory();
-
 // Runs a command against the display and answers its exit code.
 int run(const std::string& display, std::vector<std::string> argv, std::string* output = nullptr);
 
@@ -34,16 +31,13 @@ public:
     explicit RecordingTap(const std::string& display, std::function<void(const desktop::KeyDown&)> onKey = nullptr);
     ~RecordingTap();
 
-    bool created() const { return created_; }
     // The recording delivered the probe key before the time was up.
     bool recording() {
         std::lock_guard lock(mutex_);
         return recording_;
     }
-    desktop::X11KeyTap& tap() { return tap_; }
     // Waits until `count` keys have arrived (bounded); answers the keys seen.
     std::vector<desktop::KeyDown> waitForKeys(size_t count, int timeoutMs = 5000);
-    std::vector<desktop::KeyDown> keys();
     // Stops the tap and answers what run() returned; none when run() did not end in time.
     std::optional<desktop::KeyTap::RunResult> stop(int timeoutMs = 5000);
     // Waits for run() to end by itself.
@@ -51,7 +45,6 @@ public:
 
 private:
     desktop::X11KeyTap tap_;
-    bool created_ = false;
     bool recording_ = false;
     std::mutex mutex_;
     std::condition_variable arrived_;
