@@ -73,6 +73,7 @@ TEST_F(TapLifecycleTest, OneTapAtATimeAndEachStopsWithTheEngine) {
     replacer.reset();
     for (const auto& each : started) EXPECT_TRUE(each->waitUntilFinished(ms(0)));
 
+    // A tap that cannot be created is not taken for a running one.
     taps.setFailCreate(true);
     makeEngine();
     replacer->registerTap();
