@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -10,7 +11,6 @@
 
 #include "Controllers/SnippetController.h"
 #include "TextReplacer.h"
-#include "platform/Log.h"
 #include "platform/MemoryDefaults.h"
 #include "support/FakeAccessibility.h"
 #include "support/FakeAnalyticsTracking.h"
@@ -18,83 +18,66 @@
 #include "support/FakeKeyLayout.h"
 #include "support/FakeKeyPoster.h"
 #include "support/FakeKeyTap.h"
-#include "support/LogCapture.h"
 #include "support/FakePasteboard.h"
 #include "support/FakeWorkspace.h"
+#include "support/LogCapture.h"
 
 namespace enginetest {
 
-// The engine's own log lines.
-class LogCapture : public testsupport::LogCapture {
-public:
-    bool contains(platform::LogLevel level, const std::string& message) const {
-        return testsupport::LogCapture::contains("TextReplacer", level, message);
-    }
-};
+using Entries = std::vector<std::string>;
 
 // What happened during a replacement, in order: posted keys ("51 down", "9 up cmd"), pauses
 // ("pause 50") and what the clipboard held at each paste ("paste <text>").
-class Timeline {
-public:
+struct Timeline {
     void add(std::string entry) {
-        std::lock_guard lock(mutex_);
-        entries_.push_back(std::move(entry));
+        std::lock_guard lock(mutex);
+        list.push_back(std::move(entry));
     }
-    std::vector<std::string> entries() const {
-        std::lock_guard lock(mutex_);
-        return entries_;
+    Entries entries() const {
+        std::lock_guard lock(mutex);
+        return list;
     }
     void clear() {
-        std::lock_guard lock(mutex_);
-        entries_.clear();
+        std::lock_guard lock(mutex);
+        list.clear();
     }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> entries_;
+    mutable std::mutex mutex;
+    Entries list;
 };
 
-// Stands in for the delay before the clipboard restore: tells the harness when a restore is
-// scheduled and runs it at once, unless the test holds it to type more while it waits.
+// Stands in for the delay before the clipboard restore: runs the restore at once, unless the
+// test holds it to type more while it waits.
 class RestoreTimer final : public platform::Executor {
 public:
-    using OnSchedule = std::function<void(std::chrono::milliseconds)>;
-
     void async(platform::Task task) override { asyncAfter({}, std::move(task)); }
     void asyncAfter(std::chrono::milliseconds delay, platform::Task task) override {
         if (onSchedule) onSchedule(delay);
-        {
-            std::lock_guard lock(mutex_);
-            if (holding_) {
-                held_.push_back(std::move(task));
-                changed_.notify_all();
-                return;
-            }
+        std::unique_lock lock(mutex_);
+        if (!holding_) {
+            lock.unlock();
+            return task();
         }
-        task();
+        held_.push_back(std::move(task));
+        changed_.notify_all();
     }
-
     void hold() {
         std::lock_guard lock(mutex_);
         holding_ = true;
     }
-    // Waits until `count` restores are held; false after ten seconds.
     bool waitForHeld(size_t count) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return held_.size() >= count; });
     }
-    // The delays are over: runs the held restores in order and stops holding.
+    // Runs the held restores in order and stops holding.
     void release() {
-        std::vector<platform::Task> tasks;
-        {
-            std::lock_guard lock(mutex_);
-            tasks.swap(held_);
-            holding_ = false;
-        }
+        std::unique_lock lock(mutex_);
+        auto tasks = std::exchange(held_, {});
+        holding_ = false;
+        lock.unlock();
         for (auto& task : tasks) task();
     }
 
-    OnSchedule onSchedule;
+    std::function<void(std::chrono::milliseconds)> onSchedule;
 
 private:
     std::mutex mutex_;
@@ -137,13 +120,6 @@ protected:
     static sablix::SnippetItem snippet(const std::string& title, const std::string& content) {
         return sablix::SnippetItem(platform::Uuid::generate(), title, content, {});
     }
-    static sablix::SnippetItem teamSnippet(const std::string& title, const std::string& content,
-                                           const platform::Uuid& teamId) {
-        auto item = snippet(title, content);
-        item.teamId = teamId;
-        item.visibility = sablix::SnippetVisibility::team;
-        return item;
-    }
 
     sablix::TextReplacer::Collaborators collaborators() {
         return sablix::TextReplacer::Collaborators{
@@ -155,16 +131,7 @@ protected:
             .workspace = workspace,
             .accessibility = accessibility,
             .defaults = defaults,
-            .loadTeamSnippets =
-                [this](const platform::Uuid& teamId) {
-                    std::lock_guard lock(teamMutex);
-                    ++teamLoads;
-                    if (teamLoadError) throw std::runtime_error(*teamLoadError);
-                    std::vector<sablix::SnippetItem> result;
-                    for (const auto& item : teamSnippets)
-                        if (item.teamId == teamId) result.push_back(item);
-                    return result;
-                },
+            .loadTeamSnippets = {},
             .analytics = analytics,
             .fillInController = fillIn,
             .ownProcessIdentifier = kOwnPid,
@@ -177,9 +144,9 @@ protected:
         };
     }
 
-    // Builds the engine and starts its tap.
-    void start() {
-        replacer = std::make_unique<sablix::TextReplacer>(collaborators());
+    // Builds the engine (with the given wiring) and starts its tap.
+    void start(std::optional<sablix::TextReplacer::Collaborators> wiring = std::nullopt) {
+        replacer = std::make_unique<sablix::TextReplacer>(wiring ? std::move(*wiring) : collaborators());
         const size_t index = taps.created();
         replacer->registerTap();
         tap = taps.waitForRunningTap(index);
@@ -194,20 +161,29 @@ protected:
         replacer->waitUntilIdle();
     }
 
-    std::vector<std::string> keyEntries(const std::vector<std::string>& entries) const {
-        std::vector<std::string> keys;
-        for (const auto& e : entries)
+    bool pasted(const std::string& content) const {
+        const auto entries = timeline.entries();
+        return std::ranges::find(entries, "paste " + content) != entries.end();
+    }
+
+    // The posted keys only, without pauses, pastes and restores.
+    Entries keyEntries() const {
+        Entries keys;
+        for (const auto& e : timeline.entries())
             if (e.rfind("pause", 0) != 0 && e.rfind("paste", 0) != 0 && e.rfind("restore", 0) != 0) keys.push_back(e);
         return keys;
     }
+    size_t leftArrows() const { return std::ranges::count(keyEntries(), std::string("123 down")); }
 
-    static std::vector<std::string> backspaces(size_t count) {
-        std::vector<std::string> entries;
-        for (size_t i = 0; i < count; ++i) {
-            entries.push_back("51 down");
-            entries.push_back("51 up");
-        }
+    static Entries backspaces(size_t count) {
+        Entries entries;
+        for (size_t i = 0; i < count; ++i) entries.insert(entries.end(), {"51 down", "51 up"});
         return entries;
+    }
+    static Entries concat(std::initializer_list<Entries> parts) {
+        Entries all;
+        for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+        return all;
     }
 
     testsupport::FakeKeyTapFactory taps;
@@ -222,14 +198,9 @@ protected:
     testsupport::FakeAnalyticsTracking analytics;
     testsupport::FakeFillInPresenter fillIn;
 
-    std::mutex teamMutex;
-    std::vector<sablix::SnippetItem> teamSnippets;
-    std::optional<std::string> teamLoadError;
-    int teamLoads = 0;
-
     Timeline timeline;
     std::function<void(ms)> onPause;  // during a pause or the restore's delay
-    LogCapture logs;
+    testsupport::LogCapture logs;
 
     std::unique_ptr<sablix::TextReplacer> replacer;
     std::shared_ptr<testsupport::FakeKeyTap::Channel> tap;

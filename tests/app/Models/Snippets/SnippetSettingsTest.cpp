@@ -11,68 +11,58 @@ using sablix::SnippetSettings;
 namespace {
 const char* const kMaxKey = "snippet_max_title_length";
 const char* const kWhitespaceKey = "snippet_auto_remove_whitespace";
-
-std::vector<int> intArguments(const QSignalSpy& spy) {
-    std::vector<int> values;
-    for (const auto& call : spy) values.push_back(call.at(0).toInt());
-    return values;
-}
 }  // namespace
 
 TEST(SnippetSettings, StartUpTakesOnlyInRangeValuesAndWritesNothing) {
-    const std::vector<std::pair<std::optional<DefaultsValue>, int>> cases = {
-        {std::nullopt, 20},      {DefaultsValue(5), 20},  {DefaultsValue(41), 20},   {DefaultsValue(40), 40},
-        {DefaultsValue(10), 10}, {DefaultsValue(-3), 20}, {DefaultsValue(33.0), 33},
+    struct Case {
+        std::optional<DefaultsValue> length, whitespace;
+        int maxTitleLength;
+        bool autoRemoveWhitespace;
     };
-    for (const auto& [stored, expected] : cases) {
+    const std::vector<Case> cases = {
+        {std::nullopt, std::nullopt, 20, true},
+        {DefaultsValue(5), DefaultsValue(false), 20, false},
+        {DefaultsValue(41), DefaultsValue(int64_t{0}), 20, false},
+        {DefaultsValue(-3), DefaultsValue(true), 20, true},
+        {DefaultsValue(40), std::nullopt, 40, true},
+        {DefaultsValue(10), std::nullopt, 10, true},
+        {DefaultsValue(33.0), std::nullopt, 33, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.length ? c.length->toJson().dump() : "absent");
         MemoryDefaults defaults;
-        if (stored) defaults.set(kMaxKey, *stored);
+        if (c.length) defaults.set(kMaxKey, *c.length);
+        if (c.whitespace) defaults.set(kWhitespaceKey, *c.whitespace);
         const size_t writesBefore = defaults.writeCount();
         SnippetSettings settings(defaults);
-        EXPECT_EQ(settings.maxTitleLength(), expected) << (stored ? stored->toJson().dump() : "absent");
-        EXPECT_TRUE(settings.autoRemoveWhitespace());
+        EXPECT_EQ(settings.maxTitleLength(), c.maxTitleLength);
+        EXPECT_EQ(settings.autoRemoveWhitespace(), c.autoRemoveWhitespace);
         EXPECT_EQ(defaults.writeCount(), writesBefore);
     }
 }
 
-TEST(SnippetSettings, StoredAutoRemoveWhitespaceIsRead) {
-    MemoryDefaults defaults;
-    defaults.set(kWhitespaceKey, false);
-    EXPECT_FALSE(SnippetSettings(defaults).autoRemoveWhitespace());
-    defaults.set(kWhitespaceKey, DefaultsValue(int64_t{0}));
-    EXPECT_FALSE(SnippetSettings(defaults).autoRemoveWhitespace());
-    defaults.set(kWhitespaceKey, true);
-    EXPECT_TRUE(SnippetSettings(defaults).autoRemoveWhitespace());
-}
-
-TEST(SnippetSettings, AssignedLengthIsPublishedThenClampedAndStored) {
+TEST(SnippetSettings, AssignedValuesArePublishedClampedAndStored) {
     MemoryDefaults defaults;
     SnippetSettings settings(defaults);
-    QSignalSpy spy(&settings, &SnippetSettings::maxTitleLengthChanged);
+    QSignalSpy lengths(&settings, &SnippetSettings::maxTitleLengthChanged);
+    struct Case {
+        int assigned;
+        std::vector<int> published;
+        int stored;
+    };
+    for (const auto& c : {Case{50, {50, 40}, 40}, Case{5, {5, 10}, 10}, Case{25, {25}, 25}}) {
+        SCOPED_TRACE(c.assigned);
+        lengths.clear();
+        settings.setProperty("maxTitleLength", c.assigned);  // the way a view assigns it
+        std::vector<int> published;
+        for (const auto& call : lengths) published.push_back(call.at(0).toInt());
+        EXPECT_EQ(published, c.published);
+        EXPECT_EQ(SnippetSettings(defaults).maxTitleLength(), c.stored);
+    }
 
-    settings.setMaxTitleLength(50);
-    EXPECT_EQ(intArguments(spy), (std::vector<int>{50, 40}));
-    EXPECT_EQ(settings.maxTitleLength(), 40);
-    EXPECT_EQ(defaults.object(kMaxKey), DefaultsValue(40));
-
-    spy.clear();
-    settings.setMaxTitleLength(5);
-    EXPECT_EQ(intArguments(spy), (std::vector<int>{5, 10}));
-    EXPECT_EQ(defaults.object(kMaxKey), DefaultsValue(10));
-
-    spy.clear();
-    settings.setProperty("maxTitleLength", 25);  // the way a view assigns it
-    EXPECT_EQ(intArguments(spy), std::vector<int>{25});
-    EXPECT_EQ(SnippetSettings(defaults).maxTitleLength(), 25);
-}
-
-TEST(SnippetSettings, AssignedWhitespaceFlagIsPublishedAndStored) {
-    MemoryDefaults defaults;
-    SnippetSettings settings(defaults);
-    QSignalSpy spy(&settings, &SnippetSettings::autoRemoveWhitespaceChanged);
+    QSignalSpy flags(&settings, &SnippetSettings::autoRemoveWhitespaceChanged);
     settings.setAutoRemoveWhitespace(false);
-    ASSERT_EQ(spy.count(), 1);
-    EXPECT_FALSE(spy.at(0).at(0).toBool());
-    EXPECT_EQ(defaults.object(kWhitespaceKey), DefaultsValue(false));
+    ASSERT_EQ(flags.count(), 1);
+    EXPECT_FALSE(flags.at(0).at(0).toBool());
     EXPECT_FALSE(SnippetSettings(defaults).autoRemoveWhitespace());
 }
