@@ -15,82 +15,59 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-class RecordingAuth final : public sablix::AuthManaging {
+// The account, the team manager and the installer in one, recording what the links ask of them.
+// An install finishes only after a turn of the event loop, like a real download.
+class Recorder final : public sablix::AuthManaging, public sablix::TeamManaging, public sablix::TemplateLinkInstalling {
 public:
-    explicit RecordingAuth(Events& events) : events_(events) {}
     QCoro::Task<> handleOAuthCallback(QUrl url) override {
-        events_.push_back("auth " + url.toString().toStdString());
+        events.push_back("auth " + url.toString().toStdString());
         co_return;
     }
     bool isAuthenticated() const override { return signedIn; }
-    void setPendingInvitationToken(std::string token) override { events_.push_back("pending " + token); }
-    bool signedIn = false;
-
-private:
-    Events& events_;
-};
-
-class RecordingTeams final : public sablix::TeamManaging {
-public:
-    explicit RecordingTeams(Events& events) : events_(events) {}
+    void setPendingInvitationToken(std::string token) override { events.push_back("pending " + token); }
     QCoro::Task<bool> acceptInvitation(std::string token) override {
-        events_.push_back("accept " + token);
+        events.push_back("accept " + token);
         co_return accepts;
     }
     QCoro::Task<> fetchTeams() override {
-        events_.push_back("fetch teams");
+        events.push_back("fetch teams");
         co_return;
     }
-    bool accepts = true;
-
-private:
-    Events& events_;
-};
-
-// Records the link, then finishes only after a turn of the event loop, like a real download.
-class RecordingInstaller final : public sablix::TemplateLinkInstalling {
-public:
-    explicit RecordingInstaller(Events& events) : events_(events) {}
     QCoro::Task<> installFromLink(QUrl url) override {
-        events_.push_back("install " + url.toString().toStdString());
+        events.push_back("install " + url.toString().toStdString());
         ++running;
         co_await QCoro::sleepFor(std::chrono::milliseconds(1));
-        events_.push_back("installed");
+        events.push_back("installed");
         --running;
     }
-    int running = 0;
 
-private:
-    Events& events_;
+    Events events;
+    bool signedIn = false;
+    bool accepts = true;
+    int running = 0;
 };
 
 class DeepLinksTest : public ::testing::Test {
 protected:
     // Opens the links and lets every task they started finish.
-    Events open(const std::vector<std::string>& links) {
-        events.clear();
+    Events open(const std::vector<std::string>& links, bool signedIn = false) {
+        recorder.events.clear();
+        recorder.signedIn = signedIn;
         dispatcher.open(links);
-        EXPECT_TRUE(QTest::qWaitFor([this] { return installer.running == 0; }, 5000));
+        EXPECT_TRUE(QTest::qWaitFor([this] { return recorder.running == 0; }, 5000));
         QCoreApplication::processEvents();
-        return events;
+        return recorder.events;
     }
 
-    Events events;
-    RecordingAuth auth{events};
-    RecordingTeams teams{events};
-    RecordingInstaller installer{events};
-    DeepLinkDispatcher dispatcher{auth, teams, installer, [this] { events.push_back("front"); }};
+    Recorder recorder;
+    DeepLinkDispatcher dispatcher{recorder, recorder, recorder, [this] { recorder.events.push_back("front"); }};
     testsupport::LogCapture log;
 };
 
-TEST_F(DeepLinksTest, DispatchesOnTheHostAsWritten) {
-    struct Case {
-        std::string link;
-        bool signedIn;
-        Events expected;
-    };
+TEST_F(DeepLinksTest, DispatchesOnTheHostAsWrittenOneTaskPerLinkInOrder) {
     const std::string callback = "sablix://auth/callback?access_token=a&refresh_token=b&user_id=c";
-    const std::vector<Case> cases = {
+    const std::string install = "sablix://install/weekly-report", pack = "sablix://install-pack/sales";
+    const std::vector<std::tuple<std::string, bool, Events>> cases = {
         {callback, false, {"auth " + callback}},
         {"sablix://AUTH/callback?access_token=a", false, {}},
         {"sablix://invite/abc", false, {"pending abc"}},
@@ -99,21 +76,20 @@ TEST_F(DeepLinksTest, DispatchesOnTheHostAsWritten) {
         {"sablix://invite/abc/?x=1#y", false, {"pending abc"}},
         {"sablix://invite/", false, {}},
         {"sablix://invite", true, {}},
-        {"sablix://install/weekly-report", false, {"install sablix://install/weekly-report", "installed", "front"}},
-        {"sablix://install-pack/sales", false, {"install sablix://install-pack/sales", "installed", "front"}},
+        {install, false, {"install " + install, "installed", "front"}},
+        {pack, false, {"install " + pack, "installed", "front"}},
         {"sablix://Install/weekly-report", false, {}},
         {"sablix://teams/abc", true, {}},
         {"sablix:invite/abc", true, {}},
     };
-    for (const auto& c : cases) {
-        auth.signedIn = c.signedIn;
-        EXPECT_EQ(open({c.link}), c.expected) << c.link;
-    }
-
-    teams.accepts = false;
-    auth.signedIn = true;
-    EXPECT_EQ(open({"sablix://invite/abc"}), Events{"accept abc"}) << "a refused invitation reloads no teams";
+    for (const auto& [link, signedIn, expected] : cases) EXPECT_EQ(open({link}, signedIn), expected) << link;
     EXPECT_TRUE(log.has("DeepLinks", "Link ignored: unknown host \"teams\""));
+
+    recorder.accepts = false;
+    EXPECT_EQ(open({"sablix://invite/abc"}, true), Events{"accept abc"}) << "a refused invitation reloads no teams";
+    // An install still downloading does not hold back the next link.
+    EXPECT_EQ(open({"sablix://install/a", "sablix://invite/b"}),
+              Events({"install sablix://install/a", "pending b", "installed", "front"}));
 }
 
 // The token ends up in the path of an authenticated request: nothing but a plain segment may
@@ -122,15 +98,14 @@ TEST_F(DeepLinksTest, RefusesTokensThatAreNotAPlainPathSegment) {
     const std::vector<std::string> tokens = {"a%2Fb", "%2F", "a%3Fb",  "a%23b", "a%00b",   "a%0Ab", "a%C2%85b",
                                              "..",    "%2E", "%2e%2E", "%FF",   "a%252Fb", "a%5Cb"};
     for (const bool signedIn : {false, true}) {
-        auth.signedIn = signedIn;
         for (const auto& token : tokens) {
             const size_t refusals = log.count("Invitation link refused: the token is not a plain path segment");
-            EXPECT_EQ(open({"sablix://invite/" + token}), Events{}) << token;
+            EXPECT_EQ(open({"sablix://invite/" + token}, signedIn), Events{}) << token;
             EXPECT_EQ(log.count("Invitation link refused: the token is not a plain path segment"), refusals + 1)
                 << token;
         }
     }
-    EXPECT_EQ(open({"sablix://invite/tok-EN_1.x~%C3%A9"}), Events({"accept tok-EN_1.x~\xC3\xA9", "fetch teams"}));
+    EXPECT_EQ(open({"sablix://invite/tok-EN_1.x~%C3%A9"}, true), Events({"accept tok-EN_1.x~\xC3\xA9", "fetch teams"}));
 }
 
 TEST_F(DeepLinksTest, DropsOversizedMalformedAndNonUtf8LinksWithALogLine) {
@@ -148,12 +123,6 @@ TEST_F(DeepLinksTest, DropsOversizedMalformedAndNonUtf8LinksWithALogLine) {
         EXPECT_EQ(open({bad}), Events{}) << bad;
         EXPECT_EQ(log.messages("DeepLinks").size(), lines + 1) << bad;
     }
-}
-
-// Each link is its own task: an install still downloading does not hold back the next link.
-TEST_F(DeepLinksTest, StartsOneTaskPerLinkInOrder) {
-    EXPECT_EQ(open({"sablix://install/a", "sablix://invite/b"}),
-              Events({"install sablix://install/a", "pending b", "installed", "front"}));
 }
 
 }  // namespace

@@ -1,12 +1,18 @@
 #pragma once
 #include <filesystem>
+#include <memory>
 #include <string>
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "Models/Sync/SyncService.h"
 #include "Models/Sync/TeamSnippetCache.h"
+#include "desktop/QtMainQueue.h"
+#include "platform/MemoryDefaults.h"
 #include "support/ChildProcess.h"
+#include "support/FakePathMonitor.h"
 
 namespace sablix::teamdb {
 
@@ -36,6 +42,39 @@ protected:
 
 private:
     QTemporaryDir dir_;
+};
+
+// The sync service over that database, with a network monitor the test switches, a clock that
+// stands still and a sign-in token that fails while tokenFailure_ is set.
+class SyncServiceFixture : public TeamDbTest {
+protected:
+    void setConnected(bool connected) {
+        platform::NetworkPath path;
+        path.satisfied = connected;
+        testsupport::FakePathMonitor::report(*pathState_, path);
+        QCoreApplication::processEvents();
+    }
+
+    platform::MemoryDefaults defaults_;
+    AppEnvironment environment_{AppEnvironment::Kind::development, &defaults_};
+    APIClient client_{environment_};
+    TeamSnippetCache cache_{databasePath()};
+    std::unique_ptr<testsupport::FakePathMonitor> monitor_ = std::make_unique<testsupport::FakePathMonitor>();
+    std::shared_ptr<testsupport::FakePathMonitor::State> pathState_ = monitor_->state();
+    NetworkMonitor network_{std::move(monitor_), desktop::QtMainQueue::shared()};
+    platform::FakeClock clock_{at("2026-03-01T09:00:00Z")};
+    int refreshes_ = 0;  // of the engine's snippet cache
+    std::string tokenFailure_;
+    SyncService service_{{.cache = cache_,
+                          .client = client_,
+                          .accessToken = [this]() -> QCoro::Task<std::string> {
+                              if (!tokenFailure_.empty()) throw std::runtime_error(tokenFailure_);
+                              co_return std::string("token-rowan");
+                          },
+                          .network = network_,
+                          .defaults = defaults_,
+                          .clock = clock_,
+                          .refreshSnippetCache = [this] { ++refreshes_; }}};
 };
 
 }  // namespace sablix::teamdb

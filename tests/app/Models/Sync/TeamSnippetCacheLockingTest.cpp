@@ -29,15 +29,8 @@ Uuid numberedId(uint32_t n) {
 SyncOperation numberedOperation(uint32_t n) {
     const std::string payload =
         "{\"snippetTitle\":\"t" + std::to_string(n) + "\",\"snippet\":\"" + std::string(200, 'x') + "\"}";
-    return SyncOperation{numberedId(n),
-                         EntityType::snippet,
-                         Uuid::generate(),
-                         PendingOperation::create,
-                         payload,
-                         Uuid::generate(),
-                         platform::Date::fromUnix(1700000000.0 + n),
-                         0,
-                         std::nullopt};
+    const auto queuedAt = platform::Date::fromUnix(1700000000.0 + n);
+    return {.id = numberedId(n), .entityId = Uuid::generate(), .payload = payload, .createdAt = queuedAt};
 }
 
 bool waitForFile(const std::filesystem::path& file) {

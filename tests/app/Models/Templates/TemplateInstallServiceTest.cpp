@@ -11,6 +11,7 @@ using sablix::AppEnvironment;
 using sablix::SnippetItem;
 using sablix::TemplateInstallService;
 using Outcome = TemplateInstallService::InstallOutcome;
+using Events = std::vector<std::pair<std::string, json>>;
 
 namespace {
 
@@ -47,11 +48,6 @@ protected:
         for (const auto& entry : backend_.log()) paths.push_back(entry.path);
         return paths;
     }
-    void expectNothingAnnounced() {
-        EXPECT_EQ(refreshes_, 0);
-        EXPECT_EQ(notifications_, 0);
-        EXPECT_TRUE(analytics_.events().empty());
-    }
 
     testservers::TestBackend backend_;
     platform::MemoryDefaults defaults_;
@@ -62,13 +58,9 @@ protected:
     testsupport::FakeAnalyticsTracking analytics_;
     int refreshes_ = 0;
     int notifications_ = 0;
-    TemplateInstallService service_{controller_,
-                                    defaults_,
-                                    client_,
-                                    [this] { ++refreshes_; },
-                                    notifier_,
-                                    analytics_,
-                                    std::chrono::milliseconds(300)};
+    std::function<void()> refresh_ = [this] { ++refreshes_; };
+    TemplateInstallService service_{
+        controller_, defaults_, client_, refresh_, notifier_, analytics_, std::chrono::milliseconds(300)};
 };
 
 TEST_F(TemplateInstallServiceTest, InstallsATemplateUnderATriggerUniqueIgnoringCase) {
@@ -76,7 +68,6 @@ TEST_F(TemplateInstallServiceTest, InstallsATemplateUnderATriggerUniqueIgnoringC
     serve({{"templates", {{"work-email", templateJson("work-email", "email", "Dear {clipboard},")}}}});
 
     EXPECT_EQ(installTemplate("work-email"), Outcome::installed("email-2"));
-
     const auto library = controller_.loadItems();
     ASSERT_EQ(library.size(), 2u);
     const SnippetItem& added = library.back();
@@ -86,37 +77,29 @@ TEST_F(TemplateInstallServiceTest, InstallsATemplateUnderATriggerUniqueIgnoringC
     EXPECT_TRUE(added.isPersonal());
     EXPECT_EQ(requestedPaths(), std::vector<std::string>{"/api/templates/work-email"});
     EXPECT_EQ(backend_.log().front().method, "GET");
-
     EXPECT_EQ(refreshes_, 1);
     EXPECT_EQ(notifications_, 1);
-    ASSERT_EQ(analytics_.events().size(), 1u);
-    EXPECT_EQ(analytics_.events()[0].first, "snippet_imported");
-    EXPECT_EQ(analytics_.events()[0].second, (json{{"template_id", "work-email"}, {"source", "deep_link"}}));
+    EXPECT_EQ(analytics_.events(),
+              (Events{{"snippet_imported", {{"template_id", "work-email"}, {"source", "deep_link"}}}}));
 
     // The suffix counts on past every taken one and keeps the trigger's own case.
     const std::vector<SnippetItem> taken{SnippetItem(platform::Uuid::generate(), "email", "", {}),
                                          SnippetItem(platform::Uuid::generate(), "Email-2", "", {})};
     EXPECT_EQ(TemplateInstallService::uniqueTrigger("Email", taken), "Email-3");
     EXPECT_EQ(TemplateInstallService::uniqueTrigger("Sig", taken), "Sig");
-}
 
-TEST_F(TemplateInstallServiceTest, APackInstallsInOrderEachTemplateSeeingTheOnesBefore) {
+    // A pack installs in order, each template seeing the ones before it.
     serve({{"packs",
             {{"greetings",
               {{"category", "greetings"}, {"templates", {templateJson("hi", "hi"), templateJson("hey", "hi")}}}},
              {"empty", {{"category", "empty"}, {"templates", json::array()}}}}}});
-
     EXPECT_EQ(QCoro::waitFor(service_.installPack("empty", "deep_link")), 0);
-    expectNothingAnnounced();
-
+    EXPECT_EQ(refreshes_, 1);
     EXPECT_EQ(QCoro::waitFor(service_.installPack("greetings", "deep_link")), 2);
-    EXPECT_EQ(libraryTitles(), (std::vector<std::string>{"hi", "hi-2"}));
-    EXPECT_EQ(refreshes_, 2);
-    EXPECT_EQ(notifications_, 2);
-    ASSERT_EQ(analytics_.events().size(), 2u);
-    EXPECT_EQ(analytics_.events()[1].second["template_id"], "hey");
-    EXPECT_EQ(requestedPaths(),
-              (std::vector<std::string>{"/api/templates/packs/empty", "/api/templates/packs/greetings"}));
+    EXPECT_EQ(libraryTitles(), (std::vector<std::string>{"Email", "email-2", "hi", "hi-2"}));
+    EXPECT_EQ(refreshes_, 3);
+    EXPECT_EQ(notifications_, 3);
+    EXPECT_EQ(analytics_.events().back().second["template_id"], "hey");
 }
 
 TEST_F(TemplateInstallServiceTest, AnyFailedFetchDecodeOrValidationInstallsNothing) {
@@ -125,15 +108,13 @@ TEST_F(TemplateInstallServiceTest, AnyFailedFetchDecodeOrValidationInstallsNothi
     missingContent.erase("content");
     json numericTrigger = templateJson("numeric", "x");
     numericTrigger["trigger"] = 7;
-    serve({{"templates",
-            {{"no-content", missingContent},
-             {"numeric", numericTrigger},
-             {"null", nullptr},
-             {"empty-trigger", templateJson("empty-trigger", "")},
-             {"too-long", templateJson("too-long", "ABCDEFGHIJKLMNOPQRST")},
-             {"broken", templateJson("broken", "ok")},
-             {"slow", templateJson("slow", "ok")}}},
+    // clang-format off
+    serve({{"templates", {{"no-content", missingContent}, {"numeric", numericTrigger}, {"null", nullptr},
+                          {"empty-trigger", templateJson("empty-trigger", "")},
+                          {"too-long", templateJson("too-long", "ABCDEFGHIJKLMNOPQRST")},
+                          {"broken", templateJson("broken", "ok")}, {"slow", templateJson("slow", "ok")}}},
            {"packs", {{"bad-pack", {{"category", "bad-pack"}, {"templates", {templateJson("a", "a"), 3}}}}}}});
+    // clang-format on
     // A failing status with a well-formed template must not be taken as one.
     backend_.fail("/api/templates/broken", 500, templateJson("broken", "ok").dump());
     backend_.delay("/api/templates/slow", 5'000);
@@ -150,23 +131,19 @@ TEST_F(TemplateInstallServiceTest, AnyFailedFetchDecodeOrValidationInstallsNothi
     defaults_.setFailWrites(false);
 
     EXPECT_EQ(libraryTitles(), std::vector<std::string>{"abcdefghijklmnopqrst"});
-    expectNothingAnnounced();
+    EXPECT_TRUE(refreshes_ == 0 && notifications_ == 0 && analytics_.events().empty());
 }
 
 TEST_F(TemplateInstallServiceTest, TheDeferredMatchIsTriedOnceAndCanNameAPack) {
     serve({{"pendingInstallMatch", {{"template_id", "pack:greetings"}}},
            {"packs", {{"greetings", {{"category", "greetings"}, {"templates", {templateJson("hi", "hi")}}}}}}});
-
+    QCoro::waitFor(service_.checkPendingInstall());
     QCoro::waitFor(service_.checkPendingInstall());
     EXPECT_TRUE(defaults_.boolean(TemplateInstallService::kHasCheckedPendingInstallKey));
     EXPECT_EQ(libraryTitles(), std::vector<std::string>{"hi"});
-    ASSERT_EQ(analytics_.events().size(), 1u);
-    EXPECT_EQ(analytics_.events()[0].second["source"], "deferred_deep_link");
+    EXPECT_EQ(analytics_.events().at(0).second["source"], "deferred_deep_link");
     EXPECT_EQ(requestedPaths(),
               (std::vector<std::string>{"/api/pending-install/match", "/api/templates/packs/greetings"}));
-
-    QCoro::waitFor(service_.checkPendingInstall());
-    EXPECT_EQ(backend_.log().size(), 2u);
 
     // Answers that name nothing install nothing, and still count as the one attempt.
     for (const json& fixture :
@@ -188,20 +165,20 @@ TEST_F(TemplateInstallServiceTest, TheDeferredMatchIsTriedOnceAndCanNameAPack) {
 
 TEST(TemplateInstallLinks, OnlyLowerCaseIdentifiersOfAtMost200CharactersPass) {
     const std::string longest(200, 'a');
-    EXPECT_EQ(TemplateInstallService::installSlug(QUrl("sablix://install/email-2")), "email-2");
-    EXPECT_EQ(TemplateInstallService::installSlug(QUrl("sablix://install/gallery/sig")), "sig");
-    EXPECT_EQ(TemplateInstallService::installSlug(QUrl(QString::fromStdString("sablix://install/" + longest))),
-              longest);
-    EXPECT_EQ(TemplateInstallService::packCategory(QUrl("sablix://install-pack/support")), "support");
-
-    for (const char* link :
-         {"sablix://install/Email", "sablix://install/", "sablix://install", "sablix://install/a%20b",
-          "sablix://install/caf%C3%A9", "sablix://install-pack/email", "sablix://other/email"})
-        EXPECT_EQ(TemplateInstallService::installSlug(QUrl(link)), std::nullopt) << link;
-    EXPECT_EQ(TemplateInstallService::installSlug(QUrl(QString::fromStdString("sablix://install/" + longest + "a"))),
-              std::nullopt);
-    EXPECT_EQ(TemplateInstallService::packCategory(QUrl("sablix://install-pack/Support")), std::nullopt);
-    EXPECT_EQ(TemplateInstallService::packCategory(QUrl("sablix://install/support")), std::nullopt);
+    using Slugs = std::pair<std::optional<std::string>, std::optional<std::string>>;  // template, pack
+    // clang-format off
+    const std::vector<std::pair<std::string, Slugs>> links = {
+        {"sablix://install/email-2", {"email-2", {}}}, {"sablix://install/gallery/sig", {"sig", {}}},
+        {"sablix://install/" + longest, {longest, {}}}, {"sablix://install/" + longest + "a", {}},
+        {"sablix://install-pack/support", {{}, "support"}}, {"sablix://install-pack/Support", {}},
+        {"sablix://install/Email", {}}, {"sablix://install/", {}}, {"sablix://install", {}},
+        {"sablix://install/a%20b", {}}, {"sablix://install/caf%C3%A9", {}}, {"sablix://other/email", {}}};
+    // clang-format on
+    for (const auto& [link, slugs] : links) {
+        const QUrl url(QString::fromStdString(link));
+        EXPECT_EQ(Slugs(TemplateInstallService::installSlug(url), TemplateInstallService::packCategory(url)), slugs)
+            << link;
+    }
 }
 
 }  // namespace
