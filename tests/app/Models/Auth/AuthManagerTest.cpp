@@ -1,7 +1,8 @@
-#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -25,8 +26,10 @@ constexpr double kNow = 1767225600.0;  // 2026-01-01T00:00:00Z
 const std::string kRowanId = "5A0E1C2B-3D4F-4A5B-8C6D-7E8F9A0B1C2D";
 const std::string kIlseId = "0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9";
 
-json userJson(const std::string& id, const std::string& name) {
-    return {{"id", id},
+std::string idOf(const std::string& name) { return name == "rowan" ? kRowanId : kIlseId; }
+
+json userJson(const std::string& name) {
+    return {{"id", idOf(name)},
             {"email", name + "@example.com"},
             {"displayName", name},
             {"authProvider", "google"},
@@ -36,7 +39,7 @@ json userJson(const std::string& id, const std::string& name) {
 // Two accounts the backend knows by their access tokens, and one refresh token of Rowan's.
 json backendFixture() {
     return {{"auth",
-             {{"accounts", {{"access-rowan", userJson(kRowanId, "rowan")}, {"access-ilse", userJson(kIlseId, "ilse")}}},
+             {{"accounts", {{"access-rowan", userJson("rowan")}, {"access-ilse", userJson("ilse")}}},
               {"refreshTokens",
                {{"refresh-rowan",
                  {{"accessToken", "access-rowan-2"},
@@ -45,23 +48,23 @@ json backendFixture() {
                   {"userId", kRowanId}}}}}}}};
 }
 
-std::string callbackQuery(const std::string& access, const std::string& refresh, const std::string& userId,
-                          const std::string& expiresAt = "2026-01-01T01:00:00Z") {
-    return "?code=" + access + "&refresh_token=" + refresh + "&expires_at=" + expiresAt + "&user_id=" + userId;
+// A sign-in as name, whose tokens are "access-<name>" and "refresh-<name>".
+std::string callbackQuery(const std::string& name, const std::string& expiresAt = "2026-01-01T01:00:00Z") {
+    return "?code=access-" + name + "&refresh_token=refresh-" + name + "&expires_at=" + expiresAt +
+           "&user_id=" + idOf(name);
 }
 
-// The five items of an account as a successful sign-in leaves them.
-std::map<std::string, std::string> storedAccount(const std::string& access, const std::string& refresh,
-                                                 const std::string& expiry, const std::string& id,
-                                                 const std::string& name) {
-    return {{AuthManager::kAccessTokenAccount, access},
-            {AuthManager::kRefreshTokenAccount, refresh},
+// The five items of an account as a sign-in or a refresh leaves them.
+std::map<std::string, std::string> storedAccount(const std::string& name, const std::string& expiry,
+                                                 const std::string& generation = "") {
+    return {{AuthManager::kAccessTokenAccount, "access-" + name + generation},
+            {AuthManager::kRefreshTokenAccount, "refresh-" + name + generation},
             {AuthManager::kTokenExpiryAccount, expiry},
-            {AuthManager::kUserIdAccount, id},
-            {AuthManager::kUserDataAccount, userJson(id, name).dump()}};
+            {AuthManager::kUserIdAccount, idOf(name)},
+            {AuthManager::kUserDataAccount, userJson(name).dump()}};
 }
-const auto kRowan = storedAccount("access-rowan", "refresh-rowan", "1767229200.0", kRowanId, "rowan");
-const auto kRowanExpired = storedAccount("access-rowan", "refresh-rowan", "1767225000.0", kRowanId, "rowan");
+const auto kRowan = storedAccount("rowan", "1767229200.0");
+const auto kRowanExpired = storedAccount("rowan", "1767225000.0");
 
 // The token, or "failed: " and why. QCoro::waitFor never returns from a task that throws, so the
 // failure is caught inside a coroutine of its own.
@@ -118,8 +121,8 @@ TEST_F(AuthManagerTest, SignsInThroughTheBrowserAndSignsOutOnTheBackendToo) {
                                        "/api/auth/signin?provider=google&redirect_uri=sablix://auth/callback"});
 
     // An expiry with a fraction of a second cannot be read: the token gets fifteen minutes.
-    callback(*manager, callbackQuery("access-rowan", "refresh-rowan", kRowanId, "2026-01-01T01:00:00.250Z"));
-    EXPECT_EQ(store_.items(), storedAccount("access-rowan", "refresh-rowan", "1767226500.0", kRowanId, "rowan"));
+    callback(*manager, callbackQuery("rowan", "2026-01-01T01:00:00.250Z"));
+    EXPECT_EQ(store_.items(), storedAccount("rowan", "1767226500.0"));
     EXPECT_EQ(broughtToFront_, 1);
 
     manager->signOut();
@@ -139,8 +142,8 @@ TEST_F(AuthManagerTest, ABadCallbackOrProfileStoresNothingAndSaysWhy) {
     const std::string valid = "refresh_token=r&expires_at=x&user_id=" + kRowanId;
     for (const std::string& query : {
              std::string("?code=access-rowan&refresh_token=r&expires_at=2026-01-01T01:00:00Z"),
-             callbackQuery("access-rowan", "r", "not-a-uuid"),
-             "?user_id=nope&" + callbackQuery("access-rowan", "r", kRowanId).substr(1),  // the first one counts
+             std::string("?code=access-rowan&refresh_token=r&expires_at=x&user_id=not-a-uuid"),
+             "?user_id=nope&" + callbackQuery("rowan").substr(1),  // the first one counts
              "?code&" + valid,
              "?code=" + std::string(5000, 'x') + "&" + valid,
              "?code=%FF%FE&" + valid,
@@ -159,7 +162,7 @@ TEST_F(AuthManagerTest, ABadCallbackOrProfileStoresNothingAndSaysWhy) {
     };
     for (const auto& [status, body, reason] : badProfiles) {
         status ? backend_.fail("/api/auth/me", status, body) : backend_.delay("/api/auth/me", 5000);
-        callback(*manager, callbackQuery("access-rowan", "refresh-rowan", kRowanId));
+        callback(*manager, callbackQuery("rowan"));
         EXPECT_EQ(manager->errorMessage(), AuthManager::kSignInFailedPrefix + reason);
     }
     EXPECT_TRUE(store_.items().empty());
@@ -169,34 +172,34 @@ TEST_F(AuthManagerTest, ABadCallbackOrProfileStoresNothingAndSaysWhy) {
 
 TEST_F(AuthManagerTest, ACallbackForAnotherAccountNeverLeavesAMixtureOfTheTwo) {
     auto manager = makeManager();
-    callback(*manager, callbackQuery("access-rowan", "refresh-rowan", kRowanId));
+    callback(*manager, callbackQuery("rowan"));
     ASSERT_EQ(store_.items(), kRowan);
 
     // Ilse's profile does not come: Rowan stays, whole.
     backend_.fail("/api/auth/me", 503, "");
-    callback(*manager, callbackQuery("access-ilse", "refresh-ilse", kIlseId));
+    callback(*manager, callbackQuery("ilse"));
     EXPECT_EQ(store_.items(), kRowan);
     EXPECT_EQ(manager->currentUser()->id.toString(), kRowanId);
     EXPECT_EQ(token(*manager), "access-rowan");
 
     // The store gives out part-way through Ilse's items: neither account is left.
     store_.failSaves(AuthManager::kTokenExpiryAccount, -28);
-    callback(*manager, callbackQuery("access-ilse", "refresh-ilse", kIlseId));
+    callback(*manager, callbackQuery("ilse"));
     EXPECT_TRUE(store_.items().empty());
     EXPECT_FALSE(manager->isAuthenticated());
     EXPECT_EQ(sessionsEnded_, 1);
     EXPECT_EQ(manager->errorMessage(), "Sign-in failed: Keychain save failed: -28");
 
     store_.failSaves("", 0);
-    callback(*manager, callbackQuery("access-rowan", "refresh-rowan", kRowanId));
-    callback(*manager, callbackQuery("access-ilse", "refresh-ilse", kIlseId, "2026-01-01T00:30:00Z"));
-    EXPECT_EQ(store_.items(), storedAccount("access-ilse", "refresh-ilse", "1767227400.0", kIlseId, "ilse"));
+    callback(*manager, callbackQuery("rowan"));
+    callback(*manager, callbackQuery("ilse", "2026-01-01T00:30:00Z"));
+    EXPECT_EQ(store_.items(), storedAccount("ilse", "1767227400.0"));
     EXPECT_EQ(manager->currentUser()->id.toString(), kIlseId);
 }
 
 TEST_F(AuthManagerTest, ATokenIsRefreshedInItsLastMinuteByEachCallerOnItsOwn) {
     auto manager = makeManager();
-    store_.items() = storedAccount("access-rowan", "refresh-rowan", "1767225661.0", kRowanId, "rowan");
+    store_.items() = storedAccount("rowan", "1767225661.0");
     EXPECT_EQ(token(*manager), "access-rowan") << "61 s left";
     EXPECT_TRUE(backend_.log().empty());
 
@@ -212,7 +215,7 @@ TEST_F(AuthManagerTest, ATokenIsRefreshedInItsLastMinuteByEachCallerOnItsOwn) {
         EXPECT_EQ(json::parse(request.body), (json{{"refresh_token", "refresh-rowan"}}));
         EXPECT_EQ(request.header("Authorization"), "");
     }
-    EXPECT_EQ(store_.items(), storedAccount("access-rowan-2", "refresh-rowan-2", "1767232800.0", kRowanId, "rowan"));
+    EXPECT_EQ(store_.items(), storedAccount("rowan", "1767232800.0", "-2"));
 
     store_.items().clear();
     EXPECT_EQ(token(*manager), "failed: Not signed in");

@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <chrono>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
