@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <chrono>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -30,6 +32,7 @@ const Uuid kSupport = *Uuid::fromString("3F0C9A4E-6B1D-4C2A-9E5F-1A2B3C4D5E6F");
 const Uuid kDesign = *Uuid::fromString("8C1D2E3F-4A5B-4C6D-8E7F-9A0B1C2D3E4F");
 const Uuid kSales = *Uuid::fromString("C4D5E6F7-0819-4A2B-9C3D-4E5F60718293");
 constexpr std::chrono::milliseconds kTimeout{1500};
+using Names = std::vector<std::string>;
 
 json backendFixture() { return testservers::TestBackend::loadFixture(SABLIX_TEST_FIXTURES_DIR "/backend.json"); }
 
@@ -46,18 +49,9 @@ bool storeRowan(testsupport::FakeCredentialStore& store) {
 }
 
 template <class Record>
-std::vector<std::string> namesOf(const std::vector<Record>& records) {
-    std::vector<std::string> names;
-    for (const auto& record : records) {
-        if constexpr (requires { record.displayName; })
-            names.push_back(record.displayName);
-        else if constexpr (requires { record.teamName; })
-            names.push_back(record.teamName);
-        else if constexpr (requires { record.email; })
-            names.push_back(record.email);
-        else
-            names.push_back(record.name);
-    }
+Names namesOf(const std::vector<Record>& records, std::string Record::*field) {
+    Names names;
+    for (const auto& record : records) names.push_back(record.*field);
     return names;
 }
 
@@ -70,6 +64,8 @@ protected:
         defaults_.set(AppEnvironment::kBaseURLOverrideKey, backend_.baseURL());
         ASSERT_TRUE(auth_.isAuthenticated());
     }
+    // A sign-out tells the backend in the background; what is still under way ends here.
+    void TearDown() override { client_.cancelAll(); }
 
     template <class T>
     T run(QCoro::Task<T> task) {
@@ -77,11 +73,13 @@ protected:
     }
     void run(QCoro::Task<> task) { QCoro::waitFor(std::move(task)); }
 
-    std::vector<std::string> requests() const {
-        std::vector<std::string> out;
+    Names requests() const {
+        Names out;
         for (const auto& entry : backend_.log()) out.push_back(entry.method + " " + entry.path);
         return out;
     }
+    Names teamNames() const { return namesOf(teams_.teams(), &Team::name); }
+    Names memberNames() const { return namesOf(teams_.members(), &TeamMember::displayName); }
     void selectAndLoad(const Uuid& team) {
         const size_t before = backend_.log().size();
         teams_.setSelectedTeamId(team);
@@ -109,18 +107,11 @@ protected:
 
 TEST_F(TeamManagerTest, TheTeamListKeepsTheSelectionOnlyWhileItHoldsTheTeam) {
     run(teams_.fetchTeams());
-    EXPECT_EQ(namesOf(teams_.teams()), (std::vector<std::string>{"Support", "Design"}));
-    EXPECT_EQ(teams_.teams()[0].role, TeamRole::owner);
-    EXPECT_EQ(teams_.teams()[0].seatsUsed, 2);
-    EXPECT_EQ(namesOf(teams_.pendingInvitations()), std::vector<std::string>{"Sales"});
-    EXPECT_EQ(requests(), (std::vector<std::string>{"GET /api/teams", "GET /api/invitations/pending"}));
-    EXPECT_EQ(backend_.log()[0].header("Authorization"), "Bearer access-rowan-1");
-
+    EXPECT_EQ(teamNames(), (Names{"Support", "Design"}));
+    EXPECT_EQ(requests(), (Names{"GET /api/teams", "GET /api/invitations/pending"}));
     selectAndLoad(kSupport);
-    EXPECT_EQ(teams_.currentTeam()->name, "Support");
-    EXPECT_EQ(namesOf(teams_.members()), (std::vector<std::string>{"Rowan Tesk", "Ilse Varn"}));
-    EXPECT_EQ(namesOf(teams_.invitations()), std::vector<std::string>{"noor@example.com"});
-    EXPECT_EQ(teams_.property("currentTeam").toMap().value("canManageMembers"), true);
+    EXPECT_EQ(memberNames(), (Names{"Rowan Tesk", "Ilse Varn"}));
+    EXPECT_EQ(namesOf(teams_.invitations(), &TeamInvitation::email), Names{"noor@example.com"});
 
     // Answers that do not decode as a whole change nothing and fetch nothing more.
     backend_.reset();
@@ -133,8 +124,7 @@ TEST_F(TeamManagerTest, TheTeamListKeepsTheSelectionOnlyWhileItHoldsTheTeam) {
     }
     backend_.fail("/api/teams", 503, "");
     run(teams_.fetchTeams());
-    EXPECT_EQ(requests(), std::vector<std::string>(4, "GET /api/teams"));
-    EXPECT_TRUE(log_.has("TeamManager", "Failed to fetch teams: 503"));
+    EXPECT_EQ(requests(), Names(4, "GET /api/teams"));
     EXPECT_EQ(teams_.selectedTeamId(), kSupport);
 
     // A list that still holds the team refreshes it without reloading its members.
@@ -143,49 +133,42 @@ TEST_F(TeamManagerTest, TheTeamListKeepsTheSelectionOnlyWhileItHoldsTheTeam) {
     backend_.reset(renamed);
     run(teams_.fetchTeams());
     EXPECT_EQ(teams_.currentTeam()->name, "Help Desk");
-    EXPECT_EQ(requests(), (std::vector<std::string>{"GET /api/teams", "GET /api/invitations/pending"}));
+    EXPECT_EQ(requests(), (Names{"GET /api/teams", "GET /api/invitations/pending"}));
 
     // One without it falls back to the personal library.
     json left = backendFixture();
     left["teams"]["teams"][0]["members"].erase(0);
     backend_.reset(left);
     run(teams_.fetchTeams());
-    EXPECT_EQ(namesOf(teams_.teams()), std::vector<std::string>{"Design"});
+    EXPECT_EQ(teamNames(), Names{"Design"});
     EXPECT_TRUE(teams_.isPersonalMode());
     EXPECT_EQ(teams_.currentTeam(), std::nullopt);
-    EXPECT_TRUE(teams_.members().empty());
-    EXPECT_TRUE(teams_.invitations().empty());
+    EXPECT_TRUE(teams_.members().empty() && teams_.invitations().empty());
 }
 
 TEST_F(TeamManagerTest, CreatingATeamReportsTheBackendsOwnReasonOrAFixedOne) {
     const auto created = run(teams_.createTeam("Docs", std::nullopt, ""));
     ASSERT_TRUE(created);
-    EXPECT_EQ(created->role, TeamRole::owner);
     EXPECT_EQ(json::parse(backend_.log().back().body), (json{{"name", "Docs"}, {"iconEmoji", ""}}));
-    EXPECT_EQ(backend_.log().back().header("Content-Type"), "application/json");
     EXPECT_EQ(teams_.teams(), std::vector<Team>{*created});
-    EXPECT_EQ(analytics_.names(), std::vector<std::string>{"team_create"});
-    EXPECT_EQ(teams_.errorMessage(), std::nullopt);
-    EXPECT_FALSE(teams_.isLoading());
+    EXPECT_EQ(analytics_.names(), Names{"team_create"});
 
-    const std::string team = created->toJson().dump();
+    const std::string failed = TeamManager::kCreateTeamFailedMessage;
     const std::vector<std::tuple<int, std::string, std::string>> refusals{
-        {200, team, TeamManager::kCreateTeamFailedMessage},
+        {200, created->toJson().dump(), failed},
         {400, json{{"error", "Team name is required"}}.dump(), "Team name is required"},
-        {400, json{{"error", 42}}.dump(), TeamManager::kCreateTeamFailedMessage},
-        {400, json{{"message", "no"}}.dump(), TeamManager::kCreateTeamFailedMessage},
-        {500, "<html>", TeamManager::kCreateTeamFailedMessage},
+        {400, json{{"error", 42}}.dump(), failed},
+        {400, json{{"message", "no"}}.dump(), failed},
+        {500, "<html>", failed},
         {201, json{{"id", created->id.toString()}}.dump(), "The team data could not be read: \"name\" is missing"},
+        {0, "", APIClient::kTimedOutMessage},
     };
     for (const auto& [status, body, message] : refusals) {
-        backend_.fail("/api/teams", status, body);
+        status ? backend_.fail("/api/teams", status, body) : backend_.delay("/api/teams", 3000);
         EXPECT_EQ(run(teams_.createTeam("Docs")), std::nullopt) << status << body;
         EXPECT_EQ(teams_.errorMessage(), message);
         EXPECT_FALSE(teams_.isLoading());
     }
-    backend_.delay("/api/teams", 3000);
-    EXPECT_EQ(run(teams_.createTeam("Docs")), std::nullopt);
-    EXPECT_EQ(teams_.errorMessage(), APIClient::kTimedOutMessage);
     EXPECT_EQ(teams_.teams().size(), 1u);
     EXPECT_EQ(analytics_.names().size(), 1u);
 }
@@ -200,14 +183,7 @@ TEST_F(TeamManagerTest, MembersAreManagedAsFarAsTheRoleAllows) {
     EXPECT_EQ(backend_.log()[0].body, "{}");
     EXPECT_EQ(requests()[1], "GET /api/teams") << "the teams are reloaded after an update";
 
-    const auto invitation = run(teams_.inviteMember(kSupport, "lee@example.com", "editor"));
-    ASSERT_TRUE(invitation && invitation->token);
-    EXPECT_EQ(namesOf(teams_.invitations()), (std::vector<std::string>{"noor@example.com", "lee@example.com"}));
-    backend_.fail(membersPath(kSupport), 200, invitation->toJson().dump());
-    EXPECT_EQ(run(teams_.inviteMember(kSupport, "kai@example.com", "editor")), std::nullopt);
-    EXPECT_EQ(teams_.errorMessage(), TeamManager::kInviteMemberFailedMessage);
-    EXPECT_EQ(teams_.invitations().size(), 2u);
-
+    // A user id that is no UUID never reaches the path.
     backend_.reset(backendFixture());
     run(teams_.updateMemberRole(kSupport, "not-a-uuid", "admin"));
     run(teams_.removeMember(kSupport, "not-a-uuid"));
@@ -215,24 +191,18 @@ TEST_F(TeamManagerTest, MembersAreManagedAsFarAsTheRoleAllows) {
     run(teams_.updateMemberRole(kSupport, kIlse, "admin"));
     EXPECT_EQ(teams_.members()[1].role, TeamRole::admin);
     run(teams_.removeMember(kSupport, kIlse));
-    EXPECT_EQ(namesOf(teams_.members()), std::vector<std::string>{"Rowan Tesk"});
+    EXPECT_EQ(memberNames(), Names{"Rowan Tesk"});
     const std::string ilse = membersPath(kSupport) + "/" + kIlse;
-    EXPECT_EQ(requests(), (std::vector<std::string>{"PUT " + ilse, "GET " + membersPath(kSupport), "DELETE " + ilse,
-                                                    "GET " + membersPath(kSupport), "GET /api/teams",
-                                                    "GET /api/invitations/pending"}));
+    EXPECT_EQ(requests(), (Names{"PUT " + ilse, "GET " + membersPath(kSupport), "DELETE " + ilse,
+                                 "GET " + membersPath(kSupport), "GET /api/teams", "GET /api/invitations/pending"}));
 
-    // In Design Rowan only views: the backend refuses every admin call.
+    // In Design Rowan only views: the backend refuses every admin call, and nothing changes here.
     teams_.setSelectedTeamId(kDesign);
-    backend_.reset();
-    run(teams_.updateTeam(kDesign, "Mine now"));
-    EXPECT_EQ(teams_.errorMessage(), TeamManager::kUpdateTeamFailedMessage);
     EXPECT_EQ(run(teams_.inviteMember(kDesign, "lee@example.com", "admin")), std::nullopt);
     EXPECT_EQ(teams_.errorMessage(), "Only owners and admins can invite");
     run(teams_.deleteTeam(kDesign));
-    EXPECT_EQ(teams_.errorMessage(), "Only owners and admins can invite") << "a refused deletion reports nothing";
-    EXPECT_EQ(namesOf(teams_.teams()), (std::vector<std::string>{"Support", "Design"}));
+    EXPECT_EQ(teamNames(), (Names{"Support", "Design"}));
     EXPECT_EQ(teams_.selectedTeamId(), kDesign);
-    EXPECT_FALSE(teams_.isLoading());
 }
 
 TEST_F(TeamManagerTest, AMembersAnswerForATeamNoLongerSelectedIsDropped) {
@@ -241,15 +211,14 @@ TEST_F(TeamManagerTest, AMembersAnswerForATeamNoLongerSelectedIsDropped) {
     teams_.setSelectedTeamId(kSupport);
     teams_.setSelectedTeamId(kDesign);
     // Until Support's answer is in: applied, it would show Support's members under Design.
-    const std::vector<std::string> supportMembers{"Rowan Tesk", "Ilse Varn"};
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            return namesOf(teams_.members()) == supportMembers ||
+            return memberNames() == Names{"Rowan Tesk", "Ilse Varn"} ||
                    log_.has("TeamManager", "Members of team " + kSupport.toString() + " dropped: no longer selected");
         },
         3000));
     EXPECT_EQ(teams_.currentTeam()->name, "Design");
-    EXPECT_EQ(namesOf(teams_.members()), (std::vector<std::string>{"Mara Quell", "Rowan Tesk"}));
+    EXPECT_EQ(memberNames(), (Names{"Mara Quell", "Rowan Tesk"}));
 }
 
 TEST_F(TeamManagerTest, ALeftOrDeletedTeamLeavesNoSnippetOnDisk) {
@@ -265,7 +234,7 @@ TEST_F(TeamManagerTest, ALeftOrDeletedTeamLeavesNoSnippetOnDisk) {
     // The backend fails the leave; the team goes from this machine all the same.
     backend_.fail(membersPath(kDesign) + "/" + kRowan, 500, "");
     run(teams_.leaveTeam(kDesign));
-    EXPECT_EQ(namesOf(teams_.teams()), std::vector<std::string>{"Support"});
+    EXPECT_EQ(teamNames(), Names{"Support"});
     EXPECT_TRUE(teams_.isPersonalMode());
     EXPECT_EQ(rowsOf(kDesign), "0\n");
     EXPECT_EQ(rowsOf(kSupport), "1\n");
@@ -274,7 +243,6 @@ TEST_F(TeamManagerTest, ALeftOrDeletedTeamLeavesNoSnippetOnDisk) {
     EXPECT_TRUE(teams_.teams().empty());
     EXPECT_EQ(rowsOf(kSupport), "0\n");
     EXPECT_EQ(rowsOf(kSales), "1\n");
-    EXPECT_TRUE(log_.has("TeamManager", "Cleared snippet cache for team " + kSupport.toString()));
 }
 
 TEST_F(TeamManagerTest, AnInvitationTokenTravelsAsOnePathSegment) {
@@ -283,7 +251,6 @@ TEST_F(TeamManagerTest, AnInvitationTokenTravelsAsOnePathSegment) {
     fixture["teams"]["invitations"][0]["token"] = "a/../b";
     backend_.reset(fixture);
     run(teams_.fetchTeams());
-    ASSERT_EQ(teams_.pendingInvitations().size(), 1u);
 
     // Refused or unknown tokens join nothing and keep the invitation.
     EXPECT_FALSE(run(teams_.acceptInvitation("")));
@@ -295,25 +262,24 @@ TEST_F(TeamManagerTest, AnInvitationTokenTravelsAsOnePathSegment) {
     EXPECT_TRUE(analytics_.names().empty());
 
     EXPECT_TRUE(run(teams_.acceptInvitation("a/../b")));
-    EXPECT_EQ(namesOf(teams_.teams()), (std::vector<std::string>{"Support", "Design", "Sales"}));
+    EXPECT_EQ(teamNames(), (Names{"Support", "Design", "Sales"}));
     EXPECT_TRUE(teams_.pendingInvitations().empty());
-    EXPECT_EQ(analytics_.names(), std::vector<std::string>{"team_join"});
+    EXPECT_EQ(analytics_.names(), Names{"team_join"});
 }
 
 TEST_F(TeamManagerTest, APendingInvitationIsAcceptedOnceAndSignOutForgetsEveryTeam) {
     auth_.signOut();
     auth_.setPendingInvitationToken("join-sales-7Q");
-    const std::string callback =
-        "sablix://auth/callback?code=access-rowan-1&refresh_token=refresh-rowan-1"
-        "&expires_at=2099-01-01T00:00:00Z&user_id=" +
-        kRowan;
-    for (int signIn = 0; signIn < 2; ++signIn) run(auth_.handleOAuthCallback(QUrl(QString::fromStdString(callback))));
+    const QUrl callback(
+        QString::fromStdString("sablix://auth/callback?code=access-rowan-1&refresh_token=refresh-rowan-1"
+                               "&expires_at=2099-01-01T00:00:00Z&user_id=" +
+                               kRowan));
+    for (int signIn = 0; signIn < 2; ++signIn) run(auth_.handleOAuthCallback(callback));
     ASSERT_TRUE(QTest::qWaitFor([&] { return log_.has("AuthManager", "Auto-accepted pending invitation"); }, 3000));
     QTest::qWait(100);
     const auto sent = requests();
     EXPECT_EQ(std::count(sent.begin(), sent.end(), "POST /api/invitations/join-sales-7Q"), 1);
-    EXPECT_EQ(auth_.pendingInvitationToken(), std::nullopt);
-    EXPECT_EQ(namesOf(teams_.teams()), (std::vector<std::string>{"Support", "Design", "Sales"}));
+    EXPECT_EQ(teamNames(), (Names{"Support", "Design", "Sales"}));
 
     selectAndLoad(kSales);
     backend_.delay("/api/teams", 300);
