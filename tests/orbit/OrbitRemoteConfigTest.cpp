@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <fstream>
 #include <future>
-#include <sstream>
 
 #include "OrbitTestSupport.h"
 #include "orbit/Flags/OrbitRemoteConfig.h"
@@ -45,13 +43,6 @@ IngestAnswer answer(const json& body, int delayMs = 0, int count = 1) {
     return given;
 }
 
-std::string fileText(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // One client's collaborators: the service stand-in, a storage folder that outlives restarts, and a
 // main queue of its own whose announcements the test can wait for.
 class OrbitRemoteConfigTest : public ::testing::Test {
@@ -89,17 +80,17 @@ protected:
     }
     std::optional<json> reload(OrbitRemoteConfig& remote) {
         std::promise<std::optional<json>> done;
-        auto result = done.get_future();
         remote.reloadFeatureFlags([&](const std::optional<json>& flags) { done.set_value(flags); });
-        EXPECT_EQ(result.wait_for(kWait), std::future_status::ready);
-        return result.get();
+        return done.get_future().get();
     }
     std::vector<std::string> routes() const {
         std::vector<std::string> all;
         for (const auto& request : server.requests()) all.push_back(request.route);
         return all;
     }
-    std::optional<json> stored(const char* name) const { return orbit::readJSON(fileText(folder.path() / name)); }
+    std::optional<json> stored(const char* name) const {
+        return orbit::readJSON(modelstest::readFile(folder.path() / name));
+    }
 
     orbittest::HedgeLogCapture log;
     IngestServer server;
@@ -135,7 +126,7 @@ TEST_F(OrbitRemoteConfigTest, FlagsLoadAfterTheConfigurationAndSurviveARestartWi
         EXPECT_TRUE(remote->isAutocaptureExceptionsEnabled());
     }
     for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
-        EXPECT_TRUE(orbit::readJSON(fileText(entry.path()))) << entry.path();
+        EXPECT_TRUE(orbit::readJSON(modelstest::readFile(entry.path()))) << entry.path();
     EXPECT_EQ(stored("orbit.enabledFeatureFlags"), json({{"beta", true}, {"layout", "compact"}, {"old", false}}));
 
     server.stop();
@@ -144,15 +135,11 @@ TEST_F(OrbitRemoteConfigTest, FlagsLoadAfterTheConfigurationAndSurviveARestartWi
     ASSERT_TRUE(waitForNotifications(1));
     EXPECT_TRUE(log.has("[Orbit] Remote config response is missing, skipping loading flags"));
     const auto beta = remote->getFeatureFlagResult("beta");
-    ASSERT_TRUE(beta);
-    EXPECT_TRUE(beta->enabled());
+    ASSERT_TRUE(beta && beta->enabled());
     EXPECT_EQ(beta->payload(), json({{"limit", 3}}));
-    const auto layout = remote->getFeatureFlagResult("layout");
-    ASSERT_TRUE(layout);
-    EXPECT_EQ(layout->variant(), "compact");
+    EXPECT_EQ(remote->getFeatureFlagDetails("layout"), kFlagsAnswer["flags"]["layout"]);
     EXPECT_EQ(remote->lastRequestId(), "req-1");
     EXPECT_EQ(remote->lastEvaluatedAt(), 1700000000);
-    EXPECT_EQ(remote->getFeatureFlagDetails("layout"), kFlagsAnswer["flags"]["layout"]);
 }
 
 // A project without flags empties the stored flags and forgets the request id, without asking for
@@ -164,10 +151,13 @@ TEST_F(OrbitRemoteConfigTest, NoFlagsClearsTheStoreAndAQuotaLimitLeavesItUntouch
         auto remote = start();
         ASSERT_TRUE(waitForNotifications(1));
     }
-    const std::vector<const char*> names = {"orbit.flags", "orbit.enabledFeatureFlags",
-                                            "orbit.enabledFeatureFlagPayloads", "orbit.requestId", "orbit.evaluatedAt"};
-    std::map<std::string, std::string> before;
-    for (const auto* name : names) before[name] = fileText(folder.path() / name);
+    const auto files = [&] {
+        std::map<std::string, std::string> all;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+            all[entry.path().filename()] = modelstest::readFile(entry.path());
+        return all;
+    };
+    const auto before = files();
 
     server.reset();
     server.answer("config", answer(json::object()));
@@ -178,7 +168,7 @@ TEST_F(OrbitRemoteConfigTest, NoFlagsClearsTheStoreAndAQuotaLimitLeavesItUntouch
         EXPECT_EQ(reload(*remote), json({{"beta", true}, {"layout", "compact"}, {"old", false}}));
         EXPECT_EQ(routes(), (std::vector<std::string>{"config", "flags", "flags"}));
     }
-    for (const auto* name : names) EXPECT_EQ(fileText(folder.path() / name), before[name]) << name;
+    EXPECT_EQ(files(), before);
 
     server.reset();
     server.answer("config", answer({{"hasFeatureFlags", false}}));
@@ -187,8 +177,8 @@ TEST_F(OrbitRemoteConfigTest, NoFlagsClearsTheStoreAndAQuotaLimitLeavesItUntouch
     EXPECT_EQ(routes(), std::vector<std::string>{"config"});
     for (const char* name : {"orbit.flags", "orbit.enabledFeatureFlags", "orbit.enabledFeatureFlagPayloads"})
         EXPECT_EQ(stored(name), json::object()) << name;
-    EXPECT_FALSE(std::filesystem::exists(folder.path() / "orbit.requestId"));
-    EXPECT_FALSE(std::filesystem::exists(folder.path() / "orbit.evaluatedAt"));
+    for (const char* name : {"orbit.requestId", "orbit.evaluatedAt"})
+        EXPECT_FALSE(std::filesystem::exists(folder.path() / name)) << name;
     EXPECT_EQ(remote->lastRequestId(), std::nullopt);
     EXPECT_FALSE(remote->getFeatureFlagResult("beta"));
 }
@@ -229,72 +219,58 @@ TEST_F(OrbitRemoteConfigTest, ThreeReloadsDuringASlowAnswerMakeTwoRequests) {
     EXPECT_EQ(sent[1]["group_properties"], json({{"company", {{"seats", 5}}}}));
 }
 
-// Each case: a first answer, then a second one; the flag values and payloads the client then holds.
+// Each case: a second answer over a cached one; the flag values and payloads the client then holds
+// and stores, and its request id. A refused answer leaves the cache as it was.
 TEST_F(OrbitRemoteConfigTest, AnswersAreNormalisedThenReplaceOrMergeOverTheCache) {
-    const json cached = {{"featureFlags", {{"a", true}, {"b", "v1"}}},
-                         {"featureFlagPayloads", {{"a", "1"}, {"b", "2"}}},
-                         {"requestId", "req-1"}};
-    struct Case {
-        const char* what;
-        std::string second;
-        json values;
-        json payloads;
-        const char* requestId;
-    };
-    const std::vector<Case> cases = {
+    const std::string cached = R"({"featureFlags":{"a":true,"b":"v1"},"featureFlagPayloads":{"a":"1","b":"2"},)"
+                               R"("requestId":"req-1"})";
+    const std::string kept = R"({"a":true,"b":"v1"})", keptPayloads = R"({"a":"1","b":"2"})";
+    const std::vector<std::array<std::string, 5>> cases{
         {"newer shape",
-         json{{"flags",
-               {{"variantOff", {{"enabled", false}, {"variant", "x"}, {"metadata", {{"payload", "7"}}}}},
-                {"off", {{"enabled", false}, {"metadata", {{"payload", "8"}}}}},
-                {"on", {{"enabled", true}, {"metadata", {{"payload", {{"k", 1}}}}}}},
-                {"neither", {{"enabled", "yes"}}},
-                {"notAnObject", 3}}},
-              {"featureFlags", {{"stale", true}}},
-              {"requestId", "req-2"}}
-             .dump(),
-         {{"variantOff", "x"}, {"off", false}, {"on", true}},
-         {{"variantOff", "7"}, {"on", {{"k", 1}}}},
-         "req-2"},
+         R"({"flags":{"variantOff":{"enabled":false,"variant":"x","metadata":{"payload":"7"}},)"
+         R"("off":{"enabled":false,"metadata":{"payload":"8"}},"on":{"enabled":true,"metadata":{"payload":{"k":1}}},)"
+         R"("neither":{"enabled":"yes"},"notAnObject":3},"featureFlags":{"stale":true},"requestId":"req-2"})",
+         R"({"variantOff":"x","off":false,"on":true})", R"({"variantOff":"7","on":{"k":1}})", "req-2"},
         {"errors merge over the cache",
-         json{{"featureFlags", {{"b", "v2"}, {"c", false}}},
-              {"featureFlagPayloads", {{"b", "3"}}},
-              {"errorsWhileComputingFlags", true}}
-             .dump(),
-         {{"a", true}, {"b", "v2"}, {"c", false}},
-         {{"a", "1"}, {"b", "3"}},
-         "req-1"},
-        {"no errors replace the cache",
-         json{{"featureFlags", {{"c", true}}}, {"featureFlagPayloads", json::object()}}.dump(),
-         {{"c", true}},
-         json::object(),
-         "req-1"},
-        {"older shape without payloads is refused", json{{"featureFlags", {{"c", true}}}}.dump(),
-         cached["featureFlags"], cached["featureFlagPayloads"], "req-1"},
-        {"wrong types are refused",
-         json{{"flags", json::array()}, {"featureFlags", "x"}, {"featureFlagPayloads", 1}, {"requestId", 5}}.dump(),
-         cached["featureFlags"], cached["featureFlagPayloads"], "req-1"},
-        {"text that is not JSON is refused", "<html>busy</html>", cached["featureFlags"], cached["featureFlagPayloads"],
-         "req-1"},
+         R"({"featureFlags":{"b":"v2","c":false},"featureFlagPayloads":{"b":"3"},"errorsWhileComputingFlags":true})",
+         R"({"a":true,"b":"v2","c":false})", R"({"a":"1","b":"3"})", "req-1"},
+        {"no errors replace the cache", R"({"featureFlags":{"c":true},"featureFlagPayloads":{}})", R"({"c":true})",
+         "{}", "req-1"},
+        {"older shape without payloads is refused", R"({"featureFlags":{"c":true}})", kept, keptPayloads, "req-1"},
+        {"wrong types are refused", R"({"flags":[],"featureFlags":"x","featureFlagPayloads":1,"requestId":5})", kept,
+         keptPayloads, "req-1"},
+        {"text that is not JSON is refused", "<html>busy</html>", kept, keptPayloads, "req-1"},
     };
     server.answer("config", answer({{"hasFeatureFlags", true}}));
     auto remote = start(false);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, second, values, payloads, requestId] : cases) {
+        SCOPED_TRACE(what);
         remote->clear();
-        server.answer("flags", answer(cached));
-        reload(*remote);
-        IngestAnswer second;
-        second.body = c.second;
-        server.answer("flags", second);
-        reload(*remote);
-        EXPECT_EQ(remote->getFeatureFlags(), c.values);
-        EXPECT_EQ(stored("orbit.enabledFeatureFlags"), c.values);
-        EXPECT_EQ(stored("orbit.enabledFeatureFlagPayloads"), c.payloads);
-        EXPECT_EQ(remote->lastRequestId(), c.requestId);
+        for (const auto& body : {cached, second}) {
+            IngestAnswer given;
+            given.body = body;
+            server.answer("flags", given);
+            reload(*remote);
+        }
+        EXPECT_EQ(remote->getFeatureFlags(), json::parse(values));
+        EXPECT_EQ(stored("orbit.enabledFeatureFlags"), json::parse(values));
+        EXPECT_EQ(stored("orbit.enabledFeatureFlagPayloads"), json::parse(payloads));
+        EXPECT_EQ(remote->lastRequestId(), requestId);
     }
 }
 
-// Each case: a cached value and payload, the result the client answers, and typed decoding.
+namespace {
+struct Limits {
+    int seats = 0;
+    std::string plan;
+};
+void from_json(const json& j, Limits& limits) {
+    j.at("seats").get_to(limits.seats);
+    j.at("plan").get_to(limits.plan);
+}
+}  // namespace
+
+// Each case: a cached value and payload, the result the client answers, and its decoded payload.
 TEST(OrbitFeatureFlagResultTest, ResultsAndTypedPayloadsFromCachedValues) {
     struct Case {
         const char* what;
@@ -325,27 +301,12 @@ TEST(OrbitFeatureFlagResultTest, ResultsAndTypedPayloadsFromCachedValues) {
     }
     EXPECT_EQ(log.lines().size(), 1u);
     EXPECT_TRUE(log.hasPrefix("[Orbit] Error parsing the object not json: "));
-}
 
-namespace {
-struct Limits {
-    int seats = 0;
-    std::string plan;
-};
-void from_json(const json& j, Limits& limits) {
-    j.at("seats").get_to(limits.seats);
-    j.at("plan").get_to(limits.plan);
-}
-}  // namespace
-
-TEST(OrbitFeatureFlagResultTest, PayloadsDecodeIntoTypesOrNothing) {
-    const orbit::OrbitFeatureFlagResult full("k", true, std::nullopt, json{{"seats", 3}, {"plan", "pro"}});
-    const auto limits = full.payloadAs<Limits>();
+    const auto limits =
+        orbit::OrbitFeatureFlagResult("k", true, std::nullopt, json{{"seats", 3}, {"plan", "pro"}}).payloadAs<Limits>();
     ASSERT_TRUE(limits);
     EXPECT_EQ(limits->seats, 3);
     EXPECT_EQ(limits->plan, "pro");
-    EXPECT_FALSE(orbit::OrbitFeatureFlagResult("k", true, std::nullopt, json{{"seats", 3}}).payloadAs<Limits>());
-    EXPECT_FALSE(orbit::OrbitFeatureFlagResult("k", true, std::nullopt, json(4)).payloadAs<Limits>());
-    EXPECT_EQ(orbit::OrbitFeatureFlagResult("k", true, std::nullopt, json("text")).payloadAs<std::string>(), "text");
-    EXPECT_FALSE(orbit::OrbitFeatureFlagResult("k", true, std::nullopt, std::nullopt).payloadAs<std::string>());
+    for (const json& wrong : {json{{"seats", 3}}, json(4)})
+        EXPECT_FALSE(orbit::OrbitFeatureFlagResult("k", true, std::nullopt, wrong).payloadAs<Limits>()) << wrong;
 }
