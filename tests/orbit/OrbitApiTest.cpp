@@ -15,6 +15,7 @@ using orbit::OrbitApi;
 using orbit::OrbitConfig;
 using orbit::OrbitEvent;
 using orbit::OrbitUploadInfo;
+using orbittest::answer;
 using testservers::IngestAnswer;
 using testservers::IngestServer;
 
@@ -23,16 +24,8 @@ namespace {
 // Indexes into orbit::OrbitError.
 constexpr size_t kTransport = 0, kInternal = 2, kParse = 3, kNone = size_t(-1);
 
-IngestAnswer answer(int status, std::string body, int delayMs = 0) {
-    IngestAnswer given;
-    given.status = status;
-    given.body = std::move(body);
-    given.delayMs = delayMs;
-    return given;
-}
-
 std::shared_ptr<OrbitEvent> event(const std::string& name, json properties = json::object()) {
-    return std::make_shared<OrbitEvent>(name, "user-1", std::move(properties), orbit::systemNow(), orbit::Uuid::v7());
+    return std::make_shared<OrbitEvent>(orbittest::event(name, std::move(properties)));
 }
 
 std::shared_ptr<OrbitConfig> configFor(const std::string& host) {
@@ -97,7 +90,6 @@ TEST_F(OrbitApiTest, EveryRouteCarriesItsContract) {
     sent = onlyRequest();
     EXPECT_EQ(sent.path, "/proxy/s/");
     EXPECT_EQ(sent.json, json::array({events[0]->toJSON(), events[1]->toJSON()}));
-    EXPECT_EQ(events[0]->apiKey, "phc_token");
 
     const auto payload =
         orbit::OrbitLogsOTLP::buildPayload({std::make_shared<orbit::OrbitLogRecord>("line")}, json::object(), "1.4.0");
@@ -158,8 +150,6 @@ TEST_F(OrbitApiTest, UploadOutcomesReachTheQueueAsTheyAre) {
         EXPECT_EQ(info.statusCode, status);
         EXPECT_EQ(errorIndex(info.error), status ? kNone : kTransport);
     }
-    EXPECT_TRUE(log.has("[Orbit] Error sending to batch API: status: 413, body: {\"error\":\"too big\"}."));
-    EXPECT_TRUE(log.hasPrefix("[Orbit] Error calling the batch API: Timeout"));
 
     IngestServer closed;
     ASSERT_TRUE(closed.start());
@@ -219,9 +209,7 @@ TEST_F(OrbitApiTest, JSONAnswersTurnIntoObjectsOrTheirErrors) {
 TEST(OrbitApiLifetime, CompletionsOutliveTheClient) {
     IngestServer server;
     ASSERT_TRUE(server.start());
-    auto slow = answer(200, "{}", 100);
-    slow.count = 1000;
-    server.answer("batch", slow);
+    server.answer("batch", answer(200, "{}", 100, 1000));
     std::atomic<int> completed{0};
     {
         OrbitApi client(configFor(server.baseURL()));

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <future>
 
 #include "OrbitTestSupport.h"
@@ -14,8 +13,6 @@ using testservers::IngestAnswer;
 using testservers::IngestServer;
 
 namespace {
-
-constexpr auto kWait = std::chrono::seconds(20);
 
 class FakeStorageManager : public orbit::OrbitStorageManager {
 public:
@@ -36,11 +33,7 @@ private:
 };
 
 IngestAnswer answer(const json& body, int delayMs = 0, int count = 1) {
-    IngestAnswer given;
-    given.body = body.dump();
-    given.delayMs = delayMs;
-    given.count = count;
-    return given;
+    return orbittest::answer(200, body.dump(), delayMs, count);
 }
 
 // One client's collaborators: the service stand-in, a storage folder that outlives restarts, and a
@@ -49,34 +42,24 @@ class OrbitRemoteConfigTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.start()); }
 
-    // Announcements of this instance are counted from here on; a late one of an earlier instance
-    // (its blocks may still be finishing) does not count.
+    // Each instance announces its flags to a counter of its own: a late announcement of an earlier
+    // one (its blocks may still be finishing) does not count for the next.
     std::shared_ptr<OrbitRemoteConfig> start(bool preloadFeatureFlags = true) {
-        int mine = 0;
-        {
-            std::lock_guard lock(mutex);
-            notifications = 0;
-            mine = ++generation;
-        }
         auto config = std::make_shared<orbit::OrbitConfig>("phc_token", server.baseURL());
         config->storageManager = storageManager;
         config->preloadFeatureFlags = preloadFeatureFlags;
         auto api = std::make_shared<orbit::OrbitApi>(config, orbit::systemNow, std::chrono::milliseconds(5000));
+        announced = std::make_shared<std::atomic<int>>(0);
         return OrbitRemoteConfig::create(
             config, storage, api,
             [] {
                 return json{{"$os", "Linux"}, {"plan", "free"}};
             },
             nullptr, [this](std::function<void()> block) { mainQueue.async(std::move(block)); },
-            [this, mine](const std::string& name) {
-                std::lock_guard lock(mutex);
-                if (name == orbit::didReceiveFeatureFlags && mine == generation) ++notifications;
-                announced.notify_all();
-            });
+            [count = announced](const std::string& name) { *count += name == orbit::didReceiveFeatureFlags; });
     }
-    bool waitForNotifications(int count) {
-        std::unique_lock lock(mutex);
-        return announced.wait_for(lock, kWait, [&] { return notifications >= count; });
+    bool flagsAnnounced() {
+        return orbittest::eventually([&] { return *announced > 0; }, std::chrono::seconds(20));
     }
     std::optional<json> reload(OrbitRemoteConfig& remote) {
         std::promise<std::optional<json>> done;
@@ -97,10 +80,7 @@ protected:
     modelstest::TempDir folder;
     std::shared_ptr<orbit::OrbitStorage> storage = std::make_shared<orbit::OrbitStorage>(folder.path());
     std::shared_ptr<FakeStorageManager> storageManager = std::make_shared<FakeStorageManager>();
-    std::mutex mutex;
-    std::condition_variable announced;
-    int notifications = 0;
-    int generation = 0;
+    std::shared_ptr<std::atomic<int>> announced;
     orbit::SerialDispatchQueue mainQueue{"test.main"};  // last: its blocks reach the members above
 };
 
@@ -111,6 +91,7 @@ const json kFlagsAnswer = {{"flags",
                            {"errorsWhileComputingFlags", false},
                            {"requestId", "req-1"},
                            {"evaluatedAt", 1700000000}};
+const json kEnabled = {{"beta", true}, {"layout", "compact"}, {"old", false}};
 
 }  // namespace
 
@@ -121,18 +102,18 @@ TEST_F(OrbitRemoteConfigTest, FlagsLoadAfterTheConfigurationAndSurviveARestartWi
     server.answer("flags", answer(kFlagsAnswer));
     {
         auto remote = start();
-        ASSERT_TRUE(waitForNotifications(1));
+        ASSERT_TRUE(flagsAnnounced());
         EXPECT_EQ(routes(), (std::vector<std::string>{"config", "flags"}));
         EXPECT_TRUE(remote->isAutocaptureExceptionsEnabled());
     }
     for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
         EXPECT_TRUE(orbit::readJSON(modelstest::readFile(entry.path()))) << entry.path();
-    EXPECT_EQ(stored("orbit.enabledFeatureFlags"), json({{"beta", true}, {"layout", "compact"}, {"old", false}}));
+    EXPECT_EQ(stored("orbit.enabledFeatureFlags"), kEnabled);
 
     server.stop();
     auto remote = start();
     EXPECT_TRUE(remote->isAutocaptureExceptionsEnabled());
-    ASSERT_TRUE(waitForNotifications(1));
+    ASSERT_TRUE(flagsAnnounced());
     EXPECT_TRUE(log.has("[Orbit] Remote config response is missing, skipping loading flags"));
     const auto beta = remote->getFeatureFlagResult("beta");
     ASSERT_TRUE(beta && beta->enabled());
@@ -149,7 +130,7 @@ TEST_F(OrbitRemoteConfigTest, NoFlagsClearsTheStoreAndAQuotaLimitLeavesItUntouch
     server.answer("flags", answer(kFlagsAnswer));
     {
         auto remote = start();
-        ASSERT_TRUE(waitForNotifications(1));
+        ASSERT_TRUE(flagsAnnounced());
     }
     const auto files = [&] {
         std::map<std::string, std::string> all;
@@ -164,8 +145,8 @@ TEST_F(OrbitRemoteConfigTest, NoFlagsClearsTheStoreAndAQuotaLimitLeavesItUntouch
     server.answer("flags", answer({{"quotaLimited", {"feature_flags"}}, {"flags", json::object()}}, 0, 2));
     {
         auto remote = start();
-        ASSERT_TRUE(waitForNotifications(1));
-        EXPECT_EQ(reload(*remote), json({{"beta", true}, {"layout", "compact"}, {"old", false}}));
+        ASSERT_TRUE(flagsAnnounced());
+        EXPECT_EQ(reload(*remote), kEnabled);
         EXPECT_EQ(routes(), (std::vector<std::string>{"config", "flags", "flags"}));
     }
     EXPECT_EQ(files(), before);
@@ -173,7 +154,7 @@ TEST_F(OrbitRemoteConfigTest, NoFlagsClearsTheStoreAndAQuotaLimitLeavesItUntouch
     server.reset();
     server.answer("config", answer({{"hasFeatureFlags", false}}));
     auto remote = start();
-    ASSERT_TRUE(waitForNotifications(1));
+    ASSERT_TRUE(flagsAnnounced());
     EXPECT_EQ(routes(), std::vector<std::string>{"config"});
     for (const char* name : {"orbit.flags", "orbit.enabledFeatureFlags", "orbit.enabledFeatureFlagPayloads"})
         EXPECT_EQ(stored(name), json::object()) << name;
@@ -194,20 +175,16 @@ TEST_F(OrbitRemoteConfigTest, ThreeReloadsDuringASlowAnswerMakeTwoRequests) {
     remote->resetGroupPropertiesForFlags("team");
     server.answer("flags", answer(kFlagsAnswer, 1000, 2));
 
-    std::promise<std::optional<json>> first, second, third;
-    remote->reloadFeatureFlags([&](const std::optional<json>& flags) { first.set_value(flags); });
-    storageManager->setDistinctId("user-2");
-    remote->reloadFeatureFlags([&](const std::optional<json>& flags) { second.set_value(flags); });
-    storageManager->setDistinctId("user-3");
-    remote->reloadFeatureFlags([&](const std::optional<json>& flags) { third.set_value(flags); });
-
-    auto replaced = second.get_future();
+    std::vector<std::promise<std::optional<json>>> answered(3);
+    for (int i = 0; i < 3; ++i) {
+        storageManager->setDistinctId("user-" + std::to_string(i + 1));
+        remote->reloadFeatureFlags([&, i](const std::optional<json>& flags) { answered[i].set_value(flags); });
+    }
+    auto replaced = answered[1].get_future();
     ASSERT_EQ(replaced.wait_for(std::chrono::milliseconds(0)), std::future_status::ready);
     EXPECT_EQ(replaced.get(), std::nullopt);  // nothing cached yet
-    auto last = third.get_future();
-    ASSERT_EQ(last.wait_for(kWait), std::future_status::ready);
-    EXPECT_EQ(last.get(), json({{"beta", true}, {"layout", "compact"}, {"old", false}}));
-    EXPECT_TRUE(first.get_future().get());
+    EXPECT_EQ(answered[2].get_future().get(), kEnabled);
+    EXPECT_TRUE(answered[0].get_future().get());
 
     std::vector<json> sent;
     for (const auto& request : server.requests())
@@ -247,9 +224,7 @@ TEST_F(OrbitRemoteConfigTest, AnswersAreNormalisedThenReplaceOrMergeOverTheCache
         SCOPED_TRACE(what);
         remote->clear();
         for (const auto& body : {cached, second}) {
-            IngestAnswer given;
-            given.body = body;
-            server.answer("flags", given);
+            server.answer("flags", orbittest::answer(200, body));
             reload(*remote);
         }
         EXPECT_EQ(remote->getFeatureFlags(), json::parse(values));

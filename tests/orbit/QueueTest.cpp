@@ -19,16 +19,13 @@
 #include "support/ModelsTestSupport.h"
 
 namespace fs = std::filesystem;
+using nlohmann::json;
 using orbit::OrbitEvent;
 using orbit::OrbitQueue;
-using testservers::IngestAnswer;
 using testservers::IngestServer;
+using namespace orbittest;
 
 namespace {
-
-OrbitEvent event(const std::string& name) {
-    return OrbitEvent(name, "user-1", nlohmann::json::object(), orbit::systemNow(), orbit::Uuid::v7());
-}
 
 std::vector<std::string> recordFiles(const fs::path& folder) {
     std::vector<std::string> names;
@@ -37,16 +34,6 @@ std::vector<std::string> recordFiles(const fs::path& folder) {
         if (!entry.path().filename().string().starts_with(".")) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
-}
-
-template <typename Predicate>
-bool eventually(Predicate predicate, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (predicate()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return predicate();
 }
 
 class OrbitQueueTest : public ::testing::Test {
@@ -95,67 +82,38 @@ protected:
     orbittest::HedgeLogCapture log;
 };
 
-// Foreign entries, empty, half-written, vanished and non-JSON files never break loading or sending;
-// order follows creation time, and a record that could not be written is reported and not queued.
-TEST_F(OrbitQueueTest, ForeignEntriesNeverBreakTheQueue) {
-    const auto dir = queueFolder();
-    fs::create_directories(dir / "a-directory");
-    modelstest::writeFile(dir / "ZZZ-first", "{\"n\":1}");
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    modelstest::writeFile(dir / "AAA-second", "{\"n\":2}");
-    modelstest::writeFile(dir / ".half-written.tmp", "{\"n\":");
-    modelstest::writeFile(dir / "empty", "");
-    {
-        orbit::OrbitFileBackedQueue queue(dir, {});
-        EXPECT_EQ(queue.items(), (std::vector<std::string>{"ZZZ-first", "AAA-second", "empty"}));
-        EXPECT_FALSE(fs::exists(dir / ".half-written.tmp"));
-        fs::remove(dir / "AAA-second");
-        EXPECT_EQ(queue.loadFiles(3).size(), 2u);
-        if (::geteuid() != 0) {
-            fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
-            const auto depth = queue.depth();
-            EXPECT_FALSE(queue.add("{}"));
-            EXPECT_EQ(queue.depth(), depth);
-            fs::permissions(dir, fs::perms::owner_all);
-        }
-    }
-    // Through the engine, the undecodable files go with the batch they were read in.
-    auto queue = eventQueue(makeConfig());
-    queue->add(event("kept"));
-    ASSERT_TRUE(flushOnce(*queue));
-    EXPECT_TRUE(eventually([&] { return queue->depth() == 0; }));
-    const auto sent = requestsTo("batch").back().json["batch"];
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0]["event"], "kept");
-}
-
-// The older single-file queue and folder become records named by their timestamps, in order, and
-// the old files go; an entry that is not a record is dropped.
-TEST_F(OrbitQueueTest, LegacyQueueFileMigratesToTimestampNames) {
+// What an earlier version left (the single-file queue, the older folder) becomes records named by
+// their timestamps, in order; foreign entries, half-written, empty and non-JSON files beside them
+// break neither loading nor sending, and go with the batch they were read in.
+TEST_F(OrbitQueueTest, OlderAndForeignFilesLoadAndSend) {
     fs::copy_file(SABLIX_SOURCE_DIR "/tests/orbit/fixtures/legacy-queue.json", folder.path() / "orbit.queue.plist");
     fs::create_directories(folder.path() / "orbit.queueFolder");
     modelstest::writeFile(folder.path() / "orbit.queueFolder" / "OLD-RECORD", "{}");
+    fs::create_directories(queueFolder() / "a-directory");
+    modelstest::writeFile(queueFolder() / "not-json", "{\"n\":");
+    modelstest::writeFile(queueFolder() / ".half-written.tmp", "{\"n\":");
+    modelstest::writeFile(queueFolder() / "empty", "");
     auto queue = eventQueue(makeConfig());
 
-    EXPECT_EQ(recordFiles(queueFolder()),
-              (std::vector<std::string>{"1700000000.0", "1700000000.0-1", "1700000001.5", "OLD-RECORD"}));
-    EXPECT_FALSE(fs::exists(folder.path() / "orbit.queue.plist"));
-    EXPECT_FALSE(fs::exists(folder.path() / "orbit.queueFolder"));
-    for (const auto& [name, n] :
-         std::vector<std::pair<std::string, int>>{{"1700000000.0", 1}, {"1700000000.0-1", 2}, {"1700000001.5", 3}}) {
-        const auto read = OrbitEvent::fromJSON(modelstest::readFile(queueFolder() / name));
-        ASSERT_TRUE(read) << name;
-        EXPECT_EQ(read->properties["n"], n) << name;
-    }
+    EXPECT_EQ(recordFiles(queueFolder()), (std::vector<std::string>{"1700000000.0", "1700000000.0-1", "1700000001.5",
+                                                                    "OLD-RECORD", "a-directory", "empty", "not-json"}));
+    for (const auto& gone : {folder.path() / "orbit.queue.plist", folder.path() / "orbit.queueFolder",
+                             queueFolder() / ".half-written.tmp"})
+        EXPECT_FALSE(fs::exists(gone)) << gone;
+    queue->add(event("new"));
+    ASSERT_TRUE(flushOnce(*queue));
+    EXPECT_TRUE(eventually([&] { return queue->depth() == 0; }));
+    std::vector<std::string> sent;
+    const auto request = requestsTo("batch").back();
+    for (const auto& record : request.json["batch"])
+        sent.push_back(record["event"].get<std::string>() + ":" + record["properties"].value("n", json()).dump());
+    EXPECT_EQ(sent, (std::vector<std::string>{"app_launch:1", "same_millisecond:2", "later:3", "new:null"}));
 }
 
 // 413 halves the batch 50, 25, 12, 6; the fourth in a row empties the queue.
 TEST_F(OrbitQueueTest, TooLargeHalvesTheBatchThenDropsEverything) {
     auto queue = eventQueue(makeConfig(), true);
-    IngestAnswer tooLarge;
-    tooLarge.status = 413;
-    tooLarge.count = 4;
-    server.answer("batch", tooLarge);
+    server.answer("batch", answer(413, "", 0, 4));
     for (int i = 0; i < 60; ++i) queue->add(event("e" + std::to_string(i)));
     const std::vector<size_t> expected{50, 25, 12, 6};
     for (size_t round = 0; round < expected.size(); ++round) {
@@ -180,9 +138,7 @@ TEST_F(OrbitQueueTest, RetriableFailuresBackOffThenDrop) {
     for (int i = 0; i < 3; ++i) queue->add(event("e"));
     for (const auto& [status, pause] : std::vector<std::pair<int, double>>{{500, 5}, {429, 10}, {503, 15}, {408, 0}}) {
         SCOPED_TRACE(status);
-        IngestAnswer failing;
-        failing.status = status;
-        server.answer("batch", failing);
+        server.answer("batch", answer(status));
         ASSERT_TRUE(flushOnce(*queue));
         if (pause == 0) break;  // the fourth failure in a row
         ASSERT_TRUE(eventually([&, pause = pause] {
@@ -198,9 +154,7 @@ TEST_F(OrbitQueueTest, RetriableFailuresBackOffThenDrop) {
         [&] { return log.has("[Orbit] Queue: dropping all queued records \u2014 max retries (3) exceeded"); }));
     EXPECT_TRUE(eventually([&] { return queue->depth() == 0; }));
 
-    IngestAnswer refused;
-    refused.status = 400;
-    server.answer("batch", refused);
+    server.answer("batch", answer(400));
     queue->add(event("refused"));
     ASSERT_TRUE(flushOnce(*queue));
     EXPECT_TRUE(eventually([&] { return queue->depth() == 0 && recordFiles(queueFolder()).empty(); }));
@@ -211,8 +165,7 @@ TEST_F(OrbitQueueTest, LogsRateCapKeepsFiveHundredPerWindowAndWarnsOnce) {
     config->logs.flushAt = 1000;
     orbit::OrbitApi logsApi(config);
     auto queue = OrbitQueue<orbit::OrbitLogRecord>::make(
-        config, storage, orbit::QueueEndpoint<orbit::OrbitLogRecord>::logs(logsApi, nlohmann::json::object()), nullptr,
-        now());
+        config, storage, orbit::QueueEndpoint<orbit::OrbitLogRecord>::logs(logsApi, json::object()), nullptr, now());
     for (int i = 0; i < 600; ++i) {
         queue->add(orbit::OrbitLogRecord("line " + std::to_string(i)));
         if (i % 100 == 99) advance(0.15);
@@ -228,9 +181,7 @@ TEST_F(OrbitQueueTest, LogsRateCapKeepsFiveHundredPerWindowAndWarnsOnce) {
 // batch's own files, never the records added meanwhile.
 TEST_F(OrbitQueueTest, FullQueueWithBatchInFlightKeepsTheUnsent) {
     auto queue = eventQueue(makeConfig(20, 20));
-    IngestAnswer slow;
-    slow.delayMs = 1500;
-    server.answer("batch", slow);
+    server.answer("batch", answer(200, "", 1500));
     for (int i = 0; i < 20; ++i) queue->add(event("sent"));
     ASSERT_TRUE(eventually([&] { return requestsTo("batch").size() == 1; }));
     for (int i = 0; i < 10; ++i) queue->add(event("unsent"));
@@ -272,12 +223,9 @@ TEST_F(OrbitQueueTest, KilledWhileAddingLosesNothingReported) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(5, 80)(random)));
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
-        std::string text;
-        char buffer[4096];
-        for (ssize_t got; (got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, got);
-        ::close(pipeFds[0]);
-        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-            reported.insert(text.substr(start, end - start));
+        FILE* lines = ::fdopen(pipeFds[0], "r");  // each line was one atomic write
+        for (char line[64]; std::fgets(line, sizeof line, lines);) reported.insert(std::string(line, 36));
+        std::fclose(lines);
         for (const auto& name : recordFiles(queueFolder()))
             EXPECT_TRUE(orbit::fromJSONData(modelstest::readFile(queueFolder() / name))) << name << " is not whole";
         collect();
@@ -331,10 +279,8 @@ TEST(ReachabilityTest, FollowsTheNamespaceRoutes) {
             "(ip link add n0 type veth peer name n1 && ip link set n1 up && ip link set n0 up); "
             "ip addr add 10.9.9.1/24 dev n0 && ip route add default via 10.9.9.2";
         if (std::system(setup) != 0) ::_exit(78);
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-        while (!reached && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ::_exit(reached && reachability.connection() == orbit::Reachability::Connection::wifi ? 0 : 4);
+        const bool within = eventually([&] { return reached.load(); }, std::chrono::seconds(1));
+        ::_exit(within && reachability.connection() == orbit::Reachability::Connection::wifi ? 0 : 4);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
