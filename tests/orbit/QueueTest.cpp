@@ -13,7 +13,6 @@
 #include "orbit/Network/Reachability.h"
 #include "orbit/OrbitApi.h"
 #include "orbit/Queue/OrbitQueue.h"
-#include "orbit/Queue/OrbitReplayQueue.h"
 #include "orbit/Utils/JSONUtils.h"
 #include "servers/IngestServer.h"
 #include "support/ModelsTestSupport.h"
@@ -65,12 +64,11 @@ protected:
         return all;
     }
     // Flushes until the server has seen one more request, retrying while the last batch completes.
-    template <typename Queue>
-    bool flushOnce(Queue& queue, const std::string& route = "batch") {
-        const auto before = requestsTo(route).size();
+    bool flushOnce(OrbitQueue<OrbitEvent>& queue) {
+        const auto before = requestsTo("batch").size();
         return eventually([&] {
             queue.flush();
-            return eventually([&] { return requestsTo(route).size() > before; }, std::chrono::milliseconds(200));
+            return eventually([&] { return requestsTo("batch").size() > before; }, std::chrono::milliseconds(200));
         });
     }
 
@@ -242,19 +240,6 @@ TEST_F(OrbitQueueTest, KilledWhileAddingLosesNothingReported) {
         std::chrono::seconds(60)));
     collect();
     for (const auto& uuid : reported) EXPECT_TRUE(received.count(uuid)) << uuid << " was lost";
-}
-
-// Snapshots go to their own route, and the replay buffer left by a previous run is reset.
-TEST_F(OrbitQueueTest, ReplayQueueResetsItsBufferAndSendsSnapshots) {
-    fs::create_directories(folder.path() / "orbit.replayBufferFolder");
-    modelstest::writeFile(folder.path() / "orbit.replayBufferFolder" / "leftover", "x");
-    auto config = makeConfig();
-    orbit::OrbitApi replayApi(config);
-    orbit::OrbitReplayQueue replay(config, storage, replayApi, nullptr);
-    EXPECT_TRUE(fs::is_empty(folder.path() / "orbit.replayBufferFolder"));
-    replay.add(event("$snapshot"));
-    ASSERT_TRUE(flushOnce(replay, "snapshot"));
-    EXPECT_TRUE(requestsTo("batch").empty());
 }
 
 // Inside a network namespace of its own: no route is unreachable; a link with a default route

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+
 #include <mutex>
 #include <thread>
 
@@ -72,41 +73,31 @@ TEST(AnalyticsService, EveryEventCarriesTheThreeCommonPropertiesOverCallersValue
               (json{{"environment", "Production"}, {"os_version", "12.0.0"}, {"source", "launch"}}));
 }
 
-// The client talks to this environment's project, and the machine is identified only when it has
-// a stable identifier.
-TEST(AnalyticsService, InitializeConfiguresTheClientAndIdentifiesTheMachine) {
-    Facade f;
+// Set up, the client talks to this environment's project and knows the machine when it has a
+// stable identifier. Started opted out, nothing is set up, captured or identified (a reset still
+// reaches the client) until the user opts in. (Opting out in settings: SettingsViewTest.)
+TEST(AnalyticsService, InitializeIdentifiesTheMachineAndNothingIsSentWhileOptedOut) {
+    Facade f, anonymous("1.0", std::nullopt);
     f.service.initialize();
     ASSERT_EQ(f.client.configs.size(), 1u);
     EXPECT_EQ(f.client.configs[0].projectToken, AppEnvironment().orbitAPIKey());
     EXPECT_EQ(f.client.configs[0].host, AppEnvironment().orbitHost());
     EXPECT_EQ(f.client.identities, std::vector<std::string>{"5F0C1D0B-2B5E-5C36-8E0A-1B2C3D4E5F60"});
-
-    Facade anonymous("1.0", std::nullopt);
     anonymous.service.initialize();
     EXPECT_EQ(anonymous.client.configs.size(), 1u);
     EXPECT_TRUE(anonymous.client.identities.empty());
-}
 
-// While opted out nothing is set up, captured or identified; a reset still reaches the client.
-// Opting in again sends from then on, and opting out stops it again.
-TEST(AnalyticsService, NothingIsSentWhileOptedOut) {
-    Facade f;
-    f.defaults.set(AnalyticsService::kOptOutKey, true);
-    f.service.initialize();
-    f.service.track(AnalyticsEvent::appLaunch);
-    f.service.identify("user-1", {{"email", "a@example.com"}});
-    f.service.reset();
-    EXPECT_TRUE(f.client.configs.empty() && f.client.captured.empty() && f.client.identities.empty());
-    EXPECT_EQ(f.client.resets, 1);
-
-    f.service.optIn();
-    f.service.track(AnalyticsEvent::tutorialStarted);
-    EXPECT_EQ(f.client.captured.size(), 1u);
-    f.service.optOut();
-    EXPECT_TRUE(f.defaults.boolean(AnalyticsService::kOptOutKey));
-    f.service.track(AnalyticsEvent::tutorialCompleted);
-    EXPECT_EQ(f.client.captured.size(), 1u);
+    Facade out;
+    out.defaults.set(AnalyticsService::kOptOutKey, true);
+    out.service.initialize();
+    out.service.track(AnalyticsEvent::appLaunch);
+    out.service.identify("user-1", {{"email", "a@example.com"}});
+    out.service.reset();
+    EXPECT_TRUE(out.client.configs.empty() && out.client.captured.empty() && out.client.identities.empty());
+    EXPECT_EQ(out.client.resets, 1);
+    out.service.optIn();
+    out.service.track(AnalyticsEvent::tutorialStarted);
+    EXPECT_EQ(out.client.captured.size(), 1u);
 }
 
 TEST(AnalyticsService, TrackIsSafeFromManyThreads) {
