@@ -85,7 +85,7 @@ private:
     void flushIfOverThreshold();
     void rollRateCapWindowIfNeeded();  // with rateCapLock_ held
     void noteRateCapDropped();         // with rateCapLock_ held
-    void take(int cap);
+    void take();
     void sendBatch(OrbitConsumerPayload<Record> payload);
     void handleResult(const OrbitUploadInfo& info, const OrbitConsumerPayload<Record>& payload);
     void pauseFor(double seconds);
@@ -263,13 +263,13 @@ std::optional<std::string> OrbitQueue<Record>::pauseReason() {
 template <typename Record>
 void OrbitQueue<Record>::flush() {
     if (const auto reason = pauseReason()) return hedgeLog("The queue is " + *reason);
-    take(batchLimits().cap);
+    take();
 }
 
 template <typename Record>
-void OrbitQueue<Record>::take(int cap) {
+void OrbitQueue<Record>::take() {
     std::weak_ptr<OrbitQueue> weak = this->shared_from_this();
-    dispatchQueue_.async([weak, cap] {
+    dispatchQueue_.async([weak] {
         const auto queue = weak.lock();
         if (!queue || queue->pauseReason()) return;
         {
@@ -277,6 +277,9 @@ void OrbitQueue<Record>::take(int cap) {
             if (queue->isFlushing_) return hedgeLog("Already flushing");
             queue->isFlushing_ = true;
         }
+        // The cap is read here, not when the flush was asked for: a 413 handled in between has
+        // halved it, and a batch of the old size would spend another retry.
+        const int cap = queue->batchLimits().cap;
         const auto files = queue->fileQueue_.loadFiles(static_cast<size_t>(std::max(1, cap)));
         OrbitConsumerPayload<Record> payload;
         std::vector<std::string> names;
