@@ -58,15 +58,17 @@ QCoro::Task<APIResponse> APIClient::finish(QNetworkReply* sent) {
         co_return response;
     }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid()) {
+    // Only cancelAll() aborts a request, and only at quit; any other cancellation is the transfer
+    // time-out's. Either can cut a reply whose status has already arrived: its body is lost, so
+    // it is no answer rather than an answer with an empty body.
+    const bool cut =
+        reply->error() == QNetworkReply::TimeoutError || reply->error() == QNetworkReply::OperationCanceledError;
+    if (status.isValid() && !cut) {
         response.status = status.toInt();
         response.body = reply->readAll().toStdString();
     } else {
-        // Only cancelAll() aborts a request, and only at quit; any other cancellation is the
-        // transfer time-out's.
-        response.timedOut =
-            reply->error() == QNetworkReply::TimeoutError || reply->error() == QNetworkReply::OperationCanceledError;
-        response.error = response.timedOut ? kTimedOutMessage : reply->errorString().toStdString();
+        response.timedOut = cut;
+        response.error = cut ? kTimedOutMessage : reply->errorString().toStdString();
     }
     reply->deleteLater();
     co_return response;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <QCoro/QCoroTask>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include "Models/Networking/APIClient.h"
 #include "platform/MemoryDefaults.h"
@@ -51,6 +53,19 @@ TEST_F(APIClientTest, NoAnswerGivesStatusZeroAndTheReason) {
     EXPECT_EQ(late.status, 0);
     EXPECT_TRUE(late.timedOut);
     EXPECT_EQ(late.error, APIClient::kTimedOutMessage);
+
+    // A reply that stalls after its status line is no answer either: a DELETE cut there must not
+    // read as done, nor a pull as a body that is not JSON.
+    QTcpServer stalling;
+    ASSERT_TRUE(stalling.listen(QHostAddress::LocalHost));
+    QObject::connect(&stalling, &QTcpServer::newConnection, [&] {
+        stalling.nextPendingConnection()->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"id\":");
+    });
+    const auto cut =
+        QCoro::waitFor(client_.send(QUrl(QString("http://127.0.0.1:%1/").arg(stalling.serverPort())),
+                                    APIRequest("DELETE", std::nullopt, std::nullopt, std::chrono::milliseconds(300))));
+    EXPECT_EQ(cut.status, 0);
+    EXPECT_TRUE(cut.timedOut);
 
     // At quit a request still under way ends at once, and its caller's coroutine finishes.
     auto pending = client_.send(APIEndpoint::authMe());
