@@ -17,12 +17,18 @@ using nlohmann::json;
 constexpr const char* kCancelledMessage = "The request was cancelled.";
 constexpr const char* kEncodingFailedMessage = "The request could not be encoded";
 
-// The answer's body as a JSON object; throws TeamCodingError otherwise.
-json bodyObject(const APIResponse& response, const char* record) {
+// The answer's body as JSON; throws TeamCodingError otherwise.
+json bodyJson(const APIResponse& response, const char* record) {
     auto body = response.json();
     if (!body) throw TeamCodingError(std::string("the ") + record + " answer is not JSON");
-    teamCoding::requireObject(*body, record);
     return std::move(*body);
+}
+
+// The answer's body as a JSON object; throws TeamCodingError otherwise.
+json bodyObject(const APIResponse& response, const char* record) {
+    json body = bodyJson(response, record);
+    teamCoding::requireObject(body, record);
+    return body;
 }
 
 // A refused answer's own message: its "error" member when that is a string.
@@ -113,44 +119,47 @@ TeamManager::TeamManager(AuthManager& auth, APIClient& client, TeamSnippetCache&
     connect(&auth_, &AuthManager::sessionEnded, this, &TeamManager::clearAll);
 }
 
-QCoro::Task<APIResponse> TeamManager::send(APIEndpoint endpoint, std::string method, std::optional<json> body) {
+QCoro::Task<TeamManager::Exchange> TeamManager::send(APIEndpoint endpoint, std::string method,
+                                                     std::optional<json> body) {
     QPointer<TeamManager> self(this);
-    std::string token = co_await auth_.getValidAccessToken();
-    if (!self) throw TransportError(kCancelledMessage);
-    if (body) {
-        // Text that is not UTF-8 cannot become JSON; it fails here, as this request, not in the client.
-        try {
-            (void)body->dump();
-        } catch (const json::exception&) {
-            throw std::runtime_error(kEncodingFailedMessage);
+    Exchange exchange;
+    try {
+        std::string token = co_await auth_.getValidAccessToken();
+        if (!self) throw TransportError(kCancelledMessage);
+        if (body) {
+            // Text that is not UTF-8 cannot become JSON; it fails here, as this request, not in the client.
+            try {
+                (void)body->dump();
+            } catch (const json::exception&) {
+                throw std::runtime_error(kEncodingFailedMessage);
+            }
         }
+        APIRequest request(std::move(method), std::move(body), std::move(token), requestTimeout_);
+        APIResponse response = co_await client_.send(endpoint, std::move(request));
+        if (response.status == 0) throw TransportError(response.error);
+        exchange.response = std::move(response);
+    } catch (const std::exception& error) {
+        exchange.failure = error.what();
     }
-    APIRequest request(std::move(method), std::move(body), std::move(token), requestTimeout_);
-    APIResponse response = co_await client_.send(endpoint, std::move(request));
-    if (response.status == 0) throw TransportError(response.error);
-    co_return response;
+    co_return exchange;
 }
 
 QCoro::Task<> TeamManager::fetchTeams() {
     if (!auth_.isAuthenticated()) co_return;
     QPointer<TeamManager> self(this);
     const uint64_t session = session_;
-    std::optional<APIResponse> response;
-    std::vector<Team> teams;
-    std::string failure;
-    try {
-        response = co_await send(APIEndpoint::teams(), "GET");
-        if (response->status == 200) teams = teamCoding::requiredList<Team>(bodyObject(*response, "teams"), "teams");
-    } catch (const std::exception& error) {
-        failure = error.what();
-    }
+    Exchange exchange = co_await send(APIEndpoint::teams(), "GET");
     if (!self) co_return;
-    if (!failure.empty()) {
-        logger_.error("Error fetching teams: %s", failure.c_str());
+    std::vector<Team> teams;
+    exchange.decode(200, [&](const APIResponse& answer) {
+        teams = teamCoding::requiredList<Team>(bodyObject(answer, "teams"), "teams");
+    });
+    if (!exchange.failure.empty()) {
+        logger_.error("Error fetching teams: %s", exchange.failure.c_str());
         co_return;
     }
-    if (response->status != 200) {
-        logger_.error("Failed to fetch teams: %d", response->status);
+    if (exchange.response->status != 200) {
+        logger_.error("Failed to fetch teams: %d", exchange.response->status);
         co_return;
     }
     if (session != session_) co_return;
@@ -170,49 +179,37 @@ QCoro::Task<> TeamManager::fetchPendingInvitations() {
     if (!auth_.isAuthenticated()) co_return;
     QPointer<TeamManager> self(this);
     const uint64_t session = session_;
-    std::optional<APIResponse> response;
-    std::vector<PendingInvitation> invitations;
-    std::string failure;
-    try {
-        response = co_await send(APIEndpoint::pendingInvitations(), "GET");
-        if (response->status == 200)
-            invitations =
-                teamCoding::requiredList<PendingInvitation>(bodyObject(*response, "invitations"), "invitations");
-    } catch (const std::exception& error) {
-        failure = error.what();
-    }
+    Exchange exchange = co_await send(APIEndpoint::pendingInvitations(), "GET");
     if (!self) co_return;
-    if (!failure.empty()) {
-        logger_.error("Error fetching pending invitations: %s", failure.c_str());
+    std::vector<PendingInvitation> invitations;
+    exchange.decode(200, [&](const APIResponse& answer) {
+        invitations = teamCoding::requiredList<PendingInvitation>(bodyObject(answer, "invitations"), "invitations");
+    });
+    if (!exchange.failure.empty()) {
+        logger_.error("Error fetching pending invitations: %s", exchange.failure.c_str());
         co_return;
     }
-    if (response->status != 200 || session != session_) co_return;
+    if (!exchange.answered(200) || session != session_) co_return;
     setPendingInvitations(std::move(invitations));
 }
 
 QCoro::Task<> TeamManager::fetchMembers(platform::Uuid teamId) {
     QPointer<TeamManager> self(this);
     const uint64_t session = session_;
-    std::optional<APIResponse> response;
+    Exchange exchange = co_await send(APIEndpoint::teamMembers(teamId), "GET");
+    if (!self) co_return;
     std::vector<TeamMember> members;
     std::vector<TeamInvitation> invitations;
-    std::string failure;
-    try {
-        response = co_await send(APIEndpoint::teamMembers(teamId), "GET");
-        if (response->status == 200) {
-            const json body = bodyObject(*response, "members");
-            members = teamCoding::requiredList<TeamMember>(body, "members");
-            invitations = teamCoding::requiredList<TeamInvitation>(body, "invitations");
-        }
-    } catch (const std::exception& error) {
-        failure = error.what();
-    }
-    if (!self) co_return;
-    if (!failure.empty()) {
-        logger_.error("Error fetching members: %s", failure.c_str());
+    exchange.decode(200, [&](const APIResponse& answer) {
+        const json body = bodyObject(answer, "members");
+        members = teamCoding::requiredList<TeamMember>(body, "members");
+        invitations = teamCoding::requiredList<TeamInvitation>(body, "invitations");
+    });
+    if (!exchange.failure.empty()) {
+        logger_.error("Error fetching members: %s", exchange.failure.c_str());
         co_return;
     }
-    if (response->status != 200) co_return;
+    if (!exchange.answered(200)) co_return;
     // Another team may have been selected meanwhile; its list must not show this team's members.
     if (session != session_ || selectedTeamId_ != teamId) {
         logger_.debug("Members of team %s dropped: no longer selected", teamId.toString().c_str());
@@ -232,28 +229,18 @@ QCoro::Task<std::optional<Team>> TeamManager::createTeam(std::string name, std::
     if (description) body["description"] = std::move(*description);
     if (iconEmoji) body["iconEmoji"] = std::move(*iconEmoji);
 
-    std::optional<APIResponse> response;
-    std::optional<Team> team;
-    std::string failure;
-    try {
-        response = co_await send(APIEndpoint::teams(), "POST", std::move(body));
-        if (response->status == 201) {
-            const auto created = response->json();
-            if (!created) throw TeamCodingError("the team answer is not JSON");
-            team = Team::fromJson(*created);
-        }
-    } catch (const std::exception& error) {
-        failure = error.what();
-    }
+    Exchange exchange = co_await send(APIEndpoint::teams(), "POST", std::move(body));
     if (!self) co_return std::nullopt;
-    if (!failure.empty()) {
-        setErrorMessage(failure);
-        logger_.error("Error creating team: %s", failure.c_str());
+    std::optional<Team> team;
+    exchange.decode(201, [&](const APIResponse& answer) { team = Team::fromJson(bodyJson(answer, "team")); });
+    if (!exchange.failure.empty()) {
+        setErrorMessage(exchange.failure);
+        logger_.error("Error creating team: %s", exchange.failure.c_str());
         setLoading(false);
         co_return std::nullopt;
     }
-    if (response->status != 201) {
-        setErrorMessage(serverError(*response).value_or(kCreateTeamFailedMessage));
+    if (!exchange.answered(201)) {
+        setErrorMessage(serverError(*exchange.response).value_or(kCreateTeamFailedMessage));
         setLoading(false);
         co_return std::nullopt;
     }
@@ -282,17 +269,11 @@ QCoro::Task<> TeamManager::updateTeam(platform::Uuid teamId, std::optional<std::
     if (defaultPermission) body["defaultPermission"] = std::move(*defaultPermission);
     if (allowMemberInvites) body["allowMemberInvites"] = *allowMemberInvites;
 
-    std::optional<APIResponse> response;
-    std::string failure;
-    try {
-        response = co_await send(APIEndpoint::team(teamId), "PUT", std::move(body));
-    } catch (const std::exception& error) {
-        failure = error.what();
-    }
+    const Exchange exchange = co_await send(APIEndpoint::team(teamId), "PUT", std::move(body));
     if (!self) co_return;
-    if (!failure.empty()) {
-        setErrorMessage(failure);
-    } else if (response->status != 200) {
+    if (!exchange.failure.empty()) {
+        setErrorMessage(exchange.failure);
+    } else if (!exchange.answered(200)) {
         setErrorMessage(kUpdateTeamFailedMessage);
     } else {
         co_await fetchTeams();
@@ -303,17 +284,11 @@ QCoro::Task<> TeamManager::updateTeam(platform::Uuid teamId, std::optional<std::
 
 QCoro::Task<> TeamManager::deleteTeam(platform::Uuid teamId) {
     QPointer<TeamManager> self(this);
-    std::optional<APIResponse> response;
-    std::string failure;
-    try {
-        response = co_await send(APIEndpoint::team(teamId), "DELETE");
-    } catch (const std::exception& error) {
-        failure = error.what();
-    }
+    const Exchange exchange = co_await send(APIEndpoint::team(teamId), "DELETE");
     if (!self) co_return;
-    if (!failure.empty())
-        setErrorMessage(failure);
-    else if (response->status == 200)
+    if (!exchange.failure.empty())
+        setErrorMessage(exchange.failure);
+    else if (exchange.answered(200))
         removeTeamLocally(teamId);
 }
 
@@ -324,19 +299,13 @@ QCoro::Task<bool> TeamManager::acceptInvitation(std::string token) {
         co_return false;
     }
     QPointer<TeamManager> self(this);
-    std::optional<APIResponse> response;
-    std::string failure;
-    try {
-        response = co_await send(APIEndpoint::invitation(token), "POST");
-    } catch (const std::exception& error) {
-        failure = error.what();
-    }
+    const Exchange exchange = co_await send(APIEndpoint::invitation(token), "POST");
     if (!self) co_return false;
-    if (!failure.empty()) {
-        setErrorMessage(failure);
+    if (!exchange.failure.empty()) {
+        setErrorMessage(exchange.failure);
         co_return false;
     }
-    if (response->status != 200) co_return false;
+    if (!exchange.answered(200)) co_return false;
 
     std::vector<PendingInvitation> remaining;
     for (const auto& invitation : pendingInvitations_)
@@ -367,27 +336,18 @@ QCoro::Task<std::optional<TeamInvitation>> TeamManager::inviteMember(platform::U
     setErrorMessage(std::nullopt);
     json body{{"email", std::move(email)}, {"role", std::move(role)}};
 
-    std::optional<APIResponse> response;
-    std::optional<TeamInvitation> invitation;
-    std::string failure;
-    try {
-        response = co_await send(APIEndpoint::teamMembers(teamId), "POST", std::move(body));
-        if (response->status == 201) {
-            const auto sent = response->json();
-            if (!sent) throw TeamCodingError("the invitation answer is not JSON");
-            invitation = TeamInvitation::fromJson(*sent);
-        }
-    } catch (const std::exception& error) {
-        failure = error.what();
-    }
+    Exchange exchange = co_await send(APIEndpoint::teamMembers(teamId), "POST", std::move(body));
     if (!self) co_return std::nullopt;
     setLoading(false);
-    if (!failure.empty()) {
-        setErrorMessage(failure);
+    std::optional<TeamInvitation> invitation;
+    exchange.decode(
+        201, [&](const APIResponse& answer) { invitation = TeamInvitation::fromJson(bodyJson(answer, "invitation")); });
+    if (!exchange.failure.empty()) {
+        setErrorMessage(exchange.failure);
         co_return std::nullopt;
     }
-    if (response->status != 201) {
-        setErrorMessage(serverError(*response).value_or(kInviteMemberFailedMessage));
+    if (!exchange.answered(201)) {
+        setErrorMessage(serverError(*exchange.response).value_or(kInviteMemberFailedMessage));
         co_return std::nullopt;
     }
     // The list shows the selected team's invitations only.
@@ -404,17 +364,11 @@ QCoro::Task<> TeamManager::updateMemberRole(platform::Uuid teamId, std::string u
     if (!user) co_return;
     QPointer<TeamManager> self(this);
     json body{{"role", std::move(role)}};
-    std::optional<APIResponse> response;
-    std::string failure;
-    try {
-        response = co_await send(APIEndpoint::teamMember(teamId, *user), "PUT", std::move(body));
-    } catch (const std::exception& error) {
-        failure = error.what();
-    }
+    const Exchange exchange = co_await send(APIEndpoint::teamMember(teamId, *user), "PUT", std::move(body));
     if (!self) co_return;
-    if (!failure.empty())
-        setErrorMessage(failure);
-    else if (response->status == 200)
+    if (!exchange.failure.empty())
+        setErrorMessage(exchange.failure);
+    else if (exchange.answered(200))
         co_await fetchMembers(teamId);
 }
 
@@ -422,17 +376,11 @@ QCoro::Task<> TeamManager::removeMember(platform::Uuid teamId, std::string userI
     const auto user = platform::Uuid::fromString(userId);
     if (!user) co_return;
     QPointer<TeamManager> self(this);
-    std::optional<APIResponse> response;
-    std::string failure;
-    try {
-        response = co_await send(APIEndpoint::teamMember(teamId, *user), "DELETE");
-    } catch (const std::exception& error) {
-        failure = error.what();
-    }
+    const Exchange exchange = co_await send(APIEndpoint::teamMember(teamId, *user), "DELETE");
     if (!self) co_return;
-    if (!failure.empty()) {
-        setErrorMessage(failure);
-    } else if (response->status == 200) {
+    if (!exchange.failure.empty()) {
+        setErrorMessage(exchange.failure);
+    } else if (exchange.answered(200)) {
         co_await fetchMembers(teamId);
         if (!self) co_return;
         co_await fetchTeams();

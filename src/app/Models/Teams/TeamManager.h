@@ -134,10 +134,27 @@ signals:
     void selectedTeamIdChanged();
 
 private:
-    // The bearer token, then the request. Throws the token's error, or TransportError when no
-    // answer came; an answer of any status is returned.
-    QCoro::Task<APIResponse> send(APIEndpoint endpoint, std::string method,
-                                  std::optional<nlohmann::json> body = std::nullopt);
+    // What one request came to: an answer of any status, or why none came (the token's, the
+    // encoding's or the transport's reason).
+    struct Exchange {
+        std::optional<APIResponse> response;
+        std::string failure;
+
+        bool answered(int status) const { return failure.empty() && response && response->status == status; }
+        // Decodes an answer of that status; a record that does not decode becomes the failure.
+        template <typename Decode>
+        void decode(int status, Decode&& decoding) {
+            if (!answered(status)) return;
+            try {
+                decoding(*response);
+            } catch (const std::exception& error) {
+                failure = error.what();
+            }
+        }
+    };
+    // The bearer token, then the request.
+    QCoro::Task<Exchange> send(APIEndpoint endpoint, std::string method,
+                               std::optional<nlohmann::json> body = std::nullopt);
     void runSelectionHandler();
     // Drops the team here after it is gone on the backend or left.
     void removeTeamLocally(const platform::Uuid& teamId);
