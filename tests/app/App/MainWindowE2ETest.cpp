@@ -3,11 +3,7 @@
 // from the application's item probe. What it stores is read back from its library, and what it
 // creates must expand at once in another application.
 #include <QColor>
-#include <QFile>
 #include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
@@ -17,11 +13,7 @@
 #include <set>
 #include <string>
 
-#include "Views/ItemProbe.h"
-#include "support/ProbedWindow.h"
-#include "support/SablixSession.h"
-#include "support/TkTextField.h"
-#include "support/XvfbServer.h"
+#include "support/Desk.h"
 
 // Last: Xlib's macros (None, Bool, Status) would break the headers above.
 #include <X11/Xlib.h>
@@ -35,21 +27,15 @@ namespace {
 
 using e2e::ProbedItem;
 
-class MainWindowE2E : public ::testing::Test {
+class MainWindowE2E : public ::testing::Test, protected e2e::Desk {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(server.started());
-        ASSERT_TRUE(server.startWindowManager());
-        display = server.display();
-        ASSERT_TRUE(field.start(display));
-    }
+    void SetUp() override { ASSERT_TRUE(open()); }
 
     void TearDown() override {
         if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", session.log().c_str());
         session.stop();
     }
 
-    std::vector<ProbedItem> probe() { return probed.probe(); }
     std::optional<ProbedItem> maybe(const std::string& name) { return probed.maybe(name); }
     ProbedItem item(const std::string& name) {
         std::optional<ProbedItem> found;
@@ -58,36 +44,10 @@ protected:
         return *found;
     }
     bool shows(const std::string& name, const std::string& text) { return probed.shows(name, text); }
-    // The titles of the rows the list shows.
-    std::set<std::string> rows() {
-        std::set<std::string> titles;
-        for (const auto& item : probe())
-            if (item.name.starts_with("snippetRow:") && item.width > 0) titles.insert(item.name.substr(11));
-        return titles;
-    }
-    bool listShows(const std::set<std::string>& expected) {
-        return waitUntil([&] { return rows() == expected; }, 10000);
-    }
-
-    void click(const std::string& name, const char* button = "1") {
-        ASSERT_TRUE(probed.click(name, button)) << "the window shows no " << name;
-    }
-    void type(const std::string& text) {
-        int code = -1;
-        runOn(display, {"xdotool", "type", "--delay", "40", text}, &code);
-        ASSERT_EQ(code, 0);
-    }
-    void key(const std::string& keys) { runOn(display, {"xdotool", "key", keys}); }
-    // Under this window manager one window at a time is in front.
-    void activate(const std::string& window) {
-        int code = -1;
-        runOn(display, {"xdotool", "windowactivate", "--sync", window}, &code);
-        ASSERT_EQ(code, 0);
-    }
 
     // The window's pixels, from the X server itself.
     QImage screenshot(unsigned long window) {
-        Display* x = XOpenDisplay(display.c_str());
+        Display* x = XOpenDisplay(display().c_str());
         if (!x) return {};
         XWindowAttributes attributes{};
         XGetWindowAttributes(x, window, &attributes);
@@ -103,12 +63,6 @@ protected:
         XCloseDisplay(x);
         return out;
     }
-
-    testsupport::XvfbServer server;
-    std::string display;
-    testsupport::TkTextField field;
-    e2e::ProbedWindow probed{server.display()};
-    e2e::SablixSession session{server.display()};
 };
 
 }  // namespace
@@ -119,10 +73,9 @@ TEST_F(MainWindowE2E, FreshInstallationCreatesSearchesAndDeletesTagsAndExpandsAt
     ASSERT_TRUE(field.focus());
     ASSERT_TRUE(session.waitUntilTapSeesKeys()) << session.log();
 
-    const std::string windowId = runOn(display, {"xdotool", "search", "--onlyvisible", "--name", "^Sablix$"});
-    const std::string id = windowId.substr(0, windowId.find('\n'));
+    const std::string id = mainWindow();
     ASSERT_FALSE(id.empty());
-    const std::string geometry = runOn(display, {"xdotool", "getwindowgeometry", "--shell", id});
+    const std::string geometry = runOn(display(), {"xdotool", "getwindowgeometry", "--shell", id});
     int width = 0, height = 0;
     std::sscanf(geometry.substr(geometry.find("WIDTH=")).c_str(), "WIDTH=%d\nHEIGHT=%d", &width, &height);
     EXPECT_GE(width, 750);

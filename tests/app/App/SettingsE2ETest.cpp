@@ -2,22 +2,13 @@
 // settings sheet opened from the toolbar, the recorder clicked and the new combination pressed
 // with real X events; then that combination, pressed over another application, brings the
 // window forward. Where the controls are comes from the application's item probe.
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
-#include <thread>
 
-#include "Views/ItemProbe.h"
 #include "platform/FileDefaults.h"
-#include "support/ProbedWindow.h"
-#include "support/SablixSession.h"
-#include "support/TkTextField.h"
-#include "support/XvfbServer.h"
+#include "support/Desk.h"
 
 using e2e::runOn;
 using e2e::waitUntil;
@@ -27,14 +18,9 @@ namespace {
 
 using e2e::ProbedItem;
 
-class SettingsE2E : public ::testing::Test {
+class SettingsE2E : public ::testing::Test, protected e2e::Desk {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(server.started());
-        ASSERT_TRUE(server.startWindowManager());
-        display = server.display();
-        ASSERT_TRUE(field.start(display));
-    }
+    void SetUp() override { ASSERT_TRUE(open()); }
     void TearDown() override {
         if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", session.log().c_str());
         session.stop();
@@ -42,10 +28,8 @@ protected:
 
     std::optional<ProbedItem> maybe(const std::string& name) { return probed.maybe(name); }
     bool shows(const std::string& name, const std::string& text) { return probed.shows(name, text); }
-    void click(const std::string& name) { ASSERT_TRUE(probed.click(name)) << "no " << name; }
-    void key(const std::string& keys) { runOn(display, {"xdotool", "key", keys}); }
     std::string activeWindowName() {
-        std::string name = runOn(display, {"xdotool", "getactivewindow", "getwindowname"});
+        std::string name = runOn(display(), {"xdotool", "getactivewindow", "getwindowname"});
         while (!name.empty() && name.back() == '\n') name.pop_back();
         return name;
     }
@@ -58,12 +42,6 @@ protected:
         const auto data = defaults.data("sablix_hotkey_combo");
         return data ? std::string(data->begin(), data->end()) : std::string();
     }
-
-    testsupport::XvfbServer server;
-    std::string display;
-    testsupport::TkTextField field;
-    e2e::ProbedWindow probed{server.display()};
-    e2e::SablixSession session{server.display()};
 };
 
 }  // namespace

@@ -17,10 +17,7 @@
 #include "Models/Snippets/SnippetItem.h"
 #include "platform/DefaultsValue.h"
 #include "servers/TestBackend.h"
-#include "support/ProbedWindow.h"
-#include "support/SablixSession.h"
-#include "support/TkTextField.h"
-#include "support/XvfbServer.h"
+#include "support/Desk.h"
 
 using e2e::runOn;
 using e2e::waitUntil;
@@ -80,56 +77,31 @@ json fixtureWithTeamSnippets() {
     return fixture;
 }
 
-// One person's desktop: a display with a window manager and a Tk text field, and Sablix on it,
-// reaching the test backend and signed in.
-class Desk {
+// A member's desktop, Sablix on it reaching the test backend and signed in.
+class MemberDesk : public e2e::Desk {
 public:
     bool open(const testservers::TestBackend& backend, const Member& member,
               const std::vector<sablix::SnippetItem>& library = {}) {
-        if (!server.started() || !server.startWindowManager() || !field.start(server.display())) return false;
+        if (!e2e::Desk::open()) return false;
         session.storeSetting("API_BASE_URL_OVERRIDE", platform::DefaultsValue(backend.baseURL()));
         if (!library.empty()) session.storeLibrary(library);
         seed(member);
         return session.start() && session.waitForLog("Loaded cached auth for " + member.email, 10000);
     }
 
-    std::set<std::string> rows() const {
-        std::set<std::string> titles;
-        for (const auto& item : probed.probe())
-            if (item.name.starts_with("snippetRow:") && item.width > 0) titles.insert(item.name.substr(11));
-        return titles;
-    }
-    bool listShows(const std::set<std::string>& expected, int timeoutMs = 10000) const {
-        return waitUntil([&] { return rows() == expected; }, timeoutMs);
-    }
-    void click(const std::string& name) { ASSERT_TRUE(probed.click(name)) << "the window shows no " << name; }
-    void type(const std::string& text) {
-        int code = -1;
-        runOn(server.display(), {"xdotool", "type", "--delay", "40", text}, &code);
-        ASSERT_EQ(code, 0);
-    }
-    void activateWindow() {
-        const std::string found =
-            runOn(server.display(), {"xdotool", "search", "--onlyvisible", "--name", "^Sablix$"});
-        const std::string id = found.substr(0, found.find('\n'));
-        ASSERT_FALSE(id.empty());
-        int code = -1;
-        runOn(server.display(), {"xdotool", "windowactivate", "--sync", id}, &code);
-        ASSERT_EQ(code, 0);
-    }
     void choose(const std::string& source) {
         click("snippetSourceButton");
         click(source);
     }
     // Creates a snippet in the source shown, from the window, and saves it with Ctrl+Return.
     void create(const std::string& title, const std::string& content) {
-        activateWindow();
+        activate();
         click("newSnippetButton");
         ASSERT_TRUE(waitUntil([&] { return probed.maybe("titleField").has_value(); }, 10000));
         type(title);
         click("contentEditor");
         type(content);
-        runOn(server.display(), {"xdotool", "key", "ctrl+Return"});
+        key("ctrl+Return");
     }
     // What a trigger typed alone into the Tk field becomes.
     std::string expansionOf(const std::string& trigger, const std::string& expected) {
@@ -148,11 +120,6 @@ public:
         waitUntil([&] { return field.contents().ends_with("MARK"); }, 20000);
         return field.contents();
     }
-
-    testsupport::XvfbServer server;
-    testsupport::TkTextField field;
-    e2e::ProbedWindow probed{server.display()};
-    e2e::SablixSession session{server.display()};
 
 private:
     void seed(const Member& member) {
@@ -180,7 +147,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(backend.start()); }
 
     void TearDown() override {
-        for (Desk* each : {&desk, second.has_value() ? &*second : nullptr}) {
+        for (MemberDesk* each : {&desk, second.has_value() ? &*second : nullptr}) {
             if (!each) continue;
             if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", each->session.log().c_str());
             each->session.stop();
@@ -204,10 +171,10 @@ protected:
     }
 
     testservers::TestBackend backend{fixtureWithTeamSnippets()};
-    Desk desk;
+    MemberDesk desk;
     // A second member's desktop, made once the first Sablix runs (each takes the probe file named
     // when it starts).
-    std::optional<Desk> second;
+    std::optional<MemberDesk> second;
 };
 
 }  // namespace
@@ -224,7 +191,7 @@ TEST_F(TeamWindowE2E, ChosenTeamShowsPullsPushesAndExpandsOnlyWhileChosen) {
 
     // A personal tag and snippet chosen; neither may carry over to the team (the tag would
     // filter its list down to nothing).
-    desk.activateWindow();
+    desk.activate();
     desk.click("tagRow:misc");
     desk.click("snippetRow:mark");
     EXPECT_TRUE(desk.probed.shows("snippetTitle", "mark"));
@@ -242,7 +209,7 @@ TEST_F(TeamWindowE2E, ChosenTeamShowsPullsPushesAndExpandsOnlyWhileChosen) {
     EXPECT_EQ(desk.expansionOf(";refund", "Your refund is on its way."), "Your refund is on its way.");
 
     // Back to personal: the team's triggers are plain text again.
-    desk.activateWindow();
+    desk.activate();
     desk.choose("sourcePersonal");
     EXPECT_TRUE(desk.probed.shows("snippetSourceName", "Personal Snippets"));
     EXPECT_TRUE(desk.listShows({"mark"}));
@@ -255,8 +222,8 @@ TEST_F(TeamWindowE2E, SnippetCreatedByOneMemberExpandsForAnotherAfterTheirNextSy
     second.emplace();
     ASSERT_TRUE(second->open(backend, kIlse));
     ASSERT_TRUE(second->session.waitForLog(e2e::SablixSession::kTapRunning));
-    for (Desk* member : {&desk, &*second}) {
-        member->activateWindow();
+    for (MemberDesk* member : {&desk, &*second}) {
+        member->activate();
         member->choose("sourceTeam:Support");
         EXPECT_TRUE(member->listShows({"refund", "hours"}));
     }
@@ -275,7 +242,7 @@ TEST_F(TeamWindowE2E, OwnerInvitesAndDeletesTheTeamFromItsSettings) {
             if (member["email"] == "rowan@example.com" && team["name"] == "Design") member["role"] = "editor";
     backend.reset(fixture);
     ASSERT_TRUE(desk.open(backend, kRowan));
-    desk.activateWindow();
+    desk.activate();
 
     // An editor of "Design" has no settings to open.
     desk.choose("sourceTeam:Design");
@@ -304,7 +271,7 @@ TEST_F(TeamWindowE2E, OwnerInvitesAndDeletesTheTeamFromItsSettings) {
     // The sheet scrolls; the button is below its fold.
     const auto sheet = desk.probed.maybe("teamSettingsView");
     ASSERT_TRUE(sheet.has_value());
-    const std::string& display = desk.server.display();
+    const std::string& display = desk.display();
     runOn(display, {"xdotool", "mousemove", std::to_string(sheet->x + sheet->width / 2),
                     std::to_string(sheet->y + sheet->height / 2)});
     EXPECT_TRUE(waitUntil(
