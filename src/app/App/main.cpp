@@ -9,6 +9,7 @@
 
 #include "App/AppDelegate.h"
 #include "App/Application.h"
+#include "desktop/QtMessageLog.h"
 #include "desktop/SingleInstance.h"
 #include "platform/Log.h"
 
@@ -63,6 +64,7 @@ void quitOnTerminationSignals(QGuiApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    desktop::routeQtMessagesToLog();
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(kApplicationName);
     // Closing the main window hides it; the expander keeps running.
