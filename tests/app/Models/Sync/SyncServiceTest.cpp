@@ -172,9 +172,13 @@ TEST_F(SyncServiceTest, FailedExchangesEndInErrorOrOfflineAndLoseNothing) {
         backend_.fail(c.route, c.status, c.body);
         cycle();
         expectFailedKeepingAll();
-        if (!c.log.empty()) EXPECT_TRUE(logs_.has("SyncService", c.log));
+        if (!c.log.empty()) {
+            EXPECT_TRUE(logs_.has("SyncService", c.log));
+        }
         // A failed pull leaves "since" where it was (a failed push does not stop the pull).
-        if (c.route == "/api/sync/pull") EXPECT_EQ(defaults_.object(key), since);
+        if (c.route == "/api/sync/pull") {
+            EXPECT_EQ(defaults_.object(key), since);
+        }
     }
 
     // A pulled row the database refuses: what came before it is kept, the timestamp is not advanced.

@@ -30,7 +30,7 @@ SyncOperation numberedOperation(uint32_t n) {
     const std::string payload =
         "{\"snippetTitle\":\"t" + std::to_string(n) + "\",\"snippet\":\"" + std::string(200, 'x') + "\"}";
     const auto queuedAt = platform::Date::fromUnix(1700000000.0 + n);
-    return {.id = numberedId(n), .entityId = Uuid::generate(), .payload = payload, .createdAt = queuedAt};
+    return {.id = numberedId(n), .entityId = Uuid::generate(), .payload = payload, .teamId = std::nullopt, .createdAt = queuedAt, .lastError = std::nullopt};
 }
 
 bool waitForFile(const std::filesystem::path& file) {

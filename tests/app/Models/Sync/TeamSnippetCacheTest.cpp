@@ -29,7 +29,8 @@ SyncOperation operation(const char* createdAt, std::optional<Uuid> team = Uuid::
             .entityId = Uuid::generate(),
             .payload = "{}",
             .teamId = team,
-            .createdAt = at(createdAt)};
+            .createdAt = at(createdAt),
+            .lastError = std::nullopt};
 }
 
 std::vector<Uuid> idsOf(const std::vector<SyncOperation>& operations) {

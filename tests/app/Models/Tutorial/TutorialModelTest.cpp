@@ -124,11 +124,15 @@ TEST_F(TutorialTest, PracticeCheckHintsAndExpandsByTheLibraryThenTheBuiltInTrigg
             if (c.runBetween) mainQueue.runAll();
         }
         EXPECT_EQ(fresh.triggerProgress().toStdString(), c.hint);
-        if (!c.runBetween) EXPECT_FALSE(fresh.hasExpanded()) << "only the delayed step expands";
+        if (!c.runBetween) {
+            EXPECT_FALSE(fresh.hasExpanded()) << "only the delayed step expands";
+        }
         mainQueue.runAll();
         EXPECT_EQ(fresh.practiceText().toStdString(), c.text);
         EXPECT_EQ(fresh.hasExpanded() && fresh.showSuccess(), c.successes > 0);
-        if (c.successes > 0) EXPECT_TRUE(fresh.triggerProgress().isEmpty());
+        if (c.successes > 0) {
+            EXPECT_TRUE(fresh.triggerProgress().isEmpty());
+        }
         EXPECT_EQ(eventsSince(before), Strings(c.successes, "tutorial_practice_success"));
     }
 }
