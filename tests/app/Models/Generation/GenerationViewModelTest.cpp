@@ -1,3 +1,4 @@
+#include <QCoreApplication>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -192,4 +193,29 @@ TEST_F(GenerationTest, StopClosesTheConnectionAndRegenerateShowsOnlyTheNewText) 
     EXPECT_TRUE(QTest::qWaitFor([&] { return stack.streams().at(1).value("closedByClient", false); }, 10'000));
     EXPECT_EQ(stack.analytics.names(), (std::vector<std::string>{"ai_generation_start", "ai_generation_start",
                                                                  "ai_generation_start", "ai_generation_complete"}));
+}
+
+// A whole answer may end without a final line break on any line; only a data line that lost its
+// end means the body was cut.
+TEST_F(GenerationTest, AnAnswerEndsWellWithoutItsLastLineBreakUnlessADataLineIsCut) {
+    const std::string cut = "Unexpected error: Connection closed";
+    const struct {
+        const char* last;
+        std::string message;
+    } cases[] = {
+        {": keep-alive", ""},
+        {"event: done", ""},
+        {"data:[DONE]", ""},
+        {"data: [DONE]", ""},
+        {R"(data: {"type":"content_block_delta","del)", cut},
+        {"data: [DO", cut},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.last);
+        stack.script({{"raw", testservers::generationTextEvent("Hi") + c.last}});
+        generate();
+        EXPECT_EQ(message(), c.message);
+        EXPECT_EQ(text(), "Hi");
+        EXPECT_TRUE(stack.streams().back().value("complete", false)) << "the server ended the body";
+    }
 }
