@@ -173,6 +173,7 @@ TEST_F(GenerationTest, StopClosesTheConnectionAndRegenerateShowsOnlyTheNewText) 
     ASSERT_TRUE(QTest::qWaitFor([&] { return !text().empty(); }, 10'000));
     model->stop();
     EXPECT_FALSE(model->isGenerating());
+    QCoreApplication::processEvents();  // fragments that had arrived before Stop still land
     const std::string partial = text();
     ASSERT_TRUE(QTest::qWaitFor([&] { return stack.streams().at(0).value("closedByClient", false); }, 10'000))
         << "the server never saw the connection close";
