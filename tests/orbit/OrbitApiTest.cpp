@@ -203,32 +203,21 @@ TEST_F(OrbitApiTest, FailuresReachTheCallerAsTheyAre) {
 }
 
 // The time-out is for standing still, not for the whole exchange: an answer that trickles in
-// over several time-outs arrives, one that stops moving in the middle fails.
+// over about three time-outs arrives, one that stops after its first byte fails.
 TEST_F(OrbitApiTest, AnExchangeMayOutlastTheTimeOutWhileItsBytesKeepMoving) {
-    constexpr auto kIdle = std::chrono::milliseconds(1000);
-    const std::string body = R"({"status":"Ok"})";  // one byte each 200 ms: about three time-outs
-    struct Case {
-        const char* what;
-        int trickleMs;
-        std::optional<int64_t> status;
-        size_t error;
-    };
-    const Case cases[] = {{"moving", 200, 200, kNone},
-                          {"stalled after its first byte", 30'000, std::nullopt, kTransport}};
-    OrbitApi client(configFor(server.baseURL()), orbit::systemNow, kIdle);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        auto slow = answer(200, body);
-        slow.trickleMs = c.trickleMs;
+    OrbitApi client(configFor(server.baseURL()), orbit::systemNow, std::chrono::milliseconds(1000));
+    for (const int trickleMs : {200, 30'000}) {
+        auto slow = answer(200, R"({"status":"Ok"})");
+        slow.trickleMs = trickleMs;
         server.answer("batch", slow);
         const auto info = upload([&](auto done) { client.batch({event("e")}, done); });
-        EXPECT_EQ(info.statusCode, c.status);
-        EXPECT_EQ(errorIndex(info.error), c.error);
+        EXPECT_EQ(info.statusCode, trickleMs == 200 ? std::optional<int64_t>(200) : std::nullopt) << trickleMs;
+        EXPECT_EQ(errorIndex(info.error), trickleMs == 200 ? kNone : kTransport) << trickleMs;
     }
 }
 
-// Redirects are followed, to another host too, with the method and body kept where the status
-// keeps them; ten in a row are followed, the eleventh is a failure.
+// Redirects are followed, to another host too, keeping method and body where the status keeps
+// them; ten in a row are followed, the eleventh is a failure.
 TEST_F(OrbitApiTest, RedirectsAreFollowedUpToTenInARow) {
     IngestServer moved;
     ASSERT_TRUE(moved.start());
@@ -240,27 +229,20 @@ TEST_F(OrbitApiTest, RedirectsAreFollowedUpToTenInARow) {
     };
     OrbitApi client(configFor(server.baseURL()));
     const auto events = std::vector{event("opened")};
-
     server.answer("batch", redirect(308, moved.baseURL() + "/batch"));
     EXPECT_EQ(upload([&](auto done) { client.batch(events, done); }).statusCode, 200);
-    server.answer("logs", redirect(307, moved.baseURL() + "/i/v1/logs?token=phc_token"));
-    EXPECT_EQ(upload([&](auto done) { client.logs({{"resourceLogs", json::array()}}, done); }).statusCode, 200);
     server.answer("config", redirect(302, moved.baseURL() + "/array/phc_token/config"));
     EXPECT_EQ(request([&](auto done) { client.remoteConfig(done); }).object, json::object());
     const auto arrived = moved.requests();
-    ASSERT_EQ(arrived.size(), 3u);
+    ASSERT_EQ(arrived.size(), 2u);
     for (const auto& request : arrived) EXPECT_TRUE(request.problems.empty()) << json(request.problems);
     EXPECT_EQ(arrived[0].json["batch"], json::array({events[0]->toJSON()}));
 
-    server.reset();
-    server.answer("batch", redirect(307, server.baseURL() + "/batch", 10));
-    EXPECT_EQ(upload([&](auto done) { client.batch(events, done); }).statusCode, 200);
-    EXPECT_EQ(server.requests().size(), 11u);
-    server.reset();
-    server.answer("batch", redirect(307, server.baseURL() + "/batch", 11));
-    const auto tooMany = upload([&](auto done) { client.batch(events, done); });
-    EXPECT_EQ(errorIndex(tooMany.error), kTransport);
-    EXPECT_FALSE(tooMany.statusCode);
+    for (const int hops : {10, 11}) {
+        server.answer("batch", redirect(307, server.baseURL() + "/batch", hops));
+        const auto info = upload([&](auto done) { client.batch(events, done); });
+        EXPECT_EQ(errorIndex(info.error), hops == 10 ? kNone : kTransport) << hops;
+    }
 }
 
 // Requests in flight when the client goes end in their completions, and a completion may release
