@@ -18,6 +18,7 @@ namespace {
 
 constexpr const char* kThreadName = "orbit.http";
 constexpr int kPollMilliseconds = 1000;  // the longest wait before looking at time-outs again
+constexpr const char* kProtocols = "http,https";
 
 bool sameName(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
@@ -38,6 +39,10 @@ struct Transfer {
     curl_slist* headers = nullptr;
     std::string response;
     bool tooLarge = false;
+    // The bytes sent and received so far, and when that count last changed.
+    curl_off_t moved = -1;
+    std::chrono::steady_clock::time_point lastMoved;
+    bool stalled = false;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     Transfer(HttpRequest request, HttpSession::Completion completion)
@@ -58,6 +63,21 @@ struct Transfer {
         }
         transfer->response.append(data, bytes);
         return bytes;
+    }
+
+    // libcurl's own low-speed check averages over several seconds, so a stall would be noticed
+    // only well after the idle time; counting the bytes notices it within the session's poll.
+    static int progress(void* self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
+        auto* transfer = static_cast<Transfer*>(self);
+        const auto now = std::chrono::steady_clock::now();
+        if (received + sent != transfer->moved) {
+            transfer->moved = received + sent;
+            transfer->lastMoved = now;
+            return 0;
+        }
+        if (now - transfer->lastMoved < transfer->request.idleTimeout) return 0;
+        transfer->stalled = true;
+        return 1;  // ends the exchange with CURLE_ABORTED_BY_CALLBACK
     }
 
     // Prepares the easy handle; false when libcurl refuses.
@@ -81,9 +101,16 @@ struct Transfer {
         headers = curl_slist_append(headers, "Expect:");
 
         curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
-        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kProtocols);
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, HttpSession::kMaxRedirects);
+        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                         std::max<long>(1, static_cast<long>(request.idleTimeout.count())));
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::progress);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::write);
@@ -103,6 +130,13 @@ struct Transfer {
 
     HttpResponse outcome(CURLcode result) const {
         HttpResponse out;
+        if (stalled && result != CURLE_OK) {
+            out.error =
+                TransportError{CURLE_OPERATION_TIMEDOUT, std::string(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)) +
+                                                             ": nothing moved for " +
+                                                             std::to_string(request.idleTimeout.count()) + " ms"};
+            return out;
+        }
         if (result != CURLE_OK) {
             std::string description = curl_easy_strerror(result);
             if (tooLarge)

@@ -19,7 +19,10 @@ struct HttpRequest {
     std::string url;
     std::vector<std::pair<std::string, std::string>> headers;  // over the session's, by name
     std::string body;
-    std::chrono::milliseconds timeout{60'000};
+    // The exchange fails when the connection is not made within this time, or when no byte
+    // moves for this long (noticed within a second of it). A slow exchange that keeps moving
+    // may take as long as it needs.
+    std::chrono::milliseconds idleTimeout{60'000};
 
     // The value of a header the request itself carries, matched in any letter case.
     std::optional<std::string> header(const std::string& name) const;
@@ -32,7 +35,8 @@ struct HttpResponse {
 };
 
 // Runs HTTP exchanges on one thread of its own ("orbit.http") with one libcurl multi handle, and
-// calls each completion there. Only http and https are spoken; redirects are not followed.
+// calls each completion there. Only http and https are spoken, also when following a redirect
+// (at most kMaxRedirects in a row); the headers a request carries go to where it is redirected.
 class HttpSession {
 public:
     using Completion = std::function<void(HttpResponse)>;
@@ -40,6 +44,7 @@ public:
     // Larger answers end the exchange with a transport error: a feature-flag answer is far
     // smaller, and an answer this size means a broken or hostile server.
     static constexpr size_t kMaxResponseBytes = 32 * 1024 * 1024;
+    static constexpr long kMaxRedirects = 10;
 
     // headers go with every request unless the request sets one of the same name;
     // "Accept-Encoding" also makes the session decode answers in that encoding.

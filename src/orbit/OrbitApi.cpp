@@ -189,7 +189,7 @@ HttpRequest OrbitApi::getURLRequest(std::string url, bool gzipped) const {
     HttpRequest request;
     request.url = std::move(url);
     request.method = "POST";
-    request.timeout = defaultTimeout_;
+    request.idleTimeout = defaultTimeout_;
     if (gzipped) request.headers.emplace_back("Content-Encoding", "gzip");
     return request;
 }
@@ -213,7 +213,7 @@ std::optional<HttpRequest> OrbitApi::getRemoteConfigRequest() const {
     HttpRequest request;
     request.url = std::move(*text);
     request.method = "GET";
-    request.timeout = defaultTimeout_;
+    request.idleTimeout = defaultTimeout_;
     return request;
 }
 

@@ -31,6 +31,7 @@ public:
     using JSONCompletion = std::function<void(std::optional<nlohmann::json> object, std::optional<OrbitError>)>;
     using Events = std::vector<std::shared_ptr<OrbitEvent>>;
 
+    // A request ends when no byte has moved for this long (HttpRequest::idleTimeout).
     static constexpr std::chrono::milliseconds defaultTimeout{10'000};
 
     static constexpr const char* usIngestionHost = "https://us.ingest.orbit-analytics.sablix.app";

@@ -1,16 +1,47 @@
 #include "orbit/OrbitStorage.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <charconv>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <system_error>
+#include <vector>
 
 #include "orbit/Utils/HedgeLog.h"
 #include "orbit/Utils/JSONUtils.h"
 
 namespace orbit {
+namespace {
+
+constexpr std::string_view kTemporaryMarker = ".tmp-";
+
+// The process that wrote a temporary file named "<key>.tmp-<pid>-<n>", or nothing for any other
+// name.
+std::optional<pid_t> writerOf(const std::string& name) {
+    const size_t marker = name.rfind(kTemporaryMarker);
+    if (marker == std::string::npos) return std::nullopt;
+    const char* const end = name.data() + name.size();
+    const auto number = [end](const char* from, char stop, int64_t& value) -> const char* {
+        const auto [next, error] = std::from_chars(from, end, value);
+        if (error != std::errc() || next == from || *from == '-' || (next == end ? stop != 0 : *next != stop))
+            return nullptr;
+        return next;
+    };
+    int64_t pid = 0, serial = 0;
+    const char* const dash = number(name.data() + marker + kTemporaryMarker.size(), '-', pid);
+    if (!dash || !number(dash + 1, 0, serial)) return std::nullopt;
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return std::nullopt;
+    return static_cast<pid_t>(pid);
+}
+
+bool isRunning(pid_t pid) { return pid == getpid() || ::kill(pid, 0) == 0 || errno == EPERM; }
+
+}  // namespace
 
 std::string_view OrbitStorage::rawValue(StorageKey key) {
     switch (key) {
@@ -39,6 +70,23 @@ OrbitStorage::OrbitStorage(std::filesystem::path appFolderUrl) : appFolderUrl_(s
     std::error_code error;
     if (!std::filesystem::exists(appFolderUrl_, error)) std::filesystem::create_directories(appFolderUrl_, error);
     if (error) hedgeLog("Error creating storage directory: " + error.message());
+    removeLeftovers();
+}
+
+// A write cut short by a kill leaves its temporary file behind; a running writer's are its own.
+void OrbitStorage::removeLeftovers() const {
+    std::error_code error;
+    std::vector<std::filesystem::path> leftovers;
+    for (std::filesystem::directory_iterator it(appFolderUrl_, error), end; !error && it != end; it.increment(error)) {
+        const auto writer = writerOf(it->path().filename().string());
+        if (writer && !isRunning(*writer)) leftovers.push_back(it->path());
+    }
+    if (error) hedgeLog("Error reading storage directory: " + error.message());
+    for (const auto& leftover : leftovers) {
+        std::error_code removeError;
+        if (!std::filesystem::remove(leftover, removeError) && removeError)
+            hedgeLog("Error trying to delete file " + leftover.string() + " " + removeError.message());
+    }
 }
 
 std::optional<nlohmann::json> OrbitStorage::getJson(StorageKey key) const {

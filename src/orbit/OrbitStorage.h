@@ -34,7 +34,8 @@ public:
 
     static std::string_view rawValue(StorageKey key);
 
-    // Creates the folder when it is missing.
+    // Creates the folder when it is missing, and removes the temporary files of writes that a
+    // process which is gone never finished.
     explicit OrbitStorage(std::filesystem::path appFolderUrl);
 
     const std::filesystem::path& appFolderUrl() const { return appFolderUrl_; }
@@ -51,6 +52,8 @@ public:
     void remove(StorageKey key) const;
 
 private:
+    void removeLeftovers() const;
+
     std::filesystem::path appFolderUrl_;
 };
 

@@ -202,6 +202,49 @@ TEST_F(OrbitApiTest, FailuresReachTheCallerAsTheyAre) {
     EXPECT_TRUE(server.requests().empty());
 }
 
+// The time-out is for standing still, not for the whole exchange: an answer that trickles in
+// over about three time-outs arrives, one that stops after its first byte fails.
+TEST_F(OrbitApiTest, AnExchangeMayOutlastTheTimeOutWhileItsBytesKeepMoving) {
+    OrbitApi client(configFor(server.baseURL()), orbit::systemNow, std::chrono::milliseconds(1000));
+    for (const int trickleMs : {200, 30'000}) {
+        auto slow = answer(200, R"({"status":"Ok"})");
+        slow.trickleMs = trickleMs;
+        server.answer("batch", slow);
+        const auto info = upload([&](auto done) { client.batch({event("e")}, done); });
+        EXPECT_EQ(info.statusCode, trickleMs == 200 ? std::optional<int64_t>(200) : std::nullopt) << trickleMs;
+        EXPECT_EQ(errorIndex(info.error), trickleMs == 200 ? kNone : kTransport) << trickleMs;
+    }
+}
+
+// Redirects are followed, to another host too, keeping method and body where the status keeps
+// them; ten in a row are followed, the eleventh is a failure.
+TEST_F(OrbitApiTest, RedirectsAreFollowedUpToTenInARow) {
+    IngestServer moved;
+    ASSERT_TRUE(moved.start());
+    const auto redirect = [](int status, const std::string& to, int count = 1) {
+        auto given = answer(status);
+        given.headers["Location"] = to;
+        given.count = count;
+        return given;
+    };
+    OrbitApi client(configFor(server.baseURL()));
+    const auto events = std::vector{event("opened")};
+    server.answer("batch", redirect(308, moved.baseURL() + "/batch"));
+    EXPECT_EQ(upload([&](auto done) { client.batch(events, done); }).statusCode, 200);
+    server.answer("config", redirect(302, moved.baseURL() + "/array/phc_token/config"));
+    EXPECT_EQ(request([&](auto done) { client.remoteConfig(done); }).object, json::object());
+    const auto arrived = moved.requests();
+    ASSERT_EQ(arrived.size(), 2u);
+    for (const auto& request : arrived) EXPECT_TRUE(request.problems.empty()) << json(request.problems);
+    EXPECT_EQ(arrived[0].json["batch"], json::array({events[0]->toJSON()}));
+
+    for (const int hops : {10, 11}) {
+        server.answer("batch", redirect(307, server.baseURL() + "/batch", hops));
+        const auto info = upload([&](auto done) { client.batch(events, done); });
+        EXPECT_EQ(errorIndex(info.error), hops == 10 ? kNone : kTransport) << hops;
+    }
+}
+
 // Requests in flight when the client goes end in their completions, and a completion may release
 // the last hold on the client from the client's own thread.
 TEST(OrbitApiLifetime, CompletionsOutliveTheClient) {

@@ -269,3 +269,20 @@ TEST(OrbitFeatureFlagResultTest, ResultsAndTypedPayloadsFromCachedValues) {
     EXPECT_EQ(result({{"seats", 3}}).payloadAs<Counts>(), (Counts{{"seats", 3}}));
     for (const json& wrong : {json{{"seats", "3"}}, json(4)}) EXPECT_FALSE(result(wrong).payloadAs<Counts>()) << wrong;
 }
+
+// A number the target type cannot hold, alone or deep inside a container, reads as no payload.
+TEST(OrbitFeatureFlagResultTest, NumbersTheTargetTypeCannotHoldReadAsAbsent) {
+    const auto as = [](json payload) { return orbit::OrbitFeatureFlagResult("k", true, std::nullopt, payload); };
+    using Ints = std::map<std::string, int>;
+    EXPECT_EQ(as(127).payloadAs<int8_t>(), int8_t(127));
+    EXPECT_EQ(as(UINT64_MAX).payloadAs<uint64_t>(), UINT64_MAX);
+    EXPECT_EQ(as({{"n", 2.9}}).payloadAs<Ints>(), (Ints{{"n", 2}}));
+    const bool decoded[] = {as(128).payloadAs<int8_t>().has_value(),
+                            as(-1).payloadAs<unsigned>().has_value(),
+                            as(UINT64_MAX).payloadAs<int64_t>().has_value(),
+                            as(1e300).payloadAs<float>().has_value(),
+                            as({{"n", 1e300}}).payloadAs<Ints>().has_value(),
+                            as({1, 256}).payloadAs<std::vector<uint8_t>>().has_value(),
+                            as({{1.0}, {1e39}}).payloadAs<std::vector<std::vector<float>>>().has_value()};
+    for (size_t i = 0; i < std::size(decoded); ++i) EXPECT_FALSE(decoded[i]) << "case " << i;
+}

@@ -236,6 +236,24 @@ TEST_F(OrbitQueueTest, KilledWhileAddingLosesNothingReported) {
     for (const auto& uuid : reported) EXPECT_TRUE(received.count(uuid)) << uuid << " was lost";
 }
 
+// A write killed before its rename leaves its temporary file; the next start removes those of
+// writers that are gone, and nothing else.
+TEST(OrbitStorageTest, StartRemovesTheTemporaryFilesOfWritersThatAreGone) {
+    modelstest::TempDir folder;
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const auto temporary = [](pid_t writer) { return "orbit.flags.tmp-" + std::to_string(writer) + "-3"; };
+    const std::vector<std::string> kept = {"orbit.flags", temporary(::getpid()), temporary(::getppid()),
+                                           "notes.tmp-12-x"};
+    for (const auto& name : kept) modelstest::writeFile(folder.path() / name, R"({"beta":true})");
+    modelstest::writeFile(folder.path() / temporary(gone), "{\"half\":");
+    const orbit::OrbitStorage storage(folder.path());
+    EXPECT_FALSE(fs::exists(folder.path() / temporary(gone)));
+    for (const auto& name : kept) EXPECT_TRUE(fs::exists(folder.path() / name)) << name;
+    EXPECT_EQ(storage.getJson(orbit::OrbitStorage::StorageKey::flags), json({{"beta", true}}));
+}
+
 // Inside a network namespace of its own: no route is unreachable; a link with a default route
 // becomes reachable within a second.
 TEST(ReachabilityTest, FollowsTheNamespaceRoutes) {

@@ -223,6 +223,7 @@ void IngestServer::reset() {
 void IngestServer::answer(const std::string& route, IngestAnswer answer) {
     answer.count = std::clamp(answer.count, 0, kMaxAnswerCount);
     answer.delayMs = std::clamp(answer.delayMs, 0, kMaxDelayMs);
+    answer.trickleMs = std::clamp(answer.trickleMs, 0, kMaxDelayMs);
     std::lock_guard lock(mutex_);
     answers_[route] = std::move(answer);
 }
@@ -249,6 +250,7 @@ void IngestServer::installControls() {
         given.headers = control.value("headers", std::map<std::string, std::string>{});
         given.delayMs = control.value("ms", 0);
         given.dropConnection = control.value("drop", false);
+        given.trickleMs = control.value("trickleMs", 0);
         given.count = control.value("count", 1);
         answer(control["route"], std::move(given));
         answerJson(response, 200, control);
@@ -296,7 +298,17 @@ void IngestServer::serve(const httplib::Request& request, httplib::Response& res
         return;
     }
     const bool isJson = !given.body.empty() && nlohmann::json::accept(given.body);
-    response.set_content(given.body, isJson ? "application/json" : "text/plain");
+    const char* type = isJson ? "application/json" : "text/plain";
+    if (given.trickleMs > 0) {
+        response.set_content_provider(
+            given.body.size(), type,
+            [this, body = given.body, pause = given.trickleMs](size_t offset, size_t, httplib::DataSink& sink) {
+                if (offset > 0) waitFor(pause);
+                return sink.write(body.data() + offset, 1);
+            });
+        return;
+    }
+    response.set_content(given.body, type);
 }
 
 bool IngestServer::takeAnswer(const std::string& route, IngestAnswer& answer) {

@@ -40,6 +40,7 @@ struct IngestAnswer {
     std::map<std::string, std::string> headers;  // e.g. a "Content-Encoding" of a body sent as is
     int delayMs = 0;
     bool dropConnection = false;  // send the status line and headers, then close mid-body
+    int trickleMs = 0;            // send the body one byte at a time, this long apart
     int count = 1;
 };
 
@@ -54,7 +55,7 @@ struct IngestAnswer {
 // it). Control over HTTP, as for the stand-in backend:
 //   GET  /__test/log     the recorded requests, oldest first
 //   POST /__test/reset   forget requests and answers
-//   POST /__test/answer  {"route", "status", "body", "headers", "ms", "drop", "count"}
+//   POST /__test/answer  {"route", "status", "body", "headers", "ms", "drop", "trickleMs", "count"}
 class IngestServer {
 public:
     static constexpr size_t kMaxRecordedRequests = 1000;

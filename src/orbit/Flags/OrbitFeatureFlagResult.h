@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "orbit/Flags/PayloadDecoding.h"
 #include "orbit/Utils/JSONUtils.h"
 
 namespace orbit {
@@ -29,7 +30,8 @@ public:
     const std::optional<nlohmann::json>& payload() const { return payload_; }
 
     // The payload as a T: itself when it already is one, else decoded from its JSON text through
-    // T's from_json. Only an object or an array is decoded; every failure is nothing.
+    // T's from_json. Only an object or an array is decoded; every failure is nothing, and so is a
+    // number, wherever it stands, that the type it would become cannot hold.
     template <typename T>
     std::optional<T> payloadAs() const {
         if (!payload_) return std::nullopt;
@@ -40,8 +42,10 @@ public:
         const auto document = readJSON(*bytes);
         if (!document) return std::nullopt;
         try {
-            return document->template get<T>();
+            return payload::CheckedJson(*document).template get<T>();
         } catch (const nlohmann::json::exception&) {
+            return std::nullopt;
+        } catch (const payload::OutOfRange&) {
             return std::nullopt;
         }
     }
@@ -57,9 +61,9 @@ private:
         } else if constexpr (std::is_same_v<T, bool>) {
             if (payload.is_boolean()) return payload.get<bool>();
         } else if constexpr (std::is_integral_v<T>) {
-            if (payload.is_number_integer()) return payload.get<T>();
+            if (payload.is_number_integer()) return payload::numberAs<T>(payload);
         } else if constexpr (std::is_floating_point_v<T>) {
-            if (payload.is_number()) return payload.get<T>();
+            if (payload.is_number()) return payload::numberAs<T>(payload);
         }
         return std::nullopt;
     }

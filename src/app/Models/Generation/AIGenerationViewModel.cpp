@@ -14,10 +14,7 @@ AIGenerationViewModel::AIGenerationViewModel(std::shared_ptr<AIServiceProtocol> 
       mainQueue_(mainQueue),
       alive_(std::make_shared<AIGenerationViewModel*>(this)) {}
 
-AIGenerationViewModel::~AIGenerationViewModel() {
-    alive_.reset();
-    if (generationTask_) generationTask_->request_stop();
-}
+AIGenerationViewModel::~AIGenerationViewModel() { alive_.reset(); }
 
 void AIGenerationViewModel::generate(const QString& snippetTitle) {
     const std::string title = platform::text::trimmed(snippetTitle.toStdString());
@@ -38,34 +35,56 @@ void AIGenerationViewModel::generate(const QString& snippetTitle) {
     if (generationTask_) generationTask_->request_stop();
     generationTask_.emplace();
     currentSerial_ = ++lastSerial_;
-    run(service_, mainQueue_, alive_, currentSerial_, std::move(request), generationTask_->get_token());
+    stoppedSerial_ = 0;
+    run(service_, analytics_, mainQueue_, alive_, currentSerial_, std::move(request), generationTask_->get_token());
 }
 
 void AIGenerationViewModel::stop() {
     if (generationTask_) generationTask_->request_stop();
     generationTask_.reset();
+    // What is already queued arrived before Stop; the marker queued behind it closes the door.
+    if (currentSerial_ != 0) {
+        stoppedSerial_ = currentSerial_;
+        mainQueue_.async([model = std::weak_ptr(alive_), serial = currentSerial_] {
+            const auto alive = model.lock();
+            if (alive && (*alive)->stoppedSerial_ == serial) (*alive)->stoppedSerial_ = 0;
+        });
+    }
     currentSerial_ = 0;
     setIsGenerating(false);
 }
 
-QCoro::Task<> AIGenerationViewModel::run(std::shared_ptr<AIServiceProtocol> service, platform::Executor& mainQueue,
-                                         std::weak_ptr<AIGenerationViewModel*> model, uint64_t serial,
-                                         AIGenerationRequest request, std::stop_token cancellation) {
+QCoro::Task<> AIGenerationViewModel::run(std::shared_ptr<AIServiceProtocol> service, AnalyticsTracking& analytics,
+                                         platform::Executor& mainQueue, std::weak_ptr<AIGenerationViewModel*> model,
+                                         uint64_t serial, AIGenerationRequest request, std::stop_token cancellation) {
     const auto apply = [&mainQueue, model, serial](Effect effect) {
         mainQueue.async([model, serial, effect = std::move(effect)] {
             const auto alive = model.lock();
             if (alive && (*alive)->currentSerial_ == serial) effect(**alive);
         });
     };
-    const auto onDelta = [apply](const std::string& fragment) {
-        apply([fragment](AIGenerationViewModel& self) { self.appendFragment(fragment); });
+    const auto onDelta = [&mainQueue, model, serial](const std::string& fragment) {
+        mainQueue.async([model, serial, fragment] {
+            const auto alive = model.lock();
+            if (alive && ((*alive)->currentSerial_ == serial || (*alive)->stoppedSerial_ == serial))
+                (*alive)->appendFragment(fragment);
+        });
     };
 
     try {
         std::string text = co_await service->generateStream(std::move(request), onDelta, cancellation);
-        apply([text = std::move(text)](AIGenerationViewModel& self) {
+        if (cancellation.stop_requested()) throw CancellationError();
+        mainQueue.async([&analytics, model, serial, text = std::move(text)] {
+            const auto alive = model.lock();
+            if (!alive) {
+                // The editor closed while the generation ran: it still succeeded.
+                analytics.track(AnalyticsEvent::aiGenerationComplete);
+                return;
+            }
+            AIGenerationViewModel& self = **alive;
+            if (self.currentSerial_ != serial) return;
             self.setGeneratedText(QString::fromStdString(text));
-            self.analytics_.track(AnalyticsEvent::aiGenerationComplete);
+            analytics.track(AnalyticsEvent::aiGenerationComplete);
             self.finish(std::nullopt);
         });
     } catch (const CancellationError&) {

@@ -20,10 +20,12 @@ namespace sablix {
 // through the service, streams its text into generatedText, ends with the whole text or one
 // message line, and can be stopped. Lives on the main thread.
 //
-// Each generation has a serial number, and only the current one's effects apply: a generation
-// that was stopped (by Stop, or by Regenerate before it starts the next) changes nothing more.
-// Its fragments and its end reach the model through one ordered main-thread queue, so the whole
-// text never lands before a fragment that came ahead of it.
+// Each generation has a serial number, and only the current one's effects apply. Fragments and
+// ends reach the model through one ordered main-thread queue, so the whole text never lands
+// before a fragment that came ahead of it. A stopped generation's fragments that had arrived
+// before Stop still land; nothing it does later applies, and a new generation discards even
+// those. Closing the editor (destroying the model) does not stop a generation: it runs to its end
+// and a success is still recorded.
 class AIGenerationViewModel final : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString generatedText READ generatedText WRITE setGeneratedText NOTIFY generatedTextChanged)
@@ -41,7 +43,7 @@ public:
     // mainQueue runs the fragments and the end of each generation, in the order they come.
     AIGenerationViewModel(std::shared_ptr<AIServiceProtocol> service, AnalyticsTracking& analytics,
                           platform::Executor& mainQueue, QObject* parent = nullptr);
-    // A generation still running is stopped, and its connection closed.
+    // A generation still running goes on to its end.
     ~AIGenerationViewModel() override;
 
     // Starts a generation for the title (trimmed; a blank one only sets the message) and returns
@@ -71,9 +73,9 @@ private:
     using Effect = std::function<void(AIGenerationViewModel&)>;
     // A generation's own task. It holds the model only weakly and the service for as long as it
     // runs; whatever it changes goes through the main queue, and only while it is current.
-    static QCoro::Task<> run(std::shared_ptr<AIServiceProtocol> service, platform::Executor& mainQueue,
-                             std::weak_ptr<AIGenerationViewModel*> model, uint64_t serial, AIGenerationRequest request,
-                             std::stop_token cancellation);
+    static QCoro::Task<> run(std::shared_ptr<AIServiceProtocol> service, AnalyticsTracking& analytics,
+                             platform::Executor& mainQueue, std::weak_ptr<AIGenerationViewModel*> model,
+                             uint64_t serial, AIGenerationRequest request, std::stop_token cancellation);
     void appendFragment(const std::string& fragment);
     void finish(std::optional<std::string> message);
     void setIsGenerating(bool value);
@@ -91,6 +93,7 @@ private:
     std::optional<std::stop_source> generationTask_;
     uint64_t lastSerial_ = 0;
     uint64_t currentSerial_ = 0;  // 0 while no generation may act
+    uint64_t stoppedSerial_ = 0;  // the stopped generation whose fragments queued before Stop land
     // Lets queued effects find out that the model is gone.
     std::shared_ptr<AIGenerationViewModel*> alive_;
 };

@@ -60,6 +60,12 @@ std::string withReplacementCharacters(std::string_view text) {
     return out;
 }
 
+// The payload as UTF-8 that JSON accepts: ill-formed sequences become replacement characters.
+std::string readable(std::string_view payload) {
+    if (platform::text::isAscii(payload) || platform::utf8::isValid(payload)) return std::string(payload);
+    return withReplacementCharacters(payload);
+}
+
 const nlohmann::json* member(const nlohmann::json& object, const char* key) {
     const auto found = object.find(key);
     return found == object.end() ? nullptr : &*found;
@@ -95,6 +101,9 @@ bool SSEStreamParser::Reading::feed(std::string_view bytes, const std::stop_toke
         if (lineBreak == std::string_view::npos) {
             if (skippingLongLine_) return true;
             if (pending_.size() + piece.size() > kMaxLineBytes) {
+                const std::string start =
+                    pending_.substr(0, kDataField.size()) + std::string(piece.substr(0, kDataField.size()));
+                skippedDataLine_ = start.starts_with(kDataField);
                 std::string().swap(pending_);
                 skippingLongLine_ = true;
             } else {
@@ -124,12 +133,22 @@ std::string SSEStreamParser::Reading::finish(const std::stop_token& cancellation
     if (!ended_ && (skippingLongLine_ || !pending_.empty())) {
         const std::string last = std::move(pending_);
         pending_.clear();
-        if (skippingLongLine_ || handleLine(last, cancellation) == LineUse::ignored)
+        if (skippingLongLine_ ? skippedDataLine_ : isCutDataLine(last, handleLine(last, cancellation)))
             throw TransportError(kCutOffMessage);
     }
     ended_ = true;
     if (platform::text::trimmed(text_).empty()) throw AIGenerationError::emptyResponse();
     return text_;
+}
+
+// A comment, an event name or any other line may end the body without a line break; a data line
+// that holds neither the end marker nor a whole JSON value lost its end on the way.
+bool SSEStreamParser::Reading::isCutDataLine(std::string_view line, LineUse use) {
+    if (use != LineUse::ignored || !line.starts_with(kDataField)) return false;
+    std::string_view payload = line.substr(kDataField.size());
+    if (payload.starts_with(' ')) payload.remove_prefix(1);
+    if (payload == kEndMarker) return false;
+    return !nlohmann::json::accept(readable(payload));
 }
 
 SSEStreamParser::Reading::LineUse SSEStreamParser::Reading::handleLine(std::string_view line,

@@ -19,6 +19,8 @@ public:
     SSEStreamParser() = delete;
 
     static constexpr std::string_view kLinePrefix = "data: ";
+    // The field name of every data line, whether the blank follows or not.
+    static constexpr std::string_view kDataField = "data:";
     static constexpr std::string_view kEndMarker = "[DONE]";
     // A line longer than this is dropped unread; no event of the proxy comes near it.
     static constexpr size_t kMaxLineBytes = 1024 * 1024;
@@ -44,21 +46,23 @@ public:
         // line.
         bool feed(std::string_view bytes, const std::stop_token& cancellation);
         // At the end of the body: handles a last line without a line break, then answers the
-        // text or throws emptyResponse. A last line that is neither the end marker nor a whole
-        // event means the body was cut off (Qt 6.4 can report a chunked answer whose connection
-        // dropped as complete): that throws TransportError, so a partial text never passes for a
-        // whole one.
+        // text or throws emptyResponse. A last data line that holds neither the end marker nor a
+        // whole JSON value means the body was cut off (Qt 6.4 can report a chunked answer whose
+        // connection dropped as complete): that throws TransportError, so a partial text never
+        // passes for a whole one. Any other last line (a comment, an event name) ends it well.
         std::string finish(const std::stop_token& cancellation);
 
     private:
         enum class LineUse { ignored, used, endMarker };
         LineUse handleLine(std::string_view line, const std::stop_token& cancellation);
         LineUse handleEvent(std::string_view payload);
+        static bool isCutDataLine(std::string_view line, LineUse use);
 
         AIServiceProtocol::DeltaHandler onDelta_;
         std::string text_;
         std::string pending_;  // the start of a line still without its line break
         bool skippingLongLine_ = false;
+        bool skippedDataLine_ = false;  // the line being skipped is a data line
         bool ended_ = false;
     };
 };

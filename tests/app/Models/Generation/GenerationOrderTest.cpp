@@ -19,19 +19,22 @@ class HandDrivenService final : public sablix::AIServiceProtocol {
 public:
     struct Generation {
         DeltaHandler onDelta;
+        std::stop_token cancellation;
         std::optional<std::string> result;
+        bool returned = false;
     };
     QCoro::Task<std::string> generateStream(sablix::AIGenerationRequest, DeltaHandler onDelta,
-                                            std::stop_token) override {
+                                            std::stop_token cancellation) override {
         std::string whole;
         for (const auto& fragment : immediately) {
             whole += fragment;
             onDelta(fragment);
         }
         if (!immediately.empty()) co_return whole;
-        auto generation = std::make_shared<Generation>(Generation{std::move(onDelta), std::nullopt});
+        auto generation = std::make_shared<Generation>(Generation{std::move(onDelta), cancellation, std::nullopt});
         generations.push_back(generation);
         while (!generation->result) co_await QCoro::sleepFor(std::chrono::milliseconds(1));
+        generation->returned = true;
         co_return *generation->result;
     }
     std::vector<std::string> immediately;
@@ -80,4 +83,27 @@ TEST_F(GenerationOrderTest, TheWholeTextLandsAfterEveryFragmentThatCameBeforeIt)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isGenerating(); }, 5000));
     EXPECT_EQ(seen, (std::vector<QString>{"a", "ab", "abc"}));
     EXPECT_EQ(analytics.names(), (std::vector<std::string>{"ai_generation_start", "ai_generation_complete"}));
+}
+
+// Stop keeps the fragments that had arrived before it, and nothing after. Closing the editor
+// while a generation runs cancels nothing: it ends on its own and its success counts.
+TEST_F(GenerationOrderTest, StopKeepsWhatHadArrivedAndAClosedEditorLetsTheGenerationFinish) {
+    model.generate("Greeting");
+    auto stopped = service->generations.at(0);
+    stopped->onDelta("Hello ");  // on its way to the main thread when Stop comes
+    model.stop();
+    stopped->onDelta("world");
+    stopped->result = "Hello world";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stopped->returned; }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model.generatedText(), "Hello ");
+
+    auto editor = std::make_unique<AIGenerationViewModel>(service, analytics, desktop::QtMainQueue::shared());
+    editor->generate("Letter");
+    auto orphan = service->generations.at(1);
+    editor.reset();
+    orphan->result = "Dear Sir";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return analytics.names().size() == 3; }, 5000));
+    EXPECT_FALSE(orphan->cancellation.stop_requested());
+    EXPECT_EQ(analytics.names().back(), "ai_generation_complete");
 }

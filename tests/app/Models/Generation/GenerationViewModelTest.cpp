@@ -1,3 +1,4 @@
+#include <QCoreApplication>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -172,6 +173,7 @@ TEST_F(GenerationTest, StopClosesTheConnectionAndRegenerateShowsOnlyTheNewText) 
     ASSERT_TRUE(QTest::qWaitFor([&] { return !text().empty(); }, 10'000));
     model->stop();
     EXPECT_FALSE(model->isGenerating());
+    QCoreApplication::processEvents();  // fragments that had arrived before Stop still land
     const std::string partial = text();
     ASSERT_TRUE(QTest::qWaitFor([&] { return stack.streams().at(0).value("closedByClient", false); }, 10'000))
         << "the server never saw the connection close";
@@ -192,4 +194,22 @@ TEST_F(GenerationTest, StopClosesTheConnectionAndRegenerateShowsOnlyTheNewText) 
     EXPECT_TRUE(QTest::qWaitFor([&] { return stack.streams().at(1).value("closedByClient", false); }, 10'000));
     EXPECT_EQ(stack.analytics.names(), (std::vector<std::string>{"ai_generation_start", "ai_generation_start",
                                                                  "ai_generation_start", "ai_generation_complete"}));
+}
+
+// A whole answer may end without a final line break on any line; only a data line that lost its
+// end means the body was cut.
+TEST_F(GenerationTest, AnAnswerEndsWellWithoutItsLastLineBreakUnlessADataLineIsCut) {
+    const std::string cut = "Unexpected error: Connection closed";
+    const std::pair<std::string, std::string> cases[] = {{": keep-alive", ""},
+                                                         {"event: done", ""},
+                                                         {"data:[DONE]", ""},
+                                                         {"data: [DONE]", ""},
+                                                         {R"(data: {"type":"content_block_delta","del)", cut},
+                                                         {"data: [DO", cut}};
+    for (const auto& [last, expected] : cases) {
+        stack.script({{"raw", testservers::generationTextEvent("Hi") + last}});
+        generate();
+        EXPECT_EQ(message(), expected) << last;
+        EXPECT_EQ(text(), "Hi") << last;
+    }
 }
