@@ -9,6 +9,7 @@
 
 #include "App/AppDelegate.h"
 #include "App/Application.h"
+#include "Theme/SymbolIcons.h"
 #include "desktop/SingleInstance.h"
 #include "platform/Log.h"
 
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
     QGuiApplication::setApplicationName(kApplicationName);
     // Closing the main window hides it; the expander keeps running.
     QGuiApplication::setQuitOnLastWindowClosed(false);
+    sablix::SymbolIcons::useFallbackTheme();
 
     QCommandLineParser parser;
     parser.addHelpOption();
