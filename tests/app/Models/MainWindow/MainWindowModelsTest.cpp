@@ -95,7 +95,9 @@ TEST_F(MainWindowModelsTest, StarterSnippetsAreStoredOnlyOverAStoreThatReadClean
         auto model = makeModel(store);
         EXPECT_EQ(titles(model->allItems()), (c.seeds ? Titles{"addr", "sig", "tyvm"} : Titles{}));
         EXPECT_EQ(store.boolean(kSeededKey), c.seeds);
-        if (!c.seeds) EXPECT_EQ(store.object(SnippetController::kSavedSnippetItemsKey), before);
+        if (!c.seeds) {
+            EXPECT_EQ(store.object(SnippetController::kSavedSnippetItemsKey), before);
+        }
     }
 
     DamagedDefaults damaged;
