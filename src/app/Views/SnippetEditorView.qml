@@ -35,11 +35,6 @@ FocusScope {
         contentArea.forceActiveFocus()
     }
 
-    Shortcut {
-        sequences: ["Ctrl+Return", "Ctrl+Enter"]
-        enabled: editorView.form.canSave
-        onActivated: editorView.form.saveWithValidation()
-    }
     // Escape first closes a help popover that is open in the editor, and only then cancels.
     function closeOpenHelp(item) {
         if (item.popoverOpen === true) {
@@ -53,6 +48,11 @@ FocusScope {
         return false
     }
 
+    Shortcut {
+        sequences: ["Ctrl+Return", "Ctrl+Enter"]
+        enabled: editorView.form.canSave
+        onActivated: editorView.form.saveWithValidation()
+    }
     Shortcut {
         sequence: "Escape"
         onActivated: {
