@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -52,6 +53,21 @@ void SablixSession::storeLibrary(const std::vector<sablix::SnippetItem>& items) 
 
 void SablixSession::storeSetting(const std::string& key, const platform::DefaultsValue& value) {
     defaultsIn(directory_).set(key, value);
+}
+
+void SablixSession::storeSignIn(const nlohmann::json& user, const std::string& accessToken,
+                                const std::string& refreshToken) {
+    const fs::path folder = fs::path(directory_) / "data" / "Sablix";
+    fs::create_directories(folder);
+    const nlohmann::json stored = {{"com.sablix.app",
+                                    {{"auth_access_token", accessToken},
+                                     {"auth_refresh_token", refreshToken},
+                                     {"auth_token_expiry", "4070908800.0"},
+                                     {"auth_user_id", user.at("id")},
+                                     {"auth_user_data", user.dump()}}}};
+    const fs::path file = folder / "credentials.json";
+    std::ofstream(file) << stored.dump();
+    ::chmod(file.c_str(), 0600);
 }
 
 std::vector<sablix::SnippetItem> SablixSession::storedLibrary() const {
@@ -125,11 +141,14 @@ pid_t SablixSession::pid() const { return process_ ? process_->pid() : -1; }
 
 int SablixSession::stop() {
     if (!process_) return -1;
-    ::kill(process_->pid(), SIGTERM);
+    // One that ended by itself has no pid left, and kill(-1) would reach every process.
+    if (process_->pid() > 0) ::kill(process_->pid(), SIGTERM);
     const int status = process_->wait(5000);
     process_.reset();
     return status;
 }
+
+int SablixSession::waitForExit(int timeoutMs) { return process_ ? process_->wait(timeoutMs) : -1; }
 
 std::string runOn(const std::string& display, const std::vector<std::string>& argv, int* exitCode, int timeoutMs) {
     return testsupport::runCommand(argv, exitCode, timeoutMs, {"DISPLAY=" + display});

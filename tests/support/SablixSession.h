@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "Models/Snippets/SnippetItem.h"
 
 #include "support/ChildProcess.h"
@@ -30,6 +32,9 @@ public:
     void storeLibrary(const std::vector<sablix::SnippetItem>& items);
     // Writes one setting into the defaults file; call before start().
     void storeSetting(const std::string& key, const platform::DefaultsValue& value);
+    // Writes the credential file a completed sign-in of that user leaves (the tokens valid for
+    // decades); call before start().
+    void storeSignIn(const nlohmann::json& user, const std::string& accessToken, const std::string& refreshToken);
     // The personal library as stored now.
     std::vector<sablix::SnippetItem> storedLibrary() const;
     // Starts it in the development environment and waits (a few seconds at most) until its main
@@ -48,6 +53,8 @@ public:
     pid_t pid() const;
     // Ends it with SIGTERM and answers its exit status (as waitpid gives it).
     int stop();
+    // Waits for it to end by itself; its exit status, or -1 on time-out.
+    int waitForExit(int timeoutMs);
 
     static std::string binary();
 

@@ -198,6 +198,9 @@ struct Application::Services {
         QObject::connect(&notifier, &AppNotifier::replayTutorial, &detailPresenter,
                          &SnippetDetailPresenter::replayTutorial);
         QObject::connect(&notifier, &AppNotifier::replayTutorial, &windowState, &MainWindowState::clearSelection);
+        // Ends the event loop as a termination signal does; main then shuts down in order.
+        QObject::connect(&mainWindow, &MainWindowController::quitRequested, qApp, &QCoreApplication::quit,
+                         Qt::QueuedConnection);
     }
 
     desktop::X11KeyLayout keyLayout;

@@ -9,6 +9,7 @@
 
 #include "App/AppDelegate.h"
 #include "App/Application.h"
+#include "Theme/SymbolIcons.h"
 #include "desktop/QtMessageLog.h"
 #include "desktop/SingleInstance.h"
 #include "platform/Log.h"
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
     QGuiApplication::setApplicationName(kApplicationName);
     // Closing the main window hides it; the expander keeps running.
     QGuiApplication::setQuitOnLastWindowClosed(false);
+    sablix::SymbolIcons::useFallbackTheme();
 
     QCommandLineParser parser;
     parser.addHelpOption();

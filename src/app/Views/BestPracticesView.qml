@@ -95,7 +95,7 @@ Item {
             Label {
                 width: parent.width
                 // A fixed text of the application; its Markdown sets the ";" in bold.
-                text: "Type **;** followed by your snippet title anywhere on your Mac to expand it."
+                text: "Type **;** followed by your snippet title anywhere on your computer to expand it."
                 textFormat: Text.MarkdownText
                 font.pointSize: Qt.application.font.pointSize - 1
                 opacity: 0.7

@@ -26,6 +26,16 @@ Item {
     implicitWidth: 900
     implicitHeight: 600
 
+    // The three columns at their smallest; the window adds what stands above and below them.
+    readonly property int splitMinimumWidth: 750
+    readonly property int splitMinimumHeight: 500
+    readonly property real minimumWidth: splitMinimumWidth
+    readonly property real minimumHeight: toolBar.implicitHeight + split.Layout.minimumHeight
+                                          + (content.updateNotice.shown
+                                             ? noticeDivider.implicitHeight + noticeRow.implicitHeight
+                                               + noticeRow.Layout.topMargin + noticeRow.Layout.bottomMargin
+                                             : 0)
+
     // A save selects the saved snippet, a delete clears the selection.
     Connections {
         target: content.detailPresenter
@@ -39,6 +49,7 @@ Item {
         spacing: 0
 
         ToolBar {
+            id: toolBar
             Layout.fillWidth: true
             RowLayout {
                 anchors.fill: parent
@@ -67,11 +78,12 @@ Item {
         }
 
         SplitView {
+            id: split
             objectName: "contentSplit"
             Layout.fillWidth: true
             Layout.fillHeight: true
-            Layout.minimumWidth: 750
-            Layout.minimumHeight: 500
+            Layout.minimumWidth: content.splitMinimumWidth
+            Layout.minimumHeight: content.splitMinimumHeight
             orientation: Qt.Horizontal
 
             ColumnLayout {
@@ -120,6 +132,7 @@ Item {
         }
 
         Rectangle {
+            id: noticeDivider
             Layout.fillWidth: true
             implicitHeight: 1
             visible: content.updateNotice.shown
@@ -128,6 +141,7 @@ Item {
         }
 
         RowLayout {
+            id: noticeRow
             objectName: "updateNotice"
             Layout.fillWidth: true
             Layout.leftMargin: 16

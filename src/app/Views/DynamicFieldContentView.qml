@@ -29,10 +29,15 @@ ColumnLayout {
         onContentChanged: contentView.refreshPreview()
     }
 
+    // Each refresh may read the clipboard, which can stall on a frozen owner: only while someone
+    // can see the window. Shown again, it refreshes at once.
     Timer {
+        objectName: "previewRefreshTimer"
         interval: contentView.presenter.previewRefreshInterval
         repeat: true
-        running: highlight.hasDynamicFields && contentView.visible
+        triggeredOnStart: true
+        running: highlight.hasDynamicFields && contentView.visible && contentView.Window.window !== null
+                 && contentView.Window.window.visible && contentView.Window.visibility !== Window.Minimized
         onTriggered: contentView.refreshPreview()
     }
 
@@ -95,5 +100,4 @@ ColumnLayout {
         }
     }
 
-    Component.onCompleted: refreshPreview()
 }

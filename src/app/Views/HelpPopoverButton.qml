@@ -13,6 +13,10 @@ AbstractButton {
     property bool besideButton: true
     readonly property bool popoverOpen: popover.opened
 
+    function closePopover() {
+        popover.close()
+    }
+
     focusPolicy: Qt.NoFocus
     padding: 2
     implicitWidth: 14 + leftPadding + rightPadding
@@ -45,8 +49,10 @@ AbstractButton {
         padding: 0
         // Kept inside the window, moved rather than cut short where it would stick out.
         margins: 8
-        // A press on the button itself must reach it, so that it can close what it opened.
-        closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutsideParent
+        // A press on the button itself must reach it, so that it can close what it opened. Escape is
+        // left to the view around it: a popup that closes on Escape blocks every shortcut of the
+        // window while it is open, Ctrl+Return included.
+        closePolicy: Popup.CloseOnPressOutsideParent
         contentItem: Loader {
             sourceComponent: button.helpContent
         }

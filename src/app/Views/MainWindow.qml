@@ -9,8 +9,9 @@ ApplicationWindow {
     objectName: "main"
     title: "Sablix"
 
-    minimumWidth: 750
-    minimumHeight: 500
+    // Small enough for the content at its smallest, and never smaller: every control stays inside.
+    minimumWidth: content.minimumWidth
+    minimumHeight: (menuBar ? menuBar.implicitHeight : 0) + content.minimumHeight
     width: 900
     height: 600
 
@@ -43,7 +44,20 @@ ApplicationWindow {
                 enabled: window.updates.canCheckForUpdates
                 onTriggered: window.updates.checkForUpdates()
             }
+            MenuSeparator {}
+            MenuItem {
+                objectName: "quitMenuItem"
+                action: quitAction
+            }
         }
+    }
+
+    // Ends the event loop, as a termination signal does, so the same shutdown steps run.
+    Action {
+        id: quitAction
+        text: "Quit Sablix"
+        shortcut: "Ctrl+Q"
+        onTriggered: Qt.quit()
     }
 
     Dialog {

@@ -16,6 +16,8 @@ const QUrl kWindowSource(QStringLiteral("qrc:/Sablix/Views/MainWindow.qml"));
 MainWindowController::MainWindowController(desktop::Workspace& workspace, QVariantMap initialProperties,
                                            QObject* parent)
     : QObject(parent), workspace_(workspace), engine_(std::make_unique<QQmlEngine>()) {
+    // Qt.quit() in the window's QML.
+    connect(engine_.get(), &QQmlEngine::quit, this, &MainWindowController::quitRequested);
     QQmlComponent component(engine_.get(), kWindowSource);
     // Qt 6.4 crashes creating from a component that failed to load.
     std::unique_ptr<QObject> created(component.isReady() ? component.createWithInitialProperties(initialProperties)

@@ -38,6 +38,10 @@ public:
     void toggleApplication();
     void hideApplication();
 
+signals:
+    // The user chose to quit from the window's menu.
+    void quitRequested();
+
 private:
     void bringForward(QWindow* window);
 

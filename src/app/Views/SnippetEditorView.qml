@@ -23,10 +23,29 @@ FocusScope {
     function insertField(token) {
         const contentIsEdited = !titleField.activeFocus && !tagInput.entryHasFocus
                 && DocumentText.plainText(contentArea.textDocument) === form.snippet
-        if (contentIsEdited)
-            form.insertField(token, contentArea.selectionStart, contentArea.selectionEnd)
-        else
+        if (!contentIsEdited) {
             form.insertField(token, -1, -1)
+            return
+        }
+        // Setting the new text puts the caret at the start: it goes back to just after the field,
+        // so that typing goes on from there.
+        const caret = contentArea.selectionStart + token.length
+        form.insertField(token, contentArea.selectionStart, contentArea.selectionEnd)
+        contentArea.cursorPosition = caret
+        contentArea.forceActiveFocus()
+    }
+
+    // Escape first closes a help popover that is open in the editor, and only then cancels.
+    function closeOpenHelp(item) {
+        if (item.popoverOpen === true) {
+            item.closePopover()
+            return true
+        }
+        for (let i = 0; i < item.children.length; ++i) {
+            if (closeOpenHelp(item.children[i]))
+                return true
+        }
+        return false
     }
 
     Shortcut {
@@ -36,7 +55,10 @@ FocusScope {
     }
     Shortcut {
         sequence: "Escape"
-        onActivated: editorView.form.cancel()
+        onActivated: {
+            if (!editorView.closeOpenHelp(editorView))
+                editorView.form.cancel()
+        }
     }
 
     ColumnLayout {

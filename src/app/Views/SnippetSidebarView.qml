@@ -226,7 +226,7 @@ Item {
                         Layout.fillWidth: true
                         horizontalAlignment: Text.AlignHCenter
                         wrapMode: Text.WordWrap
-                        text: "Create a snippet, then type its trigger anywhere on your Mac to expand it."
+                        text: "Create a snippet, then type its trigger anywhere on your computer to expand it."
                         opacity: 0.45
                     }
                 }

@@ -3,11 +3,13 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Sablix
 
-// Explains the two kinds of snippet source.
-ColumnLayout {
-    id: help
-    spacing: 10
-    width: 260
+// Explains the two kinds of snippet source, shown from the snippet source's help button.
+Item {
+    id: panel
+    objectName: "snippetSourceHelpView"
+
+    implicitWidth: help.width + 28
+    implicitHeight: help.implicitHeight + 28
 
     component SourceRow: RowLayout {
         id: row
@@ -36,19 +38,27 @@ ColumnLayout {
         }
     }
 
-    Label { text: "Snippet Source"; font.bold: true }
     ColumnLayout {
-        Layout.fillWidth: true
-        spacing: 8
-        SourceRow {
-            symbol: "person.fill"
-            title: "Personal Snippets"
-            explanation: "Your private snippets, stored locally on this device."
-        }
-        SourceRow {
-            symbol: "person.2.fill"
-            title: "Team Snippets"
-            explanation: "Shared snippets synced across all team members."
+        id: help
+        x: 14
+        y: 14
+        spacing: 10
+        width: 260
+
+        Label { text: "Snippet Source"; font.bold: true }
+        ColumnLayout {
+            Layout.fillWidth: true
+            spacing: 8
+            SourceRow {
+                symbol: "person.fill"
+                title: "Personal Snippets"
+                explanation: "Your private snippets, stored locally on this device."
+            }
+            SourceRow {
+                symbol: "person.2.fill"
+                title: "Team Snippets"
+                explanation: "Shared snippets synced across all team members."
+            }
         }
     }
 }

@@ -44,21 +44,11 @@ ColumnLayout {
             font.pointSize: Math.max(1, Qt.application.font.pointSize - 2)
             color: selector.palette.placeholderText
         }
-        ToolButton {
-            id: helpButton
+        HelpPopoverButton {
             objectName: "snippetSourceHelpButton"
-            flat: true
-            padding: 0
-            icon.name: SymbolIcons.iconName("questionmark.circle")
-            icon.width: 12
-            icon.height: 12
-            onClicked: helpPopup.visible ? helpPopup.close() : helpPopup.open()
-            Popup {
-                id: helpPopup
-                x: helpButton.width
-                padding: 14
-                SnippetSourceHelpView {}
-            }
+            // Not declared inline: this file's components are bound to it, and the button makes
+            // its panel in a context of its own.
+            helpContent: Qt.createComponent("SnippetSourceHelpView.qml")
         }
         Item { Layout.fillWidth: true }
         SyncStatusView {
@@ -76,7 +66,7 @@ ColumnLayout {
         rightPadding: 8
         topPadding: 6
         bottomPadding: 6
-        onClicked: sourceMenu.open()
+        onClicked: sourceMenu.opened ? sourceMenu.close() : sourceMenu.open()
         background: Rectangle {
             radius: 6
             color: ThemeColors.secondary
@@ -117,6 +107,8 @@ ColumnLayout {
             y: sourceButton.height
             width: Math.max(sourceButton.width, 220)
             padding: 4
+            // A press on the button must reach it, so that it can close the menu it opened.
+            closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutsideParent
             contentItem: ColumnLayout {
                 spacing: 2
                 MenuRow {

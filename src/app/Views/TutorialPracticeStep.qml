@@ -156,7 +156,9 @@ ColumnLayout {
         Label {
             text: "It expanded! This is how Sablix works in every app."
             opacity: 0.7
+            wrapMode: Text.Wrap
             font.pointSize: Math.max(1, Qt.application.font.pointSize - 1)
+            Layout.maximumWidth: step.width - 24
         }
     }
 
@@ -164,6 +166,7 @@ ColumnLayout {
         spacing: 12
         Layout.alignment: Qt.AlignHCenter
         Button {
+            id: backButton
             objectName: "practiceBackButton"
             text: "Back"
             onClicked: step.back()
@@ -173,7 +176,8 @@ ColumnLayout {
             text: "Next"
             highlighted: true
             enabled: step.hasExpanded
-            Layout.preferredWidth: 200
+            // Narrower where the pane is.
+            Layout.preferredWidth: Math.min(200, step.width - backButton.width - 12)
             onClicked: step.next()
         }
     }

@@ -19,10 +19,12 @@ Item {
     readonly property int practiceStep: 1
     readonly property int completeStep: 2
 
+    // The spacers centre the step; only the indicator keeps a fixed distance, so a step fits the
+    // pane at the window's smallest.
     ColumnLayout {
         anchors.fill: parent
         anchors.margins: 24
-        spacing: 24
+        spacing: 0
 
         Item {
             Layout.fillHeight: true
@@ -85,6 +87,7 @@ Item {
         TutorialStepIndicator {
             current: tutorialView.tutorial.currentStep
             Layout.alignment: Qt.AlignHCenter
+            Layout.topMargin: 24
             Layout.bottomMargin: 8
         }
     }

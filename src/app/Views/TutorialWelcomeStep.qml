@@ -33,7 +33,8 @@ ColumnLayout {
             Layout.alignment: Qt.AlignHCenter
         }
         Label {
-            text: "Sablix expands short triggers into full text anywhere on your Mac. Let's try it."
+            objectName: "welcomeMessage"
+            text: "Sablix expands short triggers into full text anywhere on your computer. Let's try it."
             textFormat: Text.PlainText
             opacity: 0.7
             wrapMode: Text.Wrap

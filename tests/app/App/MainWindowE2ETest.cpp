@@ -13,6 +13,8 @@
 #include <set>
 #include <string>
 
+#include "platform/DefaultsValue.h"
+#include "servers/TestBackend.h"
 #include "support/Desk.h"
 
 // Last: Xlib's macros (None, Bool, Status) would break the headers above.
@@ -63,6 +65,31 @@ protected:
         XCloseDisplay(x);
         return out;
     }
+
+    // An icon-only button whose icon was not found is one flat colour in its middle.
+    static bool drawsSomething(const QImage& picture, const ProbedItem& b) {
+        int darkest = 255, lightest = 0;
+        for (int y = b.y + b.height / 4; y < b.y + b.height * 3 / 4; ++y)
+            for (int x = b.x + b.width / 4; x < b.x + b.width * 3 / 4; ++x) {
+                darkest = std::min(darkest, qGray(picture.pixel(x, y)));
+                lightest = std::max(lightest, qGray(picture.pixel(x, y)));
+            }
+        return lightest - darkest >= 48;
+    }
+    // The named items that stick out of a width x height window.
+    std::string outside(int width, int height) {
+        std::string found;
+        for (const auto& i : probed.probe())
+            if (i.width > 0 && (i.x < 0 || i.y < 0 || i.x + i.width > width || i.y + i.height > height))
+                found += i.name + "; ";
+        return found;
+    }
+};
+
+// Without a window manager, which would choose the window's size, the window takes the size it is set to.
+class BareDisplayE2E : public MainWindowE2E {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.started()); }
 };
 
 }  // namespace
@@ -159,4 +186,97 @@ TEST_F(MainWindowE2E, FreshInstallationCreatesSearchesAndDeletesTagsAndExpandsAt
     EXPECT_TRUE(rows().empty());
     ASSERT_EQ(session.stop(), 0);
     EXPECT_TRUE(session.storedLibrary().empty());
+}
+
+TEST_F(BareDisplayE2E, AtItsMinimumSizeTheWindowShowsEveryControlAndEveryIcon) {
+    testservers::TestBackend backend(testservers::TestBackend::loadFixture(SABLIX_TEST_FIXTURES_DIR "/backend.json"));
+    ASSERT_TRUE(backend.start());
+    session.storeSetting("API_BASE_URL_OVERRIDE", platform::DefaultsValue(backend.baseURL()));
+    session.storeSetting("APPCAST_URL_OVERRIDE", platform::DefaultsValue(backend.baseURL() + "/appcast.xml"));
+    session.storeSignIn({{"id", "5A0E1C2B-3D4F-4A5B-8C6D-7E8F9A0B1C2D"},
+                         {"email", "rowan@example.com"},
+                         {"displayName", "Rowan Tesk"},
+                         {"authProvider", "google"},
+                         {"createdAt", "2025-03-01T10:00:00Z"}},
+                        "access-rowan-1", "refresh-rowan-1");
+    ASSERT_TRUE(session.start());
+    ASSERT_TRUE(probed.shows("dismissUpdateButton")) << "the update on offer";
+
+    // The source's help and menu close on a press of the button that opened them.
+    for (const auto& [button, content] : {std::pair{"snippetSourceHelpButton", "snippetSourceHelpView"},
+                                          std::pair{"snippetSourceButton", "sourcePersonal"}}) {
+        click(button);
+        ASSERT_TRUE(probed.shows(content)) << button;
+        click(button);
+        EXPECT_TRUE(waitUntil([&] { return !maybe(content); }, 5000)) << button << " left its popover open";
+    }
+    click("snippetSourceButton");
+    click("sourceTeam:Support");
+    click("searchField");
+    type("zz");
+    ASSERT_TRUE(probed.shows("clearSearchButton"));
+
+    const std::string id = mainWindow();
+    const std::string hints = runOn(display(), {"xprop", "-id", id, "WM_NORMAL_HINTS"});
+    int width = 0, height = 0;
+    std::sscanf(hints.substr(hints.find("minimum size: ")).c_str(), "minimum size: %d by %d", &width, &height);
+    EXPECT_EQ(width, 750);
+    runOn(display(), {"xdotool", "windowsize", "--sync", id, std::to_string(width), std::to_string(height)});
+    ASSERT_TRUE(waitUntil(
+        [&] { return maybe("MainWindow") && maybe("MainWindow")->y + maybe("MainWindow")->height == height; }, 10000));
+
+    const QImage picture = screenshot(std::stoul(id));
+    for (const char* button :
+         {"teamSettingsButton", "clearSearchButton", "dismissUpdateButton", "snippetSourceHelpButton"})
+        EXPECT_TRUE(drawsSomething(picture, item(button))) << button << " is blank";
+
+    // Inside at that size: the list and tutorial, then the editor, then a snippet.
+    EXPECT_EQ(outside(width, height), "");
+    click("clearSearchButton");
+    click("snippetSourceButton");
+    click("sourcePersonal");
+    click("newSnippetButton");
+    click("dynamicFieldsToggle");
+    ASSERT_TRUE(probed.shows("insertField:{time}"));
+    EXPECT_EQ(outside(width, height), "") << "with the editor open";
+    click("cancelButton");
+    click("snippetRow:addr");
+    ASSERT_TRUE(probed.shows("editButton"));
+    EXPECT_EQ(outside(width, height), "") << "with a snippet shown";
+}
+
+TEST_F(MainWindowE2E, TheEditorKeepsItsKeysWhileHelpIsOpenAndTypingGoesOnAfterAnInsertedField) {
+    ASSERT_TRUE(session.start());
+    activate();
+    click("newSnippetButton");
+    ASSERT_TRUE(probed.shows("titleField"));
+    type("tip");
+    click("contentEditor");
+    type("A");
+    click("dynamicFieldsToggle");
+    click("insertField:{time}");
+    type("B");
+    EXPECT_TRUE(shows("contentEditor", "A{time}B"));
+
+    // Escape closes an open help popover, and only that; Ctrl+Return saves with one open.
+    click("titleHelpButton");
+    ASSERT_TRUE(probed.shows("bestPracticesView"));
+    key("Escape");
+    EXPECT_TRUE(waitUntil([&] { return !maybe("bestPracticesView"); }, 5000));
+    click("dynamicFieldsHelpButton");
+    ASSERT_TRUE(probed.shows("dynamicFieldsHelpView"));
+    key("ctrl+Return");
+    ASSERT_TRUE(waitUntil([&] { return session.storedLibrary().size() == 4; }, 10000)) << "not saved";
+    EXPECT_EQ(session.storedLibrary().back().snippet, "A{time}B");
+}
+
+TEST_F(MainWindowE2E, QuitFromTheWindowShutsDownInOrder) {
+    ASSERT_TRUE(session.start());
+    ASSERT_TRUE(session.waitForLog(e2e::SablixSession::kTapRunning)) << session.log();
+    activate();
+    key("ctrl+q");
+    EXPECT_EQ(session.waitForExit(10000), 0) << "a clean exit";
+    size_t at = 0;
+    for (const char* step : {"Shutting down: key tap", "Shutting down: hot key", "Shutting down: sync"})
+        EXPECT_NE(at = session.log().find(step, at), std::string::npos) << step;
 }

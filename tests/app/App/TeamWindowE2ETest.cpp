@@ -4,13 +4,10 @@
 // to the expansion engine only while it is chosen; a Tk text field is the application typed into.
 // Two members, each on a display of their own, share a team through the one backend.
 #include <cctype>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 #include <set>
 #include <string>
-#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
@@ -22,7 +19,6 @@
 using e2e::runOn;
 using e2e::waitUntil;
 using nlohmann::json;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -36,12 +32,6 @@ struct Member {
 const Member kRowan{kUserId, "rowan@example.com", "Rowan Tesk", "access-rowan-1", "refresh-rowan-1"};
 const Member kIlse{"0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9", "ilse@example.com", "Ilse Varn", "access-ilse-1",
                    "refresh-ilse-1"};
-
-std::string variable(const std::vector<std::string>& environment, const std::string& name) {
-    for (const auto& entry : environment)
-        if (entry.starts_with(name + "=")) return entry.substr(name.size() + 1);
-    return {};
-}
 
 std::string upperCased(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -123,22 +113,12 @@ public:
 
 private:
     void seed(const Member& member) {
-        const fs::path folder = fs::path(variable(session.environment(), "XDG_DATA_HOME")) / "Sablix";
-        fs::create_directories(folder);
-        const json user = {{"id", member.id},
-                           {"email", member.email},
-                           {"displayName", member.displayName},
-                           {"authProvider", "google"},
-                           {"createdAt", "2025-03-01T10:00:00Z"}};
-        const json stored = {{"com.sablix.app",
-                              {{"auth_access_token", member.accessToken},
-                               {"auth_refresh_token", member.refreshToken},
-                               {"auth_token_expiry", "4070908800.0"},
-                               {"auth_user_id", member.id},
-                               {"auth_user_data", user.dump()}}}};
-        const fs::path file = folder / "credentials.json";
-        std::ofstream(file) << stored.dump();
-        ::chmod(file.c_str(), 0600);
+        session.storeSignIn({{"id", member.id},
+                             {"email", member.email},
+                             {"displayName", member.displayName},
+                             {"authProvider", "google"},
+                             {"createdAt", "2025-03-01T10:00:00Z"}},
+                            member.accessToken, member.refreshToken);
     }
 };
 

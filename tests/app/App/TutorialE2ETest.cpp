@@ -67,6 +67,8 @@ TEST_F(TutorialE2E, FreshInstallationPracticesTheTriggerAndFinishesForGood) {
     // The engine runs, so anything it did to keys typed into Sablix itself would show below.
     ASSERT_TRUE(session.waitForLog(e2e::SablixSession::kTapRunning)) << session.log();
     ASSERT_TRUE(shows("tutorialView")) << "a fresh installation starts with the tutorial";
+    EXPECT_TRUE(probed.shows("welcomeMessage",
+                             "Sablix expands short triggers into full text anywhere on your computer. Let's try it."));
     click("getStartedButton");
 
     ASSERT_TRUE(shows("practiceEditor"));

@@ -230,3 +230,24 @@ TEST_F(SnippetDetailViewTest, GeneratesIntoTheContentStopsAndShowsFailures) {
     EXPECT_EQ(generationError(), "");
     EXPECT_EQ(nlohmann::json::parse(stack.backend.log().back().body)["promptHint"], "formal");
 }
+
+TEST_F(SnippetDetailViewTest, ThePreviewReadsTheClipboardOnlyWhileTheWindowIsShown) {
+    ASSERT_TRUE(
+        middle.addItem(sablix::SnippetValue(SnippetItem(platform::Uuid::generate(), "clip", "{clipboard}!", {})))
+            .isEmpty());
+    pasteboard.setString("one");
+    right.updateSelectedItem(sablix::SnippetValue(middle.allItems().back()));
+    ASSERT_EQ(documentText("previewText"), "one!");
+    auto* timer = view.rootObject()->findChild<QObject*>("previewRefreshTimer");
+    ASSERT_NE(timer, nullptr);
+    ASSERT_TRUE(timer->property("running").toBool());
+
+    // A read can stall on a frozen clipboard owner: none while nobody can see the window.
+    view.hide();
+    EXPECT_TRUE(waitFor([&] { return !timer->property("running").toBool(); })) << "reads on while hidden";
+    pasteboard.setString("two");
+    view.showMinimized();
+    EXPECT_FALSE(timer->property("running").toBool()) << "reads on while minimized";
+    view.showNormal();
+    EXPECT_TRUE(waitFor([&] { return documentText("previewText") == "two!"; })) << "shown again, it reads at once";
+}

@@ -30,7 +30,7 @@ public:
     ~HotkeyRecorder() override;
 
     bool isRecording() const { return isRecording_; }
-    // The combination in force, as "⌃Space".
+    // The combination in force, as "Ctrl+Space".
     QString displayString() const;
     QString defaultDisplayString() const;
 

@@ -19,20 +19,23 @@ constexpr std::array<ModifierBit, 4> kModifierBits{{
     {desktop::keycode::kCommandFlag, desktop::carbon::kCommandKey},
 }};
 
-// In display order.
-constexpr std::array<std::pair<uint32_t, const char*>, 4> kModifierSymbols{{
-    {desktop::carbon::kControlKey, "⌃"},
-    {desktop::carbon::kOptionKey, "⌥"},
-    {desktop::carbon::kShiftKey, "⇧"},
-    {desktop::carbon::kCommandKey, "⌘"},
+// In display order, with the names Linux desktops give these keys (Option is Alt, Command is the
+// Super key).
+constexpr std::array<std::pair<uint32_t, const char*>, 4> kModifierNames{{
+    {desktop::carbon::kControlKey, "Ctrl"},
+    {desktop::carbon::kOptionKey, "Alt"},
+    {desktop::carbon::kShiftKey, "Shift"},
+    {desktop::carbon::kCommandKey, "Super"},
 }};
+constexpr const char* kJoiner = "+";
 
-// Keys that type no text of their own, or whose text is no good name.
+// Keys that type no text of their own, or whose text is no good name. Key code 51 is the key
+// above Return, which Linux keyboards label Backspace; 117 is their Delete.
 constexpr std::array<std::pair<uint32_t, const char*>, 22> kFixedNames{{
-    {36, "Return"}, {48, "Tab"}, {49, "Space"}, {51, "Delete"}, {53, "Escape"}, {117, "Fwd Delete"},
-    {122, "F1"},    {120, "F2"}, {99, "F3"},    {118, "F4"},    {96, "F5"},     {97, "F6"},
-    {98, "F7"},     {100, "F8"}, {101, "F9"},   {109, "F10"},   {103, "F11"},   {111, "F12"},
-    {123, "←"},     {124, "→"},  {125, "↓"},    {126, "↑"},
+    {36, "Return"}, {48, "Tab"},    {49, "Space"}, {51, "Backspace"}, {53, "Escape"}, {117, "Delete"},
+    {122, "F1"},    {120, "F2"},    {99, "F3"},    {118, "F4"},       {96, "F5"},     {97, "F6"},
+    {98, "F7"},     {100, "F8"},    {101, "F9"},   {109, "F10"},      {103, "F11"},   {111, "F12"},
+    {123, "Left"},  {124, "Right"}, {125, "Down"}, {126, "Up"},
 }};
 
 // Key codes are 16-bit; a larger one can only come from a hand-edited file.
@@ -55,8 +58,8 @@ std::optional<uint32_t> unsignedField(const nlohmann::json& object, const char* 
 
 std::string KeyCombo::displayString(desktop::KeyLayout& layout) const {
     std::string text;
-    for (const auto& [mask, symbol] : kModifierSymbols)
-        if (carbonModifiers & mask) text += symbol;
+    for (const auto& [mask, name] : kModifierNames)
+        if (carbonModifiers & mask) text += std::string(name) + kJoiner;
     return text + keyName(keyCode, layout);
 }
 

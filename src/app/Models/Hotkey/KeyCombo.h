@@ -24,8 +24,8 @@ struct KeyCombo {
     // Control + Space.
     static KeyCombo defaultCombo() { return {}; }
 
-    // Modifier symbols in the fixed order Control, Option, Shift, Command, then the key's name:
-    // "⌃Space", "⇧⌘F5".
+    // Modifier names in the fixed order Control, Option, Shift, Command, then the key's name,
+    // joined as Linux desktops write key combinations: "Ctrl+Space", "Shift+Super+F5".
     std::string displayString(desktop::KeyLayout& layout) const;
     // The name of a key without modifiers: a fixed name for keys that type no text, else what
     // the key types on the current layout, upper-cased, else "Key" and the code ("Key50").
