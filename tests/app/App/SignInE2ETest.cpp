@@ -4,6 +4,7 @@
 // the account again. And what a hostile page can send the same way.
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <optional>
@@ -41,6 +42,24 @@ std::vector<testservers::LoggedRequest> requestsTo(const testservers::TestBacken
     return found;
 }
 
+// Clicks until what the click brings about is there. A click made while the window manager still
+// settles a freshly shown window now and then misses it (about one run in ten, before and after
+// the sign-in changes alike), which no state the probe shows gives away beforehand.
+bool clickUntil(const e2e::ProbedWindow& window, const std::string& name, const std::function<bool()>& done) {
+    constexpr int kAttempts = 3;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (!window.click(name)) return false;
+        if (waitUntil(done, 3000)) return true;
+    }
+    return false;
+}
+
+bool openSettings(const e2e::ProbedWindow& window, const std::string& display) {
+    return clickUntil(window, "settingsButton", [&] {
+        return e2e::runOn(display, {"xdotool", "getactivewindow", "getwindowname"}) == "Settings\n";
+    });
+}
+
 void openLink(const std::vector<std::string>& environment, const std::string& link) {
     int code = -1;
     testsupport::runCommand({"xdg-open", link}, &code, 10000, environment);
@@ -66,7 +85,7 @@ public:
     }
     bool installed() const { return code_ == 0; }
     // Waits until the browser was asked to open its count-th address, and answers that one.
-    std::string waitForAddress(size_t count) const {
+    std::string waitForAddress(size_t count, int timeoutMs = 10000) const {
         std::vector<std::string> lines;
         waitUntil(
             [&] {
@@ -75,7 +94,7 @@ public:
                 for (std::string line; std::getline(in, line);) lines.push_back(line);
                 return lines.size() >= count;
             },
-            10000);
+            timeoutMs);
         return lines.size() >= count ? lines[count - 1] : std::string();
     }
 
@@ -88,7 +107,8 @@ private:
 // signs the user in at once and answers with the link back to the application.
 std::string signInLink(const e2e::ProbedWindow& window, const NotingBrowser& browser,
                        const testservers::TestBackend& backend, size_t attempt) {
-    if (!window.click("signInButton")) return "no Sign In button";
+    if (!clickUntil(window, "signInButton", [&] { return !browser.waitForAddress(attempt, 0).empty(); }))
+        return "no Sign In";
     const std::string address = browser.waitForAddress(attempt);
     const std::string page = "/api/auth/signin?provider=google&redirect_uri=sablix://auth/callback";
     EXPECT_EQ(address, backend.baseURL() + page);
@@ -120,7 +140,7 @@ TEST(SignInE2E, TheCallbackLinkSignsInAndARestartKeepsTheUser) {
     const NotingBrowser browser(environment);
     ASSERT_TRUE(browser.installed());
 
-    ASSERT_TRUE(firstWindow->click("settingsButton"));
+    ASSERT_TRUE(openSettings(*firstWindow, server.display()));
     openLink(environment, signInLink(*firstWindow, browser, backend, 1));
     ASSERT_TRUE(session.waitForLog("Signed in as rowan@example.com", 15000)) << session.log();
     firstWindow.reset();
@@ -156,10 +176,9 @@ TEST(SignInE2E, TheCallbackLinkSignsInAndARestartKeepsTheUser) {
     EXPECT_TRUE(session.waitForLog("Loaded cached auth for rowan@example.com", 10000)) << session.log();
     EXPECT_TRUE(requestsTo(backend, "/api/auth/me").empty());
     EXPECT_EQ(nlohmann::json::parse(readFile(credentials), nullptr, false), stored);
-    ASSERT_TRUE(window.click("settingsButton"));
+    ASSERT_TRUE(openSettings(window, server.display()));
     EXPECT_TRUE(window.shows("userDisplayName", "Rowan Tesk"));
-    ASSERT_TRUE(window.click("signOutButton"));
-    EXPECT_TRUE(window.shows("signInButton"));
+    ASSERT_TRUE(clickUntil(window, "signOutButton", [&] { return window.maybe("signInButton").has_value(); }));
     EXPECT_TRUE(waitUntil([&] { return requestsTo(backend, "/api/auth/signout").size() == 1; }, 10000));
     EXPECT_TRUE(
         waitUntil([&] { return nlohmann::json::parse(readFile(credentials), nullptr, false) != stored; }, 10000));
@@ -204,7 +223,7 @@ TEST(SignInE2E, OnlyTheAnswerToASignInStartedHereSignsInAndNoTokenLeaks) {
     ASSERT_TRUE(session.waitForLog(ignored, 10000)) << session.log();
 
     // A sign-in is under way; a link whose token holds a line break is refused whole.
-    ASSERT_TRUE(window.click("settingsButton"));
+    ASSERT_TRUE(openSettings(window, server.display()));
     const std::string link = signInLink(window, browser, backend, 1);
     ASSERT_TRUE(link.starts_with("sablix://auth/callback?code=access-rowan-1&")) << link;
     const std::string query = link.substr(link.find("&"));
