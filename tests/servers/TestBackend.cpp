@@ -18,6 +18,8 @@ constexpr const char* kLogRoute = "/__test/log";
 constexpr const char* kResetRoute = "/__test/reset";
 constexpr const char* kFailRoute = "/__test/fail";
 constexpr const char* kDelayRoute = "/__test/delay";
+constexpr const char* kRedirectRoute = "/__test/redirect";
+constexpr int kDefaultRedirectStatus = 302;
 constexpr const char* kAnyPath = "/.*";
 
 std::string lowerCased(std::string text) {
@@ -169,7 +171,12 @@ void TestBackend::reset(std::optional<nlohmann::json> fixture) {
 
 void TestBackend::fail(const std::string& route, int status, std::string body, int count) {
     std::lock_guard lock(mutex_);
-    failures_[route] = Failure{status, std::move(body), std::clamp(count, 0, kMaxFailCount)};
+    failures_[route] = Failure{status, std::move(body), std::clamp(count, 0, kMaxFailCount), ""};
+}
+
+void TestBackend::redirect(const std::string& route, std::string location, int status, int count) {
+    std::lock_guard lock(mutex_);
+    failures_[route] = Failure{status, "", std::clamp(count, 0, kMaxFailCount), std::move(location)};
 }
 
 void TestBackend::delay(const std::string& route, int ms) {
@@ -203,6 +210,16 @@ void TestBackend::installControls() {
         auto control = controlObject(request, response);
         if (!control) return;
         delay((*control)["route"], control->value("ms", 0));
+        answerJson(response, 200, *control);
+    });
+    server_->Post(kRedirectRoute, [this](const httplib::Request& request, httplib::Response& response) {
+        auto control = controlObject(request, response);
+        if (!control) return;
+        const int status = control->value("status", kDefaultRedirectStatus);
+        const std::string location = control->value("location", "");
+        if (status < 300 || status > 399 || location.empty())
+            return answerJson(response, 400, {{"error", "a 3xx status and a location are required"}});
+        redirect((*control)["route"], location, status, control->value("count", 1));
         answerJson(response, 200, *control);
     });
 }
@@ -292,7 +309,10 @@ bool TestBackend::takeFailure(const std::string& route, httplib::Response& respo
     std::lock_guard lock(mutex_);
     auto found = failures_.find(route);
     if (found == failures_.end() || found->second.remaining <= 0) return false;
-    answer(response, found->second.status, found->second.body);
+    if (found->second.location.empty())
+        answer(response, found->second.status, found->second.body);
+    else
+        response.set_redirect(found->second.location, found->second.status);
     if (--found->second.remaining == 0) failures_.erase(found);
     return true;
 }

@@ -41,6 +41,9 @@ struct LoggedRequest {
 //   POST /__test/fail   {"route", "status", "body", "count"}: the next count requests to route
 //                       answer status and body
 //   POST /__test/delay  {"route", "ms"}: requests to route wait ms before answering (0 clears)
+//   POST /__test/redirect {"route", "location", "status", "count"}: the next count requests to
+//                       route answer status (302 unless given) with that Location, which may name
+//                       another server (a second backend on its own port is another origin)
 // Routes are matched on the path alone, whatever the method; a route ending in "/" serves every
 // path below it, the longest such route first. Application routes answer from the fixture:
 //   /api/pending-install/match   the fixture's "pendingInstallMatch" value, 404 without one
@@ -93,12 +96,14 @@ public:
     void reset(std::optional<nlohmann::json> fixture = std::nullopt);
     void fail(const std::string& route, int status, std::string body, int count = 1);
     void delay(const std::string& route, int ms);
+    void redirect(const std::string& route, std::string location, int status = 302, int count = 1);
 
 private:
     struct Failure {
         int status = 500;
         std::string body;
         int remaining = 0;
+        std::string location;  // a redirect when not empty
     };
     void installControls();
     void installRoutes();

@@ -13,8 +13,10 @@ AppDelegate::AppDelegate(Collaborators collaborators, QObject* parent)
 
 AppDelegate::~AppDelegate() = default;
 
+bool AppDelegate::isUnitTestHost() { return qEnvironmentVariableIsSet(kTestHostVariable); }
+
 void AppDelegate::applicationDidFinishLaunching() {
-    if (qEnvironmentVariableIsSet(kTestHostVariable)) {
+    if (isUnitTestHost()) {
         logger_.info("Unit-test host: nothing started");
         return;
     }

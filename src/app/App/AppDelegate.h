@@ -30,6 +30,7 @@ public:
     static constexpr const char* kStartBanner = "\n=== Starting App with Permissions Granted ===";
     // Set in a process that hosts unit tests of the application: launching then starts nothing.
     static constexpr const char* kTestHostVariable = "SABLIX_UNIT_TEST_HOST";
+    static bool isUnitTestHost();
 
     struct Collaborators {
         TextReplacer& textReplacer;

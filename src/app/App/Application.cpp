@@ -268,6 +268,11 @@ Application::~Application() = default;
 
 void Application::start() {
     Services& s = *services_;
+    if (AppDelegate::isUnitTestHost()) {
+        // No window, no link handler, no links: a test host runs none of the application.
+        s.delegate.applicationDidFinishLaunching();
+        return;
+    }
     s.mainWindow.showAndActivate();
     s.windowTeams.contentShown();
     s.delegate.applicationDidFinishLaunching();

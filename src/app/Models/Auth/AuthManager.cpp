@@ -10,12 +10,33 @@
 #include "Models/Auth/AuthError.h"
 #include "Models/Auth/KeychainError.h"
 #include "Models/DeepLinks/InvitationToken.h"
+#include "Models/DeepLinks/LinkText.h"
 #include "platform/Utf8.h"
 
 namespace sablix {
 namespace {
 
 constexpr const char* kSessionExpiredMessage = "Session expired. Please sign in again.";
+
+bool isControlCharacter(char32_t c) { return c < 0x20 || (c >= 0x7f && c <= 0x9f); }
+
+// Any value of the callback: UTF-8 without a control character, which could end a header line
+// or a C string wherever the value goes.
+bool isPlainText(std::string_view value) {
+    for (size_t at = 0; at < value.size();) {
+        const auto sequence = platform::utf8::decode(value, at);
+        if (sequence.length == 0 || isControlCharacter(sequence.codePoint)) return false;
+        at += sequence.length;
+    }
+    return true;
+}
+
+// A token travels in a header and a JSON body: printable ASCII without the space.
+bool isTokenText(std::string_view value) {
+    for (const char c : value)
+        if (c < 0x21 || c > 0x7e) return false;
+    return true;
+}
 
 // The value of the first query item named exactly name. An item without "=" has no value and
 // counts as missing; "name=" is an empty value. Values that are not UTF-8 once decoded, or that
@@ -130,15 +151,21 @@ std::string AuthManager::buildGoogleAuthURL() const {
 void AuthManager::signInWithGoogle() {
     setLoading(true);
     setErrorMessage(std::nullopt);
+    signInStartedAt_ = clock_.now();
     workspace_.openURL(buildGoogleAuthURL());
     logger_.info("Opened Google sign-in in browser");
     setLoading(false);
 }
 
 QCoro::Task<> AuthManager::handleOAuthCallback(QUrl url) {
+    if (!isSignInPending()) {
+        logger_.error("OAuth callback ignored: no sign-in started from Sablix is waiting for one");
+        co_return;
+    }
     if (!url.isValid() || !url.hasQuery()) {
         setErrorMessage(kInvalidCallbackMessage);
-        logger_.error("Invalid OAuth callback URL: %s", url.toString().toUtf8().constData());
+        logger_.error("Invalid OAuth callback URL: %s",
+                      LinkText::forLog(url.toString(QUrl::FullyEncoded).toStdString()).c_str());
         co_return;
     }
     const std::string query = url.query(QUrl::FullyEncoded).toStdString();
@@ -152,6 +179,13 @@ QCoro::Task<> AuthManager::handleOAuthCallback(QUrl url) {
         logger_.error("Missing parameters in OAuth callback");
         co_return;
     }
+    if (!isTokenText(*code) || !isTokenText(*refreshToken) || !isPlainText(*expiresAt)) {
+        setErrorMessage(kInvalidResponseMessage);
+        logger_.error("OAuth callback refused: a value holds a character no token or date has");
+        co_return;
+    }
+    // The callback that answers the sign-in ends it, whatever becomes of the sign-in now.
+    signInStartedAt_.reset();
     const auto expiry = accountCoding::dateFromText(*expiresAt);
     const double fallback = clock_.now().unixSeconds() + static_cast<double>(kFallbackLifetime.count());
 
@@ -168,6 +202,7 @@ QCoro::Task<> AuthManager::handleOAuthCallback(QUrl url) {
         // store as it was, so no one signs in halfway and no two accounts mix.
         const User user = co_await fetchUserProfile(tokens.accessToken);
         if (!self) co_return;
+        if (isAuthenticated_ && currentUser_ && currentUser_->id != user.id) endSessionForAnotherUser();
         storeSession(tokens, user);
         setCurrentUser(user);
         setAuthenticated(true);
@@ -277,6 +312,21 @@ void AuthManager::expireSession() {
     setErrorMessage(kSessionExpiredMessage);
     // The team state goes with the session, or the window would stay in a team with no way back.
     emit sessionEnded();
+}
+
+void AuthManager::endSessionForAnotherUser() {
+    // The first user's teams, selection and running sync must not carry over to the second, nor
+    // push its queued changes with the second user's bearer.
+    setCurrentUser(std::nullopt);
+    setAuthenticated(false);
+    emit sessionEnded();
+    logger_.info("Signing in as another user: the previous user's team state is cleared");
+}
+
+bool AuthManager::isSignInPending() const {
+    if (!signInStartedAt_) return false;
+    const double waited = clock_.now().unixSeconds() - signInStartedAt_->unixSeconds();
+    return waited <= static_cast<double>(std::chrono::seconds(kSignInLifetime).count());
 }
 
 void AuthManager::signOut() {

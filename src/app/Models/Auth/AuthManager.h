@@ -29,9 +29,13 @@ namespace sablix {
 // and signs out. Lives on the main thread; overlapping operations are not merged: each caller that
 // finds the token stale refreshes it itself.
 //
+// Any web page can open a callback link, so a callback counts only while a sign-in started here
+// waits for it: begun within kSignInLifetime and not yet answered by a callback that was read.
+//
 // Team hooks: after a sign-in, a pending invitation is handed to the team manager; whenever the
-// session ends (sign-out, or a refresh the backend refuses with 401) sessionEnded() is emitted
-// after the published state has been cleared, for the team manager's clearAll().
+// session ends (sign-out, a refresh the backend refuses with 401, or a sign-in as another user,
+// before that user's session is stored) sessionEnded() is emitted after the published state has
+// been cleared, for the team manager's clearAll().
 class AuthManager : public QObject, public AuthManaging {
     Q_OBJECT
     Q_PROPERTY(bool isAuthenticated READ isAuthenticated NOTIFY isAuthenticatedChanged)
@@ -58,6 +62,8 @@ public:
     static constexpr std::chrono::seconds kFallbackLifetime{900};
     // Callback values longer than this are refused as malformed.
     static constexpr size_t kMaxCallbackValueBytes = 4096;
+    // How long a sign-in started with signInWithGoogle() waits for its callback.
+    static constexpr std::chrono::minutes kSignInLifetime{15};
 
     // bringToFront raises the application after a sign-in. requestTimeout bounds every backend
     // request (tests shorten it).
@@ -110,6 +116,10 @@ private:
     // either account behind.
     void storeSession(const AuthTokens& tokens, const User& user);
     void expireSession();
+    // The published user is cleared and the team state with it, as at a sign-out.
+    void endSessionForAnotherUser();
+    // A sign-in started here still waits for its callback.
+    bool isSignInPending() const;
     void runSignInHook();
 
     void setAuthenticated(bool value);
@@ -131,6 +141,7 @@ private:
     bool isLoading_ = false;
     std::optional<std::string> errorMessage_;
     std::optional<std::string> pendingInvitationToken_;
+    std::optional<platform::Date> signInStartedAt_;
     platform::Log logger_ = platform::appLog("AuthManager");
 };
 

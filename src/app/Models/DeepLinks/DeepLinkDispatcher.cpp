@@ -3,6 +3,7 @@
 #include <QPointer>
 
 #include "Models/DeepLinks/InvitationToken.h"
+#include "Models/DeepLinks/LinkText.h"
 #include "platform/Utf8.h"
 
 namespace sablix {
@@ -17,15 +18,6 @@ std::optional<std::string_view> hostAsWritten(std::string_view link) {
     const std::string_view host = rest.substr(0, rest.find_first_of("/?#"));
     if (host.empty()) return std::nullopt;
     return host;
-}
-
-// The last non-empty segment of the path, percent-decoded, as the link's argument. Empty segments
-// are skipped, so "/abc/" names abc and "/" names nothing. Splitting before decoding keeps an
-// encoded "/" inside its segment, where the token check sees it.
-std::optional<std::string> lastPathComponent(const QUrl& url) {
-    const QStringList segments = url.path(QUrl::FullyEncoded).split(u'/', Qt::SkipEmptyParts);
-    if (segments.isEmpty()) return std::nullopt;
-    return QByteArray::fromPercentEncoding(segments.last().toLatin1()).toStdString();
 }
 
 }  // namespace
@@ -49,7 +41,8 @@ void DeepLinkDispatcher::dispatch(std::string_view link) {
     }
     const QUrl url(QString::fromUtf8(link.data(), static_cast<qsizetype>(link.size())), QUrl::StrictMode);
     if (!url.isValid()) {
-        logger_.error("Link ignored: malformed (%s)", url.errorString().toUtf8().constData());
+        // The parser's own message quotes the whole link, query values included.
+        logger_.error("Link ignored: malformed (%s)", LinkText::forLog(link).c_str());
         return;
     }
     const auto host = hostAsWritten(link);
@@ -70,7 +63,7 @@ void DeepLinkDispatcher::dispatch(std::string_view link) {
 }
 
 void DeepLinkDispatcher::handleInvitation(const QUrl& url) {
-    auto token = lastPathComponent(url);
+    auto token = LinkText::lastPathComponent(url);
     if (!token) {
         logger_.error("Invitation link ignored: no token");
         return;

@@ -25,6 +25,11 @@ QNetworkReply* APIClient::start(const QUrl& url, const APIRequest& request) {
     QNetworkRequest networkRequest(url);
     // The time-out counts from the last byte received, so a slow but moving download goes on.
     networkRequest.setTransferTimeout(static_cast<int>(request.timeout.count()));
+    // Qt follows redirects to any host, headers included, and repeats the body on 307 and 308:
+    // a token or a body (a refresh token travels in one) must not reach another origin.
+    if (request.bearerToken || request.body)
+        networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                    QNetworkRequest::SameOriginRedirectPolicy);
     if (request.bearerToken)
         networkRequest.setRawHeader("Authorization", QByteArray::fromStdString("Bearer " + *request.bearerToken));
     QByteArray payload;
@@ -32,7 +37,15 @@ QNetworkReply* APIClient::start(const QUrl& url, const APIRequest& request) {
         networkRequest.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
         payload = QByteArray::fromStdString(request.body->dump());
     }
-    return network_.sendCustomRequest(networkRequest, QByteArray::fromStdString(request.method), payload);
+    QNetworkReply* reply =
+        network_.sendCustomRequest(networkRequest, QByteArray::fromStdString(request.method), payload);
+    QObject::connect(reply, &QNetworkReply::errorOccurred, reply, [this, reply](QNetworkReply::NetworkError error) {
+        if (error != QNetworkReply::InsecureRedirectError) return;
+        // The address without its query and user information: neither may reach the log.
+        const QUrl address = reply->url().adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo);
+        logger_.error("Redirect to another origin not followed: %s", address.toString().toUtf8().constData());
+    });
+    return reply;
 }
 
 void APIClient::cancelAll() {
@@ -55,6 +68,11 @@ QCoro::Task<APIResponse> APIClient::finish(QNetworkReply* sent) {
     APIResponse response;
     if (!reply) {
         response.error = "The request was cancelled.";
+        co_return response;
+    }
+    if (reply->error() == QNetworkReply::InsecureRedirectError) {
+        response.error = kRedirectRefusedMessage;
+        reply->deleteLater();
         co_return response;
     }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);

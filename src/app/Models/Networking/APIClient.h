@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Models/Environment/AppEnvironment.h"
+#include "platform/Log.h"
 
 namespace sablix {
 
@@ -49,10 +50,14 @@ struct APIResponse {
 class APIClient {
 public:
     static constexpr const char* kTimedOutMessage = "The request timed out.";
+    static constexpr const char* kRedirectRefusedMessage = "The server sent the request to another address.";
 
     explicit APIClient(const AppEnvironment& environment) : environment_(environment) {}
     APIClient(const APIClient&) = delete;
     APIClient& operator=(const APIClient&) = delete;
+
+    // A request that carries a bearer token or a body follows a redirect only to its own origin
+    // (scheme, host and port); a redirect elsewhere makes it a request without an answer.
 
     // A request to the environment's base URL followed by the endpoint's path.
     QCoro::Task<APIResponse> send(const APIEndpoint& endpoint, APIRequest request = APIRequest());
@@ -75,6 +80,7 @@ private:
 
     const AppEnvironment& environment_;
     QNetworkAccessManager network_;
+    platform::Log logger_ = platform::appLog("APIClient");
 };
 
 }  // namespace sablix

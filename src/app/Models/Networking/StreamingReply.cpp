@@ -51,6 +51,7 @@ bool StreamingReply::isOver() const { return !reply_ || reply_->isFinished(); }
 std::optional<std::string> StreamingReply::failure() const {
     if (!reply_) return kCancelledMessage;
     const QNetworkReply::NetworkError error = reply_->error();
+    if (error == QNetworkReply::InsecureRedirectError) return APIClient::kRedirectRefusedMessage;
     if (timedOut_ || error == QNetworkReply::TimeoutError) return APIClient::kTimedOutMessage;
     // The transfer time-out aborts the reply as well.
     if (error == QNetworkReply::OperationCanceledError)
@@ -65,6 +66,8 @@ std::optional<std::string> StreamingReply::failure() const {
 
 QCoro::Task<int> StreamingReply::status() {
     while (!hasStatus() && !isOver()) co_await Arrival{*this};
+    if (reply_ && reply_->error() == QNetworkReply::InsecureRedirectError)
+        throw TransportError(APIClient::kRedirectRefusedMessage);
     if (hasStatus()) co_return reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (auto reason = failure()) throw TransportError(*reason);
     co_return 0;

@@ -2,8 +2,7 @@
 
 #include <unordered_set>
 
-#include <QStringList>
-
+#include "Models/DeepLinks/LinkText.h"
 #include "platform/TextRules.h"
 #include "platform/Uuid.h"
 
@@ -116,9 +115,7 @@ std::optional<std::string> TemplateInstallService::packCategory(const QUrl& url)
 
 std::optional<std::string> TemplateInstallService::lastPathComponent(const QUrl& url, const char* host) {
     if (url.host() != QLatin1String(host)) return std::nullopt;
-    const QStringList components = url.path(QUrl::FullyDecoded).split(u'/', Qt::SkipEmptyParts);
-    if (components.isEmpty()) return std::nullopt;
-    return components.last().toStdString();
+    return LinkText::lastPathComponent(url);
 }
 
 std::optional<std::string> TemplateInstallService::validated(std::optional<std::string> id) {

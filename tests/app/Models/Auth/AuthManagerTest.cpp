@@ -15,6 +15,7 @@
 #include "support/FakeAnalyticsTracking.h"
 #include "support/FakeCredentialStore.h"
 #include "support/FakeWorkspace.h"
+#include "support/LogCapture.h"
 #include "support/NoTeams.h"
 
 using nlohmann::json;
@@ -23,6 +24,7 @@ namespace sablix {
 namespace {
 
 constexpr double kNow = 1767225600.0;  // 2026-01-01T00:00:00Z
+constexpr const char* kIgnoredLine = "OAuth callback ignored: no sign-in started from Sablix is waiting for one";
 const std::string kRowanId = "5A0E1C2B-3D4F-4A5B-8C6D-7E8F9A0B1C2D";
 const std::string kIlseId = "0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9";
 
@@ -92,7 +94,12 @@ protected:
         QObject::connect(manager.get(), &AuthManager::sessionEnded, [this] { ++sessionsEnded_; });
         return manager;
     }
+    // The browser's answer to a sign-in started just before.
     void callback(AuthManager& manager, const std::string& query) {
+        manager.signInWithGoogle();
+        answer(manager, query);
+    }
+    void answer(AuthManager& manager, const std::string& query) {
         const QUrl url(QString::fromStdString("sablix://auth/callback" + query));
         QCoro::waitFor(manager.handleOAuthCallback(url));
     }
@@ -121,7 +128,7 @@ TEST_F(AuthManagerTest, SignsInThroughTheBrowserAndSignsOutOnTheBackendToo) {
                                        "/api/auth/signin?provider=google&redirect_uri=sablix://auth/callback"});
 
     // An expiry with a fraction of a second cannot be read: the token gets fifteen minutes.
-    callback(*manager, callbackQuery("rowan", "2026-01-01T01:00:00.250Z"));
+    answer(*manager, callbackQuery("rowan", "2026-01-01T01:00:00.250Z"));
     EXPECT_EQ(store_.items(), storedAccount("rowan", "1767226500.0"));
     EXPECT_EQ(broughtToFront_, 1);
 
@@ -147,6 +154,13 @@ TEST_F(AuthManagerTest, ABadCallbackOrProfileStoresNothingAndSaysWhy) {
              "?code&" + valid,
              "?code=" + std::string(5000, 'x') + "&" + valid,
              "?code=%FF%FE&" + valid,
+             // Anything but a token's characters could add a header to the profile request.
+             "?code=tok%0D%0AX-Injected:%20yes&" + valid,
+             "?code=tok%00en&" + valid,
+             "?code=a%20b&" + valid,
+             "?code=caf%C3%A9&" + valid,
+             "?code=access-rowan&refresh_token=r%7F&expires_at=x&user_id=" + kRowanId,
+             "?code=access-rowan&refresh_token=r&expires_at=2026%C2%85&user_id=" + kRowanId,
          }) {
         callback(*manager, query);
         EXPECT_EQ(manager->errorMessage(), AuthManager::kInvalidResponseMessage) << query.substr(0, 120);
@@ -195,6 +209,33 @@ TEST_F(AuthManagerTest, ACallbackForAnotherAccountNeverLeavesAMixtureOfTheTwo) {
     callback(*manager, callbackQuery("ilse", "2026-01-01T00:30:00Z"));
     EXPECT_EQ(store_.items(), storedAccount("ilse", "1767227400.0"));
     EXPECT_EQ(manager->currentUser()->id.toString(), kIlseId);
+}
+
+// Any web page can open a callback link: only the answer to a sign-in started here, within
+// fifteen minutes, is read, and only once.
+TEST_F(AuthManagerTest, OnlyTheAnswerToASignInStartedHereSignsIn) {
+    testsupport::LogCapture logs;
+    auto manager = makeManager();
+    const auto ignored = [&] { return logs.count(kIgnoredLine); };
+    answer(*manager, callbackQuery("ilse"));
+    EXPECT_EQ(ignored(), 1u);
+
+    manager->signInWithGoogle();
+    clock_.advance(15 * 60 + 1);
+    answer(*manager, callbackQuery("ilse"));
+    EXPECT_EQ(ignored(), 2u);
+    EXPECT_FALSE(manager->isAuthenticated());
+    EXPECT_EQ(manager->errorMessage(), std::nullopt);
+    EXPECT_TRUE(backend_.log().empty() && store_.items().empty());
+
+    manager->signInWithGoogle();
+    clock_.advance(15 * 60);
+    answer(*manager, callbackQuery("rowan"));
+    EXPECT_EQ(store_.items(), storedAccount("rowan", "1767229200.0"));
+    answer(*manager, callbackQuery("ilse"));
+    EXPECT_EQ(ignored(), 3u) << "a finished sign-in takes no second answer";
+    EXPECT_EQ(manager->currentUser()->id.toString(), kRowanId);
+    EXPECT_EQ(backend_.log().size(), 1u);
 }
 
 TEST_F(AuthManagerTest, ATokenIsRefreshedInItsLastMinuteByEachCallerOnItsOwn) {

@@ -125,4 +125,26 @@ TEST_F(DeepLinksTest, DropsOversizedMalformedAndNonUtf8LinksWithALogLine) {
     }
 }
 
+// A link may carry secrets in its query (a sign-in's tokens) and raw control characters: the log
+// shows where a link pointed, never what it carried, and nothing that could forge a log line.
+TEST_F(DeepLinksTest, NoLogLineHoldsALinksQueryOrARawControlCharacter) {
+    const std::vector<std::pair<std::string, std::string>> links = {
+        {"sablix://auth/callback?code=secret%ZZ&refresh_token=secret", "sablix://auth/callback"},
+        {"sablix://auth/callback?code=secret one&refresh_token=secret", "sablix://auth/callback"},
+        {"sablix://auth/call\nback?code=secret#secret", "sablix://auth/call\\x0Aback"},
+        {"sablix://me:secret@in[vite/x?t=secret", "sablix://in[vite/x"},
+        {"sablix://invite/a\x01"
+         "b\r\nFAKE LINE\xc2\x85?secret",
+         "sablix://invite/a\\x01b\\x0D\\x0AFAKE LINE\\xC2\\x85"},
+    };
+    for (const auto& [link, shown] : links) {
+        EXPECT_EQ(open({link}), Events{}) << link;
+        EXPECT_TRUE(log.has("DeepLinks", "Link ignored: malformed (" + shown + ")")) << link;
+    }
+    for (const auto& record : log.records()) {
+        EXPECT_EQ(record.message.find("secret"), std::string::npos) << record.message;
+        for (const unsigned char c : record.message) EXPECT_TRUE(c >= 0x20 && c != 0x7f) << record.message;
+    }
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include "Models/Networking/APIClient.h"
 #include "platform/MemoryDefaults.h"
 #include "servers/TestBackend.h"
+#include "support/LogCapture.h"
 
 using nlohmann::json;
 
@@ -83,6 +84,51 @@ TEST_F(APIClientTest, NoAnswerGivesStatusZeroAndTheReason) {
     const auto refused = send();
     EXPECT_EQ(refused.status, 0);
     EXPECT_NE(refused.error, "");
+}
+
+// A server of another origin (another port) must never see a token or a body that was meant for
+// the backend; only plain requests follow a redirect there.
+TEST_F(APIClientTest, ATokenOrABodyFollowsARedirectOnlyWithinItsOrigin) {
+    testsupport::LogCapture logs;
+    testservers::TestBackend elsewhere;
+    ASSERT_TRUE(elsewhere.start());
+    const std::string sameOrigin = backend_.baseURL() + testservers::TestBackend::kFeedbackRoute;
+    const std::string otherOrigin = elsewhere.baseURL() + testservers::TestBackend::kFeedbackRoute;
+    struct Case {
+        std::string location;
+        int redirectStatus;
+        APIRequest request;
+        int status;  // 0: not followed
+    };
+    const std::vector<Case> cases{
+        {otherOrigin, 302, APIRequest("GET", std::nullopt, "secret-t0k"), 0},
+        {otherOrigin, 307, APIRequest("POST", json{{"refresh_token", "secret-r3fresh"}}), 0},
+        {otherOrigin, 308, APIRequest("PUT", json{{"a", 1}}, "secret-t0k"), 0},
+        {sameOrigin, 307, APIRequest("POST", json{{"a", 1}}, "secret-t0k"), 200},
+        {otherOrigin, 302, APIRequest("GET"), 200},
+    };
+    for (const auto& [location, redirectStatus, request, status] : cases) {
+        backend_.reset();
+        elsewhere.reset();
+        backend_.redirect(kRoute, location, redirectStatus);
+        const auto response = send(request);
+        const std::string label = request.method + " to " + location;
+        EXPECT_EQ(response.status, status) << label;
+        if (status == 0) {
+            EXPECT_EQ(response.error, APIClient::kRedirectRefusedMessage) << label;
+            EXPECT_TRUE(elsewhere.log().empty()) << label;
+            EXPECT_TRUE(
+                logs.has("APIClient", "Redirect to another origin not followed: " + backend_.baseURL() + kRoute))
+                << label;
+        } else {
+            const auto arrived = (location == sameOrigin ? backend_ : elsewhere).log().back();
+            EXPECT_EQ(arrived.path, testservers::TestBackend::kFeedbackRoute) << label;
+            if (request.bearerToken) {
+                EXPECT_EQ(arrived.header("Authorization"), "Bearer secret-t0k") << label;
+            }
+        }
+    }
+    for (const auto& record : logs.records()) EXPECT_EQ(record.message.find("secret"), std::string::npos);
 }
 
 }  // namespace

@@ -274,7 +274,10 @@ TEST_F(TeamManagerTest, APendingInvitationIsAcceptedOnceAndSignOutForgetsEveryTe
         QString::fromStdString("sablix://auth/callback?code=access-rowan-1&refresh_token=refresh-rowan-1"
                                "&expires_at=2099-01-01T00:00:00Z&user_id=" +
                                kRowan));
-    for (int signIn = 0; signIn < 2; ++signIn) run(auth_.handleOAuthCallback(callback));
+    for (int signIn = 0; signIn < 2; ++signIn) {
+        auth_.signInWithGoogle();
+        run(auth_.handleOAuthCallback(callback));
+    }
     ASSERT_TRUE(QTest::qWaitFor([&] { return log_.has("AuthManager", "Auto-accepted pending invitation"); }, 3000));
     QTest::qWait(100);
     const auto sent = requests();
@@ -296,6 +299,43 @@ TEST_F(TeamManagerTest, APendingInvitationIsAcceptedOnceAndSignOutForgetsEveryTe
     run(teams_.fetchTeams());
     const auto asked = requests();
     EXPECT_EQ(std::count(asked.begin(), asked.end(), "GET /api/teams"), 3) << "signed out, nothing is asked";
+}
+
+// The first user's teams, selection and sync must be gone before the second user's bearer is
+// stored, or the first user's queued changes would be pushed with it.
+TEST_F(TeamManagerTest, SigningInAsAnotherUserFirstForgetsTheTeamsOfTheOneBefore) {
+    run(teams_.fetchTeams());
+    selectAndLoad(kSupport);
+    json fixture = backendFixture();
+    fixture["auth"]["accounts"]["access-ilse-1"] = {{"id", kIlse},
+                                                    {"email", "ilse@example.com"},
+                                                    {"displayName", "Ilse Varn"},
+                                                    {"authProvider", "google"},
+                                                    {"createdAt", "2025-03-01T10:00:00Z"}};
+    backend_.reset(fixture);
+    Names storedWhenCleared;
+    QObject::connect(&teams_, &TeamManager::selectedTeamIdChanged,
+                     [&] { storedWhenCleared.push_back(store_.items()[AuthManager::kAccessTokenAccount]); });
+    const auto signIn = [&](const std::string& name, const std::string& id) {
+        auth_.signInWithGoogle();
+        run(auth_.handleOAuthCallback(
+            QUrl(QString::fromStdString("sablix://auth/callback?code=access-" + name + "-1&refresh_token=refresh-" +
+                                        name + "-1&expires_at=2099-01-01T00:00:00Z&user_id=" + id))));
+    };
+
+    signIn("ilse", kIlse);
+    ASSERT_TRUE(auth_.isAuthenticated());
+    EXPECT_EQ(auth_.currentUser()->email, "ilse@example.com");
+    EXPECT_EQ(storedWhenCleared, Names{"access-rowan-1"});
+    EXPECT_TRUE(teams_.isPersonalMode());
+    EXPECT_TRUE(teams_.teams().empty() && teams_.members().empty() && teams_.invitations().empty());
+
+    // The same user signing in again keeps what is shown.
+    run(teams_.fetchTeams());
+    selectAndLoad(kSupport);
+    signIn("ilse", kIlse);
+    EXPECT_EQ(teams_.selectedTeamId(), kSupport);
+    EXPECT_EQ(teamNames(), (Names{"Support"}));
 }
 
 }  // namespace

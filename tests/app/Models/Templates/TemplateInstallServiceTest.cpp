@@ -172,7 +172,10 @@ TEST(TemplateInstallLinks, OnlyLowerCaseIdentifiersOfAtMost200CharactersPass) {
         {"sablix://install/" + longest, {longest, {}}}, {"sablix://install/" + longest + "a", {}},
         {"sablix://install-pack/support", {{}, "support"}}, {"sablix://install-pack/Support", {}},
         {"sablix://install/Email", {}}, {"sablix://install/", {}}, {"sablix://install", {}},
-        {"sablix://install/a%20b", {}}, {"sablix://install/caf%C3%A9", {}}, {"sablix://other/email", {}}};
+        {"sablix://install/a%20b", {}}, {"sablix://install/caf%C3%A9", {}}, {"sablix://other/email", {}},
+        // An encoded "/" belongs to its segment, which is then no identifier.
+        {"sablix://install/weekly%2Freport", {}}, {"sablix://install-pack/a%2Fsales", {}},
+        {"sablix://install/weekly%2freport/", {}}, {"sablix://install/%65mail", {"email", {}}}};
     // clang-format on
     for (const auto& [link, slugs] : links) {
         const QUrl url(QString::fromStdString(link));
