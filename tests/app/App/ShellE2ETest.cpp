@@ -2,12 +2,23 @@
 // manager, its links opened through the desktop's handler (xdg-open), its hot key pressed with
 // real X events, its backend the test backend, and the order of its start and quit in its log.
 #include <algorithm>
+#include <csignal>
+#include <cstddef>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
+#include <set>
+#include <sstream>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include "desktop/SingleInstance.h"
 #include "platform/DefaultsValue.h"
+#include "support/Desk.h"
 #include "support/SablixSession.h"
 #include "support/TkTextField.h"
 #include "support/XvfbServer.h"
@@ -55,6 +66,53 @@ size_t sablixProcesses(const std::vector<std::string>& environment) {
 size_t requestsTo(const testservers::TestBackend& backend, const std::string& prefix) {
     const auto log = backend.log();
     return std::count_if(log.begin(), log.end(), [&](const auto& r) { return r.path.starts_with(prefix); });
+}
+
+// The address a process listens on with a Unix socket, "@name" for one in the abstract namespace;
+// empty when it listens on none.
+std::string listeningAddress(pid_t pid) {
+    std::set<std::string> inodes;
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const std::string target = fs::read_symlink(fd.path(), error).string();
+        if (target.starts_with("socket:[")) inodes.insert(target.substr(8, target.size() - 9));
+    }
+    constexpr const char* kListening = "00010000";
+    std::ifstream table("/proc/net/unix");
+    std::string line;
+    std::getline(table, line);  // the heading
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, references, protocol, flags, type, state, inode, path;
+        fields >> slot >> references >> protocol >> flags >> type >> state >> inode >> path;
+        if (flags == kListening && inodes.contains(inode) && !path.empty()) return path;
+    }
+    return {};
+}
+
+// A connection to that address that sends nothing; -1 when it could not connect.
+int idleConnection(const std::string& address) {
+    sockaddr_un target{};
+    target.sun_family = AF_UNIX;
+    std::string name = address;
+    if (name.starts_with("@")) name[0] = '\0';
+    if (name.size() >= sizeof(target.sun_path)) return -1;
+    std::copy(name.begin(), name.end(), target.sun_path);
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size() + (name[0] ? 1 : 0));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&target), length) == 0) return fd;
+    if (fd >= 0) ::close(fd);
+    return -1;
+}
+
+// A start of the binary with the session's variables: its exit status and what it printed.
+std::pair<int, std::string> startAgain(const std::vector<std::string>& environment,
+                                       const std::vector<std::string>& links) {
+    std::vector<std::string> argv{"sh", "-c", "exec \"$0\" \"$@\" 2>&1", e2e::SablixSession::binary()};
+    argv.insert(argv.end(), links.begin(), links.end());
+    int code = -1;
+    std::string output = testsupport::runCommand(argv, &code, 30000, environment);
+    return {code, output};
 }
 
 // Each text appears in the log, in the order given.
@@ -144,4 +202,67 @@ TEST(ShellE2E, LinksHotKeyUpdatesAndTheOrderOfStartAndQuit) {
                    "Checking for a pending template install", "Shutting down: key tap", "Shutting down: hot key",
                    "Shutting down: sync"});
     if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", session.log().c_str());
+}
+
+// The runtime folder lies deeper than a socket address can name: the guard holds all the same.
+TEST(ShellE2E, LaterStartsHandEveryLinkOverOrSayTheyCouldNot) {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string savedTmp = tmp ? tmp : "";
+    std::string base = (tmp && *tmp ? savedTmp : std::string("/tmp")) + "/sablix-deep-XXXXXX";
+    ASSERT_NE(::mkdtemp(base.data()), nullptr);
+    const fs::path deep = fs::path(base) / std::string(100, 'd');
+    fs::create_directories(deep);
+    ::setenv("TMPDIR", deep.c_str(), 1);
+    auto desk = std::make_unique<e2e::Desk>();
+    tmp ? ::setenv("TMPDIR", savedTmp.c_str(), 1) : ::unsetenv("TMPDIR");
+    ASSERT_TRUE(desk->open());
+    e2e::SablixSession& session = desk->session;
+    ASSERT_TRUE(session.start());
+    const auto environment = session.environment();
+    const fs::path socket = fs::path(variable(environment, "XDG_RUNTIME_DIR")) / "sablix.socket";
+    ASSERT_GT(socket.string().size(), sizeof(sockaddr_un::sun_path));
+    const std::string address = listeningAddress(session.pid());
+    ASSERT_FALSE(address.empty()) << "the running instance listens for later starts\n" << session.log();
+
+    // Connections that never send a thing hold up nobody.
+    std::vector<int> idle;
+    for (int i = 0; i < 8; ++i) idle.push_back(idleConnection(address));
+    EXPECT_EQ(std::count(idle.begin(), idle.end(), -1), 0);
+
+    // A burst of starts at once, each with a link of its own (an unknown host is logged by name).
+    constexpr int kBurst = 48;
+    const auto linkHost = [](int i) { return "burst-" + std::to_string(100 + i); };
+    std::vector<std::future<desktop::SingleInstance::Claim>> burst;
+    for (int i = 0; i < kBurst; ++i)
+        burst.push_back(std::async(std::launch::async, [&, i] {
+            return desktop::SingleInstance(socket).claim({"sablix://" + linkHost(i) + "/x"});
+        }));
+    for (auto& claim : burst) EXPECT_EQ(claim.get(), desktop::SingleInstance::Claim::Forwarded);
+    const auto lost = [&] {
+        const std::string log = session.log();
+        int count = 0;
+        for (int i = 0; i < kBurst; ++i) count += log.find(linkHost(i)) == std::string::npos;
+        return count;
+    };
+    EXPECT_TRUE(waitUntil([&] { return lost() == 0; }, 20000)) << lost() << " of " << kBurst << " links lost";
+    const auto [code, output] = startAgain(environment, {"sablix://second-start/x"});
+    EXPECT_EQ(code, 0) << output;
+    EXPECT_TRUE(session.waitForLog("second-start", 10000));
+    EXPECT_EQ(sablixProcesses(environment), 1u) << "later starts hand their links over and end";
+
+    // A running instance that does not answer: the start says so and fails, and the link it gave
+    // up on is not opened afterwards.
+    ::kill(session.pid(), SIGSTOP);
+    const auto [stoppedCode, stoppedOutput] = startAgain(environment, {"sablix://while-stopped/x"});
+    ::kill(session.pid(), SIGCONT);
+    EXPECT_NE(stoppedCode, 0);
+    EXPECT_NE(stoppedOutput.find("not delivered"), std::string::npos) << stoppedOutput;
+    EXPECT_TRUE(session.waitForLog("A start gave up before its links were taken", 10000));
+    EXPECT_EQ(session.logCount("while-stopped"), 0u);
+
+    for (const int fd : idle)
+        if (fd >= 0) ::close(fd);
+    if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", session.log().c_str());
+    desk.reset();
+    fs::remove_all(base);
 }
