@@ -24,6 +24,9 @@
 #include "support/XvfbServer.h"
 #include "servers/TestBackend.h"
 
+// Last: Xlib's macros (None, Bool, Status) would break the headers above.
+#include <X11/Xlib.h>
+
 using e2e::runOn;
 using e2e::waitUntil;
 namespace fs = std::filesystem;
@@ -113,6 +116,21 @@ std::pair<int, std::string> startAgain(const std::vector<std::string>& environme
     int code = -1;
     std::string output = testsupport::runCommand(argv, &code, 30000, environment);
     return {code, output};
+}
+
+// Closes a window as its title bar's close button does: the client is asked to close it.
+void closeWindow(const std::string& display, const std::string& window) {
+    Display* x = XOpenDisplay(display.c_str());
+    ASSERT_NE(x, nullptr);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = std::stoul(window);
+    event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(x, event.xclient.window, False, NoEventMask, &event);
+    XCloseDisplay(x);
 }
 
 // Each text appears in the log, in the order given.
@@ -265,4 +283,31 @@ TEST(ShellE2E, LaterStartsHandEveryLinkOverOrSayTheyCouldNot) {
     if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", session.log().c_str());
     desk.reset();
     fs::remove_all(base);
+}
+
+TEST(ShellE2E, StartingSablixAgainBringsItsWindowForward) {
+    e2e::Desk desk;
+    ASSERT_TRUE(desk.open());
+    ASSERT_TRUE(desk.session.start());
+    const auto environment = desk.session.environment();
+
+    // Closed with the window's close button: the application runs on without a window.
+    const std::string window = desk.mainWindow();
+    ASSERT_FALSE(window.empty());
+    closeWindow(desk.display(), window);
+    ASSERT_TRUE(waitUntil([&] { return desk.mainWindow().empty(); }, 10000));
+    auto [code, output] = startAgain(environment, {});
+    EXPECT_EQ(code, 0) << output;
+    EXPECT_TRUE(waitUntil([&] { return activeWindowName(desk.display()) == "Sablix"; }, 10000))
+        << "a closed window comes back in front";
+
+    // Behind another application's window.
+    ASSERT_TRUE(desk.field.focus());
+    ASSERT_TRUE(waitUntil([&] { return activeWindowName(desk.display()) != "Sablix"; }, 10000));
+    std::tie(code, output) = startAgain(environment, {});
+    EXPECT_EQ(code, 0) << output;
+    EXPECT_TRUE(waitUntil([&] { return activeWindowName(desk.display()) == "Sablix"; }, 10000))
+        << "a window behind another comes in front";
+    EXPECT_EQ(sablixProcesses(environment), 1u);
+    if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", desk.session.log().c_str());
 }
