@@ -318,11 +318,8 @@ void SingleInstance::close(int fd) {
     found->second.deadline->deleteLater();
     ::close(fd);
     connections_.erase(found);
-    if (listenNotifier_ && !listenNotifier_->isEnabled()) {
-        listenNotifier_->setEnabled(true);
-        // Connections waiting in the backlog raise no new notification.
-        QTimer::singleShot(0, &notifiers_, [this] { acceptConnections(); });
-    }
+    // Connections waiting in the backlog are taken on the loop's next turn.
+    if (listenNotifier_) listenNotifier_->setEnabled(true);
 }
 
 void SingleInstance::setReceiver(LinksReceiver receiver) {
