@@ -72,7 +72,7 @@ std::string SchemeHandlerRegistration::entryText(const std::filesystem::path& ex
            execArgument(executable.string()) +
            " %u\n"
            "Terminal=false\n"
-           "NoDisplay=true\n"
+           "Categories=Utility;\n"
            "MimeType=" +
            kSchemeHandlerType + ";\n";
 }

@@ -8,9 +8,11 @@
 
 namespace desktop {
 
-// Makes the desktop open "sablix:" links with this binary: a desktop entry for the scheme's
-// handler type in the user's applications folder, made the default handler through xdg-mime.
-// Done on the first start and again whenever the binary has moved, since the entry names it.
+// Makes the desktop open "sablix:" links with this binary and list it among its applications: a
+// desktop entry for the scheme's handler type in the user's applications folder, made the default
+// handler through xdg-mime. Started from the menu, the entry passes no link, which brings the
+// running instance forward. Done on the first start and again whenever the binary has moved,
+// since the entry names it, or the entry's text has changed.
 class SchemeHandlerRegistration {
 public:
     static constexpr const char* kEntryFileName = "sablix.desktop";

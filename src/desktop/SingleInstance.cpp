@@ -1,8 +1,10 @@
 #include "desktop/SingleInstance.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cerrno>
-#include <chrono>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -12,30 +14,108 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/FileWriting.h"
-
 namespace desktop {
 
 namespace {
 
 constexpr const char* kSocketName = "sablix.socket";
 constexpr const char* kLockSuffix = ".lock";
+constexpr const char* kAbstractNamePrefix = "sablix-";
 // The running instance takes the lock a moment before it listens: a start that finds the lock
 // taken tries to connect for up to a second.
 constexpr int kConnectAttempts = 20;
 constexpr auto kConnectPause = std::chrono::milliseconds(50);
 constexpr int kSendTimeoutSeconds = 2;
+// The running instance's answer once it holds a start's whole message.
+constexpr char kAcknowledgement = 0x06;
+constexpr char kEndOfRecord = '\0';
 
-std::optional<sockaddr_un> socketAddress(const std::filesystem::path& path) {
+struct SocketAddress {
     sockaddr_un address{};
-    address.sun_family = AF_UNIX;
+    socklen_t length = 0;
+    bool inFileSystem = true;
+};
+
+// 64-bit FNV-1a: a stable name for a path, the same in every start.
+uint64_t fingerprint(const std::string& text) {
+    uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char c : text) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+// The socket file itself, or, where its path does not fit an address (107 bytes), a name in
+// Linux's abstract namespace made from the path: the guard must not depend on how deep the
+// runtime folder lies.
+SocketAddress socketAddress(const std::filesystem::path& path) {
+    SocketAddress result;
+    result.address.sun_family = AF_UNIX;
     const std::string text = path.string();
-    if (text.size() >= sizeof(address.sun_path)) return std::nullopt;
-    std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
-    return address;
+    if (text.size() < sizeof(result.address.sun_path)) {
+        std::memcpy(result.address.sun_path, text.c_str(), text.size() + 1);
+        result.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + text.size() + 1);
+        return result;
+    }
+    char name[64];
+    const int size = std::snprintf(name, sizeof(name), "%s%u-%016llx", kAbstractNamePrefix, ::getuid(),
+                                   static_cast<unsigned long long>(fingerprint(text)));
+    result.inFileSystem = false;
+    result.address.sun_path[0] = '\0';
+    std::memcpy(result.address.sun_path + 1, name, static_cast<size_t>(size));
+    result.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + static_cast<size_t>(size));
+    return result;
+}
+
+bool peerIsThisUser(int fd) {
+    ucred peer{};
+    socklen_t length = sizeof(peer);
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == ::getuid();
+}
+
+// A peer that went away must not end this process with SIGPIPE.
+bool sendAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(sent));
+    }
+    return true;
+}
+
+bool receiveAcknowledgement(int fd) {
+    char answer = 0;
+    ssize_t count;
+    do count = ::recv(fd, &answer, 1, 0);
+    while (count < 0 && errno == EINTR);
+    if (count == 0) errno = ECONNRESET;
+    if (count == 1 && answer != kAcknowledgement) errno = EPROTO;
+    return count == 1 && answer == kAcknowledgement;
 }
 
 }  // namespace
+
+LinkMessageReader::State LinkMessageReader::add(std::string_view bytes) {
+    while (state_ == State::Unfinished && !bytes.empty()) {
+        const size_t end = bytes.find(kEndOfRecord);
+        const size_t taken = end == std::string_view::npos ? bytes.size() : end + 1;
+        if (taken > maxBytes_ - received_) return state_ = State::TooLarge;
+        received_ += taken;
+        if (end == std::string_view::npos) {
+            pending_.append(bytes);
+            break;
+        }
+        pending_.append(bytes.substr(0, end));
+        bytes.remove_prefix(taken);
+        if (pending_.empty()) return state_ = State::Complete;
+        links_.push_back(std::exchange(pending_, {}));
+    }
+    return state_;
+}
 
 SingleInstance::SingleInstance(std::filesystem::path socketPath) : socketPath_(std::move(socketPath)) {}
 
@@ -43,7 +123,7 @@ SingleInstance::~SingleInstance() {
     while (!connections_.empty()) close(connections_.begin()->first);
     if (listenFd_ >= 0) {
         ::close(listenFd_);
-        ::unlink(socketPath_.c_str());
+        if (boundToFile_) ::unlink(socketPath_.c_str());
     }
     // The lock file stays: removing it would let a third start lock a fresh file while a second
     // one still holds the old.
@@ -89,21 +169,20 @@ SingleInstance::Claim SingleInstance::claim(const std::vector<std::string>& link
 }
 
 bool SingleInstance::listen() {
-    const auto address = socketAddress(socketPath_);
-    if (!address) {
-        logger_.error("Socket path too long: %s", socketPath_.c_str());
-        return false;
-    }
+    const SocketAddress address = socketAddress(socketPath_);
+    if (!address.inFileSystem)
+        logger_.info("Socket path longer than an address holds; listening under @%s", address.address.sun_path + 1);
     // Holding the lock, any socket file left here is a crashed instance's.
-    ::unlink(socketPath_.c_str());
+    if (address.inFileSystem) ::unlink(socketPath_.c_str());
     listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)) != 0 ||
+    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0 ||
         ::listen(listenFd_, SOMAXCONN) != 0) {
         logger_.error("Cannot listen on %s: %s", socketPath_.c_str(), std::strerror(errno));
         if (listenFd_ >= 0) ::close(listenFd_);
         listenFd_ = -1;
         return false;
     }
+    boundToFile_ = address.inFileSystem;
     listenNotifier_ = new QSocketNotifier(listenFd_, QSocketNotifier::Read, &notifiers_);
     QObject::connect(listenNotifier_, &QSocketNotifier::activated, &notifiers_, [this] { acceptConnections(); });
     return true;
@@ -111,111 +190,141 @@ bool SingleInstance::listen() {
 
 SingleInstance::Claim SingleInstance::forward(const std::vector<std::string>& links) const {
     std::string message;
+    size_t refused = 0;
     for (const auto& link : links) {
-        if (message.size() + link.size() + 1 > kMaxMessageBytes || link.find('\0') != std::string::npos) {
-            logger_.error("Link not forwarded: too long for one message");
+        // The message ends with one more NUL byte.
+        if (link.empty() || link.find(kEndOfRecord) != std::string::npos ||
+            message.size() + link.size() + 2 > kMaxMessageBytes) {
+            logger_.error("Link not forwarded: empty, holding a NUL byte or too long for one message");
+            ++refused;
             continue;
         }
         message += link;
-        message += '\0';
+        message += kEndOfRecord;
     }
-    const auto address = socketAddress(socketPath_);
-    if (!address) return Claim::NotForwarded;
+    message += kEndOfRecord;
+
+    const SocketAddress address = socketAddress(socketPath_);
     for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
         if (attempt > 0) std::this_thread::sleep_for(kConnectPause);
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) break;
-        const timeval timeout{kSendTimeoutSeconds, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)) != 0) {
+        const timeval sendTimeout{kSendTimeoutSeconds, 0};
+        const timeval answerTimeout{static_cast<time_t>(kAcknowledgementTimeout.count()), 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof(sendTimeout));
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &answerTimeout, sizeof(answerTimeout));
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0) {
             ::close(fd);
             continue;
         }
-        const bool sent = platform::writeAll(fd, message);
-        ::close(fd);
-        if (sent) {
-            logger_.info("Handed %zu link(s) to the running instance", links.size());
-            return Claim::Forwarded;
+        // An abstract name is open to every user: only our own running instance gets the links.
+        if (!peerIsThisUser(fd)) {
+            ::close(fd);
+            logger_.error("The socket of the running instance belongs to another user");
+            return Claim::NotForwarded;
         }
-        break;
+        const bool delivered = sendAll(fd, message) && receiveAcknowledgement(fd);
+        const int reason = errno;
+        ::close(fd);
+        if (!delivered) {
+            logger_.error("The running instance did not acknowledge the links: %s",
+                          reason == EAGAIN ? "no answer in time" : std::strerror(reason));
+            return Claim::NotForwarded;
+        }
+        logger_.info("Handed %zu link(s) to the running instance", links.size() - refused);
+        return refused == 0 ? Claim::Forwarded : Claim::NotForwarded;
     }
-    logger_.error("The running instance did not take the links: %s", std::strerror(errno));
+    logger_.error("The running instance could not be reached: %s", std::strerror(errno));
     return Claim::NotForwarded;
 }
 
 void SingleInstance::acceptConnections() {
-    for (;;) {
+    while (connections_.size() < kMaxOpenConnections) {
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return;
-        ucred peer{};
-        socklen_t length = sizeof(peer);
-        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::getuid()) {
+        if (!peerIsThisUser(fd)) {
             logger_.error("Refused a connection from another user");
             ::close(fd);
             continue;
         }
-        if (connections_.size() >= kMaxOpenConnections) {
-            logger_.error("Refused a connection: %zu already open", connections_.size());
-            ::close(fd);
-            continue;
-        }
-        auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &notifiers_);
-        QObject::connect(notifier, &QSocketNotifier::activated, &notifiers_, [this, fd] { readFrom(fd); });
-        connections_[fd].notifier = notifier;
+        Connection& connection = connections_[fd];
+        connection.notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &notifiers_);
+        QObject::connect(connection.notifier, &QSocketNotifier::activated, &notifiers_, [this, fd] { readFrom(fd); });
+        connection.deadline = new QTimer(&notifiers_);
+        connection.deadline->setSingleShot(true);
+        QObject::connect(connection.deadline, &QTimer::timeout, &notifiers_, [this, fd] { dropUnfinished(fd); });
+        connection.deadline->start(kMessageTimeout);
     }
+    // Full: the rest wait in the backlog until a connection is done.
+    listenNotifier_->setEnabled(false);
 }
 
 void SingleInstance::readFrom(int fd) {
-    auto& connection = connections_.at(fd);
+    const auto found = connections_.find(fd);
+    if (found == connections_.end()) return;
+    LinkMessageReader& message = found->second.message;
     char buffer[4096];
     for (;;) {
         const ssize_t count = ::read(fd, buffer, sizeof(buffer));
-        if (count > 0) {
-            connection.bytes.append(buffer, static_cast<size_t>(count));
-            if (connection.bytes.size() > kMaxMessageBytes) {
-                logger_.error("Message from another start refused: more than %zu bytes", kMaxMessageBytes);
-                close(fd);
-                return;
-            }
-            continue;
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0 && errno == EAGAIN) return;
+        if (count <= 0) {
+            logger_.info("A start closed its connection before its message was whole");
+            close(fd);
+            return;
         }
-        if (count < 0 && (errno == EAGAIN || errno == EINTR)) return;
-        break;  // the sender is done, or the connection failed
+        switch (message.add(std::string_view(buffer, static_cast<size_t>(count)))) {
+        case LinkMessageReader::State::Unfinished: continue;
+        case LinkMessageReader::State::Complete: complete(fd); return;
+        case LinkMessageReader::State::TooLarge:
+            logger_.error("Message from another start refused: more than %zu bytes", kMaxMessageBytes);
+            close(fd);
+            return;
+        }
     }
-    std::vector<std::string> links;
-    const std::string bytes = std::move(connection.bytes);
+}
+
+void SingleInstance::dropUnfinished(int fd) {
+    logger_.error("Dropped a connection that did not finish its message within %lld ms",
+                  static_cast<long long>(kMessageTimeout.count()));
     close(fd);
-    for (size_t start = 0; start < bytes.size();) {
-        const size_t end = bytes.find('\0', start);
-        if (end == std::string::npos) break;  // an unfinished link is dropped
-        links.push_back(bytes.substr(start, end - start));
-        start = end + 1;
+}
+
+void SingleInstance::complete(int fd) {
+    std::vector<std::string> links = connections_.at(fd).message.takeLinks();
+    // The sender reports success only on this answer; one that has given up by now has told its
+    // user the links were not delivered, so they are not opened either.
+    const bool acknowledged = ::send(fd, &kAcknowledgement, 1, MSG_NOSIGNAL | MSG_DONTWAIT) == 1;
+    close(fd);
+    if (!acknowledged) {
+        logger_.error("A start gave up before its links were taken: %s", std::strerror(errno));
+        return;
     }
-    deliver(std::move(links));
-}
-
-void SingleInstance::close(int fd) {
-    const auto found = connections_.find(fd);
-    if (found == connections_.end()) return;
-    // Called from the notifier's own signal: it may only go once control is back in the loop.
-    found->second.notifier->setEnabled(false);
-    found->second.notifier->deleteLater();
-    ::close(fd);
-    connections_.erase(found);
-}
-
-void SingleInstance::setReceiver(LinksReceiver receiver) {
-    receiver_ = std::move(receiver);
-    if (!held_.empty()) deliver(std::exchange(held_, {}));
-}
-
-void SingleInstance::deliver(std::vector<std::string> links) {
-    if (links.empty()) return;
     if (!receiver_) {
         held_.insert(held_.end(), links.begin(), links.end());
         return;
     }
     receiver_(std::move(links));
+}
+
+void SingleInstance::close(int fd) {
+    const auto found = connections_.find(fd);
+    if (found == connections_.end()) return;
+    // Called from the notifier's or the timer's own signal: they may only go once control is back
+    // in the loop.
+    found->second.notifier->setEnabled(false);
+    found->second.notifier->deleteLater();
+    found->second.deadline->stop();
+    found->second.deadline->deleteLater();
+    ::close(fd);
+    connections_.erase(found);
+    // Connections waiting in the backlog are taken on the loop's next turn.
+    if (listenNotifier_) listenNotifier_->setEnabled(true);
+}
+
+void SingleInstance::setReceiver(LinksReceiver receiver) {
+    receiver_ = std::move(receiver);
+    if (receiver_ && !held_.empty()) receiver_(std::exchange(held_, {}));
 }
 
 }  // namespace desktop

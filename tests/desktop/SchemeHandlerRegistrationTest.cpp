@@ -25,7 +25,7 @@ TEST(SchemeHandlerRegistration, WritesTheEntryOnceAndAgainWhenTheBinaryMoves) {
     ASSERT_TRUE(SchemeHandlerRegistration(applications, "/opt/Sablix 2/bin/sablix", run).registerHandler());
     EXPECT_EQ(modelstest::readFile(applications / "sablix.desktop"),
               "[Desktop Entry]\nType=Application\nName=Sablix\nExec=\"/opt/Sablix 2/bin/sablix\" %u\n"
-              "Terminal=false\nNoDisplay=true\nMimeType=x-scheme-handler/sablix;\n");
+              "Terminal=false\nCategories=Utility;\nMimeType=x-scheme-handler/sablix;\n");
     EXPECT_EQ(runs, std::vector<std::vector<std::string>>{xdgMime});
 
     ASSERT_TRUE(SchemeHandlerRegistration(applications, "/opt/Sablix 2/bin/sablix", run).registerHandler());

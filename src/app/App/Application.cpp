@@ -284,7 +284,13 @@ void Application::start() {
                                        desktop::SchemeHandlerRegistration::xdgMimeRunner())
         .registerHandler();
     if (options_.instance)
-        options_.instance->setReceiver([&s](std::vector<std::string> links) { s.deepLinks.open(links); });
+        options_.instance->setReceiver([&s](std::vector<std::string> links) {
+            // Started again with nothing to open: the user wants the application back.
+            if (links.empty())
+                s.mainWindow.showAndActivate();
+            else
+                s.deepLinks.open(links);
+        });
     if (!options_.launchLinks.empty()) s.deepLinks.open(options_.launchLinks);
 }
 

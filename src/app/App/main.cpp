@@ -25,8 +25,10 @@ constexpr const char* kLinksArgumentHelp = "sablix:// links to open.";
 // Selects the backend environment ("production", "test" or "development") for development and
 // tests; development reads its base-URL overrides from the settings.
 constexpr const char* kEnvironmentVariable = "SABLIX_ENVIRONMENT";
-constexpr const char* kNotForwarded =
-    "sablix: another Sablix is running but did not take the links; not starting a second one\n";
+constexpr const char* kLinksNotDelivered =
+    "sablix: the link was not delivered: another Sablix is running but did not acknowledge it; "
+    "not starting a second one\n";
+constexpr const char* kNotShown = "sablix: another Sablix is running but did not answer; not starting a second one\n";
 
 int signalPipe[2] = {-1, -1};
 
@@ -91,7 +93,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> links;
     for (const QString& link : parser.positionalArguments()) links.push_back(link.toStdString());
 
-    // One running Sablix per user: a later start hands its links to it and ends.
+    // One running Sablix per user: a later start hands its links to it, or asks it to show its
+    // window, and ends.
     std::unique_ptr<desktop::SingleInstance> instance;
     if (const auto socketPath = desktop::SingleInstance::defaultSocketPath()) {
         instance = std::make_unique<desktop::SingleInstance>(*socketPath);
@@ -100,7 +103,9 @@ int main(int argc, char** argv) {
             links.clear();  // the instance keeps them for the receiver
             break;
         case desktop::SingleInstance::Claim::Forwarded: return 0;
-        case desktop::SingleInstance::Claim::NotForwarded: std::fputs(kNotForwarded, stderr); return 1;
+        case desktop::SingleInstance::Claim::NotForwarded:
+            std::fputs(links.empty() ? kNotShown : kLinksNotDelivered, stderr);
+            return 1;
         case desktop::SingleInstance::Claim::Unavailable: instance.reset(); break;
         }
     }
