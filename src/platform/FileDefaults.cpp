@@ -149,6 +149,12 @@ std::optional<DefaultsValue> FileDefaults::object(const std::string& key) const 
 }
 
 bool FileDefaults::set(const std::string& key, const DefaultsValue& value) {
+    // Checked first: the other checks walk the value.
+    if (value.tooDeep()) {
+        log_.error("Cannot store a value under \"%s\": it is nested deeper than %zu levels", key.c_str(),
+                   DefaultsValue::kMaxNesting);
+        return false;
+    }
     if (holdsNonFiniteNumber(value)) {
         log_.error("Cannot store a value under \"%s\": it holds a number that is not finite", key.c_str());
         return false;
