@@ -36,9 +36,7 @@ TEST(Date, WhatIsWrittenAlwaysReadsBack) {
         {Date::fromUnix(253402300799.0), "9999-12-31T23:59:59Z"},
         {Date::fromUnix(253402300800.0), "9999-12-31T23:59:59Z"},
         {Date{1e300}, "9999-12-31T23:59:59Z"},
-        {Date::fromUnix(-62167219200.0), "0000-01-01T00:00:00Z"},
         {Date::fromUnix(-62167219201.0), "0000-01-01T00:00:00Z"},
-        {Date{-1e300}, "0000-01-01T00:00:00Z"},
         {Date{NAN}, "0000-01-01T00:00:00Z"},
     };
     for (const auto& c : cases) {
