@@ -18,4 +18,9 @@ struct BackupFile {
 // user only and synced to disk before the answer.
 BackupFile writeBackupFile(const std::filesystem::path& stem, std::string_view suffix, std::string_view bytes);
 
+// Moves the file to a new name, chosen as writeBackupFile chooses it, never over another file.
+// For a file that other code may still hold open or rewrite in place (a database and its journal).
+BackupFile moveToBackupFile(const std::filesystem::path& file, const std::filesystem::path& stem,
+                            std::string_view suffix);
+
 }  // namespace platform

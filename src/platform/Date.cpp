@@ -10,7 +10,7 @@ namespace platform {
 namespace {
 
 // Days since 1970-01-01 of a proleptic Gregorian civil date.
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+constexpr int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
     const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -19,10 +19,20 @@ int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
+constexpr int64_t kSecondsPerDay = 86400;
+// What a four-digit year can hold: 0000-01-01T00:00:00Z to 9999-12-31T23:59:59Z (Unix seconds).
+constexpr double kEarliestWritable = static_cast<double>(daysFromCivil(0, 1, 1) * kSecondsPerDay);
+constexpr double kLatestWritable = static_cast<double>(daysFromCivil(10000, 1, 1) * kSecondsPerDay - 1);
+
 }  // namespace
 
 std::string Date::iso8601() const {
-    const auto whole = static_cast<time_t>(std::floor(unixSeconds()));
+    // A date beyond the four-digit years is written as the nearest one that reads back; the
+    // conversion to time_t below would not even be defined for the far ones.
+    double unix = std::floor(unixSeconds());
+    if (!(unix >= kEarliestWritable)) unix = kEarliestWritable;  // NaN included
+    if (unix > kLatestWritable) unix = kLatestWritable;
+    const auto whole = static_cast<time_t>(unix);
     std::tm tm{};
     gmtime_r(&whole, &tm);
     char buffer[64];
@@ -84,7 +94,8 @@ std::optional<Date> Date::fromIso8601(const std::string& text) {
     }
     if (pos != text.size()) return std::nullopt;
     const int64_t days = daysFromCivil(*year, static_cast<unsigned>(*month), static_cast<unsigned>(*day));
-    const double unix = static_cast<double>(days * 86400 + *hour * 3600 + *minute * 60 + *second - offset) + fraction;
+    const double unix =
+        static_cast<double>(days * kSecondsPerDay + *hour * 3600 + *minute * 60 + *second - offset) + fraction;
     return Date::fromUnix(unix);
 }
 

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/DefaultsValue.h"
 
@@ -16,6 +17,8 @@ public:
     // False when the value could not be made durable; the store then still holds the old value.
     virtual bool set(const std::string& key, const DefaultsValue& value) = 0;
     virtual bool remove(const std::string& key) = 0;
+    // Every key that holds a value.
+    virtual std::vector<std::string> keys() const = 0;
     // The file behind the store, or an empty path when it lives in memory only.
     virtual std::filesystem::path location() const { return {}; }
     // Why the stored values could not all be read, empty when the store read cleanly. A store

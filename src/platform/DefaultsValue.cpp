@@ -1,5 +1,7 @@
 #include "platform/DefaultsValue.h"
 
+#include <algorithm>
+
 #include "platform/Base64.h"
 
 namespace platform {
@@ -27,7 +29,24 @@ nlohmann::json DefaultsValue::toJson() const {
         value_);
 }
 
+bool DefaultsValue::fitsIn(size_t levels) const {
+    if (const auto* array = asArray())
+        return levels > 0 &&
+               std::all_of(array->begin(), array->end(), [&](const DefaultsValue& e) { return e.fitsIn(levels - 1); });
+    if (const auto* object = asObject())
+        return levels > 0 &&
+               std::all_of(object->begin(), object->end(), [&](const auto& e) { return e.second.fitsIn(levels - 1); });
+    if (asData() || asDate()) return levels > 0;
+    return true;
+}
+
 std::optional<DefaultsValue> DefaultsValue::fromJson(const nlohmann::json& json, DataDecoding decoding) {
+    return fromJson(json, decoding, kMaxNesting);
+}
+
+std::optional<DefaultsValue> DefaultsValue::fromJson(const nlohmann::json& json, DataDecoding decoding,
+                                                     size_t levelsLeft) {
+    if (json.is_structured() && levelsLeft == 0) return std::nullopt;
     switch (json.type()) {
     case nlohmann::json::value_t::string: return DefaultsValue(json.get<std::string>());
     case nlohmann::json::value_t::boolean: return DefaultsValue(json.get<bool>());
@@ -42,7 +61,7 @@ std::optional<DefaultsValue> DefaultsValue::fromJson(const nlohmann::json& json,
     case nlohmann::json::value_t::array: {
         Array array;
         for (const auto& e : json) {
-            auto v = fromJson(e, decoding);
+            auto v = fromJson(e, decoding, levelsLeft - 1);
             if (!v) return std::nullopt;
             array.push_back(std::move(*v));
         }
@@ -62,7 +81,7 @@ std::optional<DefaultsValue> DefaultsValue::fromJson(const nlohmann::json& json,
         }
         Object object;
         for (const auto& [k, e] : json.items()) {
-            auto v = fromJson(e, decoding);
+            auto v = fromJson(e, decoding, levelsLeft - 1);
             if (!v) return std::nullopt;
             object.emplace(k, std::move(*v));
         }

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/Date.h"
+#include "platform/JsonSalvage.h"
 
 namespace platform {
 
@@ -45,17 +46,27 @@ public:
     const Array* asArray() const { return std::get_if<Array>(&value_); }
     const Object* asObject() const { return std::get_if<Object>(&value_); }
 
+    // The deepest nesting of arrays and objects a value may have in its JSON form ({"$data": …}
+    // and {"$date": …} count as one level), as deep as salvage reads.
+    static constexpr size_t kMaxNesting = jsonsalvage::kMaxNesting;
+
     // On disk: strings, numbers, booleans, arrays and objects are plain JSON; binary data is
     // {"$data": base64} and a date {"$date": seconds since 2001}.
     nlohmann::json toJson() const;
     // `lenient` reads base64 that was damaged in place (see base64DecodeLenient), for salvage.
+    // JSON nested deeper than kMaxNesting reads as nothing, like any value that does not decode.
     enum class DataDecoding { strict, lenient };
     static std::optional<DefaultsValue> fromJson(const nlohmann::json& json,
                                                  DataDecoding decoding = DataDecoding::strict);
+    // Whether the JSON form nests deeper than kMaxNesting; looks no deeper than that.
+    bool tooDeep() const { return !fitsIn(kMaxNesting); }
 
     friend bool operator==(const DefaultsValue&, const DefaultsValue&) = default;
 
 private:
+    static std::optional<DefaultsValue> fromJson(const nlohmann::json& json, DataDecoding decoding, size_t levelsLeft);
+    bool fitsIn(size_t levels) const;
+
     std::variant<std::string, int64_t, double, bool, Data, Date, Array, Object> value_;
 };
 

@@ -148,7 +148,23 @@ std::optional<DefaultsValue> FileDefaults::object(const std::string& key) const 
     return it->second;
 }
 
+std::vector<std::string> FileDefaults::keys() const {
+    std::lock_guard lock(mutex_);
+    refreshAll();
+    std::set<std::string> keys;
+    for (const auto& entry : main_.values()) keys.insert(entry.first);
+    for (const auto& [key, file] : separate_)
+        if (file.values().count(key)) keys.insert(key);
+    return {keys.begin(), keys.end()};
+}
+
 bool FileDefaults::set(const std::string& key, const DefaultsValue& value) {
+    // Checked first: the other checks walk the value.
+    if (value.tooDeep()) {
+        log_.error("Cannot store a value under \"%s\": it is nested deeper than %zu levels", key.c_str(),
+                   DefaultsValue::kMaxNesting);
+        return false;
+    }
     if (holdsNonFiniteNumber(value)) {
         log_.error("Cannot store a value under \"%s\": it holds a number that is not finite", key.c_str());
         return false;

@@ -27,6 +27,7 @@ public:
     std::optional<DefaultsValue> object(const std::string& key) const override;
     bool set(const std::string& key, const DefaultsValue& value) override;
     bool remove(const std::string& key) override;
+    std::vector<std::string> keys() const override;
     std::filesystem::path location() const override { return main_.path(); }
     std::string loadError() const override;
 

@@ -52,6 +52,11 @@ long escapedUnit(std::string_view text, size_t i) {
     return unit;
 }
 
+// The characters that may follow a backslash in JSON text, \u excepted.
+bool isSimpleEscape(char c) {
+    return c == '"' || c == '\\' || c == '/' || c == 'b' || c == 'f' || c == 'n' || c == 'r' || c == 't';
+}
+
 bool isHighSurrogate(long unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool isLowSurrogate(long unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
@@ -65,7 +70,24 @@ size_t nextElementStart(std::string_view text, size_t from) {
     return std::string_view::npos;
 }
 
+// Whether the arrays and objects of the text nest deeper than kMaxNesting.
+bool nestsTooDeep(std::string_view text) {
+    size_t depth = 0;
+    for (size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        if (c == '"') {
+            i = stringEnd(text, i);
+            continue;
+        }
+        if ((c == '[' || c == '{') && ++depth > kMaxNesting) return true;
+        if ((c == ']' || c == '}') && depth > 0) --depth;
+        ++i;
+    }
+    return false;
+}
+
 std::optional<json> parse(std::string_view text) {
+    if (nestsTooDeep(text)) return std::nullopt;
     json value = json::parse(text, nullptr, false);
     if (value.is_discarded()) return std::nullopt;
     return value;
@@ -119,7 +141,12 @@ bool repair(std::string& text) {
         } else if (c == '\\') {
             const long unit = escapedUnit(text, i);
             if (unit < 0) {
-                ++i;  // the escaped character, whatever it is
+                if (i + 1 < text.size() && isSimpleEscape(text[i + 1])) {
+                    ++i;
+                } else {
+                    text[i] = '?';
+                    changed = true;
+                }
                 continue;
             }
             if (isHighSurrogate(unit) && isLowSurrogate(escapedUnit(text, i + 6))) {

@@ -25,4 +25,11 @@ bool MemoryDefaults::remove(const std::string& key) {
     return true;
 }
 
+std::vector<std::string> MemoryDefaults::keys() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> keys;
+    for (const auto& entry : values_) keys.push_back(entry.first);
+    return keys;
+}
+
 }  // namespace platform

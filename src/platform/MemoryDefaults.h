@@ -13,6 +13,7 @@ public:
     std::optional<DefaultsValue> object(const std::string& key) const override;
     bool set(const std::string& key, const DefaultsValue& value) override;
     bool remove(const std::string& key) override;
+    std::vector<std::string> keys() const override;
 
     void setFailWrites(bool fail) { failWrites_ = fail; }
     size_t writeCount() const { return writes_; }

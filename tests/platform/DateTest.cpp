@@ -1,3 +1,4 @@
+#include <cmath>
 #include <clocale>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -23,6 +24,27 @@ TEST(Date, Iso8601ReadsTheWireFormsAndRefusesTheRest) {
           "2026-02-30T00:00:00Z", "2025-02-29T00:00:00Z", "2026-03-01T24:00:00Z", "2026-03-01T12:30:15.Z",
           "2026-03-01T12:30:15Zjunk", "2026-03-01T12:30:15+0200", "2026-03-01T12:30:15+25:00"})
         EXPECT_FALSE(Date::fromIso8601(bad).has_value()) << bad;
+}
+
+// A date read from a number can lie beyond the four-digit years that ISO 8601 text holds; what is
+// written must still read back, as the nearest date that can be written.
+TEST(Date, WhatIsWrittenAlwaysReadsBack) {
+    const struct {
+        Date date;
+        const char* text;
+    } cases[] = {
+        {Date::fromUnix(253402300799.0), "9999-12-31T23:59:59Z"},
+        {Date::fromUnix(253402300800.0), "9999-12-31T23:59:59Z"},
+        {Date{1e300}, "9999-12-31T23:59:59Z"},
+        {Date::fromUnix(-62167219201.0), "0000-01-01T00:00:00Z"},
+        {Date{NAN}, "0000-01-01T00:00:00Z"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.date.iso8601(), c.text) << c.date.secondsSince2001;
+        const auto read = Date::fromIso8601(c.date.iso8601());
+        ASSERT_TRUE(read.has_value()) << c.text;
+        EXPECT_EQ(read->iso8601(), c.text);
+    }
 }
 
 // The application runs under the user's locale, where the decimal separator may be a comma.

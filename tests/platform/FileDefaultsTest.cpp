@@ -74,6 +74,7 @@ TEST_F(FileDefaultsTest, OneDamagedValueCostsOnlyItselfAndTheFileIsKeptAside) {
          DefaultsValue("a\xEF\xBF\xBD"
                        "b \\ud800 \xF0\x9F\x98\x80")},
         {"a number out of range", "1e400", std::nullopt},
+        {"an escaped byte that is not UTF-8", "\"caf\\\xFF\"", DefaultsValue("caf??")},
         {"data that is not base64", "{\"$data\": \"not base64!\"}", std::nullopt},
     };
     for (const auto& c : cases) {
@@ -185,6 +186,33 @@ TEST_F(FileDefaultsTest, NumbersBeyondRangeAreClampedAndValuesJsonCannotHoldRefu
     EXPECT_FALSE(store.set("text", "not UTF-8 \xFF"));
     EXPECT_EQ(readFile(file), before);
     EXPECT_EQ(store.string("text"), "99999999999999999999");
+}
+
+// Each level of nesting costs a reader, writer or destructor a stack frame: past the limit a
+// value is lost or refused like any damaged one, never the stack.
+TEST_F(FileDefaultsTest, ValuesNestedTooDeeplyCostOnlyThemselves) {
+    const auto nested = [](size_t levels) {
+        DefaultsValue value = 1;
+        for (size_t i = 0; i < levels; ++i) value = DefaultsValue::Array{std::move(value)};
+        return value;
+    };
+    const std::string tooDeep(20000, '[');
+    for (const std::string& stored : {tooDeep + std::string(20000, ']'), tooDeep}) {
+        overwrite("{\"before\": 1, \"deep\": " + stored + ", \"after\": 2}");
+        FileDefaults store = opened();
+        EXPECT_FALSE(store.contains("deep"));
+        EXPECT_EQ(store.integer("before"), 1);
+        EXPECT_NE(store.loadError().find("\"deep\""), std::string::npos);
+    }
+
+    FileDefaults store = opened();
+    EXPECT_FALSE(store.set("deep", nested(DefaultsValue::kMaxNesting + 1)));
+    ASSERT_TRUE(store.set("deepest", nested(DefaultsValue::kMaxNesting)));
+    EXPECT_EQ(opened().object("deepest"), nested(DefaultsValue::kMaxNesting));
+    EXPECT_TRUE(opened().loadError().empty());
+    // A damaged neighbour sends the file through salvage, which reads the deepest value too.
+    overwrite(readFile(file) + "junk");
+    EXPECT_EQ(opened().object("deepest"), nested(DefaultsValue::kMaxNesting));
 }
 
 // Root reads every file, so as root the store is opened by a child that gave up its rights.

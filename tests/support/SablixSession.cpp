@@ -55,9 +55,11 @@ void SablixSession::storeSetting(const std::string& key, const platform::Default
     defaultsIn(directory_).set(key, value);
 }
 
+fs::path SablixSession::dataFolder() const { return fs::path(directory_) / "data" / "Sablix"; }
+
 void SablixSession::storeSignIn(const nlohmann::json& user, const std::string& accessToken,
                                 const std::string& refreshToken) {
-    const fs::path folder = fs::path(directory_) / "data" / "Sablix";
+    const fs::path folder = dataFolder();
     fs::create_directories(folder);
     const nlohmann::json stored = {{"com.sablix.app",
                                     {{"auth_access_token", accessToken},

@@ -1,4 +1,5 @@
 #pragma once
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,6 +36,8 @@ public:
     // Writes the credential file a completed sign-in of that user leaves (the tokens valid for
     // decades); call before start().
     void storeSignIn(const nlohmann::json& user, const std::string& accessToken, const std::string& refreshToken);
+    // Where it keeps its application data (credentials, the team database).
+    std::filesystem::path dataFolder() const;
     // The personal library as stored now.
     std::vector<sablix::SnippetItem> storedLibrary() const;
     // Starts it in the development environment and waits (a few seconds at most) until its main

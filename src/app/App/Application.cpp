@@ -72,7 +72,7 @@ struct Application::Services {
         : environment(options.environment, &defaults),
           analytics(defaults, analyticsClient, environment,
                     platform::DeviceInfo::current(SABLIX_VERSION, SABLIX_BUILD)),
-          teamSnippets(TeamSnippetCache::databaseURL()),
+          teamSnippets(TeamSnippetCache::databaseURL(), SyncTimestamps(defaults)),
           fillInController(workspace, desktop::QtMainQueue::shared()),
           engine(TextReplacer::Collaborators{
               .makeTap = [] { return std::make_unique<desktop::X11KeyTap>(); },

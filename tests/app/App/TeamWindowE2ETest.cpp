@@ -4,8 +4,11 @@
 // to the expansion engine only while it is chosen; a Tk text field is the application typed into.
 // Two members, each on a display of their own, share a team through the one backend.
 #include <cctype>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 
@@ -19,6 +22,7 @@
 using e2e::runOn;
 using e2e::waitUntil;
 using nlohmann::json;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -110,6 +114,9 @@ public:
         waitUntil([&] { return field.contents().ends_with("MARK"); }, 20000);
         return field.contents();
     }
+
+    // Where Sablix keeps its data, the team database among it.
+    fs::path dataFolder() const { return session.dataFolder(); }
 
 private:
     void seed(const Member& member) {
@@ -278,4 +285,33 @@ TEST_F(TeamWindowE2E, OwnerInvitesAndDeletesTheTeamFromItsSettings) {
         << "the sheet stays";
     EXPECT_TRUE(desk.probed.shows("snippetSourceName", "Personal Snippets"));
     EXPECT_TRUE(desk.probed.shows("snippetSourceButton")) << "a team is left, so the selector stays";
+}
+
+// Random bytes in place of the team database: it is kept aside, and the first pull fills the
+// empty one that replaces it with every snippet of the team, however recent its stored timestamp.
+TEST_F(TeamWindowE2E, ADamagedTeamDatabaseIsKeptAsideAndFilledAgainByThePull) {
+    const fs::path folder = desk.dataFolder();
+    fs::create_directories(folder);
+    std::string damaged(65536, '\0');
+    std::mt19937 random(26);
+    for (char& byte : damaged) byte = static_cast<char>(random());
+    std::ofstream(folder / "team_snippets.db", std::ios::binary) << damaged;
+    desk.session.storeSetting(std::string("sync_timestamp_") + kSupportTeamId,
+                              platform::DefaultsValue(*platform::Date::fromIso8601("2026-01-01T00:00:00Z")));
+    ASSERT_TRUE(desk.open(backend, kRowan));
+    ASSERT_TRUE(desk.session.waitForLog(e2e::SablixSession::kTapRunning));
+
+    desk.activate();
+    desk.choose("sourceTeam:Support");
+    EXPECT_TRUE(desk.listShows({"refund", "hours"}));
+    EXPECT_TRUE(desk.probed.shows("syncStatusText", "Synced"));
+    EXPECT_EQ(desk.expansionOf(";refund", "Your refund is on its way."), "Your refund is on its way.");
+
+    std::vector<fs::path> copies;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with("team_snippets.db.damaged-")) copies.push_back(entry.path());
+    ASSERT_EQ(copies.size(), 1u);
+    std::ifstream copy(copies[0], std::ios::binary);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(copy), {}) == damaged) << "the copy differs";
+    EXPECT_TRUE(desk.session.waitForLog("kept as " + copies[0].string()));
 }

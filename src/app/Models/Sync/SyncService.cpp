@@ -226,13 +226,11 @@ QCoro::Task<std::optional<std::vector<SnippetItem>>> SyncService::pullSnippets(p
 }
 
 std::optional<platform::Date> SyncService::getLastSyncTimestamp(const platform::Uuid& teamId) const {
-    const auto value = c_.defaults.object(kTimestampKeyPrefix + teamId.toString());
-    if (!value || !value->asDate()) return std::nullopt;
-    return *value->asDate();
+    return timestamps_.last(teamId);
 }
 
 void SyncService::saveLastSyncTimestamp(const platform::Uuid& teamId, const platform::Date& timestamp) {
-    c_.defaults.set(kTimestampKeyPrefix + teamId.toString(), platform::DefaultsValue(timestamp));
+    timestamps_.save(teamId, timestamp);
 }
 
 int SyncService::countQueued(const platform::Uuid& teamId) {

@@ -14,6 +14,7 @@
 #include "Models/Networking/APIClient.h"
 #include "Models/Snippets/SnippetItem.h"
 #include "Models/Sync/PendingOperation.h"
+#include "Models/Sync/SyncTimestamps.h"
 #include "Models/Sync/TeamSnippetCache.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
@@ -35,7 +36,6 @@ class SyncService : public QObject {
     Q_PROPERTY(int pullVersion READ pullVersion NOTIFY pullVersionChanged)
 
 public:
-    static constexpr const char* kTimestampKeyPrefix = "sync_timestamp_";
     static constexpr const char* kSyncFailedMessage = "Sync failed";
 
     struct SyncState {
@@ -114,6 +114,7 @@ private:
     void setPendingOperationCount(int count);
 
     Collaborators c_;
+    SyncTimestamps timestamps_{c_.defaults};
     platform::Log logger_ = platform::appLog("SyncService");
     SyncState syncState_;
     std::optional<platform::Date> lastSyncedAt_;

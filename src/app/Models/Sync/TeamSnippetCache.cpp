@@ -1,5 +1,6 @@
 #include "Models/Sync/TeamSnippetCache.h"
 
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -7,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
 
+#include "platform/BackupFile.h"
 #include "platform/Paths.h"
 #include "platform/Sqlite.h"
 #include "platform/Utf8.h"
@@ -22,6 +24,12 @@ constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_O
 // Another connection to the file (a backup, the sqlite3 shell, a second instance) holds its lock
 // for moments; without a wait every write during that moment would fail outright.
 constexpr int kBusyTimeoutMs = 5000;
+constexpr const char* kDamagedInfix = ".damaged-";
+// The files SQLite keeps beside a database while it writes; a damaged database's go with it.
+constexpr const char* kCompanionSuffixes[] = {"-journal", "-wal", "-shm"};
+// SQLite's own check of the file's structure, reading every page once; one row "ok" when whole.
+constexpr const char* kCheckStructure = "PRAGMA quick_check";
+constexpr const char* kStructureWhole = "ok";
 
 constexpr const char* kSchema[] = {
     "CREATE TABLE IF NOT EXISTS team_snippets (\n"
@@ -210,10 +218,60 @@ private:
     bool open_ = true;
 };
 
+bool isDamage(int sqliteResult) {
+    const int primary = sqliteResult & 0xff;
+    return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+}
+
+// The first row of SQLite's structure check.
+std::optional<std::string> structureCheck(sqlite3* db) {
+    Statement check(db, kCheckStructure);
+    return check.step() ? check.text(0) : std::nullopt;
+}
+
+// What opening the file came to: the handle, or why there is none and whether the reason is
+// damage to the file.
+struct Opening {
+    sqlite3* db = nullptr;
+    std::optional<TeamSnippetCacheError> failure;
+    bool damaged = false;
+};
+
+Opening openDatabase(const std::filesystem::path& path) {
+    sqlite3* db = nullptr;
+    const int result = sqlite3_open_v2(path.c_str(), &db, kOpenFlags, nullptr);
+    // A handle that failed to open, or whose schema could not be made, is closed rather than
+    // kept: the next open() then starts afresh instead of every call failing until restart.
+    if (result != SQLITE_OK) {
+        Opening failed{nullptr, TeamSnippetCacheError::executeFailed(db ? errorMessage(db) : sqlite3_errstr(result)),
+                       isDamage(result)};
+        sqlite3_close_v2(db);
+        return failed;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    try {
+        for (const char* statement : kSchema) platform::sqlite::execute<TeamSnippetCacheError>(db, statement);
+        // SQLite reads a page only when asked for it: a file damaged past its first pages would
+        // otherwise open, and then fail every read that meets the damage.
+        if (auto verdict = structureCheck(db); verdict != kStructureWhole) {
+            sqlite3_close_v2(db);
+            return {nullptr, TeamSnippetCacheError::executeFailed(verdict.value_or("no verdict")), true};
+        }
+    } catch (const TeamSnippetCacheError& error) {
+        Opening failed{nullptr, error, isDamage(sqlite3_errcode(db))};
+        sqlite3_close_v2(db);
+        return failed;
+    }
+    return {db, std::nullopt, false};
+}
+
 }  // namespace
 
 TeamSnippetCache::TeamSnippetCache(std::filesystem::path databasePath)
     : databasePath_(std::move(databasePath)), dbQueue_(kQueueLabel) {}
+
+TeamSnippetCache::TeamSnippetCache(std::filesystem::path databasePath, SyncTimestamps timestamps)
+    : databasePath_(std::move(databasePath)), timestamps_(timestamps), dbQueue_(kQueueLabel) {}
 
 TeamSnippetCache::~TeamSnippetCache() {
     if (sqlite3* db = db_.exchange(nullptr)) sqlite3_close_v2(db);
@@ -229,24 +287,37 @@ void TeamSnippetCache::open() {
         if (const auto folder = databasePath_.parent_path(); !folder.empty())
             std::filesystem::create_directories(folder);
 
-        sqlite3* db = nullptr;
-        const int result = sqlite3_open_v2(databasePath_.c_str(), &db, kOpenFlags, nullptr);
-        // A handle that failed to open, or whose schema could not be made, is closed rather than
-        // kept: the next open() then starts afresh instead of every call failing until restart.
-        if (result != SQLITE_OK) {
-            std::string message = db ? errorMessage(db) : sqlite3_errstr(result);
-            sqlite3_close_v2(db);
-            throw TeamSnippetCacheError::executeFailed(std::move(message));
+        Opening opening = openDatabase(databasePath_);
+        if (opening.damaged) {
+            setAsideDamagedFile(opening.failure->message());
+            opening = openDatabase(databasePath_);
         }
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        try {
-            createTables(db);
-        } catch (...) {
-            sqlite3_close_v2(db);
-            throw;
-        }
-        db_.store(db);
+        if (opening.failure) throw *opening.failure;
+        db_.store(opening.db);
     });
+}
+
+void TeamSnippetCache::setAsideDamagedFile(const std::string& damage) {
+    // First: an empty database under a team's old timestamp would only ever get later changes.
+    if (timestamps_) timestamps_->forgetAll();
+    const std::string stem =
+        databasePath_.string() + kDamagedInfix + std::to_string(static_cast<long long>(::time(nullptr)));
+    const platform::BackupFile kept = platform::moveToBackupFile(databasePath_, stem, "");
+    if (!kept) {
+        logger_.error("The team snippet database %s is damaged (%s) and cannot be moved aside: %s",
+                      databasePath_.c_str(), damage.c_str(), kept.error.c_str());
+        throw TeamSnippetCacheError::executeFailed(damage);
+    }
+    for (const char* suffix : kCompanionSuffixes) {
+        const std::filesystem::path companion = databasePath_.string() + suffix;
+        std::error_code ec;
+        if (!std::filesystem::exists(companion, ec)) continue;
+        // Left in place, a journal would be played into the new database.
+        if (const auto moved = platform::moveToBackupFile(companion, kept.path, suffix); !moved)
+            logger_.error("Cannot move %s aside: %s", companion.c_str(), moved.error.c_str());
+    }
+    logger_.error("The team snippet database %s is damaged (%s); it is kept as %s and an empty one takes its place",
+                  databasePath_.c_str(), damage.c_str(), kept.path.c_str());
 }
 
 bool TeamSnippetCache::isOpen() const { return db_.load() != nullptr; }
@@ -255,10 +326,6 @@ sqlite3* TeamSnippetCache::connection() const {
     sqlite3* db = db_.load();
     if (!db) throw TeamSnippetCacheError::databaseNotOpen();
     return db;
-}
-
-void TeamSnippetCache::createTables(sqlite3* db) {
-    for (const char* statement : kSchema) platform::sqlite::execute<TeamSnippetCacheError>(db, statement);
 }
 
 std::vector<SnippetItem> TeamSnippetCache::getSnippets(const platform::Uuid& teamId, bool includeDeleted) {
@@ -317,7 +384,13 @@ void TeamSnippetCache::deleteAllSnippets(const platform::Uuid& teamId) {
     // Called after a team is left or deleted, possibly before anything else opened the database:
     // its snippets must not stay behind on disk for want of an open handle.
     open();
+    // Before the rows: a timestamp kept without them would make the next pull skip them for good.
+    if (timestamps_) timestamps_->forget(teamId);
     runWithId(connection(), kDeleteTeamSnippets, teamId);
+}
+
+void TeamSnippetCache::forgetSyncTimestamps() {
+    if (timestamps_) timestamps_->forgetAll();
 }
 
 std::vector<SyncOperation> TeamSnippetCache::getPendingSyncOperations() {

@@ -1,13 +1,17 @@
 #pragma once
 #include <atomic>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "Models/Snippets/SnippetItem.h"
 #include "Models/Sync/SyncMetadata.h"
 #include "Models/Sync/SyncOperation.h"
+#include "Models/Sync/SyncTimestamps.h"
 #include "Models/Sync/TeamSnippetCacheError.h"
 #include "platform/DispatchQueue.h"
+#include "platform/Log.h"
 #include "platform/Uuid.h"
 
 struct sqlite3;
@@ -23,7 +27,11 @@ namespace sablix {
 // connection. Failures throw TeamSnippetCacheError (filesystem errors from open() excepted).
 class TeamSnippetCache {
 public:
+    // With timestamps, a team's sync timestamp goes with the team's rows, and every team's with
+    // a damaged database (see open()), so that the next pull brings the rows back. Without, the
+    // timestamps are left alone.
     explicit TeamSnippetCache(std::filesystem::path databasePath);
+    TeamSnippetCache(std::filesystem::path databasePath, SyncTimestamps timestamps);
     ~TeamSnippetCache();
     TeamSnippetCache(const TeamSnippetCache&) = delete;
     TeamSnippetCache& operator=(const TeamSnippetCache&) = delete;
@@ -31,8 +39,11 @@ public:
     // Where the application keeps it: "team_snippets.db" in the Application Support folder.
     static std::filesystem::path databaseURL();
 
-    // Creates the folder, opens the file and creates the schema; does nothing once open. A
-    // failure leaves the database closed, so a later call tries again.
+    // Creates the folder, opens the file, creates the schema and checks that the file reads;
+    // does nothing once open. A file SQLite finds damaged (not a database, or malformed) is moved
+    // aside as "<name>.damaged-<time>", never deleted, and an empty database takes its place:
+    // what the server holds comes back with the next pull; the local changes still queued stay
+    // in the copy only. Any other failure leaves the database closed, so a later call tries again.
     void open();
     bool isOpen() const;
     const std::filesystem::path& databasePath() const { return databasePath_; }
@@ -46,6 +57,8 @@ public:
     void deleteSnippet(const platform::Uuid& id);
     // Removes every snippet row of the team, opening the database first when needed.
     void deleteAllSnippets(const platform::Uuid& teamId);
+    // Every team's next pull brings all its snippets, whatever the database already holds.
+    void forgetSyncTimestamps();
 
     // Every team's queued operations, oldest first (queueing order within one second).
     std::vector<SyncOperation> getPendingSyncOperations();
@@ -68,9 +81,12 @@ public:
 
 private:
     sqlite3* connection() const;  // the open handle, or throws databaseNotOpen
-    void createTables(sqlite3* db);
+    // Moves the damaged file (and its journal) aside; throws the reason when it cannot.
+    void setAsideDamagedFile(const std::string& damage);
 
     std::filesystem::path databasePath_;
+    std::optional<SyncTimestamps> timestamps_;
+    platform::Log logger_ = platform::appLog("TeamSnippetCache");
     platform::DispatchQueue dbQueue_;
     std::atomic<sqlite3*> db_{nullptr};
 };

@@ -319,6 +319,8 @@ QCoro::Task<bool> TeamManager::acceptInvitation(std::string token) {
 
 void TeamManager::clearAll() {
     ++session_;
+    // The next session's pulls bring each team's snippets whole.
+    teamSnippets_.forgetSyncTimestamps();
     setTeams({});
     setCurrentTeam(std::nullopt);
     setMembers({});

@@ -41,6 +41,7 @@ public:
     std::optional<platform::DefaultsValue> object(const std::string& key) const override { return inner.object(key); }
     bool set(const std::string& key, const platform::DefaultsValue& value) override { return inner.set(key, value); }
     bool remove(const std::string& key) override { return inner.remove(key); }
+    std::vector<std::string> keys() const override { return inner.keys(); }
     std::string loadError() const override { return "line 3: unexpected byte"; }
     MemoryDefaults inner;
 };

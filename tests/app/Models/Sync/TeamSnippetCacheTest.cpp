@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "TeamDbFixture.h"
+#include "support/ModelsTestSupport.h"
 
 namespace sablix::teamdb {
 namespace {
@@ -209,14 +211,10 @@ TEST_F(TeamSnippetCacheTest, AFailedOpenIsReportedAndCanBeRetried) {
     blocked.open();
     EXPECT_TRUE(blocked.isOpen());
 
-    // A file that is not a database opens, but cannot take the schema.
+    // A file that is not a database is moved aside (see below) and opens empty.
     const auto damaged = folder() / "damaged.db";
     std::ofstream(damaged) << std::string(4096, 'x');
     TeamSnippetCache onDamaged(damaged);
-    EXPECT_EQ(failureOf([&] { onDamaged.open(); }), "Failed to execute statement: file is not a database");
-    EXPECT_EQ(failureOf([&] { onDamaged.enqueueSyncOperation(operation("2024-01-01T00:00:00Z")); }),
-              "Database is not open");
-    std::filesystem::remove(damaged);
     onDamaged.open();
     onDamaged.enqueueSyncOperation(operation("2024-01-01T00:00:00Z"));
     EXPECT_EQ(onDamaged.getPendingSyncOperations().size(), 1u);
@@ -224,6 +222,39 @@ TEST_F(TeamSnippetCacheTest, AFailedOpenIsReportedAndCanBeRetried) {
     std::ofstream(folder() / "blocked") << "a file, not a folder";
     TeamSnippetCache underAFile(folder() / "blocked" / "Sablix" / "team_snippets.db");
     EXPECT_THROW(underAFile.open(), std::filesystem::filesystem_error);
+}
+
+// A file whose first pages are whole opens; every read that meets the later ones would fail, for
+// good. It is kept aside like a file that is not a database at all (see the end-to-end test).
+TEST_F(TeamDbTest, AFileMalformedPastItsSchemaIsKeptAsideAndReplacedByAnEmptyOne) {
+    const Uuid team = Uuid::generate();
+    {
+        TeamSnippetCache whole(databasePath());
+        whole.open();
+        SnippetItem item = snippet("long", team);
+        for (char letter = 'a'; letter < 'u'; ++letter) {
+            item.id = Uuid::generate();
+            item.snippet = std::string(3000, letter);
+            whole.saveSnippet(item, SyncMetadata::newLocal());
+        }
+    }
+    std::string damaged = modelstest::readFile(databasePath());
+    constexpr size_t kWholePages = 2;  // the header and the schema
+    std::fill(damaged.begin() + 4096 * kWholePages, damaged.end(), '\xA5');
+    modelstest::writeFile(databasePath(), damaged);
+
+    TeamSnippetCache cache(databasePath());
+    ASSERT_NO_THROW(cache.open());
+    EXPECT_TRUE(cache.getSnippets(team, false).empty());
+    const auto copies = [&] {
+        std::vector<std::filesystem::path> found;
+        for (const auto& entry : std::filesystem::directory_iterator(databasePath().parent_path()))
+            if (entry.path().filename().string().starts_with("team_snippets.db.damaged-"))
+                found.push_back(entry.path());
+        return found;
+    }();
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_TRUE(modelstest::readFile(copies[0]) == damaged) << "the copy differs from the damaged file";
 }
 
 }  // namespace

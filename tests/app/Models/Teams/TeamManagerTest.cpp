@@ -100,7 +100,7 @@ protected:
     testsupport::FakeWorkspace workspace_;
     testsupport::FakeAnalyticsTracking analytics_;
     platform::FakeClock clock_{platform::Date::fromUnix(1767225600.0)};
-    TeamSnippetCache cache_{databasePath()};
+    TeamSnippetCache cache_{databasePath(), SyncTimestamps(defaults_)};
     AuthManager auth_{store_, client_, workspace_, analytics_, teams_, clock_, nullptr, kTimeout};
     TeamManager teams_{auth_, client_, cache_, analytics_, kTimeout};
 };
@@ -221,6 +221,8 @@ TEST_F(TeamManagerTest, AMembersAnswerForATeamNoLongerSelectedIsDropped) {
     EXPECT_EQ(memberNames(), (Names{"Mara Quell", "Rowan Tesk"}));
 }
 
+// A sync timestamp kept without the team's rows would make the next pull, after rejoining, bring
+// only what changed since: it goes with them, and with every team at sign-out.
 TEST_F(TeamManagerTest, ALeftOrDeletedTeamLeavesNoSnippetOnDisk) {
     {
         TeamSnippetCache writer(databasePath());
@@ -228,6 +230,11 @@ TEST_F(TeamManagerTest, ALeftOrDeletedTeamLeavesNoSnippetOnDisk) {
         for (const Uuid& team : {kSupport, kDesign, kSales})
             writer.saveSnippet(snippet("addr", team), SyncMetadata::newLocal());
     }
+    const auto timestampKept = [&](const Uuid& team) {
+        return defaults_.contains("sync_timestamp_" + team.toString());
+    };
+    for (const Uuid& team : {kSupport, kDesign, kSales})
+        defaults_.set("sync_timestamp_" + team.toString(), platform::DefaultsValue(clock_.now()));
     run(teams_.fetchTeams());
     teams_.setSelectedTeamId(kDesign);
 
@@ -238,11 +245,19 @@ TEST_F(TeamManagerTest, ALeftOrDeletedTeamLeavesNoSnippetOnDisk) {
     EXPECT_TRUE(teams_.isPersonalMode());
     EXPECT_EQ(rowsOf(kDesign), "0\n");
     EXPECT_EQ(rowsOf(kSupport), "1\n");
+    EXPECT_FALSE(timestampKept(kDesign));
+    EXPECT_TRUE(timestampKept(kSupport));
 
     run(teams_.deleteTeam(kSupport));
     EXPECT_TRUE(teams_.teams().empty());
     EXPECT_EQ(rowsOf(kSupport), "0\n");
     EXPECT_EQ(rowsOf(kSales), "1\n");
+    EXPECT_FALSE(timestampKept(kSupport));
+    EXPECT_TRUE(timestampKept(kSales));
+
+    auth_.signOut();
+    EXPECT_FALSE(timestampKept(kSales));
+    EXPECT_TRUE(defaults_.contains(AppEnvironment::kBaseURLOverrideKey));
 }
 
 TEST_F(TeamManagerTest, AnInvitationTokenTravelsAsOnePathSegment) {
