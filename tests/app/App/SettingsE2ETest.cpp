@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "platform/FileDefaults.h"
@@ -88,10 +89,19 @@ TEST_F(SettingsE2E, TheSheetIsFiveHundredWideAtMostSixHundredHighAndHoldsEveryCo
     ASSERT_TRUE(session.start());
     click("settingsButton");
     ASSERT_TRUE(probed.shows("doneButton"));
-    // What the sheet asks of the window manager: no resizing beyond its frame.
-    const std::string found =
-        runOn(display(), {"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Settings$"});
-    const std::string hints = runOn(display(), {"xprop", "-id", found.substr(0, found.find('\n')), "WM_NORMAL_HINTS"});
+    // What the sheet asks of the window manager: no resizing beyond its frame. The search may
+    // name more than one window for it.
+    std::string hints;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            std::istringstream ids(runOn(display(), {"xdotool", "search", "--onlyvisible", "--name", "^Settings$"}));
+            for (std::string id; std::getline(ids, id);)
+                if ((hints = runOn(display(), {"xprop", "-id", id, "WM_NORMAL_HINTS"})).find("minimum size") !=
+                    std::string::npos)
+                    return true;
+            return false;
+        },
+        10000));
     EXPECT_NE(hints.find("minimum size: 500 by 400"), std::string::npos) << hints;
     EXPECT_NE(hints.find("maximum size: 500 by 600"), std::string::npos) << hints;
 
