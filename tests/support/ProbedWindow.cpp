@@ -64,15 +64,24 @@ bool ProbedWindow::shows(const std::string& name, const std::string& text) const
 }
 
 bool ProbedWindow::click(const std::string& name, const char* button) const {
+    // Only two different writes of the probe that agree tell that the item stopped moving: a busy
+    // application rewrites the file late, and one write read twice still shows a sheet where it
+    // was before the window manager placed it, or a list before its scrolling ended.
     std::optional<ProbedItem> target, before;
+    std::optional<std::filesystem::file_time_type> written;
     const bool settled = waitUntil(
         [&] {
+            std::error_code failed;
+            const auto writtenNow = std::filesystem::last_write_time(file_, failed);
+            std::optional<ProbedItem> found = maybe(name);
+            if (failed || writtenNow == written || std::filesystem::last_write_time(file_, failed) != writtenNow) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                return false;
+            }
+            written = writtenNow;
             before = target;
-            target = maybe(name);
-            if (!target || !target->enabled) return false;
-            if (before && target->x == before->x && target->y == before->y) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(150));
-            return false;
+            target = std::move(found);
+            return target && target->enabled && before && target->x == before->x && target->y == before->y;
         },
         10000);
     if (!settled) return false;

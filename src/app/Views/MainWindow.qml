@@ -15,7 +15,7 @@ ApplicationWindow {
     width: 900
     height: 600
 
-    // The update command's model: canCheckForUpdates, checkForUpdates().
+    // The update command's model: canCheckForUpdates, checkForUpdates(), message, dismissMessage().
     required property QtObject updates
     required property string appVersion
     // The content's models and state (see ContentView).
@@ -70,6 +70,29 @@ ApplicationWindow {
         Label {
             objectName: "aboutVersion"
             text: "Version " + window.appVersion
+        }
+    }
+
+    // What a check the user asked for found, when that is no newer release.
+    Dialog {
+        id: updateCheckDialog
+        objectName: "updateCheckDialog"
+        title: "Software Update"
+        anchors.centerIn: parent
+        modal: true
+        standardButtons: Dialog.Ok
+        onClosed: window.updates.dismissMessage()
+        Label {
+            objectName: "updateCheckMessage"
+            text: window.updates.message
+            textFormat: Text.PlainText
+        }
+        Connections {
+            target: window.updates
+            function onMessageChanged() {
+                if (window.updates.message !== "")
+                    updateCheckDialog.open()
+            }
         }
     }
 

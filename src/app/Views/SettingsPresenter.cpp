@@ -31,6 +31,7 @@ SettingsPresenter::SettingsPresenter(Collaborators collaborators, QObject* paren
       feedbackTimeout_(collaborators.feedbackTimeout) {
     feedback_ = new FeedbackForm(client_, appVersionOrNone_, osVersion_, feedbackTimeout_, this);
     connect(&hotkeyManager_, &HotkeyManager::isEnabledChanged, this, &SettingsPresenter::hotkeyEnabledChanged);
+    connect(&hotkeyManager_, &HotkeyManager::isTakenChanged, this, &SettingsPresenter::hotkeyTakenChanged);
     connect(&windowState_, &MainWindowState::showingSettingsChanged, this, &SettingsPresenter::sheetShownOrHidden);
     connect(&teamManager_, &TeamManager::teamsChanged, this, &SettingsPresenter::teamsChanged);
 }
@@ -49,6 +50,8 @@ void SettingsPresenter::sheetShownOrHidden() {
 }
 
 bool SettingsPresenter::hotkeyEnabled() const { return hotkeyManager_.isEnabled(); }
+
+bool SettingsPresenter::hotkeyTaken() const { return hotkeyManager_.isTaken(); }
 
 void SettingsPresenter::setHotkeyEnabled(bool enabled) {
     if (enabled != hotkeyManager_.isEnabled()) hotkeyManager_.setEnabled(enabled);

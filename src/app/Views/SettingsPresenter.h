@@ -37,6 +37,8 @@ class SettingsPresenter final : public QObject {
     QML_UNCREATABLE("The settings sheet's presenter is made by the composition root.")
     Q_PROPERTY(sablix::HotkeyRecorder* recorder READ recorder CONSTANT)
     Q_PROPERTY(bool hotkeyEnabled READ hotkeyEnabled WRITE setHotkeyEnabled NOTIFY hotkeyEnabledChanged)
+    // While another application holds the combination, so the hot key does not work.
+    Q_PROPERTY(bool hotkeyTaken READ hotkeyTaken NOTIFY hotkeyTakenChanged)
     Q_PROPERTY(sablix::SnippetSettings* snippetSettings READ snippetSettings CONSTANT)
     Q_PROPERTY(sablix::AuthManager* authManager READ authManager CONSTANT)
     Q_PROPERTY(bool showsCreateTeam READ showsCreateTeam NOTIFY teamsChanged)
@@ -73,6 +75,7 @@ public:
     HotkeyRecorder* recorder() const { return &recorder_; }
     bool hotkeyEnabled() const;
     void setHotkeyEnabled(bool enabled);
+    bool hotkeyTaken() const;
     SnippetSettings* snippetSettings() const { return &snippetSettings_; }
     AuthManager* authManager() const { return &authManager_; }
     // While no loaded team is owned by the user.
@@ -95,6 +98,7 @@ public:
 
 signals:
     void hotkeyEnabledChanged();
+    void hotkeyTakenChanged();
     void teamsChanged();
     void analyticsEnabledChanged();
     void feedbackChanged();

@@ -12,8 +12,10 @@ Item {
     // Shown only while signed in, and only where the sheet was given it.
     property ReferralsSettingsSectionPresenter referralsSection: null
 
-    implicitWidth: 600
-    implicitHeight: 640
+    readonly property string hotkeyTakenText: " is taken by another application. Record another shortcut."
+
+    implicitWidth: 500
+    implicitHeight: 600
 
     Shortcut {
         sequences: ["Ctrl+Return", "Ctrl+Enter"]
@@ -90,21 +92,34 @@ Item {
                     Layout.fillWidth: true
                     SettingsCard {
                         Layout.fillWidth: true
-                        contentItem: RowLayout {
-                            SettingsRowLabel {
-                                symbol: "keyboard"
-                                title: "Activate Sablix"
-                                subtitle: "Bring Sablix to focus from anywhere"
+                        contentItem: ColumnLayout {
+                            spacing: 8
+                            RowLayout {
+                                SettingsRowLabel {
+                                    symbol: "keyboard"
+                                    title: "Activate Sablix"
+                                    subtitle: "Bring Sablix to focus from anywhere"
+                                    Layout.fillWidth: true
+                                }
+                                HotkeyRecorderView {
+                                    recorder: settingsView.presenter.recorder
+                                }
+                                Switch {
+                                    objectName: "hotkeyEnabledSwitch"
+                                    checked: settingsView.presenter.hotkeyEnabled
+                                    focusPolicy: Qt.NoFocus
+                                    onToggled: settingsView.presenter.hotkeyEnabled = checked
+                                }
+                            }
+                            Label {
+                                objectName: "hotkeyTakenLabel"
+                                visible: settingsView.presenter.hotkeyTaken
+                                text: settingsView.presenter.recorder.displayString + settingsView.hotkeyTakenText
+                                textFormat: Text.PlainText
+                                color: ThemeColors.error
+                                wrapMode: Text.Wrap
+                                font.pointSize: Math.max(1, Qt.application.font.pointSize - 2)
                                 Layout.fillWidth: true
-                            }
-                            HotkeyRecorderView {
-                                recorder: settingsView.presenter.recorder
-                            }
-                            Switch {
-                                objectName: "hotkeyEnabledSwitch"
-                                checked: settingsView.presenter.hotkeyEnabled
-                                focusPolicy: Qt.NoFocus
-                                onToggled: settingsView.presenter.hotkeyEnabled = checked
                             }
                         }
                     }

@@ -13,10 +13,12 @@ ApplicationWindow {
     title: "Settings"
     flags: Qt.Dialog
     modality: Qt.WindowModal
-    minimumWidth: 600
-    minimumHeight: 500
-    width: 600
-    height: 640
+    minimumWidth: 500
+    maximumWidth: 500
+    minimumHeight: 400
+    maximumHeight: 600
+    width: 500
+    height: 600
 
     onClosing: presenter.dismiss()
 

@@ -15,12 +15,27 @@ Item {
     implicitWidth: 500
     implicitHeight: 640
 
+    // Text colours of the sheet. Secondary lines are the palette's own text, softened; on a light
+    // palette the theme's signal colours are deepened, as their own shades read below 4.5:1 on
+    // the cards.
+    readonly property color secondaryText: Qt.rgba(palette.windowText.r, palette.windowText.g,
+                                                   palette.windowText.b, 0.65)
+    function legible(colour) {
+        return ThemeColors.dark ? colour : Qt.darker(colour, 1.3)
+    }
+
     Connections {
         target: Qt.application
         function onStateChanged() {
             if (Qt.application.state === Qt.ApplicationActive)
                 view.presenter.applicationBecameActive()
         }
+    }
+
+    // The entry of the role choices holding this role value, -1 when none does. Read from the
+    // choices themselves, so the index follows them when they arrive or change.
+    function roleIndex(role) {
+        return presenter.roleChoices.findIndex(choice => choice.value === role)
     }
 
     component SectionTitle: Label {
@@ -77,6 +92,7 @@ Item {
                                 objectName: "teamNameField"
                                 Layout.fillWidth: true
                                 placeholderText: "Team name"
+                                placeholderTextColor: view.secondaryText
                                 enabled: view.presenter.canManageMembers
                                 text: view.presenter.teamName
                                 onTextEdited: view.presenter.teamName = text
@@ -86,6 +102,7 @@ Item {
                                 objectName: "teamEmojiField"
                                 Layout.preferredWidth: 50
                                 placeholderText: "Emoji"
+                                placeholderTextColor: view.secondaryText
                                 enabled: view.presenter.canManageMembers
                                 text: view.presenter.teamEmoji
                                 onTextEdited: view.presenter.teamEmoji = text
@@ -96,6 +113,7 @@ Item {
                                 Layout.fillWidth: true
                                 Layout.maximumHeight: 3 * font.pixelSize * 1.4 + topPadding + bottomPadding
                                 placeholderText: "Description"
+                                placeholderTextColor: view.secondaryText
                                 wrapMode: TextEdit.Wrap
                                 enabled: view.presenter.canManageMembers
                                 text: view.presenter.teamDescription
@@ -109,12 +127,12 @@ Item {
                                     objectName: "savedLabel"
                                     visible: view.presenter.showSaveSuccess
                                     text: "Saved!"
-                                    color: ThemeColors.success
+                                    color: view.legible(ThemeColors.success)
                                 }
                                 Label {
                                     visible: view.presenter.errorMessage !== ""
                                     text: view.presenter.errorMessage
-                                    color: ThemeColors.error
+                                    color: view.legible(ThemeColors.error)
                                 }
                                 Item { Layout.fillWidth: true }
                                 Button {
@@ -144,6 +162,7 @@ Item {
                                     objectName: "inviteEmailField"
                                     Layout.fillWidth: true
                                     placeholderText: "Email address"
+                                    placeholderTextColor: view.secondaryText
                                     text: view.presenter.inviteEmail
                                     onTextEdited: view.presenter.inviteEmail = text
                                 }
@@ -154,7 +173,7 @@ Item {
                                     model: view.presenter.roleChoices
                                     textRole: "text"
                                     valueRole: "value"
-                                    currentIndex: indexOfValue(view.presenter.inviteRole)
+                                    currentIndex: view.roleIndex(view.presenter.inviteRole)
                                     onActivated: view.presenter.inviteRole = currentValue
                                     // The style's arrow image outlives the view (its texture stays cached); a text arrow does not.
                                     indicator: Label {
@@ -176,7 +195,7 @@ Item {
                                 Label {
                                     objectName: "invitationSentLabel"
                                     text: "Invitation sent!"
-                                    color: ThemeColors.success
+                                    color: view.legible(ThemeColors.success)
                                 }
                                 Item { Layout.fillWidth: true }
                                 Button {
@@ -188,7 +207,7 @@ Item {
                             Label {
                                 visible: view.presenter.errorMessage !== ""
                                 text: view.presenter.errorMessage
-                                color: ThemeColors.error
+                                color: view.legible(ThemeColors.error)
                             }
                         }
                     }
@@ -221,11 +240,11 @@ Item {
                                         Layout.margins: 12
                                         Layout.topMargin: 8
                                         Layout.bottomMargin: 8
-                                        SymbolImage { symbol: "person.crop.circle.fill"; size: 20; color: ThemeColors.secondary }
+                                        SymbolImage { symbol: "person.crop.circle.fill"; size: 20; color: view.secondaryText }
                                         ColumnLayout {
                                             spacing: 1
                                             Label { text: memberRow.modelData.displayName }
-                                            Label { text: memberRow.modelData.email; color: ThemeColors.secondary }
+                                            Label { text: memberRow.modelData.email; color: view.secondaryText }
                                         }
                                         Item { Layout.fillWidth: true }
                                         ComboBox {
@@ -235,8 +254,14 @@ Item {
                                             model: view.presenter.roleChoices
                                             textRole: "text"
                                             valueRole: "value"
-                                            currentIndex: indexOfValue(memberRow.modelData.role)
-                                            onActivated: view.presenter.changeRole(memberRow.modelData.userId, currentValue)
+                                            currentIndex: view.roleIndex(memberRow.modelData.role)
+                                            // The picker keeps no choice of its own: it shows the stored role
+                                            // until the members come back with the new one, so a refused
+                                            // change leaves the old role shown.
+                                            onActivated: {
+                                                view.presenter.changeRole(memberRow.modelData.userId, currentValue)
+                                                currentIndex = Qt.binding(() => view.roleIndex(memberRow.modelData.role))
+                                            }
                                             // The style's arrow image outlives the view (its texture stays cached); a text arrow does not.
                                             indicator: Label {
                                                 x: parent.width - width - 8
@@ -257,15 +282,15 @@ Item {
                                             objectName: "roleBadge_" + memberRow.modelData.email
                                             visible: !memberRow.modelData.hasControls
                                             text: memberRow.modelData.badge
-                                            color: ThemeColors.secondary
+                                            color: view.secondaryText
                                             leftPadding: 8
                                             rightPadding: 8
                                             topPadding: 4
                                             bottomPadding: 4
                                             background: Rectangle {
                                                 radius: height / 2
-                                                color: Qt.rgba(ThemeColors.secondary.r, ThemeColors.secondary.g,
-                                                               ThemeColors.secondary.b, 0.1)
+                                                color: Qt.rgba(view.secondaryText.r, view.secondaryText.g,
+                                                               view.secondaryText.b, 0.1)
                                             }
                                         }
                                     }
@@ -293,14 +318,14 @@ Item {
                                     Layout.margins: 12
                                     Layout.topMargin: 8
                                     Layout.bottomMargin: 8
-                                    SymbolImage { symbol: "envelope.badge.fill"; size: 20; color: ThemeColors.secondary }
+                                    SymbolImage { symbol: "envelope.badge.fill"; size: 20; color: view.secondaryText }
                                     ColumnLayout {
                                         spacing: 1
                                         Label { text: invitationRow.modelData.email }
-                                        Label { text: "Pending"; color: ThemeColors.warning }
+                                        Label { text: "Pending"; color: view.legible(ThemeColors.warning) }
                                     }
                                     Item { Layout.fillWidth: true }
-                                    Label { text: invitationRow.modelData.role; color: ThemeColors.secondary }
+                                    Label { text: invitationRow.modelData.role; color: view.secondaryText }
                                 }
                             }
                         }

@@ -57,13 +57,16 @@ void HotkeyManager::registerHotkey() {
     const int grabStatus = grabber_.grab(currentCombo_.keyCode, currentCombo_.carbonModifiers);
     if (grabStatus != desktop::HotkeyGrabber::kNoError) {
         logger_.error("Failed to register hotkey: %d", grabStatus);
+        setTaken(true);
         return;
     }
     grabbed_ = true;
+    setTaken(false);
     logger_.info("Hotkey registered: %s", currentCombo_.displayString(keyLayout_).c_str());
 }
 
 void HotkeyManager::unregisterHotkey() {
+    setTaken(false);
     if (grabbed_) {
         grabber_.ungrab();
         grabbed_ = false;
@@ -72,6 +75,12 @@ void HotkeyManager::unregisterHotkey() {
         grabber_.removeHandler();
         handlerInstalled_ = false;
     }
+}
+
+void HotkeyManager::setTaken(bool taken) {
+    if (taken == isTaken_) return;
+    isTaken_ = taken;
+    emit isTakenChanged(taken);
 }
 
 void HotkeyManager::handleHotkey() {

@@ -19,6 +19,7 @@ namespace sablix {
 class HotkeyManager : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isEnabled READ isEnabled WRITE setEnabled NOTIFY isEnabledChanged)
+    Q_PROPERTY(bool isTaken READ isTaken NOTIFY isTakenChanged)
 
 public:
     static constexpr const char* kComboKey = "sablix_hotkey_combo";
@@ -41,6 +42,10 @@ public:
 
     const KeyCombo& currentCombo() const { return currentCombo_; }
     bool isEnabled() const { return isEnabled_; }
+    // The desktop refused the current combination the last time it was registered, because
+    // another application holds it; false again once a combination is registered or the hot
+    // key is taken off.
+    bool isTaken() const { return isTaken_; }
 
     // Makes `combo` current, stores it and registers it again if the switch is on.
     void saveCombo(const KeyCombo& combo);
@@ -58,8 +63,11 @@ public:
 signals:
     void currentComboChanged(const sablix::KeyCombo& combo);
     void isEnabledChanged(bool isEnabled);
+    void isTakenChanged(bool isTaken);
 
 private:
+    void setTaken(bool taken);
+
     platform::Defaults& userDefaults_;
     desktop::HotkeyGrabber& grabber_;
     desktop::KeyLayout& keyLayout_;
@@ -72,6 +80,7 @@ private:
     // Registration state: neither, handler only (the grab was refused), or both.
     bool handlerInstalled_ = false;
     bool grabbed_ = false;
+    bool isTaken_ = false;
     // Expires with this object, so queued presses and late handler calls find it gone.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

@@ -7,6 +7,25 @@ CheckForUpdatesViewModel::CheckForUpdatesViewModel(Updater& updater, QObject* pa
     // The updater's value now, then every change.
     setCanCheckForUpdates(updater_.canCheckForUpdates());
     connect(&updater_, &Updater::canCheckForUpdatesChanged, this, &CheckForUpdatesViewModel::setCanCheckForUpdates);
+    connect(&updater_, &Updater::checkFinished, this, &CheckForUpdatesViewModel::checkFinished);
+}
+
+void CheckForUpdatesViewModel::checkFinished(Updater::CheckResult result, bool userInitiated,
+                                             const QString& failureReason) {
+    if (!userInitiated) return;
+    switch (result) {
+    case Updater::CheckResult::updateAvailable: return;
+    case Updater::CheckResult::upToDate: return setMessage(QString::fromUtf8(kUpToDateMessage));
+    case Updater::CheckResult::failed: return setMessage(QString::fromUtf8(kFailedMessagePrefix) + failureReason);
+    }
+}
+
+void CheckForUpdatesViewModel::dismissMessage() { setMessage({}); }
+
+void CheckForUpdatesViewModel::setMessage(const QString& message) {
+    if (message == message_) return;
+    message_ = message;
+    emit messageChanged();
 }
 
 void CheckForUpdatesViewModel::checkForUpdates() {

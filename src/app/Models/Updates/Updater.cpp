@@ -65,12 +65,14 @@ QCoro::Task<Updater::CheckResult> Updater::check(bool userInitiated) {
     setChecking(false);
 
     CheckResult result = CheckResult::failed;
+    std::string failureReason;
     if (!response.isSuccess()) {
-        logger_.error("Update check failed: %s", response.status
-                                                     ? ("HTTP status " + std::to_string(response.status)).c_str()
-                                                     : response.error.c_str());
+        failureReason =
+            response.status ? "the server answered HTTP status " + std::to_string(response.status) : response.error;
+        logger_.error("Update check failed: %s", failureReason.c_str());
     } else if (const auto release = Appcast::newestRelease(response.body); !release) {
-        logger_.error("Update check failed: the feed names no release that can be read");
+        failureReason = kUnreadableFeedReason;
+        logger_.error("Update check failed: %s", failureReason.c_str());
     } else if (!isNewerVersion(release->version, appVersion_)) {
         result = CheckResult::upToDate;
     } else {
@@ -80,7 +82,7 @@ QCoro::Task<Updater::CheckResult> Updater::check(bool userInitiated) {
         if (userInitiated && !release->downloadURL.empty() && !workspace_.openURL(release->downloadURL))
             logger_.error("Could not open %s", release->downloadURL.c_str());
     }
-    emit checkFinished(result, userInitiated);
+    emit checkFinished(result, userInitiated, QString::fromStdString(failureReason));
     co_return result;
 }
 

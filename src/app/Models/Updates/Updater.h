@@ -22,6 +22,7 @@ class Updater : public QObject {
 
 public:
     static constexpr std::chrono::seconds kDefaultUpdateCheckInterval{14'400};
+    static constexpr const char* kUnreadableFeedReason = "the update feed names no release that can be read";
 
     enum class CheckResult { updateAvailable, upToDate, failed };
     Q_ENUM(CheckResult)
@@ -49,7 +50,8 @@ public:
 signals:
     void canCheckForUpdatesChanged(bool canCheck);
     void updateFound(const QString& version, const QString& downloadURL);
-    void checkFinished(sablix::Updater::CheckResult result, bool userInitiated);
+    // With a failed check, why it failed in words a user can read; empty otherwise.
+    void checkFinished(sablix::Updater::CheckResult result, bool userInitiated, const QString& failureReason);
 
 private:
     void setChecking(bool checking);

@@ -150,3 +150,23 @@ TEST_F(UpdatesTest, UserCheckOpensTheNewerDownloadOnlyWhenAllowed) {
 }
 
 }  // namespace
+
+TEST_F(UpdatesTest, UserCheckSaysWhenNothingIsNewerOrWhyTheCheckFailed) {
+    RecordingWorkspace workspace;
+    Updater updater(client_, workspace, appcastURL(), std::string("2.0.1"));
+    sablix::CheckForUpdatesViewModel command(updater);
+    const auto said = [&](bool userInitiated) {
+        command.dismissMessage();
+        QCoro::waitFor(updater.check(userInitiated));
+        return command.message().toStdString();
+    };
+    EXPECT_EQ(said(true), "Sablix is up to date.");
+    EXPECT_EQ(said(false), "") << "an automatic check says nothing";
+    backend_.fail(testservers::TestBackend::kAppcastRoute, 404, "");
+    EXPECT_EQ(said(true), "Could not check for updates: the server answered HTTP status 404");
+    serve("<rss><channel><item>");
+    EXPECT_EQ(said(true), "Could not check for updates: the update feed names no release that can be read");
+    backend_.stop();
+    EXPECT_EQ(said(true), "Could not check for updates: Connection refused");
+    EXPECT_TRUE(workspace.opened.empty());
+}
