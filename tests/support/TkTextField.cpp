@@ -110,9 +110,19 @@ bool TkTextField::focus() {
     const std::vector<std::string> environment = {"DISPLAY=" + display_};
     int code = -1;
     // Under a window manager the window is activated through it, so the manager's active window
-    // agrees with the focus; without one, xdotool refuses at once and the focus is set directly.
-    runCommand({"xdotool", "windowactivate", "--sync", std::to_string(window_)}, &code, 3000, environment);
-    runCommand({"xdotool", "windowfocus", "--sync", std::to_string(window_)}, &code, 5000, environment);
+    // agrees with the focus (Sablix ignores keys while the active window is its own). A busy
+    // manager may take longer than one request waits: ask until the manager says so. Without a
+    // manager there is no active window to agree with, and the focus alone is set.
+    const std::string id = std::to_string(window_);
+    waitUntil(
+        [&] {
+            runCommand({"xdotool", "windowactivate", "--sync", id}, &code, 3000, environment);
+            int activeCode = -1;
+            const std::string active = runCommand({"xdotool", "getactivewindow"}, &activeCode, 3000, environment);
+            return activeCode != 0 || std::strtoul(active.c_str(), nullptr, 10) == window_;
+        },
+        20000);
+    runCommand({"xdotool", "windowfocus", "--sync", id}, &code, 5000, environment);
     return code == 0;
 }
 
