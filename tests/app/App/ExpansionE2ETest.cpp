@@ -172,6 +172,22 @@ TEST_P(ExpansionE2E, ClipboardSurvivesTheExpansion) {
     EXPECT_TRUE(waitUntil([&] { return readClipboard("image/png") == png; }, 20000));
 }
 
+// An application busy when the trigger completes asks for the paste long after Control-V: it must
+// still be handed the snippet, and the user's clipboard must come back afterwards.
+TEST_P(ExpansionE2E, BusyApplicationPastesTheSnippetNotTheOldClipboard) {
+    constexpr int kRuns = 10;  // on each of the two desktops
+    startSablix();
+    putOnClipboard("the user's own text", "UTF8_STRING");
+    ASSERT_TRUE(field.stallOnKey("m", std::chrono::milliseconds(600)));
+    for (int run = 1; run <= kRuns; ++run) {
+        ASSERT_TRUE(field.clear());
+        type(";tyvm");
+        ASSERT_TRUE(fieldHolds(starterContent("tyvm"))) << "run " << run << ": " << field.contents();
+        ASSERT_TRUE(waitUntil([&] { return readClipboard("UTF8_STRING") == "the user's own text"; }, 20000))
+            << "run " << run << ": " << readClipboard("UTF8_STRING");
+    }
+}
+
 TEST_P(ExpansionE2E, CaretLandsAtTheCursorMark) {
     startSablix();
     type(";cur");
