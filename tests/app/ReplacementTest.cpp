@@ -55,7 +55,6 @@ TEST_F(ReplacementTest, ClipboardWaitsForTheTargetsRequestBeforeComingBack) {
     restoreTimer.advance(ms(2000));
     EXPECT_FALSE(logs.has("TextReplacer", neverAsked));
 
-    timeline.clear();
     for (const auto& key : layout.keysFor(";sig")) press(key);
     ASSERT_TRUE(restoreTimer.waitForHeld(1));
     restoreTimer.advance(ms(1999));
@@ -63,7 +62,6 @@ TEST_F(ReplacementTest, ClipboardWaitsForTheTargetsRequestBeforeComingBack) {
     restoreTimer.advance(ms(1));
     EXPECT_EQ(pasteboard.string(), "user text");
     EXPECT_TRUE(logs.has("TextReplacer", neverAsked));
-    EXPECT_EQ(timeline.entries().back(), "restore after 2000");
     restoreTimer.release();
 }
 
