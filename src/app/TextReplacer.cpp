@@ -20,6 +20,8 @@ constexpr const char* kTapFailedMessage = "Event tap stopped delivering keys; ma
 constexpr const char* kNoSourceForDeletionMessage = "Failed to create event source for trigger deletion";
 constexpr const char* kNoSourceForReplacementMessage = "Failed to create event source for text replacement";
 constexpr const char* kClipboardWriteFailedMessage = "Failed to put the snippet on the clipboard";
+constexpr const char* kPasteNeverRequestedMessage =
+    "The application never asked for the pasted snippet; putting the clipboard back";
 
 void realSleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
 
@@ -82,6 +84,8 @@ TextReplacer::TextReplacer(Collaborators c)
       logger_(platform::appLog("TextReplacer")),
       triggerCache_(std::make_shared<const TriggerCache>()) {
     hasFiredFirstExpansion_ = defaults_.boolean(kHasFiredFirstExpansionKey);
+    for (desktop::Pasteboard* selection : {&pasteboard_, &primarySelection_})
+        selection->setServedHandler([this] { replacementQueue_.async([this] { restoreOnceServed(); }); });
     logger_.debug("TextReplacer initialized");
     refreshSnippetCache();
 }
@@ -96,6 +100,7 @@ TextReplacer::TeamSnippetLoader TextReplacer::teamSnippetLoader(TeamSnippetCache
 TextReplacer::~TextReplacer() {
     alive_.reset();
     shutDown();
+    for (desktop::Pasteboard* selection : {&pasteboard_, &primarySelection_}) selection->setServedHandler(nullptr);
 }
 
 void TextReplacer::shutDown() {
@@ -475,27 +480,60 @@ std::vector<TextReplacer::SavedSelection> TextReplacer::saveSelections(
     return saved;
 }
 
+// The application fetches the pasted text when it gets round to the key, which a busy one does
+// late: putting the old clipboard back before it asked would make it paste that instead. So the
+// restore waits for the request, and a while longer, since some applications ask more than once.
 void TextReplacer::restoreClipboardLater(std::vector<SavedSelection> saved) {
     uint64_t generation = 0;
+    bool served = false;
     {
         std::lock_guard lock(restoreMutex_);
         generation = ++restoreGeneration_;
-        pendingRestore_ = PendingRestore{generation, std::move(saved)};
+        served = wasServed(saved);
+        pendingRestore_ = PendingRestore{generation, std::move(saved), served};
     }
-    // The target fetches the pasted text some milliseconds after the key arrives: putting the
-    // old clipboard back at once would make it paste that instead.
-    restoreTimer_->asyncAfter(kDelayBeforeClipboardRestore, [this, generation] {
-        replacementQueue_.sync([this, generation] { restoreIfCurrent(generation); });
+    if (served) {
+        scheduleRestore(generation);
+        return;
+    }
+    restoreTimer_->asyncAfter(kLongestWaitForPasteRequest, [this, generation] {
+        replacementQueue_.sync([this, generation] { restoreIfCurrent(generation, true); });
     });
 }
 
-void TextReplacer::restoreIfCurrent(uint64_t generation) {
+bool TextReplacer::wasServed(const std::vector<SavedSelection>& saved) {
+    return std::any_of(saved.begin(), saved.end(), [](const SavedSelection& selection) {
+        return selection.changeCountAfterWrite != kNotWritten &&
+               selection.pasteboard->servedChangeCount() == selection.changeCountAfterWrite;
+    });
+}
+
+void TextReplacer::restoreOnceServed() {
+    uint64_t generation = 0;
+    {
+        std::lock_guard lock(restoreMutex_);
+        if (!pendingRestore_ || pendingRestore_->served || !wasServed(pendingRestore_->saved)) return;
+        pendingRestore_->served = true;
+        generation = pendingRestore_->generation;
+    }
+    scheduleRestore(generation);
+}
+
+void TextReplacer::scheduleRestore(uint64_t generation) {
+    restoreTimer_->asyncAfter(kDelayBeforeClipboardRestore, [this, generation] {
+        replacementQueue_.sync([this, generation] { restoreIfCurrent(generation, false); });
+    });
+}
+
+void TextReplacer::restoreIfCurrent(uint64_t generation, bool unlessServed) {
     std::optional<PendingRestore> pending;
     {
         std::lock_guard lock(restoreMutex_);
         if (!pendingRestore_ || pendingRestore_->generation != generation) return;  // taken over
+        if (unlessServed && pendingRestore_->served) return;
         pending.swap(pendingRestore_);
     }
+    if (unlessServed) logger_.error("%s", kPasteNeverRequestedMessage);
     restoreNow(pending->saved);
     restoreSettled_.notify_all();
 }

@@ -43,9 +43,10 @@ class TeamSnippetCache;
 // at a time on "com.sablix.textreplacer.processing"; the engine's state lives behind
 // "com.sablix.textreplacer.state"; replacements run one at a time on a serial
 // queue of their own, so two quick expansions never interleave their keys or clipboard saves.
-// The user's clipboard is put back a while after the paste, by a task scheduled onto that queue:
-// a replacement never waits for the previous one's restore, it cancels it and takes over what
-// that one saved, so the user's own clipboard is what finally comes back.
+// The user's clipboard is put back a while after the application fetched the paste (the
+// pasteboard tells when it handed the snippet over), by a task scheduled onto that queue: a
+// replacement never waits for the previous one's restore, it cancels it and takes over what that
+// one saved, so the user's own clipboard is what finally comes back.
 //
 // Destroy it on the main thread (where fill-in answers arrive); the destructor shuts it down.
 class TextReplacer {
@@ -74,16 +75,22 @@ public:
         // Keys typed while a window of this process is in front are not watched.
         int64_t ownProcessIdentifier = 0;
         Sleep sleep;  // none: the thread really sleeps
-        // Runs the clipboard restore after its delay; none: the replacement queue's own timer.
+        // Runs the clipboard restore and the wait for the paste request after their delays; none:
+        // the replacement queue's own timer.
         platform::Executor* restoreTimer = nullptr;
     };
 
     static constexpr std::chrono::milliseconds kPauseAfterBackspaces{50};
     static constexpr std::chrono::milliseconds kPauseBeforeCaretMove{100};
     static constexpr std::chrono::milliseconds kDelayAfterFillIn{200};
+    // Counted from the application's request for the pasted text.
     static constexpr std::chrono::milliseconds kDelayBeforeClipboardRestore{300};
-    // Saving the user's clipboard never delays the paste by more than this.
-    static constexpr std::chrono::milliseconds kClipboardSaveBudget{100};
+    // An application that has not asked for the paste by then is not going to: the clipboard
+    // goes back anyway.
+    static constexpr std::chrono::milliseconds kLongestWaitForPasteRequest{2000};
+    // Saving the user's clipboard never delays the paste by more than this. On a busy machine the
+    // owner takes well over 100 ms to be scheduled at all; past the budget the clipboard is lost.
+    static constexpr std::chrono::milliseconds kClipboardSaveBudget{250};
     static constexpr size_t kMaxLeftArrowPresses = 200;
     static constexpr const char* kHasFiredFirstExpansionKey = "has_fired_first_expansion";
 
@@ -163,7 +170,11 @@ private:
                       std::vector<SavedSelection> saved);
     std::vector<SavedSelection> saveSelections(const std::vector<desktop::Pasteboard*>& selections);
     void restoreClipboardLater(std::vector<SavedSelection> saved);
-    void restoreIfCurrent(uint64_t generation);
+    static bool wasServed(const std::vector<SavedSelection>& saved);
+    void restoreOnceServed();
+    void scheduleRestore(uint64_t generation);
+    // With `unlessServed`, a restore waiting for the delay after the request is left to it.
+    void restoreIfCurrent(uint64_t generation, bool unlessServed);
     void restoreNow(const std::vector<SavedSelection>& saved);
     void moveCursorBack(size_t offset, const std::string& content, desktop::KeyEventSource& source);
     bool positionCursorViaAccessibility(size_t offset, const std::string& content);
@@ -208,6 +219,7 @@ private:
     struct PendingRestore {
         uint64_t generation = 0;
         std::vector<SavedSelection> saved;
+        bool served = false;  // the application fetched the snippet: the restore is scheduled
     };
     std::mutex restoreMutex_;
     std::condition_variable restoreSettled_;

@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -34,6 +35,15 @@ public:
     virtual bool setString(const std::string& text) = 0;
     // Replaces the clipboard with every given format.
     virtual bool setContents(const PasteboardContents& contents) = 0;
+
+    // The change count a write of this process left, once another application has been handed
+    // that content (its data, not merely the list of its formats); an older count until then.
+    // Tells whether the application that was asked to paste has fetched what was written.
+    virtual int64_t servedChangeCount() = 0;
+    // Called on a thread of the pasteboard's each time servedChangeCount() may have moved. One
+    // handler at a time; once setServedHandler() returns, the previous one is not running and
+    // is never called again.
+    virtual void setServedHandler(std::function<void()> handler) = 0;
 };
 
 }  // namespace desktop

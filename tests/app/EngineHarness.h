@@ -1,5 +1,6 @@
 #pragma once
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -27,7 +28,8 @@ namespace enginetest {
 using Entries = std::vector<std::string>;
 
 // What happened during a replacement, in order: posted keys ("51 down", "9 up cmd"), pauses
-// ("pause 50") and what the clipboard held at each paste ("paste <text>").
+// ("pause 50"), what the target was handed at each paste ("paste <text>") and the delays the
+// restore was scheduled with ("restore after 300").
 struct Timeline {
     void add(std::string entry) {
         std::lock_guard lock(mutex);
@@ -45,8 +47,9 @@ struct Timeline {
     Entries list;
 };
 
-// Stands in for the delay before the clipboard restore: runs the restore at once, unless the
-// test holds it to type more while it waits.
+// Stands in for the delays before the clipboard restore: runs each task at once, unless the
+// test holds them to act while they wait; held tasks run when the test moves the held clock past
+// their time, or all at once when it releases them.
 class RestoreTimer final : public platform::Executor {
 public:
     void async(platform::Task task) override { asyncAfter({}, std::move(task)); }
@@ -57,8 +60,24 @@ public:
             lock.unlock();
             return task();
         }
-        held_.push_back(std::move(task));
+        held_.push_back(Held{now_ + delay, std::move(task)});
         changed_.notify_all();
+    }
+    // Moves the held clock on, running the tasks that fall due in the order of their times.
+    void advance(std::chrono::milliseconds by) {
+        std::unique_lock lock(mutex_);
+        const auto until = now_ + by;
+        for (;;) {
+            const auto next = std::ranges::min_element(held_, {}, &Held::due);
+            if (next == held_.end() || next->due > until) break;
+            now_ = next->due;
+            auto task = std::move(next->task);
+            held_.erase(next);
+            lock.unlock();
+            task();
+            lock.lock();
+        }
+        now_ = until;
     }
     void hold() {
         std::lock_guard lock(mutex_);
@@ -74,16 +93,21 @@ public:
         auto tasks = std::exchange(held_, {});
         holding_ = false;
         lock.unlock();
-        for (auto& task : tasks) task();
+        for (auto& held : tasks) held.task();
     }
 
     std::function<void(std::chrono::milliseconds)> onSchedule;
 
 private:
+    struct Held {
+        std::chrono::milliseconds due;
+        platform::Task task;
+    };
     std::mutex mutex_;
     std::condition_variable changed_;
     bool holding_ = false;
-    std::vector<platform::Task> held_;
+    std::chrono::milliseconds now_{0};
+    std::vector<Held> held_;
 };
 
 inline constexpr int64_t kOwnPid = 4242;
@@ -102,8 +126,12 @@ protected:
             if (key.flags == desktop::keycode::kCommandFlag) entry += " cmd";
             if (key.flags == desktop::keycode::kShiftFlag) entry += " shift";
             timeline.add(entry);
-            if ((key.keyCode == desktop::keycode::kV || key.keyCode == desktop::keycode::kInsert) && key.keyDown)
-                timeline.add("paste " + pasteboard.string().value_or("<none>"));
+            // The target pastes at once: the clipboard on Control-V, PRIMARY (as xterm) on Shift-Insert.
+            if (key.keyDown && targetPastesAtOnce) {
+                if (key.keyCode == desktop::keycode::kV) timeline.add("paste " + pasteboard.serve().value_or("<none>"));
+                if (key.keyCode == desktop::keycode::kInsert)
+                    timeline.add("paste " + primarySelection.serve().value_or("<none>"));
+            }
         });
         restoreTimer.onSchedule = [this](ms delay) {
             timeline.add("restore after " + std::to_string(delay.count()));
@@ -199,7 +227,8 @@ protected:
     testsupport::FakeFillInPresenter fillIn;
 
     Timeline timeline;
-    std::function<void(ms)> onPause;  // during a pause or the restore's delay
+    std::atomic<bool> targetPastesAtOnce{true};  // false: the test serves the paste itself, later
+    std::function<void(ms)> onPause;             // during a pause or the restore's delay
     testsupport::LogCapture logs;
 
     std::unique_ptr<sablix::TextReplacer> replacer;

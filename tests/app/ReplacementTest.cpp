@@ -37,6 +37,34 @@ TEST_F(ReplacementTest, ClipboardLeftAloneWhenChangedOrEmpty) {
     EXPECT_EQ(pasteboard.string(), "Best regards");
 }
 
+// A busy application asks for the paste late: the snippet stays on the clipboard until 300 ms after
+// its request, or until 2 s have passed without one (logged).
+TEST_F(ReplacementTest, ClipboardWaitsForTheTargetsRequestBeforeComingBack) {
+    const std::string neverAsked = "The application never asked for the pasted snippet; putting the clipboard back";
+    targetPastesAtOnce = false;
+    restoreTimer.hold();
+    for (const auto& key : layout.keysFor(";sig")) press(key);
+    ASSERT_TRUE(restoreTimer.waitForHeld(1));
+    restoreTimer.advance(ms(600));
+    EXPECT_EQ(pasteboard.serve(), "Best regards");
+    ASSERT_TRUE(restoreTimer.waitForHeld(2));
+    restoreTimer.advance(ms(299));
+    EXPECT_EQ(pasteboard.string(), "Best regards");  // it may ask again, as some do
+    restoreTimer.advance(ms(1));
+    EXPECT_EQ(pasteboard.string(), "user text");
+    restoreTimer.advance(ms(2000));
+    EXPECT_FALSE(logs.has("TextReplacer", neverAsked));
+
+    for (const auto& key : layout.keysFor(";sig")) press(key);
+    ASSERT_TRUE(restoreTimer.waitForHeld(1));
+    restoreTimer.advance(ms(1999));
+    EXPECT_EQ(pasteboard.string(), "Best regards");
+    restoreTimer.advance(ms(1));
+    EXPECT_EQ(pasteboard.string(), "user text");
+    EXPECT_TRUE(logs.has("TextReplacer", neverAsked));
+    restoreTimer.release();
+}
+
 // One Left arrow per character after the mark, never more than 200.
 TEST_F(ReplacementTest, CaretStepsBackOncePerCharacterAtMost200Times) {
     type(";e");

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -10,7 +11,7 @@ namespace testsupport {
 
 // An in-memory clipboard for tests. Every write, from the code under test or from the test
 // itself (standing in for another application), moves the change count. It can be made
-// unreadable (a frozen owner) or made to refuse writes.
+// unreadable (a frozen owner) or made to refuse writes. Another application pasting is serve().
 class FakePasteboard final : public desktop::Pasteboard {
 public:
     static constexpr const char* kTextType = "text/plain;charset=utf-8";
@@ -45,6 +46,26 @@ public:
         ++writes_;
         ++changeCount_;
         return true;
+    }
+
+    int64_t servedChangeCount() override { return servedChangeCount_.load(); }
+
+    void setServedHandler(std::function<void()> handler) override {
+        std::lock_guard lock(handlerMutex_);
+        servedHandler_ = std::move(handler);
+    }
+
+    // Another application pastes: it is handed the text, and the latest write counts as served.
+    std::optional<std::string> serve() {
+        auto text = string();
+        {
+            std::lock_guard lock(mutex_);
+            if (!owned_) return text;
+            servedChangeCount_ = changeCount_.load();
+        }
+        std::lock_guard lock(handlerMutex_);
+        if (servedHandler_) servedHandler_();
+        return text;
     }
 
     // Another application empties the clipboard (its owner went away).
@@ -87,6 +108,9 @@ private:
     int writes_ = 0;
     int reads_ = 0;
     std::atomic<int64_t> changeCount_{0};
+    std::atomic<int64_t> servedChangeCount_{0};
+    std::mutex handlerMutex_;
+    std::function<void()> servedHandler_;
 };
 
 }  // namespace testsupport

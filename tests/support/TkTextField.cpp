@@ -17,8 +17,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The script answers "get" with the text and "clear" by emptying the widget first. The result
-// is written to a temporary name and renamed, so a reader never sees half of it.
+// The script answers "get" with the text, "clear" by emptying the widget first and "stall KEY MS"
+// by making the key block the application from then on. The result is written to a temporary name
+// and renamed, so a reader never sees half of it.
 constexpr const char* kScript = R"TCL(
 set dir {%DIR%}
 wm title . {%TITLE%}
@@ -34,6 +35,7 @@ proc answer {} {
         set command [string trim [read $f]]
         close $f
         if {$command eq "clear"} { .t delete 1.0 end }
+        if {[lindex $command 0] eq "stall"} { bind .t <KeyPress-[lindex $command 1]> [list after [lindex $command 2]] }
         set out [open [file join $dir result.tmp] w]
         fconfigure $out -encoding utf-8 -translation lf
         puts -nonewline $out [.t get 1.0 {end - 1 chars}]
@@ -160,6 +162,10 @@ std::string TkTextField::waitForContents(const std::string& expected, int timeou
 }
 
 bool TkTextField::clear(int timeoutMs) { return request("clear", timeoutMs); }
+
+bool TkTextField::stallOnKey(const std::string& keysym, std::chrono::milliseconds stall) {
+    return request("stall " + keysym + " " + std::to_string(stall.count()), 5000);
+}
 
 pid_t TkTextField::pid() const { return process_ ? process_->pid() : -1; }
 

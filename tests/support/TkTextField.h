@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -39,6 +40,9 @@ public:
     std::string waitForContents(const std::string& expected, int timeoutMs = 5000);
     // Empties the widget; false when it did not answer in time.
     bool clear(int timeoutMs = 5000);
+    // From now on the application is busy for `stall` each time the key (a Tk keysym such as "m")
+    // is typed, before it handles that key and whatever comes after it.
+    bool stallOnKey(const std::string& keysym, std::chrono::milliseconds stall);
 
     pid_t pid() const;
     const std::string& title() const { return title_; }

@@ -16,10 +16,13 @@ QtSelectionOwner::QtSelectionOwner() {
     resourceMask_ = setup->resource_id_mask;
 }
 
+bool QtSelectionOwner::isOwnWindow(unsigned long window) {
+    return resourceMask_ != 0 && (window & ~static_cast<unsigned long>(resourceMask_)) == resourceBase_;
+}
+
 bool QtSelectionOwner::canAnswer(unsigned long ownerWindow) {
     // Off the GUI thread, Qt answers through X like any other owner.
-    return resourceMask_ != 0 && (ownerWindow & ~static_cast<unsigned long>(resourceMask_)) == resourceBase_ && qApp &&
-           QThread::currentThread() == qApp->thread();
+    return isOwnWindow(ownerWindow) && qApp && QThread::currentThread() == qApp->thread();
 }
 
 std::optional<std::string> QtSelectionOwner::text(X11Pasteboard::Selection selection) {

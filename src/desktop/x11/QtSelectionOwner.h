@@ -13,6 +13,7 @@ class QtSelectionOwner final : public X11Pasteboard::InProcessOwner {
 public:
     QtSelectionOwner();
 
+    bool isOwnWindow(unsigned long window) override;
     bool canAnswer(unsigned long ownerWindow) override;
     std::optional<std::string> text(X11Pasteboard::Selection selection) override;
 

@@ -193,6 +193,12 @@ public:
 
     bool isAvailable() const { return ownerConnection_ && !ownerLost(); }
     int64_t changeCount() const { return changeCount_.load(); }
+    int64_t servedChangeCount() const { return servedChangeCount_.load(); }
+
+    void setServedHandler(std::function<void()> handler) {
+        std::lock_guard lock(servedHandlerMutex_);
+        servedHandler_ = std::move(handler);
+    }
 
     void setInProcessOwner(std::shared_ptr<InProcessOwner> owner) {
         std::lock_guard lock(inProcessOwnerMutex_);
@@ -453,7 +459,9 @@ private:
             logger().error("Could not take the clipboard");
             return false;
         }
-        ++changeCount_;
+        const int64_t count = ++changeCount_;
+        std::lock_guard lock(stateMutex_);
+        ownedChangeCount_ = count;
         return true;
     }
 
@@ -567,12 +575,15 @@ private:
         std::shared_ptr<const PasteboardContents> contents;
         bool owning;
         Time since;
+        int64_t written;
         {
             std::lock_guard lock(stateMutex_);
             owning = owning_;
             contents = owned_;
             since = ownedSince_;
+            written = ownedChangeCount_;
         }
+        bool served = false;
         if (owning && request.selection == selection_ && request.owner == ownerWindow_) {
             if (request.target == atoms_->targets) {
                 const auto list = targetsFor(*contents);
@@ -587,12 +598,21 @@ private:
                 reply.property = property;
             } else if (!atoms_->isMeta(request.target)) {
                 if (auto data = dataFor(request.target, *contents)) {
+                    // An INCR transfer carries its own copy: the content may change meanwhile.
                     send(request.requestor, property, data->first, std::move(data->second));
                     reply.property = property;
+                    // Our own windows reading the clipboard are not the application pasting.
+                    const auto inProcess = inProcessOwner();
+                    served = !(inProcess && inProcess->isOwnWindow(request.requestor));
                 }
             }
         }
         XSendEvent(owner_, request.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&reply));
+        if (served) {
+            servedChangeCount_ = written;
+            std::lock_guard lock(servedHandlerMutex_);
+            if (servedHandler_) servedHandler_();
+        }
     }
 
     void send(Window requestor, Atom property, Atom type, std::string data) {
@@ -830,6 +850,9 @@ private:
     std::optional<platform::NamedThread> ownerThread_;
     std::atomic<bool> stopping_{false};
     std::atomic<int64_t> changeCount_{0};
+    std::atomic<int64_t> servedChangeCount_{0};
+    std::mutex servedHandlerMutex_;
+    std::function<void()> servedHandler_;
 
     std::mutex commandsMutex_;
     std::deque<std::shared_ptr<Command>> commands_;
@@ -838,6 +861,7 @@ private:
     std::shared_ptr<const PasteboardContents> owned_ = std::make_shared<const PasteboardContents>();
     bool owning_ = false;
     Time ownedSince_ = CurrentTime;
+    int64_t ownedChangeCount_ = 0;  // the change count our claim of owned_ left
 
     // Owner thread only.
     std::vector<Transfer> transfers_;
@@ -872,5 +896,7 @@ bool X11Pasteboard::setString(const std::string& text) {
     return impl_->setContents(PasteboardContents{{{kUtf8MimeType, text}}});
 }
 bool X11Pasteboard::setContents(const PasteboardContents& contents) { return impl_->setContents(contents); }
+int64_t X11Pasteboard::servedChangeCount() { return impl_->servedChangeCount(); }
+void X11Pasteboard::setServedHandler(std::function<void()> handler) { impl_->setServedHandler(std::move(handler)); }
 
 }  // namespace desktop

@@ -31,6 +31,8 @@ public:
     class InProcessOwner {
     public:
         virtual ~InProcessOwner() = default;
+        // Whether the window was made on this owner's connection (the answer holds on any thread).
+        virtual bool isOwnWindow(unsigned long window) = 0;
         // Whether `ownerWindow` is one of this owner's windows and it can be read on the calling thread.
         virtual bool canAnswer(unsigned long ownerWindow) = 0;
         // The selection's plain text, or none.
@@ -45,7 +47,8 @@ public:
     X11Pasteboard& operator=(const X11Pasteboard&) = delete;
 
     bool isAvailable() const;
-    // Consulted by string() when someone else in this process owns the selection; none by default.
+    // Consulted by string() when someone else in this process owns the selection, and to tell this
+    // process's own requests from other applications' (which alone count as served); none by default.
     void setInProcessOwner(std::shared_ptr<InProcessOwner> owner);
 
     // At quit: while this process owns the CLIPBOARD, asks the desktop's clipboard manager (if
@@ -60,6 +63,8 @@ public:
     std::optional<PasteboardContents> contents(std::chrono::milliseconds budget) override;
     bool setString(const std::string& text) override;
     bool setContents(const PasteboardContents& contents) override;
+    int64_t servedChangeCount() override;
+    void setServedHandler(std::function<void()> handler) override;
 
 private:
     class Impl;
