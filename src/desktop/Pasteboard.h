@@ -34,6 +34,11 @@ public:
     virtual bool setString(const std::string& text) = 0;
     // Replaces the clipboard with every given format.
     virtual bool setContents(const PasteboardContents& contents) = 0;
+
+    // The change count a write of this process left, once another application has been handed
+    // that content (its data, not merely the list of its formats); an older count until then.
+    // Tells whether the application that was asked to paste has fetched what was written.
+    virtual int64_t servedChangeCount() = 0;
 };
 
 }  // namespace desktop

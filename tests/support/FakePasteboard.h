@@ -47,6 +47,9 @@ public:
         return true;
     }
 
+    // The application pastes at once: what this process wrote counts as served.
+    int64_t servedChangeCount() override { return changeCount_.load(); }
+
     // Another application empties the clipboard (its owner went away).
     void clear() {
         std::lock_guard lock(mutex_);

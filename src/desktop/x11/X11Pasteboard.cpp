@@ -193,6 +193,7 @@ public:
 
     bool isAvailable() const { return ownerConnection_ && !ownerLost(); }
     int64_t changeCount() const { return changeCount_.load(); }
+    int64_t servedChangeCount() const { return servedChangeCount_.load(); }
 
     void setInProcessOwner(std::shared_ptr<InProcessOwner> owner) {
         std::lock_guard lock(inProcessOwnerMutex_);
@@ -567,12 +568,15 @@ private:
         std::shared_ptr<const PasteboardContents> contents;
         bool owning;
         Time since;
+        int64_t count;
         {
             std::lock_guard lock(stateMutex_);
             owning = owning_;
             contents = owned_;
             since = ownedSince_;
+            count = changeCount_.load();
         }
+        bool served = false;
         if (owning && request.selection == selection_ && request.owner == ownerWindow_) {
             if (request.target == atoms_->targets) {
                 const auto list = targetsFor(*contents);
@@ -589,10 +593,17 @@ private:
                 if (auto data = dataFor(request.target, *contents)) {
                     send(request.requestor, property, data->first, std::move(data->second));
                     reply.property = property;
+                    served = true;
                 }
             }
         }
         XSendEvent(owner_, request.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&reply));
+        if (served) {
+            // Counted once the server has the answer: keys posted after this reach the requestor
+            // behind it.
+            XSync(owner_, False);
+            servedChangeCount_ = count;
+        }
     }
 
     void send(Window requestor, Atom property, Atom type, std::string data) {
@@ -830,6 +841,7 @@ private:
     std::optional<platform::NamedThread> ownerThread_;
     std::atomic<bool> stopping_{false};
     std::atomic<int64_t> changeCount_{0};
+    std::atomic<int64_t> servedChangeCount_{0};
 
     std::mutex commandsMutex_;
     std::deque<std::shared_ptr<Command>> commands_;
@@ -872,5 +884,6 @@ bool X11Pasteboard::setString(const std::string& text) {
     return impl_->setContents(PasteboardContents{{{kUtf8MimeType, text}}});
 }
 bool X11Pasteboard::setContents(const PasteboardContents& contents) { return impl_->setContents(contents); }
+int64_t X11Pasteboard::servedChangeCount() { return impl_->servedChangeCount(); }
 
 }  // namespace desktop

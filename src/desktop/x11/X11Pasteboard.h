@@ -60,6 +60,7 @@ public:
     std::optional<PasteboardContents> contents(std::chrono::milliseconds budget) override;
     bool setString(const std::string& text) override;
     bool setContents(const PasteboardContents& contents) override;
+    int64_t servedChangeCount() override;
 
 private:
     class Impl;
