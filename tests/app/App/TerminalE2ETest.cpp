@@ -2,6 +2,8 @@
 // the terminal all the same, and no literal ^V may arrive there.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "Models/Snippets/SnippetItem.h"
 #include "support/SablixSession.h"
 #include "support/TerminalRecorder.h"
@@ -36,6 +38,33 @@ TEST_P(TerminalE2E, TheProgramInTheTerminalReceivesTheSnippet) {
         << "received: " << terminal.received() << "\n"
         << session.log();
     EXPECT_EQ(terminal.received().find('\x16'), std::string::npos) << "a literal ^V arrived";
+}
+
+// Keys typed right after the trigger reach the program after the snippet, not before it.
+TEST_P(TerminalE2E, KeysTypedRightAfterATriggerFollowTheSnippet) {
+    if (std::string(GetParam()) != "xterm") GTEST_SKIP() << "a key typed as urxvt pastes can still go astray";
+    testsupport::XvfbServer server;
+    ASSERT_TRUE(server.started());
+    testsupport::TerminalRecorder terminal(GetParam());
+    ASSERT_TRUE(terminal.start(server.display())) << GetParam() << " did not start";
+    ASSERT_TRUE(terminal.focus());
+
+    e2e::SablixSession session(server.display());
+    session.storeLibrary({sablix::SnippetItem(platform::Uuid::generate(), "now", "It is now noon.", {})});
+    ASSERT_TRUE(session.start());
+    ASSERT_TRUE(terminal.focus());
+    ASSERT_TRUE(session.waitUntilTapSeesKeys()) << session.log();
+
+    std::string expected;
+    for (int run = 0; run < 20; ++run) {
+        int code = -1;
+        e2e::runOn(server.display(), {"xdotool", "type", "--delay", "20", "a ;now bC|"}, &code);
+        ASSERT_EQ(code, 0);
+        expected += "a It is now noon. bC|";
+        ASSERT_TRUE(e2e::waitUntil([&] { return terminal.line() == expected; }, 20000))
+            << "run " << run << " received: " << terminal.line() << "\n"
+            << session.log();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Emulators, TerminalE2E, ::testing::Values("xterm", "urxvt"));
