@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "Controllers/SnippetController.h"
+#include "support/GtkEntryField.h"
 #include "support/SablixSession.h"
 #include "platform/MemoryDefaults.h"
 #include "support/TkTextField.h"
@@ -313,6 +314,31 @@ TEST_P(ExpansionE2E, ClickInsideAHalfTypedTriggerStartsItAfresh) {
 
 INSTANTIATE_TEST_SUITE_P(NoWindowManager, ExpansionE2E, ::testing::Values(false));
 INSTANTIATE_TEST_SUITE_P(Matchbox, ExpansionE2E, ::testing::Values(true));
+
+// The same in a GTK field, which asks for the pasted text without blocking its other input.
+TEST(GtkExpansionE2E, KeysTypedRightAfterATriggerFollowTheSnippet) {
+    testsupport::XvfbServer server;
+    ASSERT_TRUE(server.started());
+    testsupport::GtkEntryField field;
+    ASSERT_TRUE(field.start(server.display()));
+    ASSERT_TRUE(field.focus());
+    SablixSession session(server.display());
+    session.storeLibrary(library());
+    ASSERT_TRUE(session.start());
+    ASSERT_TRUE(session.waitForLog(kTapRunning)) << session.log();
+    ASSERT_TRUE(field.focus());
+    ASSERT_TRUE(session.waitUntilTapSeesKeys());
+
+    for (int run = 0; run < 20; ++run) {
+        ASSERT_TRUE(field.clear());
+        int code = -1;
+        runOn(server.display(), {"xdotool", "type", "--delay", "20", "a ;now bC"}, &code);
+        ASSERT_EQ(code, 0);
+        ASSERT_TRUE(waitUntil([&] { return field.contents() == "a It is now noon. bC"; }, 20000))
+            << "run " << run << ": " << field.contents() << "\n"
+            << session.log();
+    }
+}
 
 TEST(StartUpE2E, ServerWithoutRecordIsReportedAndWaitedFor) {
     testsupport::XvfbServer server({"-extension", "RECORD"});
