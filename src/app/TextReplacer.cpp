@@ -322,6 +322,10 @@ void TextReplacer::handleButtonPress() {
 }
 
 void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache) {
+    const bool fillIn = DynamicFieldProcessor::hasFillFields(match.snippet.snippet);
+    // Keys typed from now on would race the erasing and the paste: they are held, first thing,
+    // and follow the snippet.
+    const bool keysHeld = !fillIn && keyboardGrab_.hold();
     logger_.info("Matched snippet: %s", match.snippet.snippetTitle.c_str());
     analytics_.track(AnalyticsEvent::snippetExpand);
     stateQueue_.sync([this] { keyBuffer_.clear(); });
@@ -331,7 +335,7 @@ void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<cons
 
     // Fields are resolved on the replacement queue, right before the paste: only there is it
     // known what the user's clipboard is while an earlier replacement's restore is pending.
-    if (DynamicFieldProcessor::hasFillFields(content)) {
+    if (fillIn) {
         auto names = DynamicFieldProcessor::extractFillFields(content);
         logger_.info("Snippet has %ld fill-in field(s), showing dialog", static_cast<long>(names.size()));
         auto completion = fillInCompletion(std::move(content), std::move(cache));
@@ -340,9 +344,6 @@ void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<cons
             fillInController_.show(names, completion);
         });
     } else {
-        // Keys typed from now on would race the erasing and the paste: they are held and follow
-        // the snippet.
-        const bool keysHeld = keyboardGrab_.hold();
         replacementQueue_.async([this, triggerLength, content = std::move(content), cache = std::move(cache),
                                  keysHeld] { performReplacement(triggerLength, content, cache, keysHeld); });
     }

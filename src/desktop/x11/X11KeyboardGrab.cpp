@@ -34,9 +34,11 @@ bool isLockKeysym(KeySym keysym) {
     }
 }
 
+}  // namespace
+
 // The keys of each modifier (Shift, Lock, Control, Mod1 … Mod5), lock modifiers (Lock itself,
 // NumLock's) left empty: their state is toggled, never held.
-struct Modifiers {
+struct X11KeyboardGrab::Modifiers {
     std::vector<KeyCode> keys[8];
 
     static Modifiers read(Display* display) {
@@ -66,7 +68,17 @@ struct Modifiers {
     }
 };
 
-}  // namespace
+// Which keys the server has down, as the keys posted again change it.
+struct X11KeyboardGrab::KeysDown {
+    char bits[32] = {};
+    bool has(unsigned char key) const { return (bits[key / 8] & (1 << (key % 8))) != 0; }
+    void set(unsigned char key, bool isDown) {
+        if (isDown)
+            bits[key / 8] = static_cast<char>(bits[key / 8] | (1 << (key % 8)));
+        else
+            bits[key / 8] = static_cast<char>(bits[key / 8] & ~(1 << (key % 8)));
+    }
+};
 
 X11KeyboardGrab::X11KeyboardGrab(std::string displayName) : displayName_(std::move(displayName)) {}
 
@@ -166,44 +178,65 @@ void X11KeyboardGrab::collectHeldKeys() {
 }
 
 void X11KeyboardGrab::letGo() {
-    ungrab();
-    const std::vector<HeldKey> held = std::exchange(held_, {});
-    if (held.empty() || !display_ || display_->lost()) return;
-    for (const HeldKey& key : held) replay(key);
-    XSync(display_->get(), False);
+    if (!display_ || display_->lost()) {
+        grabbed_ = false;
+        held_.clear();
+        return;
+    }
+    Display* display = display_->get();
+    bool ungrabbed = !grabbed_;
+    if (grabbed_) {
+        XSync(display, False);
+        collectHeldKeys();
+    }
+    while (!held_.empty() || !ungrabbed) {
+        const std::vector<HeldKey> held = std::exchange(held_, {});
+        const Modifiers modifiers = Modifiers::read(display);
+        KeysDown down;
+        XQueryKeymap(display, down.bits);
+        // The ungrab and the keys posted again go out together, and the server takes them in
+        // that order: a key typed meanwhile can only come after them.
+        if (!ungrabbed) {
+            XUngrabKeyboard(display, CurrentTime);
+            grabbed_ = false;
+            ungrabbed = true;
+        }
+        for (const HeldKey& key : held) replay(key, modifiers, down);
+        XSync(display, False);
+        // Keys typed between the first look and the ungrab were held too, after the others.
+        collectHeldKeys();
+        if (display_->lost()) held_.clear();
+    }
 }
 
-void X11KeyboardGrab::replay(const HeldKey& key) {
+void X11KeyboardGrab::replay(const HeldKey& held, const Modifiers& modifiers, KeysDown& down) {
     Display* display = display_->get();
-    const Modifiers modifiers = Modifiers::read(display);
+    const auto key = static_cast<KeyCode>(held.keycode);
     // The user's own modifier presses were held too; each key carries its modifiers in its state.
-    if (modifiers.isModifier(static_cast<KeyCode>(key.keycode))) return;
-
-    Window root = 0, child = 0;
-    int x = 0, y = 0, windowX = 0, windowY = 0;
-    unsigned int now = 0;
-    XQueryPointer(display, display_->root(), &root, &child, &x, &y, &windowX, &windowY, &now);
-    char down[32] = {};
-    XQueryKeymap(display, down);
-    const auto isDown = [&down](KeyCode k) { return (down[k / 8] & (1 << (k % 8))) != 0; };
-
+    if (modifiers.isModifier(key)) return;
+    const auto post = [&](KeyCode k, bool press) {
+        XTestFakeKeyEvent(display, k, press ? True : False, CurrentTime);
+        down.set(k, press);
+    };
+    // A key still down (its release not typed yet) would make the press a repeat, which some
+    // applications drop: it goes up first, and its own release later changes nothing.
+    if (down.has(key)) post(key, false);
     std::vector<KeyCode> pressed;
     for (int index = 0; index < 8; ++index) {
         const auto& row = modifiers.keys[index];
-        if (row.empty()) continue;
-        const bool wanted = key.state & (1u << index);
-        const bool active = now & (1u << index);
-        if (wanted && !active) {
-            XTestFakeKeyEvent(display, row.front(), True, CurrentTime);
+        const bool wanted = held.state & (1u << index);
+        const bool active = std::any_of(row.begin(), row.end(), [&down](KeyCode k) { return down.has(k); });
+        if (wanted && !active && !row.empty()) {
+            post(row.front(), true);
             pressed.push_back(row.front());
         } else if (!wanted && active) {
             for (const KeyCode k : row)
-                if (isDown(k)) XTestFakeKeyEvent(display, k, False, CurrentTime);
+                if (down.has(k)) post(k, false);
         }
     }
-    XTestFakeKeyEvent(display, key.keycode, True, CurrentTime);
-    XTestFakeKeyEvent(display, key.keycode, False, CurrentTime);
-    for (auto it = pressed.rbegin(); it != pressed.rend(); ++it) XTestFakeKeyEvent(display, *it, False, CurrentTime);
+    post(key, true);
+    post(key, false);
+    for (auto it = pressed.rbegin(); it != pressed.rend(); ++it) post(*it, false);
 }
 
 }  // namespace desktop

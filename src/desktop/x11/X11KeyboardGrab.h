@@ -42,12 +42,14 @@ private:
         uint32_t state = 0;
         uint32_t time = 0;
     };
+    struct Modifiers;
+    struct KeysDown;
     // The rest run with mutex_ held.
     bool grab();
     void ungrab();
     void collectHeldKeys();
     void letGo();
-    void replay(const HeldKey& key);
+    void replay(const HeldKey& held, const Modifiers& modifiers, KeysDown& down);
 
     std::string displayName_;
     std::mutex mutex_;
