@@ -64,6 +64,24 @@ constexpr std::string_view kTerminalEmulatorClasses[] = {
     "com.mitchellh.ghostty",
 };
 
+// Ends a hold when its owner's scope ends, on every path, unless it was handed on: the keys
+// held meanwhile then follow.
+class KeyboardHold {
+public:
+    KeyboardHold(desktop::KeyboardGrab& grab, bool held) : grab_(grab), held_(held) {}
+    ~KeyboardHold() {
+        if (held_) grab_.release();
+    }
+    KeyboardHold(const KeyboardHold&) = delete;
+    KeyboardHold& operator=(const KeyboardHold&) = delete;
+    // The caller takes over ending it.
+    bool handOn() { return std::exchange(held_, false); }
+
+private:
+    desktop::KeyboardGrab& grab_;
+    bool held_;
+};
+
 }  // namespace
 
 TextReplacer::TextReplacer(Collaborators c)
@@ -284,6 +302,11 @@ void TextReplacer::handleKeyPress(const desktop::KeyDown& key) {
     // the snippet, which is where the application gets it.
     if (keyboardGrab_.withheld(key)) return;
 
+    // Finding the frontmost window takes several round trips to the display, which the keys
+    // typed right after a trigger would outrun: a key that would complete a trigger takes the
+    // hold first, and lets it go again when it turns out not to.
+    KeyboardHold early(keyboardGrab_, completesDirectTrigger(key) && keyboardGrab_.hold());
+
     const auto front = workspace_.frontmostApplication();
     // Text typed in another window is no part of a trigger typed here.
     const uint64_t window = front ? front->window : 0;
@@ -313,7 +336,19 @@ void TextReplacer::handleKeyPress(const desktop::KeyDown& key) {
     if (cache->empty()) return;
     const auto match = cache->match(platform::text::lowercased(buffer));
     if (!match) return;
-    expand(*match, cache);
+    expand(*match, cache, early.handOn());
+}
+
+bool TextReplacer::completesDirectTrigger(const desktop::KeyDown& key) {
+    if (key.keyCode == desktop::keycode::kDelete || key.keyCode == desktop::keycode::kForwardDelete) return false;
+    const std::string typed = keyLayout_.text(key);
+    if (typed.empty()) return false;
+    const std::string buffer = stateQueue_.sync([&] {
+        KeyBuffer copy = keyBuffer_;
+        return copy.append(typed);
+    });
+    const auto match = triggerCache()->match(platform::text::lowercased(buffer));
+    return match && !DynamicFieldProcessor::hasFillFields(match->snippet.snippet);
 }
 
 // A click may have put the caret anywhere: the characters before it are no longer the ones typed.
@@ -321,11 +356,13 @@ void TextReplacer::handleButtonPress() {
     stateQueue_.sync([this] { keyBuffer_.clear(); });
 }
 
-void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache) {
+void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache,
+                          bool alreadyHeld) {
     const bool fillIn = DynamicFieldProcessor::hasFillFields(match.snippet.snippet);
     // Keys typed from now on would race the erasing and the paste: they are held, first thing,
     // and follow the snippet.
-    const bool keysHeld = !fillIn && keyboardGrab_.hold();
+    const bool keysHeld = !fillIn && (alreadyHeld || keyboardGrab_.hold());
+    if (fillIn && alreadyHeld) keyboardGrab_.release();
     logger_.info("Matched snippet: %s", match.snippet.snippetTitle.c_str());
     analytics_.track(AnalyticsEvent::snippetExpand);
     stateQueue_.sync([this] { keyBuffer_.clear(); });
@@ -399,26 +436,6 @@ std::unique_ptr<desktop::KeyEventSource> TextReplacer::deleteTypedTrigger(size_t
     sleep_(kPauseAfterBackspaces);
     return source;
 }
-
-namespace {
-
-// Ends the hold a match took when the replacement ends, on every path: the keys held meanwhile
-// then follow the snippet.
-class KeyboardHold {
-public:
-    KeyboardHold(desktop::KeyboardGrab& grab, bool held) : grab_(grab), held_(held) {}
-    ~KeyboardHold() {
-        if (held_) grab_.release();
-    }
-    KeyboardHold(const KeyboardHold&) = delete;
-    KeyboardHold& operator=(const KeyboardHold&) = delete;
-
-private:
-    desktop::KeyboardGrab& grab_;
-    bool held_;
-};
-
-}  // namespace
 
 void TextReplacer::performReplacement(size_t triggerLength, const std::string& content,
                                       std::shared_ptr<const TriggerCache> cache, bool keysHeld) {

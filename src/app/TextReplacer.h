@@ -138,7 +138,9 @@ private:
     void runTap(uint64_t generation);
     void handleKeyPress(const desktop::KeyDown& key);
     void handleButtonPress();
-    void expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache);
+    // Whether the key, added to the buffer, completes a trigger whose snippet has no fill-in field.
+    bool completesDirectTrigger(const desktop::KeyDown& key);
+    void expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache, bool alreadyHeld);
     FillInPresenter::Completion fillInCompletion(std::string content, std::shared_ptr<const TriggerCache> cache);
 
     static constexpr int64_t kNotWritten = -1;
