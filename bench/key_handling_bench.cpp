@@ -17,6 +17,7 @@
 #include "support/FakeFillInPresenter.h"
 #include "support/FakeKeyLayout.h"
 #include "support/FakeKeyPoster.h"
+#include "support/FakeKeyboardGrab.h"
 #include "support/FakeKeyTap.h"
 #include "support/FakePasteboard.h"
 #include "support/FakeWorkspace.h"
@@ -51,6 +52,7 @@ struct Engine {
             .makeTap = taps.factory(),
             .keyLayout = layout,
             .keyPoster = poster,
+            .keyboardGrab = keyboardGrab,
             .pasteboard = pasteboard,
             .primarySelection = primarySelection,
             .workspace = workspace,
@@ -68,6 +70,7 @@ struct Engine {
     testsupport::FakeKeyTapFactory taps;
     testsupport::FakeKeyLayout layout;
     testsupport::FakeKeyPoster poster;
+    testsupport::FakeKeyboardGrab keyboardGrab;
     testsupport::FakePasteboard pasteboard;
     testsupport::FakePasteboard primarySelection;
     testsupport::FakeWorkspace workspace;

@@ -25,6 +25,9 @@ constexpr const char* kPasteNeverRequestedMessage =
 
 void realSleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
 
+// How often a replacement holding the user's keys looks whether the paste was fetched.
+constexpr std::chrono::milliseconds kPastePollInterval{2};
+
 // WM_CLASS class names of terminal emulators, lower-cased. They do not paste on Control-V (xterm
 // receives a literal ^V), but every one of them pastes on Shift-Insert.
 constexpr std::string_view kTerminalEmulatorClasses[] = {
@@ -63,12 +66,31 @@ constexpr std::string_view kTerminalEmulatorClasses[] = {
     "com.mitchellh.ghostty",
 };
 
+// Ends a hold when its owner's scope ends, on every path, unless it was handed on: the keys
+// held meanwhile then follow.
+class KeyboardHold {
+public:
+    KeyboardHold(desktop::KeyboardGrab& grab, bool held) : grab_(grab), held_(held) {}
+    ~KeyboardHold() {
+        if (held_) grab_.release();
+    }
+    KeyboardHold(const KeyboardHold&) = delete;
+    KeyboardHold& operator=(const KeyboardHold&) = delete;
+    // The caller takes over ending it.
+    bool handOn() { return std::exchange(held_, false); }
+
+private:
+    desktop::KeyboardGrab& grab_;
+    bool held_;
+};
+
 }  // namespace
 
 TextReplacer::TextReplacer(Collaborators c)
     : makeTap_(std::move(c.makeTap)),
       keyLayout_(c.keyLayout),
       keyPoster_(c.keyPoster),
+      keyboardGrab_(c.keyboardGrab),
       pasteboard_(c.pasteboard),
       primarySelection_(c.primarySelection),
       workspace_(c.workspace),
@@ -202,9 +224,11 @@ void TextReplacer::runTap(uint64_t generation) {
     if (!stateQueue_.sync(isCurrent)) return;  // unregistered before the worker got going
 
     std::shared_ptr<desktop::KeyTap> tap = makeTap_ ? makeTap_() : nullptr;
-    const bool created = tap && tap->create([this](const desktop::KeyDown& key) {
-        processingQueue_.async([this, key] { handleKeyPress(key); });
-    });
+    const bool created = tap && tap->create(
+                                    [this](const desktop::KeyDown& key) {
+                                        processingQueue_.async([this, key] { handleKeyPress(key); });
+                                    },
+                                    [this] { processingQueue_.async([this] { handleButtonPress(); }); });
     if (!created) {
         logger_.error("Failed to create event tap");
         return;
@@ -279,12 +303,26 @@ bool TextReplacer::isTerminalEmulator(std::string_view windowClass) {
 }
 
 void TextReplacer::handleKeyPress(const desktop::KeyDown& key) {
+    // Kept from the application during a replacement: it counts when it is posted again, after
+    // the snippet, which is where the application gets it.
+    if (keyboardGrab_.withheld(key)) return;
+
+    // Finding the frontmost window takes several round trips to the display, which the keys
+    // typed right after a trigger would outrun: a key that would complete a trigger takes the
+    // hold first, and lets it go again when it turns out not to.
+    KeyboardHold early(keyboardGrab_, completesDirectTrigger(key) && keyboardGrab_.hold());
+
+    const auto front = workspace_.frontmostApplication();
+    // Text typed in another window is no part of a trigger typed here.
+    const uint64_t window = front ? front->window : 0;
+    stateQueue_.sync([&] {
+        if (window != keyBufferWindow_) keyBuffer_.clear();
+        keyBufferWindow_ = window;
+    });
+
     // "This application is in front" means the frontmost window belongs to this very process
     // (its _NET_WM_PID equals getpid()): the fill-in dialog and the application's own fields.
-    if (const auto front = workspace_.frontmostApplication();
-        front && front->processIdentifier != 0 && front->processIdentifier == ownProcessIdentifier_) {
-        return;
-    }
+    if (front && front->processIdentifier != 0 && front->processIdentifier == ownProcessIdentifier_) return;
 
     if (key.keyCode == desktop::keycode::kDelete || key.keyCode == desktop::keycode::kForwardDelete) {
         stateQueue_.sync([this] { keyBuffer_.removeLast(); });
@@ -303,10 +341,33 @@ void TextReplacer::handleKeyPress(const desktop::KeyDown& key) {
     if (cache->empty()) return;
     const auto match = cache->match(platform::text::lowercased(buffer));
     if (!match) return;
-    expand(*match, cache);
+    expand(*match, cache, early.handOn());
 }
 
-void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache) {
+bool TextReplacer::completesDirectTrigger(const desktop::KeyDown& key) {
+    if (key.keyCode == desktop::keycode::kDelete || key.keyCode == desktop::keycode::kForwardDelete) return false;
+    const std::string typed = keyLayout_.text(key);
+    if (typed.empty()) return false;
+    const std::string buffer = stateQueue_.sync([&] {
+        KeyBuffer copy = keyBuffer_;
+        return copy.append(typed);
+    });
+    const auto match = triggerCache()->match(platform::text::lowercased(buffer));
+    return match && !DynamicFieldProcessor::hasFillFields(match->snippet.snippet);
+}
+
+// A click may have put the caret anywhere: the characters before it are no longer the ones typed.
+void TextReplacer::handleButtonPress() {
+    stateQueue_.sync([this] { keyBuffer_.clear(); });
+}
+
+void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache,
+                          bool alreadyHeld) {
+    const bool fillIn = DynamicFieldProcessor::hasFillFields(match.snippet.snippet);
+    // Keys typed from now on would race the erasing and the paste: they are held, first thing,
+    // and follow the snippet.
+    const bool keysHeld = !fillIn && (alreadyHeld || keyboardGrab_.hold());
+    if (fillIn && alreadyHeld) keyboardGrab_.release();
     logger_.info("Matched snippet: %s", match.snippet.snippetTitle.c_str());
     analytics_.track(AnalyticsEvent::snippetExpand);
     stateQueue_.sync([this] { keyBuffer_.clear(); });
@@ -316,7 +377,7 @@ void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<cons
 
     // Fields are resolved on the replacement queue, right before the paste: only there is it
     // known what the user's clipboard is while an earlier replacement's restore is pending.
-    if (DynamicFieldProcessor::hasFillFields(content)) {
+    if (fillIn) {
         auto names = DynamicFieldProcessor::extractFillFields(content);
         logger_.info("Snippet has %ld fill-in field(s), showing dialog", static_cast<long>(names.size()));
         auto completion = fillInCompletion(std::move(content), std::move(cache));
@@ -325,9 +386,8 @@ void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<cons
             fillInController_.show(names, completion);
         });
     } else {
-        replacementQueue_.async([this, triggerLength, content = std::move(content), cache = std::move(cache)] {
-            performReplacement(triggerLength, content, cache);
-        });
+        replacementQueue_.async([this, triggerLength, content = std::move(content), cache = std::move(cache),
+                                 keysHeld] { performReplacement(triggerLength, content, cache, keysHeld); });
     }
     // Behind the replacement, so the file write never delays the keys or the paste.
     if (!hasFiredFirstExpansion_.exchange(true)) replacementQueue_.async([this] { recordFirstExpansion(); });
@@ -358,11 +418,16 @@ FillInPresenter::Completion TextReplacer::fillInCompletion(std::string content,
     };
 }
 
+// Posted keys obey a hold on the keyboard too: it is let go for each burst, and taken again once
+// the burst has reached the application.
 void TextReplacer::postKeyPresses(desktop::KeyEventSource& source, int keyCode, size_t count, uint64_t flags) {
+    keyboardGrab_.pause();
     for (size_t i = 0; i < count; ++i) {
         source.postKey(keyCode, true, flags);
         source.postKey(keyCode, false, flags);
     }
+    source.sync();
+    keyboardGrab_.resume();
 }
 
 std::unique_ptr<desktop::KeyEventSource> TextReplacer::deleteTypedTrigger(size_t triggerLength,
@@ -378,7 +443,8 @@ std::unique_ptr<desktop::KeyEventSource> TextReplacer::deleteTypedTrigger(size_t
 }
 
 void TextReplacer::performReplacement(size_t triggerLength, const std::string& content,
-                                      std::shared_ptr<const TriggerCache> cache) {
+                                      std::shared_ptr<const TriggerCache> cache, bool keysHeld) {
+    const KeyboardHold hold(keyboardGrab_, keysHeld);
     // The user's clipboard is saved while the trigger is erased: fetching a large clipboard then
     // overlaps the pause after the Backspaces instead of adding to it.
     const PasteTarget target = pasteTarget();
@@ -389,7 +455,7 @@ void TextReplacer::performReplacement(size_t triggerLength, const std::string& c
         restoreNow(saved);
         return;
     }
-    pasteContent(*source, content, cache, target, std::move(saved));
+    pasteContent(*source, content, cache, target, std::move(saved), keysHeld);
 }
 
 TextReplacer::PasteTarget TextReplacer::pasteTarget() {
@@ -404,12 +470,12 @@ TextReplacer::PasteTarget TextReplacer::pasteTarget() {
 void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::string& content,
                                 const std::shared_ptr<const TriggerCache>& cache) {
     const PasteTarget target = pasteTarget();
-    pasteContent(source, content, cache, target, saveSelections(target.selections));
+    pasteContent(source, content, cache, target, saveSelections(target.selections), false);
 }
 
 void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::string& content,
                                 const std::shared_ptr<const TriggerCache>& cache, const PasteTarget& target,
-                                std::vector<SavedSelection> saved) {
+                                std::vector<SavedSelection> saved, bool keysHeld) {
     // While an earlier snippet still sits on the clipboard, the user's clipboard is the one
     // saved before it: it goes back first and is read from there.
     const SavedSelection& clipboard = saved.front();
@@ -436,7 +502,25 @@ void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::stri
         postKeyPresses(source, desktop::keycode::kV, 1, desktop::keycode::kCommandFlag);
     }
     if (result.cursorOffset && *result.cursorOffset >= 1) moveCursorBack(*result.cursorOffset, result.text, source);
+    // Keys let go before the application fetched the snippet would land before it.
+    if (keysHeld) waitForPasteRequest(saved);
     restoreClipboardLater(std::move(saved));
+}
+
+void TextReplacer::waitForPasteRequest(const std::vector<SavedSelection>& written) {
+    const auto served = [&written] {
+        return std::any_of(written.begin(), written.end(), [](const SavedSelection& selection) {
+            return selection.pasteboard->servedChangeCount() == selection.changeCountAfterWrite;
+        });
+    };
+    const auto deadline = std::chrono::steady_clock::now() + kLongestWaitForPaste;
+    while (!served()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            logger_.info("The application did not ask for the snippet; letting the held keys go");
+            return;
+        }
+        std::this_thread::sleep_for(kPastePollInterval);
+    }
 }
 
 std::vector<TextReplacer::SavedSelection> TextReplacer::saveSelections(

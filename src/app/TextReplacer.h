@@ -23,6 +23,7 @@
 #include "desktop/KeyDown.h"
 #include "desktop/KeyLayout.h"
 #include "desktop/KeyPoster.h"
+#include "desktop/KeyboardGrab.h"
 #include "desktop/KeyTap.h"
 #include "desktop/Pasteboard.h"
 #include "desktop/Workspace.h"
@@ -62,6 +63,8 @@ public:
         desktop::KeyTapFactory makeTap;
         desktop::KeyLayout& keyLayout;
         desktop::KeyPoster& keyPoster;
+        // Holds the keys typed during a replacement until the snippet is in.
+        desktop::KeyboardGrab& keyboardGrab;
         desktop::Pasteboard& pasteboard;
         // The PRIMARY selection: terminal emulators paste it (some of them) on Shift-Insert.
         desktop::Pasteboard& primarySelection;
@@ -92,6 +95,9 @@ public:
     // owner takes well over 100 ms to be scheduled at all; past the budget the clipboard is lost.
     static constexpr std::chrono::milliseconds kClipboardSaveBudget{250};
     static constexpr size_t kMaxLeftArrowPresses = 200;
+    // Keys typed after a trigger are held until the application has fetched the pasted snippet,
+    // but no longer than this.
+    static constexpr std::chrono::milliseconds kLongestWaitForPaste{1500};
     static constexpr const char* kHasFiredFirstExpansionKey = "has_fired_first_expansion";
 
     explicit TextReplacer(Collaborators collaborators);
@@ -138,7 +144,10 @@ private:
     std::vector<SnippetItem> loadTeamSnippets();
     void runTap(uint64_t generation);
     void handleKeyPress(const desktop::KeyDown& key);
-    void expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache);
+    void handleButtonPress();
+    // Whether the key, added to the buffer, completes a trigger whose snippet has no fill-in field.
+    bool completesDirectTrigger(const desktop::KeyDown& key);
+    void expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache, bool alreadyHeld);
     FillInPresenter::Completion fillInCompletion(std::string content, std::shared_ptr<const TriggerCache> cache);
 
     static constexpr int64_t kNotWritten = -1;
@@ -155,8 +164,8 @@ private:
     // The rest run on the replacement queue.
     // Erases the trigger with Backspaces; the source it posted them from, or none (logged).
     std::unique_ptr<desktop::KeyEventSource> deleteTypedTrigger(size_t triggerLength, const char* noSourceMessage);
-    void performReplacement(size_t triggerLength, const std::string& content,
-                            std::shared_ptr<const TriggerCache> cache);
+    void performReplacement(size_t triggerLength, const std::string& content, std::shared_ptr<const TriggerCache> cache,
+                            bool keysHeld);
     // Where a paste goes: the selections it writes (the clipboard, and PRIMARY for terminals).
     struct PasteTarget {
         bool terminal = false;
@@ -167,7 +176,10 @@ private:
                       const std::shared_ptr<const TriggerCache>& cache);
     void pasteContent(desktop::KeyEventSource& source, const std::string& content,
                       const std::shared_ptr<const TriggerCache>& cache, const PasteTarget& target,
-                      std::vector<SavedSelection> saved);
+                      std::vector<SavedSelection> saved, bool keysHeld);
+    // Returns once the application asked for one of the written selections, or after
+    // kLongestWaitForPaste.
+    void waitForPasteRequest(const std::vector<SavedSelection>& written);
     std::vector<SavedSelection> saveSelections(const std::vector<desktop::Pasteboard*>& selections);
     void restoreClipboardLater(std::vector<SavedSelection> saved);
     static bool wasServed(const std::vector<SavedSelection>& saved);
@@ -183,6 +195,7 @@ private:
     desktop::KeyTapFactory makeTap_;
     desktop::KeyLayout& keyLayout_;
     desktop::KeyPoster& keyPoster_;
+    desktop::KeyboardGrab& keyboardGrab_;
     desktop::Pasteboard& pasteboard_;
     desktop::Pasteboard& primarySelection_;
     desktop::Workspace& workspace_;
@@ -203,6 +216,7 @@ private:
     bool isRegistered_ = false;
     bool hasCheckedPermissions_ = false;
     KeyBuffer keyBuffer_;
+    uint64_t keyBufferWindow_ = 0;  // the window the buffer's keys were typed in
     std::shared_ptr<const TriggerCache> triggerCache_;
     std::optional<platform::Uuid> activeTeamId_;
 

@@ -20,6 +20,8 @@ struct KeyDown {
     // had remapped it; empty otherwise. Tools that type characters missing from the layout bind
     // them to a spare keycode only while they type, so a later lookup would find nothing.
     std::vector<uint32_t> xKeysyms;
+    // The X server's time of the press (milliseconds), 0 when unknown.
+    uint32_t xTime = 0;
 };
 
 }  // namespace desktop

@@ -12,6 +12,8 @@ class KeyEventSource {
 public:
     virtual ~KeyEventSource() = default;
     virtual void postKey(int keyCode, bool keyDown, uint64_t flags = 0) = 0;
+    // Returns once the display has taken every key posted so far from this source.
+    virtual void sync() = 0;
 };
 
 class KeyPoster {

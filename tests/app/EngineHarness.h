@@ -18,6 +18,7 @@
 #include "support/FakeFillInPresenter.h"
 #include "support/FakeKeyLayout.h"
 #include "support/FakeKeyPoster.h"
+#include "support/FakeKeyboardGrab.h"
 #include "support/FakeKeyTap.h"
 #include "support/FakePasteboard.h"
 #include "support/FakeWorkspace.h"
@@ -154,6 +155,7 @@ protected:
             .makeTap = taps.factory(),
             .keyLayout = layout,
             .keyPoster = poster,
+            .keyboardGrab = keyboardGrab,
             .pasteboard = pasteboard,
             .primarySelection = primarySelection,
             .workspace = workspace,
@@ -217,6 +219,7 @@ protected:
     testsupport::FakeKeyTapFactory taps;
     testsupport::FakeKeyLayout layout;
     testsupport::FakeKeyPoster poster;
+    testsupport::FakeKeyboardGrab keyboardGrab;
     testsupport::FakePasteboard pasteboard;
     testsupport::FakePasteboard primarySelection;
     RestoreTimer restoreTimer;

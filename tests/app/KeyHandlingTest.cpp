@@ -31,6 +31,18 @@ TEST_F(KeyHandlingTest, KeysWhileOwnWindowIsFrontAreIgnored) {
     EXPECT_TRUE(pasted("Best regards"));
 }
 
+// Half a trigger typed in one window and the rest in another is no trigger.
+TEST_F(KeyHandlingTest, KeysOfAnotherWindowStartTheBufferAfresh) {
+    start();
+    workspace.setFrontmost(FakeWorkspace::application(kEditorPid, "Editor", 1));
+    type(";si");
+    workspace.setFrontmost(FakeWorkspace::application(kEditorPid, "Editor", 2));
+    type("g");
+    EXPECT_TRUE(timeline.entries().empty());
+    type(";sig");
+    EXPECT_TRUE(pasted("Best regards"));
+}
+
 TEST_F(KeyHandlingTest, StaleTriggerInsideTheBufferErasesNothing) {
     storeLibrary({});
     start();

@@ -161,3 +161,43 @@ TEST_F(ReplacementTest, FillInPastesTheValuesAsTypedOrNothingWhenCancelled) {
                                           {"restore after 300"}}));
     EXPECT_EQ(pasteboard.string(), "user text");
 }
+
+// Keys typed during a replacement are held: the keyboard is let go for every burst the engine
+// posts (posted keys obey the hold too) and, on every path, for good once the replacement ends,
+// after the paste.
+TEST_F(ReplacementTest, HeldKeyboardIsLetGoForEveryBurstAndAtTheEnd) {
+    keyboardGrab.setGrantHolds(true);
+    keyboardGrab.setHook([this](const std::string& change) { timeline.add(change); });
+    poster.setHook([this](const testsupport::PostedKey& key) {
+        EXPECT_FALSE(keyboardGrab.grabbed()) << key.keyCode << " posted into the hold";
+        timeline.add(std::to_string(key.keyCode) + (key.keyDown ? " down" : " up"));
+    });
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        std::string trigger;
+        Entries expected;
+    } paths[] = {
+        {"caret moved", [] {}, ";e",
+         concat({{"grab", "ungrab"},
+                 backspaces(2),
+                 {"grab", "pause 50", "ungrab", "9 down", "9 up", "grab"},
+                 {"pause 100", "ungrab", "123 down", "123 up", "123 down", "123 up", "grab"},
+                 {"restore after 300", "let go"}})},
+        {"no event source", [this] { poster.setRefuseSources(true); }, ";sig", {"grab", "let go"}},
+        {"clipboard refuses the snippet",
+         [this] {
+             poster.setRefuseSources(false);
+             pasteboard.setRefuseWrites(true);
+         },
+         ";sig", concat({{"grab", "ungrab"}, backspaces(4), {"grab", "pause 50", "let go"}})},
+    };
+    for (const auto& path : paths) {
+        timeline.clear();
+        path.arrange();
+        type(path.trigger);
+        EXPECT_EQ(timeline.entries(), path.expected) << path.name;
+        EXPECT_EQ(keyboardGrab.holds(), 0) << path.name;
+        EXPECT_FALSE(keyboardGrab.grabbed()) << path.name;
+    }
+}

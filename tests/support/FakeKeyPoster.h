@@ -55,6 +55,7 @@ private:
     public:
         explicit Source(FakeKeyPoster& poster) : poster_(poster) {}
         void postKey(int keyCode, bool keyDown, uint64_t flags) override { poster_.record({keyCode, keyDown, flags}); }
+        void sync() override {}
 
     private:
         FakeKeyPoster& poster_;

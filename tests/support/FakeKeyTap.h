@@ -17,9 +17,9 @@ public:
     // The test's side of one tap; it outlives the tap object, which the engine owns.
     class Channel {
     public:
-        bool create(KeyHandler handler) {
+        bool create(KeyHandler onKeyDown, ButtonHandler) {
             std::lock_guard lock(mutex_);
-            handler_ = std::move(handler);
+            handler_ = std::move(onKeyDown);
             return true;
         }
 
@@ -96,7 +96,9 @@ public:
     };
 
     explicit FakeKeyTap(std::shared_ptr<Channel> channel) : channel_(std::move(channel)) {}
-    bool create(KeyHandler handler) override { return channel_->create(std::move(handler)); }
+    bool create(KeyHandler onKeyDown, ButtonHandler onButtonDown) override {
+        return channel_->create(std::move(onKeyDown), std::move(onButtonDown));
+    }
     RunResult run() override { return channel_->run(); }
     void stop() override { channel_->stop(); }
 

@@ -55,6 +55,7 @@
 #include "desktop/x11/X11HotkeyGrabber.h"
 #include "desktop/x11/X11KeyLayout.h"
 #include "desktop/x11/X11KeyPoster.h"
+#include "desktop/x11/X11KeyboardGrab.h"
 #include "desktop/x11/X11KeyTap.h"
 #include "desktop/x11/X11LocalKeyMonitor.h"
 #include "desktop/x11/X11Pasteboard.h"
@@ -78,6 +79,7 @@ struct Application::Services {
               .makeTap = [] { return std::make_unique<desktop::X11KeyTap>(); },
               .keyLayout = keyLayout,
               .keyPoster = keyPoster,
+              .keyboardGrab = keyboardGrab,
               .pasteboard = clipboard,
               .primarySelection = primarySelection,
               .workspace = workspace,
@@ -205,6 +207,7 @@ struct Application::Services {
 
     desktop::X11KeyLayout keyLayout;
     desktop::X11KeyPoster keyPoster;
+    desktop::X11KeyboardGrab keyboardGrab;
     desktop::X11Workspace workspace;
     desktop::X11Accessibility accessibility;
     desktop::X11Pasteboard clipboard{{}, desktop::X11Pasteboard::Selection::clipboard};

@@ -65,6 +65,11 @@ public:
         }
     }
 
+    void sync() {
+        std::lock_guard lock(mutex_);
+        if (!display_->lost()) XSync(display_->get(), False);
+    }
+
 private:
     KeyCode keycodeFor(uint32_t keysym) { return keysym == 0 ? 0 : XKeysymToKeycode(display_->get(), keysym); }
 
@@ -117,6 +122,7 @@ class X11KeyPoster::Source final : public KeyEventSource {
 public:
     explicit Source(std::shared_ptr<Connection> connection) : connection_(std::move(connection)) {}
     void postKey(int keyCode, bool keyDown, uint64_t flags) override { connection_->post(keyCode, keyDown, flags); }
+    void sync() override { connection_->sync(); }
 
 private:
     std::shared_ptr<Connection> connection_;

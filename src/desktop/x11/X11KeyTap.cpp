@@ -26,21 +26,26 @@ struct X11KeyTap::Recording {
     static void intercept(XPointer closure, XRecordInterceptData* data) {
         auto* tap = reinterpret_cast<X11KeyTap*>(closure);
         std::optional<KeyDown> key;
+        bool button = false;
         if (data->category == XRecordStartOfData) {
             tap->onStartOfData();
         } else if (data->category == XRecordFromServer && data->data && data->data_len > 0) {
             const auto* event = reinterpret_cast<const xEvent*>(data->data);
-            if ((event->u.u.type & 0x7f) == KeyPress) {
+            const int type = event->u.u.type & 0x7f;
+            if (type == KeyPress) {
                 const uint32_t keycode = event->u.u.detail;
                 key = KeyDown{x11keycodes::macKeyCode(keycode), keycode, event->u.keyButtonPointer.state, {}};
+                key->xTime = event->u.keyButtonPointer.time;
                 if (const auto it = tap->remapped_.find(keycode); it != tap->remapped_.end())
                     key->xKeysyms = it->second;
             }
+            button = type == ButtonPress;
         } else if (data->category == XRecordFromClient && data->data) {
             remember(*tap, data->data, static_cast<size_t>(data->data_len) * 4);
         }
         XRecordFreeData(data);
-        if (key && tap->handler_) tap->handler_(*key);
+        if (key && tap->onKeyDown_) tap->onKeyDown_(*key);
+        if (button && tap->onButtonDown_) tap->onButtonDown_();
     }
 
     // A recorded ChangeKeyboardMapping request: keyCodes × keySymsPerKeyCode keysyms follow it.
@@ -75,7 +80,7 @@ X11KeyTap::~X11KeyTap() {
     }
 }
 
-bool X11KeyTap::create(KeyHandler handler) {
+bool X11KeyTap::create(KeyHandler onKeyDown, ButtonHandler onButtonDown) {
     if (control_) return false;  // one object serves one run
     auto control = X11Display::open(displayName_);
     if (!control) {
@@ -95,7 +100,7 @@ bool X11KeyTap::create(KeyHandler handler) {
     XRecordRange* range = XRecordAllocRange();
     if (!range) return false;
     range->device_events.first = KeyPress;
-    range->device_events.last = KeyRelease;
+    range->device_events.last = ButtonPress;
     range->core_requests.first = X_ChangeKeyboardMapping;
     range->core_requests.last = X_ChangeKeyboardMapping;
     XRecordClientSpec clients = XRecordAllClients;
@@ -107,7 +112,8 @@ bool X11KeyTap::create(KeyHandler handler) {
         return false;
     }
     logger().debug("Recording keys with context 0x%lx", static_cast<unsigned long>(context));
-    handler_ = std::move(handler);
+    onKeyDown_ = std::move(onKeyDown);
+    onButtonDown_ = std::move(onButtonDown);
     context_ = context;
     control_ = std::move(control);
     data_ = std::move(data);

@@ -12,11 +12,12 @@ namespace desktop {
 
 class X11Display;
 
-// The session's key-downs through the RECORD extension. Recording takes two connections: the
-// control one creates the context (every client, device events KeyPress..KeyRelease) and
-// disables it on stop(); the data one blocks in the recording on the run() thread. Keys the
-// process posts itself through XTest are recorded too. A stop() that comes while run() is
-// enabling the recording waits the moment the server takes to start it, then disables it.
+// The session's key-downs and button presses through the RECORD extension. Recording takes two
+// connections: the control one creates the context (every client, device events
+// KeyPress..ButtonPress) and disables it on stop(); the data one blocks in the recording on the
+// run() thread. Keys the process posts itself through XTest are recorded too. A stop() that
+// comes while run() is enabling the recording waits the moment the server takes to start it,
+// then disables it.
 //
 // Keymap changes made with the core protocol are recorded in the same stream, so a key on a
 // keycode that a client remapped carries the keysyms it had at that moment (KeyDown::xKeysyms).
@@ -33,7 +34,7 @@ public:
     X11KeyTap(const X11KeyTap&) = delete;
     X11KeyTap& operator=(const X11KeyTap&) = delete;
 
-    bool create(KeyHandler handler) override;
+    bool create(KeyHandler onKeyDown, ButtonHandler onButtonDown) override;
     RunResult run() override;
     void stop() override;
 
@@ -43,7 +44,8 @@ private:
     void disable();
 
     std::string displayName_;
-    KeyHandler handler_;
+    KeyHandler onKeyDown_;
+    ButtonHandler onButtonDown_;
     // Keycodes remapped by a recorded ChangeKeyboardMapping, with their keysyms; run() thread only.
     std::unordered_map<uint32_t, std::vector<uint32_t>> remapped_;
     std::unique_ptr<X11Display> control_;

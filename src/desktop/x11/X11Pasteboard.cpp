@@ -609,6 +609,9 @@ private:
         }
         XSendEvent(owner_, request.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&reply));
         if (served) {
+            // Counted once the server has the answer: keys posted after this reach the requestor
+            // behind it.
+            XSync(owner_, False);
             servedChangeCount_ = written;
             std::lock_guard lock(servedHandlerMutex_);
             if (servedHandler_) servedHandler_();

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "Controllers/SnippetController.h"
+#include "support/GtkEntryField.h"
 #include "support/SablixSession.h"
 #include "platform/MemoryDefaults.h"
 #include "support/TkTextField.h"
@@ -38,6 +39,9 @@ std::vector<SnippetItem> library() {
     items.push_back(snippet("hi", "Hello {fill:Name}!"));
     items.push_back(snippet("one", "AAA"));
     items.push_back(snippet("two", "BBB"));
+    items.push_back(snippet("now", "It is now noon."));
+    items.push_back(snippet("today", "Today is Monday."));
+    items.push_back(snippet("ready", "READY"));
     return items;
 }
 
@@ -306,8 +310,65 @@ TEST_P(ExpansionE2E, QuitRightAfterAnExpansionExitsCleanly) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n" << session->log();
 }
 
+// The keys typed right after a trigger race the erasing and the paste: they must still land after
+// the snippet, in the order typed, modifiers included.
+TEST_P(ExpansionE2E, KeysTypedRightAfterATriggerFollowTheSnippet) {
+    startSablix();
+    constexpr int kRuns = 20;
+    for (int run = 0; run < kRuns; ++run) {
+        ASSERT_TRUE(field.clear());
+        type("a ;now bC", "20");
+        ASSERT_TRUE(fieldHolds("a It is now noon. bC")) << "run " << run << ": " << field.contents();
+    }
+    ASSERT_TRUE(field.clear());
+    type(";today", "20");
+    key("Return");
+    type("x", "20");
+    EXPECT_TRUE(fieldHolds("Today is Monday.\nx")) << field.contents();
+}
+
+// A click moves the caret: what was typed before it is no trigger with what is typed after it.
+TEST_P(ExpansionE2E, ClickInsideAHalfTypedTriggerStartsItAfresh) {
+    startSablix();
+    type("abc ;rea");
+    ASSERT_TRUE(fieldHolds("abc ;rea"));
+    int code = -1;
+    // The top left corner of the text (raised over our own window): the caret goes before "abc".
+    const std::string window = std::to_string(field.window());
+    runOn(display, {"xdotool", "windowraise", window, "mousemove", "--window", window, "4", "4", "click", "1"}, &code);
+    ASSERT_EQ(code, 0);
+    // ";one" expands: once it is in, every key before it has been handled.
+    type("dy;one");
+    EXPECT_TRUE(fieldHolds("dyAAAabc ;rea")) << field.contents();
+}
+
 INSTANTIATE_TEST_SUITE_P(NoWindowManager, ExpansionE2E, ::testing::Values(false));
 INSTANTIATE_TEST_SUITE_P(Matchbox, ExpansionE2E, ::testing::Values(true));
+
+// The same in a GTK field, which asks for the pasted text without blocking its other input.
+TEST(GtkExpansionE2E, KeysTypedRightAfterATriggerFollowTheSnippet) {
+    testsupport::XvfbServer server;
+    ASSERT_TRUE(server.started());
+    testsupport::GtkEntryField field;
+    ASSERT_TRUE(field.start(server.display()));
+    ASSERT_TRUE(field.focus());
+    SablixSession session(server.display());
+    session.storeLibrary(library());
+    ASSERT_TRUE(session.start());
+    ASSERT_TRUE(session.waitForLog(kTapRunning)) << session.log();
+    ASSERT_TRUE(field.focus());
+    ASSERT_TRUE(session.waitUntilTapSeesKeys());
+
+    for (int run = 0; run < 20; ++run) {
+        ASSERT_TRUE(field.clear());
+        int code = -1;
+        runOn(server.display(), {"xdotool", "type", "--delay", "20", "a ;now bC"}, &code);
+        ASSERT_EQ(code, 0);
+        ASSERT_TRUE(waitUntil([&] { return field.contents() == "a It is now noon. bC"; }, 20000))
+            << "run " << run << ": " << field.contents() << "\n"
+            << session.log();
+    }
+}
 
 TEST(StartUpE2E, ServerWithoutRecordIsReportedAndWaitedFor) {
     testsupport::XvfbServer server({"-extension", "RECORD"});

@@ -38,4 +38,30 @@ TEST_P(TerminalE2E, TheProgramInTheTerminalReceivesTheSnippet) {
     EXPECT_EQ(terminal.received().find('\x16'), std::string::npos) << "a literal ^V arrived";
 }
 
+// Keys typed right after the trigger reach the program after the snippet, not before it.
+TEST_P(TerminalE2E, KeysTypedRightAfterATriggerFollowTheSnippet) {
+    testsupport::XvfbServer server;
+    ASSERT_TRUE(server.started());
+    testsupport::TerminalRecorder terminal(GetParam());
+    ASSERT_TRUE(terminal.start(server.display())) << GetParam() << " did not start";
+    ASSERT_TRUE(terminal.focus());
+
+    e2e::SablixSession session(server.display());
+    session.storeLibrary({sablix::SnippetItem(platform::Uuid::generate(), "now", "It is now noon.", {})});
+    ASSERT_TRUE(session.start());
+    ASSERT_TRUE(terminal.focus());
+    ASSERT_TRUE(session.waitUntilTapSeesKeys()) << session.log();
+
+    std::string expected;
+    for (int run = 0; run < 20; ++run) {
+        int code = -1;
+        e2e::runOn(server.display(), {"xdotool", "type", "--delay", "20", "a ;now bC|"}, &code);
+        ASSERT_EQ(code, 0);
+        expected += "a It is now noon. bC|";
+        ASSERT_TRUE(e2e::waitUntil([&] { return terminal.line() == expected; }, 20000))
+            << "run " << run << " received: " << terminal.line() << "\n"
+            << session.log();
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Emulators, TerminalE2E, ::testing::Values("xterm", "urxvt"));

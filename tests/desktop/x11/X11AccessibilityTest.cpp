@@ -34,11 +34,11 @@ TEST(Accessibility, TrustedOnlyWithRecordAndXTest) {
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_NE(messages[0].find(extension), std::string::npos) << messages[0];
         if (extension == "RECORD") {
-            EXPECT_FALSE(desktop::X11KeyTap(server.display()).create([](const desktop::KeyDown&) {}));
+            EXPECT_FALSE(desktop::X11KeyTap(server.display()).create([](const desktop::KeyDown&) {}, {}));
         } else {
             EXPECT_EQ(desktop::X11KeyPoster(server.display()).createEventSource(), nullptr);
         }
     }
-    EXPECT_FALSE(desktop::X11KeyTap(":4093").create([](const desktop::KeyDown&) {}));
+    EXPECT_FALSE(desktop::X11KeyTap(":4093").create([](const desktop::KeyDown&) {}, {}));
     EXPECT_EQ(desktop::X11KeyPoster(":4093").createEventSource(), nullptr);
 }

@@ -39,7 +39,7 @@ TEST(KeyTap, DeliversKeyDownsWithTheStateTheyWereTypedIn) {
 TEST(KeyTap, StopEndsRunAtEveryStage) {
     const auto display = x11test::sharedServer().display();
     desktop::X11KeyTap early(display);
-    ASSERT_TRUE(early.create([](const KeyDown&) {}));
+    ASSERT_TRUE(early.create([](const KeyDown&) {}, {}));
     early.stop();
     EXPECT_EQ(early.run(), KeyTap::RunResult::stopped);
 
@@ -47,7 +47,7 @@ TEST(KeyTap, StopEndsRunAtEveryStage) {
     // order here (run under ThreadSanitizer too).
     for (int i = 0; i < 100; ++i) {
         desktop::X11KeyTap tap(display);
-        ASSERT_TRUE(tap.create([](const KeyDown&) {}));
+        ASSERT_TRUE(tap.create([](const KeyDown&) {}, {}));
         auto run = std::async(std::launch::async, [&] { return tap.run(); });
         std::this_thread::sleep_for(std::chrono::microseconds(i * 10));
         tap.stop();

@@ -24,18 +24,20 @@ int run(const std::string& display, std::vector<std::string> argv, std::string* 
 
 RecordingTap::RecordingTap(const std::string& display, std::function<void(const desktop::KeyDown&)> onKey)
     : tap_(display) {
-    const bool created = tap_.create([this, onKey](const desktop::KeyDown& key) {
-        if (key.xKeycode == kProbeKeycode) {
+    const bool created = tap_.create(
+        [this, onKey](const desktop::KeyDown& key) {
+            if (key.xKeycode == kProbeKeycode) {
+                std::lock_guard lock(mutex_);
+                recording_ = true;
+                arrived_.notify_all();
+                return;
+            }
+            if (onKey) onKey(key);
             std::lock_guard lock(mutex_);
-            recording_ = true;
+            keys_.push_back(key);
             arrived_.notify_all();
-            return;
-        }
-        if (onKey) onKey(key);
-        std::lock_guard lock(mutex_);
-        keys_.push_back(key);
-        arrived_.notify_all();
-    });
+        },
+        {});
     if (!created) return;
     run_ = std::async(std::launch::async, [this] { return tap_.run(); });
     std::unique_lock lock(mutex_);

@@ -1,0 +1,30 @@
+#pragma once
+#include "desktop/KeyDown.h"
+
+namespace desktop {
+
+// Keeps the user's keys from the focused window for a short while, so that keys typed while
+// Sablix types into an application reach it afterwards, in the order typed. Holds nest: the
+// keyboard is let go when the last one is released, and at the latest a fixed time after the
+// first. Safe to use from any thread.
+class KeyboardGrab {
+public:
+    virtual ~KeyboardGrab() = default;
+    // Starts holding: keys the user types from now on are kept back. False when the keyboard
+    // cannot be taken (another client holds it); keys then go where they always go.
+    virtual bool hold() = 0;
+    // Lets the keyboard go for a burst of keys this process posts (posted keys obey a hold
+    // too); what was held stays held. Nothing to do when nothing holds it.
+    virtual void pause() = 0;
+    // Holds again after pause(), if a hold is still outstanding. The caller first makes sure
+    // its posted keys have reached the display (KeyEventSource::sync()).
+    virtual void resume() = 0;
+    // Ends one hold. The last one lets the keyboard go and posts the held keys, in the order
+    // typed, each with the modifiers it was typed with.
+    virtual void release() = 0;
+    // Whether a key the tap saw was kept back by a hold: it reaches the application (and the
+    // tap, a second time) only when release() posts it again. Answers true once per such key.
+    virtual bool withheld(const KeyDown& key) = 0;
+};
+
+}  // namespace desktop

@@ -1,0 +1,242 @@
+#include "desktop/x11/X11KeyboardGrab.h"
+
+#include <algorithm>
+
+#include "desktop/x11/X11Display.h"
+#include "platform/Log.h"
+
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace desktop {
+namespace {
+
+// Enough for any burst typed within the longest hold; older entries were never asked about.
+constexpr size_t kMostUnclaimedKeys = 256;
+
+const platform::Log& logger() {
+    static const platform::Log log = platform::appLog("KeyboardGrab");
+    return log;
+}
+
+bool isLockKeysym(KeySym keysym) {
+    switch (keysym) {
+    case XK_Caps_Lock:
+    case XK_Shift_Lock:
+    case XK_Num_Lock:
+    case XK_Scroll_Lock:
+    case XK_ISO_Lock:
+    case XK_ISO_Level3_Lock:
+    case XK_ISO_Level5_Lock:
+    case XK_ISO_Group_Lock: return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+// The keys of each modifier (Shift, Lock, Control, Mod1 … Mod5), lock modifiers (Lock itself,
+// NumLock's) left empty: their state is toggled, never held.
+struct X11KeyboardGrab::Modifiers {
+    std::vector<KeyCode> keys[8];
+
+    static Modifiers read(Display* display) {
+        Modifiers modifiers;
+        XModifierKeymap* map = XGetModifierMapping(display);
+        if (!map) return modifiers;
+        for (int index = 0; index < 8; ++index) {
+            if (index == LockMapIndex) continue;
+            std::vector<KeyCode> keys;
+            bool lock = false;
+            for (int i = 0; i < map->max_keypermod; ++i) {
+                const KeyCode key = map->modifiermap[index * map->max_keypermod + i];
+                if (key == 0) continue;
+                lock = lock || isLockKeysym(XkbKeycodeToKeysym(display, key, 0, 0));
+                keys.push_back(key);
+            }
+            if (!lock) modifiers.keys[index] = std::move(keys);
+        }
+        XFreeModifiermap(map);
+        return modifiers;
+    }
+
+    bool isModifier(KeyCode key) const {
+        return std::any_of(std::begin(keys), std::end(keys), [key](const std::vector<KeyCode>& row) {
+            return std::find(row.begin(), row.end(), key) != row.end();
+        });
+    }
+};
+
+// Which keys the server has down, as the keys posted again change it.
+struct X11KeyboardGrab::KeysDown {
+    char bits[32] = {};
+    bool has(unsigned char key) const { return (bits[key / 8] & (1 << (key % 8))) != 0; }
+    void set(unsigned char key, bool isDown) {
+        if (isDown)
+            bits[key / 8] = static_cast<char>(bits[key / 8] | (1 << (key % 8)));
+        else
+            bits[key / 8] = static_cast<char>(bits[key / 8] & ~(1 << (key % 8)));
+    }
+};
+
+X11KeyboardGrab::X11KeyboardGrab(std::string displayName) : displayName_(std::move(displayName)) {}
+
+X11KeyboardGrab::~X11KeyboardGrab() {
+    std::lock_guard lock(mutex_);
+    if (holds_ > 0) {
+        holds_ = 0;
+        letGo();
+    }
+}
+
+bool X11KeyboardGrab::hold() {
+    std::lock_guard lock(mutex_);
+    if (holds_ == 0) {
+        // While paused, the caller is posting keys: the grab is taken when it resumes.
+        if (!paused_ && !grab()) return false;
+        const uint64_t generation = ++generation_;
+        deadlines_.asyncAfter(kLongestHold, [this, generation] {
+            std::lock_guard lock(mutex_);
+            if (generation_ != generation || holds_ == 0) return;
+            logger().error("Keyboard held for %lld ms; letting it go", static_cast<long long>(kLongestHold.count()));
+            holds_ = 0;
+            letGo();
+        });
+    }
+    ++holds_;
+    return true;
+}
+
+void X11KeyboardGrab::pause() {
+    std::lock_guard lock(mutex_);
+    paused_ = true;
+    ungrab();
+}
+
+void X11KeyboardGrab::resume() {
+    std::lock_guard lock(mutex_);
+    paused_ = false;
+    if (holds_ > 0 && !grabbed_) grab();
+}
+
+void X11KeyboardGrab::release() {
+    std::lock_guard lock(mutex_);
+    if (holds_ == 0 || --holds_ > 0) return;
+    letGo();
+}
+
+bool X11KeyboardGrab::withheld(const KeyDown& key) {
+    std::lock_guard lock(mutex_);
+    if (grabbed_ && !display_->lost()) {
+        // The server handed the key to this connection before it recorded it for the tap: after
+        // a round trip it is in this connection's queue.
+        XSync(display_->get(), False);
+        collectHeldKeys();
+    }
+    const auto it = std::find(unclaimed_.begin(), unclaimed_.end(), std::pair{key.xTime, key.xKeycode});
+    if (it == unclaimed_.end()) return false;
+    unclaimed_.erase(it);
+    return true;
+}
+
+bool X11KeyboardGrab::grab() {
+    if (grabbed_) return true;
+    if (!display_ || display_->lost()) display_ = X11Display::open(displayName_);
+    if (!display_) return false;
+    Display* display = display_->get();
+    const int result = XGrabKeyboard(display, display_->root(), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    if (result != GrabSuccess) {
+        logger().info("The keyboard is held by another client (%d): keys typed now are not held", result);
+        return false;
+    }
+    grabbed_ = true;
+    return true;
+}
+
+void X11KeyboardGrab::ungrab() {
+    if (!grabbed_) return;
+    grabbed_ = false;
+    if (display_->lost()) return;
+    XUngrabKeyboard(display_->get(), CurrentTime);
+    // Every key handed to us before the ungrab is in our queue once the server answered.
+    XSync(display_->get(), False);
+    collectHeldKeys();
+}
+
+void X11KeyboardGrab::collectHeldKeys() {
+    Display* display = display_->get();
+    while (!display_->lost() && XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type != KeyPress) continue;
+        const XKeyEvent& key = event.xkey;
+        held_.push_back(HeldKey{key.keycode, key.state, static_cast<uint32_t>(key.time)});
+        unclaimed_.emplace_back(static_cast<uint32_t>(key.time), key.keycode);
+        if (unclaimed_.size() > kMostUnclaimedKeys) unclaimed_.pop_front();
+    }
+}
+
+void X11KeyboardGrab::letGo() {
+    if (!display_ || display_->lost()) {
+        grabbed_ = false;
+        held_.clear();
+        return;
+    }
+    Display* display = display_->get();
+    bool ungrabbed = !grabbed_;
+    if (grabbed_) {
+        XSync(display, False);
+        collectHeldKeys();
+    }
+    while (!held_.empty() || !ungrabbed) {
+        const std::vector<HeldKey> held = std::exchange(held_, {});
+        const Modifiers modifiers = Modifiers::read(display);
+        KeysDown down;
+        XQueryKeymap(display, down.bits);
+        // The ungrab and the keys posted again go out together, and the server takes them in
+        // that order: a key typed meanwhile can only come after them.
+        if (!ungrabbed) {
+            XUngrabKeyboard(display, CurrentTime);
+            grabbed_ = false;
+            ungrabbed = true;
+        }
+        for (const HeldKey& key : held) replay(key, modifiers, down);
+        XSync(display, False);
+        // Keys typed between the first look and the ungrab were held too, after the others.
+        collectHeldKeys();
+        if (display_->lost()) held_.clear();
+    }
+}
+
+void X11KeyboardGrab::replay(const HeldKey& held, const Modifiers& modifiers, KeysDown& down) {
+    Display* display = display_->get();
+    const auto key = static_cast<KeyCode>(held.keycode);
+    // The user's own modifier presses were held too; each key carries its modifiers in its state.
+    if (modifiers.isModifier(key)) return;
+    const auto post = [&](KeyCode k, bool press) {
+        XTestFakeKeyEvent(display, k, press ? True : False, CurrentTime);
+        down.set(k, press);
+    };
+    // A key still down (its release not typed yet) would make the press a repeat, which some
+    // applications drop: it goes up first, and its own release later changes nothing.
+    if (down.has(key)) post(key, false);
+    std::vector<KeyCode> pressed;
+    for (int index = 0; index < 8; ++index) {
+        const auto& row = modifiers.keys[index];
+        const bool wanted = held.state & (1u << index);
+        const bool active = std::any_of(row.begin(), row.end(), [&down](KeyCode k) { return down.has(k); });
+        if (wanted && !active && !row.empty()) {
+            post(row.front(), true);
+            pressed.push_back(row.front());
+        } else if (!wanted && active) {
+            for (const KeyCode k : row)
+                if (down.has(k)) post(k, false);
+        }
+    }
+    post(key, true);
+    post(key, false);
+    for (auto it = pressed.rbegin(); it != pressed.rend(); ++it) post(*it, false);
+}
+
+}  // namespace desktop

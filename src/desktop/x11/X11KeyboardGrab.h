@@ -1,0 +1,68 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "desktop/KeyboardGrab.h"
+#include "platform/DispatchQueue.h"
+
+namespace desktop {
+
+class X11Display;
+
+// Holds the keyboard with an active grab on the root window, on a connection of its own: while
+// it is held, the server hands the user's keys to that connection instead of the focused
+// window. XTest input obeys a grab too, so pause() ungrabs around the keys the process posts.
+// The last release() ungrabs and posts the held key presses again through XTest, each wrapped
+// in the modifiers its recorded state names (lock modifiers left alone). A hold outstanding
+// kLongestHold after it began is released all the same.
+class X11KeyboardGrab final : public KeyboardGrab {
+public:
+    static constexpr std::chrono::milliseconds kLongestHold{2000};
+
+    // The display by name; $DISPLAY when empty. Connects at the first hold().
+    explicit X11KeyboardGrab(std::string displayName = {});
+    ~X11KeyboardGrab() override;
+    X11KeyboardGrab(const X11KeyboardGrab&) = delete;
+    X11KeyboardGrab& operator=(const X11KeyboardGrab&) = delete;
+
+    bool hold() override;
+    void pause() override;
+    void resume() override;
+    void release() override;
+    bool withheld(const KeyDown& key) override;
+
+private:
+    struct HeldKey {
+        uint32_t keycode = 0;
+        uint32_t state = 0;
+        uint32_t time = 0;
+    };
+    struct Modifiers;
+    struct KeysDown;
+    // The rest run with mutex_ held.
+    bool grab();
+    void ungrab();
+    void collectHeldKeys();
+    void letGo();
+    void replay(const HeldKey& held, const Modifiers& modifiers, KeysDown& down);
+
+    std::string displayName_;
+    std::mutex mutex_;
+    std::unique_ptr<X11Display> display_;
+    int holds_ = 0;
+    bool paused_ = false;
+    bool grabbed_ = false;
+    uint64_t generation_ = 0;  // moves with each first hold, so a late deadline knows it is stale
+    std::vector<HeldKey> held_;
+    // Presses held back that the tap has not yet asked about, oldest first (time, keycode).
+    std::deque<std::pair<uint32_t, uint32_t>> unclaimed_;
+    // Declared last: destroyed first, so no deadline runs on a half-destroyed object.
+    platform::DispatchQueue deadlines_{"sablix.keyboardgrab"};
+};
+
+}  // namespace desktop
