@@ -174,4 +174,18 @@ uint32_t keysym(int macKeyCode) {
     return key ? key->keysym : 0;
 }
 
+bool isLockKeysym(unsigned long keysym) {
+    switch (keysym) {
+    case XK_Caps_Lock:
+    case XK_Shift_Lock:
+    case XK_Num_Lock:
+    case XK_Scroll_Lock:
+    case XK_ISO_Lock:
+    case XK_ISO_Level3_Lock:
+    case XK_ISO_Level5_Lock:
+    case XK_ISO_Group_Lock: return true;
+    default: return false;
+    }
+}
+
 }  // namespace desktop::x11keycodes

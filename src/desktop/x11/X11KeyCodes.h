@@ -14,5 +14,8 @@ uint32_t xKeycode(int macKeyCode);
 // The keysym the key stands for (Backspace for Delete, Left for the left arrow, 'v' for V …),
 // or 0 when the key code is not in the table.
 uint32_t keysym(int macKeyCode);
+// Keys that toggle a state rather than hold one (Caps Lock, Num Lock …): releasing them changes
+// nothing the user meant, and pressing one again would flip the state.
+bool isLockKeysym(unsigned long keysym);
 
 }  // namespace desktop::x11keycodes

@@ -11,24 +11,6 @@
 #include <vector>
 
 namespace desktop {
-namespace {
-
-// Keys that toggle a state rather than hold one: releasing them changes nothing the user meant.
-bool isLockKeysym(KeySym keysym) {
-    switch (keysym) {
-    case XK_Caps_Lock:
-    case XK_Shift_Lock:
-    case XK_Num_Lock:
-    case XK_Scroll_Lock:
-    case XK_ISO_Lock:
-    case XK_ISO_Level3_Lock:
-    case XK_ISO_Level5_Lock:
-    case XK_ISO_Group_Lock: return true;
-    default: return false;
-    }
-}
-
-}  // namespace
 
 // The XTEST connection, shared by the sources of one poster.
 class X11KeyPoster::Connection {
@@ -109,7 +91,7 @@ private:
         KeySym* keysyms = XGetKeyboardMapping(display_->get(), key, 1, &perKeycode);
         if (!keysyms) return false;
         // The unshifted keysym names the key: with some options, Shift types Caps_Lock shifted.
-        const bool lock = perKeycode > 0 && isLockKeysym(keysyms[0]);
+        const bool lock = perKeycode > 0 && x11keycodes::isLockKeysym(keysyms[0]);
         XFree(keysyms);
         return lock;
     }

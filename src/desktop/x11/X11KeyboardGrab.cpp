@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "desktop/x11/X11Display.h"
+#include "desktop/x11/X11KeyCodes.h"
 #include "platform/Log.h"
 
 #include <X11/XKBlib.h>
@@ -18,20 +19,6 @@ constexpr size_t kMostUnclaimedKeys = 256;
 const platform::Log& logger() {
     static const platform::Log log = platform::appLog("KeyboardGrab");
     return log;
-}
-
-bool isLockKeysym(KeySym keysym) {
-    switch (keysym) {
-    case XK_Caps_Lock:
-    case XK_Shift_Lock:
-    case XK_Num_Lock:
-    case XK_Scroll_Lock:
-    case XK_ISO_Lock:
-    case XK_ISO_Level3_Lock:
-    case XK_ISO_Level5_Lock:
-    case XK_ISO_Group_Lock: return true;
-    default: return false;
-    }
 }
 
 }  // namespace
@@ -52,7 +39,7 @@ struct X11KeyboardGrab::Modifiers {
             for (int i = 0; i < map->max_keypermod; ++i) {
                 const KeyCode key = map->modifiermap[index * map->max_keypermod + i];
                 if (key == 0) continue;
-                lock = lock || isLockKeysym(XkbKeycodeToKeysym(display, key, 0, 0));
+                lock = lock || x11keycodes::isLockKeysym(XkbKeycodeToKeysym(display, key, 0, 0));
                 keys.push_back(key);
             }
             if (!lock) modifiers.keys[index] = std::move(keys);
