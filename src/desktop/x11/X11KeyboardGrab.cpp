@@ -34,6 +34,22 @@ bool isLockKeysym(KeySym keysym) {
     }
 }
 
+// The highest keycode bound to no keysym, 0 when every one is bound.
+KeyCode spareKeycode(Display* display) {
+    int first = 0, last = 0, perKeycode = 0;
+    XDisplayKeycodes(display, &first, &last);
+    KeySym* keysyms = XGetKeyboardMapping(display, static_cast<KeyCode>(first), last - first + 1, &perKeycode);
+    if (!keysyms) return 0;
+    KeyCode spare = 0;
+    for (int keycode = last; keycode >= first && spare == 0; --keycode) {
+        const KeySym* row = keysyms + static_cast<ptrdiff_t>(keycode - first) * perKeycode;
+        if (std::all_of(row, row + perKeycode, [](KeySym keysym) { return keysym == NoSymbol; }))
+            spare = static_cast<KeyCode>(keycode);
+    }
+    XFree(keysyms);
+    return spare;
+}
+
 }  // namespace
 
 // The keys of each modifier (Shift, Lock, Control, Mod1 … Mod5), lock modifiers (Lock itself,
@@ -95,6 +111,9 @@ bool X11KeyboardGrab::hold() {
     if (holds_ == 0) {
         // While paused, the caller is posting keys: the grab is taken when it resumes.
         if (!paused_ && !grab()) return false;
+        leaked_.clear();
+        gatheringLeaks_ = false;
+        if (grabbed_) postMarker();
         const uint64_t generation = ++generation_;
         deadlines_.asyncAfter(kLongestHold, [this, generation] {
             std::lock_guard lock(mutex_);
@@ -128,6 +147,12 @@ void X11KeyboardGrab::release() {
 
 bool X11KeyboardGrab::withheld(const KeyDown& key) {
     std::lock_guard lock(mutex_);
+    if (markersUnshown_ > 0 && key.xKeycode == markerKeycode_) {
+        --markersUnshown_;
+        gatheringLeaks_ = false;
+        markerShown_.notify_all();
+        return true;
+    }
     if (grabbed_ && !display_->lost()) {
         // The server handed the key to this connection before it recorded it for the tap: after
         // a round trip it is in this connection's queue.
@@ -135,9 +160,24 @@ bool X11KeyboardGrab::withheld(const KeyDown& key) {
         collectHeldKeys();
     }
     const auto it = std::find(unclaimed_.begin(), unclaimed_.end(), std::pair{key.xTime, key.xKeycode});
-    if (it == unclaimed_.end()) return false;
-    unclaimed_.erase(it);
+    if (it != unclaimed_.end()) {
+        unclaimed_.erase(it);
+        return true;
+    }
+    if (!gatheringLeaks_ || holds_ == 0) return false;
+    leaked_.push_back(key);
     return true;
+}
+
+std::vector<KeyDown> X11KeyboardGrab::leaked(std::chrono::milliseconds patience) {
+    std::unique_lock lock(mutex_);
+    if (!markerShown_.wait_for(lock, patience, [this] { return !gatheringLeaks_; })) {
+        logger().error("The keystroke tap has not caught up with the keyboard hold; later keys are not counted");
+        gatheringLeaks_ = false;
+    }
+    if (!leaked_.empty())
+        logger().info("%zu key(s) reached the focused window before the keyboard was held", leaked_.size());
+    return leaked_;
 }
 
 bool X11KeyboardGrab::grab() {
@@ -152,6 +192,24 @@ bool X11KeyboardGrab::grab() {
     }
     grabbed_ = true;
     return true;
+}
+
+void X11KeyboardGrab::postMarker() {
+    Display* display = display_->get();
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) return;
+    const KeyCode spare = spareKeycode(display);
+    if (spare == 0) {
+        logger().info("No spare keycode: keys typed before the keyboard was held are not found");
+        return;
+    }
+    markerKeycode_ = spare;
+    XTestFakeKeyEvent(display, spare, True, CurrentTime);
+    XTestFakeKeyEvent(display, spare, False, CurrentTime);
+    XFlush(display);
+    ++markersUnshown_;
+    ++markersUncollected_;
+    gatheringLeaks_ = true;
 }
 
 void X11KeyboardGrab::ungrab() {
@@ -171,6 +229,10 @@ void X11KeyboardGrab::collectHeldKeys() {
         XNextEvent(display, &event);
         if (event.type != KeyPress) continue;
         const XKeyEvent& key = event.xkey;
+        if (markersUncollected_ > 0 && key.keycode == markerKeycode_) {
+            --markersUncollected_;
+            continue;
+        }
         held_.push_back(HeldKey{key.keycode, key.state, static_cast<uint32_t>(key.time)});
         unclaimed_.emplace_back(static_cast<uint32_t>(key.time), key.keycode);
         if (unclaimed_.size() > kMostUnclaimedKeys) unclaimed_.pop_front();
@@ -178,6 +240,9 @@ void X11KeyboardGrab::collectHeldKeys() {
 }
 
 void X11KeyboardGrab::letGo() {
+    gatheringLeaks_ = false;
+    markerShown_.notify_all();
+    std::vector<KeyDown> leaked = std::exchange(leaked_, {});
     if (!display_ || display_->lost()) {
         grabbed_ = false;
         held_.clear();
@@ -189,6 +254,10 @@ void X11KeyboardGrab::letGo() {
         XSync(display, False);
         collectHeldKeys();
     }
+    // The leaked keys were typed before any held one.
+    std::vector<HeldKey> typedFirst;
+    for (const KeyDown& key : leaked) typedFirst.push_back(HeldKey{key.xKeycode, key.xState, key.xTime});
+    held_.insert(held_.begin(), typedFirst.begin(), typedFirst.end());
     while (!held_.empty() || !ungrabbed) {
         const std::vector<HeldKey> held = std::exchange(held_, {});
         const Modifiers modifiers = Modifiers::read(display);
