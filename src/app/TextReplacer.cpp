@@ -431,6 +431,7 @@ FillInPresenter::Completion TextReplacer::fillInCompletion(std::string content,
 // Posted keys obey a hold on the keyboard too: it is let go for each burst, and taken again once
 // the burst has reached the application.
 void TextReplacer::postKeyPresses(desktop::KeyEventSource& source, int keyCode, size_t count, uint64_t flags) {
+    if (keyboardGrab_.postThrough(keyCode, count, flags)) return;
     keyboardGrab_.pause();
     for (size_t i = 0; i < count; ++i) {
         source.postKey(keyCode, true, flags);

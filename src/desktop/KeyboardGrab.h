@@ -1,5 +1,7 @@
 #pragma once
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "desktop/KeyDown.h"
@@ -22,6 +24,11 @@ public:
     // Holds again after pause(), if a hold is still outstanding. The caller first makes sure
     // its posted keys have reached the display (KeyEventSource::sync()).
     virtual void resume() = 0;
+    // While holding, posts `count` presses of the key (a macOS key code, with the modifiers its
+    // flags name, as KeyEventSource does) to the focused window, letting the keyboard go and
+    // taking it again around them in one go: no key typed meanwhile lands among them. False when
+    // nothing holds the keyboard: the caller posts them itself, between pause() and resume().
+    virtual bool postThrough(int keyCode, size_t count, uint64_t flags) = 0;
     // Ends one hold. The last one lets the keyboard go and posts the held keys, in the order
     // typed, each with the modifiers it was typed with; the leaked keys (below) go first.
     virtual void release() = 0;

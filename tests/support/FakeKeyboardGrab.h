@@ -41,6 +41,8 @@ public:
         paused_ = false;
         if (holds_ > 0 && !grabbed_) change(lock, true, "grab");
     }
+    // The engine's bursts go through its key poster, between pause() and resume().
+    bool postThrough(int, size_t, uint64_t) override { return false; }
     void release() override {
         std::unique_lock lock(mutex_);
         if (holds_ == 0 || --holds_ > 0) return;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "desktop/KeyCodes.h"
 #include "desktop/x11/X11Display.h"
+#include "desktop/x11/X11KeyCodes.h"
 #include "platform/Log.h"
 
 #include <X11/XKBlib.h>
@@ -139,6 +141,31 @@ void X11KeyboardGrab::resume() {
     if (holds_ > 0 && !grabbed_) grab();
 }
 
+bool X11KeyboardGrab::postThrough(int keyCode, size_t count, uint64_t flags) {
+    std::lock_guard lock(mutex_);
+    if (!grabbed_ || display_->lost()) return false;
+    Display* display = display_->get();
+    const KeyCode key = XKeysymToKeycode(display, x11keycodes::keysym(keyCode));
+    if (key == 0) return true;  // a key the keyboard cannot type is skipped
+    uint32_t state = 0;
+    if (flags & keycode::kCommandFlag) state |= ControlMask;
+    if (flags & keycode::kShiftFlag) state |= ShiftMask;
+    const Modifiers modifiers = Modifiers::read(display);
+    KeysDown down;
+    XQueryKeymap(display, down.bits);
+    // The ungrab, the keys and the grab leave in one batch that the server runs in that order: a
+    // key typed meanwhile reaches the application only within the moment it takes to run them.
+    XUngrabKeyboard(display, CurrentTime);
+    for (size_t i = 0; i < count; ++i) replay(HeldKey{key, state, 0}, modifiers, down);
+    const int result = XGrabKeyboard(display, display_->root(), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    if (result != GrabSuccess) {
+        logger().info("The keyboard is held by another client (%d): keys typed now are not held", result);
+        grabbed_ = false;
+    }
+    collectHeldKeys();
+    return true;
+}
+
 void X11KeyboardGrab::release() {
     std::lock_guard lock(mutex_);
     if (holds_ == 0 || --holds_ > 0) return;
@@ -227,6 +254,7 @@ void X11KeyboardGrab::collectHeldKeys() {
     while (!display_->lost() && XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);
+        if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
         if (event.type != KeyPress) continue;
         const XKeyEvent& key = event.xkey;
         if (markersUncollected_ > 0 && key.keycode == markerKeycode_) {

@@ -39,6 +39,7 @@ public:
     bool hold() override;
     void pause() override;
     void resume() override;
+    bool postThrough(int keyCode, size_t count, uint64_t flags) override;
     void release() override;
     bool withheld(const KeyDown& key) override;
     std::vector<KeyDown> leaked(std::chrono::milliseconds patience) override;
