@@ -332,17 +332,17 @@ void X11KeyboardGrab::replay(const HeldKey& held, const Modifiers& modifiers, Ke
     // A key still down (its release not typed yet) would make the press a repeat, which some
     // applications drop: it goes up first, and its own release later changes nothing.
     if (down.has(key)) post(key, false);
-    // What the server had down may have changed since it was read: each modifier is set as the
-    // key wants it whatever it was (a release of a key that is up changes nothing).
     std::vector<KeyCode> pressed;
     for (int index = 0; index < 8; ++index) {
         const auto& row = modifiers.keys[index];
-        if (row.empty()) continue;
-        if (held.state & (1u << index)) {
+        const bool wanted = held.state & (1u << index);
+        const bool active = std::any_of(row.begin(), row.end(), [&down](KeyCode k) { return down.has(k); });
+        if (wanted && !active && !row.empty()) {
             post(row.front(), true);
             pressed.push_back(row.front());
-        } else {
-            for (const KeyCode k : row) post(k, false);
+        } else if (!wanted && active) {
+            for (const KeyCode k : row)
+                if (down.has(k)) post(k, false);
         }
     }
     post(key, true);
