@@ -149,8 +149,10 @@ bool X11KeyboardGrab::postThrough(int keyCode, size_t count, uint64_t flags) {
     if (key == 0) return true;  // a key the keyboard cannot type is skipped
     const uint32_t state =
         ((flags & keycode::kCommandFlag) ? ControlMask : 0u) | ((flags & keycode::kShiftFlag) ? ShiftMask : 0u);
-    // The ungrab, the keys and the grab leave in one batch that the server runs in that order: a
-    // key typed meanwhile reaches the application only within the moment it takes to run them.
+    // No other client changes the keyboard from the first look until the keyboard is held again;
+    // the ungrab, the keys and the grab leave in one batch that the server runs in that order, so
+    // a key typed meanwhile reaches the application only within the moment it takes to run them.
+    XGrabServer(display);
     const Modifiers modifiers = Modifiers::read(display);
     KeysDown down;
     XQueryKeymap(display, down.bits);
@@ -159,6 +161,8 @@ bool X11KeyboardGrab::postThrough(int keyCode, size_t count, uint64_t flags) {
     for (size_t i = 0; i < count; ++i) replay(HeldKey{key, state, 0}, modifiers, down);
     pressAgain(before, modifiers, down);
     const int result = XGrabKeyboard(display, display_->root(), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    XUngrabServer(display);
+    XFlush(display);
     if (result != GrabSuccess) {
         logger().info("The keyboard is held by another client (%d): keys typed now are not held", result);
         grabbed_ = false;
@@ -289,6 +293,8 @@ void X11KeyboardGrab::letGo() {
     held_.insert(held_.begin(), typedFirst.begin(), typedFirst.end());
     while (!held_.empty() || !ungrabbed) {
         const std::vector<HeldKey> held = std::exchange(held_, {});
+        // No other client changes the keyboard between the look at it and the keys posted again.
+        XGrabServer(display);
         const Modifiers modifiers = Modifiers::read(display);
         KeysDown down;
         XQueryKeymap(display, down.bits);
@@ -302,6 +308,7 @@ void X11KeyboardGrab::letGo() {
         const KeysDown before = down;
         for (const HeldKey& key : held) replay(key, modifiers, down);
         pressAgain(before, modifiers, down);
+        XUngrabServer(display);
         XSync(display, False);
         // Keys typed between the first look and the ungrab were held too, after the others.
         collectHeldKeys();
