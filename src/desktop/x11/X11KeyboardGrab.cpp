@@ -147,22 +147,17 @@ bool X11KeyboardGrab::postThrough(int keyCode, size_t count, uint64_t flags) {
     Display* display = display_->get();
     const KeyCode key = XKeysymToKeycode(display, x11keycodes::keysym(keyCode));
     if (key == 0) return true;  // a key the keyboard cannot type is skipped
-    const uint32_t state =
-        ((flags & keycode::kCommandFlag) ? ControlMask : 0u) | ((flags & keycode::kShiftFlag) ? ShiftMask : 0u);
-    // No other client changes the keyboard from the first look until the keyboard is held again;
-    // the ungrab, the keys and the grab leave in one batch that the server runs in that order, so
-    // a key typed meanwhile reaches the application only within the moment it takes to run them.
-    XGrabServer(display);
+    uint32_t state = 0;
+    if (flags & keycode::kCommandFlag) state |= ControlMask;
+    if (flags & keycode::kShiftFlag) state |= ShiftMask;
     const Modifiers modifiers = Modifiers::read(display);
     KeysDown down;
     XQueryKeymap(display, down.bits);
-    const KeysDown before = down;
+    // The ungrab, the keys and the grab leave in one batch that the server runs in that order: a
+    // key typed meanwhile reaches the application only within the moment it takes to run them.
     XUngrabKeyboard(display, CurrentTime);
     for (size_t i = 0; i < count; ++i) replay(HeldKey{key, state, 0}, modifiers, down);
-    pressAgain(before, modifiers, down);
     const int result = XGrabKeyboard(display, display_->root(), False, GrabModeAsync, GrabModeAsync, CurrentTime);
-    XUngrabServer(display);
-    XFlush(display);
     if (result != GrabSuccess) {
         logger().info("The keyboard is held by another client (%d): keys typed now are not held", result);
         grabbed_ = false;
@@ -293,8 +288,6 @@ void X11KeyboardGrab::letGo() {
     held_.insert(held_.begin(), typedFirst.begin(), typedFirst.end());
     while (!held_.empty() || !ungrabbed) {
         const std::vector<HeldKey> held = std::exchange(held_, {});
-        // No other client changes the keyboard between the look at it and the keys posted again.
-        XGrabServer(display);
         const Modifiers modifiers = Modifiers::read(display);
         KeysDown down;
         XQueryKeymap(display, down.bits);
@@ -305,26 +298,12 @@ void X11KeyboardGrab::letGo() {
             grabbed_ = false;
             ungrabbed = true;
         }
-        const KeysDown before = down;
         for (const HeldKey& key : held) replay(key, modifiers, down);
-        pressAgain(before, modifiers, down);
-        XUngrabServer(display);
         XSync(display, False);
         // Keys typed between the first look and the ungrab were held too, after the others.
         collectHeldKeys();
         if (display_->lost()) held_.clear();
     }
-}
-
-// The user still holds the modifiers that were down before the keys posted again let them go: the
-// next key typed carries them.
-void X11KeyboardGrab::pressAgain(const KeysDown& before, const Modifiers& modifiers, KeysDown& down) {
-    for (const auto& row : modifiers.keys)
-        for (const KeyCode key : row)
-            if (before.has(key) && !down.has(key)) {
-                XTestFakeKeyEvent(display_->get(), key, True, CurrentTime);
-                down.set(key, true);
-            }
 }
 
 void X11KeyboardGrab::replay(const HeldKey& held, const Modifiers& modifiers, KeysDown& down) {

@@ -59,7 +59,6 @@ private:
     void collectHeldKeys();
     void letGo();
     void replay(const HeldKey& held, const Modifiers& modifiers, KeysDown& down);
-    void pressAgain(const KeysDown& before, const Modifiers& modifiers, KeysDown& down);
 
     std::string displayName_;
     std::mutex mutex_;
