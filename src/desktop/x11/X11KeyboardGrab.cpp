@@ -153,6 +153,10 @@ bool X11KeyboardGrab::postThrough(int keyCode, size_t count, uint64_t flags) {
     const Modifiers modifiers = Modifiers::read(display);
     KeysDown down;
     XQueryKeymap(display, down.bits);
+    // Its own modifiers are pressed whatever the user holds, who may let go any moment.
+    for (int index = 0; index < 8; ++index)
+        if (state & (1u << index))
+            for (const KeyCode k : modifiers.keys[index]) down.set(k, false);
     // The ungrab, the keys and the grab leave in one batch that the server runs in that order: a
     // key typed meanwhile reaches the application only within the moment it takes to run them.
     XUngrabKeyboard(display, CurrentTime);
