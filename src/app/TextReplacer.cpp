@@ -28,6 +28,16 @@ void realSleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for
 // How often a replacement holding the user's keys looks whether the paste was fetched.
 constexpr std::chrono::milliseconds kPastePollInterval{2};
 
+// Where the layout puts the keys that type no text of their own (arrows, Home, F-keys).
+constexpr char32_t kFunctionKeysFirst = 0xF700;
+constexpr char32_t kFunctionKeysLast = 0xF8FF;
+
+bool typesText(const std::string& text) {
+    if (text.empty()) return false;
+    const char32_t first = platform::utf8::decode(text, 0).codePoint;
+    return first < kFunctionKeysFirst || first > kFunctionKeysLast;
+}
+
 // WM_CLASS class names of terminal emulators, lower-cased. They do not paste on Control-V (xterm
 // receives a literal ^V), but every one of them pastes on Shift-Insert.
 constexpr std::string_view kTerminalEmulatorClasses[] = {
@@ -421,6 +431,7 @@ FillInPresenter::Completion TextReplacer::fillInCompletion(std::string content,
 // Posted keys obey a hold on the keyboard too: it is let go for each burst, and taken again once
 // the burst has reached the application.
 void TextReplacer::postKeyPresses(desktop::KeyEventSource& source, int keyCode, size_t count, uint64_t flags) {
+    if (keyboardGrab_.postThrough(keyCode, count, flags)) return;
     keyboardGrab_.pause();
     for (size_t i = 0; i < count; ++i) {
         source.postKey(keyCode, true, flags);
@@ -449,13 +460,29 @@ void TextReplacer::performReplacement(size_t triggerLength, const std::string& c
     // overlaps the pause after the Backspaces instead of adding to it.
     const PasteTarget target = pasteTarget();
     auto saving = std::async(std::launch::async, [this, &target] { return saveSelections(target.selections); });
-    const auto source = deleteTypedTrigger(triggerLength, kNoSourceForReplacementMessage);
+    // Keys typed before the hold took the keyboard went to the application: they are erased with
+    // the trigger, and the hold types them again after the snippet.
+    const size_t erased =
+        keysHeld ? typedLength(triggerLength, keyboardGrab_.leaked(kLongestWaitForLeakedKeys)) : triggerLength;
+    const auto source = deleteTypedTrigger(erased, kNoSourceForReplacementMessage);
     std::vector<SavedSelection> saved = saving.get();
     if (!source) {
         restoreNow(saved);
         return;
     }
     pasteContent(*source, content, cache, target, std::move(saved), keysHeld);
+}
+
+size_t TextReplacer::typedLength(size_t triggerLength, const std::vector<desktop::KeyDown>& typedAfter) {
+    size_t length = triggerLength;
+    for (const auto& key : typedAfter) {
+        if (key.keyCode == desktop::keycode::kDelete) {
+            if (length > 0) --length;
+        } else if (key.keyCode != desktop::keycode::kForwardDelete && typesText(keyLayout_.text(key))) {
+            ++length;
+        }
+    }
+    return length;
 }
 
 TextReplacer::PasteTarget TextReplacer::pasteTarget() {

@@ -98,6 +98,9 @@ public:
     // Keys typed after a trigger are held until the application has fetched the pasted snippet,
     // but no longer than this.
     static constexpr std::chrono::milliseconds kLongestWaitForPaste{1500};
+    // Keys typed before the hold took the keyboard reached the application after the trigger; the
+    // tap shows them a moment later. Erasing waits for them this long at most.
+    static constexpr std::chrono::milliseconds kLongestWaitForLeakedKeys{500};
     static constexpr const char* kHasFiredFirstExpansionKey = "has_fired_first_expansion";
 
     explicit TextReplacer(Collaborators collaborators);
@@ -164,6 +167,9 @@ private:
     // The rest run on the replacement queue.
     // Erases the trigger with Backspaces; the source it posted them from, or none (logged).
     std::unique_ptr<desktop::KeyEventSource> deleteTypedTrigger(size_t triggerLength, const char* noSourceMessage);
+    // The characters the application has from the trigger on: the trigger's and those the keys
+    // that reached it after the trigger typed.
+    size_t typedLength(size_t triggerLength, const std::vector<desktop::KeyDown>& typedAfter);
     void performReplacement(size_t triggerLength, const std::string& content, std::shared_ptr<const TriggerCache> cache,
                             bool keysHeld);
     // Where a paste goes: the selections it writes (the clipboard, and PRIMARY for terminals).

@@ -203,3 +203,39 @@ TEST_F(ReplacementTest, HeldKeyboardIsLetGoForEveryBurstAndAtTheEnd) {
         EXPECT_FALSE(keyboardGrab.grabbed()) << path.name;
     }
 }
+
+// Keys typed between the trigger and the moment the keyboard is really held reach the application
+// before the snippet: the erase takes what they typed too, and they are typed again after it, in
+// order and with their modifiers. Keys the tap shows after the hold took effect are not theirs.
+TEST_F(ReplacementTest, KeysThatReachedTheTargetBeforeTheHoldAreErasedAndTypedAgain) {
+    const desktop::KeyDown marker{desktop::keycode::kUnknown, 255, 0};
+    keyboardGrab.setGrantHolds(true);
+    keyboardGrab.setMarker(marker);
+    const std::string arrow = "\xEF\x9C\x82";  // what the layout answers for Left
+    const struct {
+        std::vector<desktop::KeyDown> leaked;
+        size_t backspaces;
+    } cases[] = {
+        {layout.keysFor(" bC"), 4 + 3},
+        {{testsupport::FakeKeyLayout::silentKey(), layout.keyFor(arrow), testsupport::FakeKeyLayout::deleteKey(),
+          testsupport::FakeKeyLayout::forwardDeleteKey(), layout.keyFor("x")},
+         4},
+    };
+    const auto codes = [](const std::vector<desktop::KeyDown>& keys) {
+        std::vector<std::pair<uint32_t, uint32_t>> out;
+        for (const auto& key : keys) out.emplace_back(key.xKeycode, key.xState);
+        return out;
+    };
+    for (const auto& c : cases) {
+        timeline.clear();
+        const size_t before = keyboardGrab.reposted().size();
+        for (const auto& key : layout.keysFor(";sig")) press(key);
+        for (const auto& key : c.leaked) press(key);
+        press(marker);
+        press(layout.keyFor("z"));
+        replacer->waitUntilIdle();
+        EXPECT_EQ(keyEntries(), concat({backspaces(c.backspaces), {"9 down cmd", "9 up cmd"}}));
+        const auto reposted = keyboardGrab.reposted();
+        EXPECT_EQ(codes({reposted.begin() + static_cast<ptrdiff_t>(before), reposted.end()}), codes(c.leaked));
+    }
+}

@@ -1,7 +1,10 @@
 #pragma once
+#include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "desktop/KeyboardGrab.h"
 
@@ -10,6 +13,10 @@ namespace testsupport {
 // A keyboard the test lets the engine hold, or not (another client holds it: the default). It
 // tracks whether it is grabbed right now, and a hook sees each change: "grab", "ungrab" and
 // "let go" (the last hold released: the held keys are posted).
+//
+// With a marker key set, a first hold gathers the keys the tap shows before it as leaked (they
+// reached the application before the keyboard was held), as the real hold does with the key it
+// posts; the test delivers the marker where the grab would have taken effect.
 class FakeKeyboardGrab final : public desktop::KeyboardGrab {
 public:
     using Hook = std::function<void(const std::string&)>;
@@ -17,6 +24,10 @@ public:
     bool hold() override {
         std::unique_lock lock(mutex_);
         if (!grantHolds_) return false;
+        if (holds_ == 0) {
+            leaked_.clear();
+            gathering_ = marker_.has_value();
+        }
         if (holds_++ == 0 && !paused_) change(lock, true, "grab");
         return true;
     }
@@ -30,12 +41,43 @@ public:
         paused_ = false;
         if (holds_ > 0 && !grabbed_) change(lock, true, "grab");
     }
+    // The engine's bursts go through its key poster, between pause() and resume().
+    bool postThrough(int, size_t, uint64_t) override { return false; }
     void release() override {
         std::unique_lock lock(mutex_);
         if (holds_ == 0 || --holds_ > 0) return;
+        gathering_ = false;
+        reposted_.insert(reposted_.end(), leaked_.begin(), leaked_.end());
+        leaked_.clear();
         change(lock, false, "let go");
     }
-    bool withheld(const desktop::KeyDown&) override { return false; }
+    bool withheld(const desktop::KeyDown& key) override {
+        std::lock_guard lock(mutex_);
+        if (marker_ && key.xKeycode == marker_->xKeycode) {
+            gathering_ = false;
+            markerShown_.notify_all();
+            return true;
+        }
+        if (!gathering_ || holds_ == 0) return false;
+        leaked_.push_back(key);
+        return true;
+    }
+    std::vector<desktop::KeyDown> leaked(std::chrono::milliseconds patience) override {
+        std::unique_lock lock(mutex_);
+        markerShown_.wait_for(lock, patience, [this] { return !gathering_; });
+        gathering_ = false;
+        return leaked_;
+    }
+
+    void setMarker(std::optional<desktop::KeyDown> marker) {
+        std::lock_guard lock(mutex_);
+        marker_ = std::move(marker);
+    }
+    // The leaked keys posted again at let go, in order.
+    std::vector<desktop::KeyDown> reposted() const {
+        std::lock_guard lock(mutex_);
+        return reposted_;
+    }
 
     void setGrantHolds(bool grant) {
         std::lock_guard lock(mutex_);
@@ -68,6 +110,11 @@ private:
     int holds_ = 0;
     bool paused_ = false;
     bool grabbed_ = false;
+    std::optional<desktop::KeyDown> marker_;
+    bool gathering_ = false;
+    std::vector<desktop::KeyDown> leaked_;
+    std::vector<desktop::KeyDown> reposted_;
+    std::condition_variable markerShown_;
 };
 
 }  // namespace testsupport

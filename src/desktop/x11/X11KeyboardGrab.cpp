@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "desktop/KeyCodes.h"
 #include "desktop/x11/X11Display.h"
 #include "desktop/x11/X11KeyCodes.h"
 #include "platform/Log.h"
@@ -19,6 +20,22 @@ constexpr size_t kMostUnclaimedKeys = 256;
 const platform::Log& logger() {
     static const platform::Log log = platform::appLog("KeyboardGrab");
     return log;
+}
+
+// The highest keycode bound to no keysym, 0 when every one is bound.
+KeyCode spareKeycode(Display* display) {
+    int first = 0, last = 0, perKeycode = 0;
+    XDisplayKeycodes(display, &first, &last);
+    KeySym* keysyms = XGetKeyboardMapping(display, static_cast<KeyCode>(first), last - first + 1, &perKeycode);
+    if (!keysyms) return 0;
+    KeyCode spare = 0;
+    for (int keycode = last; keycode >= first && spare == 0; --keycode) {
+        const KeySym* row = keysyms + static_cast<ptrdiff_t>(keycode - first) * perKeycode;
+        if (std::all_of(row, row + perKeycode, [](KeySym keysym) { return keysym == NoSymbol; }))
+            spare = static_cast<KeyCode>(keycode);
+    }
+    XFree(keysyms);
+    return spare;
 }
 
 }  // namespace
@@ -82,6 +99,9 @@ bool X11KeyboardGrab::hold() {
     if (holds_ == 0) {
         // While paused, the caller is posting keys: the grab is taken when it resumes.
         if (!paused_ && !grab()) return false;
+        leaked_.clear();
+        gatheringLeaks_ = false;
+        if (grabbed_) postMarker();
         const uint64_t generation = ++generation_;
         deadlines_.asyncAfter(kLongestHold, [this, generation] {
             std::lock_guard lock(mutex_);
@@ -107,6 +127,35 @@ void X11KeyboardGrab::resume() {
     if (holds_ > 0 && !grabbed_) grab();
 }
 
+bool X11KeyboardGrab::postThrough(int keyCode, size_t count, uint64_t flags) {
+    std::lock_guard lock(mutex_);
+    if (!grabbed_ || display_->lost()) return false;
+    Display* display = display_->get();
+    const KeyCode key = XKeysymToKeycode(display, x11keycodes::keysym(keyCode));
+    if (key == 0) return true;  // a key the keyboard cannot type is skipped
+    uint32_t state = 0;
+    if (flags & keycode::kCommandFlag) state |= ControlMask;
+    if (flags & keycode::kShiftFlag) state |= ShiftMask;
+    const Modifiers modifiers = Modifiers::read(display);
+    KeysDown down;
+    XQueryKeymap(display, down.bits);
+    // Its own modifiers are pressed whatever the user holds, who may let go any moment.
+    for (int index = 0; index < 8; ++index)
+        if (state & (1u << index))
+            for (const KeyCode k : modifiers.keys[index]) down.set(k, false);
+    // The ungrab, the keys and the grab leave in one batch that the server runs in that order: a
+    // key typed meanwhile reaches the application only within the moment it takes to run them.
+    XUngrabKeyboard(display, CurrentTime);
+    for (size_t i = 0; i < count; ++i) replay(HeldKey{key, state, 0}, modifiers, down);
+    const int result = XGrabKeyboard(display, display_->root(), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    if (result != GrabSuccess) {
+        logger().info("The keyboard is held by another client (%d): keys typed now are not held", result);
+        grabbed_ = false;
+    }
+    collectHeldKeys();
+    return true;
+}
+
 void X11KeyboardGrab::release() {
     std::lock_guard lock(mutex_);
     if (holds_ == 0 || --holds_ > 0) return;
@@ -115,6 +164,12 @@ void X11KeyboardGrab::release() {
 
 bool X11KeyboardGrab::withheld(const KeyDown& key) {
     std::lock_guard lock(mutex_);
+    if (markersUnshown_ > 0 && key.xKeycode == markerKeycode_) {
+        --markersUnshown_;
+        gatheringLeaks_ = false;
+        markerShown_.notify_all();
+        return true;
+    }
     if (grabbed_ && !display_->lost()) {
         // The server handed the key to this connection before it recorded it for the tap: after
         // a round trip it is in this connection's queue.
@@ -122,9 +177,24 @@ bool X11KeyboardGrab::withheld(const KeyDown& key) {
         collectHeldKeys();
     }
     const auto it = std::find(unclaimed_.begin(), unclaimed_.end(), std::pair{key.xTime, key.xKeycode});
-    if (it == unclaimed_.end()) return false;
-    unclaimed_.erase(it);
+    if (it != unclaimed_.end()) {
+        unclaimed_.erase(it);
+        return true;
+    }
+    if (!gatheringLeaks_ || holds_ == 0) return false;
+    leaked_.push_back(key);
     return true;
+}
+
+std::vector<KeyDown> X11KeyboardGrab::leaked(std::chrono::milliseconds patience) {
+    std::unique_lock lock(mutex_);
+    if (!markerShown_.wait_for(lock, patience, [this] { return !gatheringLeaks_; })) {
+        logger().error("The keystroke tap has not caught up with the keyboard hold; later keys are not counted");
+        gatheringLeaks_ = false;
+    }
+    if (!leaked_.empty())
+        logger().info("%zu key(s) reached the focused window before the keyboard was held", leaked_.size());
+    return leaked_;
 }
 
 bool X11KeyboardGrab::grab() {
@@ -139,6 +209,24 @@ bool X11KeyboardGrab::grab() {
     }
     grabbed_ = true;
     return true;
+}
+
+void X11KeyboardGrab::postMarker() {
+    Display* display = display_->get();
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) return;
+    const KeyCode spare = spareKeycode(display);
+    if (spare == 0) {
+        logger().info("No spare keycode: keys typed before the keyboard was held are not found");
+        return;
+    }
+    markerKeycode_ = spare;
+    XTestFakeKeyEvent(display, spare, True, CurrentTime);
+    XTestFakeKeyEvent(display, spare, False, CurrentTime);
+    XFlush(display);
+    ++markersUnshown_;
+    ++markersUncollected_;
+    gatheringLeaks_ = true;
 }
 
 void X11KeyboardGrab::ungrab() {
@@ -156,8 +244,13 @@ void X11KeyboardGrab::collectHeldKeys() {
     while (!display_->lost() && XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);
+        if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
         if (event.type != KeyPress) continue;
         const XKeyEvent& key = event.xkey;
+        if (markersUncollected_ > 0 && key.keycode == markerKeycode_) {
+            --markersUncollected_;
+            continue;
+        }
         held_.push_back(HeldKey{key.keycode, key.state, static_cast<uint32_t>(key.time)});
         unclaimed_.emplace_back(static_cast<uint32_t>(key.time), key.keycode);
         if (unclaimed_.size() > kMostUnclaimedKeys) unclaimed_.pop_front();
@@ -165,6 +258,9 @@ void X11KeyboardGrab::collectHeldKeys() {
 }
 
 void X11KeyboardGrab::letGo() {
+    gatheringLeaks_ = false;
+    markerShown_.notify_all();
+    std::vector<KeyDown> leaked = std::exchange(leaked_, {});
     if (!display_ || display_->lost()) {
         grabbed_ = false;
         held_.clear();
@@ -176,6 +272,10 @@ void X11KeyboardGrab::letGo() {
         XSync(display, False);
         collectHeldKeys();
     }
+    // The leaked keys were typed before any held one.
+    std::vector<HeldKey> typedFirst;
+    for (const KeyDown& key : leaked) typedFirst.push_back(HeldKey{key.xKeycode, key.xState, key.xTime});
+    held_.insert(held_.begin(), typedFirst.begin(), typedFirst.end());
     while (!held_.empty() || !ungrabbed) {
         const std::vector<HeldKey> held = std::exchange(held_, {});
         const Modifiers modifiers = Modifiers::read(display);

@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -20,6 +21,11 @@ class X11Display;
 // The last release() ungrabs and posts the held key presses again through XTest, each wrapped
 // in the modifiers its recorded state names (lock modifiers left alone). A hold outstanding
 // kLongestHold after it began is released all the same.
+//
+// Keys typed before the grab took effect went to the focused window. To find them, the first
+// hold posts a press of a keycode bound to nothing while it has the keyboard: only this
+// connection and the tap see it, and the tap shows it after every key that reached the window.
+// Until the tap shows it, keys that did not come to this connection are the leaked ones.
 class X11KeyboardGrab final : public KeyboardGrab {
 public:
     static constexpr std::chrono::milliseconds kLongestHold{2000};
@@ -33,8 +39,10 @@ public:
     bool hold() override;
     void pause() override;
     void resume() override;
+    bool postThrough(int keyCode, size_t count, uint64_t flags) override;
     void release() override;
     bool withheld(const KeyDown& key) override;
+    std::vector<KeyDown> leaked(std::chrono::milliseconds patience) override;
 
 private:
     struct HeldKey {
@@ -46,6 +54,7 @@ private:
     struct KeysDown;
     // The rest run with mutex_ held.
     bool grab();
+    void postMarker();
     void ungrab();
     void collectHeldKeys();
     void letGo();
@@ -59,6 +68,13 @@ private:
     bool grabbed_ = false;
     uint64_t generation_ = 0;  // moves with each first hold, so a late deadline knows it is stale
     std::vector<HeldKey> held_;
+    // Leaked keys are still being gathered: the tap has not yet shown the marker.
+    bool gatheringLeaks_ = false;
+    std::vector<KeyDown> leaked_;
+    std::condition_variable markerShown_;
+    uint32_t markerKeycode_ = 0;
+    int markersUnshown_ = 0;      // posted, not yet shown by the tap
+    int markersUncollected_ = 0;  // posted, not yet read from this connection
     // Presses held back that the tap has not yet asked about, oldest first (time, keycode).
     std::deque<std::pair<uint32_t, uint32_t>> unclaimed_;
     // Declared last: destroyed first, so no deadline runs on a half-destroyed object.
