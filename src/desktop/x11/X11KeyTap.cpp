@@ -153,6 +153,8 @@ void X11KeyTap::stop() {
 }
 
 void X11KeyTap::onStartOfData() {
+    // Tells a recording the server never started apart from keys that never came.
+    logger().debug("Recording started");
     std::lock_guard lock(mutex_);
     recording_ = true;
     startedOrEnded_.notify_all();
