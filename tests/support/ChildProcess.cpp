@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -170,6 +172,20 @@ std::string runCommand(const std::vector<std::string>& argv, int* exitCode, int 
     ::close(fds[0]);
     if (exitCode) *exitCode = (status >= 0 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
     return out;
+}
+
+bool focusWindow(const std::string& display, unsigned long window) {
+    if (window == 0) return false;
+    int code = -1;
+    runCommand({"xdotool", "windowfocus", "--sync", std::to_string(window)}, &code, 5000, {"DISPLAY=" + display});
+    return code == 0;
+}
+
+std::string fileContents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
 }
 
 }  // namespace testsupport

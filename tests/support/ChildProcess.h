@@ -34,4 +34,10 @@ private:
 std::string runCommand(const std::vector<std::string>& argv, int* exitCode = nullptr, int timeoutMs = 10000,
                        const std::vector<std::string>& environment = {});
 
+// Gives an X client's window the keyboard focus on that display; false when xdotool could not.
+bool focusWindow(const std::string& display, unsigned long window);
+
+// What a file a helper client writes holds now, whole; empty when it is not there yet.
+std::string fileContents(const std::string& path);
+
 }  // namespace testsupport

@@ -93,19 +93,9 @@ bool GtkEntryField::start(const std::string& display) {
     return window_ != 0 && waitUntil([&] { return fs::exists(directory_ + "/text"); }, 10000);
 }
 
-bool GtkEntryField::focus() {
-    if (window_ == 0) return false;
-    int code = -1;
-    runCommand({"xdotool", "windowfocus", "--sync", std::to_string(window_)}, &code, 5000, {"DISPLAY=" + display_});
-    return code == 0;
-}
+bool GtkEntryField::focus() { return focusWindow(display_, window_); }
 
-std::string GtkEntryField::contents() const {
-    std::ifstream in(directory_ + "/text", std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string GtkEntryField::contents() const { return fileContents(directory_ + "/text"); }
 
 bool GtkEntryField::clear() {
     std::ofstream(directory_ + "/clear").put('\n');

@@ -57,19 +57,9 @@ bool TerminalRecorder::start(const std::string& display) {
     return window_ != 0;
 }
 
-bool TerminalRecorder::focus() {
-    if (window_ == 0) return false;
-    int code = -1;
-    runCommand({"xdotool", "windowfocus", "--sync", std::to_string(window_)}, &code, 5000, {"DISPLAY=" + display_});
-    return code == 0;
-}
+bool TerminalRecorder::focus() { return focusWindow(display_, window_); }
 
-std::string TerminalRecorder::received() const {
-    std::ifstream in(directory_ + "/received", std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
+std::string TerminalRecorder::received() const { return fileContents(directory_ + "/received"); }
 
 std::string TerminalRecorder::line() const {
     std::string out;
