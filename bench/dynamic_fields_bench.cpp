@@ -9,7 +9,7 @@
 
 #include "RatioReporter.h"
 #include "support/MutualNest.h"
-#include "Models/Snippets/DynamicFieldProcessor.h"
+#include "Snippets/DynamicFieldProcessor.h"
 
 namespace {
 

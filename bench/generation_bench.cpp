@@ -13,8 +13,8 @@
 #include <QNetworkReply>
 
 #include "RatioReporter.h"
-#include "Models/Generation/SSEStreamParser.h"
-#include "app/Models/Generation/GenerationStack.h"
+#include "Generation/SSEStreamParser.h"
+#include "app/Generation/GenerationStack.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Controllers/SnippetController.h"
-#include "Models/Snippets/SnippetSettings.h"
+#include "Snippets/SnippetController.h"
+#include "Snippets/SnippetSettings.h"
 #include "RatioReporter.h"
 #include "platform/FileDefaults.h"
 #include "platform/MemoryDefaults.h"

@@ -12,20 +12,21 @@
 #include <string>
 #include <vector>
 
-#include "Controllers/SnippetController.h"
-#include "Models/AppNotifier.h"
-#include "Models/MainWindow/MainWindowState.h"
-#include "Models/MainWindow/MiddlePanelModel.h"
-#include "Models/MainWindow/RightPanelModel.h"
-#include "Models/MainWindow/TagSidebarModel.h"
-#include "Models/MainWindow/UpdateNotice.h"
-#include "Models/Networking/APIClient.h"
-#include "Models/Snippets/SnippetSettings.h"
-#include "Models/Updates/UpdateChecker.h"
+#include "Snippets/SnippetController.h"
+#include "Shell/AppNotifier.h"
+#include "MainWindow/MainWindowState.h"
+#include "MainWindow/MiddlePanelModel.h"
+#include "MainWindow/RightPanelModel.h"
+#include "MainWindow/TagSidebarModel.h"
+#include "MainWindow/UpdateNotice.h"
+#include "Networking/APIClient.h"
+#include "Snippets/SnippetSettings.h"
+#include "Shell/Updates/UpdateChecker.h"
 #include "RatioReporter.h"
-#include "Views/SnippetDetailPresenter.h"
+#include "MainWindow/Views/Detail/SnippetDetailPresenter.h"
 #include "platform/MemoryDefaults.h"
 #include "support/FakeAnalyticsTracking.h"
+#include "Shared/Views/ViewModule.h"
 
 namespace {
 
@@ -95,7 +96,8 @@ void BM_OpenContent(benchmark::State& state) {
         });
         view.setResizeMode(QQuickView::SizeRootObjectToView);
         view.resize(900, 600);
-        view.setSource(QUrl("qrc:/Sablix/Views/ContentView.qml"));
+        sablix::findViewModule(*view.engine());
+        view.setSource(QUrl("qrc:/Sablix/MainWindow/Views/ContentView.qml"));
         if (!view.rootObject()) {
             state.SkipWithError("the content did not load");
             break;

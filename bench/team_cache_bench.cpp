@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "RatioReporter.h"
-#include "Models/Sync/TeamSnippetCache.h"
+#include "Sync/TeamSnippetCache.h"
 
 namespace {
 

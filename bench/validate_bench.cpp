@@ -7,9 +7,9 @@
 #include <string>
 
 #include "RatioReporter.h"
-#include "Models/Snippets/SnippetItem.h"
-#include "Models/Snippets/SnippetSettings.h"
-#include "Models/Snippets/SnippetValidation.h"
+#include "Snippets/SnippetItem.h"
+#include "Snippets/SnippetSettings.h"
+#include "Snippets/SnippetValidation.h"
 #include "platform/MemoryDefaults.h"
 
 namespace {

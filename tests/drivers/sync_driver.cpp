@@ -8,10 +8,10 @@
 #include <QCoreApplication>
 #include <QCoro/QCoroTask>
 
-#include "Models/Network/NetworkMonitor.h"
-#include "Models/Networking/APIClient.h"
-#include "Models/Sync/SyncService.h"
-#include "Models/Sync/TeamSnippetCache.h"
+#include "Shell/Network/NetworkMonitor.h"
+#include "Networking/APIClient.h"
+#include "Sync/SyncService.h"
+#include "Sync/TeamSnippetCache.h"
 #include "desktop/QtMainQueue.h"
 #include "platform/MemoryDefaults.h"
 

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "Models/Analytics/AnalyticsTracking.h"
+#include "Analytics/AnalyticsTracking.h"
 
 namespace testsupport {
 

@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "Models/Auth/CredentialStore.h"
-#include "Models/Auth/KeychainError.h"
+#include "Accounts/CredentialStore.h"
+#include "Accounts/KeychainError.h"
 
 namespace testsupport {
 

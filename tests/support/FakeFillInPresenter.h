@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "FillInPresenter.h"
+#include "Expansion/FillInPresenter.h"
 
 namespace testsupport {
 

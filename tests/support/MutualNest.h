@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "Models/Snippets/SnippetItem.h"
+#include "Snippets/SnippetItem.h"
 
 namespace testsupport {
 

@@ -3,7 +3,7 @@
 
 #include <QCoro/QCoroTask>
 
-#include "Models/DeepLinks/TeamManaging.h"
+#include "Shell/DeepLinks/TeamManaging.h"
 
 namespace testsupport {
 

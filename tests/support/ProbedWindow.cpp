@@ -10,7 +10,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "Views/ItemProbe.h"
+#include "Shared/Views/ItemProbe.h"
 #include "support/SablixSession.h"
 
 namespace e2e {
@@ -21,8 +21,8 @@ std::atomic<int> probeFiles{0};
 
 ProbedWindow::ProbedWindow(std::string display)
     : display_(std::move(display)),
-      file_(std::filesystem::temp_directory_path() / ("sablix-probe-" + std::to_string(::getpid()) + "-" +
-                                                           std::to_string(++probeFiles) + ".json")) {
+      file_(std::filesystem::temp_directory_path() /
+            ("sablix-probe-" + std::to_string(::getpid()) + "-" + std::to_string(++probeFiles) + ".json")) {
     ::setenv(sablix::ItemProbe::kVariable, file_.c_str(), 1);
 }
 

@@ -11,7 +11,7 @@
 #include <sys/wait.h>
 #include <thread>
 
-#include "Controllers/SnippetController.h"
+#include "Snippets/SnippetController.h"
 #include "platform/DefaultsValue.h"
 #include "platform/FileDefaults.h"
 

@@ -8,6 +8,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "Shared/Views/ViewModule.h"
+
 namespace viewtest {
 
 // A fixture for a Qt Quick window driven as a user would: items found by object name through the
@@ -22,7 +24,8 @@ protected:
         view.setInitialProperties({{"presenter", QVariant::fromValue(presenter)}});
         view.setResizeMode(QQuickView::SizeRootObjectToView);
         view.resize(size);
-        view.setSource(QUrl(QString("qrc:/Sablix/Views/") + qml));
+        sablix::findViewModule(*view.engine());
+        view.setSource(QUrl(QString("qrc:/Sablix/") + qml));
         ASSERT_EQ(view.status(), QQuickView::Ready) << view.errors().value(0).toString().toStdString();
         view.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));

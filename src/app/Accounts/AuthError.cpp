@@ -1,4 +1,4 @@
-#include "Models/Auth/AuthError.h"
+#include "Accounts/AuthError.h"
 
 namespace sablix {
 

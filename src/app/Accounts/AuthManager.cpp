@@ -1,4 +1,4 @@
-#include "Models/Auth/AuthManager.h"
+#include "Accounts/AuthManager.h"
 
 #include <charconv>
 #include <cmath>
@@ -6,11 +6,11 @@
 
 #include <QPointer>
 
-#include "Models/Auth/AccountCoding.h"
-#include "Models/Auth/AuthError.h"
-#include "Models/Auth/KeychainError.h"
-#include "Models/DeepLinks/InvitationToken.h"
-#include "Models/DeepLinks/LinkText.h"
+#include "Accounts/AccountCoding.h"
+#include "Accounts/AuthError.h"
+#include "Accounts/KeychainError.h"
+#include "Shell/DeepLinks/InvitationToken.h"
+#include "Shell/DeepLinks/LinkText.h"
 #include "platform/Utf8.h"
 
 namespace sablix {

@@ -10,13 +10,13 @@
 #include <QVariantMap>
 #include <QCoro/QCoroTask>
 
-#include "Models/Analytics/AnalyticsTracking.h"
-#include "Models/Auth/AuthTokens.h"
-#include "Models/Auth/CredentialStore.h"
-#include "Models/Auth/User.h"
-#include "Models/DeepLinks/AuthManaging.h"
-#include "Models/DeepLinks/TeamManaging.h"
-#include "Models/Networking/APIClient.h"
+#include "Analytics/AnalyticsTracking.h"
+#include "Accounts/AuthTokens.h"
+#include "Accounts/CredentialStore.h"
+#include "Accounts/User.h"
+#include "Shell/DeepLinks/AuthManaging.h"
+#include "Shell/DeepLinks/TeamManaging.h"
+#include "Networking/APIClient.h"
 #include "desktop/Workspace.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"

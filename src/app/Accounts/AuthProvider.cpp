@@ -1,4 +1,4 @@
-#include "Models/Auth/AuthProvider.h"
+#include "Accounts/AuthProvider.h"
 
 namespace sablix {
 

@@ -1,6 +1,6 @@
-#include "Models/Auth/AuthTokens.h"
+#include "Accounts/AuthTokens.h"
 
-#include "Models/Auth/AccountCoding.h"
+#include "Accounts/AccountCoding.h"
 
 namespace sablix {
 

@@ -1,7 +1,7 @@
-#include "Models/Auth/CredentialStore.h"
+#include "Accounts/CredentialStore.h"
 
-#include "Models/Auth/FileCredentialStore.h"
-#include "Models/Auth/SecretServiceCredentialStore.h"
+#include "Accounts/FileCredentialStore.h"
+#include "Accounts/SecretServiceCredentialStore.h"
 #include "platform/Log.h"
 
 namespace sablix {

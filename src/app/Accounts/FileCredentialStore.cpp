@@ -1,4 +1,4 @@
-#include "Models/Auth/FileCredentialStore.h"
+#include "Accounts/FileCredentialStore.h"
 
 #include <cerrno>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Models/Auth/KeychainError.h"
+#include "Accounts/KeychainError.h"
 #include "platform/FileWriting.h"
 #include "platform/Utf8.h"
 

@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Models/Auth/CredentialStore.h"
+#include "Accounts/CredentialStore.h"
 #include "platform/Log.h"
 
 namespace sablix {

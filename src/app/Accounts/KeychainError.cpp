@@ -1,4 +1,4 @@
-#include "Models/Auth/KeychainError.h"
+#include "Accounts/KeychainError.h"
 
 namespace sablix {
 

@@ -1,14 +1,14 @@
 // libsecret first: GLib's headers name struct members "signals", which Qt defines as a macro.
 #include <libsecret/secret.h>
 
-#include "Models/Auth/SecretServiceCredentialStore.h"
+#include "Accounts/SecretServiceCredentialStore.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <sys/stat.h>
 
-#include "Models/Auth/KeychainError.h"
+#include "Accounts/KeychainError.h"
 #include "platform/Utf8.h"
 
 namespace sablix {

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "Models/Auth/CredentialStore.h"
+#include "Accounts/CredentialStore.h"
 #include "platform/Log.h"
 
 namespace sablix {

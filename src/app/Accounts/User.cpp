@@ -1,6 +1,6 @@
-#include "Models/Auth/User.h"
+#include "Accounts/User.h"
 
-#include "Models/Auth/AccountCoding.h"
+#include "Accounts/AccountCoding.h"
 
 namespace sablix {
 

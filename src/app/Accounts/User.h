@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Models/Auth/AuthProvider.h"
+#include "Accounts/AuthProvider.h"
 #include "platform/Date.h"
 #include "platform/Uuid.h"
 

@@ -1,4 +1,4 @@
-#include "Models/Analytics/AnalyticsEvent.h"
+#include "Analytics/AnalyticsEvent.h"
 
 #include "platform/EnumTable.h"
 

@@ -1,4 +1,4 @@
-#include "Models/Analytics/AnalyticsService.h"
+#include "Analytics/AnalyticsService.h"
 
 namespace sablix {
 

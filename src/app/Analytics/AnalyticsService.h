@@ -1,9 +1,9 @@
 #pragma once
 #include <string>
 
-#include "Models/Analytics/AnalyticsClient.h"
-#include "Models/Analytics/AnalyticsTracking.h"
-#include "Models/Environment/AppEnvironment.h"
+#include "Analytics/AnalyticsClient.h"
+#include "Analytics/AnalyticsTracking.h"
+#include "Shell/Environment/AppEnvironment.h"
 #include "platform/Defaults.h"
 #include "platform/DeviceInfo.h"
 #include "platform/Log.h"

@@ -3,7 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Models/Analytics/AnalyticsEvent.h"
+#include "Analytics/AnalyticsEvent.h"
 
 namespace sablix {
 

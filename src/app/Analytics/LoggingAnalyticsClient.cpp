@@ -1,4 +1,4 @@
-#include "Models/Analytics/LoggingAnalyticsClient.h"
+#include "Analytics/LoggingAnalyticsClient.h"
 
 namespace sablix {
 

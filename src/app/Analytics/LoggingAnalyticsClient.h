@@ -1,5 +1,5 @@
 #pragma once
-#include "Models/Analytics/AnalyticsClient.h"
+#include "Analytics/AnalyticsClient.h"
 #include "platform/Log.h"
 
 namespace sablix {

@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include "Models/Analytics/AnalyticsEvent.h"
-#include "Models/Analytics/AnalyticsTracking.h"
-#include "Models/Updates/Updater.h"
-#include "TextReplacer.h"
+#include "Analytics/AnalyticsEvent.h"
+#include "Analytics/AnalyticsTracking.h"
+#include "Shell/Updates/Updater.h"
+#include "Expansion/TextReplacer.h"
 
 namespace sablix {
 AppDelegate::AppDelegate(Collaborators collaborators, QObject* parent)

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Models/Environment/AppEnvironment.h"
+#include "Shell/Environment/AppEnvironment.h"
 
 namespace desktop {
 class SingleInstance;

@@ -9,7 +9,7 @@
 
 #include "App/AppDelegate.h"
 #include "App/Application.h"
-#include "Theme/SymbolIcons.h"
+#include "Shared/Views/SymbolIcons.h"
 #include "desktop/QtMessageLog.h"
 #include "desktop/SingleInstance.h"
 #include "platform/Log.h"

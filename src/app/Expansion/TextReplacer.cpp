@@ -5,9 +5,9 @@
 #include <exception>
 #include <thread>
 
-#include "Models/Analytics/AnalyticsEvent.h"
-#include "Models/Snippets/DynamicFieldProcessor.h"
-#include "Models/Sync/TeamSnippetCache.h"
+#include "Analytics/AnalyticsEvent.h"
+#include "Snippets/DynamicFieldProcessor.h"
+#include "Sync/TeamSnippetCache.h"
 #include "desktop/KeyCodes.h"
 #include "platform/TextRules.h"
 #include "platform/Utf8.h"

@@ -15,9 +15,9 @@
 
 #include "KeyBuffer.h"
 #include "TriggerCache.h"
-#include "Controllers/SnippetController.h"
-#include "Models/Analytics/AnalyticsTracking.h"
-#include "Models/Snippets/SnippetItem.h"
+#include "Snippets/SnippetController.h"
+#include "Analytics/AnalyticsTracking.h"
+#include "Snippets/SnippetItem.h"
 #include "FillInPresenter.h"
 #include "desktop/Accessibility.h"
 #include "desktop/KeyDown.h"

@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Models/Snippets/SnippetItem.h"
+#include "Snippets/SnippetItem.h"
 
 namespace sablix {
 

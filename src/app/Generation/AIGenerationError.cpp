@@ -1,4 +1,4 @@
-#include "Models/Generation/AIGenerationError.h"
+#include "Generation/AIGenerationError.h"
 
 namespace sablix {
 

@@ -1,7 +1,7 @@
-#include "Models/Generation/AIGenerationViewModel.h"
+#include "Generation/AIGenerationViewModel.h"
 
-#include "Models/Generation/AIGenerationError.h"
-#include "Models/Generation/CancellationError.h"
+#include "Generation/AIGenerationError.h"
+#include "Generation/CancellationError.h"
 #include "platform/TextRules.h"
 
 namespace sablix {

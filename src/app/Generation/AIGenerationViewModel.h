@@ -10,8 +10,8 @@
 #include <QString>
 #include <QCoro/QCoroTask>
 
-#include "Models/Analytics/AnalyticsTracking.h"
-#include "Models/Generation/AIServiceProtocol.h"
+#include "Analytics/AnalyticsTracking.h"
+#include "Generation/AIServiceProtocol.h"
 #include "platform/DispatchQueue.h"
 
 namespace sablix {

@@ -5,7 +5,7 @@
 
 #include <QCoro/QCoroTask>
 
-#include "Models/Generation/AIGenerationRequest.h"
+#include "Generation/AIGenerationRequest.h"
 
 namespace sablix {
 

@@ -1,14 +1,14 @@
-#include "Models/Generation/ProxyService.h"
+#include "Generation/ProxyService.h"
 
 #include <nlohmann/json.hpp>
 
-#include "Models/Auth/AuthError.h"
-#include "Models/Auth/AuthManager.h"
-#include "Models/Generation/AIGenerationError.h"
-#include "Models/Generation/CancellationError.h"
-#include "Models/Generation/SSEStreamParser.h"
-#include "Models/Networking/APIClient.h"
-#include "Models/Networking/StreamingReply.h"
+#include "Accounts/AuthError.h"
+#include "Accounts/AuthManager.h"
+#include "Generation/AIGenerationError.h"
+#include "Generation/CancellationError.h"
+#include "Generation/SSEStreamParser.h"
+#include "Networking/APIClient.h"
+#include "Networking/StreamingReply.h"
 #include "platform/Utf8.h"
 
 namespace sablix {

@@ -5,7 +5,7 @@
 
 #include <QUrl>
 
-#include "Models/Generation/AIServiceProtocol.h"
+#include "Generation/AIServiceProtocol.h"
 #include "platform/Log.h"
 
 namespace sablix {

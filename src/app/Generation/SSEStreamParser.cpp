@@ -1,13 +1,13 @@
-#include "Models/Generation/SSEStreamParser.h"
+#include "Generation/SSEStreamParser.h"
 
 #include <algorithm>
 
 #include <nlohmann/json.hpp>
 
-#include "Models/Auth/AuthError.h"
-#include "Models/Generation/AIGenerationError.h"
-#include "Models/Generation/CancellationError.h"
-#include "Models/Networking/StreamingReply.h"
+#include "Accounts/AuthError.h"
+#include "Generation/AIGenerationError.h"
+#include "Generation/CancellationError.h"
+#include "Networking/StreamingReply.h"
 #include "platform/TextRules.h"
 #include "platform/Utf8.h"
 

@@ -6,7 +6,7 @@
 
 #include <QCoro/QCoroTask>
 
-#include "Models/Generation/AIServiceProtocol.h"
+#include "Generation/AIServiceProtocol.h"
 
 namespace sablix {
 

@@ -1,8 +1,8 @@
-#include "Models/MainWindow/ContentHighlight.h"
+#include "MainWindow/ContentHighlight.h"
 
 #include <algorithm>
 
-#include "Models/Snippets/DynamicFieldProcessor.h"
+#include "Snippets/DynamicFieldProcessor.h"
 
 namespace sablix::contentHighlight {
 namespace {

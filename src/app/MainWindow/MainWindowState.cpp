@@ -1,8 +1,8 @@
-#include "Models/MainWindow/MainWindowState.h"
+#include "MainWindow/MainWindowState.h"
 
-#include "Models/MainWindow/MiddlePanelModel.h"
-#include "Models/MainWindow/RightPanelModel.h"
-#include "Models/MainWindow/TagSidebarModel.h"
+#include "MainWindow/MiddlePanelModel.h"
+#include "MainWindow/RightPanelModel.h"
+#include "MainWindow/TagSidebarModel.h"
 
 namespace sablix {
 

@@ -2,7 +2,7 @@
 #include <QObject>
 #include <QString>
 
-#include "Models/Tutorial/TutorialManager.h"
+#include "Tutorial/TutorialManager.h"
 #include "platform/Defaults.h"
 
 namespace sablix {

@@ -1,11 +1,11 @@
-#include "Models/MainWindow/MainWindowTeams.h"
+#include "MainWindow/MainWindowTeams.h"
 
-#include "Models/Auth/AuthManager.h"
-#include "Models/MainWindow/MainWindowState.h"
-#include "Models/MainWindow/MiddlePanelModel.h"
-#include "Models/MainWindow/TagSidebarModel.h"
-#include "Models/Sync/SyncService.h"
-#include "Models/Teams/TeamManager.h"
+#include "Accounts/AuthManager.h"
+#include "MainWindow/MainWindowState.h"
+#include "MainWindow/MiddlePanelModel.h"
+#include "MainWindow/TagSidebarModel.h"
+#include "Sync/SyncService.h"
+#include "Teams/TeamManager.h"
 
 namespace sablix {
 

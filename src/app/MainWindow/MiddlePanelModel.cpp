@@ -1,15 +1,15 @@
-#include "Models/MainWindow/MiddlePanelModel.h"
+#include "MainWindow/MiddlePanelModel.h"
 
 #include <algorithm>
 
 #include <nlohmann/json.hpp>
 
-#include "Models/Analytics/AnalyticsEvent.h"
-#include "Models/Analytics/AnalyticsTracking.h"
-#include "Models/AppNotifier.h"
-#include "Models/Snippets/SnippetSettings.h"
-#include "Models/Snippets/SnippetValidation.h"
-#include "Models/Sync/SyncService.h"
+#include "Analytics/AnalyticsEvent.h"
+#include "Analytics/AnalyticsTracking.h"
+#include "Shell/AppNotifier.h"
+#include "Snippets/SnippetSettings.h"
+#include "Snippets/SnippetValidation.h"
+#include "Sync/SyncService.h"
 #include "platform/TextRules.h"
 
 namespace sablix {

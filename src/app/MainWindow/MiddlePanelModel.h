@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "Controllers/SnippetController.h"
-#include "Models/MainWindow/SnippetListModel.h"
-#include "Models/MainWindow/SnippetValue.h"
+#include "Snippets/SnippetController.h"
+#include "MainWindow/SnippetListModel.h"
+#include "MainWindow/SnippetValue.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "platform/Uuid.h"

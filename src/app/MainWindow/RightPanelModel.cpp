@@ -1,4 +1,4 @@
-#include "Models/MainWindow/RightPanelModel.h"
+#include "MainWindow/RightPanelModel.h"
 
 namespace sablix {
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <QObject>
 
-#include "Models/MainWindow/SnippetValue.h"
+#include "MainWindow/SnippetValue.h"
 #include "platform/Clock.h"
 
 namespace sablix {

@@ -1,4 +1,4 @@
-#include "Models/MainWindow/SnippetEditorRules.h"
+#include "MainWindow/SnippetEditorRules.h"
 
 #include <algorithm>
 #include <unicode/uchar.h>

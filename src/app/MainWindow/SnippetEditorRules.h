@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Models/Snippets/SnippetValidation.h"
+#include "Snippets/SnippetValidation.h"
 
 namespace sablix::editorRules {
 

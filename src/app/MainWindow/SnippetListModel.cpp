@@ -1,8 +1,8 @@
-#include "Models/MainWindow/SnippetListModel.h"
+#include "MainWindow/SnippetListModel.h"
 
 #include <algorithm>
 
-#include "Models/MainWindow/SnippetValue.h"
+#include "MainWindow/SnippetValue.h"
 
 namespace sablix {
 

@@ -2,7 +2,7 @@
 #include <QAbstractListModel>
 #include <vector>
 
-#include "Models/Snippets/SnippetItem.h"
+#include "Snippets/SnippetItem.h"
 
 namespace sablix {
 

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "Models/Snippets/SnippetItem.h"
+#include "Snippets/SnippetItem.h"
 
 namespace sablix {
 

@@ -1,8 +1,8 @@
-#include "Models/MainWindow/TagSidebarModel.h"
+#include "MainWindow/TagSidebarModel.h"
 
 #include <algorithm>
 
-#include "Models/MainWindow/MiddlePanelModel.h"
+#include "MainWindow/MiddlePanelModel.h"
 
 namespace sablix {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Models/Snippets/SnippetItem.h"
+#include "Snippets/SnippetItem.h"
 
 namespace sablix {
 

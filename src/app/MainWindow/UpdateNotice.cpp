@@ -1,6 +1,6 @@
-#include "Models/MainWindow/UpdateNotice.h"
+#include "MainWindow/UpdateNotice.h"
 
-#include "Models/Updates/UpdateChecker.h"
+#include "Shell/Updates/UpdateChecker.h"
 
 namespace sablix {
 

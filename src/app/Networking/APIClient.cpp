@@ -1,4 +1,4 @@
-#include "Models/Networking/APIClient.h"
+#include "Networking/APIClient.h"
 
 #include <QNetworkReply>
 #include <QNetworkRequest>

@@ -9,7 +9,7 @@
 #include <QCoro/QCoroTask>
 #include <nlohmann/json.hpp>
 
-#include "Models/Environment/AppEnvironment.h"
+#include "Shell/Environment/AppEnvironment.h"
 #include "platform/Log.h"
 
 namespace sablix {

@@ -1,10 +1,10 @@
-#include "Models/Networking/StreamingReply.h"
+#include "Networking/StreamingReply.h"
 
 #include <QCoreApplication>
 #include <QNetworkRequest>
 
-#include "Models/Auth/AuthError.h"
-#include "Models/Networking/APIClient.h"
+#include "Accounts/AuthError.h"
+#include "Networking/APIClient.h"
 
 namespace sablix {
 

@@ -1,6 +1,6 @@
-#include "Models/Referrals/ReferralInfo.h"
+#include "Referrals/ReferralInfo.h"
 
-#include "Models/StrictJsonReader.h"
+#include "Shared/StrictJsonReader.h"
 
 namespace sablix {
 namespace {

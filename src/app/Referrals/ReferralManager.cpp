@@ -1,10 +1,10 @@
-#include "Models/Referrals/ReferralManager.h"
+#include "Referrals/ReferralManager.h"
 
 #include <QPointer>
 #include <QString>
 
-#include "Models/Auth/AuthError.h"
-#include "Models/Auth/AuthManager.h"
+#include "Accounts/AuthError.h"
+#include "Accounts/AuthManager.h"
 #include "platform/TextRules.h"
 
 namespace sablix {

@@ -6,9 +6,9 @@
 #include <QObject>
 #include <QCoro/QCoroTask>
 
-#include "Models/Analytics/AnalyticsTracking.h"
-#include "Models/Networking/APIClient.h"
-#include "Models/Referrals/ReferralInfo.h"
+#include "Analytics/AnalyticsTracking.h"
+#include "Networking/APIClient.h"
+#include "Referrals/ReferralInfo.h"
 #include "platform/Log.h"
 
 namespace sablix {

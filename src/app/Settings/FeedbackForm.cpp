@@ -1,8 +1,8 @@
-#include "Models/Settings/FeedbackForm.h"
+#include "Settings/FeedbackForm.h"
 
 #include <QPointer>
 
-#include "Models/Environment/APIEndpoint.h"
+#include "Shell/Environment/APIEndpoint.h"
 #include "platform/TextRules.h"
 
 namespace sablix {

@@ -8,7 +8,7 @@
 #include <QCoro/QCoroTask>
 #include <nlohmann/json.hpp>
 
-#include "Models/Networking/APIClient.h"
+#include "Networking/APIClient.h"
 
 namespace sablix {
 

@@ -1,4 +1,4 @@
-#include "Models/JsonCoding.h"
+#include "Shared/JsonCoding.h"
 
 #include <cstdint>
 

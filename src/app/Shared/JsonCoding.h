@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Models/Snippets/SnippetItem.h"
+#include "Snippets/SnippetItem.h"
 #include "platform/Date.h"
 #include "platform/Uuid.h"
 

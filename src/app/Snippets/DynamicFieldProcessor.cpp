@@ -1,4 +1,4 @@
-#include "Models/Snippets/DynamicFieldProcessor.h"
+#include "Snippets/DynamicFieldProcessor.h"
 
 #include <algorithm>
 #include <clocale>

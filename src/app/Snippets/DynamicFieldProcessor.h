@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Models/Snippets/SnippetItem.h"
+#include "Snippets/SnippetItem.h"
 #include "platform/Clock.h"
 
 namespace desktop {

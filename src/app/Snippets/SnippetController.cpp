@@ -1,11 +1,11 @@
-#include "Controllers/SnippetController.h"
+#include "Snippets/SnippetController.h"
 
 #include <algorithm>
 #include <ctime>
 
 #include <nlohmann/json.hpp>
 
-#include "Models/Snippets/SnippetSettings.h"
+#include "Snippets/SnippetSettings.h"
 #include "platform/BackupFile.h"
 #include "platform/JsonSalvage.h"
 #include "platform/TextRules.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "Models/Snippets/SnippetItem.h"
-#include "Models/Snippets/SnippetValidation.h"
+#include "Snippets/SnippetItem.h"
+#include "Snippets/SnippetValidation.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"

@@ -1,6 +1,6 @@
-#include "Models/Snippets/SnippetItem.h"
+#include "Snippets/SnippetItem.h"
 
-#include "Models/JsonCoding.h"
+#include "Shared/JsonCoding.h"
 #include "platform/EnumTable.h"
 #include "platform/TextRules.h"
 

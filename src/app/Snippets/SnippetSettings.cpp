@@ -1,4 +1,4 @@
-#include "Models/Snippets/SnippetSettings.h"
+#include "Snippets/SnippetSettings.h"
 
 #include <algorithm>
 

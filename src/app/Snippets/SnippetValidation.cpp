@@ -1,10 +1,10 @@
-#include "Models/Snippets/SnippetValidation.h"
+#include "Snippets/SnippetValidation.h"
 
 #include <algorithm>
 
-#include "Models/Snippets/DynamicFieldProcessor.h"
-#include "Models/Snippets/SnippetItem.h"
-#include "Models/Snippets/SnippetSettings.h"
+#include "Snippets/DynamicFieldProcessor.h"
+#include "Snippets/SnippetItem.h"
+#include "Snippets/SnippetSettings.h"
 #include "platform/TextRules.h"
 
 namespace sablix {

@@ -1,6 +1,6 @@
-#include "Models/Sync/ConflictData.h"
+#include "Sync/ConflictData.h"
 
-#include "Models/JsonCoding.h"
+#include "Shared/JsonCoding.h"
 
 namespace sablix {
 

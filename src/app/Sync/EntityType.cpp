@@ -1,4 +1,4 @@
-#include "Models/Sync/EntityType.h"
+#include "Sync/EntityType.h"
 
 #include "platform/EnumTable.h"
 

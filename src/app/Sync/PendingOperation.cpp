@@ -1,4 +1,4 @@
-#include "Models/Sync/PendingOperation.h"
+#include "Sync/PendingOperation.h"
 
 #include "platform/EnumTable.h"
 

@@ -1,4 +1,4 @@
-#include "Models/Sync/SyncEngine.h"
+#include "Sync/SyncEngine.h"
 
 namespace sablix {
 

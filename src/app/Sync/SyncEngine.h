@@ -6,9 +6,9 @@
 
 #include <QObject>
 
-#include "Models/Network/NetworkMonitor.h"
-#include "Models/Sync/ConflictData.h"
-#include "Models/Sync/SyncService.h"
+#include "Shell/Network/NetworkMonitor.h"
+#include "Sync/ConflictData.h"
+#include "Sync/SyncService.h"
 #include "platform/Log.h"
 #include "platform/Uuid.h"
 

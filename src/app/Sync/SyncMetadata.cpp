@@ -1,6 +1,6 @@
-#include "Models/Sync/SyncMetadata.h"
+#include "Sync/SyncMetadata.h"
 
-#include "Models/JsonCoding.h"
+#include "Shared/JsonCoding.h"
 
 namespace sablix {
 

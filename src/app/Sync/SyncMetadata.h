@@ -4,9 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Models/Sync/ConflictData.h"
-#include "Models/Sync/PendingOperation.h"
-#include "Models/Sync/SyncStatus.h"
+#include "Sync/ConflictData.h"
+#include "Sync/PendingOperation.h"
+#include "Sync/SyncStatus.h"
 #include "platform/Clock.h"
 #include "platform/Date.h"
 

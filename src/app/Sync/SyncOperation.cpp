@@ -1,6 +1,6 @@
-#include "Models/Sync/SyncOperation.h"
+#include "Sync/SyncOperation.h"
 
-#include "Models/JsonCoding.h"
+#include "Shared/JsonCoding.h"
 #include "platform/Base64.h"
 
 namespace sablix {

@@ -5,9 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Models/Sync/EntityType.h"
-#include "Models/Sync/PendingOperation.h"
-#include "Models/Snippets/SnippetItem.h"
+#include "Sync/EntityType.h"
+#include "Sync/PendingOperation.h"
+#include "Snippets/SnippetItem.h"
 #include "platform/Clock.h"
 #include "platform/Date.h"
 #include "platform/Uuid.h"

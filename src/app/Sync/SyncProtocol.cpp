@@ -1,6 +1,6 @@
-#include "Models/Sync/SyncProtocol.h"
+#include "Sync/SyncProtocol.h"
 
-#include "Models/JsonCoding.h"
+#include "Shared/JsonCoding.h"
 
 namespace sablix::syncwire {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Models/Snippets/SnippetItem.h"
-#include "Models/Sync/SyncOperation.h"
+#include "Snippets/SnippetItem.h"
+#include "Sync/SyncOperation.h"
 #include "platform/Clock.h"
 #include "platform/Date.h"
 #include "platform/Uuid.h"

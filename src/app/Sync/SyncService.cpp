@@ -1,4 +1,4 @@
-#include "Models/Sync/SyncService.h"
+#include "Sync/SyncService.h"
 
 #include <chrono>
 #include <exception>
@@ -7,8 +7,8 @@
 #include <QPointer>
 #include <QUrl>
 
-#include "Models/Sync/SyncOperation.h"
-#include "Models/Sync/SyncProtocol.h"
+#include "Sync/SyncOperation.h"
+#include "Sync/SyncProtocol.h"
 
 namespace sablix {
 namespace {

@@ -10,12 +10,12 @@
 #include <QTimer>
 #include <QCoro/QCoroTask>
 
-#include "Models/Network/NetworkMonitor.h"
-#include "Models/Networking/APIClient.h"
-#include "Models/Snippets/SnippetItem.h"
-#include "Models/Sync/PendingOperation.h"
-#include "Models/Sync/SyncTimestamps.h"
-#include "Models/Sync/TeamSnippetCache.h"
+#include "Shell/Network/NetworkMonitor.h"
+#include "Networking/APIClient.h"
+#include "Snippets/SnippetItem.h"
+#include "Sync/PendingOperation.h"
+#include "Sync/SyncTimestamps.h"
+#include "Sync/TeamSnippetCache.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"

@@ -1,4 +1,4 @@
-#include "Models/Sync/SyncStatus.h"
+#include "Sync/SyncStatus.h"
 
 #include "platform/EnumTable.h"
 

@@ -1,4 +1,4 @@
-#include "Models/Sync/SyncTimestamps.h"
+#include "Sync/SyncTimestamps.h"
 
 #include <string>
 

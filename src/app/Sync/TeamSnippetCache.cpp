@@ -1,4 +1,4 @@
-#include "Models/Sync/TeamSnippetCache.h"
+#include "Sync/TeamSnippetCache.h"
 
 #include <ctime>
 #include <optional>

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "Models/Snippets/SnippetItem.h"
-#include "Models/Sync/SyncMetadata.h"
-#include "Models/Sync/SyncOperation.h"
-#include "Models/Sync/SyncTimestamps.h"
-#include "Models/Sync/TeamSnippetCacheError.h"
+#include "Snippets/SnippetItem.h"
+#include "Sync/SyncMetadata.h"
+#include "Sync/SyncOperation.h"
+#include "Sync/SyncTimestamps.h"
+#include "Sync/TeamSnippetCacheError.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Log.h"
 #include "platform/Uuid.h"

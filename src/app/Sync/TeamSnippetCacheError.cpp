@@ -1,4 +1,4 @@
-#include "Models/Sync/TeamSnippetCacheError.h"
+#include "Sync/TeamSnippetCacheError.h"
 
 namespace sablix {
 namespace {

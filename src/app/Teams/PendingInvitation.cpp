@@ -1,6 +1,6 @@
-#include "Models/Teams/PendingInvitation.h"
+#include "Teams/PendingInvitation.h"
 
-#include "Models/Teams/TeamCoding.h"
+#include "Teams/TeamCoding.h"
 
 namespace sablix {
 

@@ -1,4 +1,4 @@
-#include "Models/Teams/SubscriptionStatus.h"
+#include "Teams/SubscriptionStatus.h"
 
 #include "platform/EnumTable.h"
 

@@ -1,6 +1,6 @@
-#include "Models/Teams/Team.h"
+#include "Teams/Team.h"
 
-#include "Models/Teams/TeamCoding.h"
+#include "Teams/TeamCoding.h"
 
 namespace sablix {
 

@@ -5,8 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Models/Teams/SubscriptionStatus.h"
-#include "Models/Teams/TeamRole.h"
+#include "Teams/SubscriptionStatus.h"
+#include "Teams/TeamRole.h"
 #include "platform/Date.h"
 #include "platform/Uuid.h"
 

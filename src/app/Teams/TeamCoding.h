@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Models/StrictJsonReader.h"
+#include "Shared/StrictJsonReader.h"
 
 namespace sablix {
 

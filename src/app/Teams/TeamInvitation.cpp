@@ -1,6 +1,6 @@
-#include "Models/Teams/TeamInvitation.h"
+#include "Teams/TeamInvitation.h"
 
-#include "Models/Teams/TeamCoding.h"
+#include "Teams/TeamCoding.h"
 
 namespace sablix {
 

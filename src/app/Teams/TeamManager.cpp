@@ -1,4 +1,4 @@
-#include "Models/Teams/TeamManager.h"
+#include "Teams/TeamManager.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -6,8 +6,8 @@
 
 #include <QPointer>
 
-#include "Models/Auth/AuthError.h"
-#include "Models/Teams/TeamCoding.h"
+#include "Accounts/AuthError.h"
+#include "Teams/TeamCoding.h"
 
 namespace sablix {
 namespace {

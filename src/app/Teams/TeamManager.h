@@ -12,15 +12,15 @@
 #include <QCoro/QCoroTask>
 #include <nlohmann/json.hpp>
 
-#include "Models/Analytics/AnalyticsTracking.h"
-#include "Models/Auth/AuthManager.h"
-#include "Models/DeepLinks/TeamManaging.h"
-#include "Models/Networking/APIClient.h"
-#include "Models/Sync/TeamSnippetCache.h"
-#include "Models/Teams/PendingInvitation.h"
-#include "Models/Teams/Team.h"
-#include "Models/Teams/TeamInvitation.h"
-#include "Models/Teams/TeamMember.h"
+#include "Analytics/AnalyticsTracking.h"
+#include "Accounts/AuthManager.h"
+#include "Shell/DeepLinks/TeamManaging.h"
+#include "Networking/APIClient.h"
+#include "Sync/TeamSnippetCache.h"
+#include "Teams/PendingInvitation.h"
+#include "Teams/Team.h"
+#include "Teams/TeamInvitation.h"
+#include "Teams/TeamMember.h"
 #include "platform/Log.h"
 #include "platform/Uuid.h"
 

@@ -1,6 +1,6 @@
-#include "Models/Teams/TeamMember.h"
+#include "Teams/TeamMember.h"
 
-#include "Models/Teams/TeamCoding.h"
+#include "Teams/TeamCoding.h"
 
 namespace sablix {
 

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Models/Teams/TeamRole.h"
+#include "Teams/TeamRole.h"
 #include "platform/Date.h"
 
 namespace sablix {

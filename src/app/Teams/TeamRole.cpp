@@ -1,4 +1,4 @@
-#include "Models/Teams/TeamRole.h"
+#include "Teams/TeamRole.h"
 
 #include "platform/EnumTable.h"
 

@@ -1,4 +1,4 @@
-#include "Models/Tutorial/SnippetTemplate.h"
+#include "Tutorial/SnippetTemplate.h"
 
 namespace sablix {
 

@@ -1,7 +1,7 @@
-#include "Models/Tutorial/TutorialManager.h"
+#include "Tutorial/TutorialManager.h"
 
-#include "Models/Analytics/AnalyticsTracking.h"
-#include "Models/AppNotifier.h"
+#include "Analytics/AnalyticsTracking.h"
+#include "Shell/AppNotifier.h"
 
 namespace sablix {
 

@@ -1,12 +1,12 @@
-#include "Models/Tutorial/TutorialModel.h"
+#include "Tutorial/TutorialModel.h"
 
 #include <QPointer>
 #include <QVariantMap>
 
-#include "Controllers/SnippetController.h"
-#include "Models/Analytics/AnalyticsTracking.h"
-#include "Models/Tutorial/SnippetTemplate.h"
-#include "Models/Tutorial/TutorialManager.h"
+#include "Snippets/SnippetController.h"
+#include "Analytics/AnalyticsTracking.h"
+#include "Tutorial/SnippetTemplate.h"
+#include "Tutorial/TutorialManager.h"
 #include "platform/TextRules.h"
 
 namespace sablix {

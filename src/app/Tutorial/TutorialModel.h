@@ -6,8 +6,8 @@
 #include <QString>
 #include <QVariantList>
 
-#include "Models/MainWindow/SnippetValue.h"
-#include "Models/Tutorial/TutorialStep.h"
+#include "MainWindow/SnippetValue.h"
+#include "Tutorial/TutorialStep.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
 #include "platform/DispatchQueue.h"

@@ -9,7 +9,7 @@
 #include <QCoro/QCoroTask>
 #include <QTest>
 
-#include "Models/Auth/AuthManager.h"
+#include "Accounts/AuthManager.h"
 #include "platform/MemoryDefaults.h"
 #include "servers/TestBackend.h"
 #include "support/FakeAnalyticsTracking.h"

@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "Models/Auth/FileCredentialStore.h"
-#include "Models/Auth/KeychainError.h"
-#include "Models/Auth/SecretServiceCredentialStore.h"
+#include "Accounts/FileCredentialStore.h"
+#include "Accounts/KeychainError.h"
+#include "Accounts/SecretServiceCredentialStore.h"
 #include "support/ChildProcess.h"
 #include "support/LogCapture.h"
 #include "support/ModelsTestSupport.h"

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <thread>
 
-#include "Models/Analytics/AnalyticsService.h"
+#include "Analytics/AnalyticsService.h"
 #include "platform/MemoryDefaults.h"
 
 using nlohmann::json;

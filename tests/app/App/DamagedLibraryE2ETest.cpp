@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-#include "Controllers/SnippetController.h"
+#include "Snippets/SnippetController.h"
 #include "support/Wait.h"
 #include "support/SablixSession.h"
 #include "platform/Base64.h"

@@ -9,7 +9,7 @@
 #include <regex>
 #include <thread>
 
-#include "Controllers/SnippetController.h"
+#include "Snippets/SnippetController.h"
 #include "support/GtkEntryField.h"
 #include "support/SablixSession.h"
 #include "platform/MemoryDefaults.h"

@@ -10,10 +10,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "Models/Auth/AuthManager.h"
+#include "Accounts/AuthManager.h"
 #include "support/NoTeams.h"
-#include "Models/Referrals/ReferralManager.h"
-#include "Views/ReferralsSettingsSectionPresenter.h"
+#include "Referrals/ReferralManager.h"
+#include "Referrals/Views/ReferralsSettingsSectionPresenter.h"
 #include "desktop/x11/X11Pasteboard.h"
 #include "platform/MemoryDefaults.h"
 #include "servers/TestBackend.h"
@@ -22,6 +22,7 @@
 #include "support/FakeWorkspace.h"
 #include "support/SablixSession.h"
 #include "support/XvfbServer.h"
+#include "Shared/Views/ViewModule.h"
 
 using nlohmann::json;
 using sablix::AuthManager;
@@ -89,7 +90,8 @@ TEST(ReferralsSectionE2E, SignedInUserSeesCopiesAndAppliesCodes) {
     view.setInitialProperties({{"presenter", QVariant::fromValue(&presenter)}});
     view.setResizeMode(QQuickView::SizeRootObjectToView);
     view.resize(520, 360);
-    view.setSource(QUrl("qrc:/Sablix/Views/ReferralsSettingsSection.qml"));
+    sablix::findViewModule(*view.engine());
+    view.setSource(QUrl("qrc:/Sablix/Referrals/Views/ReferralsSettingsSection.qml"));
     ASSERT_EQ(view.status(), QQuickView::Ready) << view.errors().value(0).toString().toStdString();
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));

@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Models/Snippets/SnippetItem.h"
+#include "Snippets/SnippetItem.h"
 #include "platform/DefaultsValue.h"
 #include "servers/TestBackend.h"
 #include "support/Desk.h"

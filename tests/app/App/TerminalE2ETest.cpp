@@ -2,7 +2,7 @@
 // the terminal all the same, and no literal ^V may arrive there.
 #include <gtest/gtest.h>
 
-#include "Models/Snippets/SnippetItem.h"
+#include "Snippets/SnippetItem.h"
 #include "support/SablixSession.h"
 #include "support/TerminalRecorder.h"
 #include "support/XvfbServer.h"

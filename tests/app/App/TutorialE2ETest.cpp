@@ -11,10 +11,10 @@
 #include <optional>
 #include <string>
 
-#include "Controllers/SnippetController.h"
-#include "Models/Tutorial/TutorialManager.h"
-#include "Models/Tutorial/TutorialModel.h"
-#include "Views/ItemProbe.h"
+#include "Snippets/SnippetController.h"
+#include "Tutorial/TutorialManager.h"
+#include "Tutorial/TutorialModel.h"
+#include "Shared/Views/ItemProbe.h"
 #include "platform/FileDefaults.h"
 #include "support/ProbedWindow.h"
 #include "support/SablixSession.h"

@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Controllers/SnippetController.h"
-#include "TextReplacer.h"
+#include "Snippets/SnippetController.h"
+#include "Expansion/TextReplacer.h"
 #include "platform/MemoryDefaults.h"
 #include "support/FakeAccessibility.h"
 #include "support/FakeAnalyticsTracking.h"

@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "EngineHarness.h"
-#include "Models/Sync/TeamSnippetCache.h"
+#include "Sync/TeamSnippetCache.h"
 
 using namespace enginetest;
 using platform::Uuid;

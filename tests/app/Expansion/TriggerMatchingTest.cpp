@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "KeyBuffer.h"
-#include "TriggerCache.h"
+#include "Expansion/KeyBuffer.h"
+#include "Expansion/TriggerCache.h"
 #include "platform/TextRules.h"
 
 using sablix::KeyBuffer;

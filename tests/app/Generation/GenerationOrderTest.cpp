@@ -3,7 +3,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "Models/Generation/AIGenerationViewModel.h"
+#include "Generation/AIGenerationViewModel.h"
 #include "desktop/QtMainQueue.h"
 #include "support/FakeAnalyticsTracking.h"
 

@@ -6,11 +6,11 @@
 #include <QObject>
 #include <nlohmann/json.hpp>
 
-#include "Models/Auth/AuthManager.h"
-#include "Models/Environment/AppEnvironment.h"
-#include "Models/Generation/AIGenerationViewModel.h"
-#include "Models/Generation/ProxyService.h"
-#include "Models/Networking/APIClient.h"
+#include "Accounts/AuthManager.h"
+#include "Shell/Environment/AppEnvironment.h"
+#include "Generation/AIGenerationViewModel.h"
+#include "Generation/ProxyService.h"
+#include "Networking/APIClient.h"
 #include "desktop/QtMainQueue.h"
 #include "platform/Clock.h"
 #include "platform/MemoryDefaults.h"

@@ -2,7 +2,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "app/Models/Generation/GenerationStack.h"
+#include "app/Generation/GenerationStack.h"
 #include "support/LogCapture.h"
 
 using generationtest::GenerationStack;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "Models/Auth/AuthError.h"
-#include "Models/Generation/AIGenerationError.h"
-#include "Models/Generation/SSEStreamParser.h"
+#include "Accounts/AuthError.h"
+#include "Generation/AIGenerationError.h"
+#include "Generation/SSEStreamParser.h"
 
 using sablix::SSEStreamParser;
 

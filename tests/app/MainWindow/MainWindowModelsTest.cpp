@@ -2,10 +2,10 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
-#include "Controllers/SnippetController.h"
-#include "Models/AppNotifier.h"
-#include "Models/MainWindow/MiddlePanelModel.h"
-#include "Models/Snippets/SnippetSettings.h"
+#include "Snippets/SnippetController.h"
+#include "Shell/AppNotifier.h"
+#include "MainWindow/MiddlePanelModel.h"
+#include "Snippets/SnippetSettings.h"
 #include "platform/MemoryDefaults.h"
 #include "support/FakeAnalyticsTracking.h"
 #include "support/LogCapture.h"

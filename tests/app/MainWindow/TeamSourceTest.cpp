@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "Controllers/SnippetController.h"
-#include "Models/AppNotifier.h"
-#include "Models/MainWindow/MiddlePanelModel.h"
-#include "Models/Snippets/SnippetSettings.h"
-#include "app/Models/Sync/TeamDbFixture.h"
+#include "Snippets/SnippetController.h"
+#include "Shell/AppNotifier.h"
+#include "MainWindow/MiddlePanelModel.h"
+#include "Snippets/SnippetSettings.h"
+#include "app/Sync/TeamDbFixture.h"
 #include "support/FakeAnalyticsTracking.h"
 #include "support/LogCapture.h"
 

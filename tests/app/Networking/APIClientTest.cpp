@@ -4,7 +4,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include "Models/Networking/APIClient.h"
+#include "Networking/APIClient.h"
 #include "platform/MemoryDefaults.h"
 #include "servers/TestBackend.h"
 #include "support/LogCapture.h"

@@ -7,8 +7,8 @@
 #include <QCoro/QCoroTask>
 #include <QTest>
 
-#include "Models/Auth/AuthManager.h"
-#include "Models/Referrals/ReferralManager.h"
+#include "Accounts/AuthManager.h"
+#include "Referrals/ReferralManager.h"
 #include "platform/MemoryDefaults.h"
 #include "servers/TestBackend.h"
 #include "support/FakeAnalyticsTracking.h"

@@ -3,9 +3,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "Models/Environment/AppEnvironment.h"
-#include "Models/Networking/APIClient.h"
-#include "Models/Settings/FeedbackForm.h"
+#include "Shell/Environment/AppEnvironment.h"
+#include "Networking/APIClient.h"
+#include "Settings/FeedbackForm.h"
 #include "platform/MemoryDefaults.h"
 #include "servers/TestBackend.h"
 

@@ -6,7 +6,7 @@
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 
-#include "Models/Snippets/DynamicFieldProcessor.h"
+#include "Snippets/DynamicFieldProcessor.h"
 #include "support/ChildProcess.h"
 #include "support/FakePasteboard.h"
 

@@ -1,7 +1,7 @@
 #include <chrono>
 #include <gtest/gtest.h>
 
-#include "Models/Snippets/DynamicFieldProcessor.h"
+#include "Snippets/DynamicFieldProcessor.h"
 #include "support/FakePasteboard.h"
 #include "support/MutualNest.h"
 

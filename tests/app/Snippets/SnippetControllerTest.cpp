@@ -4,8 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "Controllers/SnippetController.h"
-#include "Models/Snippets/SnippetSettings.h"
+#include "Snippets/SnippetController.h"
+#include "Snippets/SnippetSettings.h"
 #include "platform/Base64.h"
 #include "platform/FileDefaults.h"
 #include "platform/MemoryDefaults.h"

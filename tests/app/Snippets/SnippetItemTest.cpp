@@ -2,7 +2,7 @@
 // here, what a record must never get away with.
 #include <gtest/gtest.h>
 
-#include "Models/Snippets/SnippetItem.h"
+#include "Snippets/SnippetItem.h"
 
 using nlohmann::json;
 using platform::Date;

@@ -1,7 +1,7 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
-#include "Models/Snippets/SnippetSettings.h"
+#include "Snippets/SnippetSettings.h"
 #include "platform/MemoryDefaults.h"
 
 using platform::DefaultsValue;

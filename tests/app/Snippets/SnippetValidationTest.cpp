@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "Models/Snippets/SnippetItem.h"
-#include "Models/Snippets/SnippetSettings.h"
-#include "Models/Snippets/SnippetValidation.h"
+#include "Snippets/SnippetItem.h"
+#include "Snippets/SnippetSettings.h"
+#include "Snippets/SnippetValidation.h"
 #include "platform/MemoryDefaults.h"
 
 using platform::Uuid;

@@ -7,8 +7,8 @@
 #include <QCoro/QCoroTask>
 #include <QTest>
 
-#include "Models/Sync/SyncEngine.h"
-#include "Models/Sync/SyncService.h"
+#include "Sync/SyncEngine.h"
+#include "Sync/SyncService.h"
 #include "TeamDbFixture.h"
 #include "servers/TestBackend.h"
 #include "support/LogCapture.h"

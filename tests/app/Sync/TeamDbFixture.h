@@ -7,8 +7,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include "Models/Sync/SyncService.h"
-#include "Models/Sync/TeamSnippetCache.h"
+#include "Sync/SyncService.h"
+#include "Sync/TeamSnippetCache.h"
 #include "desktop/QtMainQueue.h"
 #include "platform/MemoryDefaults.h"
 #include "support/ChildProcess.h"

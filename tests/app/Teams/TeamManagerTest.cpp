@@ -8,10 +8,10 @@
 #include <QCoro/QCoroTask>
 #include <QTest>
 
-#include "Models/Auth/AuthManager.h"
-#include "Models/Environment/APIEndpoint.h"
-#include "Models/Teams/TeamManager.h"
-#include "app/Models/Sync/TeamDbFixture.h"
+#include "Accounts/AuthManager.h"
+#include "Shell/Environment/APIEndpoint.h"
+#include "Teams/TeamManager.h"
+#include "app/Sync/TeamDbFixture.h"
 #include "platform/MemoryDefaults.h"
 #include "servers/TestBackend.h"
 #include "support/FakeAnalyticsTracking.h"

@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "Models/Teams/PendingInvitation.h"
-#include "Models/Teams/Team.h"
-#include "Models/Teams/TeamCoding.h"
-#include "Models/Teams/TeamInvitation.h"
-#include "Models/Teams/TeamMember.h"
+#include "Teams/PendingInvitation.h"
+#include "Teams/Team.h"
+#include "Teams/TeamCoding.h"
+#include "Teams/TeamInvitation.h"
+#include "Teams/TeamMember.h"
 
 using nlohmann::json;
 

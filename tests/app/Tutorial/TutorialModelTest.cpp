@@ -2,10 +2,10 @@
 #include <deque>
 #include <gtest/gtest.h>
 
-#include "Controllers/SnippetController.h"
-#include "Models/AppNotifier.h"
-#include "Models/Tutorial/TutorialManager.h"
-#include "Models/Tutorial/TutorialModel.h"
+#include "Snippets/SnippetController.h"
+#include "Shell/AppNotifier.h"
+#include "Tutorial/TutorialManager.h"
+#include "Tutorial/TutorialModel.h"
 #include "platform/MemoryDefaults.h"
 #include "support/FakeAnalyticsTracking.h"
 

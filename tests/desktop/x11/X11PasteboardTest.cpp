@@ -4,7 +4,7 @@
 #include <random>
 #include <thread>
 
-#include "Models/Snippets/DynamicFieldProcessor.h"
+#include "Snippets/DynamicFieldProcessor.h"
 #include "TestClipboardManager.h"
 #include "X11TestSupport.h"
 #include "desktop/x11/X11Pasteboard.h"

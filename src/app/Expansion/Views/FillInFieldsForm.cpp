@@ -1,4 +1,4 @@
-#include "Views/FillInFieldsForm.h"
+#include "Expansion/Views/FillInFieldsForm.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 #include <QtQml/qqmlregistration.h>
 #include <map>
 
-#include "FillInPresenter.h"
+#include "Expansion/FillInPresenter.h"
 
 namespace sablix {
 

@@ -1,4 +1,4 @@
-#include "Views/FillInFieldsWindowController.h"
+#include "Expansion/Views/FillInFieldsWindowController.h"
 
 #include <QGuiApplication>
 #include <QQmlEngine>
@@ -8,7 +8,8 @@
 #include <QStringList>
 #include <algorithm>
 
-#include "Views/FillInFieldsForm.h"
+#include "Expansion/Views/FillInFieldsForm.h"
+#include "Shared/Views/ViewModule.h"
 
 // QQuickWindow::closing carries a QQuickCloseEvent, which Qt declares but keeps private. Nothing
 // here looks at it; declared opaque, the signal can be connected by member pointer.
@@ -18,7 +19,7 @@ namespace sablix {
 namespace {
 
 // Where the application's QML module puts the view among its resources.
-const QUrl kViewSource(QStringLiteral("qrc:/Sablix/Views/FillInFieldsView.qml"));
+const QUrl kViewSource(QStringLiteral("qrc:/Sablix/Expansion/Views/FillInFieldsView.qml"));
 
 }  // namespace
 
@@ -56,7 +57,10 @@ void FillInFieldsWindowController::presentPanel(const std::vector<std::string>& 
     QStringList names;
     for (const auto& name : fieldNames) names << QString::fromStdString(name);
 
-    if (!engine_) engine_ = std::make_unique<QQmlEngine>();
+    if (!engine_) {
+        engine_ = std::make_unique<QQmlEngine>();
+        findViewModule(*engine_);
+    }
     auto panel = std::make_unique<QQuickView>(engine_.get(), nullptr);
     panel->setTitle(QString::fromUtf8(kTitle));
     panel->setFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);

@@ -3,7 +3,7 @@
 #include <memory>
 #include <optional>
 
-#include "FillInPresenter.h"
+#include "Expansion/FillInPresenter.h"
 #include "desktop/Workspace.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Log.h"

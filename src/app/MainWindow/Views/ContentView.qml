@@ -103,7 +103,7 @@ Item {
                     visible: content.teamSelector !== null && content.teamSelector.shouldShow
                     Component.onCompleted: {
                         if (content.teamSelector !== null)
-                            selectorLoader.setSource("TeamSelectorView.qml", {"presenter": content.teamSelector})
+                            selectorLoader.setSource("qrc:/Sablix/Teams/Views/TeamSelectorView.qml", {"presenter": content.teamSelector})
                     }
                 }
                 TagSidebarView {

@@ -1,4 +1,4 @@
-#include "MainWindowController.h"
+#include "MainWindow/Views/MainWindowController.h"
 
 #include <QGuiApplication>
 #include <QQmlComponent>
@@ -6,11 +6,12 @@
 #include <QQuickWindow>
 
 #include "platform/Log.h"
+#include "Shared/Views/ViewModule.h"
 
 namespace sablix {
 
 namespace {
-const QUrl kWindowSource(QStringLiteral("qrc:/Sablix/Views/MainWindow.qml"));
+const QUrl kWindowSource(QStringLiteral("qrc:/Sablix/MainWindow/Views/MainWindow.qml"));
 }
 
 MainWindowController::MainWindowController(desktop::Workspace& workspace, QVariantMap initialProperties,
@@ -18,6 +19,7 @@ MainWindowController::MainWindowController(desktop::Workspace& workspace, QVaria
     : QObject(parent), workspace_(workspace), engine_(std::make_unique<QQmlEngine>()) {
     // Qt.quit() in the window's QML.
     connect(engine_.get(), &QQmlEngine::quit, this, &MainWindowController::quitRequested);
+    findViewModule(*engine_);
     QQmlComponent component(engine_.get(), kWindowSource);
     // Qt 6.4 crashes creating from a component that failed to load.
     std::unique_ptr<QObject> created(component.isReady() ? component.createWithInitialProperties(initialProperties)

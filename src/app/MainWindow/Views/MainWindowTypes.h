@@ -2,12 +2,12 @@
 #include <QObject>
 #include <QtQml/qqml.h>
 
-#include "Models/MainWindow/MainWindowState.h"
-#include "Models/MainWindow/MiddlePanelModel.h"
-#include "Models/MainWindow/RightPanelModel.h"
-#include "Models/MainWindow/SnippetValue.h"
-#include "Models/MainWindow/TagSidebarModel.h"
-#include "Models/MainWindow/UpdateNotice.h"
+#include "MainWindow/MainWindowState.h"
+#include "MainWindow/MiddlePanelModel.h"
+#include "MainWindow/RightPanelModel.h"
+#include "MainWindow/SnippetValue.h"
+#include "MainWindow/TagSidebarModel.h"
+#include "MainWindow/UpdateNotice.h"
 
 // The main window's models live in the application core, which knows no QML; these make them
 // known to the views by name, so views can declare typed properties of them. The application

@@ -1,8 +1,8 @@
-#include "Views/ReferralsSettingsSectionPresenter.h"
+#include "Referrals/Views/ReferralsSettingsSectionPresenter.h"
 
 #include <QTimer>
 
-#include "Models/Referrals/ReferralManager.h"
+#include "Referrals/ReferralManager.h"
 
 namespace sablix {
 

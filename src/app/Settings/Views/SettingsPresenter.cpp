@@ -1,12 +1,12 @@
-#include "Views/SettingsPresenter.h"
+#include "Settings/Views/SettingsPresenter.h"
 
 #include <algorithm>
 
-#include "Models/Analytics/AnalyticsTracking.h"
-#include "Models/Hotkey/HotkeyManager.h"
-#include "Models/MainWindow/MainWindowState.h"
-#include "Models/Teams/TeamManager.h"
-#include "Models/Tutorial/TutorialManager.h"
+#include "Analytics/AnalyticsTracking.h"
+#include "Shell/Hotkey/HotkeyManager.h"
+#include "MainWindow/MainWindowState.h"
+#include "Teams/TeamManager.h"
+#include "Tutorial/TutorialManager.h"
 #include "desktop/Workspace.h"
 
 namespace sablix {

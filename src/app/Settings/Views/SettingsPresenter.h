@@ -9,10 +9,10 @@
 
 #include <QCoro/QCoroTask>
 
-#include "Models/Auth/AuthManager.h"
-#include "Models/Hotkey/HotkeyRecorder.h"
-#include "Models/Settings/FeedbackForm.h"
-#include "Models/Snippets/SnippetSettings.h"
+#include "Accounts/AuthManager.h"
+#include "Shell/Hotkey/HotkeyRecorder.h"
+#include "Settings/FeedbackForm.h"
+#include "Snippets/SnippetSettings.h"
 
 namespace desktop {
 class Workspace;

@@ -2,10 +2,10 @@
 #include <QObject>
 #include <QtQml/qqml.h>
 
-#include "Models/Auth/AuthManager.h"
-#include "Models/Hotkey/HotkeyRecorder.h"
-#include "Models/Settings/FeedbackForm.h"
-#include "Models/Snippets/SnippetSettings.h"
+#include "Accounts/AuthManager.h"
+#include "Shell/Hotkey/HotkeyRecorder.h"
+#include "Settings/FeedbackForm.h"
+#include "Snippets/SnippetSettings.h"
 
 // The settings sheet's objects live in the application core, which knows no QML; these make
 // them known to the views by name. The application makes every instance.

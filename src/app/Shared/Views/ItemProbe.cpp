@@ -1,4 +1,4 @@
-#include "Views/ItemProbe.h"
+#include "Shared/Views/ItemProbe.h"
 
 #include <QGuiApplication>
 #include <QJsonArray>

@@ -1,4 +1,4 @@
-#include "Theme/ThemeColors.h"
+#include "Shared/Views/ThemeColors.h"
 
 #include <QGuiApplication>
 #include <QPalette>

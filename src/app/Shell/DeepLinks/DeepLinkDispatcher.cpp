@@ -1,9 +1,9 @@
-#include "Models/DeepLinks/DeepLinkDispatcher.h"
+#include "Shell/DeepLinks/DeepLinkDispatcher.h"
 
 #include <QPointer>
 
-#include "Models/DeepLinks/InvitationToken.h"
-#include "Models/DeepLinks/LinkText.h"
+#include "Shell/DeepLinks/InvitationToken.h"
+#include "Shell/DeepLinks/LinkText.h"
 #include "platform/Utf8.h"
 
 namespace sablix {

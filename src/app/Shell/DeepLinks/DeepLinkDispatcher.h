@@ -10,9 +10,9 @@
 #include <QUrl>
 #include <QCoro/QCoroTask>
 
-#include "Models/DeepLinks/AuthManaging.h"
-#include "Models/DeepLinks/TeamManaging.h"
-#include "Models/DeepLinks/TemplateLinkInstalling.h"
+#include "Shell/DeepLinks/AuthManaging.h"
+#include "Shell/DeepLinks/TeamManaging.h"
+#include "Shell/DeepLinks/TemplateLinkInstalling.h"
 #include "platform/Log.h"
 
 namespace sablix {

@@ -1,4 +1,4 @@
-#include "Models/DeepLinks/InvitationToken.h"
+#include "Shell/DeepLinks/InvitationToken.h"
 
 #include "platform/Utf8.h"
 

@@ -1,4 +1,4 @@
-#include "Models/DeepLinks/LinkText.h"
+#include "Shell/DeepLinks/LinkText.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "Models/Environment/APIEndpoint.h"
+#include "Shell/Environment/APIEndpoint.h"
 
 namespace sablix {
 namespace {

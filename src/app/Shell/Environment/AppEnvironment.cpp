@@ -1,4 +1,4 @@
-#include "Models/Environment/AppEnvironment.h"
+#include "Shell/Environment/AppEnvironment.h"
 
 #include "platform/Log.h"
 

@@ -4,7 +4,7 @@
 
 #include <QUrl>
 
-#include "Models/Environment/APIEndpoint.h"
+#include "Shell/Environment/APIEndpoint.h"
 #include "platform/Defaults.h"
 
 namespace sablix {

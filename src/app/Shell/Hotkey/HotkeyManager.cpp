@@ -1,4 +1,4 @@
-#include "Models/Hotkey/HotkeyManager.h"
+#include "Shell/Hotkey/HotkeyManager.h"
 
 namespace sablix {
 

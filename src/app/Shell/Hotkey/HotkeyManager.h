@@ -3,7 +3,7 @@
 #include <functional>
 #include <memory>
 
-#include "Models/Hotkey/KeyCombo.h"
+#include "Shell/Hotkey/KeyCombo.h"
 #include "desktop/HotkeyGrabber.h"
 #include "desktop/KeyLayout.h"
 #include "platform/Defaults.h"

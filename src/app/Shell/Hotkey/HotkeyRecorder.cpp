@@ -1,10 +1,10 @@
-#include "Models/Hotkey/HotkeyRecorder.h"
+#include "Shell/Hotkey/HotkeyRecorder.h"
 
 #include <array>
 #include <limits>
 
-#include "Models/Hotkey/HotkeyManager.h"
-#include "Models/Hotkey/KeyCombo.h"
+#include "Shell/Hotkey/HotkeyManager.h"
+#include "Shell/Hotkey/KeyCombo.h"
 #include "desktop/KeyCodes.h"
 
 namespace sablix {

@@ -1,4 +1,4 @@
-#include "Models/Hotkey/KeyCombo.h"
+#include "Shell/Hotkey/KeyCombo.h"
 
 #include <array>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "Models/Network/NetworkMonitor.h"
+#include "Shell/Network/NetworkMonitor.h"
 
 namespace sablix {
 

@@ -1,4 +1,4 @@
-#include "Models/Network/QtNetworkPathMonitor.h"
+#include "Shell/Network/QtNetworkPathMonitor.h"
 
 #include <QNetworkInformation>
 

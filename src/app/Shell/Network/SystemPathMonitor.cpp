@@ -1,6 +1,6 @@
-#include "Models/Network/SystemPathMonitor.h"
+#include "Shell/Network/SystemPathMonitor.h"
 
-#include "Models/Network/QtNetworkPathMonitor.h"
+#include "Shell/Network/QtNetworkPathMonitor.h"
 #include "platform/Log.h"
 #include "platform/NetlinkPathMonitor.h"
 

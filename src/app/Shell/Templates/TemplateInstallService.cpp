@@ -1,8 +1,8 @@
-#include "Models/Templates/TemplateInstallService.h"
+#include "Shell/Templates/TemplateInstallService.h"
 
 #include <unordered_set>
 
-#include "Models/DeepLinks/LinkText.h"
+#include "Shell/DeepLinks/LinkText.h"
 #include "platform/TextRules.h"
 #include "platform/Uuid.h"
 

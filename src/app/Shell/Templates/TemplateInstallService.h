@@ -8,12 +8,12 @@
 #include <QUrl>
 #include <QCoro/QCoroTask>
 
-#include "Controllers/SnippetController.h"
-#include "Models/Analytics/AnalyticsTracking.h"
-#include "Models/AppNotifier.h"
-#include "Models/DeepLinks/TemplateLinkInstalling.h"
-#include "Models/Networking/APIClient.h"
-#include "Models/Templates/TemplatePayloads.h"
+#include "Snippets/SnippetController.h"
+#include "Analytics/AnalyticsTracking.h"
+#include "Shell/AppNotifier.h"
+#include "Shell/DeepLinks/TemplateLinkInstalling.h"
+#include "Networking/APIClient.h"
+#include "Shell/Templates/TemplatePayloads.h"
 #include "platform/Defaults.h"
 
 namespace sablix {

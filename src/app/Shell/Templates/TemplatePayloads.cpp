@@ -1,6 +1,6 @@
-#include "Models/Templates/TemplatePayloads.h"
+#include "Shell/Templates/TemplatePayloads.h"
 
-#include "Models/JsonCoding.h"
+#include "Shared/JsonCoding.h"
 
 namespace sablix {
 

@@ -1,8 +1,8 @@
-#include "Models/Updates/Appcast.h"
+#include "Shell/Updates/Appcast.h"
 
 #include <QXmlStreamReader>
 
-#include "Models/Updates/VersionComparison.h"
+#include "Shell/Updates/VersionComparison.h"
 #include "platform/Utf8.h"
 
 namespace sablix {

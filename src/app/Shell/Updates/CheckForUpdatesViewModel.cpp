@@ -1,4 +1,4 @@
-#include "Models/Updates/CheckForUpdatesViewModel.h"
+#include "Shell/Updates/CheckForUpdatesViewModel.h"
 
 namespace sablix {
 

@@ -2,7 +2,7 @@
 #include <QObject>
 #include <QString>
 
-#include "Models/Updates/Updater.h"
+#include "Shell/Updates/Updater.h"
 
 namespace sablix {
 

@@ -1,9 +1,9 @@
-#include "Models/Updates/UpdateChecker.h"
+#include "Shell/Updates/UpdateChecker.h"
 
 #include <QPointer>
 
-#include "Models/Updates/Appcast.h"
-#include "Models/Updates/VersionComparison.h"
+#include "Shell/Updates/Appcast.h"
+#include "Shell/Updates/VersionComparison.h"
 
 namespace sablix {
 

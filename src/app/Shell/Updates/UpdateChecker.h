@@ -7,7 +7,7 @@
 #include <QUrl>
 #include <QCoro/QCoroTask>
 
-#include "Models/Networking/APIClient.h"
+#include "Networking/APIClient.h"
 #include "platform/Log.h"
 
 namespace sablix {

@@ -1,10 +1,10 @@
-#include "Models/Updates/Updater.h"
+#include "Shell/Updates/Updater.h"
 
 #include <QPointer>
 
-#include "Models/Updates/Appcast.h"
-#include "Models/Updates/UpdateChecker.h"
-#include "Models/Updates/VersionComparison.h"
+#include "Shell/Updates/Appcast.h"
+#include "Shell/Updates/UpdateChecker.h"
+#include "Shell/Updates/VersionComparison.h"
 
 namespace sablix {
 

@@ -8,7 +8,7 @@
 #include <QUrl>
 #include <QCoro/QCoroTask>
 
-#include "Models/Networking/APIClient.h"
+#include "Networking/APIClient.h"
 #include "desktop/Workspace.h"
 #include "platform/Log.h"
 

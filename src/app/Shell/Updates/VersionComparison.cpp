@@ -1,4 +1,4 @@
-#include "Models/Updates/VersionComparison.h"
+#include "Shell/Updates/VersionComparison.h"
 
 namespace sablix {
 namespace {

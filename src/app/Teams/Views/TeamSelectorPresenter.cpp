@@ -1,10 +1,10 @@
-#include "Views/TeamSelectorPresenter.h"
+#include "Teams/Views/TeamSelectorPresenter.h"
 
 #include <QCoro/QCoroTask>
 
-#include "Models/Auth/AuthManager.h"
-#include "Models/Sync/SyncService.h"
-#include "Models/Teams/TeamManager.h"
+#include "Accounts/AuthManager.h"
+#include "Sync/SyncService.h"
+#include "Teams/TeamManager.h"
 
 namespace sablix {
 

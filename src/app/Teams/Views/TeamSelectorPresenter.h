@@ -4,7 +4,7 @@
 #include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
-#include "Models/MainWindow/MainWindowTeams.h"
+#include "MainWindow/MainWindowTeams.h"
 
 namespace sablix {
 

@@ -1,4 +1,4 @@
-#include "Views/TeamSettingsPresenter.h"
+#include "Teams/Views/TeamSettingsPresenter.h"
 
 #include <algorithm>
 
@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QTimer>
 
-#include "Models/Teams/TeamManager.h"
+#include "Teams/TeamManager.h"
 
 namespace sablix {
 

@@ -8,7 +8,7 @@
 #include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
-#include "Models/Teams/Team.h"
+#include "Teams/Team.h"
 #include "desktop/Pasteboard.h"
 
 namespace sablix {

@@ -2,7 +2,7 @@
 #include <QObject>
 #include <QtQml/qqml.h>
 
-#include "Models/Tutorial/TutorialModel.h"
+#include "Tutorial/TutorialModel.h"
 
 // The tutorial's state lives in the application core, which knows no QML; this makes it known to
 // the views by name. The detail pane's presenter makes every instance.

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "ViewTest.h"
-#include "Views/FillInFieldsForm.h"
-#include "Views/FillInFieldsWindowController.h"
+#include "support/ViewTest.h"
+#include "Expansion/Views/FillInFieldsForm.h"
+#include "Expansion/Views/FillInFieldsWindowController.h"
 #include "desktop/QtMainQueue.h"
 #include "support/FakeWorkspace.h"
 

@@ -3,16 +3,16 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
-#include "Controllers/SnippetController.h"
-#include "Models/AppNotifier.h"
-#include "Models/MainWindow/ContentHighlight.h"
-#include "Models/MainWindow/MiddlePanelModel.h"
-#include "Models/MainWindow/RightPanelModel.h"
-#include "Models/Snippets/SnippetSettings.h"
-#include "ViewTest.h"
-#include "Views/DocumentText.h"
-#include "Views/SnippetDetailPresenter.h"
-#include "app/Models/Generation/GenerationStack.h"
+#include "Snippets/SnippetController.h"
+#include "Shell/AppNotifier.h"
+#include "MainWindow/ContentHighlight.h"
+#include "MainWindow/MiddlePanelModel.h"
+#include "MainWindow/RightPanelModel.h"
+#include "Snippets/SnippetSettings.h"
+#include "support/ViewTest.h"
+#include "MainWindow/Views/Detail/DocumentText.h"
+#include "MainWindow/Views/Detail/SnippetDetailPresenter.h"
+#include "app/Generation/GenerationStack.h"
 #include "platform/MemoryDefaults.h"
 #include "support/FakeAnalyticsTracking.h"
 #include "support/FakePasteboard.h"
@@ -26,7 +26,7 @@ namespace {
 // and its generate control over the real generation path against the test backend.
 class SnippetDetailViewTest : public viewtest::ViewTest {
 protected:
-    void SetUp() override { load(view, "SnippetDetailView.qml", &presenter, {600, 800}); }
+    void SetUp() override { load(view, "MainWindow/Views/Detail/SnippetDetailView.qml", &presenter, {600, 800}); }
     QQuickWindow* window() override { return &view; }
 
     QStringList texts(const QString& name) {

@@ -3,18 +3,18 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
-#include "Models/Analytics/AnalyticsService.h"
-#include "Models/Analytics/LoggingAnalyticsClient.h"
-#include "Models/AppNotifier.h"
-#include "Models/Hotkey/HotkeyManager.h"
-#include "Models/MainWindow/MainWindowState.h"
-#include "Models/MainWindow/MiddlePanelModel.h"
-#include "Models/MainWindow/RightPanelModel.h"
-#include "Models/MainWindow/TagSidebarModel.h"
-#include "Models/Teams/TeamManager.h"
-#include "ViewTest.h"
-#include "Views/SettingsPresenter.h"
-#include "Views/SnippetEditorForm.h"
+#include "Analytics/AnalyticsService.h"
+#include "Analytics/LoggingAnalyticsClient.h"
+#include "Shell/AppNotifier.h"
+#include "Shell/Hotkey/HotkeyManager.h"
+#include "MainWindow/MainWindowState.h"
+#include "MainWindow/MiddlePanelModel.h"
+#include "MainWindow/RightPanelModel.h"
+#include "MainWindow/TagSidebarModel.h"
+#include "Teams/TeamManager.h"
+#include "support/ViewTest.h"
+#include "Settings/Views/SettingsPresenter.h"
+#include "MainWindow/Views/Detail/SnippetEditorForm.h"
 #include "desktop/QtMainQueue.h"
 #include "desktop/x11/X11LocalKeyMonitor.h"
 #include "platform/MemoryDefaults.h"
@@ -54,7 +54,7 @@ protected:
     void open() {
         windowState.setShowingSettings(true);
         view = std::make_unique<QQuickView>();
-        load(*view, "SettingsView.qml", &presenter, {600, 2000});
+        load(*view, "Settings/Views/SettingsView.qml", &presenter, {600, 2000});
     }
     // The sheet goes as the main window takes it away: its state closes first.
     void close() {

@@ -6,7 +6,7 @@
 #include <QCoro/QCoroTimer>
 #include <QTest>
 
-#include "Models/DeepLinks/DeepLinkDispatcher.h"
+#include "Shell/DeepLinks/DeepLinkDispatcher.h"
 #include "support/LogCapture.h"
 
 using sablix::DeepLinkDispatcher;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Models/Environment/AppEnvironment.h"
+#include "Shell/Environment/AppEnvironment.h"
 #include "platform/MemoryDefaults.h"
 
 using sablix::APIEndpoint;

@@ -6,8 +6,8 @@
 #include <optional>
 #include <xcb/xcb.h>
 
-#include "Models/Hotkey/HotkeyManager.h"
-#include "Models/Hotkey/HotkeyRecorder.h"
+#include "Shell/Hotkey/HotkeyManager.h"
+#include "Shell/Hotkey/HotkeyRecorder.h"
 #include "desktop/QtMainQueue.h"
 #include "desktop/x11/X11LocalKeyMonitor.h"
 #include "platform/MemoryDefaults.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "Models/Network/NetworkMonitor.h"
+#include "Shell/Network/NetworkMonitor.h"
 #include "desktop/QtMainQueue.h"
 #include "platform/NetlinkPathMonitor.h"
 #include "support/ChildProcess.h"

@@ -2,7 +2,7 @@
 #include <QCoro/QCoroTask>
 
 #include "support/FakeAnalyticsTracking.h"
-#include "Models/Templates/TemplateInstallService.h"
+#include "Shell/Templates/TemplateInstallService.h"
 #include "platform/MemoryDefaults.h"
 #include "servers/TestBackend.h"
 

@@ -3,11 +3,11 @@
 #include <QSignalSpy>
 
 #include "support/ModelsTestSupport.h"
-#include "Models/Updates/Appcast.h"
-#include "Models/Updates/CheckForUpdatesViewModel.h"
-#include "Models/Updates/UpdateChecker.h"
-#include "Models/Updates/Updater.h"
-#include "Models/Updates/VersionComparison.h"
+#include "Shell/Updates/Appcast.h"
+#include "Shell/Updates/CheckForUpdatesViewModel.h"
+#include "Shell/Updates/UpdateChecker.h"
+#include "Shell/Updates/Updater.h"
+#include "Shell/Updates/VersionComparison.h"
 #include "platform/MemoryDefaults.h"
 #include "servers/TestBackend.h"
 

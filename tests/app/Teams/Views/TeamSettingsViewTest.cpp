@@ -6,9 +6,9 @@
 #include <map>
 #include <set>
 
-#include "Models/Teams/TeamManager.h"
-#include "ViewTest.h"
-#include "Views/TeamSettingsPresenter.h"
+#include "Teams/TeamManager.h"
+#include "support/ViewTest.h"
+#include "Teams/Views/TeamSettingsPresenter.h"
 #include "platform/MemoryDefaults.h"
 #include "servers/TestBackend.h"
 #include "support/FakeAnalyticsTracking.h"
@@ -42,7 +42,7 @@ protected:
         ASSERT_TRUE(waitFor([&] { return manager.members().size() == 2 && manager.invitations().size() == 1; }));
         sheet.open();
         view = std::make_unique<QQuickView>();
-        load(*view, "TeamSettingsView.qml", &sheet, {500, 1400});
+        load(*view, "Teams/Views/TeamSettingsView.qml", &sheet, {500, 1400});
     }
     // Opens the picker and clicks the entry, as a user chooses a role.
     void choose(const QString& picker, const QString& entry) {

@@ -5,7 +5,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
-#include "Models/Hotkey/HotkeyManager.h"
+#include "Shell/Hotkey/HotkeyManager.h"
 #include "desktop/QtMainQueue.h"
 #include "desktop/x11/X11HotkeyGrabber.h"
 #include "platform/MemoryDefaults.h"

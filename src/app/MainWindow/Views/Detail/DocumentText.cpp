@@ -1,4 +1,4 @@
-#include "Views/DocumentText.h"
+#include "MainWindow/Views/Detail/DocumentText.h"
 
 #include <QTextDocument>
 

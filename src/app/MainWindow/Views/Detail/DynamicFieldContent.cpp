@@ -1,4 +1,4 @@
-#include "Views/DynamicFieldContent.h"
+#include "MainWindow/Views/Detail/DynamicFieldContent.h"
 
 #include <QFontDatabase>
 #include <QQuickTextDocument>
@@ -6,7 +6,7 @@
 #include <QTextDocument>
 #include <algorithm>
 
-#include "Models/Snippets/DynamicFieldProcessor.h"
+#include "Snippets/DynamicFieldProcessor.h"
 
 namespace sablix {
 

@@ -7,7 +7,7 @@
 #include <QtQml/qqmlregistration.h>
 #include <vector>
 
-#include "Models/MainWindow/ContentHighlight.h"
+#include "MainWindow/ContentHighlight.h"
 
 namespace sablix {
 

@@ -1,7 +1,7 @@
-#include "Views/SnippetDetailPresenter.h"
+#include "MainWindow/Views/Detail/SnippetDetailPresenter.h"
 
-#include "Models/MainWindow/MiddlePanelModel.h"
-#include "Models/MainWindow/RightPanelModel.h"
+#include "MainWindow/MiddlePanelModel.h"
+#include "MainWindow/RightPanelModel.h"
 
 namespace sablix {
 

@@ -6,10 +6,10 @@
 #include <memory>
 #include <QtQml/qqmlregistration.h>
 
-#include "Models/MainWindow/SnippetValue.h"
-#include "Models/Snippets/DynamicFieldProcessor.h"
-#include "Models/Tutorial/TutorialModel.h"
-#include "Views/SnippetEditorForm.h"
+#include "MainWindow/SnippetValue.h"
+#include "Snippets/DynamicFieldProcessor.h"
+#include "Tutorial/TutorialModel.h"
+#include "MainWindow/Views/Detail/SnippetEditorForm.h"
 
 namespace sablix {
 

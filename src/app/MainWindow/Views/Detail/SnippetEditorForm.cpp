@@ -1,9 +1,9 @@
-#include "Views/SnippetEditorForm.h"
+#include "MainWindow/Views/Detail/SnippetEditorForm.h"
 
 #include <algorithm>
 
-#include "Models/MainWindow/SnippetEditorRules.h"
-#include "Models/Snippets/SnippetSettings.h"
+#include "MainWindow/SnippetEditorRules.h"
+#include "Snippets/SnippetSettings.h"
 
 namespace sablix {
 

@@ -5,9 +5,9 @@
 #include <QtQml/qqmlregistration.h>
 #include <vector>
 
-#include "Models/Generation/AIGenerationViewModel.h"
-#include "Models/Snippets/SnippetItem.h"
-#include "Models/Snippets/SnippetValidation.h"
+#include "Generation/AIGenerationViewModel.h"
+#include "Snippets/SnippetItem.h"
+#include "Snippets/SnippetValidation.h"
 
 namespace sablix {
 
