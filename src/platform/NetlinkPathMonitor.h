@@ -4,6 +4,7 @@
 
 #include "platform/NamedThread.h"
 #include "platform/PathMonitor.h"
+#include "posix/RtNetlink.h"
 
 namespace platform {
 
@@ -32,8 +33,8 @@ private:
     void run(Handler handler);
 
     std::string sysfsNetRoot_;
-    int eventSocket_ = -1;  // subscribed to link and route changes
-    int wakeFd_ = -1;       // written by cancel() to end the thread's wait
+    std::unique_ptr<posix::RouteSocket> eventSocket_;  // subscribed to link and route changes
+    int wakeFd_ = -1;                                  // written by cancel() to end the thread's wait
     std::unique_ptr<NamedThread> thread_;
 };
 
