@@ -4,7 +4,10 @@
 
 #include "platform/NamedThread.h"
 #include "platform/PathMonitor.h"
-#include "posix/RtNetlink.h"
+
+namespace posix {
+class RouteSocket;
+}
 
 namespace platform {
 
