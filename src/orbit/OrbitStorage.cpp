@@ -1,45 +1,19 @@
 #include "orbit/OrbitStorage.h"
 
-#include <signal.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <charconv>
 #include <fstream>
-#include <limits>
 #include <sstream>
 #include <system_error>
 #include <vector>
 
 #include "orbit/Utils/HedgeLog.h"
 #include "orbit/Utils/JSONUtils.h"
+#include "posix/AtomicFile.h"
 
 namespace orbit {
 namespace {
 
-constexpr std::string_view kTemporaryMarker = ".tmp-";
-
-// The process that wrote a temporary file named "<key>.tmp-<pid>-<n>", or nothing for any other
-// name.
-std::optional<pid_t> writerOf(const std::string& name) {
-    const size_t marker = name.rfind(kTemporaryMarker);
-    if (marker == std::string::npos) return std::nullopt;
-    const char* const end = name.data() + name.size();
-    const auto number = [end](const char* from, char stop, int64_t& value) -> const char* {
-        const auto [next, error] = std::from_chars(from, end, value);
-        if (error != std::errc() || next == from || *from == '-' || (next == end ? stop != 0 : *next != stop))
-            return nullptr;
-        return next;
-    };
-    int64_t pid = 0, serial = 0;
-    const char* const dash = number(name.data() + marker + kTemporaryMarker.size(), '-', pid);
-    if (!dash || !number(dash + 1, 0, serial)) return std::nullopt;
-    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return std::nullopt;
-    return static_cast<pid_t>(pid);
-}
-
-bool isRunning(pid_t pid) { return pid == getpid() || ::kill(pid, 0) == 0 || errno == EPERM; }
+// The files are stored as the process's umask allows.
+constexpr mode_t kFileMode = 0666;
 
 }  // namespace
 
@@ -78,8 +52,7 @@ void OrbitStorage::removeLeftovers() const {
     std::error_code error;
     std::vector<std::filesystem::path> leftovers;
     for (std::filesystem::directory_iterator it(appFolderUrl_, error), end; !error && it != end; it.increment(error)) {
-        const auto writer = writerOf(it->path().filename().string());
-        if (writer && !isRunning(*writer)) leftovers.push_back(it->path());
+        if (posix::isAbandonedTemporary(it->path().filename().string())) leftovers.push_back(it->path());
     }
     if (error) hedgeLog("Error reading storage directory: " + error.message());
     for (const auto& leftover : leftovers) {
@@ -106,28 +79,10 @@ void OrbitStorage::setJson(StorageKey key, const nlohmann::json& json) const {
         hedgeLog("Failed to serialize " + name + ": " + error);
         return remove(key);
     }
-    // A name of its own for each write: two threads may store the same key at once.
-    static std::atomic<uint64_t> writes{0};
-    const auto target = appFolderUrl_ / name;
-    auto temporary = target;
-    temporary += ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(writes.fetch_add(1));
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << *text;
-        file.close();
-        if (!file) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            return hedgeLog("Failed to write " + name);
-        }
-    }
-    std::error_code renameError;
-    std::filesystem::rename(temporary, target, renameError);
-    if (renameError) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        hedgeLog("Failed to write " + name + ": " + renameError.message());
-    }
+    if (const auto written =
+            posix::writeFileAtomically(appFolderUrl_ / name, *text, kFileMode, posix::Existing::replace);
+        !written)
+        hedgeLog("Failed to write " + name + ": " + written.message());
 }
 
 std::optional<std::string> OrbitStorage::getString(StorageKey key) const {

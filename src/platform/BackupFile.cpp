@@ -1,38 +1,17 @@
 #include "platform/BackupFile.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include "platform/FileWriting.h"
+#include "posix/AtomicFile.h"
 
 namespace platform {
 namespace {
 constexpr int kMaxAttempts = 100;
+// A copy of the user's data is the user's alone.
+constexpr mode_t kFileMode = 0600;
 
 std::filesystem::path candidate(const std::filesystem::path& stem, int attempt, std::string_view suffix) {
     return stem.string() + (attempt ? "-" + std::to_string(attempt) : "") + std::string(suffix);
-}
-
-// Makes a rename in the folder durable.
-void syncFolderOf(const std::filesystem::path& path) {
-    const int dir =
-        ::open(path.parent_path().empty() ? "." : path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return;
-    ::fsync(dir);
-    ::close(dir);
-}
-
-// Gives the file the new name unless that name is taken; errno tells why not.
-bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // A file system without that rename: a new link never replaces a file either.
-    if (::link(from.c_str(), to.c_str()) != 0) return false;
-    ::unlink(from.c_str());
-    return true;
 }
 
 }  // namespace
@@ -40,19 +19,9 @@ bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::p
 BackupFile writeBackupFile(const std::filesystem::path& stem, std::string_view suffix, std::string_view bytes) {
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         std::filesystem::path path = candidate(stem, attempt, suffix);
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return {{}, std::strerror(errno)};
-        }
-        const bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-        const int writeErrno = errno;
-        ::close(fd);
-        if (!ok) {
-            ::unlink(path.c_str());
-            return {{}, std::strerror(writeErrno)};
-        }
-        return {std::move(path), {}};
+        const auto written = posix::writeFileAtomically(path, bytes, kFileMode, posix::Existing::keep);
+        if (written) return {std::move(path), {}};
+        if (written.error != EEXIST) return {{}, written.message()};
     }
     return {{}, "no free file name"};
 }
@@ -61,11 +30,12 @@ BackupFile moveToBackupFile(const std::filesystem::path& file, const std::filesy
                             std::string_view suffix) {
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         std::filesystem::path path = candidate(stem, attempt, suffix);
-        if (renameNoReplace(file, path)) {
-            syncFolderOf(path);
+        const auto moved = posix::renameNoReplace(file, path);
+        if (moved) {
+            posix::syncFolderOf(path);
             return {std::move(path), {}};
         }
-        if (errno != EEXIST) return {{}, std::strerror(errno)};
+        if (moved.error != EEXIST) return {{}, moved.message()};
     }
     return {{}, "no free file name"};
 }

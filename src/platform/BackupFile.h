@@ -15,7 +15,7 @@ struct BackupFile {
 
 // Writes the bytes to a new file "<stem><suffix>", or "<stem>-N<suffix>" when that name is taken:
 // never over an earlier copy, which may hold what this one lacks. The file is readable by the
-// user only and synced to disk before the answer.
+// user only, appears whole or not at all, and is synced to disk before the answer.
 BackupFile writeBackupFile(const std::filesystem::path& stem, std::string_view suffix, std::string_view bytes);
 
 // Moves the file to a new name, chosen as writeBackupFile chooses it, never over another file.

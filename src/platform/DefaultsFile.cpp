@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include "platform/BackupFile.h"
-#include "platform/FileWriting.h"
 #include "platform/JsonSalvage.h"
+#include "posix/AtomicFile.h"
 
 namespace platform {
 namespace {
@@ -19,6 +19,8 @@ using nlohmann::json;
 // Not a value of the store: the record of values lost to damage (see LostValues).
 const char* const kLostValuesKey = "$lostValues";
 const char* const kBackupInfix = ".damaged-";
+// The values are the user's alone.
+constexpr mode_t kFileMode = 0600;
 
 bool readWhole(int fd, std::string& bytes) {
     char buffer[65536];
@@ -196,26 +198,9 @@ bool DefaultsFile::write(Values values, LostValues lost) {
         return false;
     }
 
-    std::string tempPath = path_.string() + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(tempPath.data());
-    if (fd < 0) {
-        log_.error("Cannot write defaults file %s: %s", path_.c_str(), std::strerror(errno));
+    if (const auto written = posix::writeFileAtomically(path_, bytes, kFileMode, posix::Existing::replace); !written) {
+        log_.error("Cannot write defaults file %s: %s", path_.c_str(), written.message().c_str());
         return false;
-    }
-    ::fchmod(fd, 0600);
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(tempPath.c_str(), path_.c_str()) == 0;
-    if (!ok) {
-        log_.error("Cannot write defaults file %s: %s", path_.c_str(), std::strerror(errno));
-        ::unlink(tempPath.c_str());
-        return false;
-    }
-    // Make the rename itself durable.
-    const int dir = ::open(path_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
     }
     values_ = std::move(values);
     lost_ = std::move(lost);

@@ -1,6 +1,7 @@
 #include "platform/NetlinkPathMonitor.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -17,6 +18,7 @@
 #include <poll.h>
 
 #include "platform/Log.h"
+#include "posix/RtNetlink.h"
 
 namespace platform {
 namespace {
@@ -31,7 +33,7 @@ const Log& log() {
 constexpr const char* kThreadName = "com.sablix.networkmonitor";
 
 // A dump that the kernel stops answering must not hold the thread for ever.
-constexpr int kDumpTimeoutSeconds = 2;
+constexpr std::chrono::seconds kDumpTimeout{2};
 
 struct Link {
     std::string name;
@@ -46,23 +48,10 @@ struct RoutingState {
     std::vector<int> defaultRouteInterfaces;  // 0: a default route whose interface is not named
 };
 
-int openRouteSocket(unsigned groups) {
-    int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    if (fd < 0) return -1;
-    sockaddr_nl address{};
-    address.nl_family = AF_NETLINK;
-    address.nl_groups = groups;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-void readLink(const nlmsghdr* header, RoutingState& state) {
-    const auto* info = static_cast<const ifinfomsg*>(NLMSG_DATA(header));
+void readLink(const nlmsghdr& header, RoutingState& state) {
+    const auto* info = static_cast<const ifinfomsg*>(NLMSG_DATA(&header));
     Link link{.name = {}, .type = info->ifi_type, .flags = info->ifi_flags};
-    int length = static_cast<int>(IFLA_PAYLOAD(header));
+    int length = static_cast<int>(IFLA_PAYLOAD(&header));
     for (const rtattr* attribute = IFLA_RTA(info); RTA_OK(attribute, length); attribute = RTA_NEXT(attribute, length))
         if (attribute->rta_type == IFLA_IFNAME)
             link.name.assign(static_cast<const char*>(RTA_DATA(attribute)),
@@ -70,15 +59,15 @@ void readLink(const nlmsghdr* header, RoutingState& state) {
     state.links[info->ifi_index] = link;
 }
 
-void readRoute(const nlmsghdr* header, RoutingState& state) {
-    const auto* route = static_cast<const rtmsg*>(NLMSG_DATA(header));
+void readRoute(const nlmsghdr& header, RoutingState& state) {
+    const auto* route = static_cast<const rtmsg*>(NLMSG_DATA(&header));
     if (route->rtm_dst_len != 0 || route->rtm_type != RTN_UNICAST) return;
     if (route->rtm_family != AF_INET && route->rtm_family != AF_INET6) return;
     constexpr unsigned kDeadNextHop = RTNH_F_DEAD | RTNH_F_LINKDOWN;
     if (route->rtm_flags & kDeadNextHop) return;
 
     std::vector<int> interfaces;
-    int length = static_cast<int>(RTM_PAYLOAD(header));
+    int length = static_cast<int>(RTM_PAYLOAD(&header));
     for (const rtattr* attribute = RTM_RTA(route); RTA_OK(attribute, length); attribute = RTA_NEXT(attribute, length)) {
         if (attribute->rta_type == RTA_OIF && RTA_PAYLOAD(attribute) >= sizeof(int)) {
             int index;
@@ -102,55 +91,19 @@ void readRoute(const nlmsghdr* header, RoutingState& state) {
     state.defaultRouteInterfaces.insert(state.defaultRouteInterfaces.end(), interfaces.begin(), interfaces.end());
 }
 
-// Sends one dump request and reads its answer into state. False when the kernel refused it or
-// the answer did not arrive in full.
-bool dump(int fd, uint16_t type, uint32_t sequence, RoutingState& state) {
-    struct {
-        nlmsghdr header;
-        union {
-            ifinfomsg link;
-            rtmsg route;
-        } body;
-    } request{};
-    const size_t bodyLength = type == RTM_GETLINK ? sizeof(ifinfomsg) : sizeof(rtmsg);
-    request.header.nlmsg_len = NLMSG_LENGTH(bodyLength);
-    request.header.nlmsg_type = type;
-    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    request.header.nlmsg_seq = sequence;
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    if (sendto(fd, &request, request.header.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0)
-        return false;
-
-    alignas(nlmsghdr) char buffer[32768];
-    for (;;) {
-        ssize_t received = recv(fd, buffer, sizeof buffer, 0);
-        if (received < 0 && errno == EINTR) continue;
-        if (received <= 0) return false;
-        int length = static_cast<int>(received);
-        for (auto* header = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(header, length);
-             header = NLMSG_NEXT(header, length)) {
-            if (header->nlmsg_seq != sequence) continue;
-            if (header->nlmsg_type == NLMSG_DONE) return true;
-            if (header->nlmsg_type == NLMSG_ERROR) return false;
-            if (header->nlmsg_type == RTM_NEWLINK && header->nlmsg_len >= NLMSG_LENGTH(sizeof(ifinfomsg)))
-                readLink(header, state);
-            else if (header->nlmsg_type == RTM_NEWROUTE && header->nlmsg_len >= NLMSG_LENGTH(sizeof(rtmsg)))
-                readRoute(header, state);
-        }
-    }
-}
-
-std::optional<RoutingState> readRoutingState() {
-    int fd = openRouteSocket(0);
-    if (fd < 0) return std::nullopt;
-    timeval timeout{.tv_sec = kDumpTimeoutSeconds, .tv_usec = 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    RoutingState state;
-    bool complete = dump(fd, RTM_GETLINK, 1, state) && dump(fd, RTM_GETROUTE, 2, state);
-    close(fd);
-    if (!complete) return std::nullopt;
-    return state;
+// Reads the links and routes into state; fails when the kernel refused or the answer did not
+// arrive in full.
+posix::Result readRoutingState(RoutingState& state) {
+    posix::RouteSocket socket(0);
+    if (!socket.status()) return socket.status();
+    if (auto timeout = socket.setReceiveTimeout(kDumpTimeout); !timeout) return timeout;
+    const auto links = socket.dump(RTM_GETLINK, [&](const nlmsghdr& message) {
+        if (message.nlmsg_type == RTM_NEWLINK) readLink(message, state);
+    });
+    if (!links) return links;
+    return socket.dump(RTM_GETROUTE, [&](const nlmsghdr& message) {
+        if (message.nlmsg_type == RTM_NEWROUTE) readRoute(message, state);
+    });
 }
 
 NetworkPath pathOf(const RoutingState& state, const std::string& sysfsNetRoot) {
@@ -183,17 +136,6 @@ std::string deviceType(const std::string& folder) {
     return {};
 }
 
-// Drains what the subscription socket holds; false when the socket failed for good.
-bool drain(int fd) {
-    alignas(nlmsghdr) char buffer[8192];
-    for (;;) {
-        ssize_t received = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (received > 0) continue;
-        if (received < 0 && (errno == EINTR || errno == ENOBUFS)) continue;  // an overrun: the dump resyncs
-        return received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-    }
-}
-
 }  // namespace
 
 NetlinkPathMonitor::NetlinkPathMonitor(std::string sysfsNetRoot) : sysfsNetRoot_(std::move(sysfsNetRoot)) {}
@@ -216,18 +158,18 @@ InterfaceKind NetlinkPathMonitor::interfaceKind(const std::string& sysfsNetRoot,
 void NetlinkPathMonitor::start(Handler handler) {
     if (thread_) return;
     // Subscribed before the first dump, so no change falls between the two.
-    eventSocket_ = openRouteSocket(RTMGRP_LINK | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE);
-    if (eventSocket_ < 0) {
-        log().error("Cannot open a routing socket (%s); network changes will not be seen", std::strerror(errno));
+    posix::RouteSocket events(RTMGRP_LINK | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE);
+    if (!events.status()) {
+        log().error("Cannot open a routing socket (%s); network changes will not be seen",
+                    events.status().message().c_str());
         return;
     }
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) {
         log().error("Cannot create an event descriptor (%s); network changes will not be seen", std::strerror(errno));
-        close(eventSocket_);
-        eventSocket_ = -1;
         return;
     }
+    eventSocket_ = std::make_unique<posix::RouteSocket>(std::move(events));
     thread_ = std::make_unique<NamedThread>(kThreadName, [this, handler = std::move(handler)] { run(handler); });
 }
 
@@ -236,9 +178,9 @@ void NetlinkPathMonitor::cancel() {
     uint64_t one = 1;
     [[maybe_unused]] ssize_t written = write(wakeFd_, &one, sizeof one);
     thread_.reset();
-    close(eventSocket_);
+    eventSocket_.reset();
     close(wakeFd_);
-    eventSocket_ = wakeFd_ = -1;
+    wakeFd_ = -1;
 }
 
 void NetlinkPathMonitor::run(Handler handler) {
@@ -246,21 +188,23 @@ void NetlinkPathMonitor::run(Handler handler) {
     bool stale = true;
     for (;;) {
         if (stale) {
-            if (auto state = readRoutingState()) {
-                NetworkPath path = pathOf(*state, sysfsNetRoot_);
+            RoutingState state;
+            if (const auto read = readRoutingState(state)) {
+                NetworkPath path = pathOf(state, sysfsNetRoot_);
                 if (path != reported) {
                     reported = path;
                     handler(path);
                 }
                 stale = false;
             } else {
-                log().error("Reading the routing tables failed (%s)", std::strerror(errno));
+                log().error("Reading the routing tables failed (%s)", read.message().c_str());
             }
         }
-        pollfd waits[] = {{.fd = eventSocket_, .events = POLLIN, .revents = 0},
+        pollfd waits[] = {{.fd = eventSocket_->fd(), .events = POLLIN, .revents = 0},
                           {.fd = wakeFd_, .events = POLLIN, .revents = 0}};
         // A failed dump is tried again after a pause instead of waiting for the next change.
-        int ready = poll(waits, 2, stale ? kDumpTimeoutSeconds * 1000 : -1);
+        const int timeout = stale ? static_cast<int>(std::chrono::milliseconds(kDumpTimeout).count()) : -1;
+        int ready = poll(waits, 2, timeout);
         if (ready < 0 && errno != EINTR) {
             log().error("Waiting for routing changes failed (%s)", std::strerror(errno));
             return;
@@ -268,8 +212,8 @@ void NetlinkPathMonitor::run(Handler handler) {
         if (waits[1].revents) return;
         if (waits[0].revents) {
             // An overrun (ENOBUFS) lost changes: the next dump catches up with them.
-            if (!drain(eventSocket_)) {
-                log().error("Reading routing changes failed (%s)", std::strerror(errno));
+            if (const auto drained = eventSocket_->drain(); !drained) {
+                log().error("Reading routing changes failed (%s)", drained.message().c_str());
                 return;
             }
             stale = true;

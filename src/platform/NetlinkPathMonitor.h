@@ -5,6 +5,10 @@
 #include "platform/NamedThread.h"
 #include "platform/PathMonitor.h"
 
+namespace posix {
+class RouteSocket;
+}
+
 namespace platform {
 
 // Watches the kernel's routing tables over rtnetlink. The path is satisfied while a default
@@ -32,8 +36,8 @@ private:
     void run(Handler handler);
 
     std::string sysfsNetRoot_;
-    int eventSocket_ = -1;  // subscribed to link and route changes
-    int wakeFd_ = -1;       // written by cancel() to end the thread's wait
+    std::unique_ptr<posix::RouteSocket> eventSocket_;  // subscribed to link and route changes
+    int wakeFd_ = -1;                                  // written by cancel() to end the thread's wait
     std::unique_ptr<NamedThread> thread_;
 };
 

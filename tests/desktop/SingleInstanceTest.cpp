@@ -12,7 +12,7 @@
 #include <QTest>
 
 #include "desktop/SingleInstance.h"
-#include "platform/FileWriting.h"
+#include "posix/FileWriting.h"
 #include "support/LogCapture.h"
 #include "support/ModelsTestSupport.h"
 
@@ -32,7 +32,7 @@ void socketAt(const std::filesystem::path& path, const std::optional<std::string
         ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
     } else {
         ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-        platform::writeAll(fd, *bytes);
+        posix::writeAll(fd, *bytes);
     }
     ::close(fd);
 }

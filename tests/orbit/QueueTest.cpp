@@ -14,6 +14,7 @@
 #include "orbit/OrbitApi.h"
 #include "orbit/Queue/OrbitQueue.h"
 #include "orbit/Utils/JSONUtils.h"
+#include "posix/AtomicFile.h"
 #include "servers/IngestServer.h"
 #include "support/ModelsTestSupport.h"
 
@@ -30,7 +31,8 @@ std::vector<std::string> recordFiles(const fs::path& folder) {
     std::vector<std::string> names;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error))
-        if (!entry.path().filename().string().starts_with(".")) names.push_back(entry.path().filename().string());
+        if (const auto name = entry.path().filename().string(); !name.starts_with(".") && !posix::temporaryWriter(name))
+            names.push_back(name);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -90,13 +92,18 @@ TEST_F(OrbitQueueTest, OlderAndForeignFilesLoadAndSend) {
     fs::create_directories(queueFolder() / "a-directory");
     modelstest::writeFile(queueFolder() / "not-json", "{\"n\":");
     modelstest::writeFile(queueFolder() / ".half-written.tmp", "{\"n\":");
+    const pid_t goneWriter = ::fork();
+    if (goneWriter == 0) ::_exit(0);
+    ::waitpid(goneWriter, nullptr, 0);
+    const auto abandoned = queueFolder() / ("HALF.tmp-" + std::to_string(goneWriter) + "-0");
+    modelstest::writeFile(abandoned, "{\"n\":");
     modelstest::writeFile(queueFolder() / "empty", "");
     auto queue = eventQueue(makeConfig());
 
     EXPECT_EQ(recordFiles(queueFolder()), (std::vector<std::string>{"1700000000.0", "1700000000.0-1", "1700000001.5",
                                                                     "OLD-RECORD", "a-directory", "empty", "not-json"}));
     for (const auto& gone : {folder.path() / "orbit.queue.plist", folder.path() / "orbit.queueFolder",
-                             queueFolder() / ".half-written.tmp"})
+                             queueFolder() / ".half-written.tmp", abandoned})
         EXPECT_FALSE(fs::exists(gone)) << gone;
     queue->add(event("new"));
     ASSERT_TRUE(flushOnce(*queue));

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include "Accounts/KeychainError.h"
-#include "platform/FileWriting.h"
 #include "platform/Utf8.h"
+#include "posix/AtomicFile.h"
 
 namespace sablix {
 namespace {
@@ -75,25 +75,7 @@ int FileCredentialStore::prepareFolder() const {
 
 int FileCredentialStore::store(const nlohmann::json& contents) const {
     if (const int error = prepareFolder()) return error;
-    std::string tempPath = (folder_ / ("." + std::string(kFileName) + ".XXXXXX")).string();
-    // mkstemp creates the file with mode 0600 whatever the umask, before a byte is in it.
-    const int fd = ::mkstemp(tempPath.data());
-    if (fd < 0) return errno;
-    int error = 0;
-    if (::fchmod(fd, kFileMode) != 0 || !platform::writeAll(fd, contents.dump()) || ::fsync(fd) != 0) error = errno;
-    if (::close(fd) != 0 && !error) error = errno;
-    if (!error && ::rename(tempPath.c_str(), file_.c_str()) != 0) error = errno;
-    if (error) {
-        ::unlink(tempPath.c_str());
-        return error;
-    }
-    // The rename itself survives a crash only once the folder is on disk.
-    const int folderFd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
-    }
-    return 0;
+    return posix::writeFileAtomically(file_, contents.dump(), kFileMode, posix::Existing::replace).error;
 }
 
 void FileCredentialStore::saveString(const std::string& value, const std::string& account) {

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "orbit/Utils/HedgeLog.h"
+#include "posix/RtNetlink.h"
 
 namespace orbit {
 
@@ -19,138 +20,90 @@ namespace {
 
 std::string errorText(int code) { return std::error_code(code, std::generic_category()).message(); }
 
-// Sends one dump request and hands every answer message to visit; false on a socket error.
-bool dump(int fd, uint16_t type, uint32_t sequence, const std::function<void(const nlmsghdr&)>& visit,
-          std::string* error) {
-    struct {
-        nlmsghdr header;
-        rtgenmsg body;
-    } request{};
-    request.header.nlmsg_len = NLMSG_LENGTH(sizeof(rtgenmsg));
-    request.header.nlmsg_type = type;
-    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    request.header.nlmsg_seq = sequence;
-    request.body.rtgen_family = AF_UNSPEC;
-    if (::send(fd, &request, request.header.nlmsg_len, 0) < 0) {
-        *error = errorText(errno);
-        return false;
-    }
-    alignas(nlmsghdr) char buffer[32768];
-    for (;;) {
-        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            *error = errorText(errno);
-            return false;
-        }
-        auto remaining = static_cast<unsigned>(got);
-        for (auto* message = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(message, remaining);
-             message = NLMSG_NEXT(message, remaining)) {
-            if (message->nlmsg_seq != sequence) continue;
-            if (message->nlmsg_type == NLMSG_DONE) return true;
-            if (message->nlmsg_type == NLMSG_ERROR) {
-                const auto* failure = static_cast<const nlmsgerr*>(NLMSG_DATA(message));
-                *error = errorText(-failure->error);
-                return false;
-            }
-            visit(*message);
-        }
-    }
-}
-
 }  // namespace
 
 RtnetlinkFlagsSource::~RtnetlinkFlagsSource() { unwatch(); }
 
 std::optional<uint32_t> RtnetlinkFlagsSource::readFlags(std::string* error) {
-    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    if (fd < 0) {
-        *error = errorText(errno);
+    posix::RouteSocket socket(0);
+    if (!socket.status()) {
+        *error = socket.status().message();
         return std::nullopt;
     }
     std::map<int, unsigned> linkFlags;
-    const bool linksRead = dump(
-        fd, RTM_GETLINK, 1,
-        [&](const nlmsghdr& message) {
-            if (message.nlmsg_type != RTM_NEWLINK) return;
-            const auto* link = static_cast<const ifinfomsg*>(NLMSG_DATA(&message));
-            linkFlags[link->ifi_index] = link->ifi_flags;
-        },
-        error);
+    const auto links = socket.dump(RTM_GETLINK, [&](const nlmsghdr& message) {
+        if (message.nlmsg_type != RTM_NEWLINK) return;
+        const auto* link = static_cast<const ifinfomsg*>(NLMSG_DATA(&message));
+        linkFlags[link->ifi_index] = link->ifi_flags;
+    });
+    if (!links) {
+        *error = links.message();
+        return std::nullopt;
+    }
     bool reachable = false;
-    const bool routesRead = linksRead && dump(
-                                             fd, RTM_GETROUTE, 2,
-                                             [&](const nlmsghdr& message) {
-                                                 if (message.nlmsg_type != RTM_NEWROUTE) return;
-                                                 const auto* route = static_cast<const rtmsg*>(NLMSG_DATA(&message));
-                                                 if (route->rtm_dst_len != 0 || route->rtm_type != RTN_UNICAST) return;
-                                                 if (route->rtm_flags & (RTNH_F_DEAD | RTNH_F_LINKDOWN)) return;
-                                                 uint32_t table = route->rtm_table;
-                                                 int outInterface = 0;
-                                                 bool multipath = false;
-                                                 auto length = RTM_PAYLOAD(&message);
-                                                 for (auto* attribute = RTM_RTA(route); RTA_OK(attribute, length);
-                                                      attribute = RTA_NEXT(attribute, length)) {
-                                                     if (attribute->rta_type == RTA_TABLE)
-                                                         table = *static_cast<const uint32_t*>(RTA_DATA(attribute));
-                                                     else if (attribute->rta_type == RTA_OIF)
-                                                         outInterface = *static_cast<const int*>(RTA_DATA(attribute));
-                                                     else if (attribute->rta_type == RTA_MULTIPATH)
-                                                         multipath = true;
-                                                 }
-                                                 if (table != RT_TABLE_MAIN) return;
-                                                 if (multipath && outInterface == 0) {
-                                                     reachable = true;
-                                                     return;
-                                                 }
-                                                 const auto link = linkFlags.find(outInterface);
-                                                 if (link == linkFlags.end()) return;
-                                                 if ((link->second & IFF_UP) && (link->second & IFF_RUNNING))
-                                                     reachable = true;
-                                             },
-                                             error);
-    ::close(fd);
-    if (!routesRead) return std::nullopt;
+    const auto routes = socket.dump(RTM_GETROUTE, [&](const nlmsghdr& message) {
+        if (message.nlmsg_type != RTM_NEWROUTE) return;
+        const auto* route = static_cast<const rtmsg*>(NLMSG_DATA(&message));
+        if (route->rtm_dst_len != 0 || route->rtm_type != RTN_UNICAST) return;
+        if (route->rtm_flags & (RTNH_F_DEAD | RTNH_F_LINKDOWN)) return;
+        uint32_t table = route->rtm_table;
+        int outInterface = 0;
+        bool multipath = false;
+        auto length = RTM_PAYLOAD(&message);
+        for (auto* attribute = RTM_RTA(route); RTA_OK(attribute, length); attribute = RTA_NEXT(attribute, length)) {
+            if (attribute->rta_type == RTA_TABLE)
+                table = *static_cast<const uint32_t*>(RTA_DATA(attribute));
+            else if (attribute->rta_type == RTA_OIF)
+                outInterface = *static_cast<const int*>(RTA_DATA(attribute));
+            else if (attribute->rta_type == RTA_MULTIPATH)
+                multipath = true;
+        }
+        if (table != RT_TABLE_MAIN) return;
+        if (multipath && outInterface == 0) {
+            reachable = true;
+            return;
+        }
+        const auto link = linkFlags.find(outInterface);
+        if (link == linkFlags.end()) return;
+        if ((link->second & IFF_UP) && (link->second & IFF_RUNNING)) reachable = true;
+    });
+    if (!routes) {
+        *error = routes.message();
+        return std::nullopt;
+    }
     return reachable ? ReachabilityFlag::reachable : 0u;
 }
 
 bool RtnetlinkFlagsSource::watch(std::function<void()> changed, std::string* error) {
     std::lock_guard lock(lock_);
     if (thread_.joinable()) return true;
-    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    if (fd < 0) {
-        *error = errorText(errno);
-        return false;
-    }
-    sockaddr_nl address{};
-    address.nl_family = AF_NETLINK;
-    address.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR;
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        *error = errorText(errno);
-        ::close(fd);
+    posix::RouteSocket socket(RTMGRP_LINK | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE | RTMGRP_IPV4_IFADDR |
+                              RTMGRP_IPV6_IFADDR);
+    if (!socket.status()) {
+        *error = socket.status().message();
         return false;
     }
     stopFd_ = ::eventfd(0, EFD_CLOEXEC);
     if (stopFd_ < 0) {
         *error = errorText(errno);
-        ::close(fd);
         return false;
     }
-    thread_ = std::thread([fd, stop = stopFd_, changed = std::move(changed)] {
+    thread_ = std::thread([socket = std::move(socket), stop = stopFd_, changed = std::move(changed)]() mutable {
         pthread_setname_np(pthread_self(), "orbit.reach");
-        alignas(nlmsghdr) char buffer[32768];
         for (;;) {
-            pollfd waits[2] = {{fd, POLLIN, 0}, {stop, POLLIN, 0}};
+            pollfd waits[2] = {{socket.fd(), POLLIN, 0}, {stop, POLLIN, 0}};
             if (::poll(waits, 2, -1) < 0) {
                 if (errno == EINTR) continue;
                 break;
             }
             if (waits[1].revents) break;
-            // Drain everything pending, then read the routes once: a burst is one change.
-            while (::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0 || errno == ENOBUFS) {}
+            // Read everything pending, then the routes once: a burst is one change.
+            if (const auto drained = socket.drain(); !drained) {
+                hedgeLog("The reachability watch stopped: " + drained.message());
+                break;
+            }
             changed();
         }
-        ::close(fd);
         ::close(stop);
     });
     return true;
@@ -166,7 +119,7 @@ void RtnetlinkFlagsSource::unwatch() {
         stop = stopFd_;
         stopFd_ = -1;
     }
-    // The watch thread closes both descriptors when it ends.
+    // The watch thread closes its socket and the stop descriptor when it ends.
     const uint64_t one = 1;
     if (::write(stop, &one, sizeof one) < 0) hedgeLog("Could not stop the reachability watch " + errorText(errno));
     if (std::this_thread::get_id() == watcher.get_id())

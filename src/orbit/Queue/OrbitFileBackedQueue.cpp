@@ -17,10 +17,13 @@
 #include "orbit/Utils/JSONUtils.h"
 #include "orbit/Utils/OrbitAPIDateFormatter.h"
 #include "orbit/Utils/Uuid.h"
+#include "posix/AtomicFile.h"
 
 namespace orbit {
 
 namespace {
+
+constexpr mode_t kRecordMode = 0644;
 
 // When a file was made, in nanoseconds: its birth time where the file system keeps one, else its
 // last change (a record is written once and renamed, so that is when it was made). Zero, the
@@ -112,6 +115,10 @@ void OrbitFileBackedQueue::setup(const std::vector<std::filesystem::path>& oldQu
                 ::unlinkat(fd, entry->d_name, 0);
             continue;
         }
+        if (posix::temporaryWriter(entry->d_name)) {
+            if (posix::isAbandonedTemporary(entry->d_name)) ::unlinkat(fd, entry->d_name, 0);
+            continue;
+        }
         if (!isRegularFile(fd, *entry)) continue;
         entries.emplace_back(creationNanos(fd, entry->d_name), entry->d_name);
     }
@@ -179,30 +186,9 @@ void OrbitFileBackedQueue::migrateLegacyFile(const std::filesystem::path& legacy
 }
 
 bool OrbitFileBackedQueue::writeRecord(const std::string& name, const std::string& contents, std::string* error) {
-    const auto temporary = queue_ / ("." + name + ".tmp");
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        *error = errorText(errno);
-        return false;
-    }
-    size_t written = 0;
-    while (written < contents.size()) {
-        const ssize_t put = ::write(fd, contents.data() + written, contents.size() - written);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            *error = errorText(put < 0 ? errno : ENOSPC);
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return false;
-        }
-        written += static_cast<size_t>(put);
-    }
-    if (::close(fd) != 0 || ::rename(temporary.c_str(), (queue_ / name).c_str()) != 0) {
-        *error = errorText(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    const auto written = posix::writeFileAtomically(queue_ / name, contents, kRecordMode, posix::Existing::replace);
+    if (!written) *error = written.message();
+    return static_cast<bool>(written);
 }
 
 bool OrbitFileBackedQueue::add(const std::string& contents) {

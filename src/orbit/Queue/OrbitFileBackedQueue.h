@@ -16,11 +16,12 @@ struct OrbitQueueFile {
 };
 
 // A persistent first-in, first-out store of opaque records, one file each in a folder of its own,
-// ordered by creation time (then name). A record is written to a dot-named temporary file and
-// renamed into place, so a kill or a full disk never leaves a truncated record; dot-files are
-// never records. At construction it carries over records from an older queue folder and from the
-// legacy single-file queue (a JSON array of event dictionaries). Nothing throws: failures go to
-// the debug log. add may run on any thread while the engine's queue loads and deletes.
+// ordered by creation time (then name). A record is written to a temporary file and renamed into
+// place, so a kill or a full disk never leaves a truncated record; temporary files and dot-files
+// (those of earlier versions) are never records. At construction it carries over records from an
+// older queue folder and from the legacy single-file queue (a JSON array of event dictionaries).
+// Nothing throws: failures go to the debug log. add may run on any thread while the engine's
+// queue loads and deletes.
 class OrbitFileBackedQueue {
 public:
     OrbitFileBackedQueue(std::filesystem::path queue, const std::vector<std::filesystem::path>& oldQueues,

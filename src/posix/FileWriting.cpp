@@ -1,9 +1,9 @@
-#include "platform/FileWriting.h"
+#include "posix/FileWriting.h"
 
 #include <cerrno>
 #include <unistd.h>
 
-namespace platform {
+namespace posix {
 
 bool writeAll(int fd, std::string_view bytes) {
     size_t done = 0;
@@ -18,4 +18,4 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
-}  // namespace platform
+}  // namespace posix
