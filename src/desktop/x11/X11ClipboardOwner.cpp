@@ -13,12 +13,8 @@
 namespace desktop {
 namespace {
 
-// How long a write waits for the owner thread, and how long an INCR transfer may stall before
-// it is dropped (the requestor went away).
+// How long a write waits for the owner thread.
 constexpr std::chrono::milliseconds kWriteTimeout{2000};
-constexpr std::chrono::milliseconds kTransferStallTimeout{5000};
-// How often the owner thread looks for stalled transfers while any runs.
-constexpr std::chrono::milliseconds kTransferCheckInterval{500};
 
 }  // namespace
 
@@ -49,8 +45,7 @@ X11ClipboardOwner::X11ClipboardOwner(const std::string& displayName, X11Pasteboa
         fixesEventBase_ = -1;
         logger_.error("XFIXES is missing: clipboard changes by other applications go unseen");
     }
-    const long maxRequest = std::max(XExtendedMaxRequestSize(display_), XMaxRequestSize(display_));
-    chunkSize_ = size_t(std::clamp(maxRequest * 4 - 1024, 4096L, 256L * 1024));
+    sender_.emplace(display_, (*atoms_)[X11Atom::incr]);
     XSync(display_, False);
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     thread_.emplace(selection == X11Pasteboard::Selection::clipboard ? "sablix.clipbrd" : "sablix.primary",
@@ -121,11 +116,9 @@ void X11ClipboardOwner::runOwner() {
     while (!stopping_ && !lost()) {
         handlePending();
         runCommands();
-        expireTransfers();
+        std::optional<Clock::time_point> wakeAt = sender_->expire();
         expireHandOver();
         if (stopping_ || lost()) break;
-        std::optional<Clock::time_point> wakeAt;
-        if (!transfers_.empty()) wakeAt = Clock::now() + kTransferCheckInterval;
         if (handOver_) wakeAt = std::min(wakeAt.value_or(handOverDeadline_), handOverDeadline_);
         connection_->waitForInput(wakeAt, wakeFd_);
         uint64_t value;
@@ -268,7 +261,8 @@ void X11ClipboardOwner::handleEvent(const XEvent& event) {
             finishHandOver(event.xselection.property != None);
         break;
     case PropertyNotify:
-        if (event.xproperty.state == PropertyDelete) continueTransfer(event.xproperty.window, event.xproperty.atom);
+        if (event.xproperty.state == PropertyDelete)
+            sender_->propertyDeleted(event.xproperty.window, event.xproperty.atom);
         break;
     default: break;
     }
@@ -314,8 +308,7 @@ void X11ClipboardOwner::answer(const XSelectionRequestEvent& request) {
             reply.property = property;
         } else if (!isMetaTarget(known)) {
             if (auto data = dataFor(request.target, *contents)) {
-                // An INCR transfer carries its own copy: the content may change meanwhile.
-                send(request.requestor, property, data->first, std::move(data->second));
+                sender_->send(request.requestor, property, data->first, std::move(data->second));
                 reply.property = property;
                 // Our own windows reading the clipboard are not the application pasting.
                 served = !isOwnWindow_(request.requestor);
@@ -361,53 +354,6 @@ std::optional<std::pair<Atom, std::string>> X11ClipboardOwner::dataFor(Atom targ
     for (const auto& [type, bytes] : contents.formats)
         if (type == name) return std::make_pair(target, bytes);
     return std::nullopt;
-}
-
-void X11ClipboardOwner::send(Window requestor, Atom property, Atom type, std::string data) {
-    if (data.size() <= chunkSize_) {
-        XChangeProperty(display_, requestor, property, type, 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(data.data()), int(data.size()));
-        return;
-    }
-    // INCR: announce the size, then write a chunk each time the requestor deletes the
-    // property, ending with an empty one.
-    XSelectInput(display_, requestor, PropertyChangeMask);
-    const long size = long(data.size());
-    XChangeProperty(display_, requestor, property, (*atoms_)[X11Atom::incr], 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(&size), 1);
-    transfers_.push_back(Transfer{requestor, property, type, std::move(data), 0, Clock::now()});
-}
-
-void X11ClipboardOwner::continueTransfer(Window window, Atom property) {
-    auto it = std::find_if(transfers_.begin(), transfers_.end(),
-                           [&](const Transfer& t) { return t.requestor == window && t.property == property; });
-    if (it == transfers_.end()) return;
-    const size_t length = std::min(chunkSize_, it->data.size() - it->offset);
-    XChangeProperty(display_, window, property, it->type, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(it->data.data() + it->offset), int(length));
-    it->offset += length;
-    it->lastActivity = Clock::now();
-    if (length == 0) finishTransfer(it);
-}
-
-void X11ClipboardOwner::finishTransfer(std::vector<Transfer>::iterator it) {
-    const Window window = it->requestor;
-    transfers_.erase(it);
-    const bool more =
-        std::any_of(transfers_.begin(), transfers_.end(), [&](const Transfer& t) { return t.requestor == window; });
-    if (!more) XSelectInput(display_, window, NoEventMask);
-}
-
-void X11ClipboardOwner::expireTransfers() {
-    const auto now = Clock::now();
-    for (auto it = transfers_.begin(); it != transfers_.end();) {
-        if (now - it->lastActivity > kTransferStallTimeout) {
-            finishTransfer(it);
-            it = transfers_.begin();
-        } else {
-            ++it;
-        }
-    }
 }
 
 }  // namespace desktop

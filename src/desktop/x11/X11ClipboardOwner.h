@@ -13,6 +13,7 @@
 #include "desktop/Pasteboard.h"
 #include "desktop/x11/X11Atoms.h"
 #include "desktop/x11/X11Display.h"
+#include "desktop/x11/X11IncrementalSender.h"
 #include "desktop/x11/X11Pasteboard.h"
 #include "platform/Log.h"
 #include "platform/NamedThread.h"
@@ -20,12 +21,11 @@
 namespace desktop {
 
 // Makes this process the owner of a selection and answers other clients for it: TARGETS,
-// TIMESTAMP, the text types, every stored format by its MIME type, large data in INCR steps. A
-// thread of its own ("sablix.clipbrd" or "sablix.primary") is the only user of its X connection
-// and never waits on another client, so pasting never depends on a thread that may be busy.
-// Writes and the hand-over to the clipboard manager are handed to that thread and waited for.
-// Counts every change of the selection, and what a write of ours left once another application
-// fetched it.
+// TIMESTAMP, the text types, every stored format by its MIME type. A thread of its own
+// ("sablix.clipbrd" or "sablix.primary") is the only user of its X connection and never waits on
+// another client, so pasting never depends on a thread that may be busy. Writes and the hand-over
+// to the clipboard manager are handed to that thread and waited for. Counts every change of the
+// selection, and what a write of ours left once another application fetched it.
 class X11ClipboardOwner {
 public:
     using Clock = std::chrono::steady_clock;
@@ -51,16 +51,6 @@ public:
 private:
     struct Command;
 
-    // Data too large for one request, handed over piece by piece as the requestor deletes each.
-    struct Transfer {
-        Window requestor;
-        Atom property;
-        Atom type;
-        std::string data;
-        size_t offset = 0;
-        Clock::time_point lastActivity;
-    };
-
     bool lost() const { return connection_->lost(); }
     void wake();
     bool run(const std::shared_ptr<Command>& command, std::chrono::milliseconds timeout, const char* timeoutMessage);
@@ -79,10 +69,6 @@ private:
     void answer(const XSelectionRequestEvent& request);
     std::vector<Atom> targetsFor(const PasteboardContents& contents);
     std::optional<std::pair<Atom, std::string>> dataFor(Atom target, const PasteboardContents& contents);
-    void send(Window requestor, Atom property, Atom type, std::string data);
-    void continueTransfer(Window window, Atom property);
-    void finishTransfer(std::vector<Transfer>::iterator it);
-    void expireTransfers();
 
     const X11Pasteboard::Selection selectionKind_;
     const IsOwnWindow isOwnWindow_;
@@ -93,7 +79,6 @@ private:
     Window window_ = None;
     Atom selection_ = None;
     int fixesEventBase_ = -1;
-    size_t chunkSize_ = 256 * 1024;
     int wakeFd_ = -1;
 
     std::atomic<bool> stopping_{false};
@@ -112,7 +97,7 @@ private:
     int64_t ownedChangeCount_ = 0;  // the change count our claim of owned_ left
 
     // Owner thread only.
-    std::vector<Transfer> transfers_;
+    std::optional<X11IncrementalSender> sender_;
     std::shared_ptr<Command> handOver_;
     Clock::time_point handOverDeadline_;
 
