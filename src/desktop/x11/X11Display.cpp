@@ -4,6 +4,7 @@
 #include <X11/keysym.h>
 
 #include <mutex>
+#include <poll.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -115,6 +116,38 @@ bool X11Display::hasExtension(const char* name) {
 }
 
 Atom X11Display::atom(const char* name) { return lost() ? 0 : XInternAtom(display_, name, False); }
+
+std::string X11Display::atomName(Atom atom) {
+    std::string out;
+    if (lost()) return out;
+    if (char* name = XGetAtomName(display_, atom)) {
+        out = name;
+        XFree(name);
+    }
+    return out;
+}
+
+Window X11Display::createPropertyWindow() {
+    XSetWindowAttributes attributes{};
+    attributes.event_mask = PropertyChangeMask;
+    return XCreateWindow(display_, root(), -10, -10, 1, 1, 0, CopyFromParent, InputOnly, CopyFromParent, CWEventMask,
+                         &attributes);
+}
+
+void X11Display::waitForInput(std::optional<std::chrono::steady_clock::time_point> deadline, int alsoFd) {
+    // Xlib reads events into its own queue whenever it waits for a reply or for room to write:
+    // poll() on the socket alone would then sleep while a request sits in that queue.
+    if (lost() || XEventsQueued(display_, QueuedAfterFlush) > 0) return;
+    int timeout = -1;
+    if (deadline) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) return;
+        timeout = int(left);
+    }
+    pollfd fds[2] = {{ConnectionNumber(display_), POLLIN, 0}, {alsoFd, POLLIN, 0}};
+    poll(fds, alsoFd >= 0 ? 2 : 1, timeout);
+}
 
 std::optional<std::vector<unsigned long>> X11Display::property32(Window window, Atom property, Atom type) {
     if (lost() || window == 0) return std::nullopt;

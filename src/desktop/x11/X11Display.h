@@ -2,6 +2,7 @@
 #include <X11/Xlib.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -50,6 +51,13 @@ public:
     void followKeymapChanges(bool roundTrip = false);
     bool hasExtension(const char* name);
     Atom atom(const char* name);
+    // The atom's name; empty when it has none.
+    std::string atomName(Atom atom);
+    // An unmapped window of this connection that reports changes to its properties.
+    Window createPropertyWindow();
+    // Waits until the connection, or `alsoFd` when it is not negative, may have something to read,
+    // or the deadline (if any) passes.
+    void waitForInput(std::optional<std::chrono::steady_clock::time_point> deadline, int alsoFd);
 
     // A 32-bit property (CARDINAL, WINDOW, ATOM …) as its values; none when absent or of another type.
     std::optional<std::vector<unsigned long>> property32(Window window, Atom property, Atom type);
