@@ -81,7 +81,7 @@ protected:
     std::shared_ptr<orbit::OrbitStorage> storage = std::make_shared<orbit::OrbitStorage>(folder.path());
     std::shared_ptr<FakeStorageManager> storageManager = std::make_shared<FakeStorageManager>();
     std::shared_ptr<std::atomic<int>> announced;
-    orbit::SerialDispatchQueue mainQueue{"test.main"};  // last: its blocks reach the members above
+    orbit::OrbitDispatchQueue mainQueue{"test.main"};  // last: its blocks reach the members above
 };
 
 const json kFlagsAnswer = {{"flags",

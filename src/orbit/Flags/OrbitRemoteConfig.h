@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "orbit/Flags/OrbitFeatureFlagResult.h"
-#include "orbit/Flags/SerialDispatchQueue.h"
+#include "orbit/Queue/OrbitDispatchQueue.h"
 #include "orbit/OrbitApi.h"
 #include "orbit/OrbitConfig.h"
 #include "orbit/OrbitStorage.h"
@@ -155,7 +155,7 @@ private:
     std::mutex groupPropertiesForFlagsLock_;
     std::map<std::string, Json> groupPropertiesForFlags_;
 
-    SerialDispatchQueue dispatchQueue_{"com.orbit.RemoteConfig"};
+    OrbitDispatchQueue dispatchQueue_{"com.orbit.RemoteConfig"};
 };
 
 }  // namespace orbit

@@ -36,7 +36,6 @@ private:
         std::condition_variable wake;
         std::deque<std::function<void()>> tasks;
         bool stopping = false;
-        std::thread::id threadId;
     };
     static void run(std::shared_ptr<State> state, std::string label);
 
