@@ -1,5 +1,11 @@
-# Writes every target that `target` links, directly or through others, one per line.
+# Writes every target that `target` links, directly or through others, one per line. It runs once
+# the whole project is configured, so links added after the call count too.
 function(sablix_write_link_closure target file)
+  cmake_language(EVAL CODE
+    "cmake_language(DEFER DIRECTORY [[${CMAKE_SOURCE_DIR}]] CALL sablix_write_link_closure_now [[${target}]] [[${file}]])")
+endfunction()
+
+function(sablix_write_link_closure_now target file)
   set(seen "")
   set(queue ${target})
   while(queue)
@@ -30,6 +36,9 @@ function(sablix_write_link_closure target file)
       foreach(n ${names})
         if(TARGET ${n})
           list(APPEND queue ${n})
+        elseif(n MATCHES "::" AND NOT n IN_LIST seen)
+          # Imported in another folder's scope: named, though what it links cannot be followed.
+          list(APPEND seen ${n})
         endif()
       endforeach()
     endforeach()

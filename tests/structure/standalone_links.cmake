@@ -1,0 +1,20 @@
+# Fails when the test program of a library that stands alone links anything but that library, what
+# the library itself links, and the test tools (testbase, the server stand-ins, GoogleTest). The
+# closures of both are written at configure time.
+cmake_minimum_required(VERSION 3.25)
+set(test_tools "^(testbase|testservers|GTest::[A-Za-z0-9_]+|PkgConfig::HTTPLIB|Threads::Threads)$")
+file(STRINGS "${TEST_LINKS}" test_links)
+file(STRINGS "${LIBRARY_LINKS}" library_links)
+if(NOT LIBRARY IN_LIST test_links)
+  message(FATAL_ERROR "${PROGRAM} does not link ${LIBRARY}")
+endif()
+set(foreign "")
+foreach(l ${test_links})
+  if(l STREQUAL PROGRAM OR l IN_LIST library_links OR l MATCHES "${test_tools}")
+    continue()
+  endif()
+  list(APPEND foreign ${l})
+endforeach()
+if(foreign)
+  message(FATAL_ERROR "${PROGRAM} links more than ${LIBRARY}: ${foreign}")
+endif()
