@@ -1,5 +1,9 @@
 #include "Shared/Views/ItemProbe.h"
 
+#ifndef SABLIX_ITEM_PROBE
+#error "The build says whether the item probe is on (SABLIX_ITEM_PROBE=0 or 1)"
+#endif
+
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -9,6 +13,8 @@
 #include <QSaveFile>
 
 namespace sablix {
+
+#if SABLIX_ITEM_PROBE
 
 ItemProbe::ItemProbe(QQuickWindow* window, QObject* parent) : QObject(parent), window_(window) {
     path_ = qEnvironmentVariable(kVariable);
@@ -46,5 +52,12 @@ void ItemProbe::write() {
     file.write(QJsonDocument(items).toJson(QJsonDocument::Compact));
     file.commit();
 }
+
+#else
+
+// Built without the probe: the variable is ignored and nothing is written.
+ItemProbe::ItemProbe(QQuickWindow* window, QObject* parent) : QObject(parent), window_(window) {}
+
+#endif
 
 }  // namespace sablix

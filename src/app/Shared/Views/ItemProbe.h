@@ -13,8 +13,8 @@ namespace sablix {
 // For end-to-end tests, which drive the application with real X events and need to know where
 // its controls are: when the environment names a file under kVariable, every visible item with an
 // object name, of the window and of the sheets shown over it, is written there a few times a
-// second, with its rectangle on the screen, its text and whether it is enabled. Otherwise it
-// does nothing.
+// second, with its rectangle on the screen, its text and whether it is enabled. Otherwise, and
+// always in a build without the probe (a release build), it does nothing.
 class ItemProbe final : public QObject {
     Q_OBJECT
 
