@@ -1,8 +1,8 @@
 #include "TextReplacer.h"
 
 #include <algorithm>
-#include <future>
 #include <exception>
+#include <string_view>
 #include <thread>
 
 #include "Analytics/AnalyticsEvent.h"
@@ -19,9 +19,6 @@ constexpr const char* kTapThreadName = "sablix.keytap";
 constexpr const char* kTapFailedMessage = "Event tap stopped delivering keys; marked unregistered";
 constexpr const char* kNoSourceForDeletionMessage = "Failed to create event source for trigger deletion";
 constexpr const char* kNoSourceForReplacementMessage = "Failed to create event source for text replacement";
-constexpr const char* kClipboardWriteFailedMessage = "Failed to put the snippet on the clipboard";
-constexpr const char* kPasteNeverRequestedMessage =
-    "The application never asked for the pasted snippet; putting the clipboard back";
 
 void realSleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
 
@@ -37,44 +34,6 @@ bool typesText(const std::string& text) {
     const char32_t first = platform::utf8::decode(text, 0).codePoint;
     return first < kFunctionKeysFirst || first > kFunctionKeysLast;
 }
-
-// WM_CLASS class names of terminal emulators, lower-cased. They do not paste on Control-V (xterm
-// receives a literal ^V), but every one of them pastes on Shift-Insert.
-constexpr std::string_view kTerminalEmulatorClasses[] = {
-    "xterm",
-    "uxterm",
-    "urxvt",
-    "rxvt",
-    "gnome-terminal",
-    "konsole",
-    "xfce4-terminal",
-    "terminator",
-    "tilix",
-    "kitty",
-    "alacritty",
-    "lxterminal",
-    "mate-terminal",
-    "st",
-    "st-256color",
-    "sakura",
-    "terminology",
-    "qterminal",
-    "guake",
-    "tilda",
-    "wezterm",
-    "org.wezfurlong.wezterm",
-    "foot",
-    "eterm",
-    "aterm",
-    "roxterm",
-    "termite",
-    "cool-retro-term",
-    "deepin-terminal",
-    "kgx",
-    "org.gnome.console",
-    "ptyxis",
-    "com.mitchellh.ghostty",
-};
 
 // Ends a hold when its owner's scope ends, on every path, unless it was handed on: the keys
 // held meanwhile then follow.
@@ -101,8 +60,6 @@ TextReplacer::TextReplacer(Collaborators c)
       keyLayout_(c.keyLayout),
       keyPoster_(c.keyPoster),
       keyboardGrab_(c.keyboardGrab),
-      pasteboard_(c.pasteboard),
-      primarySelection_(c.primarySelection),
       workspace_(c.workspace),
       accessibility_(c.accessibility),
       defaults_(c.defaults),
@@ -111,13 +68,12 @@ TextReplacer::TextReplacer(Collaborators c)
       fillInController_(c.fillInController),
       ownProcessIdentifier_(c.ownProcessIdentifier),
       sleep_(c.sleep ? std::move(c.sleep) : Sleep(realSleep)),
-      restoreTimer_(c.restoreTimer ? c.restoreTimer : &replacementQueue_),
+      pasteTargets_(c.pasteboard, c.primarySelection),
+      clipboardKeeper_(c.pasteboard, c.primarySelection, c.restoreTimer),
       snippetController_(c.defaults),
       logger_(platform::appLog("TextReplacer")),
       triggerCache_(std::make_shared<const TriggerCache>()) {
     hasFiredFirstExpansion_ = defaults_.boolean(kHasFiredFirstExpansionKey);
-    for (desktop::Pasteboard* selection : {&pasteboard_, &primarySelection_})
-        selection->setServedHandler([this] { replacementQueue_.async([this] { restoreOnceServed(); }); });
     logger_.debug("TextReplacer initialized");
     refreshSnippetCache();
 }
@@ -132,7 +88,6 @@ TextReplacer::TeamSnippetLoader TextReplacer::teamSnippetLoader(TeamSnippetCache
 TextReplacer::~TextReplacer() {
     alive_.reset();
     shutDown();
-    for (desktop::Pasteboard* selection : {&pasteboard_, &primarySelection_}) selection->setServedHandler(nullptr);
 }
 
 void TextReplacer::shutDown() {
@@ -144,15 +99,8 @@ void TextReplacer::shutDown() {
     }
     tapThreads.clear();  // joins each
     processingQueue_.sync([] {});
-    replacementQueue_.sync([this] {
-        std::optional<PendingRestore> pending;
-        {
-            std::lock_guard lock(restoreMutex_);
-            pending.swap(pendingRestore_);
-        }
-        if (pending) restoreNow(pending->saved);
-        restoreSettled_.notify_all();
-    });
+    replacementQueue_.sync([] {});
+    clipboardKeeper_.restorePendingNow();
 }
 
 bool TextReplacer::isRegistered() const {
@@ -302,14 +250,7 @@ bool TextReplacer::checkAccessibilityPermissions() {
 void TextReplacer::waitUntilIdle() {
     processingQueue_.sync([] {});
     replacementQueue_.sync([] {});
-    std::unique_lock lock(restoreMutex_);
-    restoreSettled_.wait(lock, [this] { return !pendingRestore_; });
-}
-
-bool TextReplacer::isTerminalEmulator(std::string_view windowClass) {
-    const std::string lowered = platform::text::lowercased(windowClass);
-    return std::find(std::begin(kTerminalEmulatorClasses), std::end(kTerminalEmulatorClasses), lowered) !=
-           std::end(kTerminalEmulatorClasses);
+    clipboardKeeper_.waitUntilRestored();
 }
 
 void TextReplacer::handleKeyPress(const desktop::KeyDown& key) {
@@ -459,15 +400,15 @@ void TextReplacer::performReplacement(size_t triggerLength, const std::string& c
     // The user's clipboard is saved while the trigger is erased: fetching a large clipboard then
     // overlaps the pause after the Backspaces instead of adding to it.
     const PasteTarget target = pasteTarget();
-    auto saving = std::async(std::launch::async, [this, &target] { return saveSelections(target.selections); });
+    auto saving = clipboardKeeper_.startSaving(target.selections);
     // Keys typed before the hold took the keyboard went to the application: they are erased with
     // the trigger, and the hold types them again after the snippet.
     const size_t erased =
         keysHeld ? typedLength(triggerLength, keyboardGrab_.leaked(kLongestWaitForLeakedKeys)) : triggerLength;
     const auto source = deleteTypedTrigger(erased, kNoSourceForReplacementMessage);
-    std::vector<SavedSelection> saved = saving.get();
+    ClipboardKeeper::Saved saved = saving.get();
     if (!source) {
-        restoreNow(saved);
+        clipboardKeeper_.restoreNow(saved);
         return;
     }
     pasteContent(*source, content, cache, target, std::move(saved), keysHeld);
@@ -485,176 +426,41 @@ size_t TextReplacer::typedLength(size_t triggerLength, const std::vector<desktop
     return length;
 }
 
-TextReplacer::PasteTarget TextReplacer::pasteTarget() {
+PasteTarget TextReplacer::pasteTarget() {
     const auto front = workspace_.frontmostApplication();
-    PasteTarget target;
-    target.terminal = front && isTerminalEmulator(front->bundleIdentifier);
-    target.selections.push_back(&pasteboard_);
-    if (target.terminal) target.selections.push_back(&primarySelection_);
-    return target;
+    return pasteTargets_.forWindowClass(front ? front->bundleIdentifier : std::string());
 }
 
 void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::string& content,
                                 const std::shared_ptr<const TriggerCache>& cache) {
     const PasteTarget target = pasteTarget();
-    pasteContent(source, content, cache, target, saveSelections(target.selections), false);
+    pasteContent(source, content, cache, target, clipboardKeeper_.save(target.selections), false);
 }
 
 void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::string& content,
                                 const std::shared_ptr<const TriggerCache>& cache, const PasteTarget& target,
-                                std::vector<SavedSelection> saved, bool keysHeld) {
-    // While an earlier snippet still sits on the clipboard, the user's clipboard is the one
-    // saved before it: it goes back first and is read from there.
-    const SavedSelection& clipboard = saved.front();
+                                ClipboardKeeper::Saved saved, bool keysHeld) {
     DynamicFieldContext context;
-    context.pasteboard = ClipboardReader([this, &clipboard]() -> std::optional<std::string> {
-        if (clipboard.takenOver && !(clipboard.contents && pasteboard_.setContents(*clipboard.contents)))
-            return std::nullopt;
-        return pasteboard_.string();
-    });
+    context.pasteboard = ClipboardReader([this, &saved] { return clipboardKeeper_.userClipboardText(saved); });
     const auto result = DynamicFieldProcessor::processWithCursor(content, cache->snippets(), context);
 
-    for (auto& selection : saved) {
-        if (!selection.pasteboard->setString(result.text)) {
-            // The paste key now would paste whatever the selection holds instead of the snippet.
-            logger_.error("%s", kClipboardWriteFailedMessage);
-            restoreNow(saved);
-            return;
-        }
-        selection.changeCountAfterWrite = selection.pasteboard->changeCount();
-    }
-    if (target.terminal) {
-        postKeyPresses(source, desktop::keycode::kInsert, 1, desktop::keycode::kShiftFlag);
-    } else {
-        postKeyPresses(source, desktop::keycode::kV, 1, desktop::keycode::kCommandFlag);
-    }
+    // The paste key now would paste whatever the selection holds instead of the snippet.
+    if (!clipboardKeeper_.putSnippet(saved, result.text)) return;
+    postKeyPresses(source, target.keyCode, 1, target.flags);
     if (result.cursorOffset && *result.cursorOffset >= 1) moveCursorBack(*result.cursorOffset, result.text, source);
     // Keys let go before the application fetched the snippet would land before it.
     if (keysHeld) waitForPasteRequest(saved);
-    restoreClipboardLater(std::move(saved));
+    clipboardKeeper_.restoreLater(std::move(saved));
 }
 
-void TextReplacer::waitForPasteRequest(const std::vector<SavedSelection>& written) {
-    const auto served = [&written] {
-        return std::any_of(written.begin(), written.end(), [](const SavedSelection& selection) {
-            return selection.pasteboard->servedChangeCount() == selection.changeCountAfterWrite;
-        });
-    };
+void TextReplacer::waitForPasteRequest(const ClipboardKeeper::Saved& written) {
     const auto deadline = std::chrono::steady_clock::now() + kLongestWaitForPaste;
-    while (!served()) {
+    while (!ClipboardKeeper::wasFetched(written)) {
         if (std::chrono::steady_clock::now() >= deadline) {
             logger_.info("The application did not ask for the snippet; letting the held keys go");
             return;
         }
         std::this_thread::sleep_for(kPastePollInterval);
-    }
-}
-
-std::vector<TextReplacer::SavedSelection> TextReplacer::saveSelections(
-    const std::vector<desktop::Pasteboard*>& selections) {
-    std::optional<PendingRestore> pending;
-    {
-        std::lock_guard lock(restoreMutex_);
-        pending.swap(pendingRestore_);  // cancelled: its task finds its generation gone
-    }
-    restoreSettled_.notify_all();
-    std::vector<SavedSelection> saved;
-    for (desktop::Pasteboard* selection : selections) {
-        SavedSelection entry;
-        entry.pasteboard = selection;
-        const SavedSelection* earlier = nullptr;
-        if (pending) {
-            for (const auto& candidate : pending->saved)
-                if (candidate.pasteboard == selection) earlier = &candidate;
-        }
-        // Unless someone wrote it since, the selection still holds the earlier snippet, and what
-        // the user had is what that replacement saved.
-        if (earlier && selection->changeCount() == earlier->changeCountAfterWrite) {
-            entry.contents = earlier->contents;
-            entry.changeCountAfterWrite = earlier->changeCountAfterWrite;
-            entry.takenOver = true;
-        } else {
-            // Every format, not just text: an image or a file list must survive too.
-            entry.contents = selection->contents(kClipboardSaveBudget);
-        }
-        saved.push_back(std::move(entry));
-    }
-    // A selection the earlier replacement wrote and this one does not (PRIMARY, when the
-    // terminal is no longer in front) is put back now.
-    if (pending) {
-        std::vector<SavedSelection> leftOver;
-        for (const auto& earlier : pending->saved)
-            if (std::find(selections.begin(), selections.end(), earlier.pasteboard) == selections.end())
-                leftOver.push_back(earlier);
-        restoreNow(leftOver);
-    }
-    return saved;
-}
-
-// The application fetches the pasted text when it gets round to the key, which a busy one does
-// late: putting the old clipboard back before it asked would make it paste that instead. So the
-// restore waits for the request, and a while longer, since some applications ask more than once.
-void TextReplacer::restoreClipboardLater(std::vector<SavedSelection> saved) {
-    uint64_t generation = 0;
-    bool served = false;
-    {
-        std::lock_guard lock(restoreMutex_);
-        generation = ++restoreGeneration_;
-        served = wasServed(saved);
-        pendingRestore_ = PendingRestore{generation, std::move(saved), served};
-    }
-    if (served) {
-        scheduleRestore(generation);
-        return;
-    }
-    restoreTimer_->asyncAfter(kLongestWaitForPasteRequest, [this, generation] {
-        replacementQueue_.sync([this, generation] { restoreIfCurrent(generation, true); });
-    });
-}
-
-bool TextReplacer::wasServed(const std::vector<SavedSelection>& saved) {
-    return std::any_of(saved.begin(), saved.end(), [](const SavedSelection& selection) {
-        return selection.changeCountAfterWrite != kNotWritten &&
-               selection.pasteboard->servedChangeCount() == selection.changeCountAfterWrite;
-    });
-}
-
-void TextReplacer::restoreOnceServed() {
-    uint64_t generation = 0;
-    {
-        std::lock_guard lock(restoreMutex_);
-        if (!pendingRestore_ || pendingRestore_->served || !wasServed(pendingRestore_->saved)) return;
-        pendingRestore_->served = true;
-        generation = pendingRestore_->generation;
-    }
-    scheduleRestore(generation);
-}
-
-void TextReplacer::scheduleRestore(uint64_t generation) {
-    restoreTimer_->asyncAfter(kDelayBeforeClipboardRestore, [this, generation] {
-        replacementQueue_.sync([this, generation] { restoreIfCurrent(generation, false); });
-    });
-}
-
-void TextReplacer::restoreIfCurrent(uint64_t generation, bool unlessServed) {
-    std::optional<PendingRestore> pending;
-    {
-        std::lock_guard lock(restoreMutex_);
-        if (!pendingRestore_ || pendingRestore_->generation != generation) return;  // taken over
-        if (unlessServed && pendingRestore_->served) return;
-        pending.swap(pendingRestore_);
-    }
-    if (unlessServed) logger_.error("%s", kPasteNeverRequestedMessage);
-    restoreNow(pending->saved);
-    restoreSettled_.notify_all();
-}
-
-void TextReplacer::restoreNow(const std::vector<SavedSelection>& saved) {
-    for (const auto& selection : saved) {
-        // Someone copied meanwhile: theirs stays. Nobody owned it before: the snippet stays.
-        if (selection.pasteboard->changeCount() != selection.changeCountAfterWrite) continue;
-        if (!selection.contents || selection.contents->empty()) continue;
-        selection.pasteboard->setContents(*selection.contents);
     }
 }
 

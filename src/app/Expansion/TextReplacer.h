@@ -1,7 +1,6 @@
 #pragma once
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -10,10 +9,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "ClipboardKeeper.h"
 #include "KeyBuffer.h"
+#include "PasteTargetPolicy.h"
 #include "TriggerCache.h"
 #include "Snippets/SnippetController.h"
 #include "Analytics/AnalyticsTracking.h"
@@ -44,10 +44,8 @@ class TeamSnippetCache;
 // at a time on "com.sablix.textreplacer.processing"; the engine's state lives behind
 // "com.sablix.textreplacer.state"; replacements run one at a time on a serial
 // queue of their own, so two quick expansions never interleave their keys or clipboard saves.
-// The user's clipboard is put back a while after the application fetched the paste (the
-// pasteboard tells when it handed the snippet over), by a task scheduled onto that queue: a
-// replacement never waits for the previous one's restore, it cancels it and takes over what that
-// one saved, so the user's own clipboard is what finally comes back.
+// The user's clipboard is saved and put back by the ClipboardKeeper, the paste keys chosen by the
+// PasteTargetPolicy.
 //
 // Destroy it on the main thread (where fill-in answers arrive); the destructor shuts it down.
 class TextReplacer {
@@ -79,21 +77,13 @@ public:
         int64_t ownProcessIdentifier = 0;
         Sleep sleep;  // none: the thread really sleeps
         // Runs the clipboard restore and the wait for the paste request after their delays; none:
-        // the replacement queue's own timer.
+        // the clipboard keeper's queue.
         platform::Executor* restoreTimer = nullptr;
     };
 
     static constexpr std::chrono::milliseconds kPauseAfterBackspaces{50};
     static constexpr std::chrono::milliseconds kPauseBeforeCaretMove{100};
     static constexpr std::chrono::milliseconds kDelayAfterFillIn{200};
-    // Counted from the application's request for the pasted text.
-    static constexpr std::chrono::milliseconds kDelayBeforeClipboardRestore{300};
-    // An application that has not asked for the paste by then is not going to: the clipboard
-    // goes back anyway.
-    static constexpr std::chrono::milliseconds kLongestWaitForPasteRequest{2000};
-    // Saving the user's clipboard never delays the paste by more than this. On a busy machine the
-    // owner takes well over 100 ms to be scheduled at all; past the budget the clipboard is lost.
-    static constexpr std::chrono::milliseconds kClipboardSaveBudget{250};
     static constexpr size_t kMaxLeftArrowPresses = 200;
     // Keys typed after a trigger are held until the application has fetched the pasted snippet,
     // but no longer than this.
@@ -139,10 +129,6 @@ public:
     // rather than after the usual delay. The engine stays stopped.
     void shutDown();
 
-    // True for the window class (WM_CLASS) of a terminal emulator: those get the snippet through
-    // Shift-Insert, which every common one pastes on, from CLIPBOARD or from PRIMARY.
-    static bool isTerminalEmulator(std::string_view windowClass);
-
 private:
     std::vector<SnippetItem> loadTeamSnippets();
     void runTap(uint64_t generation);
@@ -153,16 +139,6 @@ private:
     void expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache, bool alreadyHeld);
     FillInPresenter::Completion fillInCompletion(std::string content, std::shared_ptr<const TriggerCache> cache);
 
-    static constexpr int64_t kNotWritten = -1;
-    // What the user had on one selection before a paste wrote it, and the change count the
-    // write left: a restore puts it back only while nobody else wrote the selection since.
-    struct SavedSelection {
-        desktop::Pasteboard* pasteboard = nullptr;
-        std::optional<desktop::PasteboardContents> contents;
-        int64_t changeCountAfterWrite = kNotWritten;
-        bool takenOver = false;  // saved by an earlier replacement whose restore this one cancelled
-    };
-
     void recordFirstExpansion();
     // The rest run on the replacement queue.
     // Erases the trigger with Backspaces; the source it posted them from, or none (logged).
@@ -172,28 +148,15 @@ private:
     size_t typedLength(size_t triggerLength, const std::vector<desktop::KeyDown>& typedAfter);
     void performReplacement(size_t triggerLength, const std::string& content, std::shared_ptr<const TriggerCache> cache,
                             bool keysHeld);
-    // Where a paste goes: the selections it writes (the clipboard, and PRIMARY for terminals).
-    struct PasteTarget {
-        bool terminal = false;
-        std::vector<desktop::Pasteboard*> selections;
-    };
     PasteTarget pasteTarget();
     void pasteContent(desktop::KeyEventSource& source, const std::string& content,
                       const std::shared_ptr<const TriggerCache>& cache);
     void pasteContent(desktop::KeyEventSource& source, const std::string& content,
                       const std::shared_ptr<const TriggerCache>& cache, const PasteTarget& target,
-                      std::vector<SavedSelection> saved, bool keysHeld);
+                      ClipboardKeeper::Saved saved, bool keysHeld);
     // Returns once the application asked for one of the written selections, or after
     // kLongestWaitForPaste.
-    void waitForPasteRequest(const std::vector<SavedSelection>& written);
-    std::vector<SavedSelection> saveSelections(const std::vector<desktop::Pasteboard*>& selections);
-    void restoreClipboardLater(std::vector<SavedSelection> saved);
-    static bool wasServed(const std::vector<SavedSelection>& saved);
-    void restoreOnceServed();
-    void scheduleRestore(uint64_t generation);
-    // With `unlessServed`, a restore waiting for the delay after the request is left to it.
-    void restoreIfCurrent(uint64_t generation, bool unlessServed);
-    void restoreNow(const std::vector<SavedSelection>& saved);
+    void waitForPasteRequest(const ClipboardKeeper::Saved& written);
     void moveCursorBack(size_t offset, const std::string& content, desktop::KeyEventSource& source);
     bool positionCursorViaAccessibility(size_t offset, const std::string& content);
     void postKeyPresses(desktop::KeyEventSource& source, int keyCode, size_t count, uint64_t flags = 0);
@@ -202,8 +165,6 @@ private:
     desktop::KeyLayout& keyLayout_;
     desktop::KeyPoster& keyPoster_;
     desktop::KeyboardGrab& keyboardGrab_;
-    desktop::Pasteboard& pasteboard_;
-    desktop::Pasteboard& primarySelection_;
     desktop::Workspace& workspace_;
     desktop::Accessibility& accessibility_;
     platform::Defaults& defaults_;
@@ -212,7 +173,9 @@ private:
     FillInPresenter& fillInController_;
     int64_t ownProcessIdentifier_;
     Sleep sleep_;
-    platform::Executor* restoreTimer_;
+    PasteTargetPolicy pasteTargets_;
+    // Outlives the queues below, whose tasks use it.
+    ClipboardKeeper clipboardKeeper_;
     SnippetController snippetController_;
     platform::Log logger_;
 
@@ -233,18 +196,6 @@ private:
 
     // Kept in memory so a store that refuses the write is not asked again at every expansion.
     std::atomic<bool> hasFiredFirstExpansion_{false};
-
-    // The restore waiting for its delay, if any. Changed on the replacement queue only; the
-    // mutex lets waitUntilIdle() wait for it.
-    struct PendingRestore {
-        uint64_t generation = 0;
-        std::vector<SavedSelection> saved;
-        bool served = false;  // the application fetched the snippet: the restore is scheduled
-    };
-    std::mutex restoreMutex_;
-    std::condition_variable restoreSettled_;
-    std::optional<PendingRestore> pendingRestore_;
-    uint64_t restoreGeneration_ = 0;
 
     // Fill-in answers arrive on the main thread and check this before touching the engine.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

@@ -25,7 +25,7 @@ protected:
 TEST_F(ReplacementTest, ClipboardLeftAloneWhenChangedOrEmpty) {
     // The user copies something while the restore waits.
     onPause = [this](ms duration) {
-        if (duration == TextReplacer::kDelayBeforeClipboardRestore) pasteboard.setString("copied meanwhile");
+        if (duration == sablix::ClipboardKeeper::kDelayBeforeRestore) pasteboard.setString("copied meanwhile");
     };
     type(";sig");
     EXPECT_EQ(pasteboard.string(), "copied meanwhile");
@@ -114,7 +114,7 @@ TEST_F(ReplacementTest, TerminalsGetShiftInsertAndBothSelectionsBack) {
     primarySelection.setString("selected text");
     workspace.setFrontmost(testsupport::FakeWorkspace::application(kEditorPid, "XTerm"));
     onPause = [this](ms duration) {
-        if (duration == TextReplacer::kDelayBeforeClipboardRestore) {
+        if (duration == sablix::ClipboardKeeper::kDelayBeforeRestore) {
             EXPECT_EQ(primarySelection.string(), "Best regards");
         }
     };
