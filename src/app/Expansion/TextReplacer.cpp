@@ -488,7 +488,7 @@ size_t TextReplacer::typedLength(size_t triggerLength, const std::vector<desktop
 TextReplacer::PasteTarget TextReplacer::pasteTarget() {
     const auto front = workspace_.frontmostApplication();
     PasteTarget target;
-    target.terminal = front && isTerminalEmulator(front->bundleIdentifier);
+    target.terminal = front && isTerminalEmulator(front->windowClass);
     target.selections.push_back(&pasteboard_);
     if (target.terminal) target.selections.push_back(&primarySelection_);
     return target;
