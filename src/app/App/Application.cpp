@@ -30,7 +30,7 @@
 #include "Snippets/SnippetSettings.h"
 #include "Shell/Templates/TemplateInstallService.h"
 #include "Tutorial/TutorialManager.h"
-#include "Tutorial/TutorialModel.h"
+#include "Tutorial/TutorialPresenter.h"
 #include "Shell/Updates/CheckForUpdatesViewModel.h"
 #include "Shell/Updates/UpdateChecker.h"
 #include "Shell/Updates/Updater.h"
@@ -130,9 +130,9 @@ struct Application::Services {
               rightPanel, middlePanel, snippetSettings, DynamicFieldContext{nullptr, "", "", &clipboard},
               tutorialManager.shouldShowTutorial(),
               [this] {
-                  return std::make_unique<TutorialModel>(
-                      TutorialModel::Collaborators{tutorialManager, defaults, analytics, desktop::QtMainQueue::shared(),
-                                                   platform::SystemClock::shared()});
+                  return std::make_unique<TutorialPresenter>(TutorialPresenter::Collaborators{
+                      tutorialManager, defaults, analytics, desktop::QtMainQueue::shared(),
+                      platform::SystemClock::shared()});
               },
               // Each editor generates through a client of its own over the one APIClient.
               [this](QObject* parent) {
