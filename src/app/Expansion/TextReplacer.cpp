@@ -109,10 +109,11 @@ TextReplacer::TextReplacer(Collaborators c)
       teamSnippetLoader_(std::move(c.loadTeamSnippets)),
       analytics_(c.analytics),
       fillInController_(c.fillInController),
+      clock_(c.clock),
       ownProcessIdentifier_(c.ownProcessIdentifier),
       sleep_(c.sleep ? std::move(c.sleep) : Sleep(realSleep)),
       restoreTimer_(c.restoreTimer ? c.restoreTimer : &replacementQueue_),
-      snippetController_(c.defaults),
+      snippetController_(c.defaults, c.clock),
       logger_(platform::appLog("TextReplacer")),
       triggerCache_(std::make_shared<const TriggerCache>()) {
     hasFiredFirstExpansion_ = defaults_.boolean(kHasFiredFirstExpansionKey);
@@ -506,12 +507,12 @@ void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::stri
     // While an earlier snippet still sits on the clipboard, the user's clipboard is the one
     // saved before it: it goes back first and is read from there.
     const SavedSelection& clipboard = saved.front();
-    DynamicFieldContext context;
-    context.pasteboard = ClipboardReader([this, &clipboard]() -> std::optional<std::string> {
-        if (clipboard.takenOver && !(clipboard.contents && pasteboard_.setContents(*clipboard.contents)))
-            return std::nullopt;
-        return pasteboard_.string();
-    });
+    const DynamicFieldContext context{
+        clock_, {}, {}, ClipboardReader([this, &clipboard]() -> std::optional<std::string> {
+            if (clipboard.takenOver && !(clipboard.contents && pasteboard_.setContents(*clipboard.contents)))
+                return std::nullopt;
+            return pasteboard_.string();
+        })};
     const auto result = DynamicFieldProcessor::processWithCursor(content, cache->snippets(), context);
 
     for (auto& selection : saved) {

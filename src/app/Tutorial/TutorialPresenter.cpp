@@ -39,7 +39,7 @@ std::string TutorialPresenter::trailingWord(const std::string& text) {
 // triggers are tried before the built-in one; the first snippet that decides wins.
 void TutorialPresenter::checkForExpansion(const QString& text) {
     if (hasExpanded_) return;
-    const std::vector<SnippetItem> library = SnippetController(c_.userDefaults).loadItems();
+    const std::vector<SnippetItem> library = SnippetController(c_.userDefaults, c_.clock).loadItems();
     const std::string lowered = platform::text::lowercased(text.toStdString());
     const std::string word = trailingWord(lowered);
     const auto isTyping = [&word](const std::string& trigger) {

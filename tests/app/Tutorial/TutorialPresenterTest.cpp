@@ -53,7 +53,7 @@ protected:
         std::vector<SnippetItem> items;
         for (const auto& [title, content] : snippets)
             items.emplace_back(platform::Uuid::generate(), title, content, std::vector<std::string>{}, clock);
-        ASSERT_TRUE(sablix::SnippetController(defaults).saveItems(items));
+        ASSERT_TRUE(sablix::SnippetController(defaults, clock).saveItems(items));
     }
 
     platform::MemoryDefaults defaults;
@@ -218,7 +218,7 @@ TEST_F(TutorialTest, TemplateRowHandsTheHostItsSnippetAfterStoringTheEnd) {
     EXPECT_FALSE(created->teamId || created->ownerId || created->deletedAt);
     EXPECT_EQ(created->createdAt, clock.now());
     EXPECT_EQ(keysWhenCreated, "1/1");
-    EXPECT_TRUE(sablix::SnippetController(defaults).loadItems().empty()) << "the tutorial writes no library";
+    EXPECT_TRUE(sablix::SnippetController(defaults, clock).loadItems().empty()) << "the tutorial writes no library";
 }
 
 }  // namespace

@@ -55,7 +55,8 @@ void SnippetDetailPresenter::openEditor() {
     setSaveError({});
     if (editor_) editor_->deleteLater();
     const SnippetValue working = right_.editingSnippet();
-    const SnippetItem item = working.item() ? *working.item() : SnippetItem(platform::Uuid::generate(), "", "", {});
+    const SnippetItem item =
+        working.item() ? *working.item() : SnippetItem(platform::Uuid::generate(), "", "", {}, previewContext_.clock);
     editor_ = new SnippetEditorPresenter(item, middle_.allItems(), settings_, this);
     if (makeAIGeneration_) editor_->setAIGeneration(makeAIGeneration_(editor_));
     editorOpen_ = true;

@@ -45,7 +45,8 @@ public:
     // Makes the state of one showing of the tutorial.
     using TutorialFactory = std::function<std::unique_ptr<TutorialPresenter>()>;
 
-    // previewContext gives the preview its clock, locale, time zone and clipboard; showTutorial
+    // previewContext gives the preview its clock (which also dates a blank snippet the editor
+    // opens on), locale, time zone and clipboard; showTutorial
     // is whether the first-run tutorial is still to be offered; each time the tutorial comes on
     // screen, makeTutorial gives it a fresh start. makeAIGeneration gives each editor its
     // generation model; without it the editor offers no generation.
