@@ -17,16 +17,17 @@ using sablix::DynamicFieldProcessor;
 using sablix::SnippetItem;
 
 const platform::FakeClock kClock(platform::Date::fromUnix(1782505800));
-const sablix::DynamicFieldContext kContext{&kClock, "en_US", "America/New_York", nullptr};
+const sablix::DynamicFieldContext kContext{kClock, "en_US", "America/New_York", nullptr};
 
 std::vector<SnippetItem> library() {
     std::vector<SnippetItem> items;
     for (int i = 0; i < 200; ++i)
         items.emplace_back(platform::Uuid::generate(), "note" + std::to_string(i), "Note number " + std::to_string(i),
-                           std::vector<std::string>{});
+                           std::vector<std::string>{}, kClock);
     items.emplace_back(platform::Uuid::generate(), "sig", "Best regards,\nAnn Example\n{snippet:addr}",
-                       std::vector<std::string>{});
-    items.emplace_back(platform::Uuid::generate(), "addr", "1 Main Street, Springfield", std::vector<std::string>{});
+                       std::vector<std::string>{}, kClock);
+    items.emplace_back(platform::Uuid::generate(), "addr", "1 Main Street, Springfield", std::vector<std::string>{},
+                       kClock);
     return items;
 }
 
@@ -38,7 +39,7 @@ void BM_ProcessTypical(benchmark::State& state) {
 }
 
 void BM_ProcessMutualNest(benchmark::State& state) {
-    const auto snippets = testsupport::mutualNest(static_cast<int>(state.range(0)));
+    const auto snippets = testsupport::mutualNest(static_cast<int>(state.range(0)), kClock);
     size_t size = 0;
     for (auto _ : state) {
         auto out = DynamicFieldProcessor::process("{snippet:a0}", snippets, {}, 0, kContext);

@@ -28,8 +28,12 @@
 #include "support/SablixSession.h"
 #include "support/ChildProcess.h"
 #include "support/XvfbServer.h"
+#include "platform/Clock.h"
 
 namespace {
+
+// Dates the benchmark's snippets.
+const platform::FakeClock kClock;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::system_clock;  // the Tk field stamps its changes with the wall clock
@@ -220,7 +224,7 @@ private:
         }
         session_ = std::make_unique<e2e::SablixSession>(server_.display());
         session_->storeLibrary(
-            {sablix::SnippetItem(platform::Uuid::generate(), std::string(kTrigger).substr(1), kSnippet, {})});
+            {sablix::SnippetItem(platform::Uuid::generate(), std::string(kTrigger).substr(1), kSnippet, {}, kClock)});
         if (!session_->start() || !session_->waitForLog(kTapRunning)) {
             failure_ = "sablix did not start its tap:\n" + session_->log();
             return;

@@ -25,17 +25,21 @@
 #include "Sync/SyncMetadata.h"
 #include "Sync/TeamSnippetCache.h"
 #include "Expansion/TextReplacer.h"
+#include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/MemoryDefaults.h"
 
 namespace {
+
+// Dates the benchmark's snippets.
+const platform::FakeClock kClock;
 
 std::vector<sablix::SnippetItem> makeSnippets(int64_t count, std::optional<platform::Uuid> teamId = std::nullopt) {
     std::vector<sablix::SnippetItem> items;
     items.reserve(static_cast<size_t>(count));
     for (int64_t i = 0; i < count; ++i) {
         sablix::SnippetItem item(platform::Uuid::generate(), "snip" + std::to_string(i),
-                                 "Content of snippet number " + std::to_string(i), {"bench"});
+                                 "Content of snippet number " + std::to_string(i), {"bench"}, kClock);
         item.teamId = teamId;
         items.push_back(std::move(item));
     }
@@ -46,7 +50,7 @@ std::vector<sablix::SnippetItem> makeSnippets(int64_t count, std::optional<platf
 struct Engine {
     explicit Engine(const std::vector<sablix::SnippetItem>& library,
                     sablix::TextReplacer::TeamSnippetLoader loader = nullptr) {
-        sablix::SnippetController(defaults).saveItems(library);
+        sablix::SnippetController(defaults, kClock).saveItems(library);
         workspace.setFrontmost(testsupport::FakeWorkspace::application(1000, "Editor"));
         replacer = std::make_unique<sablix::TextReplacer>(sablix::TextReplacer::Collaborators{
             .makeTap = taps.factory(),
@@ -61,6 +65,7 @@ struct Engine {
             .loadTeamSnippets = std::move(loader),
             .analytics = analytics,
             .fillInController = fillIn,
+            .clock = kClock,
             .ownProcessIdentifier = 4242,
             .sleep = [](std::chrono::milliseconds) {},
             .restoreTimer = nullptr,
@@ -131,7 +136,7 @@ void BM_RefreshWithTeamDatabase(benchmark::State& state) {
         sablix::TeamSnippetCache cache(std::filesystem::path(directory) / "team_snippets.db");
         cache.open();
         for (const auto& item : makeSnippets(state.range(0), teamId))
-            cache.saveSnippet(item, sablix::SyncMetadata::synced(1));
+            cache.saveSnippet(item, sablix::SyncMetadata::synced(1, kClock));
 
         Engine engine(makeSnippets(100), sablix::TextReplacer::teamSnippetLoader(cache));
         engine.replacer->setActiveTeamId(teamId);

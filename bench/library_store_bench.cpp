@@ -9,11 +9,15 @@
 #include "Snippets/SnippetController.h"
 #include "Snippets/SnippetSettings.h"
 #include "RatioReporter.h"
+#include "platform/Clock.h"
 #include "platform/FileDefaults.h"
 #include "platform/MemoryDefaults.h"
 #include "support/ModelsTestSupport.h"
 
 namespace {
+
+// Dates the benchmark's snippets.
+const platform::FakeClock kClock;
 
 using sablix::SnippetItem;
 
@@ -24,7 +28,7 @@ std::vector<SnippetItem> library(size_t count) {
         items.emplace_back(platform::Uuid::generate(), "snippet-" + std::to_string(i),
                            "Dear {cursor},\nthanks for your note number " + std::to_string(i) +
                                ". I will get back to you by {date+3}.",
-                           std::vector<std::string>{"mail", "work"});
+                           std::vector<std::string>{"mail", "work"}, kClock);
     return items;
 }
 
@@ -40,7 +44,7 @@ struct LibraryStore {
                                     {sablix::SnippetController::kSavedSnippetItemsKey}};
     platform::MemoryDefaults validationStore;
     sablix::SnippetSettings validationSettings{validationStore};
-    sablix::SnippetController controller{defaults, validationSettings};
+    sablix::SnippetController controller{defaults, validationSettings, kClock};
     bool failed = false;
 };
 

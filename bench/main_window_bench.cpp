@@ -24,11 +24,15 @@
 #include "Shell/Updates/UpdateChecker.h"
 #include "RatioReporter.h"
 #include "MainWindow/Views/Detail/SnippetDetailPresenter.h"
+#include "platform/Clock.h"
 #include "platform/MemoryDefaults.h"
 #include "support/FakeAnalyticsTracking.h"
 #include "Shared/Views/ViewModule.h"
 
 namespace {
+
+// Dates the benchmark's snippets.
+const platform::FakeClock kClock;
 
 using sablix::SnippetItem;
 
@@ -40,7 +44,7 @@ std::vector<SnippetItem> library(size_t count) {
             platform::Uuid::generate(), "snippet-" + std::to_string(i),
             (i % 10 == 0 ? "Thank you for your note number " : "Dear {cursor}, about your note number ") +
                 std::to_string(i) + ". I will get back to you by {date+3}.",
-            std::vector<std::string>{"tag" + std::to_string(i % 40), i % 3 ? "Work" : "home"});
+            std::vector<std::string>{"tag" + std::to_string(i % 40), i % 3 ? "Work" : "home"}, kClock);
     return items;
 }
 
@@ -48,9 +52,9 @@ std::vector<SnippetItem> library(size_t count) {
 struct Window {
     explicit Window(size_t count) {
         defaults.set(sablix::MiddlePanelModel::kHasSeededStarterSnippetsKey, true);
-        sablix::SnippetController(defaults).saveItems(library(count));
+        sablix::SnippetController(defaults, kClock).saveItems(library(count));
         middle = std::make_unique<sablix::MiddlePanelModel>(
-            defaults, settings, [] {}, analytics, notifier);
+            defaults, settings, kClock, [] {}, analytics, notifier);
         tags = std::make_unique<sablix::TagSidebarModel>(*middle);
         state = std::make_unique<sablix::MainWindowState>(*middle, right, *tags, defaults);
     }
@@ -60,7 +64,7 @@ struct Window {
     sablix::SnippetSettings settings{settingsStore};
     testsupport::FakeAnalyticsTracking analytics;
     sablix::AppNotifier notifier;
-    sablix::RightPanelModel right{platform::SystemClock::shared()};
+    sablix::RightPanelModel right{kClock};
     std::unique_ptr<sablix::MiddlePanelModel> middle;
     std::unique_ptr<sablix::TagSidebarModel> tags;
     std::unique_ptr<sablix::MainWindowState> state;
@@ -68,7 +72,8 @@ struct Window {
     sablix::APIClient client{environment};
     sablix::UpdateChecker checker{client, QUrl("http://127.0.0.1:9/appcast.xml"), std::string("1.0")};
     sablix::UpdateNotice notice{checker, [] {}};
-    sablix::SnippetDetailPresenter detail{right, *middle, settings, sablix::DynamicFieldContext{}, false};
+    sablix::SnippetDetailPresenter detail{right, *middle, settings,
+                                          sablix::DynamicFieldContext{kClock, "", "", nullptr}, false};
 };
 
 void BM_FilterAndCount(benchmark::State& state) {

@@ -15,8 +15,12 @@
 
 #include "RatioReporter.h"
 #include "Sync/TeamSnippetCache.h"
+#include "platform/Clock.h"
 
 namespace {
+
+// Dates the benchmark's snippets.
+const platform::FakeClock kClock;
 
 using platform::Uuid;
 using sablix::SnippetItem;
@@ -91,7 +95,7 @@ void BM_ApplyPull(benchmark::State& state) {
         TeamSnippetCache cache(path);
         cache.open();
         state.ResumeTiming();
-        cache.applyPull(snippets, {}, platform::SystemClock::shared());
+        cache.applyPull(snippets, {}, kClock);
     }
 }
 BENCHMARK(BM_ApplyPull)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -112,7 +116,7 @@ std::filesystem::path filledDatabase() {
         const auto file = freshDatabase("read.db");
         TeamSnippetCache cache(file);
         cache.open();
-        cache.applyPull(pulled(), {}, platform::SystemClock::shared());
+        cache.applyPull(pulled(), {}, kClock);
         return file;
     }();
     return path;

@@ -11,8 +11,12 @@
 
 #include "RatioReporter.h"
 #include "Sync/TeamSnippetCache.h"
+#include "platform/Clock.h"
 
 namespace {
+
+// Dates the benchmark's snippets.
+const platform::FakeClock kClock;
 
 using platform::Uuid;
 using sablix::SnippetItem;
@@ -51,7 +55,7 @@ Fixture& fixture(int count) {
     f.cache->open();
     const Uuid otherTeam = Uuid::generate();
     const auto date = *platform::Date::fromIso8601("2024-05-01T12:00:00Z");
-    const auto metadata = SyncMetadata::synced(1);
+    const auto metadata = SyncMetadata::synced(1, kClock);
     for (int i = 0; i < count + count / 10; ++i) {
         const bool noise = i >= count;
         SnippetItem item(Uuid::generate(), "trigger" + std::to_string(i),

@@ -10,9 +10,13 @@
 #include "Snippets/SnippetItem.h"
 #include "Snippets/SnippetSettings.h"
 #include "Snippets/SnippetValidation.h"
+#include "platform/Clock.h"
 #include "platform/MemoryDefaults.h"
 
 namespace {
+
+// Dates the benchmark's snippets.
+const platform::FakeClock kClock;
 
 using sablix::SnippetItem;
 
@@ -23,7 +27,7 @@ std::vector<SnippetItem> library(size_t count, bool accented) {
         std::string title = (accented ? "Caf\xC3\xA9-" : "Snippet-") + std::to_string(i);
         items.emplace_back(platform::Uuid::generate(), std::move(title),
                            "Dear {cursor},\nthanks for your note number " + std::to_string(i) + ".",
-                           std::vector<std::string>{});
+                           std::vector<std::string>{}, kClock);
     }
     return items;
 }
@@ -33,7 +37,7 @@ void validate(benchmark::State& state, bool accented) {
     sablix::SnippetSettings settings(defaults);
     const auto existing = library(static_cast<size_t>(state.range(0)), accented);
     const SnippetItem edited(platform::Uuid::generate(), accented ? "r\xC3\xA9sum\xC3\xA9" : "newtrigger",
-                             "Hello {cursor} world, see you soon.", {});
+                             "Hello {cursor} world, see you soon.", {}, kClock);
     for (auto _ : state) benchmark::DoNotOptimize(edited.validate(existing, settings));
 }
 

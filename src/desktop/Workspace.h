@@ -8,7 +8,7 @@ namespace desktop {
 // An application with a top-level window on the desktop.
 struct RunningApplication {
     int64_t processIdentifier = 0;  // 0 when the window does not say
-    std::string bundleIdentifier;   // the window's WM_CLASS class name
+    std::string windowClass;        // the window's WM_CLASS class name
     uint64_t window = 0;            // the top-level X window
 };
 

@@ -10,9 +10,4 @@ Date SystemClock::now() const {
     return Date::fromUnix(unix);
 }
 
-SystemClock& SystemClock::shared() {
-    static SystemClock clock;
-    return clock;
-}
-
 }  // namespace platform

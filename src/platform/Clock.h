@@ -15,7 +15,6 @@ public:
 class SystemClock final : public Clock {
 public:
     Date now() const override;
-    static SystemClock& shared();
 };
 
 // A clock that stands still until a test moves it.

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     sablix::APIClient client(environment);
     sablix::TeamSnippetCache cache(argv[2]);
     sablix::NetworkMonitor network(std::make_unique<SilentPathMonitor>(), desktop::QtMainQueue::shared());
-    platform::SystemClock& clock = platform::SystemClock::shared();
+    const platform::SystemClock clock;
     sablix::SyncService sync({.cache = cache,
                               .client = client,
                               .accessToken = driverToken,

@@ -40,8 +40,8 @@ public:
         return openedURLs_;
     }
 
-    static desktop::RunningApplication application(int64_t pid, std::string className, uint64_t window = 0) {
-        return desktop::RunningApplication{pid, std::move(className), window};
+    static desktop::RunningApplication application(int64_t pid, std::string windowClass, uint64_t window = 0) {
+        return desktop::RunningApplication{pid, std::move(windowClass), window};
     }
 
 private:

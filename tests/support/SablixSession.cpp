@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "Snippets/SnippetController.h"
+#include "platform/Clock.h"
 #include "platform/DefaultsValue.h"
 #include "platform/FileDefaults.h"
 
@@ -48,7 +49,8 @@ platform::FileDefaults defaultsIn(const std::string& directory) {
 
 void SablixSession::storeLibrary(const std::vector<sablix::SnippetItem>& items) {
     auto defaults = defaultsIn(directory_);
-    sablix::SnippetController(defaults).saveItems(items);
+    const platform::SystemClock clock;
+    sablix::SnippetController(defaults, clock).saveItems(items);
 }
 
 void SablixSession::storeSetting(const std::string& key, const platform::DefaultsValue& value) {
@@ -74,7 +76,8 @@ void SablixSession::storeSignIn(const nlohmann::json& user, const std::string& a
 
 std::vector<sablix::SnippetItem> SablixSession::storedLibrary() const {
     auto defaults = defaultsIn(directory_);
-    return sablix::SnippetController(defaults).loadItems();
+    const platform::SystemClock clock;
+    return sablix::SnippetController(defaults, clock).loadItems();
 }
 
 std::vector<std::string> SablixSession::environment() const {

@@ -30,7 +30,7 @@
 #include "Snippets/SnippetSettings.h"
 #include "Shell/Templates/TemplateInstallService.h"
 #include "Tutorial/TutorialManager.h"
-#include "Tutorial/TutorialModel.h"
+#include "Tutorial/TutorialPresenter.h"
 #include "Shell/Updates/CheckForUpdatesViewModel.h"
 #include "Shell/Updates/UpdateChecker.h"
 #include "Shell/Updates/Updater.h"
@@ -88,6 +88,7 @@ struct Application::Services {
               .loadTeamSnippets = TextReplacer::teamSnippetLoader(teamSnippets),
               .analytics = analytics,
               .fillInController = fillInController,
+              .clock = clock,
               .ownProcessIdentifier = static_cast<int64_t>(::getpid()),
               .sleep = nullptr,
               .restoreTimer = nullptr,
@@ -108,7 +109,7 @@ struct Application::Services {
               .refreshSnippetCache = [this] { engine.refreshSnippetCache(); },
           }),
           middlePanel(
-              defaults, snippetSettings, [this] { engine.refreshSnippetCache(); }, analytics, notifier, sync,
+              defaults, snippetSettings, clock, [this] { engine.refreshSnippetCache(); }, analytics, notifier, sync,
               [this] { return auth.currentUser() ? std::optional(auth.currentUser()->id) : std::nullopt; }),
           tagSidebar(middlePanel),
           windowState(middlePanel, rightPanel, tagSidebar, defaults),
@@ -127,12 +128,11 @@ struct Application::Services {
           teamSettings(teams, clipboard),
           updateNotice(updateChecker, [this] { updater.checkForUpdates(); }),
           detailPresenter(
-              rightPanel, middlePanel, snippetSettings, DynamicFieldContext{nullptr, "", "", &clipboard},
+              rightPanel, middlePanel, snippetSettings, DynamicFieldContext{clock, "", "", &clipboard},
               tutorialManager.shouldShowTutorial(),
               [this] {
-                  return std::make_unique<TutorialModel>(
-                      TutorialModel::Collaborators{tutorialManager, defaults, analytics, desktop::QtMainQueue::shared(),
-                                                   platform::SystemClock::shared()});
+                  return std::make_unique<TutorialPresenter>(TutorialPresenter::Collaborators{
+                      tutorialManager, defaults, analytics, desktop::QtMainQueue::shared(), clock});
               },
               // Each editor generates through a client of its own over the one APIClient.
               [this](QObject* parent) {
@@ -147,7 +147,7 @@ struct Application::Services {
               .toggleApplication = [this] { mainWindow.toggleApplication(); },
           }),
           templates(
-              library, defaults, apiClient, [this] { engine.refreshSnippetCache(); }, notifier, analytics),
+              library, defaults, apiClient, clock, [this] { engine.refreshSnippetCache(); }, notifier, analytics),
           referrals(auth, apiClient, analytics),
           referralsSection(referrals, clipboard),
           settings(SettingsPresenter::Collaborators{
@@ -205,6 +205,8 @@ struct Application::Services {
                          Qt::QueuedConnection);
     }
 
+    // The present moment of everything that reads time.
+    platform::SystemClock clock;
     desktop::X11KeyLayout keyLayout;
     desktop::X11KeyPoster keyPoster;
     desktop::X11KeyboardGrab keyboardGrab;
@@ -223,12 +225,11 @@ struct Application::Services {
     TextReplacer engine;
     AppNotifier notifier;
     TutorialManager tutorialManager{defaults, analytics, notifier};
-    SnippetController library{defaults};
+    SnippetController library{defaults, clock};
     APIClient apiClient{environment};
     Updater updater;
     UpdateChecker updateChecker;
     CheckForUpdatesViewModel checkForUpdates;
-    platform::SystemClock clock;
     std::unique_ptr<CredentialStore> keychain = openCredentialStore(platform::Paths::applicationSupport());
     // The two hand work to each other: the account manager only keeps its reference to the team
     // manager made right after it, and first uses it when a sign-in completes; the team manager
@@ -240,7 +241,7 @@ struct Application::Services {
     // The main window's models; loading the library stores the starter snippets on a first start.
     SnippetSettings snippetSettings{defaults};
     MiddlePanelModel middlePanel;
-    RightPanelModel rightPanel{platform::SystemClock::shared()};
+    RightPanelModel rightPanel{clock};
     TagSidebarModel tagSidebar;
     MainWindowState windowState;
     MainWindowTeams windowTeams;

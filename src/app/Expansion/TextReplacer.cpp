@@ -66,11 +66,12 @@ TextReplacer::TextReplacer(Collaborators c)
       teamSnippetLoader_(std::move(c.loadTeamSnippets)),
       analytics_(c.analytics),
       fillInController_(c.fillInController),
+      clock_(c.clock),
       ownProcessIdentifier_(c.ownProcessIdentifier),
       sleep_(c.sleep ? std::move(c.sleep) : Sleep(realSleep)),
       pasteTargets_(c.pasteboard, c.primarySelection),
       clipboardKeeper_(c.pasteboard, c.primarySelection, c.restoreTimer),
-      snippetController_(c.defaults),
+      snippetController_(c.defaults, c.clock),
       logger_(platform::appLog("TextReplacer")),
       triggerCache_(std::make_shared<const TriggerCache>()) {
     hasFiredFirstExpansion_ = defaults_.boolean(kHasFiredFirstExpansionKey);
@@ -428,7 +429,7 @@ size_t TextReplacer::typedLength(size_t triggerLength, const std::vector<desktop
 
 PasteTarget TextReplacer::pasteTarget() {
     const auto front = workspace_.frontmostApplication();
-    return pasteTargets_.forWindowClass(front ? front->bundleIdentifier : std::string());
+    return pasteTargets_.forWindowClass(front ? front->windowClass : std::string());
 }
 
 void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::string& content,
@@ -440,8 +441,8 @@ void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::stri
 void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::string& content,
                                 const std::shared_ptr<const TriggerCache>& cache, const PasteTarget& target,
                                 ClipboardKeeper::Saved saved, bool keysHeld) {
-    DynamicFieldContext context;
-    context.pasteboard = ClipboardReader([this, &saved] { return clipboardKeeper_.userClipboardText(saved); });
+    const DynamicFieldContext context{
+        clock_, {}, {}, ClipboardReader([this, &saved] { return clipboardKeeper_.userClipboardText(saved); })};
     const auto result = DynamicFieldProcessor::processWithCursor(content, cache->snippets(), context);
 
     // The paste key now would paste whatever the selection holds instead of the snippet.

@@ -27,6 +27,7 @@
 #include "desktop/KeyTap.h"
 #include "desktop/Pasteboard.h"
 #include "desktop/Workspace.h"
+#include "platform/Clock.h"
 #include "platform/Defaults.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Log.h"
@@ -73,6 +74,8 @@ public:
         TeamSnippetLoader loadTeamSnippets;
         AnalyticsTracking& analytics;
         FillInPresenter& fillInController;
+        // The present moment of the date fields.
+        const platform::Clock& clock;
         // Keys typed while a window of this process is in front are not watched.
         int64_t ownProcessIdentifier = 0;
         Sleep sleep;  // none: the thread really sleeps
@@ -171,6 +174,7 @@ private:
     TeamSnippetLoader teamSnippetLoader_;
     AnalyticsTracking& analytics_;
     FillInPresenter& fillInController_;
+    const platform::Clock& clock_;
     int64_t ownProcessIdentifier_;
     Sleep sleep_;
     PasteTargetPolicy pasteTargets_;

@@ -32,26 +32,26 @@ std::string validationMessage(const SnippetValidationResult& result) {
 }  // namespace
 
 MiddlePanelModel::MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings,
-                                   std::function<void()> refreshSnippetCache, AnalyticsTracking& analytics,
-                                   AppNotifier& notifier, QObject* parent)
-    : MiddlePanelModel(userDefaults, settings, std::move(refreshSnippetCache), analytics, notifier, nullptr, nullptr,
-                       parent) {}
+                                   const platform::Clock& clock, std::function<void()> refreshSnippetCache,
+                                   AnalyticsTracking& analytics, AppNotifier& notifier, QObject* parent)
+    : MiddlePanelModel(userDefaults, settings, clock, std::move(refreshSnippetCache), analytics, notifier, nullptr,
+                       nullptr, parent) {}
 
 MiddlePanelModel::MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings,
-                                   std::function<void()> refreshSnippetCache, AnalyticsTracking& analytics,
-                                   AppNotifier& notifier, SyncService& syncService, CurrentUserId currentUserId,
-                                   QObject* parent)
-    : MiddlePanelModel(userDefaults, settings, std::move(refreshSnippetCache), analytics, notifier, &syncService,
+                                   const platform::Clock& clock, std::function<void()> refreshSnippetCache,
+                                   AnalyticsTracking& analytics, AppNotifier& notifier, SyncService& syncService,
+                                   CurrentUserId currentUserId, QObject* parent)
+    : MiddlePanelModel(userDefaults, settings, clock, std::move(refreshSnippetCache), analytics, notifier, &syncService,
                        std::move(currentUserId), parent) {}
 
 MiddlePanelModel::MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings,
-                                   std::function<void()> refreshSnippetCache, AnalyticsTracking& analytics,
-                                   AppNotifier& notifier, SyncService* syncService, CurrentUserId currentUserId,
-                                   QObject* parent)
+                                   const platform::Clock& clock, std::function<void()> refreshSnippetCache,
+                                   AnalyticsTracking& analytics, AppNotifier& notifier, SyncService* syncService,
+                                   CurrentUserId currentUserId, QObject* parent)
     : QObject(parent),
       userDefaults_(userDefaults),
       settings_(settings),
-      snippetController_(userDefaults, settings),
+      snippetController_(userDefaults, settings, clock),
       refreshSnippetCache_(std::move(refreshSnippetCache)),
       analytics_(analytics),
       syncService_(syncService),

@@ -11,6 +11,7 @@
 #include "Snippets/SnippetController.h"
 #include "MainWindow/SnippetListModel.h"
 #include "MainWindow/SnippetValue.h"
+#include "platform/Clock.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "platform/Uuid.h"
@@ -61,14 +62,15 @@ public:
 
     // Loads the personal library, and stores the starter snippets on a first start (see
     // seedStarterSnippetsIfNeeded). settings govern validation of what is saved;
-    // refreshSnippetCache makes the expansion engine read the library again.
-    MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings,
+    // the clock dates the starter snippets; refreshSnippetCache makes the expansion engine read
+    // the library again.
+    MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings, const platform::Clock& clock,
                      std::function<void()> refreshSnippetCache, AnalyticsTracking& analytics, AppNotifier& notifier,
                      QObject* parent = nullptr);
     // Also shows teams: their snippets are read from and written through syncService, and saved
     // team snippets name currentUserId as their owner. A model made without them only shows the
     // personal library.
-    MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings,
+    MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings, const platform::Clock& clock,
                      std::function<void()> refreshSnippetCache, AnalyticsTracking& analytics, AppNotifier& notifier,
                      SyncService& syncService, CurrentUserId currentUserId, QObject* parent = nullptr);
 
@@ -117,7 +119,7 @@ signals:
     void currentTeamIdChanged();
 
 private:
-    MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings,
+    MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings, const platform::Clock& clock,
                      std::function<void()> refreshSnippetCache, AnalyticsTracking& analytics, AppNotifier& notifier,
                      SyncService* syncService, CurrentUserId currentUserId, QObject* parent);
     void seedStarterSnippetsIfNeeded();

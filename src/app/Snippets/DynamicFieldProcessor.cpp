@@ -219,10 +219,7 @@ struct DynamicFieldProcessor::Expansion {
         return *zoneValue;
     }
     UDate now() {
-        if (!nowValue) {
-            const platform::Clock& clock = context.clock ? *context.clock : platform::SystemClock::shared();
-            nowValue = clock.now().unixSeconds() * 1000.0;
-        }
+        if (!nowValue) nowValue = context.clock.now().unixSeconds() * 1000.0;
         return *nowValue;
     }
     icu::DateFormat* dateFormat(icu::DateFormat::EStyle style) {

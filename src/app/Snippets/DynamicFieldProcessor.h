@@ -34,14 +34,14 @@ private:
 };
 
 // What dynamic fields read from outside: the present moment, the locale and time zone the dates
-// are written in, and the clipboard. The defaults are the process's own: the system clock, the
+// are written in, and the clipboard. The locale and zone default to the process's own: the
 // user's date locale (LC_TIME, else ICU's default) and the host's time zone as it is at the
 // moment. There is no default clipboard: without one, "{clipboard}" gives nothing.
 struct DynamicFieldContext {
-    const platform::Clock* clock = nullptr;  // null: the system clock
-    std::string locale;                      // ICU locale id ("de_DE"); empty: the default locale
-    std::string timeZone;                    // IANA id ("Europe/Berlin"); empty: the default zone
-    ClipboardReader pasteboard;              // what "{clipboard}" reads
+    const platform::Clock& clock;
+    std::string locale;          // ICU locale id ("de_DE"); empty: the default locale
+    std::string timeZone;        // IANA id ("Europe/Berlin"); empty: the default zone
+    ClipboardReader pasteboard;  // what "{clipboard}" reads
 };
 
 // The text of an expansion and where the caret goes: the number of user-perceived characters
@@ -61,12 +61,12 @@ public:
     // clipboard; {fill:NAME} fields and "{cursor}" stay. Outside callers pass no titles and
     // depth 0.
     static std::string process(const std::string& text, const std::vector<SnippetItem>& snippets,
-                               const std::set<std::string>& resolvedTitles = {}, int depth = 0,
-                               const DynamicFieldContext& context = {});
+                               const std::set<std::string>& resolvedTitles, int depth,
+                               const DynamicFieldContext& context);
 
     // process, then removes every "{cursor}" mark and tells where the first one stood.
     static CursorProcessingResult processWithCursor(const std::string& text, const std::vector<SnippetItem>& snippets,
-                                                    const DynamicFieldContext& context = {});
+                                                    const DynamicFieldContext& context);
 
     // The names of the fill-in fields, in order of first appearance, without repeats.
     static std::vector<std::string> extractFillFields(const std::string& text);

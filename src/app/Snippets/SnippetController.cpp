@@ -1,7 +1,6 @@
 #include "Snippets/SnippetController.h"
 
 #include <algorithm>
-#include <ctime>
 
 #include <nlohmann/json.hpp>
 
@@ -28,11 +27,11 @@ struct DecodedLibrary {
     std::vector<std::string> failures;  // one description per record (or for the whole value) left out
 };
 
-void decodeRecords(const std::vector<json>& records, DecodedLibrary& decoded) {
+void decodeRecords(const std::vector<json>& records, const platform::Clock& clock, DecodedLibrary& decoded) {
     decoded.items.reserve(decoded.items.size() + records.size());
     for (size_t i = 0; i < records.size(); ++i) {
         try {
-            decoded.items.push_back(SnippetItem::fromJson(records[i]));
+            decoded.items.push_back(SnippetItem::fromJson(records[i], DateCoding::secondsSince2001, clock));
         } catch (const std::exception& e) {
             decoded.failures.push_back("snippet " + std::to_string(i) + ": " + e.what());
         }
@@ -41,21 +40,21 @@ void decodeRecords(const std::vector<json>& records, DecodedLibrary& decoded) {
 
 // Record by record, so that one damaged record costs only itself, even one that breaks the
 // parsing of the array as a whole.
-DecodedLibrary decodeLibrary(const platform::DefaultsValue::Data& bytes) {
+DecodedLibrary decodeLibrary(const platform::DefaultsValue::Data& bytes, const platform::Clock& clock) {
     DecodedLibrary decoded;
     json array = json::parse(bytes.begin(), bytes.end(), nullptr, false);
     if (array.is_discarded()) {
         auto salvaged = platform::jsonsalvage::salvageArrayOfObjects(
             std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         decoded.failures = std::move(salvaged.damaged);
-        decodeRecords(salvaged.elements, decoded);
+        decodeRecords(salvaged.elements, clock, decoded);
         return decoded;
     }
     if (!array.is_array()) {
         decoded.failures.push_back(std::string("expected an array of snippets, found ") + array.type_name());
         return decoded;
     }
-    decodeRecords(array.get_ref<const json::array_t&>(), decoded);
+    decodeRecords(array.get_ref<const json::array_t&>(), clock, decoded);
     return decoded;
 }
 
@@ -65,11 +64,15 @@ size_t fingerprint(const platform::DefaultsValue::Data& bytes) {
 
 }  // namespace
 
-SnippetController::SnippetController(platform::Defaults& userDefaults)
-    : userDefaults_(userDefaults), logger_(platform::appLog("SnippetController")) {}
+SnippetController::SnippetController(platform::Defaults& userDefaults, const platform::Clock& clock)
+    : userDefaults_(userDefaults), clock_(clock), logger_(platform::appLog("SnippetController")) {}
 
-SnippetController::SnippetController(platform::Defaults& userDefaults, const SnippetSettings& settings)
-    : userDefaults_(userDefaults), settings_(&settings), logger_(platform::appLog("SnippetController")) {}
+SnippetController::SnippetController(platform::Defaults& userDefaults, const SnippetSettings& settings,
+                                     const platform::Clock& clock)
+    : userDefaults_(userDefaults),
+      settings_(&settings),
+      clock_(clock),
+      logger_(platform::appLog("SnippetController")) {}
 
 SnippetValidationResult SnippetController::validate(const SnippetItem& item) const {
     // Judged by itself: duplicates and prefix conflicts are the editor's concern, not the store's.
@@ -80,7 +83,7 @@ SnippetValidationResult SnippetController::validate(const SnippetItem& item) con
 std::vector<SnippetItem> SnippetController::loadItems() const {
     const auto data = userDefaults_.data(kSavedSnippetItemsKey);
     if (!data) return {};
-    DecodedLibrary decoded = decodeLibrary(*data);
+    DecodedLibrary decoded = decodeLibrary(*data, clock_);
     for (const auto& failure : decoded.failures) logger_.error(kDecodeFailedMessage, failure.c_str());
     if (decoded.failures.empty()) knownClean_ = fingerprint(*data);
     return std::move(decoded.items);
@@ -96,7 +99,7 @@ bool SnippetController::preserveUndecodableLibrary() {
     if (const auto* data = stored->asData()) {
         const size_t stored = fingerprint(*data);
         if (stored == knownClean_) return true;
-        if (decodeLibrary(*data).failures.empty()) {
+        if (decodeLibrary(*data, clock_).failures.empty()) {
             knownClean_ = stored;
             return true;
         }
@@ -106,7 +109,8 @@ bool SnippetController::preserveUndecodableLibrary() {
     }
     const auto location = userDefaults_.location();
     if (location.empty()) return true;  // nowhere to keep it beside
-    const std::string name = std::string(kSavedSnippetItemsKey) + "-unreadable-" + std::to_string(std::time(nullptr));
+    const std::string name = std::string(kSavedSnippetItemsKey) + "-unreadable-" +
+                             std::to_string(static_cast<long long>(clock_.now().unixSeconds()));
     const auto backup = platform::writeBackupFile(location.parent_path() / name, ".json", raw);
     if (!backup) {
         logger_.error(kBackupFailedMessage, backup.error.c_str());
@@ -178,17 +182,17 @@ bool SnippetController::deleteItem(const SnippetItem& item, std::vector<SnippetI
     return true;
 }
 
-std::vector<SnippetItem> SnippetController::populateInitialItems(const platform::Clock& clock) const {
+std::vector<SnippetItem> SnippetController::populateInitialItems() const {
     return {
         SnippetItem(platform::Uuid::generate(), "addr", "123 Main Street\nApt 4B\nNew York, NY 10001", {"personal"},
-                    clock),
+                    clock_),
         SnippetItem(platform::Uuid::generate(), "sig",
                     "Best regards,\nAlex Morgan\nSenior Manager\nalex.morgan@example.com\n(555) 123-4567", {"email"},
-                    clock),
+                    clock_),
         SnippetItem(platform::Uuid::generate(), "tyvm",
                     "Thank you so much for reaching out. I really appreciate you taking the time to write. I will "
                     "review everything and get back to you shortly.",
-                    {"email"}, clock),
+                    {"email"}, clock_),
     };
 }
 

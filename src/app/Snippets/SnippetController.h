@@ -47,9 +47,9 @@ public:
     };
 
     // Without settings, validation reads the snippet settings stored in the same store at the
-    // moment it validates.
-    explicit SnippetController(platform::Defaults& userDefaults);
-    SnippetController(platform::Defaults& userDefaults, const SnippetSettings& settings);
+    // moment it validates. The clock dates the starter snippets and records stored without dates.
+    SnippetController(platform::Defaults& userDefaults, const platform::Clock& clock);
+    SnippetController(platform::Defaults& userDefaults, const SnippetSettings& settings, const platform::Clock& clock);
 
     // The stored library; records that cannot be decoded are logged and left out.
     std::vector<SnippetItem> loadItems() const;
@@ -63,7 +63,7 @@ public:
     // caller's list is left as it was and the answer is false.
     bool deleteItem(const SnippetItem& item, std::vector<SnippetItem>& items);
     // The starter snippets of a fresh installation; stores nothing.
-    std::vector<SnippetItem> populateInitialItems(const platform::Clock& clock = platform::SystemClock::shared()) const;
+    std::vector<SnippetItem> populateInitialItems() const;
 
     platform::Defaults& userDefaults() const { return userDefaults_; }
 
@@ -74,6 +74,7 @@ private:
 
     platform::Defaults& userDefaults_;
     const SnippetSettings* settings_ = nullptr;
+    const platform::Clock& clock_;
     platform::Log logger_;
     // A fingerprint of the stored library this instance last read cleanly or wrote (0: none).
     mutable std::atomic<size_t> knownClean_{0};

@@ -48,7 +48,7 @@ struct SnippetItem {
 
     // A new personal snippet of version 1, created and updated now. Tags are lower-cased.
     SnippetItem(platform::Uuid id, std::string snippetTitle, std::string snippet, std::vector<std::string> tags,
-                const platform::Clock& clock = platform::SystemClock::shared());
+                const platform::Clock& clock);
     // Every field as given, except that tags are lower-cased.
     SnippetItem(platform::Uuid id, std::string snippetTitle, std::string snippet, std::vector<std::string> tags,
                 std::optional<platform::Uuid> teamId, std::optional<platform::Uuid> ownerId,
@@ -66,8 +66,7 @@ struct SnippetItem {
     // JSON coding. Decoding fills absent optional keys (tags, visibility, version, dates at the
     // clock's present) and throws SnippetCodingError for a record it cannot read.
     nlohmann::json toJson(DateCoding dates = DateCoding::secondsSince2001) const;
-    static SnippetItem fromJson(const nlohmann::json& json, DateCoding dates = DateCoding::secondsSince2001,
-                                const platform::Clock& clock = platform::SystemClock::shared());
+    static SnippetItem fromJson(const nlohmann::json& json, DateCoding dates, const platform::Clock& clock);
 
     friend bool operator==(const SnippetItem& a, const SnippetItem& b);
 };

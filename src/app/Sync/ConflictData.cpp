@@ -12,12 +12,12 @@ json ConflictData::toJson() const {
                 {"detectedAt", detectedAt.iso8601()}};
 }
 
-ConflictData ConflictData::fromJson(const json& object) {
+ConflictData ConflictData::fromJson(const json& object, const platform::Clock& clock) {
     jsonCoding::requireObject(object, "conflict");
     auto snippet = [&](const char* key) {
         auto it = object.find(key);
         if (it == object.end() || it->is_null()) throw SnippetCodingError("\"" + std::string(key) + "\": missing");
-        return SnippetItem::fromJson(*it, DateCoding::iso8601);
+        return SnippetItem::fromJson(*it, DateCoding::iso8601, clock);
     };
     SnippetItem local = snippet("localVersion");
     SnippetItem server = snippet("serverVersion");

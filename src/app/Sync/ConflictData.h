@@ -2,6 +2,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Snippets/SnippetItem.h"
+#include "platform/Clock.h"
 #include "platform/Date.h"
 
 namespace sablix {
@@ -12,9 +13,10 @@ struct ConflictData {
     SnippetItem serverVersion;
     platform::Date detectedAt;
 
-    // Snippets and dates are coded with ISO 8601 dates. Decoding throws SnippetCodingError.
+    // Snippets and dates are coded with ISO 8601 dates. Decoding throws SnippetCodingError; the
+    // clock dates snippets that carry no dates.
     nlohmann::json toJson() const;
-    static ConflictData fromJson(const nlohmann::json& json);
+    static ConflictData fromJson(const nlohmann::json& json, const platform::Clock& clock);
 
     friend bool operator==(const ConflictData&, const ConflictData&) = default;
 };

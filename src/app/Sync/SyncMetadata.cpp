@@ -33,7 +33,7 @@ json SyncMetadata::toJson() const {
     return out;
 }
 
-SyncMetadata SyncMetadata::fromJson(const json& object) {
+SyncMetadata SyncMetadata::fromJson(const json& object, const platform::Clock& clock) {
     using namespace jsonCoding;
     requireObject(object, "sync metadata");
     SyncMetadata metadata;
@@ -43,7 +43,7 @@ SyncMetadata SyncMetadata::fromJson(const json& object) {
     metadata.serverVersion = optionalInteger(object, "serverVersion");
     metadata.pendingOperation = optionalEnum<PendingOperation>(object, "pendingOperation", pendingOperationFromRaw);
     if (auto it = object.find("conflictData"); it != object.end() && !it->is_null())
-        metadata.conflictData = ConflictData::fromJson(*it);
+        metadata.conflictData = ConflictData::fromJson(*it, clock);
     return metadata;
 }
 

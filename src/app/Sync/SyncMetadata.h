@@ -22,14 +22,15 @@ struct SyncMetadata {
     std::optional<ConflictData> conflictData;
 
     // A snippet just saved locally: waiting to be uploaded as a create.
-    static SyncMetadata newLocal(const platform::Clock& clock = platform::SystemClock::shared());
+    static SyncMetadata newLocal(const platform::Clock& clock);
     // A snippet just brought in from the server at the given version.
-    static SyncMetadata synced(int64_t serverVersion, const platform::Clock& clock = platform::SystemClock::shared());
+    static SyncMetadata synced(int64_t serverVersion, const platform::Clock& clock);
 
     // Absent fields are left out; only "syncStatus" is required when decoding (missing or null
-    // keys are absent). Decoding throws SnippetCodingError.
+    // keys are absent). Decoding throws SnippetCodingError; the clock dates snippets that carry
+    // no dates.
     nlohmann::json toJson() const;
-    static SyncMetadata fromJson(const nlohmann::json& json);
+    static SyncMetadata fromJson(const nlohmann::json& json, const platform::Clock& clock);
 
     friend bool operator==(const SyncMetadata&, const SyncMetadata&) = default;
 };

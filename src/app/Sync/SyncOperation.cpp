@@ -20,10 +20,10 @@ SyncOperation SyncOperation::forSnippet(const SnippetItem& snippet, PendingOpera
                          std::nullopt};
 }
 
-SnippetItem SyncOperation::decodeSnippet() const {
+SnippetItem SyncOperation::decodeSnippet(const platform::Clock& clock) const {
     json parsed = json::parse(payload, nullptr, /*allow_exceptions=*/false);
     if (parsed.is_discarded()) throw SnippetCodingError("the payload is not JSON");
-    return SnippetItem::fromJson(parsed, DateCoding::iso8601);
+    return SnippetItem::fromJson(parsed, DateCoding::iso8601, clock);
 }
 
 json SyncOperation::toJson() const {

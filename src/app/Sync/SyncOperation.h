@@ -29,9 +29,10 @@ struct SyncOperation {
     // A new operation (random id, queued now) carrying the snippet's JSON. A snippet whose text
     // cannot be coded as JSON (bytes that are not UTF-8) throws nlohmann::json::exception.
     static SyncOperation forSnippet(const SnippetItem& snippet, PendingOperation operation,
-                                    const platform::Clock& clock = platform::SystemClock::shared());
-    // The snippet carried in the payload; throws SnippetCodingError when it is not one.
-    SnippetItem decodeSnippet() const;
+                                    const platform::Clock& clock);
+    // The snippet carried in the payload (dates it lacks: the clock's present); throws
+    // SnippetCodingError when it is not one.
+    SnippetItem decodeSnippet(const platform::Clock& clock) const;
 
     // "payload" travels as Base64; "teamId" and "lastError" are optional, every other key is
     // required. Decoding throws SnippetCodingError.

@@ -53,12 +53,14 @@ std::optional<SnippetItem> convert(const json& record, const platform::Date& now
 
 }  // namespace
 
-json pushBody(const platform::Uuid& teamId, const std::vector<SyncOperation>& operations, const platform::Date& now) {
+json pushBody(const platform::Uuid& teamId, const std::vector<SyncOperation>& operations,
+              const platform::Clock& clock) {
+    const platform::Date now = clock.now();
     json list = json::array();
     for (const auto& operation : operations) {
         std::optional<SnippetItem> snippet;
         try {
-            snippet = operation.decodeSnippet();
+            snippet = operation.decodeSnippet(clock);
         } catch (const SnippetCodingError&) {
             continue;
         }

@@ -15,10 +15,10 @@
 // SnippetCodingError when an answer lacks a required member or has one of the wrong type.
 namespace sablix::syncwire {
 
-// The body of a push: the team, its operations oldest first and the time it was built. An
+// The body of a push: the team, its operations oldest first and the clock's present. An
 // operation whose payload cannot be read back, or whose text cannot travel as JSON, is left out.
 nlohmann::json pushBody(const platform::Uuid& teamId, const std::vector<SyncOperation>& operations,
-                        const platform::Date& now);
+                        const platform::Clock& clock);
 
 struct OpResult {
     std::string operationId;

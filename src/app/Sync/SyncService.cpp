@@ -161,7 +161,7 @@ QCoro::Task<bool> SyncService::pushChanges(platform::Uuid teamId) {
 
         const std::string token = co_await c_.accessToken();
         if (!self) co_return false;
-        const nlohmann::json body = syncwire::pushBody(teamId, operations, c_.clock.now());
+        const nlohmann::json body = syncwire::pushBody(teamId, operations, c_.clock);
         const APIResponse response =
             co_await c_.client.send(APIEndpoint::syncPush(), APIRequest("POST", body, token, kDefaultRequestTimeout));
         if (!self) co_return false;

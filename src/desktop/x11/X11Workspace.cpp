@@ -60,7 +60,7 @@ std::optional<RunningApplication> describe(X11Display& x, Window window) {
     if (const auto wmClass = x.property8(window, XA_WM_CLASS)) {
         // "instance\0class\0": the class name is the second string.
         const auto end = wmClass->find('\0');
-        if (end != std::string::npos) application.bundleIdentifier = wmClass->substr(end + 1).c_str();
+        if (end != std::string::npos) application.windowClass = wmClass->substr(end + 1).c_str();
     }
     return application;
 }

@@ -12,6 +12,7 @@
 #include "Snippets/SnippetController.h"
 #include "support/Wait.h"
 #include "support/SablixSession.h"
+#include "platform/Clock.h"
 #include "platform/Base64.h"
 #include "platform/FileDefaults.h"
 #include "support/TkTextField.h"
@@ -23,6 +24,9 @@ using sablix::SnippetItem;
 namespace fs = std::filesystem;
 
 namespace {
+
+// Dates the snippets these tests make.
+const platform::FakeClock kClock;
 
 constexpr const char* kTapRunning = "Event tap registered successfully";
 constexpr const char* kNoTextKey = "Dead key or modifier key pressed (no Unicode output)";
@@ -105,15 +109,15 @@ protected:
 
 TEST_F(DamagedLibraryE2E, OneDamagedByteCostsOnlyItsSnippetAcrossARestart) {
     const std::vector<SnippetItem> items = {
-        SnippetItem(platform::Uuid::generate(), "alpha", "Alpha text", {}),
-        SnippetItem(platform::Uuid::generate(), "bravo", "Bravo text", {}),
-        SnippetItem(platform::Uuid::generate(), "charlie", "Charlie text", {}),
-        SnippetItem(platform::Uuid::generate(), "delta", "Delta text", {}),
+        SnippetItem(platform::Uuid::generate(), "alpha", "Alpha text", {}, kClock),
+        SnippetItem(platform::Uuid::generate(), "bravo", "Bravo text", {}, kClock),
+        SnippetItem(platform::Uuid::generate(), "charlie", "Charlie text", {}, kClock),
+        SnippetItem(platform::Uuid::generate(), "delta", "Delta text", {}, kClock),
     };
     const fs::path file = configFolder / "defaults.json";
     {
         platform::FileDefaults earlierLayout(file, {});
-        ASSERT_TRUE(sablix::SnippetController(earlierLayout).saveItems(items));
+        ASSERT_TRUE(sablix::SnippetController(earlierLayout, kClock).saveItems(items));
     }
     // One byte of the file, inside the base64 of the library, where it spoils the quote that
     // opens the content of "charlie": the library's JSON no longer parses as a whole.
@@ -146,6 +150,6 @@ TEST_F(DamagedLibraryE2E, OneDamagedByteCostsOnlyItsSnippetAcrossARestart) {
 
     platform::FileDefaults store(file, {kLibraryKey});
     std::vector<std::string> titles;
-    for (const auto& item : sablix::SnippetController(store).loadItems()) titles.push_back(item.snippetTitle);
+    for (const auto& item : sablix::SnippetController(store, kClock).loadItems()) titles.push_back(item.snippetTitle);
     EXPECT_EQ(titles, (std::vector<std::string>{"alpha", "bravo", "delta"}));  // no starter snippets
 }

@@ -12,6 +12,7 @@
 #include "Snippets/SnippetController.h"
 #include "support/GtkEntryField.h"
 #include "support/SablixSession.h"
+#include "platform/Clock.h"
 #include "platform/MemoryDefaults.h"
 #include "support/TkTextField.h"
 #include "support/XvfbServer.h"
@@ -23,18 +24,21 @@ using sablix::SnippetItem;
 
 namespace {
 
+// Dates the snippets these tests make.
+const platform::FakeClock kClock;
+
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kTapRunning = SablixSession::kTapRunning;
 
 SnippetItem snippet(const std::string& title, const std::string& content) {
-    return SnippetItem(platform::Uuid::generate(), title, content, {});
+    return SnippetItem(platform::Uuid::generate(), title, content, {}, kClock);
 }
 
 // The starter snippets (";addr", ";sig", ";tyvm") plus a few made for these tests.
 std::vector<SnippetItem> library() {
     platform::MemoryDefaults scratch;
-    auto items = sablix::SnippetController(scratch).populateInitialItems();
+    auto items = sablix::SnippetController(scratch, kClock).populateInitialItems();
     items.push_back(snippet("cur", "a{cursor}b"));
     items.push_back(snippet("hi", "Hello {fill:Name}!"));
     items.push_back(snippet("one", "AAA"));

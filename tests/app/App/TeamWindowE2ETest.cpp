@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Snippets/SnippetItem.h"
+#include "platform/Clock.h"
 #include "platform/DefaultsValue.h"
 #include "servers/TestBackend.h"
 #include "support/Desk.h"
@@ -25,6 +26,9 @@ using nlohmann::json;
 namespace fs = std::filesystem;
 
 namespace {
+
+// Dates the snippets these tests make.
+const platform::FakeClock kClock;
 
 constexpr const char* kUserId = "5A0E1C2B-3D4F-4A5B-8C6D-7E8F9A0B1C2D";
 constexpr const char* kSupportTeamId = "3F0C9A4E-6B1D-4C2A-9E5F-1A2B3C4D5E6F";
@@ -167,8 +171,8 @@ protected:
 }  // namespace
 
 TEST_F(TeamWindowE2E, ChosenTeamShowsPullsPushesAndExpandsOnlyWhileChosen) {
-    ASSERT_TRUE(
-        desk.open(backend, kRowan, {sablix::SnippetItem(platform::Uuid::generate(), "mark", "MARK", {"misc"})}));
+    ASSERT_TRUE(desk.open(backend, kRowan,
+                          {sablix::SnippetItem(platform::Uuid::generate(), "mark", "MARK", {"misc"}, kClock)}));
     ASSERT_TRUE(desk.session.waitForLog(e2e::SablixSession::kTapRunning));
 
     // Personal to begin with; the invitation to "Sales" waits, which the selector marks.

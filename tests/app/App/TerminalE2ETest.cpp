@@ -6,8 +6,12 @@
 #include "support/SablixSession.h"
 #include "support/TerminalRecorder.h"
 #include "support/XvfbServer.h"
+#include "platform/Clock.h"
 
 namespace {
+
+// Dates the snippets these tests make.
+const platform::FakeClock kClock;
 
 constexpr const char* kContent = "Hello from a snippet";
 
@@ -23,7 +27,7 @@ TEST_P(TerminalE2E, TheProgramInTheTerminalReceivesTheSnippet) {
     ASSERT_TRUE(terminal.focus());
 
     e2e::SablixSession session(server.display());
-    session.storeLibrary({sablix::SnippetItem(platform::Uuid::generate(), "hello", kContent, {})});
+    session.storeLibrary({sablix::SnippetItem(platform::Uuid::generate(), "hello", kContent, {}, kClock)});
     ASSERT_TRUE(session.start());
     // Keys typed into Sablix's own window never reach its tap: the terminal takes the focus back.
     ASSERT_TRUE(terminal.focus());
@@ -47,7 +51,7 @@ TEST_P(TerminalE2E, KeysTypedRightAfterATriggerFollowTheSnippet) {
     ASSERT_TRUE(terminal.focus());
 
     e2e::SablixSession session(server.display());
-    session.storeLibrary({sablix::SnippetItem(platform::Uuid::generate(), "now", "It is now noon.", {})});
+    session.storeLibrary({sablix::SnippetItem(platform::Uuid::generate(), "now", "It is now noon.", {}, kClock)});
     ASSERT_TRUE(session.start());
     ASSERT_TRUE(terminal.focus());
     ASSERT_TRUE(session.waitUntilTapSeesKeys()) << session.log();

@@ -13,7 +13,7 @@
 
 #include "Snippets/SnippetController.h"
 #include "Tutorial/TutorialManager.h"
-#include "Tutorial/TutorialModel.h"
+#include "Tutorial/TutorialPresenter.h"
 #include "Shared/Views/ItemProbe.h"
 #include "platform/FileDefaults.h"
 #include "support/ProbedWindow.h"

@@ -12,6 +12,7 @@
 
 #include "Snippets/SnippetController.h"
 #include "Expansion/TextReplacer.h"
+#include "platform/Clock.h"
 #include "platform/MemoryDefaults.h"
 #include "support/FakeAccessibility.h"
 #include "support/FakeAnalyticsTracking.h"
@@ -143,11 +144,11 @@ protected:
     void TearDown() override { replacer.reset(); }
 
     void storeLibrary(const std::vector<sablix::SnippetItem>& items) {
-        ASSERT_TRUE(sablix::SnippetController(defaults).saveItems(items));
+        ASSERT_TRUE(sablix::SnippetController(defaults, clock).saveItems(items));
     }
 
-    static sablix::SnippetItem snippet(const std::string& title, const std::string& content) {
-        return sablix::SnippetItem(platform::Uuid::generate(), title, content, {});
+    sablix::SnippetItem snippet(const std::string& title, const std::string& content) const {
+        return sablix::SnippetItem(platform::Uuid::generate(), title, content, {}, clock);
     }
 
     sablix::TextReplacer::Collaborators collaborators() {
@@ -164,6 +165,7 @@ protected:
             .loadTeamSnippets = {},
             .analytics = analytics,
             .fillInController = fillIn,
+            .clock = clock,
             .ownProcessIdentifier = kOwnPid,
             .sleep =
                 [this](ms duration) {
@@ -225,6 +227,7 @@ protected:
     RestoreTimer restoreTimer;
     testsupport::FakeWorkspace workspace;
     testsupport::FakeAccessibility accessibility;
+    platform::FakeClock clock;
     platform::MemoryDefaults defaults;
     testsupport::FakeAnalyticsTracking analytics;
     testsupport::FakeFillInPresenter fillIn;

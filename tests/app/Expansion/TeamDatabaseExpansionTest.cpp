@@ -23,7 +23,7 @@ protected:
         item.teamId = teamId;
         item.visibility = sablix::SnippetVisibility::team;
         if (deleted) item.deletedAt = platform::Date{800000000.0};
-        cache.saveSnippet(item, sablix::SyncMetadata::newLocal());
+        cache.saveSnippet(item, sablix::SyncMetadata::newLocal(clock));
     }
 
     QTemporaryDir dir;

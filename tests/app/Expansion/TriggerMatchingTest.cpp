@@ -2,6 +2,7 @@
 
 #include "Expansion/KeyBuffer.h"
 #include "Expansion/TriggerCache.h"
+#include "platform/Clock.h"
 #include "platform/TextRules.h"
 
 using sablix::KeyBuffer;
@@ -10,8 +11,11 @@ using sablix::TriggerCache;
 
 namespace {
 
+// Dates the snippets these tests make.
+const platform::FakeClock kClock;
+
 SnippetItem item(const std::string& title, const std::string& content = "content") {
-    return SnippetItem(platform::Uuid::generate(), title, content, {});
+    return SnippetItem(platform::Uuid::generate(), title, content, {}, kClock);
 }
 
 std::string typeInto(KeyBuffer& buffer, const std::string& text) {

@@ -6,6 +6,7 @@
 #include "Shell/AppNotifier.h"
 #include "MainWindow/MiddlePanelModel.h"
 #include "Snippets/SnippetSettings.h"
+#include "platform/Clock.h"
 #include "platform/MemoryDefaults.h"
 #include "support/FakeAnalyticsTracking.h"
 #include "support/LogCapture.h"
@@ -19,10 +20,13 @@ using sablix::SnippetValue;
 
 namespace {
 
+// Dates the snippets these tests make.
+const platform::FakeClock kClock;
+
 const char* const kSeededKey = MiddlePanelModel::kHasSeededStarterSnippetsKey;
 
 SnippetItem snippet(std::string title, std::string content, std::vector<std::string> tags = {}) {
-    SnippetItem item(Uuid::generate(), std::move(title), std::move(content), {});
+    SnippetItem item(Uuid::generate(), std::move(title), std::move(content), {}, kClock);
     item.tags = std::move(tags);  // as stored, case included
     return item;
 }
@@ -49,12 +53,14 @@ public:
 class MainWindowModelsTest : public ::testing::Test {
 protected:
     void SetUp() override { defaults.set(kSeededKey, true); }
-    void store(const std::vector<SnippetItem>& items) { ASSERT_TRUE(SnippetController(defaults).saveItems(items)); }
-    std::vector<SnippetItem> stored() { return SnippetController(defaults).loadItems(); }
+    void store(const std::vector<SnippetItem>& items) {
+        ASSERT_TRUE(SnippetController(defaults, kClock).saveItems(items));
+    }
+    std::vector<SnippetItem> stored() { return SnippetController(defaults, kClock).loadItems(); }
 
     std::unique_ptr<MiddlePanelModel> makeModel(platform::Defaults& store) {
         auto model = std::make_unique<MiddlePanelModel>(
-            store, settings, [this] { ++refreshes; }, analytics, notifier);
+            store, settings, kClock, [this] { ++refreshes; }, analytics, notifier);
         tester = std::make_unique<QAbstractItemModelTester>(model->listModel(),
                                                             QAbstractItemModelTester::FailureReportingMode::Fatal);
         return model;
@@ -108,7 +114,7 @@ TEST_F(MainWindowModelsTest, StarterSnippetsAreStoredOnlyOverAStoreThatReadClean
 
     // A library with snippets is left alone and the flag stays absent.
     MemoryDefaults used;
-    SnippetController(used).saveItems({snippet("mine", "text")});
+    SnippetController(used, kClock).saveItems({snippet("mine", "text")});
     EXPECT_EQ(titles(makeModel(used)->allItems()), Titles{"mine"});
     EXPECT_FALSE(used.contains(kSeededKey));
 }

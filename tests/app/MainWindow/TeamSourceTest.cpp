@@ -68,11 +68,13 @@ protected:
     testsupport::FakeAnalyticsTracking analytics_;
     sablix::AppNotifier notifier_;
     int modelRefreshes_ = 0;
-    const bool stored_ = defaults_.set(MiddlePanelModel::kHasSeededStarterSnippetsKey, true) &&
-                         sablix::SnippetController(defaults_).saveItems({{Uuid::generate(), "mine", "my text", {}}});
+    const bool stored_ =
+        defaults_.set(MiddlePanelModel::kHasSeededStarterSnippetsKey, true) &&
+        sablix::SnippetController(defaults_, clock_).saveItems({{Uuid::generate(), "mine", "my text", {}, clock_}});
     std::optional<platform::DefaultsValue> personalBytes_;
     std::function<void()> refresh_ = [this] { ++modelRefreshes_; };
-    MiddlePanelModel model_{defaults_, settings_, refresh_, analytics_, notifier_, service_, [] { return kRowan; }};
+    MiddlePanelModel model_{defaults_,  settings_, clock_,   refresh_,
+                            analytics_, notifier_, service_, [] { return kRowan; }};
 };
 
 }  // namespace
@@ -102,7 +104,7 @@ TEST_F(TeamSourceTest, AnEditReplacesItsEntryAndASaveIsStoredWithItsQueuedChange
     EXPECT_EQ(analytics_.events(), (decltype(analytics_.events()){{"snippet_create", {{"scope", "team"}}}}));
 
     // A snippet whose change cannot be queued is not stored either: no row without its push.
-    SnippetItem unqueueable(Uuid::generate(), "bad", "\xff\xfe not text", {});
+    SnippetItem unqueueable(Uuid::generate(), "bad", "\xff\xfe not text", {}, clock_);
     EXPECT_EQ(model_.addItem(SnippetValue(unqueueable)), MiddlePanelModel::kTeamSaveFailedMessage);
     EXPECT_FALSE(cached(unqueueable.id));
     EXPECT_EQ(titles(model_.allItems()), (Titles{"a", "b"}));

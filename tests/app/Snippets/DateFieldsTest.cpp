@@ -46,7 +46,7 @@ UDate icuDaysLater(const Place& place, UDate from, int days) {
 std::string expand(const std::string& text, const platform::Clock& clock, const Place& place) {
     testsupport::FakePasteboard pasteboard;
     return DynamicFieldProcessor::process(text, {}, {}, 0,
-                                          DynamicFieldContext{&clock, place.locale, place.zone, &pasteboard});
+                                          DynamicFieldContext{clock, place.locale, place.zone, &pasteboard});
 }
 
 }  // namespace

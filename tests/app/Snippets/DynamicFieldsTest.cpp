@@ -13,16 +13,18 @@ using Snippets = std::vector<SnippetItem>;
 namespace {
 
 const std::string kZwsp = "\u200B";
+// Dates the snippets these tests make.
+const platform::FakeClock kClock;
 
 SnippetItem snippet(const std::string& title, const std::string& content) {
-    return SnippetItem(platform::Uuid::generate(), title, content, {});
+    return SnippetItem(platform::Uuid::generate(), title, content, {}, kClock);
 }
 
 // A context whose clipboard holds the given text and whose dates are fixed.
 struct Fixture {
     platform::FakeClock clock{platform::Date::fromUnix(1782505800)};  // 2026-06-26 20:30 UTC
     testsupport::FakePasteboard pasteboard;
-    DynamicFieldContext context() { return DynamicFieldContext{&clock, "en_US", "America/New_York", &pasteboard}; }
+    DynamicFieldContext context() { return DynamicFieldContext{clock, "en_US", "America/New_York", &pasteboard}; }
     std::string expand(const std::string& text, const Snippets& snippets = {}) {
         return DynamicFieldProcessor::process(text, snippets, {}, 0, context());
     }
@@ -60,7 +62,7 @@ TEST(NestedSnippets, ReferencesExpandOnceAndCyclesStop) {
         {"{snippet:a}", {snippet("a", "x{snippet:a}")}, "x{snippet:a}"},
         {"{snippet:a}", {snippet("a", "A{snippet:b}"), snippet("b", "B{snippet:a}")}, "AB{snippet:a}"},
         {"{snippet:a0}", chain, "end"},
-        {"{snippet:a0}", testsupport::mutualNest(3),
+        {"{snippet:a0}", testsupport::mutualNest(3, kClock),
          "x0 x1 {snippet:a0}x2 {snippet:a0}x1 {snippet:a0}x2 {snippet:a0}{snippet:a1}x2 {snippet:a0}{snippet:a1}"},
         // An expansion can complete a reference begun before it; a title may hold the start of one.
         {"{snip{snippet:a}", partial, "B"},
@@ -77,14 +79,14 @@ TEST(NestedSnippets, ReferencesExpandOnceAndCyclesStop) {
 TEST(NestedSnippets, MutualNestsGiveTheFullResultWhileSmallAndStopAtTheBudget) {
     Fixture f;
     // Ten snippets: 638 expansions and 63,075 characters, still inside the budget.
-    const std::string ten = f.expand("{snippet:a0}", testsupport::mutualNest(10));
+    const std::string ten = f.expand("{snippet:a0}", testsupport::mutualNest(10, kClock));
     EXPECT_EQ(ten.size(), 63075u);
     EXPECT_EQ(occurrences(ten, "{snippet:"), 5097u);
     const size_t perMarker[] = {1, 2, 4, 8, 16, 31, 57, 99, 163, 256};
     for (int i = 0; i < 10; ++i) EXPECT_EQ(occurrences(ten, "x" + std::to_string(i) + " "), perMarker[i]) << i;
 
     const auto started = std::chrono::steady_clock::now();
-    const std::string out = f.expand("{snippet:a0}", testsupport::mutualNest(14));
+    const std::string out = f.expand("{snippet:a0}", testsupport::mutualNest(14, kClock));
     // Not a speed assertion (see bench/), only a guard against the unbounded blow-up that took
     // minutes.
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));

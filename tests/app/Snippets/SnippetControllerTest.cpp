@@ -31,9 +31,11 @@ namespace {
 
 const char* const kItemsKey = SnippetController::kSavedSnippetItemsKey;
 const char* const kBackupPrefix = "savedSnippetItems-unreadable-";
+// Dates the snippets these tests make.
+const FakeClock kClock;
 
 SnippetItem snippet(std::string title, std::string content = "content") {
-    return SnippetItem(Uuid::generate(), std::move(title), std::move(content), {"Tag"});
+    return SnippetItem(Uuid::generate(), std::move(title), std::move(content), {"Tag"}, kClock);
 }
 
 std::string storedText(const platform::Defaults& defaults) {
@@ -66,7 +68,8 @@ protected:
     MemoryDefaults settingsStore;
     SnippetSettings settings{settingsStore};
     MemoryDefaults defaults;
-    SnippetController controller{defaults, settings};
+    FakeClock clock{Date{800000000.5}};
+    SnippetController controller{defaults, settings, clock};
     LogCapture logs;
 };
 
@@ -77,7 +80,7 @@ protected:
 TEST_F(SnippetControllerTest, DamagedLibraryLosesOnlyBadRecordsAndIsKeptBeforeItIsReplaced) {
     TempDir dir;
     FileDefaults store(dir.path() / "defaults.json", {kItemsKey});
-    SnippetController onDisk(store, settings);
+    SnippetController onDisk(store, settings, clock);
     const SnippetItem first = snippet("addr"), last = snippet("sig");
     const std::string cutShort = "[{\"id\": \"7C9E6679-7425-40DE-944B-E07FC1F90AE7\", \"snippetTitle\": \"addr\"";
     const std::string badRecords = json::array({first.toJson(),
@@ -135,7 +138,7 @@ TEST_F(SnippetControllerTest, DamagedByteInTheStoredLibraryCostsAtMostItsRecord)
         damaged[at] = '\xFF';
         writeFile(file, "{\"savedSnippetItems\": {\"$data\": \"" + damaged + "\"}}");
         FileDefaults store(file, {kItemsKey});
-        const auto loaded = SnippetController(store, settings).loadItems();
+        const auto loaded = SnippetController(store, settings, clock).loadItems();
         for (const auto& backup : dir.filesStartingWith("defaults.json.damaged-"))
             std::filesystem::remove(dir.path() / backup);
 
@@ -208,7 +211,7 @@ TEST_F(SnippetControllerTest, RefusedSaveRollsTheListBack) {
     TempDir dir;
     writeFile(dir.path() / "config", "a regular file");
     FileDefaults store(dir.path() / "config" / "sablix" / "defaults.json", {kItemsKey});
-    SnippetController onDisk(store, settings);
+    SnippetController onDisk(store, settings, clock);
     EXPECT_EQ(onDisk.addItemWithValidation(edited, items).kind(), AddCase::saveFailed);
     EXPECT_EQ(onDisk.addItemWithValidation(snippet("new"), items).kind(), AddCase::saveFailed);
     EXPECT_EQ(items, before);
@@ -220,7 +223,7 @@ TEST_F(SnippetControllerTest, FullDiskLeavesListAndStoredLibraryAsTheyWere) {
     const auto file = dir.path() / "defaults.json";
     {
         FileDefaults store(file, {kItemsKey});
-        ASSERT_TRUE(SnippetController(store, settings).saveItems({snippet("addr"), snippet("sig")}));
+        ASSERT_TRUE(SnippetController(store, settings, clock).saveItems({snippet("addr"), snippet("sig")}));
     }
     const std::string fileBefore = readFile(file);
 
@@ -231,7 +234,7 @@ TEST_F(SnippetControllerTest, FullDiskLeavesListAndStoredLibraryAsTheyWere) {
         const rlimit limit{512, 512};
         setrlimit(RLIMIT_FSIZE, &limit);
         FileDefaults store(file, {kItemsKey});
-        SnippetController onDisk(store, settings);
+        SnippetController onDisk(store, settings, clock);
         auto list = onDisk.loadItems();
         const auto before = list;
         int failures = 0;
@@ -269,7 +272,7 @@ TEST_F(SnippetControllerTest, LibraryRoundTripsThroughPython) {
     const SnippetItem team(id("2B2B2B2B-2222-4222-8222-22222222222B"), "team", "x", {},
                            id("3C3C3C3C-3333-4333-8333-33333333333C"), id("4D4D4D4D-4444-4444-8444-44444444444D"),
                            SnippetVisibility::team, 3, Date{650000000.25}, Date{650000001.5}, Date{650000002.5});
-    ASSERT_TRUE(SnippetController(store, settings).saveItems({personal, team}));
+    ASSERT_TRUE(SnippetController(store, settings, clock).saveItems({personal, team}));
     // The library has a file of its own beside defaults.json, in the same form.
     const auto out = python(R"PY(
 import base64, json, sys
@@ -306,9 +309,7 @@ with open(sys.argv[1], "w") as f:
 )PY",
                        file.string()));
     FileDefaults written(file, {kItemsKey});
-    const Date before = platform::SystemClock::shared().now();
-    const auto items = SnippetController(written, settings).loadItems();
-    const Date after = platform::SystemClock::shared().now();
+    const auto items = SnippetController(written, settings, clock).loadItems();
     ASSERT_EQ(items.size(), 3u);
     EXPECT_TRUE(logs.messages("SnippetController").empty());
     SnippetItem full(id("6F1C2A9E-0B7D-4C3E-9A51-2D4F6B8C0E1A"), "caf\xC3\xA9",
@@ -319,7 +320,8 @@ with open(sys.argv[1], "w") as f:
     EXPECT_EQ(items[0], full);
     EXPECT_EQ(items[1], SnippetItem(id("A1B2C3D4-E5F6-4789-8ABC-DEF012345678"), "sig", "Best regards", {}, {}, {},
                                     SnippetVisibility::personal, 1, items[1].createdAt, items[1].updatedAt, {}));
-    EXPECT_TRUE(items[1].createdAt >= before && items[1].createdAt <= after);
+    EXPECT_EQ(items[1].createdAt, clock.now());  // stored without dates: the controller's clock dates it
+    EXPECT_EQ(items[1].updatedAt, clock.now());
     EXPECT_EQ(items[2].createdAt, Date{0});
     EXPECT_EQ(SnippetSettings(written).maxTitleLength(), 30);
 }

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "Snippets/SnippetItem.h"
+#include "platform/Clock.h"
 
 using nlohmann::json;
 using platform::Date;
 using platform::Uuid;
+using sablix::DateCoding;
 using sablix::SnippetCodingError;
 using sablix::SnippetItem;
 using sablix::SnippetVisibility;
@@ -14,6 +16,7 @@ using sablix::SnippetVisibility;
 namespace {
 
 const char* const kId = "7C9E6679-7425-40DE-944B-E07FC1F90AE7";
+const platform::FakeClock kClock;
 
 json minimalObject() { return json{{"id", kId}, {"snippetTitle", "addr"}, {"snippet", "123 Main Street"}}; }
 
@@ -28,17 +31,20 @@ TEST(SnippetItemCoding, AnyBadValueFailsTheWholeRecord) {
     for (const auto& [key, value] : bad) {
         auto object = minimalObject();
         object[key] = value;
-        EXPECT_THROW(SnippetItem::fromJson(object), SnippetCodingError) << key << " = " << value.dump();
+        EXPECT_THROW(SnippetItem::fromJson(object, DateCoding::secondsSince2001, kClock), SnippetCodingError)
+            << key << " = " << value.dump();
     }
-    EXPECT_THROW(SnippetItem::fromJson(json::array()), SnippetCodingError);
-    EXPECT_THROW(SnippetItem::fromJson(json{{"id", kId}, {"snippet", "x"}}), SnippetCodingError);
+    EXPECT_THROW(SnippetItem::fromJson(json::array(), DateCoding::secondsSince2001, kClock), SnippetCodingError);
+    EXPECT_THROW(SnippetItem::fromJson(json{{"id", kId}, {"snippet", "x"}}, DateCoding::secondsSince2001, kClock),
+                 SnippetCodingError);
 }
 
 TEST(SnippetItemCoding, StoredTagsAreKeptButConstructorsLowerCase) {
     auto object = minimalObject();
     object["tags"] = {"Work", "\xCE\x91\xCE\xA3"};
-    EXPECT_EQ(SnippetItem::fromJson(object).tags, (std::vector<std::string>{"Work", "\xCE\x91\xCE\xA3"}));
-    const SnippetItem made(Uuid::generate(), "addr", "x", {"Work", "\xC3\x89t\xC3\xA9"});
+    EXPECT_EQ(SnippetItem::fromJson(object, DateCoding::secondsSince2001, kClock).tags,
+              (std::vector<std::string>{"Work", "\xCE\x91\xCE\xA3"}));
+    const SnippetItem made(Uuid::generate(), "addr", "x", {"Work", "\xC3\x89t\xC3\xA9"}, kClock);
     EXPECT_EQ(made.tags, (std::vector<std::string>{"work", "\xC3\xA9t\xC3\xA9"}));
 }
 

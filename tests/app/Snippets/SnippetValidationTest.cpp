@@ -28,8 +28,8 @@ std::string loop(const std::string& trigger) {
 
 class SnippetValidation : public ::testing::Test {
 protected:
-    static SnippetItem item(std::string title, std::string content = "some content") {
-        return SnippetItem(Uuid::generate(), std::move(title), std::move(content), {});
+    SnippetItem item(std::string title, std::string content = "some content") const {
+        return SnippetItem(Uuid::generate(), std::move(title), std::move(content), {}, clock);
     }
     SnippetValidationResult check(const std::string& title, const std::string& content, const Texts& library = {}) {
         std::vector<SnippetItem> existing;
@@ -43,6 +43,7 @@ protected:
         return out;
     }
 
+    platform::FakeClock clock;
     platform::MemoryDefaults defaults;
     SnippetSettings settings{defaults};
 };

@@ -111,7 +111,7 @@ TEST_F(SyncServiceTest, APullOfAThousandSnippetsIsStoredAndItsTimestampSentNextT
     snippets[stray]["ownerId"] = "";
     const SnippetItem gone = teamSnippet("gone");
     cache_.open();
-    cache_.saveSnippet(gone, sablix::SyncMetadata::synced(1));
+    cache_.saveSnippet(gone, sablix::SyncMetadata::synced(1, clock_));
     serve(snippets, {{gone.id.toString(), {{"teamId", kTeam.toString()}, {"deletedAt", kServerNow}}}});
 
     service_.startSync(kTeam);

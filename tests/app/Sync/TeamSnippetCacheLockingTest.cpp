@@ -11,9 +11,13 @@
 #include <gtest/gtest.h>
 
 #include "TeamDbFixture.h"
+#include "platform/Clock.h"
 
 namespace sablix::teamdb {
 namespace {
+
+// Dates the records these tests make.
+const platform::FakeClock kClock;
 
 using platform::Uuid;
 
@@ -30,7 +34,12 @@ SyncOperation numberedOperation(uint32_t n) {
     const std::string payload =
         "{\"snippetTitle\":\"t" + std::to_string(n) + "\",\"snippet\":\"" + std::string(200, 'x') + "\"}";
     const auto queuedAt = platform::Date::fromUnix(1700000000.0 + n);
-    return {.id = numberedId(n), .entityId = Uuid::generate(), .payload = payload, .teamId = std::nullopt, .createdAt = queuedAt, .lastError = std::nullopt};
+    return {.id = numberedId(n),
+            .entityId = Uuid::generate(),
+            .payload = payload,
+            .teamId = std::nullopt,
+            .createdAt = queuedAt,
+            .lastError = std::nullopt};
 }
 
 bool waitForFile(const std::filesystem::path& file) {
@@ -69,7 +78,7 @@ TEST_F(TeamSnippetCacheLockingTest, AReadThatCannotGetTheLockFailsInsteadOfRetur
     TeamSnippetCache cache(databasePath());
     cache.open();
     const Uuid team = Uuid::generate();
-    cache.saveSnippet(snippet("addr", team), SyncMetadata::newLocal());
+    cache.saveSnippet(snippet("addr", team), SyncMetadata::newLocal(kClock));
 
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(databasePath().c_str(), &other), SQLITE_OK);

@@ -8,9 +8,13 @@
 
 #include "TeamDbFixture.h"
 #include "support/ModelsTestSupport.h"
+#include "platform/Clock.h"
 
 namespace sablix::teamdb {
 namespace {
+
+// Dates the records these tests make.
+const platform::FakeClock kClock;
 
 using platform::Uuid;
 using ::testing::HasSubstr;
@@ -72,7 +76,7 @@ CREATE INDEX idx_metadata_status ON sync_metadata(sync_status)
 CREATE INDEX idx_operations_created ON sync_operations(created_at)
 )"));
 
-    cache.saveSnippet(snippet("addr", team), SyncMetadata::newLocal());
+    cache.saveSnippet(snippet("addr", team), SyncMetadata::newLocal(kClock));
     TeamSnippetCache again(databasePath());
     again.open();
     EXPECT_EQ(again.getSnippets(team, false).size(), 1u);
@@ -86,9 +90,9 @@ TEST_F(TeamSnippetCacheTest, SnippetsReadBackAsSavedAndSavingAgainReplacesThem) 
     item.updatedAt.secondsSince2001 += 0.9;  // stored to the whole second
     platform::FakeClock clock(at("2024-06-01T12:00:00Z"));
     cache.saveSnippet(item, SyncMetadata::newLocal(clock));
-    cache.saveSnippet(snippet("personal", std::nullopt), SyncMetadata::newLocal());
-    cache.saveSnippet(snippet("other", Uuid::generate()), SyncMetadata::newLocal());
-    cache.saveSnippet(snippet("gone", team, at("2024-02-04T00:00:00Z")), SyncMetadata::newLocal());
+    cache.saveSnippet(snippet("personal", std::nullopt), SyncMetadata::newLocal(kClock));
+    cache.saveSnippet(snippet("other", Uuid::generate()), SyncMetadata::newLocal(kClock));
+    cache.saveSnippet(snippet("gone", team, at("2024-02-04T00:00:00Z")), SyncMetadata::newLocal(kClock));
 
     SnippetItem expected = item;
     expected.tags = {"work", "mail"};
@@ -110,7 +114,7 @@ TEST_F(TeamSnippetCacheTest, SnippetsReadBackAsSavedAndSavingAgainReplacesThem) 
     EXPECT_EQ(read[0].snippet, "new content");
     EXPECT_EQ(shell("select count(*), sync_status, server_version, pending_operation is null " + metadataOfItem),
               "1|synced|4|1\n");
-    EXPECT_EQ(ConflictData::fromJson(nlohmann::json::parse(shell("select conflict_data " + metadataOfItem))),
+    EXPECT_EQ(ConflictData::fromJson(nlohmann::json::parse(shell("select conflict_data " + metadataOfItem)), kClock),
               *metadata.conflictData);
 }
 
@@ -161,7 +165,7 @@ TEST_F(TeamSnippetCacheTest, DeletingRemovesOnlyTheNamedRowsEvenBeforeAnOpen) {
     const auto first = snippet("first", team);
     for (const auto& item :
          {first, snippet("second", team), snippet("theirs", Uuid::generate()), snippet("personal", std::nullopt)})
-        cache.saveSnippet(item, SyncMetadata::newLocal());
+        cache.saveSnippet(item, SyncMetadata::newLocal(kClock));
     cache.deleteSnippet(first.id);
     cache.deleteSnippet(Uuid::generate());  // not stored: no error
     EXPECT_EQ(shell("select snippet_title from team_snippets order by 1"), "personal\nsecond\ntheirs\n");
@@ -205,7 +209,7 @@ TEST_F(TeamSnippetCacheTest, AFailedOpenIsReportedAndCanBeRetried) {
     TeamSnippetCache blocked(blockedPath);
     EXPECT_EQ(failureOf([&] { blocked.open(); }), "Failed to execute statement: unable to open database file");
     EXPECT_EQ(failureOf([&] { blocked.getSnippets(Uuid(), false); }), "Database is not open");
-    EXPECT_EQ(failureOf([&] { blocked.saveSnippet(snippet("addr", team), SyncMetadata::newLocal()); }),
+    EXPECT_EQ(failureOf([&] { blocked.saveSnippet(snippet("addr", team), SyncMetadata::newLocal(kClock)); }),
               "Database is not open");
     std::filesystem::remove(blockedPath);
     blocked.open();
@@ -235,7 +239,7 @@ TEST_F(TeamDbTest, AFileMalformedPastItsSchemaIsKeptAsideAndReplacedByAnEmptyOne
         for (char letter = 'a'; letter < 'u'; ++letter) {
             item.id = Uuid::generate();
             item.snippet = std::string(3000, letter);
-            whole.saveSnippet(item, SyncMetadata::newLocal());
+            whole.saveSnippet(item, SyncMetadata::newLocal(kClock));
         }
     }
     std::string damaged = modelstest::readFile(databasePath());

@@ -228,7 +228,7 @@ TEST_F(TeamManagerTest, ALeftOrDeletedTeamLeavesNoSnippetOnDisk) {
         TeamSnippetCache writer(databasePath());
         writer.open();
         for (const Uuid& team : {kSupport, kDesign, kSales})
-            writer.saveSnippet(snippet("addr", team), SyncMetadata::newLocal());
+            writer.saveSnippet(snippet("addr", team), SyncMetadata::newLocal(clock_));
     }
     const auto timestampKept = [&](const Uuid& team) {
         return defaults_.contains("sync_timestamp_" + team.toString());

@@ -79,8 +79,8 @@ protected:
 
 TEST_F(X11PasteboardTest, TextTravelsBothWaysUnderEveryTextTypeAndCountsOneChangePerWrite) {
     xclipOwns("Grüße aus Köln ✓\nzweite Zeile");
-    sablix::DynamicFieldContext context;
-    context.pasteboard = pasteboard.get();
+    const platform::FakeClock clock;
+    const sablix::DynamicFieldContext context{clock, "", "", pasteboard.get()};
     EXPECT_EQ(sablix::DynamicFieldProcessor::process("[{clipboard}]", {}, {}, 0, context),
               "[Grüße aus Köln ✓\nzweite Zeile]");
 

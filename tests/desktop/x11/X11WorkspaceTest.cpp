@@ -40,7 +40,7 @@ TEST(Workspace, FollowsAndActivatesTheActiveWindowUnderAWindowManager) {
     ASSERT_TRUE(frontmost.has_value());
     EXPECT_EQ(frontmost->window, second.window());
     EXPECT_EQ(frontmost->processIdentifier, second.pid());
-    EXPECT_EQ(frontmost->bundleIdentifier, TkTextField::kClassName);
+    EXPECT_EQ(frontmost->windowClass, TkTextField::kClassName);
 
     ASSERT_TRUE(workspace.activate(RunningApplication{first.pid(), TkTextField::kClassName, first.window()}));
     const auto frontWindow = [&] { return workspace.frontmostApplication().value_or(RunningApplication{}).window; };

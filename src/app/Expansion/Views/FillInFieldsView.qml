@@ -11,7 +11,7 @@ FocusScope {
     id: view
     objectName: "fillInFieldsView"
 
-    required property FillInFieldsForm form
+    required property FillInFieldsPresenter form
 
     readonly property string title: "Fill in Fields"
     readonly property string subtitle: "Enter values for each field below."

@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <algorithm>
 
-#include "Expansion/Views/FillInFieldsForm.h"
+#include "Expansion/Views/FillInFieldsPresenter.h"
 #include "Shared/Views/ViewModule.h"
 
 // QQuickWindow::closing carries a QQuickCloseEvent, which Qt declares but keeps private. Nothing
@@ -65,7 +65,7 @@ void FillInFieldsWindowController::presentPanel(const std::vector<std::string>& 
     panel->setTitle(QString::fromUtf8(kTitle));
     panel->setFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     panel->setResizeMode(QQuickView::SizeRootObjectToView);
-    auto* form = new FillInFieldsForm(names, panel.get());  // lives as long as its view
+    auto* form = new FillInFieldsPresenter(names, panel.get());  // lives as long as its view
     panel->setInitialProperties({{QStringLiteral("form"), QVariant::fromValue(form)}});
     panel->setSource(kViewSource);
     if (!panel->rootObject()) {
@@ -75,8 +75,8 @@ void FillInFieldsWindowController::presentPanel(const std::vector<std::string>& 
         if (completion) completion(std::nullopt);
         return;
     }
-    connect(form, &FillInFieldsForm::inserted, this, [this](const Values& values) { finish(values); });
-    connect(form, &FillInFieldsForm::cancelled, this, [this] { finish(std::nullopt); });
+    connect(form, &FillInFieldsPresenter::inserted, this, [this](const Values& values) { finish(values); });
+    connect(form, &FillInFieldsPresenter::cancelled, this, [this] { finish(std::nullopt); });
     // The window's own close button: the user gave up, exactly as with Cancel.
     connect(panel.get(), &QQuickWindow::closing, this, [this] { finish(std::nullopt); });
 

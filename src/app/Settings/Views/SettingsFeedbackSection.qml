@@ -8,7 +8,7 @@ import Sablix
 SettingsSection {
     id: feedback
     objectName: "feedbackSection"
-    required property FeedbackForm form
+    required property FeedbackPresenter form
 
     title: "Feedback"
 

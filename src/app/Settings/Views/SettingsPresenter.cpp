@@ -29,7 +29,7 @@ SettingsPresenter::SettingsPresenter(Collaborators collaborators, QObject* paren
       buildNumber_(QString::fromStdString(collaborators.buildNumber.value_or(kUnknownBuild))),
       osVersion_(std::move(collaborators.osVersion)),
       feedbackTimeout_(collaborators.feedbackTimeout) {
-    feedback_ = new FeedbackForm(client_, appVersionOrNone_, osVersion_, feedbackTimeout_, this);
+    feedback_ = new FeedbackPresenter(client_, appVersionOrNone_, osVersion_, feedbackTimeout_, this);
     connect(&hotkeyManager_, &HotkeyManager::isEnabledChanged, this, &SettingsPresenter::hotkeyEnabledChanged);
     connect(&hotkeyManager_, &HotkeyManager::isTakenChanged, this, &SettingsPresenter::hotkeyTakenChanged);
     connect(&windowState_, &MainWindowState::showingSettingsChanged, this, &SettingsPresenter::sheetShownOrHidden);
@@ -42,8 +42,8 @@ void SettingsPresenter::sheetShownOrHidden() {
         return;
     }
     // A request of an earlier opening may still be under way: it finishes unseen.
-    FeedbackForm* previous = feedback_;
-    feedback_ = new FeedbackForm(client_, appVersionOrNone_, osVersion_, feedbackTimeout_, this);
+    FeedbackPresenter* previous = feedback_;
+    feedback_ = new FeedbackPresenter(client_, appVersionOrNone_, osVersion_, feedbackTimeout_, this);
     emit feedbackChanged();
     if (previous) previous->deleteLater();
     emit analyticsEnabledChanged();

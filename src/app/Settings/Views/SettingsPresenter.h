@@ -11,7 +11,7 @@
 
 #include "Accounts/AuthManager.h"
 #include "Shell/Hotkey/HotkeyRecorder.h"
-#include "Settings/FeedbackForm.h"
+#include "Settings/FeedbackPresenter.h"
 #include "Snippets/SnippetSettings.h"
 
 namespace desktop {
@@ -43,7 +43,7 @@ class SettingsPresenter final : public QObject {
     Q_PROPERTY(sablix::AuthManager* authManager READ authManager CONSTANT)
     Q_PROPERTY(bool showsCreateTeam READ showsCreateTeam NOTIFY teamsChanged)
     Q_PROPERTY(bool analyticsEnabled READ analyticsEnabled WRITE setAnalyticsEnabled NOTIFY analyticsEnabledChanged)
-    Q_PROPERTY(sablix::FeedbackForm* feedback READ feedback NOTIFY feedbackChanged)
+    Q_PROPERTY(sablix::FeedbackPresenter* feedback READ feedback NOTIFY feedbackChanged)
     Q_PROPERTY(QString appVersion READ appVersion CONSTANT)
     Q_PROPERTY(QString buildNumber READ buildNumber CONSTANT)
 
@@ -67,7 +67,7 @@ public:
         std::optional<std::string> appVersion;
         std::optional<std::string> buildNumber;
         std::string osVersion;
-        std::chrono::milliseconds feedbackTimeout = FeedbackForm::kTimeout;
+        std::chrono::milliseconds feedbackTimeout = FeedbackPresenter::kTimeout;
     };
 
     explicit SettingsPresenter(Collaborators collaborators, QObject* parent = nullptr);
@@ -83,7 +83,7 @@ public:
     // Whether the user has not opted out of analytics; read from the store each time.
     bool analyticsEnabled() const;
     void setAnalyticsEnabled(bool enabled);
-    FeedbackForm* feedback() const { return feedback_; }
+    FeedbackPresenter* feedback() const { return feedback_; }
     QString appVersion() const { return appVersion_; }
     QString buildNumber() const { return buildNumber_; }
 
@@ -123,7 +123,7 @@ private:
     const QString buildNumber_;
     const std::string osVersion_;
     const std::chrono::milliseconds feedbackTimeout_;
-    QPointer<FeedbackForm> feedback_;
+    QPointer<FeedbackPresenter> feedback_;
 };
 
 }  // namespace sablix

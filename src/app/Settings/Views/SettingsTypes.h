@@ -4,7 +4,7 @@
 
 #include "Accounts/AuthManager.h"
 #include "Shell/Hotkey/HotkeyRecorder.h"
-#include "Settings/FeedbackForm.h"
+#include "Settings/FeedbackPresenter.h"
 #include "Snippets/SnippetSettings.h"
 
 // The settings sheet's objects live in the application core, which knows no QML; these make
@@ -32,10 +32,10 @@ struct AuthManagerForeign {
     QML_UNCREATABLE("Made by the application.")
 };
 
-struct FeedbackFormForeign {
+struct FeedbackPresenterForeign {
     Q_GADGET
-    QML_FOREIGN(sablix::FeedbackForm)
-    QML_NAMED_ELEMENT(FeedbackForm)
+    QML_FOREIGN(sablix::FeedbackPresenter)
+    QML_NAMED_ELEMENT(FeedbackPresenter)
     QML_UNCREATABLE("Made by the settings sheet's presenter.")
 };
 

@@ -17,12 +17,13 @@ bool isIdentifierCharacter(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' 
 }  // namespace
 
 TemplateInstallService::TemplateInstallService(SnippetController& snippetController, platform::Defaults& userDefaults,
-                                               APIClient& client, std::function<void()> refreshSnippetCache,
-                                               AppNotifier& notifier, AnalyticsTracking& analytics,
-                                               std::chrono::milliseconds requestTimeout)
+                                               APIClient& client, const platform::Clock& clock,
+                                               std::function<void()> refreshSnippetCache, AppNotifier& notifier,
+                                               AnalyticsTracking& analytics, std::chrono::milliseconds requestTimeout)
     : snippetController_(snippetController),
       userDefaults_(userDefaults),
       client_(client),
+      clock_(clock),
       refreshSnippetCache_(std::move(refreshSnippetCache)),
       notifier_(notifier),
       analytics_(analytics),
@@ -73,7 +74,7 @@ TemplateInstallService::InstallOutcome TemplateInstallService::install(const Tem
                                                                        const std::string& source) {
     std::vector<SnippetItem> library = snippetController_.loadItems();
     std::string trigger = uniqueTrigger(payload.trigger, library);
-    const SnippetItem item(platform::Uuid::generate(), trigger, payload.content, {kTemplateTag});
+    const SnippetItem item(platform::Uuid::generate(), trigger, payload.content, {kTemplateTag}, clock_);
     if (snippetController_.addItemWithValidation(item, library).kind() !=
         SnippetController::AddItemResult::Case::success)
         return InstallOutcome::failed();

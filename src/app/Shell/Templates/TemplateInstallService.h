@@ -14,6 +14,7 @@
 #include "Shell/DeepLinks/TemplateLinkInstalling.h"
 #include "Networking/APIClient.h"
 #include "Shell/Templates/TemplatePayloads.h"
+#include "platform/Clock.h"
 #include "platform/Defaults.h"
 
 namespace sablix {
@@ -52,10 +53,10 @@ public:
     };
 
     // refreshSnippetCache makes the expansion engine pick up the library again. The client's
-    // environment names both the backend and the web site.
+    // environment names both the backend and the web site; the clock dates installed snippets.
     TemplateInstallService(SnippetController& snippetController, platform::Defaults& userDefaults, APIClient& client,
-                           std::function<void()> refreshSnippetCache, AppNotifier& notifier,
-                           AnalyticsTracking& analytics,
+                           const platform::Clock& clock, std::function<void()> refreshSnippetCache,
+                           AppNotifier& notifier, AnalyticsTracking& analytics,
                            std::chrono::milliseconds requestTimeout = kDefaultRequestTimeout);
 
     // An install or install-pack link: installs what its last path component names, when that
@@ -88,6 +89,7 @@ private:
     SnippetController& snippetController_;
     platform::Defaults& userDefaults_;
     APIClient& client_;
+    const platform::Clock& clock_;
     std::function<void()> refreshSnippetCache_;
     AppNotifier& notifier_;
     AnalyticsTracking& analytics_;

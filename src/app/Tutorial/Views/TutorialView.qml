@@ -12,7 +12,7 @@ Item {
     id: tutorialView
     objectName: "tutorialView"
 
-    required property TutorialModel tutorial
+    required property TutorialPresenter tutorial
 
     // The raw values of the tutorial's steps.
     readonly property int welcomeStep: 0

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "support/ViewTest.h"
-#include "Expansion/Views/FillInFieldsForm.h"
+#include "Expansion/Views/FillInFieldsPresenter.h"
 #include "Expansion/Views/FillInFieldsWindowController.h"
 #include "desktop/QtMainQueue.h"
 #include "support/FakeWorkspace.h"
@@ -29,7 +29,7 @@ protected:
         ASSERT_TRUE(waitFor([&] {
             QQuickView* panel = controller.panel();
             if (!panel || !panel->isVisible() || !panel->rootObject()) return false;
-            const auto* form = panel->rootObject()->property("form").value<sablix::FillInFieldsForm*>();
+            const auto* form = panel->rootObject()->property("form").value<sablix::FillInFieldsPresenter*>();
             return form && form->fieldNames() == expected;
         }));
         ASSERT_TRUE(QTest::qWaitForWindowActive(controller.panel()));

@@ -59,14 +59,14 @@ protected:
     sablix::SnippetSettings settings{settingsStore};
     testsupport::FakeAnalyticsTracking analytics;
     sablix::AppNotifier notifier;
-    sablix::MiddlePanelModel middle{defaults, settings, [] {}, analytics, notifier};
     platform::FakeClock clock{platform::Date::fromUnix(1782505800)};  // Friday 2026-06-26, evening in New York
+    sablix::MiddlePanelModel middle{defaults, settings, clock, [] {}, analytics, notifier};
     sablix::RightPanelModel right{clock};
     testsupport::FakePasteboard pasteboard;
     SnippetDetailPresenter presenter{right,
                                      middle,
                                      settings,
-                                     sablix::DynamicFieldContext{&clock, "en_US", "America/New_York", &pasteboard},
+                                     sablix::DynamicFieldContext{clock, "en_US", "America/New_York", &pasteboard},
                                      false,
                                      {},
                                      [this](QObject* parent) { return stack.makeModel(parent); }};
@@ -119,13 +119,13 @@ TEST_F(SnippetDetailViewTest, ANewSnippetIsSavedOnlyWhenTheLibraryTakesItAndKept
     EXPECT_EQ(saved.snippet, "Hi{day} {date}");
     ASSERT_EQ(selections.count(), 1);
     EXPECT_EQ(selections[0][0].toString().toStdString(), saved.id.toString());
-    EXPECT_EQ(sablix::SnippetController(defaults).loadItems().back().snippetTitle, "greet");
+    EXPECT_EQ(sablix::SnippetController(defaults, clock).loadItems().back().snippetTitle, "greet");
 }
 
 TEST_F(SnippetDetailViewTest, SnippetTextIsShownAndKeptVerbatim) {
     // Markup, a no-break space and a line separator are a snippet's own characters.
     const std::string content = "<b>bold</b> & {clipboard}\u00A0end\u2028.";
-    SnippetItem stored(platform::Uuid::generate(), "html", content, {});
+    SnippetItem stored(platform::Uuid::generate(), "html", content, {}, clock);
     stored.tags = {"Work", "x"};
     ASSERT_TRUE(middle.addItem(sablix::SnippetValue(stored)).isEmpty());
     pasteboard.setString("<i>clip</i>");
@@ -233,7 +233,7 @@ TEST_F(SnippetDetailViewTest, GeneratesIntoTheContentStopsAndShowsFailures) {
 
 TEST_F(SnippetDetailViewTest, ThePreviewReadsTheClipboardOnlyWhileTheWindowIsShown) {
     ASSERT_TRUE(
-        middle.addItem(sablix::SnippetValue(SnippetItem(platform::Uuid::generate(), "clip", "{clipboard}!", {})))
+        middle.addItem(sablix::SnippetValue(SnippetItem(platform::Uuid::generate(), "clip", "{clipboard}!", {}, clock)))
             .isEmpty());
     pasteboard.setString("one");
     right.updateSelectedItem(sablix::SnippetValue(middle.allItems().back()));

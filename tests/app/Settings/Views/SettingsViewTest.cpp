@@ -14,7 +14,7 @@
 #include "Teams/TeamManager.h"
 #include "support/ViewTest.h"
 #include "Settings/Views/SettingsPresenter.h"
-#include "MainWindow/Views/Detail/SnippetEditorForm.h"
+#include "MainWindow/Views/Detail/SnippetEditorPresenter.h"
 #include "desktop/QtMainQueue.h"
 #include "desktop/x11/X11LocalKeyMonitor.h"
 #include "platform/MemoryDefaults.h"
@@ -104,7 +104,7 @@ protected:
     sablix::AppNotifier notifier;
     sablix::TutorialManager tutorial{defaults, analytics, notifier};
     testsupport::FakeAnalyticsTracking panelAnalytics;
-    sablix::MiddlePanelModel middle{defaults, snippetSettings, [] {}, panelAnalytics, notifier};
+    sablix::MiddlePanelModel middle{defaults, snippetSettings, clock, [] {}, panelAnalytics, notifier};
     sablix::RightPanelModel right{clock};
     sablix::TagSidebarModel tags{middle};
     sablix::MainWindowState windowState{middle, right, tags, defaults};
@@ -122,8 +122,8 @@ TEST_F(SettingsViewTest, EveryControlWritesStraightIntoWhatItShows) {
 
     // An editor open behind the sheet judges its title by the new length at once.
     std::vector<sablix::SnippetItem> existing;
-    sablix::SnippetEditorForm editor(sablix::SnippetItem(platform::Uuid::generate(), "", "content", {}), existing,
-                                     snippetSettings);
+    sablix::SnippetEditorPresenter editor(sablix::SnippetItem(platform::Uuid::generate(), "", "content", {}, clock),
+                                          existing, snippetSettings);
     editor.setSnippetTitle("sixteencharacter");
     ASSERT_TRUE(editor.displayableErrors().isEmpty());
     clickArrow("maxTitleLengthStepper", "down");

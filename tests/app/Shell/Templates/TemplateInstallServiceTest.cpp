@@ -3,6 +3,7 @@
 
 #include "support/FakeAnalyticsTracking.h"
 #include "Shell/Templates/TemplateInstallService.h"
+#include "platform/Clock.h"
 #include "platform/MemoryDefaults.h"
 #include "servers/TestBackend.h"
 
@@ -33,7 +34,8 @@ protected:
     void serve(json fixture) { backend_.reset(std::move(fixture)); }
     void addToLibrary(const std::string& title) {
         auto library = controller_.loadItems();
-        ASSERT_TRUE(controller_.addItem(SnippetItem(platform::Uuid::generate(), title, "existing", {}), library));
+        ASSERT_TRUE(
+            controller_.addItem(SnippetItem(platform::Uuid::generate(), title, "existing", {}, clock_), library));
     }
     std::vector<std::string> libraryTitles() const {
         std::vector<std::string> titles;
@@ -53,14 +55,15 @@ protected:
     platform::MemoryDefaults defaults_;
     AppEnvironment environment_{AppEnvironment::Kind::development, &defaults_};
     sablix::APIClient client_{environment_};
-    sablix::SnippetController controller_{defaults_};
+    platform::FakeClock clock_;
+    sablix::SnippetController controller_{defaults_, clock_};
     sablix::AppNotifier notifier_;
     testsupport::FakeAnalyticsTracking analytics_;
     int refreshes_ = 0;
     int notifications_ = 0;
     std::function<void()> refresh_ = [this] { ++refreshes_; };
-    TemplateInstallService service_{
-        controller_, defaults_, client_, refresh_, notifier_, analytics_, std::chrono::milliseconds(300)};
+    TemplateInstallService service_{controller_, defaults_, client_,    clock_,
+                                    refresh_,    notifier_, analytics_, std::chrono::milliseconds(300)};
 };
 
 TEST_F(TemplateInstallServiceTest, InstallsATemplateUnderATriggerUniqueIgnoringCase) {
@@ -83,8 +86,8 @@ TEST_F(TemplateInstallServiceTest, InstallsATemplateUnderATriggerUniqueIgnoringC
               (Events{{"snippet_imported", {{"template_id", "work-email"}, {"source", "deep_link"}}}}));
 
     // The suffix counts on past every taken one and keeps the trigger's own case.
-    const std::vector<SnippetItem> taken{SnippetItem(platform::Uuid::generate(), "email", "", {}),
-                                         SnippetItem(platform::Uuid::generate(), "Email-2", "", {})};
+    const std::vector<SnippetItem> taken{SnippetItem(platform::Uuid::generate(), "email", "", {}, clock_),
+                                         SnippetItem(platform::Uuid::generate(), "Email-2", "", {}, clock_)};
     EXPECT_EQ(TemplateInstallService::uniqueTrigger("Email", taken), "Email-3");
     EXPECT_EQ(TemplateInstallService::uniqueTrigger("Sig", taken), "Sig");
 

@@ -55,14 +55,15 @@ void SnippetDetailPresenter::openEditor() {
     setSaveError({});
     if (editor_) editor_->deleteLater();
     const SnippetValue working = right_.editingSnippet();
-    const SnippetItem item = working.item() ? *working.item() : SnippetItem(platform::Uuid::generate(), "", "", {});
-    editor_ = new SnippetEditorForm(item, middle_.allItems(), settings_, this);
+    const SnippetItem item =
+        working.item() ? *working.item() : SnippetItem(platform::Uuid::generate(), "", "", {}, previewContext_.clock);
+    editor_ = new SnippetEditorPresenter(item, middle_.allItems(), settings_, this);
     if (makeAIGeneration_) editor_->setAIGeneration(makeAIGeneration_(editor_));
     editorOpen_ = true;
-    connect(editor_, &SnippetEditorForm::edited, this,
+    connect(editor_, &SnippetEditorPresenter::edited, this,
             [this, form = editor_.data()] { right_.setEditingSnippet(SnippetValue(form->item())); });
-    connect(editor_, &SnippetEditorForm::saveRequested, this, &SnippetDetailPresenter::save);
-    connect(editor_, &SnippetEditorForm::cancelRequested, this, &SnippetDetailPresenter::cancel);
+    connect(editor_, &SnippetEditorPresenter::saveRequested, this, &SnippetDetailPresenter::save);
+    connect(editor_, &SnippetEditorPresenter::cancelRequested, this, &SnippetDetailPresenter::cancel);
     emit editorChanged();
 }
 
@@ -76,8 +77,8 @@ void SnippetDetailPresenter::openTutorial() {
     }
     tutorial_ = makeTutorial_().release();
     tutorial_->setParent(this);
-    connect(tutorial_, &TutorialModel::completed, this, &SnippetDetailPresenter::completeTutorial);
-    connect(tutorial_, &TutorialModel::snippetCreated, this, &SnippetDetailPresenter::createSnippetFromTutorial);
+    connect(tutorial_, &TutorialPresenter::completed, this, &SnippetDetailPresenter::completeTutorial);
+    connect(tutorial_, &TutorialPresenter::snippetCreated, this, &SnippetDetailPresenter::createSnippetFromTutorial);
     emit tutorialChanged();
 }
 

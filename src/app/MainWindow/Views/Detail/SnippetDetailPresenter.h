@@ -8,8 +8,8 @@
 
 #include "MainWindow/SnippetValue.h"
 #include "Snippets/DynamicFieldProcessor.h"
-#include "Tutorial/TutorialModel.h"
-#include "MainWindow/Views/Detail/SnippetEditorForm.h"
+#include "Tutorial/TutorialPresenter.h"
+#include "MainWindow/Views/Detail/SnippetEditorPresenter.h"
 
 namespace sablix {
 
@@ -26,10 +26,10 @@ class SnippetDetailPresenter final : public QObject {
     QML_UNCREATABLE("The detail pane's presenter is made by the composition root.")
     Q_PROPERTY(Content content READ content NOTIFY contentChanged)
     Q_PROPERTY(sablix::SnippetValue selectedItem READ selectedItem NOTIFY selectedItemChanged)
-    Q_PROPERTY(sablix::SnippetEditorForm* editor READ editor NOTIFY editorChanged)
+    Q_PROPERTY(sablix::SnippetEditorPresenter* editor READ editor NOTIFY editorChanged)
     Q_PROPERTY(bool showTutorial READ showTutorial NOTIFY showTutorialChanged)
     // The tutorial on show; none without a way to make one.
-    Q_PROPERTY(sablix::TutorialModel* tutorial READ tutorial NOTIFY tutorialChanged)
+    Q_PROPERTY(sablix::TutorialPresenter* tutorial READ tutorial NOTIFY tutorialChanged)
     Q_PROPERTY(QString saveError READ saveError NOTIFY saveErrorChanged)
     Q_PROPERTY(QString deleteError READ deleteError NOTIFY deleteErrorChanged)
     Q_PROPERTY(int previewRefreshInterval READ previewRefreshInterval CONSTANT)
@@ -43,9 +43,10 @@ public:
     static constexpr int kPreviewRefreshIntervalMs = 2000;
 
     // Makes the state of one showing of the tutorial.
-    using TutorialFactory = std::function<std::unique_ptr<TutorialModel>()>;
+    using TutorialFactory = std::function<std::unique_ptr<TutorialPresenter>()>;
 
-    // previewContext gives the preview its clock, locale, time zone and clipboard; showTutorial
+    // previewContext gives the preview its clock (which also dates a blank snippet the editor
+    // opens on), locale, time zone and clipboard; showTutorial
     // is whether the first-run tutorial is still to be offered; each time the tutorial comes on
     // screen, makeTutorial gives it a fresh start. makeAIGeneration gives each editor its
     // generation model; without it the editor offers no generation.
@@ -57,9 +58,9 @@ public:
     Content content() const { return content_; }
     SnippetValue selectedItem() const;
     // The form of the open editor; after it closed, the last one, no longer heard.
-    SnippetEditorForm* editor() const { return editor_; }
+    SnippetEditorPresenter* editor() const { return editor_; }
     bool showTutorial() const { return showTutorial_; }
-    TutorialModel* tutorial() const { return tutorial_; }
+    TutorialPresenter* tutorial() const { return tutorial_; }
     // Why the last Save did not store the snippet; empty after a save that worked.
     QString saveError() const { return saveError_; }
     // Why the last Delete did not remove the snippet.
@@ -108,9 +109,9 @@ private:
     AIGenerationViewModelFactory makeAIGeneration_;
     bool showTutorial_;
     TutorialFactory makeTutorial_;
-    QPointer<TutorialModel> tutorial_;
+    QPointer<TutorialPresenter> tutorial_;
     Content content_ = Content::Placeholder;
-    QPointer<SnippetEditorForm> editor_;
+    QPointer<SnippetEditorPresenter> editor_;
     bool editorOpen_ = false;
     QString saveError_;
     QString deleteError_;

@@ -11,7 +11,7 @@ FocusScope {
     id: editorView
     objectName: "snippetEditor"
 
-    required property SnippetEditorForm form
+    required property SnippetEditorPresenter form
     // Why the last Save did not store the snippet.
     property string saveError
 

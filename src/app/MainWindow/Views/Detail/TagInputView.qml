@@ -9,7 +9,7 @@ RowLayout {
     id: tagInput
     objectName: "tagInput"
 
-    required property SnippetEditorForm form
+    required property SnippetEditorPresenter form
     readonly property bool entryHasFocus: entry.activeFocus
 
     spacing: 8

@@ -1,4 +1,4 @@
-#include "Tutorial/TutorialModel.h"
+#include "Tutorial/TutorialPresenter.h"
 
 #include <QPointer>
 #include <QVariantMap>
@@ -11,9 +11,10 @@
 
 namespace sablix {
 
-TutorialModel::TutorialModel(Collaborators collaborators, QObject* parent) : QObject(parent), c_(collaborators) {}
+TutorialPresenter::TutorialPresenter(Collaborators collaborators, QObject* parent)
+    : QObject(parent), c_(collaborators) {}
 
-QVariantList TutorialModel::templates() const {
+QVariantList TutorialPresenter::templates() const {
     QVariantList rows;
     for (const SnippetTemplate& entry : snippetTemplates())
         rows.append(QVariantMap{{"icon", QString::fromStdString(entry.icon)},
@@ -22,23 +23,23 @@ QVariantList TutorialModel::templates() const {
     return rows;
 }
 
-void TutorialModel::setPracticeText(const QString& text) {
+void TutorialPresenter::setPracticeText(const QString& text) {
     if (text == practiceText_) return;
     practiceText_ = text;
     emit practiceTextChanged();
     checkForExpansion(text);
 }
 
-std::string TutorialModel::trailingWord(const std::string& text) {
+std::string TutorialPresenter::trailingWord(const std::string& text) {
     const size_t separator = text.find_last_of(" \n");
     return separator == std::string::npos ? text : text.substr(separator + 1);
 }
 
 // The library is read afresh each time, so a snippet saved a moment ago already counts. Its
 // triggers are tried before the built-in one; the first snippet that decides wins.
-void TutorialModel::checkForExpansion(const QString& text) {
+void TutorialPresenter::checkForExpansion(const QString& text) {
     if (hasExpanded_) return;
-    const std::vector<SnippetItem> library = SnippetController(c_.userDefaults).loadItems();
+    const std::vector<SnippetItem> library = SnippetController(c_.userDefaults, c_.clock).loadItems();
     const std::string lowered = platform::text::lowercased(text.toStdString());
     const std::string word = trailingWord(lowered);
     const auto isTyping = [&word](const std::string& trigger) {
@@ -79,17 +80,17 @@ void TutorialModel::checkForExpansion(const QString& text) {
 
 // The field shows the expansion a moment after the trigger is complete. Each complete trigger
 // schedules its own step; a step whose tutorial is gone is dropped.
-void TutorialModel::expand(const QString& text, qsizetype at, qsizetype length, const QString& replacement) {
+void TutorialPresenter::expand(const QString& text, qsizetype at, qsizetype length, const QString& replacement) {
     setTriggerProgress(QString());
     QString expanded = text;
     expanded.replace(at, length, replacement);
-    c_.mainQueue.asyncAfter(kExpansionDelay, [self = QPointer<TutorialModel>(this), expanded] {
+    c_.mainQueue.asyncAfter(kExpansionDelay, [self = QPointer<TutorialPresenter>(this), expanded] {
         if (self) self->finishExpansion(expanded);
     });
 }
 
 // Setting the text here does not check it again: once expanded, the practice is over.
-void TutorialModel::finishExpansion(const QString& expanded) {
+void TutorialPresenter::finishExpansion(const QString& expanded) {
     if (expanded != practiceText_) {
         practiceText_ = expanded;
         emit practiceTextChanged();
@@ -105,56 +106,56 @@ void TutorialModel::finishExpansion(const QString& expanded) {
     c_.analytics.track(AnalyticsEvent::tutorialPracticeSuccess);
 }
 
-void TutorialModel::getStarted() {
+void TutorialPresenter::getStarted() {
     if (currentStep_ != TutorialStep::welcome) return;
     c_.analytics.track(AnalyticsEvent::tutorialStarted);
     setCurrentStep(TutorialStep::practice);
 }
 
-void TutorialModel::skip() {
+void TutorialPresenter::skip() {
     if (currentStep_ != TutorialStep::welcome) return;
     c_.manager.skipTutorial();
     emit completed();
 }
 
-void TutorialModel::back() {
+void TutorialPresenter::back() {
     if (currentStep_ == TutorialStep::practice) setCurrentStep(TutorialStep::welcome);
 }
 
-void TutorialModel::next() {
+void TutorialPresenter::next() {
     if (currentStep_ == TutorialStep::practice && hasExpanded_) setCurrentStep(TutorialStep::complete);
 }
 
-void TutorialModel::chooseTemplate(int index) {
+void TutorialPresenter::chooseTemplate(int index) {
     const auto& templates = snippetTemplates();
     if (currentStep_ != TutorialStep::complete || index < 0 || static_cast<size_t>(index) >= templates.size()) return;
     createSnippet(templates[static_cast<size_t>(index)].title, templates[static_cast<size_t>(index)].content);
 }
 
-void TutorialModel::startFromScratch() {
+void TutorialPresenter::startFromScratch() {
     if (currentStep_ == TutorialStep::complete) createSnippet("", "");
 }
 
-void TutorialModel::done() {
+void TutorialPresenter::done() {
     if (currentStep_ != TutorialStep::complete) return;
     c_.manager.completeTutorial();
     emit completed();
 }
 
 // The tutorial is marked complete before the host sees the snippet.
-void TutorialModel::createSnippet(const std::string& title, const std::string& content) {
+void TutorialPresenter::createSnippet(const std::string& title, const std::string& content) {
     SnippetItem item(platform::Uuid::generate(), title, content, {}, c_.clock);
     c_.manager.completeTutorial();
     emit snippetCreated(SnippetValue(std::move(item)));
 }
 
-void TutorialModel::setCurrentStep(TutorialStep step) {
+void TutorialPresenter::setCurrentStep(TutorialStep step) {
     if (step == currentStep_) return;
     currentStep_ = step;
     emit currentStepChanged();
 }
 
-void TutorialModel::setTriggerProgress(const QString& trigger) {
+void TutorialPresenter::setTriggerProgress(const QString& trigger) {
     if (trigger == triggerProgress_) return;
     triggerProgress_ = trigger;
     emit triggerProgressChanged();

@@ -1,20 +1,20 @@
-#include "Expansion/Views/FillInFieldsForm.h"
+#include "Expansion/Views/FillInFieldsPresenter.h"
 
 #include <algorithm>
 
 namespace sablix {
 
-FillInFieldsForm::FillInFieldsForm(QStringList fieldNames, QObject* parent)
+FillInFieldsPresenter::FillInFieldsPresenter(QStringList fieldNames, QObject* parent)
     : QObject(parent), fieldNames_(std::move(fieldNames)) {
     for (const auto& name : fieldNames_) values_[name];
 }
 
-bool FillInFieldsForm::allFieldsFilled() const {
+bool FillInFieldsPresenter::allFieldsFilled() const {
     return std::all_of(values_.begin(), values_.end(),
                        [](const auto& entry) { return !entry.second.trimmed().isEmpty(); });
 }
 
-void FillInFieldsForm::setValue(const QString& name, const QString& text) {
+void FillInFieldsPresenter::setValue(const QString& name, const QString& text) {
     const auto field = values_.find(name);
     if (field == values_.end() || field->second == text) return;
     const bool wasFilled = allFieldsFilled();
@@ -22,13 +22,13 @@ void FillInFieldsForm::setValue(const QString& name, const QString& text) {
     if (allFieldsFilled() != wasFilled) emit allFieldsFilledChanged();
 }
 
-void FillInFieldsForm::insert() {
+void FillInFieldsPresenter::insert() {
     if (!allFieldsFilled()) return;
     FillInPresenter::Values values;
     for (const auto& [name, text] : values_) values[name.toStdString()] = text.toStdString();
     emit inserted(values);
 }
 
-void FillInFieldsForm::cancel() { emit cancelled(); }
+void FillInFieldsPresenter::cancel() { emit cancelled(); }
 
 }  // namespace sablix

@@ -5,25 +5,25 @@
 
 #include "Shell/Environment/AppEnvironment.h"
 #include "Networking/APIClient.h"
-#include "Settings/FeedbackForm.h"
+#include "Settings/FeedbackPresenter.h"
 #include "platform/MemoryDefaults.h"
 #include "servers/TestBackend.h"
 
-using sablix::FeedbackForm;
+using sablix::FeedbackPresenter;
 using testservers::TestBackend;
 
 namespace {
 
-class FeedbackFormTest : public ::testing::Test {
+class FeedbackPresenterTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(backend.start());
         defaults.set(sablix::AppEnvironment::kBaseURLOverrideKey, backend.baseURL());
     }
-    std::unique_ptr<FeedbackForm> makeForm(std::chrono::milliseconds timeout = FeedbackForm::kTimeout) {
-        return std::make_unique<FeedbackForm>(client, std::optional<std::string>("2.1.0"), "12.0.0", timeout);
+    std::unique_ptr<FeedbackPresenter> makeForm(std::chrono::milliseconds timeout = FeedbackPresenter::kTimeout) {
+        return std::make_unique<FeedbackPresenter>(client, std::optional<std::string>("2.1.0"), "12.0.0", timeout);
     }
-    static bool settled(const FeedbackForm& form) {
+    static bool settled(const FeedbackPresenter& form) {
         return QTest::qWaitFor([&] { return !form.feedbackSending(); }, 10000);
     }
 
@@ -35,7 +35,7 @@ protected:
 
 }  // namespace
 
-TEST_F(FeedbackFormTest, TheBodyHoldsExactlyTheTrimmedTextsAndTheVersions) {
+TEST_F(FeedbackPresenterTest, TheBodyHoldsExactlyTheTrimmedTextsAndTheVersions) {
     const std::string longMessage(1 << 20, 'x');
     for (const auto& [message, email, expected] : std::vector<std::tuple<std::string, std::string, nlohmann::json>>{
              {"  Ça marche très bien — 日本語 👍\n\n",
@@ -57,10 +57,10 @@ TEST_F(FeedbackFormTest, TheBodyHoldsExactlyTheTrimmedTextsAndTheVersions) {
         body.update({{"appVersion", "2.1.0"}, {"osVersion", "12.0.0"}});
         EXPECT_EQ(nlohmann::json::parse(log[0].body), body);
     }
-    EXPECT_EQ(FeedbackForm::requestBody("m", "", std::nullopt, "12.0.0")["appVersion"], "unknown");
+    EXPECT_EQ(FeedbackPresenter::requestBody("m", "", std::nullopt, "12.0.0")["appVersion"], "unknown");
 }
 
-TEST_F(FeedbackFormTest, OnlyA200CountsAsSentAndEveryFailureKeepsTheTexts) {
+TEST_F(FeedbackPresenterTest, OnlyA200CountsAsSentAndEveryFailureKeepsTheTexts) {
     const auto answer = [&](int status, std::string body) {
         return [=, this] { backend.fail(TestBackend::kFeedbackRoute, status, body); };
     };
@@ -71,13 +71,13 @@ TEST_F(FeedbackFormTest, OnlyA200CountsAsSentAndEveryFailureKeepsTheTexts) {
         std::string error;  // its start, none when sent
     };
     const std::vector<Case> cases = {
-        {"200, whatever its body", answer(200, "<garbage>"), FeedbackForm::kTimeout, ""},
-        {"201", answer(201, "{}"), FeedbackForm::kTimeout, FeedbackForm::kFailedMessage},
-        {"500", answer(500, "oops"), FeedbackForm::kTimeout, FeedbackForm::kFailedMessage},
+        {"200, whatever its body", answer(200, "<garbage>"), FeedbackPresenter::kTimeout, ""},
+        {"201", answer(201, "{}"), FeedbackPresenter::kTimeout, FeedbackPresenter::kFailedMessage},
+        {"500", answer(500, "oops"), FeedbackPresenter::kTimeout, FeedbackPresenter::kFailedMessage},
         {"a backend that does not answer in time", [&] { backend.delay(TestBackend::kFeedbackRoute, 2000); },
          std::chrono::milliseconds(200), "Failed to send: The request timed out."},
         // Last: the backend stays down.
-        {"no backend at all", [&] { backend.stop(); }, FeedbackForm::kTimeout, "Failed to send: "},
+        {"no backend at all", [&] { backend.stop(); }, FeedbackPresenter::kTimeout, "Failed to send: "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -22,7 +22,7 @@ class TutorialManager;
 // alone, so the practice field expands here, by the engine's ";" + title rule over the personal
 // library, with ";addr" built in. A new instance starts at the welcome; going back and forth
 // between steps keeps everything. Lives on the main thread.
-class TutorialModel final : public QObject {
+class TutorialPresenter final : public QObject {
     Q_OBJECT
     // The raw value of the TutorialStep on screen.
     Q_PROPERTY(int currentStep READ currentStepValue NOTIFY currentStepChanged)
@@ -52,7 +52,7 @@ public:
         const platform::Clock& clock;
     };
 
-    explicit TutorialModel(Collaborators collaborators, QObject* parent = nullptr);
+    explicit TutorialPresenter(Collaborators collaborators, QObject* parent = nullptr);
 
     TutorialStep currentStep() const { return currentStep_; }
     int currentStepValue() const { return static_cast<int>(currentStep_); }

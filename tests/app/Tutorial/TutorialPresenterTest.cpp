@@ -5,13 +5,13 @@
 #include "Snippets/SnippetController.h"
 #include "Shell/AppNotifier.h"
 #include "Tutorial/TutorialManager.h"
-#include "Tutorial/TutorialModel.h"
+#include "Tutorial/TutorialPresenter.h"
 #include "platform/MemoryDefaults.h"
 #include "support/FakeAnalyticsTracking.h"
 
 using sablix::SnippetItem;
 using sablix::TutorialManager;
-using sablix::TutorialModel;
+using sablix::TutorialPresenter;
 using sablix::TutorialStep;
 
 namespace {
@@ -53,7 +53,7 @@ protected:
         std::vector<SnippetItem> items;
         for (const auto& [title, content] : snippets)
             items.emplace_back(platform::Uuid::generate(), title, content, std::vector<std::string>{}, clock);
-        ASSERT_TRUE(sablix::SnippetController(defaults).saveItems(items));
+        ASSERT_TRUE(sablix::SnippetController(defaults, clock).saveItems(items));
     }
 
     platform::MemoryDefaults defaults;
@@ -62,7 +62,7 @@ protected:
     sablix::AppNotifier notifier;
     TutorialManager manager{defaults, analytics, notifier};
     ManualQueue mainQueue;
-    TutorialModel model{{manager, defaults, analytics, mainQueue, clock}};
+    TutorialPresenter model{{manager, defaults, analytics, mainQueue, clock}};
 };
 
 TEST_F(TutorialTest, ManagerDecidesFromBothKeys) {
@@ -78,7 +78,7 @@ TEST_F(TutorialTest, ManagerDecidesFromBothKeys) {
 // Each case types its texts one change after another into the practice field of a fresh tutorial,
 // then lets any delayed step run.
 TEST_F(TutorialTest, PracticeCheckHintsAndExpandsByTheLibraryThenTheBuiltInTrigger) {
-    const std::string address = TutorialModel::kSampleAddress;
+    const std::string address = TutorialPresenter::kSampleAddress;
     struct Case {
         const char* name;
         std::vector<std::pair<std::string, std::string>> library;
@@ -117,7 +117,7 @@ TEST_F(TutorialTest, PracticeCheckHintsAndExpandsByTheLibraryThenTheBuiltInTrigg
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         storeLibrary(c.library);
-        TutorialModel fresh{{manager, defaults, analytics, mainQueue, clock}};
+        TutorialPresenter fresh{{manager, defaults, analytics, mainQueue, clock}};
         const size_t before = analytics.names().size();
         for (const std::string& text : c.typed) {
             fresh.setPracticeText(QString::fromStdString(text));
@@ -138,7 +138,7 @@ TEST_F(TutorialTest, PracticeCheckHintsAndExpandsByTheLibraryThenTheBuiltInTrigg
 }
 
 TEST_F(TutorialTest, StepsMoveOnlyAlongTheirTransitionsAndEndThroughTheHost) {
-    using Action = void (TutorialModel::*)();
+    using Action = void (TutorialPresenter::*)();
     enum class Ending { none, completed, created };
     struct Case {
         const char* name;
@@ -152,22 +152,22 @@ TEST_F(TutorialTest, StepsMoveOnlyAlongTheirTransitionsAndEndThroughTheHost) {
     using S = TutorialStep;
     // clang-format off
     const Case cases[] = {
-        {"Get Started",               S::welcome,  false, &TutorialModel::getStarted,       S::practice, Ending::none,      {"tutorial_started"}},
-        {"Skip",                      S::welcome,  false, &TutorialModel::skip,             S::welcome,  Ending::completed, {"tutorial_skipped"}},
-        {"no Next from the welcome",  S::welcome,  false, &TutorialModel::next,             S::welcome,  Ending::none,      {}},
-        {"Back",                      S::practice, true,  &TutorialModel::back,             S::welcome,  Ending::none,      {}},
-        {"Next before an expansion",  S::practice, false, &TutorialModel::next,             S::practice, Ending::none,      {}},
-        {"Next",                      S::practice, true,  &TutorialModel::next,             S::complete, Ending::none,      {}},
-        {"no Done from the practice", S::practice, true,  &TutorialModel::done,             S::practice, Ending::none,      {}},
-        {"Start from scratch",        S::complete, true,  &TutorialModel::startFromScratch, S::complete, Ending::created,   {"tutorial_completed"}},
-        {"Done",                      S::complete, true,  &TutorialModel::done,             S::complete, Ending::completed, {"tutorial_completed"}},
+        {"Get Started",               S::welcome,  false, &TutorialPresenter::getStarted,       S::practice, Ending::none,      {"tutorial_started"}},
+        {"Skip",                      S::welcome,  false, &TutorialPresenter::skip,             S::welcome,  Ending::completed, {"tutorial_skipped"}},
+        {"no Next from the welcome",  S::welcome,  false, &TutorialPresenter::next,             S::welcome,  Ending::none,      {}},
+        {"Back",                      S::practice, true,  &TutorialPresenter::back,             S::welcome,  Ending::none,      {}},
+        {"Next before an expansion",  S::practice, false, &TutorialPresenter::next,             S::practice, Ending::none,      {}},
+        {"Next",                      S::practice, true,  &TutorialPresenter::next,             S::complete, Ending::none,      {}},
+        {"no Done from the practice", S::practice, true,  &TutorialPresenter::done,             S::practice, Ending::none,      {}},
+        {"Start from scratch",        S::complete, true,  &TutorialPresenter::startFromScratch, S::complete, Ending::created,   {"tutorial_completed"}},
+        {"Done",                      S::complete, true,  &TutorialPresenter::done,             S::complete, Ending::completed, {"tutorial_completed"}},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         platform::MemoryDefaults store;
         TutorialManager fresh{store, analytics, notifier};
-        TutorialModel tutorial{{fresh, store, analytics, mainQueue, clock}};
+        TutorialPresenter tutorial{{fresh, store, analytics, mainQueue, clock}};
         if (c.from != TutorialStep::welcome || c.expanded) {
             tutorial.getStarted();
             if (c.expanded) tutorial.setPracticeText(";addr");
@@ -176,8 +176,8 @@ TEST_F(TutorialTest, StepsMoveOnlyAlongTheirTransitionsAndEndThroughTheHost) {
             if (c.from == TutorialStep::welcome) tutorial.back();
         }
         ASSERT_EQ(tutorial.currentStep(), c.from);
-        QSignalSpy completed(&tutorial, &TutorialModel::completed);
-        QSignalSpy created(&tutorial, &TutorialModel::snippetCreated);
+        QSignalSpy completed(&tutorial, &TutorialPresenter::completed);
+        QSignalSpy created(&tutorial, &TutorialPresenter::snippetCreated);
         const size_t before = analytics.names().size();
 
         (tutorial.*c.action)();
@@ -203,7 +203,7 @@ TEST_F(TutorialTest, TemplateRowHandsTheHostItsSnippetAfterStoringTheEnd) {
     model.next();
     std::optional<SnippetItem> created;
     std::string keysWhenCreated;
-    QObject::connect(&model, &TutorialModel::snippetCreated, &model, [&](const sablix::SnippetValue& item) {
+    QObject::connect(&model, &TutorialPresenter::snippetCreated, &model, [&](const sablix::SnippetValue& item) {
         created = item.item();
         keysWhenCreated = keysOf(defaults);
     });
@@ -218,7 +218,7 @@ TEST_F(TutorialTest, TemplateRowHandsTheHostItsSnippetAfterStoringTheEnd) {
     EXPECT_FALSE(created->teamId || created->ownerId || created->deletedAt);
     EXPECT_EQ(created->createdAt, clock.now());
     EXPECT_EQ(keysWhenCreated, "1/1");
-    EXPECT_TRUE(sablix::SnippetController(defaults).loadItems().empty()) << "the tutorial writes no library";
+    EXPECT_TRUE(sablix::SnippetController(defaults, clock).loadItems().empty()) << "the tutorial writes no library";
 }
 
 }  // namespace

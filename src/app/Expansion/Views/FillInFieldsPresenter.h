@@ -10,7 +10,7 @@ namespace sablix {
 
 // What one fill-in dialog knows and decides, behind its view: the field names, the text typed
 // into each, and whether the user inserted or gave up. The view only shows it and forwards input.
-class FillInFieldsForm final : public QObject {
+class FillInFieldsPresenter final : public QObject {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("Each dialog's form is made by its controller.")
@@ -18,7 +18,7 @@ class FillInFieldsForm final : public QObject {
     Q_PROPERTY(bool allFieldsFilled READ allFieldsFilled NOTIFY allFieldsFilledChanged)
 
 public:
-    explicit FillInFieldsForm(QStringList fieldNames, QObject* parent = nullptr);
+    explicit FillInFieldsPresenter(QStringList fieldNames, QObject* parent = nullptr);
 
     QStringList fieldNames() const { return fieldNames_; }
     // Blanks alone do not fill a field. With no fields at all, the form is complete.

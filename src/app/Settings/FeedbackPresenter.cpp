@@ -1,4 +1,4 @@
-#include "Settings/FeedbackForm.h"
+#include "Settings/FeedbackPresenter.h"
 
 #include <QPointer>
 
@@ -12,37 +12,40 @@ std::string trimmed(const QString& text) { return platform::text::trimmed(text.t
 
 }  // namespace
 
-FeedbackForm::FeedbackForm(APIClient& client, std::optional<std::string> appVersion, std::string osVersion,
-                           std::chrono::milliseconds timeout, QObject* parent)
+FeedbackPresenter::FeedbackPresenter(APIClient& client, std::optional<std::string> appVersion, std::string osVersion,
+                                     std::chrono::milliseconds timeout, QObject* parent)
     : QObject(parent),
       client_(client),
       appVersion_(std::move(appVersion)),
       osVersion_(std::move(osVersion)),
       timeout_(timeout) {}
 
-void FeedbackForm::setFeedbackMessage(const QString& message) {
+void FeedbackPresenter::setFeedbackMessage(const QString& message) {
     if (message == feedbackMessage_) return;
     feedbackMessage_ = message;
     emit feedbackMessageChanged();
     updateCanSend();
 }
 
-void FeedbackForm::setFeedbackEmail(const QString& email) {
+void FeedbackPresenter::setFeedbackEmail(const QString& email) {
     if (email == feedbackEmail_) return;
     feedbackEmail_ = email;
     emit feedbackEmailChanged();
 }
 
-bool FeedbackForm::canSend() const { return !feedbackSending_ && !feedbackSent_ && !trimmed(feedbackMessage_).empty(); }
+bool FeedbackPresenter::canSend() const {
+    return !feedbackSending_ && !feedbackSent_ && !trimmed(feedbackMessage_).empty();
+}
 
-void FeedbackForm::updateCanSend() {
+void FeedbackPresenter::updateCanSend() {
     if (canSend() == canSend_) return;
     canSend_ = canSend();
     emit canSendChanged();
 }
 
-nlohmann::json FeedbackForm::requestBody(const QString& message, const QString& email,
-                                         const std::optional<std::string>& appVersion, const std::string& osVersion) {
+nlohmann::json FeedbackPresenter::requestBody(const QString& message, const QString& email,
+                                              const std::optional<std::string>& appVersion,
+                                              const std::string& osVersion) {
     return {
         {"message", trimmed(message)},
         {"email", trimmed(email)},
@@ -51,15 +54,15 @@ nlohmann::json FeedbackForm::requestBody(const QString& message, const QString& 
     };
 }
 
-void FeedbackForm::sendFeedback() {
+void FeedbackPresenter::sendFeedback() {
     // The button is disabled then, but a second call must not send twice.
     if (!canSend()) return;
     // The task finishes on its own; nobody waits for it.
     send();
 }
 
-QCoro::Task<> FeedbackForm::send() {
-    QPointer<FeedbackForm> self(this);
+QCoro::Task<> FeedbackPresenter::send() {
+    QPointer<FeedbackPresenter> self(this);
     feedbackSending_ = true;
     feedbackError_.reset();
     emit stateChanged();

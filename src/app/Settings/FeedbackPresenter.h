@@ -16,7 +16,7 @@ namespace sablix {
 // trip to the backend's feedback route. Only an HTTP 200 counts as sent; any other answer, or
 // none, is a failure the user can retry, with the texts kept. One per opening of the sheet: a
 // request still under way when the form goes finishes unseen. Lives on the main thread.
-class FeedbackForm final : public QObject {
+class FeedbackPresenter final : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString feedbackMessage READ feedbackMessage WRITE setFeedbackMessage NOTIFY feedbackMessageChanged)
     Q_PROPERTY(QString feedbackEmail READ feedbackEmail WRITE setFeedbackEmail NOTIFY feedbackEmailChanged)
@@ -35,8 +35,8 @@ public:
 
     // appVersion is the application's short version, when known; osVersion "major.minor.patch".
     // timeout bounds the request (tests shorten it).
-    FeedbackForm(APIClient& client, std::optional<std::string> appVersion, std::string osVersion,
-                 std::chrono::milliseconds timeout = kTimeout, QObject* parent = nullptr);
+    FeedbackPresenter(APIClient& client, std::optional<std::string> appVersion, std::string osVersion,
+                      std::chrono::milliseconds timeout = kTimeout, QObject* parent = nullptr);
 
     QString feedbackMessage() const { return feedbackMessage_; }
     void setFeedbackMessage(const QString& message);

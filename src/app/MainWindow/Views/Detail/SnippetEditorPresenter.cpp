@@ -1,4 +1,4 @@
-#include "MainWindow/Views/Detail/SnippetEditorForm.h"
+#include "MainWindow/Views/Detail/SnippetEditorPresenter.h"
 
 #include <algorithm>
 
@@ -7,8 +7,8 @@
 
 namespace sablix {
 
-SnippetEditorForm::SnippetEditorForm(SnippetItem snippet, const std::vector<SnippetItem>& existingSnippets,
-                                     const SnippetSettings& settings, QObject* parent)
+SnippetEditorPresenter::SnippetEditorPresenter(SnippetItem snippet, const std::vector<SnippetItem>& existingSnippets,
+                                               const SnippetSettings& settings, QObject* parent)
     : QObject(parent),
       item_(std::move(snippet)),
       title_(QString::fromStdString(item_.snippetTitle)),
@@ -24,13 +24,13 @@ SnippetEditorForm::SnippetEditorForm(SnippetItem snippet, const std::vector<Snip
     connect(&settings_, &SnippetSettings::autoRemoveWhitespaceChanged, this, revalidate);
 }
 
-QStringList SnippetEditorForm::tags() const {
+QStringList SnippetEditorPresenter::tags() const {
     QStringList list;
     for (const auto& tag : item_.tags) list << QString::fromStdString(tag);
     return list;
 }
 
-void SnippetEditorForm::setSnippetTitle(const QString& title) {
+void SnippetEditorPresenter::setSnippetTitle(const QString& title) {
     if (title == title_) return;
     const std::string normalized =
         editorRules::normalizedTitle(title.toStdString(), settings_.autoRemoveWhitespace(), settings_.maxTitleLength());
@@ -42,7 +42,7 @@ void SnippetEditorForm::setSnippetTitle(const QString& title) {
     emit edited();
 }
 
-void SnippetEditorForm::setSnippet(const QString& content) {
+void SnippetEditorPresenter::setSnippet(const QString& content) {
     if (content == content_) return;
     content_ = content;
     item_.snippet = content.toStdString();
@@ -51,18 +51,18 @@ void SnippetEditorForm::setSnippet(const QString& content) {
     emit edited();
 }
 
-void SnippetEditorForm::saveWithValidation() {
+void SnippetEditorPresenter::saveWithValidation() {
     if (validate().isValid) emit saveRequested();
 }
 
-void SnippetEditorForm::insertField(const QString& token, int selectionStart, int selectionEnd) {
+void SnippetEditorPresenter::insertField(const QString& token, int selectionStart, int selectionEnd) {
     std::optional<editorRules::TextSelection> selection;
     if (selectionStart >= 0 && selectionEnd >= selectionStart)
         selection = editorRules::TextSelection{selectionStart, selectionEnd - selectionStart};
     setSnippet(editorRules::contentWithField(content_, token, selection));
 }
 
-void SnippetEditorForm::addTag(const QString& typed) {
+void SnippetEditorPresenter::addTag(const QString& typed) {
     const auto tag = editorRules::tagToAdd(typed.toStdString(), item_.tags);
     if (!tag) return;
     item_.tags.push_back(*tag);
@@ -70,7 +70,7 @@ void SnippetEditorForm::addTag(const QString& typed) {
     emit edited();
 }
 
-void SnippetEditorForm::removeTag(const QString& tag) {
+void SnippetEditorPresenter::removeTag(const QString& tag) {
     const std::string text = tag.toStdString();
     const auto removed = std::remove(item_.tags.begin(), item_.tags.end(), text);
     if (removed == item_.tags.end()) return;
@@ -79,16 +79,16 @@ void SnippetEditorForm::removeTag(const QString& tag) {
     emit edited();
 }
 
-void SnippetEditorForm::acceptGeneratedText(const QString& text) {
+void SnippetEditorPresenter::acceptGeneratedText(const QString& text) {
     if (!text.isEmpty()) setSnippet(text);
 }
 
-void SnippetEditorForm::setAIGeneration(AIGenerationViewModel* model) {
+void SnippetEditorPresenter::setAIGeneration(AIGenerationViewModel* model) {
     aiGeneration_ = model;
     if (model) model->setParent(this);
 }
 
-void SnippetEditorForm::replaceSnippet(const SnippetItem& snippet) {
+void SnippetEditorPresenter::replaceSnippet(const SnippetItem& snippet) {
     if (snippet == item_) return;
     const bool tagsDiffer = snippet.tags != item_.tags;
     const QString title = QString::fromStdString(snippet.snippetTitle);
@@ -104,7 +104,7 @@ void SnippetEditorForm::replaceSnippet(const SnippetItem& snippet) {
     emit edited();
 }
 
-SnippetValidationResult SnippetEditorForm::validate() {
+SnippetValidationResult SnippetEditorPresenter::validate() {
     validated_ = true;
     SnippetValidationResult result = item_.validate(existingSnippets_, settings_);
     const auto shown = editorRules::displayableErrors(result.errors);

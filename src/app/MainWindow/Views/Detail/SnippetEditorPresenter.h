@@ -17,7 +17,7 @@ class SnippetSettings;
 // the trigger needs, live validation after each change of title or content, whether Save is
 // offered, the tags, and where a dynamic field goes. One per opening of the editor; the view
 // only shows it and forwards input.
-class SnippetEditorForm final : public QObject {
+class SnippetEditorPresenter final : public QObject {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("Each editor's form is made by the detail pane's presenter.")
@@ -34,8 +34,8 @@ public:
     // existingSnippets is read at each validation, so it sees the list as it is then. No message
     // shows until the first change or Save, even for a stored snippet that would fail; from then
     // on every change of the settings validates again.
-    SnippetEditorForm(SnippetItem snippet, const std::vector<SnippetItem>& existingSnippets,
-                      const SnippetSettings& settings, QObject* parent = nullptr);
+    SnippetEditorPresenter(SnippetItem snippet, const std::vector<SnippetItem>& existingSnippets,
+                           const SnippetSettings& settings, QObject* parent = nullptr);
 
     const SnippetItem& item() const { return item_; }
 
