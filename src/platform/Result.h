@@ -1,5 +1,6 @@
 #pragma once
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -18,6 +19,8 @@ public:
 template <class T, class E>
 class Result {
 public:
+    // Like std::expected: a default value, when T has one.
+    Result() requires std::is_default_constructible_v<T> : state_(std::in_place_index<0>) {}
     Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     Result(Failure<E> failure) : state_(std::in_place_index<1>, std::move(failure.error)) {}
 
