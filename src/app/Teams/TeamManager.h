@@ -135,7 +135,7 @@ signals:
     void selectedTeamIdChanged();
 
 private:
-    // A request with the bearer token and the time-out of every team request.
+    // A request with the time-out of every team request; the request step adds the bearer token.
     APIRequest request(std::string method, std::optional<nlohmann::json> body = std::nullopt) const {
         return APIRequest(std::move(method), std::move(body), std::nullopt, requestTimeout_);
     }
