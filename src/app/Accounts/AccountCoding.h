@@ -19,13 +19,18 @@ public:
 // Strict readers of the account records; each throws AccountCodingError.
 namespace accountCoding {
 
-using Reader = StrictJsonReader<AccountCodingError>;
+using Reader = StrictJsonReader<AccountCodingError, kRecordWording>;
 inline constexpr auto requireObject = &Reader::requireObject;
 inline constexpr auto requiredString = &Reader::requiredString;
 inline constexpr auto optionalString = &Reader::optionalString;
 inline constexpr auto requiredUuid = &Reader::requiredUuid;
-inline constexpr auto requiredDate = &Reader::requiredDate;
-inline constexpr auto dateFromText = &internetDateToTheSecond;
+// An internet date-time to the second with a zone designator; a fraction of a second fails.
+inline platform::Date requiredDate(const nlohmann::json& object, const char* key) {
+    return Reader::requiredDate(object, key, DateRule::toTheSecond);
+}
+inline std::optional<platform::Date> dateFromText(const std::string& text) {
+    return sablix::dateFromText(text, DateRule::toTheSecond);
+}
 
 }  // namespace accountCoding
 }  // namespace sablix

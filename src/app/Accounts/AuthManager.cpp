@@ -93,6 +93,12 @@ QCoro::Task<> acceptPendingInvitation(TeamManaging& teams, std::string token, pl
     logger.info("Auto-accepted pending invitation");
 }
 
+// Why an account request failed, in the words the user sees.
+std::string failureText(const RequestError& error) {
+    if (error.kind == RequestError::Kind::status) return AuthError::serverError(error.status).errorDescription();
+    return error.message;
+}
+
 // The backend hears of the sign-out when it can; its answer is not examined.
 QCoro::Task<> notifyServerSignOut(APIClient& client, std::string accessToken, std::chrono::milliseconds timeout) {
     const APIEndpoint endpoint = APIEndpoint::authSignOut();
@@ -113,7 +119,8 @@ AuthManager::AuthManager(CredentialStore& keychain, APIClient& client, desktop::
       teams_(teams),
       clock_(clock),
       bringToFront_(std::move(bringToFront)),
-      requestTimeout_(requestTimeout) {
+      requestTimeout_(requestTimeout),
+      requests_(client, nullptr, this) {
     loadCachedAuth();
 }
 
@@ -197,22 +204,27 @@ QCoro::Task<> AuthManager::handleOAuthCallback(QUrl url) {
 
     QPointer<AuthManager> self(this);
     std::optional<std::string> failure;
-    try {
-        // Nothing is stored before the new account's profile is in: a failed callback leaves the
-        // store as it was, so no one signs in halfway and no two accounts mix.
-        const User user = co_await fetchUserProfile(tokens.accessToken);
-        if (!self) co_return;
-        if (isAuthenticated_ && currentUser_ && currentUser_->id != user.id) endSessionForAnotherUser();
-        storeSession(tokens, user);
-        setCurrentUser(user);
-        setAuthenticated(true);
-        analytics_.track(AnalyticsEvent::userSignIn, {{"provider", "google"}});
-        analytics_.identify(user.id.toString());
-        runSignInHook();
-        if (bringToFront_) bringToFront_();
-        logger_.info("Signed in as %s", user.email.c_str());
-    } catch (const std::exception& error) {
-        failure = error.what();
+    // Nothing is stored before the new account's profile is in: a failed callback leaves the
+    // store as it was, so no one signs in halfway and no two accounts mix.
+    const auto profile = co_await fetchUserProfile(tokens.accessToken);
+    if (!self) co_return;
+    if (!profile) {
+        failure = failureText(profile.error());
+    } else {
+        try {
+            const User& user = profile.value();
+            if (isAuthenticated_ && currentUser_ && currentUser_->id != user.id) endSessionForAnotherUser();
+            storeSession(tokens, user);
+            setCurrentUser(user);
+            setAuthenticated(true);
+            analytics_.track(AnalyticsEvent::userSignIn, {{"provider", "google"}});
+            analytics_.identify(user.id.toString());
+            runSignInHook();
+            if (bringToFront_) bringToFront_();
+            logger_.info("Signed in as %s", user.email.c_str());
+        } catch (const std::exception& error) {
+            failure = error.what();
+        }
     }
     if (!self) co_return;
     if (failure) {
@@ -222,15 +234,14 @@ QCoro::Task<> AuthManager::handleOAuthCallback(QUrl url) {
     setLoading(false);
 }
 
-QCoro::Task<User> AuthManager::fetchUserProfile(std::string accessToken) {
-    const APIEndpoint endpoint = APIEndpoint::authMe();
-    APIRequest request("GET", std::nullopt, std::move(accessToken), requestTimeout_);
-    const APIResponse response = co_await client_.send(endpoint, std::move(request));
-    if (response.status == 0) throw TransportError(response.error);
-    if (response.status != 200) throw AuthError::serverError(response.status);
-    const auto body = response.json();
-    if (!body) throw AccountCodingError("the profile answer is not JSON");
-    co_return User::fromJson(*body);
+QCoro::Task<RequestResult<User>> AuthManager::fetchUserProfile(std::string accessToken) {
+    return requests_.send(APIEndpoint::authMe(),
+                          APIRequest("GET", std::nullopt, std::move(accessToken), requestTimeout_),
+                          AcceptedStatus::exactly(200), [](const APIResponse& response) {
+                              const auto body = response.json();
+                              if (!body) throw AccountCodingError("the profile answer is not JSON");
+                              return User::fromJson(*body);
+                          });
 }
 
 void AuthManager::saveTokens(const AuthTokens& tokens) {
@@ -281,22 +292,27 @@ QCoro::Task<std::string> AuthManager::refreshAccessToken() {
     if (!refreshToken) throw AuthError::notAuthenticated();
     const auto userId = keychain_.readString(kUserIdAccount);
 
-    const APIEndpoint endpoint = APIEndpoint::authRefresh();
     APIRequest request("POST", nlohmann::json{{"refresh_token", *refreshToken}}, std::nullopt, requestTimeout_);
     QPointer<AuthManager> self(this);
-    const APIResponse response = co_await client_.send(endpoint, std::move(request));
+    const auto answer = co_await requests_.send(APIEndpoint::authRefresh(), std::move(request),
+                                                AcceptedStatus::exactly(200), [](const APIResponse& response) {
+                                                    const auto body = response.json();
+                                                    if (!body) throw AccountCodingError("the token answer is not JSON");
+                                                    return AuthTokens::fromJson(*body);
+                                                });
     if (!self) throw AuthError::notAuthenticated();
-    if (response.status == 0) throw TransportError(response.error);
-    if (response.status == 401) {
-        // Only the session that sent this refresh token ends; one that a sign-in or another
-        // refresh put in its place meanwhile stays.
-        if (keychain_.readString(kRefreshTokenAccount) == refreshToken) expireSession();
-        throw AuthError::sessionExpired();
+    if (!answer) {
+        const RequestError& error = answer.error();
+        if (error.kind == RequestError::Kind::status && error.status == 401) {
+            // Only the session that sent this refresh token ends; one that a sign-in or another
+            // refresh put in its place meanwhile stays.
+            if (keychain_.readString(kRefreshTokenAccount) == refreshToken) expireSession();
+            throw AuthError::sessionExpired();
+        }
+        // Whoever asked for the token has only its text to show.
+        throw std::runtime_error(failureText(error));
     }
-    if (response.status != 200) throw AuthError::serverError(response.status);
-    const auto body = response.json();
-    if (!body) throw AccountCodingError("the token answer is not JSON");
-    const AuthTokens tokens = AuthTokens::fromJson(*body);
+    const AuthTokens& tokens = answer.value();
     // A sign-out or another account's sign-in while the request was out: these tokens belong to
     // a session that no longer exists and must not come back.
     const auto currentUserId = keychain_.readString(kUserIdAccount);

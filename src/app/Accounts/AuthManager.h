@@ -17,6 +17,7 @@
 #include "Shell/DeepLinks/AuthManaging.h"
 #include "Shell/DeepLinks/TeamManaging.h"
 #include "Networking/APIClient.h"
+#include "Networking/RequestStep.h"
 #include "desktop/Workspace.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
@@ -108,7 +109,7 @@ signals:
 private:
     void loadCachedAuth();
     void saveTokens(const AuthTokens& tokens);
-    QCoro::Task<User> fetchUserProfile(std::string accessToken);
+    QCoro::Task<RequestResult<User>> fetchUserProfile(std::string accessToken);
     void saveUser(const User& user);
     QCoro::Task<std::string> refreshAccessToken();
     void clearStoredAuth();
@@ -135,6 +136,7 @@ private:
     const platform::Clock& clock_;
     std::function<void()> bringToFront_;
     const std::chrono::milliseconds requestTimeout_;
+    RequestStep requests_;
 
     bool isAuthenticated_ = false;
     std::optional<User> currentUser_;

@@ -4,7 +4,7 @@
 
 namespace sablix {
 namespace {
-using Reader = StrictJsonReader<ReferralCodingError>;
+using Reader = StrictJsonReader<ReferralCodingError, kRecordWording>;
 }  // namespace
 
 ReferralInfo ReferralInfo::fromJson(const nlohmann::json& json) {

@@ -3,7 +3,6 @@
 #include <QPointer>
 #include <QString>
 
-#include "Accounts/AuthError.h"
 #include "Accounts/AuthManager.h"
 #include "platform/TextRules.h"
 
@@ -11,7 +10,13 @@ namespace sablix {
 
 ReferralManager::ReferralManager(AuthManager& auth, APIClient& client, AnalyticsTracking& analytics,
                                  std::chrono::milliseconds requestTimeout, QObject* parent)
-    : QObject(parent), auth_(auth), client_(client), analytics_(analytics), requestTimeout_(requestTimeout) {}
+    : QObject(parent),
+      auth_(auth),
+      client_(client),
+      analytics_(analytics),
+      requestTimeout_(requestTimeout),
+      requests_(
+          client, [&auth] { return auth.getValidAccessToken(); }, this) {}
 
 std::string ReferralManager::normalizedCode(const std::string& code) {
     return QString::fromStdString(platform::text::trimmed(code)).toUpper().toStdString();
@@ -22,36 +27,23 @@ QCoro::Task<> ReferralManager::fetchReferralInfo() {
     setLoading(true);
 
     QPointer<ReferralManager> self(this);
-    std::optional<APIResponse> response;
-    try {
-        std::string token = co_await auth_.getValidAccessToken();
-        if (!self) co_return;
-        const APIEndpoint endpoint = APIEndpoint::referralsMe();
-        APIRequest request("GET", std::nullopt, std::move(token), requestTimeout_);
-        response = co_await client_.send(endpoint, std::move(request));
-        if (!self) co_return;
-        if (response->status == 0) throw TransportError(response->error);
-    } catch (const std::exception& error) {
-        if (!self) co_return;
-        logger_.error("Referral info error: %s", error.what());
-        setErrorMessage(kLoadFailedMessage);
-        setLoading(false);
-        co_return;
-    }
-
-    if (response->status != 200) {
-        logger_.error("Failed to fetch referral info: %ld", static_cast<long>(response->status));
-        setErrorMessage(kLoadFailedMessage);
+    auto info = co_await requests_.send(APIEndpoint::referralsMe(),
+                                        APIRequest("GET", std::nullopt, std::nullopt, requestTimeout_),
+                                        AcceptedStatus::exactly(200), [](const APIResponse& answer) {
+                                            const auto body = answer.json();
+                                            if (!body) throw ReferralCodingError("the referral answer is not JSON");
+                                            return ReferralInfo::fromJson(*body);
+                                        });
+    if (!self) co_return;
+    if (info) {
+        setInfo(std::move(info).value());
+        setErrorMessage(std::nullopt);
     } else {
-        try {
-            const auto body = response->json();
-            if (!body) throw ReferralCodingError("the referral answer is not JSON");
-            setInfo(ReferralInfo::fromJson(*body));
-            setErrorMessage(std::nullopt);
-        } catch (const ReferralCodingError& error) {
-            logger_.error("Referral info error: %s", error.what());
-            setErrorMessage(kLoadFailedMessage);
-        }
+        if (info.error().kind == RequestError::Kind::status)
+            logger_.error("Failed to fetch referral info: %ld", static_cast<long>(info.error().status));
+        else
+            logger_.error("Referral info error: %s", info.error().message.c_str());
+        setErrorMessage(kLoadFailedMessage);
     }
     setLoading(false);
 }
@@ -65,26 +57,18 @@ QCoro::Task<bool> ReferralManager::applyCode(std::string code) {
     setApplyState(ApplyState::applying());
 
     QPointer<ReferralManager> self(this);
-    APIResponse response;
-    try {
-        std::string token = co_await auth_.getValidAccessToken();
-        if (!self) co_return false;
-        const APIEndpoint endpoint = APIEndpoint::referralsApply();
-        APIRequest request("POST", nlohmann::json{{"code", normalized}}, std::move(token), requestTimeout_);
-        response = co_await client_.send(endpoint, std::move(request));
-        if (!self) co_return false;
-        if (response.status == 0) throw TransportError(response.error);
-    } catch (const std::exception& error) {
-        if (!self) co_return false;
-        logger_.error("Apply code error: %s", error.what());
-        setApplyState(ApplyState::failed(kApplyFailedMessage));
-        co_return false;
-    }
-
-    if (response.status != 200) {
-        const auto body = response.json();
-        const bool hasText = body && body->is_object() && body->contains("error") && (*body)["error"].is_string();
-        setApplyState(ApplyState::failed(hasText ? (*body)["error"].get<std::string>() : kApplyFailedMessage));
+    APIRequest request("POST", nlohmann::json{{"code", normalized}}, std::nullopt, requestTimeout_);
+    const auto answer =
+        co_await requests_.send(APIEndpoint::referralsApply(), std::move(request), AcceptedStatus::exactly(200));
+    if (!self) co_return false;
+    if (!answer) {
+        const RequestError& error = answer.error();
+        if (error.kind == RequestError::Kind::status) {
+            setApplyState(ApplyState::failed(error.serverMessage.value_or(kApplyFailedMessage)));
+        } else {
+            logger_.error("Apply code error: %s", error.message.c_str());
+            setApplyState(ApplyState::failed(kApplyFailedMessage));
+        }
         co_return false;
     }
 

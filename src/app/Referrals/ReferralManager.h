@@ -8,6 +8,7 @@
 
 #include "Analytics/AnalyticsTracking.h"
 #include "Networking/APIClient.h"
+#include "Networking/RequestStep.h"
 #include "Referrals/ReferralInfo.h"
 #include "platform/Log.h"
 
@@ -79,6 +80,7 @@ private:
     APIClient& client_;
     AnalyticsTracking& analytics_;
     const std::chrono::milliseconds requestTimeout_;
+    RequestStep requests_;
 
     std::optional<ReferralInfo> info_;
     bool isLoading_ = false;

@@ -15,7 +15,7 @@ std::string trimmed(const QString& text) { return platform::text::trimmed(text.t
 FeedbackPresenter::FeedbackPresenter(APIClient& client, std::optional<std::string> appVersion, std::string osVersion,
                                      std::chrono::milliseconds timeout, QObject* parent)
     : QObject(parent),
-      client_(client),
+      requests_(client, nullptr, this),
       appVersion_(std::move(appVersion)),
       osVersion_(std::move(osVersion)),
       timeout_(timeout) {}
@@ -71,18 +71,18 @@ QCoro::Task<> FeedbackPresenter::send() {
     const APIEndpoint endpoint = APIEndpoint::feedback();
     APIRequest request("POST", requestBody(feedbackMessage_, feedbackEmail_, appVersion_, osVersion_), std::nullopt,
                        timeout_);
-    const APIResponse response = co_await client_.send(endpoint, std::move(request));
+    const auto answer = co_await requests_.send(endpoint, std::move(request), AcceptedStatus::exactly(200));
     if (!self) co_return;
 
     feedbackSending_ = false;
-    if (response.status == 0) {
-        feedbackError_ = QString::fromStdString(kTransportFailurePrefix + response.error);
-    } else if (response.status == 200) {
+    if (answer) {
         feedbackSent_ = true;
         setFeedbackMessage(QString());
         setFeedbackEmail(QString());
-    } else {
+    } else if (answer.error().kind == RequestError::Kind::status) {
         feedbackError_ = QString::fromUtf8(kFailedMessage);
+    } else {
+        feedbackError_ = QString::fromStdString(kTransportFailurePrefix + answer.error().message);
     }
     emit stateChanged();
     updateCanSend();

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Networking/APIClient.h"
+#include "Networking/RequestStep.h"
 
 namespace sablix {
 
@@ -65,7 +66,7 @@ private:
     QCoro::Task<> send();
     void updateCanSend();
 
-    APIClient& client_;
+    RequestStep requests_;
     const std::optional<std::string> appVersion_;
     const std::string osVersion_;
     const std::chrono::milliseconds timeout_;

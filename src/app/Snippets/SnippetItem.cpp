@@ -1,6 +1,6 @@
 #include "Snippets/SnippetItem.h"
 
-#include "Shared/JsonCoding.h"
+#include "Snippets/SnippetCoding.h"
 #include "platform/EnumTable.h"
 #include "platform/TextRules.h"
 
@@ -64,15 +64,15 @@ json SnippetItem::toJson(DateCoding dates) const {
     if (ownerId) out["ownerId"] = ownerId->toString();
     if (visibility != SnippetVisibility::personal) out["visibility"] = std::string(rawValue(visibility));
     if (version != 1) out["version"] = version;
-    out["createdAt"] = jsonCoding::encodeDate(createdAt, dates);
-    out["updatedAt"] = jsonCoding::encodeDate(updatedAt, dates);
-    if (deletedAt) out["deletedAt"] = jsonCoding::encodeDate(*deletedAt, dates);
+    out["createdAt"] = snippetCoding::encodeDate(createdAt, dates);
+    out["updatedAt"] = snippetCoding::encodeDate(updatedAt, dates);
+    if (deletedAt) out["deletedAt"] = snippetCoding::encodeDate(*deletedAt, dates);
     return out;
 }
 
 SnippetItem SnippetItem::fromJson(const json& object, DateCoding dates, const platform::Clock& clock) {
     if (!object.is_object()) throw SnippetCodingError("a snippet must be a JSON object");
-    using namespace jsonCoding;
+    using namespace snippetCoding;
     const platform::Uuid id = requiredUuid(object, "id");
     std::string title = requiredString(object, "snippetTitle");
     std::string content = requiredString(object, "snippet");

@@ -1,6 +1,6 @@
 #include "Sync/ConflictData.h"
 
-#include "Shared/JsonCoding.h"
+#include "Snippets/SnippetCoding.h"
 
 namespace sablix {
 
@@ -13,7 +13,7 @@ json ConflictData::toJson() const {
 }
 
 ConflictData ConflictData::fromJson(const json& object, const platform::Clock& clock) {
-    jsonCoding::requireObject(object, "conflict");
+    snippetCoding::requireObject(object, "conflict");
     auto snippet = [&](const char* key) {
         auto it = object.find(key);
         if (it == object.end() || it->is_null()) throw SnippetCodingError("\"" + std::string(key) + "\": missing");
@@ -21,7 +21,7 @@ ConflictData ConflictData::fromJson(const json& object, const platform::Clock& c
     };
     SnippetItem local = snippet("localVersion");
     SnippetItem server = snippet("serverVersion");
-    return ConflictData{std::move(local), std::move(server), jsonCoding::requiredDate(object, "detectedAt")};
+    return ConflictData{std::move(local), std::move(server), snippetCoding::requiredDate(object, "detectedAt")};
 }
 
 }  // namespace sablix

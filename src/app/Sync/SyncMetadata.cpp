@@ -1,6 +1,6 @@
 #include "Sync/SyncMetadata.h"
 
-#include "Shared/JsonCoding.h"
+#include "Snippets/SnippetCoding.h"
 
 namespace sablix {
 
@@ -34,7 +34,7 @@ json SyncMetadata::toJson() const {
 }
 
 SyncMetadata SyncMetadata::fromJson(const json& object, const platform::Clock& clock) {
-    using namespace jsonCoding;
+    using namespace snippetCoding;
     requireObject(object, "sync metadata");
     SyncMetadata metadata;
     metadata.syncStatus = requiredEnum<SyncStatus>(object, "syncStatus", syncStatusFromRaw);

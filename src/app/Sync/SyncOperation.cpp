@@ -1,6 +1,6 @@
 #include "Sync/SyncOperation.h"
 
-#include "Shared/JsonCoding.h"
+#include "Snippets/SnippetCoding.h"
 #include "platform/Base64.h"
 
 namespace sablix {
@@ -41,7 +41,7 @@ json SyncOperation::toJson() const {
 }
 
 SyncOperation SyncOperation::fromJson(const json& object) {
-    using namespace jsonCoding;
+    using namespace snippetCoding;
     requireObject(object, "sync operation");
     SyncOperation operation;
     operation.id = requiredUuid(object, "id");

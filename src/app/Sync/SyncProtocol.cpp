@@ -1,6 +1,6 @@
 #include "Sync/SyncProtocol.h"
 
-#include "Shared/JsonCoding.h"
+#include "Snippets/SnippetCoding.h"
 
 namespace sablix::syncwire {
 namespace {
@@ -32,19 +32,19 @@ int64_t integerMember(const json& object, const char* key) {
 }
 
 std::optional<SnippetItem> convert(const json& record, const platform::Date& now) {
-    jsonCoding::requireObject(record, "server snippet");
-    const auto id = platform::Uuid::fromString(jsonCoding::requiredString(record, "id"));
-    const auto teamId = platform::Uuid::fromString(jsonCoding::requiredString(record, "teamId"));
-    const auto ownerId = platform::Uuid::fromString(jsonCoding::requiredString(record, "ownerId"));
-    jsonCoding::optionalString(record, "ownerName");
-    std::string title = jsonCoding::requiredString(record, "snippetTitle");
-    std::string content = jsonCoding::requiredString(record, "snippetContent");
+    snippetCoding::requireObject(record, "server snippet");
+    const auto id = platform::Uuid::fromString(snippetCoding::requiredString(record, "id"));
+    const auto teamId = platform::Uuid::fromString(snippetCoding::requiredString(record, "teamId"));
+    const auto ownerId = platform::Uuid::fromString(snippetCoding::requiredString(record, "ownerId"));
+    snippetCoding::optionalString(record, "ownerName");
+    std::string title = snippetCoding::requiredString(record, "snippetTitle");
+    std::string content = snippetCoding::requiredString(record, "snippetContent");
     std::vector<std::string> tags;
     for (const auto& tag : requiredArray(record, "tags")) tags.push_back(stringIn(tag, "\"tags\""));
-    const auto visibility = snippetVisibilityFromRaw(jsonCoding::requiredString(record, "visibility"));
+    const auto visibility = snippetVisibilityFromRaw(snippetCoding::requiredString(record, "visibility"));
     const int64_t version = integerMember(record, "version");
-    const auto createdAt = parseServerDate(jsonCoding::requiredString(record, "createdAt"));
-    const auto updatedAt = parseServerDate(jsonCoding::requiredString(record, "updatedAt"));
+    const auto createdAt = parseServerDate(snippetCoding::requiredString(record, "createdAt"));
+    const auto updatedAt = parseServerDate(snippetCoding::requiredString(record, "updatedAt"));
     if (!id || !teamId || !ownerId) return std::nullopt;
     return SnippetItem(*id, std::move(title), std::move(content), std::move(tags), teamId, ownerId,
                        visibility.value_or(SnippetVisibility::team), version, createdAt.value_or(now),
@@ -86,29 +86,29 @@ json pushBody(const platform::Uuid& teamId, const std::vector<SyncOperation>& op
 }
 
 PushResponse PushResponse::fromJson(const json& object) {
-    jsonCoding::requireObject(object, "push response");
+    snippetCoding::requireObject(object, "push response");
     PushResponse response;
     for (const auto& result : requiredArray(object, "results")) {
-        jsonCoding::requireObject(result, "operation result");
-        OpResult entry{jsonCoding::requiredString(result, "operationId"), jsonCoding::requiredString(result, "status"),
+        snippetCoding::requireObject(result, "operation result");
+        OpResult entry{snippetCoding::requiredString(result, "operationId"), snippetCoding::requiredString(result, "status"),
                        std::nullopt};
         auto version = result.find("serverVersion");
         if (version != result.end() && !version->is_null())
             entry.serverVersion = integerMember(result, "serverVersion");
         response.results.push_back(std::move(entry));
     }
-    response.serverTimestamp = jsonCoding::requiredString(object, "serverTimestamp");
+    response.serverTimestamp = snippetCoding::requiredString(object, "serverTimestamp");
     return response;
 }
 
 PullResponse PullResponse::fromJson(const json& object, const platform::Date& now) {
-    jsonCoding::requireObject(object, "pull response");
+    snippetCoding::requireObject(object, "pull response");
     PullResponse response;
     for (const auto& record : requiredArray(object, "snippets"))
         if (auto snippet = convert(record, now)) response.snippets.push_back(std::move(*snippet));
     for (const auto& id : requiredArray(object, "deletedIds"))
         response.deletedIds.push_back(stringIn(id, "\"deletedIds\""));
-    response.serverTimestamp = jsonCoding::requiredString(object, "serverTimestamp");
+    response.serverTimestamp = snippetCoding::requiredString(object, "serverTimestamp");
     response.hasMore = requiredMember(object, "hasMore", json::value_t::boolean).get<bool>();
     return response;
 }

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <exception>
-#include <stdexcept>
 
 #include <QPointer>
 #include <QUrl>
@@ -149,34 +148,41 @@ QCoro::Task<> SyncService::runCycle(platform::Uuid teamId) {
 
 QCoro::Task<bool> SyncService::pushChanges(platform::Uuid teamId) {
     QPointer<SyncService> self(this);
+    std::vector<SyncOperation> operations;
+    APIRequest request;
     try {
         c_.cache.open();
-        std::vector<SyncOperation> operations;
         for (auto& operation : c_.cache.getPendingSyncOperations())
             if (operation.teamId == teamId) operations.push_back(std::move(operation));
         if (operations.empty()) {
             logger_.debug("No pending operations to push");
             co_return true;
         }
-
-        const std::string token = co_await c_.accessToken();
-        if (!self) co_return false;
-        const nlohmann::json body = syncwire::pushBody(teamId, operations, c_.clock);
-        const APIResponse response =
-            co_await c_.client.send(APIEndpoint::syncPush(), APIRequest("POST", body, token, kDefaultRequestTimeout));
-        if (!self) co_return false;
+        request = APIRequest("POST", syncwire::pushBody(teamId, operations, c_.clock), std::nullopt,
+                             kDefaultRequestTimeout);
+    } catch (const std::exception& error) {
+        logger_.error("Push error: %s", error.what());
+        co_return false;
+    }
+    const auto decoded = co_await requests_.send(APIEndpoint::syncPush(), std::move(request),
+                                                 AcceptedStatus::exactly(200), [](const APIResponse& response) {
+                                                     const auto answer = response.json();
+                                                     if (!answer)
+                                                         throw SnippetCodingError("the push answer is not JSON");
+                                                     return syncwire::PushResponse::fromJson(*answer);
+                                                 });
+    if (!self) co_return false;
+    if (!decoded) {
         // No answer at all (refused, cut off, timed out) is the loader's error, not a status.
-        if (response.status == 0) throw std::runtime_error(response.error);
-        if (response.status != 200) {
-            logger_.error("Push failed: %ld", static_cast<long>(response.status));
-            co_return false;
-        }
-        const auto answer = response.json();
-        if (!answer) throw SnippetCodingError("the push answer is not JSON");
-        const auto decoded = syncwire::PushResponse::fromJson(*answer);
-
+        if (decoded.error().kind == RequestError::Kind::status)
+            logger_.error("Push failed: %ld", static_cast<long>(decoded.error().status));
+        else
+            logger_.error("Push error: %s", decoded.error().message.c_str());
+        co_return false;
+    }
+    try {
         long succeeded = 0;
-        for (const auto& result : decoded.results) {
+        for (const auto& result : decoded.value().results) {
             if (result.status != "success") continue;
             ++succeeded;
             if (const auto id = platform::Uuid::fromString(result.operationId)) c_.cache.dequeueSyncOperation(*id);
@@ -192,33 +198,35 @@ QCoro::Task<bool> SyncService::pushChanges(platform::Uuid teamId) {
 
 QCoro::Task<std::optional<std::vector<SnippetItem>>> SyncService::pullSnippets(platform::Uuid teamId) {
     QPointer<SyncService> self(this);
+    const QUrl url(c_.client.environment().url(APIEndpoint::syncPull()).toString() +
+                   QString::fromStdString(syncwire::pullQuery(teamId, getLastSyncTimestamp(teamId))));
+    // The decoder runs only while this service still exists.
+    auto decoded = co_await requests_.send(url, APIRequest("GET", std::nullopt, std::nullopt, kDefaultRequestTimeout),
+                                           AcceptedStatus::exactly(200), [this](const APIResponse& response) {
+                                               const auto answer = response.json();
+                                               if (!answer) throw SnippetCodingError("the pull answer is not JSON");
+                                               return syncwire::PullResponse::fromJson(*answer, c_.clock.now());
+                                           });
+    if (!self) co_return std::nullopt;
+    if (!decoded) {
+        if (decoded.error().kind == RequestError::Kind::status)
+            logger_.error("Pull failed: %ld", static_cast<long>(decoded.error().status));
+        else
+            logger_.error("Pull error: %s", decoded.error().message.c_str());
+        co_return std::nullopt;
+    }
     try {
-        const std::string token = co_await c_.accessToken();
-        if (!self) co_return std::nullopt;
-        const QUrl url(c_.client.environment().url(APIEndpoint::syncPull()).toString() +
-                       QString::fromStdString(syncwire::pullQuery(teamId, getLastSyncTimestamp(teamId))));
-        const APIResponse response =
-            co_await c_.client.send(url, APIRequest("GET", std::nullopt, token, kDefaultRequestTimeout));
-        if (!self) co_return std::nullopt;
-        if (response.status == 0) throw std::runtime_error(response.error);
-        if (response.status != 200) {
-            logger_.error("Pull failed: %ld", static_cast<long>(response.status));
-            co_return std::nullopt;
-        }
-        const auto answer = response.json();
-        if (!answer) throw SnippetCodingError("the pull answer is not JSON");
-        auto decoded = syncwire::PullResponse::fromJson(*answer, c_.clock.now());
-
+        auto& pull = decoded.value();
         std::vector<platform::Uuid> deletions;
-        for (const auto& id : decoded.deletedIds)
+        for (const auto& id : pull.deletedIds)
             if (const auto uuid = platform::Uuid::fromString(id)) deletions.push_back(*uuid);
         c_.cache.open();
-        c_.cache.applyPull(decoded.snippets, deletions, c_.clock);
-        if (const auto timestamp = syncwire::parseServerDate(decoded.serverTimestamp))
+        c_.cache.applyPull(pull.snippets, deletions, c_.clock);
+        if (const auto timestamp = syncwire::parseServerDate(pull.serverTimestamp))
             saveLastSyncTimestamp(teamId, *timestamp);
-        logger_.info("Pulled %ld snippets, %ld deletions", static_cast<long>(decoded.snippets.size()),
-                     static_cast<long>(decoded.deletedIds.size()));
-        co_return std::move(decoded.snippets);
+        logger_.info("Pulled %ld snippets, %ld deletions", static_cast<long>(pull.snippets.size()),
+                     static_cast<long>(pull.deletedIds.size()));
+        co_return std::move(pull.snippets);
     } catch (const std::exception& error) {
         logger_.error("Pull error: %s", error.what());
     }

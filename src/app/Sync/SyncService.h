@@ -12,6 +12,7 @@
 
 #include "Shell/Network/NetworkMonitor.h"
 #include "Networking/APIClient.h"
+#include "Networking/RequestStep.h"
 #include "Snippets/SnippetItem.h"
 #include "Sync/PendingOperation.h"
 #include "Sync/SyncTimestamps.h"
@@ -115,6 +116,7 @@ private:
 
     Collaborators c_;
     SyncTimestamps timestamps_{c_.defaults};
+    RequestStep requests_{c_.client, c_.accessToken, this};
     platform::Log logger_ = platform::appLog("SyncService");
     SyncState syncState_;
     std::optional<platform::Date> lastSyncedAt_;

@@ -22,35 +22,29 @@ public:
 // integer a JSON integer); an optional key may be absent or null. Each throws TeamCodingError.
 namespace teamCoding {
 
-using Reader = StrictJsonReader<TeamCodingError>;
+using Reader = StrictJsonReader<TeamCodingError, kRecordWording>;
 inline constexpr auto requireObject = &Reader::requireObject;
 inline constexpr auto requiredString = &Reader::requiredString;
 inline constexpr auto optionalString = &Reader::optionalString;
 inline constexpr auto requiredBool = &Reader::requiredBool;
 inline constexpr auto requiredInteger = &Reader::requiredInteger;
 inline constexpr auto requiredUuid = &Reader::requiredUuid;
+
 // An internet date-time to the second with a zone designator; a fraction of a second fails.
-inline constexpr auto requiredDate = &Reader::requiredDate;
+inline platform::Date requiredDate(const nlohmann::json& object, const char* key) {
+    return Reader::requiredDate(object, key, DateRule::toTheSecond);
+}
 
 // The required raw value of an enumeration, read with one of the *FromRaw functions.
 template <class FromRaw>
 auto requiredEnum(const nlohmann::json& object, const char* key, FromRaw fromRaw) {
-    const std::string text = requiredString(object, key);
-    auto value = fromRaw(text);
-    if (!value) throw TeamCodingError("\"" + std::string(key) + "\" has the unknown value \"" + text + "\"");
-    return *value;
+    return Reader::requiredEnum(object, key, fromRaw);
 }
 
-// The array under key, each element decoded with decode; one element that fails fails it all.
+// The array under key, each element decoded with Record::fromJson; one element that fails fails it all.
 template <class Record>
 std::vector<Record> requiredList(const nlohmann::json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end() || found->is_null()) throw TeamCodingError("\"" + std::string(key) + "\" is missing");
-    if (!found->is_array()) throw TeamCodingError("\"" + std::string(key) + "\" is not a list");
-    std::vector<Record> records;
-    records.reserve(found->size());
-    for (const auto& element : *found) records.push_back(Record::fromJson(element));
-    return records;
+    return Reader::requiredList<Record>(object, key);
 }
 
 }  // namespace teamCoding

@@ -1,12 +1,10 @@
 #include "Teams/TeamManager.h"
 
 #include <algorithm>
-#include <stdexcept>
 #include <utility>
 
 #include <QPointer>
 
-#include "Accounts/AuthError.h"
 #include "Teams/TeamCoding.h"
 
 namespace sablix {
@@ -14,7 +12,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kCancelledMessage = "The request was cancelled.";
 constexpr const char* kEncodingFailedMessage = "The request could not be encoded";
 
 // The answer's body as JSON; throws TeamCodingError otherwise.
@@ -31,13 +28,20 @@ json bodyObject(const APIResponse& response, const char* record) {
     return body;
 }
 
-// A refused answer's own message: its "error" member when that is a string.
-std::optional<std::string> serverError(const APIResponse& response) {
-    const auto body = response.json();
-    if (!body || !body->is_object()) return std::nullopt;
-    const auto found = body->find("error");
-    if (found == body->end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
+// Why a request came to nothing, to show and log; none for an answer of another status, which
+// each operation words itself.
+std::optional<std::string> failureText(const RequestError& error) {
+    switch (error.kind) {
+    case RequestError::Kind::status: return std::nullopt;
+    case RequestError::Kind::unencoded: return kEncodingFailedMessage;
+    default: return error.message;
+    }
+}
+
+// The same for a request whose answer is not decoded; none as well when it succeeded.
+std::optional<std::string> failureText(const RequestResult<APIResponse>& result) {
+    if (result) return std::nullopt;
+    return failureText(result.error());
 }
 
 // An invitation token names one path segment; these name none, even encoded.
@@ -115,56 +119,30 @@ TeamManager::TeamManager(AuthManager& auth, APIClient& client, TeamSnippetCache&
       client_(client),
       teamSnippets_(teamSnippets),
       analytics_(analytics),
-      requestTimeout_(requestTimeout) {
+      requestTimeout_(requestTimeout),
+      requests_(
+          client, [&auth] { return auth.getValidAccessToken(); }, this) {
     connect(&auth_, &AuthManager::sessionEnded, this, &TeamManager::clearAll);
-}
-
-QCoro::Task<TeamManager::Exchange> TeamManager::send(APIEndpoint endpoint, std::string method,
-                                                     std::optional<json> body) {
-    QPointer<TeamManager> self(this);
-    Exchange exchange;
-    try {
-        std::string token = co_await auth_.getValidAccessToken();
-        if (!self) throw TransportError(kCancelledMessage);
-        if (body) {
-            // Text that is not UTF-8 cannot become JSON; it fails here, as this request, not in the client.
-            try {
-                (void)body->dump();
-            } catch (const json::exception&) {
-                throw std::runtime_error(kEncodingFailedMessage);
-            }
-        }
-        APIRequest request(std::move(method), std::move(body), std::move(token), requestTimeout_);
-        APIResponse response = co_await client_.send(endpoint, std::move(request));
-        if (response.status == 0) throw TransportError(response.error);
-        exchange.response = std::move(response);
-    } catch (const std::exception& error) {
-        exchange.failure = error.what();
-    }
-    co_return exchange;
 }
 
 QCoro::Task<> TeamManager::fetchTeams() {
     if (!auth_.isAuthenticated()) co_return;
     QPointer<TeamManager> self(this);
     const uint64_t session = session_;
-    Exchange exchange = co_await send(APIEndpoint::teams(), "GET");
+    auto teams = co_await requests_.send(
+        APIEndpoint::teams(), request("GET"), AcceptedStatus::exactly(200),
+        [](const APIResponse& answer) { return teamCoding::requiredList<Team>(bodyObject(answer, "teams"), "teams"); });
     if (!self) co_return;
-    std::vector<Team> teams;
-    exchange.decode(200, [&](const APIResponse& answer) {
-        teams = teamCoding::requiredList<Team>(bodyObject(answer, "teams"), "teams");
-    });
-    if (!exchange.failure.empty()) {
-        logger_.error("Error fetching teams: %s", exchange.failure.c_str());
-        co_return;
-    }
-    if (exchange.response->status != 200) {
-        logger_.error("Failed to fetch teams: %d", exchange.response->status);
+    if (!teams) {
+        if (const auto failure = failureText(teams.error()))
+            logger_.error("Error fetching teams: %s", failure->c_str());
+        else
+            logger_.error("Failed to fetch teams: %d", teams.error().status);
         co_return;
     }
     if (session != session_) co_return;
 
-    setTeams(std::move(teams));
+    setTeams(std::move(teams).value());
     if (selectedTeamId_) {
         if (auto team = findTeam(*selectedTeamId_))
             setCurrentTeam(std::move(team));
@@ -179,42 +157,41 @@ QCoro::Task<> TeamManager::fetchPendingInvitations() {
     if (!auth_.isAuthenticated()) co_return;
     QPointer<TeamManager> self(this);
     const uint64_t session = session_;
-    Exchange exchange = co_await send(APIEndpoint::pendingInvitations(), "GET");
+    auto invitations = co_await requests_.send(
+        APIEndpoint::pendingInvitations(), request("GET"), AcceptedStatus::exactly(200), [](const APIResponse& answer) {
+            return teamCoding::requiredList<PendingInvitation>(bodyObject(answer, "invitations"), "invitations");
+        });
     if (!self) co_return;
-    std::vector<PendingInvitation> invitations;
-    exchange.decode(200, [&](const APIResponse& answer) {
-        invitations = teamCoding::requiredList<PendingInvitation>(bodyObject(answer, "invitations"), "invitations");
-    });
-    if (!exchange.failure.empty()) {
-        logger_.error("Error fetching pending invitations: %s", exchange.failure.c_str());
+    if (!invitations) {
+        if (const auto failure = failureText(invitations.error()))
+            logger_.error("Error fetching pending invitations: %s", failure->c_str());
         co_return;
     }
-    if (!exchange.answered(200) || session != session_) co_return;
-    setPendingInvitations(std::move(invitations));
+    if (session != session_) co_return;
+    setPendingInvitations(std::move(invitations).value());
 }
 
 QCoro::Task<> TeamManager::fetchMembers(platform::Uuid teamId) {
     QPointer<TeamManager> self(this);
     const uint64_t session = session_;
-    Exchange exchange = co_await send(APIEndpoint::teamMembers(teamId), "GET");
+    auto lists = co_await requests_.send(
+        APIEndpoint::teamMembers(teamId), request("GET"), AcceptedStatus::exactly(200), [](const APIResponse& answer) {
+            const json body = bodyObject(answer, "members");
+            return std::make_pair(teamCoding::requiredList<TeamMember>(body, "members"),
+                                  teamCoding::requiredList<TeamInvitation>(body, "invitations"));
+        });
     if (!self) co_return;
-    std::vector<TeamMember> members;
-    std::vector<TeamInvitation> invitations;
-    exchange.decode(200, [&](const APIResponse& answer) {
-        const json body = bodyObject(answer, "members");
-        members = teamCoding::requiredList<TeamMember>(body, "members");
-        invitations = teamCoding::requiredList<TeamInvitation>(body, "invitations");
-    });
-    if (!exchange.failure.empty()) {
-        logger_.error("Error fetching members: %s", exchange.failure.c_str());
+    if (!lists) {
+        if (const auto failure = failureText(lists.error()))
+            logger_.error("Error fetching members: %s", failure->c_str());
         co_return;
     }
-    if (!exchange.answered(200)) co_return;
     // Another team may have been selected meanwhile; its list must not show this team's members.
     if (session != session_ || selectedTeamId_ != teamId) {
         logger_.debug("Members of team %s dropped: no longer selected", teamId.toString().c_str());
         co_return;
     }
+    auto& [members, invitations] = lists.value();
     setMembers(std::move(members));
     setInvitations(std::move(invitations));
 }
@@ -229,29 +206,28 @@ QCoro::Task<std::optional<Team>> TeamManager::createTeam(std::string name, std::
     if (description) body["description"] = std::move(*description);
     if (iconEmoji) body["iconEmoji"] = std::move(*iconEmoji);
 
-    Exchange exchange = co_await send(APIEndpoint::teams(), "POST", std::move(body));
+    auto team =
+        co_await requests_.send(APIEndpoint::teams(), request("POST", std::move(body)), AcceptedStatus::exactly(201),
+                                [](const APIResponse& answer) { return Team::fromJson(bodyJson(answer, "team")); });
     if (!self) co_return std::nullopt;
-    std::optional<Team> team;
-    exchange.decode(201, [&](const APIResponse& answer) { team = Team::fromJson(bodyJson(answer, "team")); });
-    if (!exchange.failure.empty()) {
-        setErrorMessage(exchange.failure);
-        logger_.error("Error creating team: %s", exchange.failure.c_str());
-        setLoading(false);
-        co_return std::nullopt;
-    }
-    if (!exchange.answered(201)) {
-        setErrorMessage(serverError(*exchange.response).value_or(kCreateTeamFailedMessage));
+    if (!team) {
+        if (const auto failure = failureText(team.error())) {
+            setErrorMessage(*failure);
+            logger_.error("Error creating team: %s", failure->c_str());
+        } else {
+            setErrorMessage(team.error().serverMessage.value_or(kCreateTeamFailedMessage));
+        }
         setLoading(false);
         co_return std::nullopt;
     }
     setLoading(false);
     if (session != session_) co_return std::nullopt;
     std::vector<Team> teams = teams_;
-    teams.push_back(*team);
+    teams.push_back(team.value());
     setTeams(std::move(teams));
     analytics_.track(AnalyticsEvent::teamCreate);
-    logger_.info("Created team: %s", team->name.c_str());
-    co_return team;
+    logger_.info("Created team: %s", team.value().name.c_str());
+    co_return std::move(team).value();
 }
 
 QCoro::Task<> TeamManager::updateTeam(platform::Uuid teamId, std::optional<std::string> name,
@@ -269,27 +245,27 @@ QCoro::Task<> TeamManager::updateTeam(platform::Uuid teamId, std::optional<std::
     if (defaultPermission) body["defaultPermission"] = std::move(*defaultPermission);
     if (allowMemberInvites) body["allowMemberInvites"] = *allowMemberInvites;
 
-    const Exchange exchange = co_await send(APIEndpoint::team(teamId), "PUT", std::move(body));
+    const auto answer = co_await requests_.send(APIEndpoint::team(teamId), request("PUT", std::move(body)),
+                                                AcceptedStatus::exactly(200));
     if (!self) co_return;
-    if (!exchange.failure.empty()) {
-        setErrorMessage(exchange.failure);
-    } else if (!exchange.answered(200)) {
-        setErrorMessage(kUpdateTeamFailedMessage);
-    } else {
+    if (answer) {
         co_await fetchTeams();
         if (!self) co_return;
+    } else {
+        setErrorMessage(failureText(answer).value_or(kUpdateTeamFailedMessage));
     }
     setLoading(false);
 }
 
 QCoro::Task<> TeamManager::deleteTeam(platform::Uuid teamId) {
     QPointer<TeamManager> self(this);
-    const Exchange exchange = co_await send(APIEndpoint::team(teamId), "DELETE");
+    const auto answer =
+        co_await requests_.send(APIEndpoint::team(teamId), request("DELETE"), AcceptedStatus::exactly(200));
     if (!self) co_return;
-    if (!exchange.failure.empty())
-        setErrorMessage(exchange.failure);
-    else if (exchange.answered(200))
+    if (answer)
         removeTeamLocally(teamId);
+    else if (const auto failure = failureText(answer))
+        setErrorMessage(*failure);
 }
 
 QCoro::Task<bool> TeamManager::acceptInvitation(std::string token) {
@@ -299,13 +275,13 @@ QCoro::Task<bool> TeamManager::acceptInvitation(std::string token) {
         co_return false;
     }
     QPointer<TeamManager> self(this);
-    const Exchange exchange = co_await send(APIEndpoint::invitation(token), "POST");
+    const auto answer =
+        co_await requests_.send(APIEndpoint::invitation(token), request("POST"), AcceptedStatus::exactly(200));
     if (!self) co_return false;
-    if (!exchange.failure.empty()) {
-        setErrorMessage(exchange.failure);
+    if (!answer) {
+        if (const auto failure = failureText(answer)) setErrorMessage(*failure);
         co_return false;
     }
-    if (!exchange.answered(200)) co_return false;
 
     std::vector<PendingInvitation> remaining;
     for (const auto& invitation : pendingInvitations_)
@@ -338,27 +314,23 @@ QCoro::Task<std::optional<TeamInvitation>> TeamManager::inviteMember(platform::U
     setErrorMessage(std::nullopt);
     json body{{"email", std::move(email)}, {"role", std::move(role)}};
 
-    Exchange exchange = co_await send(APIEndpoint::teamMembers(teamId), "POST", std::move(body));
+    auto invitation = co_await requests_.send(
+        APIEndpoint::teamMembers(teamId), request("POST", std::move(body)), AcceptedStatus::exactly(201),
+        [](const APIResponse& answer) { return TeamInvitation::fromJson(bodyJson(answer, "invitation")); });
     if (!self) co_return std::nullopt;
     setLoading(false);
-    std::optional<TeamInvitation> invitation;
-    exchange.decode(
-        201, [&](const APIResponse& answer) { invitation = TeamInvitation::fromJson(bodyJson(answer, "invitation")); });
-    if (!exchange.failure.empty()) {
-        setErrorMessage(exchange.failure);
-        co_return std::nullopt;
-    }
-    if (!exchange.answered(201)) {
-        setErrorMessage(serverError(*exchange.response).value_or(kInviteMemberFailedMessage));
+    if (!invitation) {
+        setErrorMessage(failureText(invitation.error())
+                            .value_or(invitation.error().serverMessage.value_or(kInviteMemberFailedMessage)));
         co_return std::nullopt;
     }
     // The list shows the selected team's invitations only.
     if (session == session_ && selectedTeamId_ == teamId) {
         std::vector<TeamInvitation> invitations = invitations_;
-        invitations.push_back(*invitation);
+        invitations.push_back(invitation.value());
         setInvitations(std::move(invitations));
     }
-    co_return invitation;
+    co_return std::move(invitation).value();
 }
 
 QCoro::Task<> TeamManager::updateMemberRole(platform::Uuid teamId, std::string userId, std::string role) {
@@ -366,26 +338,28 @@ QCoro::Task<> TeamManager::updateMemberRole(platform::Uuid teamId, std::string u
     if (!user) co_return;
     QPointer<TeamManager> self(this);
     json body{{"role", std::move(role)}};
-    const Exchange exchange = co_await send(APIEndpoint::teamMember(teamId, *user), "PUT", std::move(body));
+    const auto answer = co_await requests_.send(APIEndpoint::teamMember(teamId, *user), request("PUT", std::move(body)),
+                                                AcceptedStatus::exactly(200));
     if (!self) co_return;
-    if (!exchange.failure.empty())
-        setErrorMessage(exchange.failure);
-    else if (exchange.answered(200))
+    if (answer)
         co_await fetchMembers(teamId);
+    else if (const auto failure = failureText(answer))
+        setErrorMessage(*failure);
 }
 
 QCoro::Task<> TeamManager::removeMember(platform::Uuid teamId, std::string userId) {
     const auto user = platform::Uuid::fromString(userId);
     if (!user) co_return;
     QPointer<TeamManager> self(this);
-    const Exchange exchange = co_await send(APIEndpoint::teamMember(teamId, *user), "DELETE");
+    const auto answer = co_await requests_.send(APIEndpoint::teamMember(teamId, *user), request("DELETE"),
+                                                AcceptedStatus::exactly(200));
     if (!self) co_return;
-    if (!exchange.failure.empty()) {
-        setErrorMessage(exchange.failure);
-    } else if (exchange.answered(200)) {
+    if (answer) {
         co_await fetchMembers(teamId);
         if (!self) co_return;
         co_await fetchTeams();
+    } else if (const auto failure = failureText(answer)) {
+        setErrorMessage(*failure);
     }
 }
 

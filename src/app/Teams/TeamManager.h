@@ -16,6 +16,7 @@
 #include "Accounts/AuthManager.h"
 #include "Shell/DeepLinks/TeamManaging.h"
 #include "Networking/APIClient.h"
+#include "Networking/RequestStep.h"
 #include "Sync/TeamSnippetCache.h"
 #include "Teams/PendingInvitation.h"
 #include "Teams/Team.h"
@@ -134,27 +135,10 @@ signals:
     void selectedTeamIdChanged();
 
 private:
-    // What one request came to: an answer of any status, or why none came (the token's, the
-    // encoding's or the transport's reason).
-    struct Exchange {
-        std::optional<APIResponse> response;
-        std::string failure;
-
-        bool answered(int status) const { return failure.empty() && response && response->status == status; }
-        // Decodes an answer of that status; a record that does not decode becomes the failure.
-        template <typename Decode>
-        void decode(int status, Decode&& decoding) {
-            if (!answered(status)) return;
-            try {
-                decoding(*response);
-            } catch (const std::exception& error) {
-                failure = error.what();
-            }
-        }
-    };
-    // The bearer token, then the request.
-    QCoro::Task<Exchange> send(APIEndpoint endpoint, std::string method,
-                               std::optional<nlohmann::json> body = std::nullopt);
+    // A request with the time-out of every team request; the request step adds the bearer token.
+    APIRequest request(std::string method, std::optional<nlohmann::json> body = std::nullopt) const {
+        return APIRequest(std::move(method), std::move(body), std::nullopt, requestTimeout_);
+    }
     void runSelectionHandler();
     // Drops the team here after it is gone on the backend or left.
     void removeTeamLocally(const platform::Uuid& teamId);
@@ -180,6 +164,7 @@ private:
     TeamSnippetCache& teamSnippets_;
     AnalyticsTracking& analytics_;
     const std::chrono::milliseconds requestTimeout_;
+    RequestStep requests_;
 
     std::vector<Team> teams_;
     std::optional<Team> currentTeam_;

@@ -27,23 +27,21 @@ TemplateInstallService::TemplateInstallService(SnippetController& snippetControl
       refreshSnippetCache_(std::move(refreshSnippetCache)),
       notifier_(notifier),
       analytics_(analytics),
-      requestTimeout_(requestTimeout) {}
+      requestTimeout_(requestTimeout),
+      requests_(client) {}
 
 QCoro::Task<> TemplateInstallService::checkPendingInstall() {
     if (userDefaults_.boolean(kHasCheckedPendingInstallKey)) co_return;
     // Remembered before asking, so that the match is tried once whatever becomes of it.
     userDefaults_.set(kHasCheckedPendingInstallKey, true);
 
-    const APIResponse response = co_await client_.send(APIEndpoint::pendingInstallMatch(),
-                                                       APIRequest("GET", std::nullopt, std::nullopt, requestTimeout_));
-    if (response.status != 200) co_return;
-    std::optional<std::string> templateId;
-    try {
-        templateId = PendingInstallMatch::fromJson(nlohmann::json::parse(response.body)).templateId;
-    } catch (const std::exception&) {
-        co_return;
-    }
-    if (!templateId) co_return;
+    const auto match = co_await requests_.send(
+        APIEndpoint::pendingInstallMatch(), APIRequest("GET", std::nullopt, std::nullopt, requestTimeout_),
+        AcceptedStatus::exactly(200), [](const APIResponse& response) {
+            return PendingInstallMatch::fromJson(nlohmann::json::parse(response.body));
+        });
+    if (!match || !match.value().templateId) co_return;
+    const std::optional<std::string>& templateId = match.value().templateId;
 
     // The backend's answer is trusted as it stands; only links are checked against the pattern.
     const std::string_view prefix = kPackPrefix;
@@ -131,16 +129,15 @@ QCoro::Task<std::optional<T>> TemplateInstallService::fetch(std::string path) {
     const QUrl url(QString::fromStdString(client_.environment().websiteBaseURL() + path), QUrl::StrictMode);
     if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty()) co_return std::nullopt;
 
-    const APIResponse response =
-        co_await client_.send(url, APIRequest("GET", std::nullopt, std::nullopt, requestTimeout_));
-    if (response.status != 200) co_return std::nullopt;
-    try {
-        const auto body = nlohmann::json::parse(response.body);
-        if (body.is_null()) co_return std::nullopt;
-        co_return T::fromJson(body);
-    } catch (const std::exception&) {
-        co_return std::nullopt;
-    }
+    auto payload =
+        co_await requests_.send(url, APIRequest("GET", std::nullopt, std::nullopt, requestTimeout_),
+                                AcceptedStatus::exactly(200), [](const APIResponse& response) -> std::optional<T> {
+                                    const auto body = nlohmann::json::parse(response.body);
+                                    if (body.is_null()) return std::nullopt;
+                                    return T::fromJson(body);
+                                });
+    if (!payload) co_return std::nullopt;
+    co_return std::move(payload).value();
 }
 
 }  // namespace sablix

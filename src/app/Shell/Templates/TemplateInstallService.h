@@ -13,6 +13,7 @@
 #include "Shell/AppNotifier.h"
 #include "Shell/DeepLinks/TemplateLinkInstalling.h"
 #include "Networking/APIClient.h"
+#include "Networking/RequestStep.h"
 #include "Shell/Templates/TemplatePayloads.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
@@ -94,6 +95,7 @@ private:
     AppNotifier& notifier_;
     AnalyticsTracking& analytics_;
     std::chrono::milliseconds requestTimeout_;
+    RequestStep requests_;
 };
 
 }  // namespace sablix

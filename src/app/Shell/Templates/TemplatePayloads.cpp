@@ -1,6 +1,6 @@
 #include "Shell/Templates/TemplatePayloads.h"
 
-#include "Shared/JsonCoding.h"
+#include "Snippets/SnippetCoding.h"
 
 namespace sablix {
 
@@ -9,8 +9,8 @@ using nlohmann::json;
 json PendingInstallMatch::toJson() const { return {{"template_id", templateId ? json(*templateId) : json(nullptr)}}; }
 
 PendingInstallMatch PendingInstallMatch::fromJson(const json& value) {
-    jsonCoding::requireObject(value, "pending install match");
-    return {jsonCoding::optionalString(value, "template_id")};
+    snippetCoding::requireObject(value, "pending install match");
+    return {snippetCoding::optionalString(value, "template_id")};
 }
 
 json TemplateInstallPayload::toJson() const {
@@ -18,9 +18,9 @@ json TemplateInstallPayload::toJson() const {
 }
 
 TemplateInstallPayload TemplateInstallPayload::fromJson(const json& value) {
-    jsonCoding::requireObject(value, "template");
-    return {jsonCoding::requiredString(value, "slug"), jsonCoding::requiredString(value, "title"),
-            jsonCoding::requiredString(value, "trigger"), jsonCoding::requiredString(value, "content")};
+    snippetCoding::requireObject(value, "template");
+    return {snippetCoding::requiredString(value, "slug"), snippetCoding::requiredString(value, "title"),
+            snippetCoding::requiredString(value, "trigger"), snippetCoding::requiredString(value, "content")};
 }
 
 json TemplatePackPayload::toJson() const {
@@ -30,8 +30,8 @@ json TemplatePackPayload::toJson() const {
 }
 
 TemplatePackPayload TemplatePackPayload::fromJson(const json& value) {
-    jsonCoding::requireObject(value, "template pack");
-    TemplatePackPayload pack{jsonCoding::requiredString(value, "category"), {}};
+    snippetCoding::requireObject(value, "template pack");
+    TemplatePackPayload pack{snippetCoding::requiredString(value, "category"), {}};
     auto list = value.find("templates");
     if (list == value.end() || !list->is_array()) throw SnippetCodingError("\"templates\": missing or not an array");
     for (const auto& item : *list) pack.templates.push_back(TemplateInstallPayload::fromJson(item));

@@ -9,7 +9,7 @@ namespace sablix {
 
 UpdateChecker::UpdateChecker(APIClient& client, QUrl appcastURL, std::optional<std::string> appVersion, QObject* parent)
     : QObject(parent),
-      client_(client),
+      requests_(client, nullptr, this),
       appcastURL_(std::move(appcastURL)),
       appVersion_(appVersion.value_or(kUnknownAppVersion)) {}
 
@@ -21,13 +21,13 @@ void UpdateChecker::checkForUpdate() {
 QCoro::Task<> UpdateChecker::check() {
     QPointer<UpdateChecker> self(this);
     // The feed answers with its document whatever its status says; only a failed transfer stops here.
-    const APIResponse response = co_await client_.send(appcastURL_);
+    const auto response = co_await requests_.send(appcastURL_, APIRequest(), AcceptedStatus::any());
     if (!self) co_return;
-    if (response.status == 0) {
-        logger_.debug("Update check failed: %s", response.error.c_str());
+    if (!response) {
+        logger_.debug("Update check failed: %s", response.error().message.c_str());
         co_return;
     }
-    auto version = Appcast::firstShortVersion(response.body);
+    auto version = Appcast::firstShortVersion(response.value().body);
     if (!version) co_return;
     const bool hadUpdate = hasUpdate();
     availableVersion_ = std::move(version);

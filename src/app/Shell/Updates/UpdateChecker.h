@@ -8,6 +8,7 @@
 #include <QCoro/QCoroTask>
 
 #include "Networking/APIClient.h"
+#include "Networking/RequestStep.h"
 #include "platform/Log.h"
 
 namespace sablix {
@@ -45,7 +46,7 @@ signals:
     void hasUpdateChanged();
 
 private:
-    APIClient& client_;
+    RequestStep requests_;
     const QUrl appcastURL_;
     const std::string appVersion_;
     std::optional<std::string> availableVersion_;

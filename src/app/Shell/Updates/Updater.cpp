@@ -11,7 +11,7 @@ namespace sablix {
 Updater::Updater(APIClient& client, desktop::Workspace& workspace, QUrl appcastURL,
                  std::optional<std::string> appVersion, QObject* parent)
     : QObject(parent),
-      client_(client),
+      requests_(client, nullptr, this),
       workspace_(workspace),
       appcastURL_(std::move(appcastURL)),
       appVersion_(appVersion.value_or(UpdateChecker::kUnknownAppVersion)) {
@@ -60,17 +60,16 @@ QCoro::Task<Updater::CheckResult> Updater::check(bool userInitiated) {
     if (checking_) co_return CheckResult::failed;
     QPointer<Updater> self(this);
     setChecking(true);
-    const APIResponse response = co_await client_.send(appcastURL_);
+    const auto response = co_await requests_.send(appcastURL_, APIRequest(), AcceptedStatus::success());
     if (!self) co_return CheckResult::failed;
     setChecking(false);
 
     CheckResult result = CheckResult::failed;
     std::string failureReason;
-    if (!response.isSuccess()) {
-        failureReason =
-            response.status ? "the server answered HTTP status " + std::to_string(response.status) : response.error;
+    if (!response) {
+        failureReason = response.error().message;
         logger_.error("Update check failed: %s", failureReason.c_str());
-    } else if (const auto release = Appcast::newestRelease(response.body); !release) {
+    } else if (const auto release = Appcast::newestRelease(response.value().body); !release) {
         failureReason = kUnreadableFeedReason;
         logger_.error("Update check failed: %s", failureReason.c_str());
     } else if (!isNewerVersion(release->version, appVersion_)) {

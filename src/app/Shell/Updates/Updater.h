@@ -9,6 +9,7 @@
 #include <QCoro/QCoroTask>
 
 #include "Networking/APIClient.h"
+#include "Networking/RequestStep.h"
 #include "desktop/Workspace.h"
 #include "platform/Log.h"
 
@@ -57,7 +58,7 @@ private:
     void setChecking(bool checking);
     void armTimer();
 
-    APIClient& client_;
+    RequestStep requests_;
     desktop::Workspace& workspace_;
     const QUrl appcastURL_;
     const std::string appVersion_;
