@@ -1,0 +1,18 @@
+# Fails when a source under src/ outside the places ALLOWED (a regular expression over its path
+# from the top) includes a header matching HEADERS. WHAT names those headers in the message.
+file(GLOB_RECURSE sources "${SOURCE_DIR}/src/*.h" "${SOURCE_DIR}/src/*.cpp")
+set(offenders "")
+foreach(f ${sources})
+  file(RELATIVE_PATH rel "${SOURCE_DIR}" "${f}")
+  if(rel MATCHES "${ALLOWED}")
+    continue()
+  endif()
+  file(STRINGS "${f}" hits REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"](${HEADERS})")
+  if(hits)
+    list(APPEND offenders "${rel}: ${hits}")
+  endif()
+endforeach()
+if(offenders)
+  string(REPLACE ";" "\n  " text "${offenders}")
+  message(FATAL_ERROR "${WHAT} included where they do not belong:\n  ${text}")
+endif()
