@@ -259,7 +259,7 @@ struct Application::Services {
     SettingsPresenter settings;
     // The window binds to everything above, so it goes before any of it.
     MainWindowController mainWindow;
-    ItemProbe itemProbe{mainWindow.window()};
+    ItemProbe itemProbe{[this] { return mainWindow.window(); }};
     DeepLinkDispatcher deepLinks;
     SyncEngine syncEngine;
     AppDelegate delegate;

@@ -16,29 +16,47 @@ const QUrl kWindowSource(QStringLiteral("qrc:/Sablix/MainWindow/Views/MainWindow
 
 MainWindowController::MainWindowController(desktop::Workspace& workspace, QVariantMap initialProperties,
                                            QObject* parent)
-    : QObject(parent), workspace_(workspace), engine_(std::make_unique<QQmlEngine>()) {
-    // Qt.quit() in the window's QML.
-    connect(engine_.get(), &QQmlEngine::quit, this, &MainWindowController::quitRequested);
-    findViewModule(*engine_);
-    QQmlComponent component(engine_.get(), kWindowSource);
-    // Qt 6.4 crashes creating from a component that failed to load.
-    std::unique_ptr<QObject> created(component.isReady() ? component.createWithInitialProperties(initialProperties)
-                                                         : nullptr);
-    if (auto* window = qobject_cast<QQuickWindow*>(created.get())) {
-        created.release();
-        window_.reset(window);
-        return;
-    }
-    platform::appLog("MainWindow")
-        .error("The main window could not be loaded: %s", component.errorString().toUtf8().constData());
-}
+    : QObject(parent), workspace_(workspace), initialProperties_(std::move(initialProperties)) {}
 
 MainWindowController::~MainWindowController() {
     // The window's bindings reach into the engine: it goes first.
     window_.reset();
 }
 
-void MainWindowController::showAndActivate() { bringForward(window_.get()); }
+QQuickWindow* MainWindowController::build() {
+    if (window_) return window_.get();
+    auto engine = std::make_unique<QQmlEngine>();
+    // Qt.quit() in the window's QML.
+    connect(engine.get(), &QQmlEngine::quit, this, &MainWindowController::quitRequested);
+    findViewModule(*engine);
+    QQmlComponent component(engine.get(), kWindowSource);
+    // Qt 6.4 crashes creating from a component that failed to load.
+    std::unique_ptr<QObject> created(component.isReady() ? component.createWithInitialProperties(initialProperties_)
+                                                         : nullptr);
+    auto* window = qobject_cast<QQuickWindow*>(created.get());
+    if (!window) {
+        platform::appLog("MainWindow")
+            .error("The main window could not be loaded: %s", component.errorString().toUtf8().constData());
+        return nullptr;
+    }
+    created.release();
+    engine_ = std::move(engine);
+    window_.reset(window);
+    // Closed by the user or hidden with the application: released once this turn of the event
+    // loop is over, never inside the window's own signal.
+    connect(window, &QWindow::visibleChanged, this, [this](bool visible) {
+        if (!visible) QMetaObject::invokeMethod(this, &MainWindowController::releaseIfHidden, Qt::QueuedConnection);
+    });
+    return window;
+}
+
+void MainWindowController::releaseIfHidden() {
+    if (!window_ || window_->isVisible()) return;
+    window_.reset();
+    engine_.reset();
+}
+
+void MainWindowController::showAndActivate() { bringForward(build()); }
 
 void MainWindowController::bringForward(QWindow* window) {
     if (!window) return;
@@ -65,7 +83,7 @@ void MainWindowController::toggleApplication() {
     }
     // The window that had the focus last, or else the main window.
     QWindow* target = QGuiApplication::focusWindow();
-    if (!target || !target->isVisible()) target = window_.get();
+    if (!target || !target->isVisible()) target = build();
     bringForward(target);
 }
 

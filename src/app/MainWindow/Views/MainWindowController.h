@@ -11,9 +11,11 @@ class QWindow;
 
 namespace sablix {
 
-// The application's one main window: loads it, shows it, and brings it forward or hides the
+// The application's one main window: builds it, shows it, and brings it forward or hides the
 // application when the global hot key asks. Closing the window hides it; the application keeps
-// running. Lives on the main thread.
+// running. The window and its scene exist only while it is shown: a hidden window is released
+// (its engine and everything it drew with), and showing it builds it again from the models,
+// which hold every state it shows. Lives on the main thread.
 class MainWindowController final : public QObject {
     Q_OBJECT
 
@@ -21,7 +23,7 @@ public:
     static constexpr const char* kTitle = "Sablix";
     static constexpr const char* kObjectName = "main";
 
-    // initialProperties are set on the window as it is created: the objects its content and
+    // initialProperties are set on the window each time it is built: the objects its content and
     // menu work with (the update command's model under "updates", the version text under
     // "appVersion", and whatever the content needs).
     // The workspace brings an already visible window forward, which window managers refuse to
@@ -29,7 +31,8 @@ public:
     MainWindowController(desktop::Workspace& workspace, QVariantMap initialProperties, QObject* parent = nullptr);
     ~MainWindowController() override;
 
-    // The window, or null when it could not be loaded (the reason is in the log).
+    // The window while it is built, otherwise null; null too when it could not be loaded (the
+    // reason is in the log).
     QQuickWindow* window() const { return window_.get(); }
 
     void showAndActivate();
@@ -43,9 +46,14 @@ signals:
     void quitRequested();
 
 private:
+    // The window, built if it is not; null when it cannot be loaded.
+    QQuickWindow* build();
+    // Drops the window and its engine if the window is still hidden.
+    void releaseIfHidden();
     void bringForward(QWindow* window);
 
     desktop::Workspace& workspace_;
+    QVariantMap initialProperties_;
     std::unique_ptr<QQmlEngine> engine_;
     std::unique_ptr<QQuickWindow> window_;
 };

@@ -16,7 +16,7 @@ namespace sablix {
 
 #if SABLIX_ITEM_PROBE
 
-ItemProbe::ItemProbe(QQuickWindow* window, QObject* parent) : QObject(parent), window_(window) {
+ItemProbe::ItemProbe(CurrentWindow window, QObject* parent) : QObject(parent), window_(std::move(window)) {
     path_ = qEnvironmentVariable(kVariable);
     if (path_.isEmpty() || !window_) return;
     connect(&timer_, &QTimer::timeout, this, &ItemProbe::write);
@@ -37,13 +37,14 @@ void ItemProbe::collect(QQuickItem* item, QJsonArray& items) {
 }
 
 void ItemProbe::write() {
-    if (!window_ || !window_->isVisible()) return;
+    QQuickWindow* window = window_();
+    if (!window || !window->isVisible()) return;
     QJsonArray items;
-    collect(window_->contentItem(), items);
+    collect(window->contentItem(), items);
     // Sheets over the window are windows of their own.
     for (QWindow* other : QGuiApplication::topLevelWindows()) {
         auto* sheet = qobject_cast<QQuickWindow*>(other);
-        if (sheet && sheet != window_ && sheet->transientParent() == window_ && sheet->isVisible())
+        if (sheet && sheet != window && sheet->transientParent() == window && sheet->isVisible())
             collect(sheet->contentItem(), items);
     }
     // Whole or not at all, so a reader never sees half a list.
@@ -56,7 +57,7 @@ void ItemProbe::write() {
 #else
 
 // Built without the probe: the variable is ignored and nothing is written.
-ItemProbe::ItemProbe(QQuickWindow* window, QObject* parent) : QObject(parent), window_(window) {}
+ItemProbe::ItemProbe(CurrentWindow window, QObject* parent) : QObject(parent), window_(std::move(window)) {}
 
 #endif
 

@@ -1,8 +1,8 @@
 #pragma once
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QTimer>
+#include <functional>
 
 class QQuickItem;
 class QQuickWindow;
@@ -22,13 +22,16 @@ public:
     static constexpr const char* kVariable = "SABLIX_ITEM_PROBE";
     static constexpr int kIntervalMs = 200;
 
-    explicit ItemProbe(QQuickWindow* window, QObject* parent = nullptr);
+    // The window to describe, asked each time: it may be built anew, or be none.
+    using CurrentWindow = std::function<QQuickWindow*()>;
+
+    explicit ItemProbe(CurrentWindow window, QObject* parent = nullptr);
 
 private:
     void write();
     static void collect(QQuickItem* item, QJsonArray& items);
 
-    QPointer<QQuickWindow> window_;
+    CurrentWindow window_;
     QString path_;
     QTimer timer_;
 };

@@ -71,6 +71,8 @@ Item {
                     background: null
                     padding: 0
                     onTextChanged: Qt.callLater(pane.filter)
+                    // The window is built anew each time it is shown: the search goes on as it was.
+                    Component.onCompleted: text = pane.model.searchText
                 }
                 ToolButton {
                     objectName: "clearSearchButton"
