@@ -76,6 +76,20 @@ protected:
             }
         return lightest - darkest >= 48;
     }
+    // As the window manager's close button asks.
+    void close(const std::string& window) {
+        Display* x = XOpenDisplay(display().c_str());
+        ASSERT_NE(x, nullptr);
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = std::stoul(window);
+        event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(x, event.xclient.window, False, NoEventMask, &event);
+        XCloseDisplay(x);
+    }
     // The named items that stick out of a width x height window.
     std::string outside(int width, int height) {
         std::string found;
@@ -100,7 +114,7 @@ TEST_F(MainWindowE2E, FreshInstallationCreatesSearchesAndDeletesTagsAndExpandsAt
     ASSERT_TRUE(field.focus());
     ASSERT_TRUE(session.waitUntilTapSeesKeys()) << session.log();
 
-    const std::string id = mainWindow();
+    std::string id = mainWindow();
     ASSERT_FALSE(id.empty());
     const std::string geometry = runOn(display(), {"xdotool", "getwindowgeometry", "--shell", id});
     int width = 0, height = 0;
@@ -159,6 +173,21 @@ TEST_F(MainWindowE2E, FreshInstallationCreatesSearchesAndDeletesTagsAndExpandsAt
     click("searchField");
     type("thank");
     EXPECT_TRUE(listShows({"tyvm"}));
+
+    // Closed, the window lets its scene go; brought back with the hot key from another
+    // application, it is built anew and shows what it showed.
+    click("snippetRow:tyvm");
+    ASSERT_TRUE(shows("snippetTitle", "tyvm"));
+    close(id);
+    ASSERT_TRUE(waitUntil([&] { return mainWindow().empty() && !maybe("searchField"); }, 10000)) << "closed";
+    ASSERT_TRUE(field.focus());
+    key("ctrl+space");
+    ASSERT_TRUE(waitUntil([&] { return !mainWindow().empty(); }, 10000)) << "shown again";
+    EXPECT_TRUE(shows("searchField", "thank"));
+    EXPECT_TRUE(listShows({"tyvm"}));
+    EXPECT_TRUE(shows("snippetTitle", "tyvm"));
+    id = mainWindow();
+    activate(id);
     click("clearSearchButton");
     EXPECT_TRUE(listShows({"addr", "sig", "tyvm", "mysigx"}));
 

@@ -1,5 +1,7 @@
 #include "MainWindow/Views/MainWindowController.h"
 
+#include <malloc.h>
+
 #include <QGuiApplication>
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -54,6 +56,9 @@ void MainWindowController::releaseIfHidden() {
     if (!window_ || window_->isVisible()) return;
     window_.reset();
     engine_.reset();
+    // The scene leaves many small blocks free across the heap; without this the allocator keeps
+    // their pages, and the process keeps its size.
+    malloc_trim(0);
 }
 
 void MainWindowController::showAndActivate() { bringForward(build()); }

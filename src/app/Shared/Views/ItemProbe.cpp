@@ -38,14 +38,16 @@ void ItemProbe::collect(QQuickItem* item, QJsonArray& items) {
 
 void ItemProbe::write() {
     QQuickWindow* window = window_();
-    if (!window || !window->isVisible()) return;
+    // A closed window shows nothing.
     QJsonArray items;
-    collect(window->contentItem(), items);
-    // Sheets over the window are windows of their own.
-    for (QWindow* other : QGuiApplication::topLevelWindows()) {
-        auto* sheet = qobject_cast<QQuickWindow*>(other);
-        if (sheet && sheet != window && sheet->transientParent() == window && sheet->isVisible())
-            collect(sheet->contentItem(), items);
+    if (window && window->isVisible()) {
+        collect(window->contentItem(), items);
+        // Sheets over the window are windows of their own.
+        for (QWindow* other : QGuiApplication::topLevelWindows()) {
+            auto* sheet = qobject_cast<QQuickWindow*>(other);
+            if (sheet && sheet != window && sheet->transientParent() == window && sheet->isVisible())
+                collect(sheet->contentItem(), items);
+        }
     }
     // Whole or not at all, so a reader never sees half a list.
     QSaveFile file(path_);
