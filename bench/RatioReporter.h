@@ -18,7 +18,10 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
-            if (run.error_occurred) continue;
+            if (run.error_occurred) {
+                failed_ = true;
+                continue;
+            }
             if (run.run_type == Run::RT_Iteration && run.iterations > 0)
                 times_[run.benchmark_name()] = run.GetAdjustedRealTime();
             // A statistic over repetitions, under a name that does not change with their count.
@@ -34,11 +37,15 @@ public:
         std::printf("%s: %.2f\n", ratio.what.c_str(), a->second / b->second);
     }
 
+    // Whether a benchmark ended with an error (SkipWithError).
+    bool failed() const { return failed_; }
+
 private:
     std::map<std::string, double> times_;
+    bool failed_ = false;
 };
 
-// The body of a benchmark program's main.
+// The body of a benchmark program's main. A benchmark that ended with an error fails the program.
 inline int runBenchmarksWithRatios(int argc, char** argv, const std::vector<BenchRatio>& ratios) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
@@ -47,5 +54,5 @@ inline int runBenchmarksWithRatios(int argc, char** argv, const std::vector<Benc
     std::printf("\n");
     for (const auto& ratio : ratios) reporter.printRatio(ratio);
     benchmark::Shutdown();
-    return 0;
+    return reporter.failed() ? 1 : 0;
 }

@@ -13,6 +13,7 @@
 #include <QNetworkReply>
 
 #include "RatioReporter.h"
+#include "Smoke.h"
 #include "Generation/SSEStreamParser.h"
 #include "app/Generation/GenerationStack.h"
 
@@ -20,6 +21,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr size_t kStreamBytes = 100 * 1024 * 1024;
+constexpr size_t kSmokeStreamBytes = 1024 * 1024;
 constexpr int kFragments = 200;
 
 // 100 MB of events as the proxy sends them, and the JSON payload of each.
@@ -31,9 +33,10 @@ struct Stream {
 const Stream& stream() {
     static const Stream built = [] {
         Stream s;
-        s.body.reserve(kStreamBytes + 4096);
+        const size_t bytes = smokeOr(kStreamBytes, kSmokeStreamBytes);
+        s.body.reserve(bytes + 4096);
         std::vector<std::pair<size_t, size_t>> spans;
-        for (int i = 0; s.body.size() < kStreamBytes; ++i) {
+        for (int i = 0; s.body.size() < bytes; ++i) {
             const std::string text = "word " + std::to_string(i) + (i % 7 == 0 ? " Grüße 😀" : " and more text");
             s.body += "event: content_block_delta\n";
             const size_t start = s.body.size() + 6;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "RatioReporter.h"
+#include "Smoke.h"
 #include "orbit/Models/OrbitEvent.h"
 #include "orbit/Queue/OrbitFileBackedQueue.h"
 
@@ -19,21 +20,27 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr size_t kRecords = 10'000;
+constexpr size_t kSmokeRecords = 200;
 
-// A folder holding kRecords queued events, written once through the queue and removed at exit.
+size_t records() {
+    static const size_t count = smokeOr(kRecords, kSmokeRecords);
+    return count;
+}
+
+// A folder holding records() queued events, written once through the queue and removed at exit.
 class QueuedFolder {
 public:
     QueuedFolder() {
         char pattern[] = "/tmp/sablix-queue-load-bench-XXXXXX";
         root_ = ::mkdtemp(pattern);
         orbit::OrbitFileBackedQueue queue(folder(), {});
-        for (size_t i = 0; i < kRecords; ++i) {
+        for (size_t i = 0; i < records(); ++i) {
             const orbit::OrbitEvent event("snippet_expanded", "user-" + std::to_string(i % 97),
                                           {{"trigger_length", i % 17}, {"app_version", "1.0.0"}}, orbit::systemNow(),
                                           orbit::Uuid::v7());
             if (!queue.add(event.toJSON().dump())) break;
         }
-        ready_ = queue.depth() == kRecords;
+        ready_ = queue.depth() == records();
     }
     ~QueuedFolder() {
         std::error_code ignored;
@@ -73,7 +80,7 @@ void BM_QueueLoad(benchmark::State& state) {
     if (!queued().ready()) return state.SkipWithError("the queue folder could not be filled");
     for (auto _ : state) {
         orbit::OrbitFileBackedQueue queue(queued().folder(), {});
-        if (queue.depth() != kRecords) {
+        if (queue.depth() != records()) {
             state.SkipWithError("the queue did not load every record");
             break;
         }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -19,7 +20,8 @@ namespace fs = std::filesystem;
 
 // The script answers "get" with the text, "clear" by emptying the widget first and "stall KEY MS"
 // by making the key block the application from then on. The result is written to a temporary name
-// and renamed, so a reader never sees half of it.
+// and renamed, so a reader never sees half of it. Every change of the text appends its wall-clock
+// time and the new length to the file "changes" the moment the widget makes it.
 constexpr const char* kScript = R"TCL(
 set dir {%DIR%}
 wm title . {%TITLE%}
@@ -44,6 +46,14 @@ proc answer {} {
         file delete $request
     }
     after 20 answer
+}
+bind .t <<Modified>> {
+    if {[.t edit modified]} {
+        set changes [open [file join $dir changes] a]
+        puts $changes "[clock microseconds] [string length [.t get 1.0 {end - 1 chars}]]"
+        close $changes
+        .t edit modified 0
+    }
 }
 tkwait visibility .t
 close [open [file join $dir ready] w]
@@ -165,6 +175,24 @@ bool TkTextField::clear(int timeoutMs) { return request("clear", timeoutMs); }
 
 bool TkTextField::stallOnKey(const std::string& keysym, std::chrono::milliseconds stall) {
     return request("stall " + keysym + " " + std::to_string(stall.count()), 5000);
+}
+
+std::vector<TkTextField::Change> TkTextField::newChanges() {
+    std::vector<Change> changes;
+    std::ifstream in(directory_ + "/changes", std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(changesRead_));
+    const std::string chunk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t start = 0;
+    // A line still being written has no newline yet: it is read on the next call.
+    for (size_t end; (end = chunk.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::istringstream fields(chunk.substr(start, end - start));
+        long long micros = 0;
+        size_t length = 0;
+        if (fields >> micros >> length)
+            changes.push_back({std::chrono::system_clock::time_point(std::chrono::microseconds(micros)), length});
+    }
+    changesRead_ += start;
+    return changes;
 }
 
 pid_t TkTextField::pid() const { return process_ ? process_->pid() : -1; }

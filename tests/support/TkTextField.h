@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 #include "support/ChildProcess.h"
 
@@ -44,6 +45,15 @@ public:
     // is typed, before it handles that key and whatever comes after it.
     bool stallOnKey(const std::string& keysym, std::chrono::milliseconds stall);
 
+    // One change of the text, stamped by the widget the moment it made it (contents() polls
+    // every 20 ms, too coarse to time a paste).
+    struct Change {
+        std::chrono::system_clock::time_point at;
+        size_t length;  // in characters
+    };
+    // The changes made since the previous call, oldest first.
+    std::vector<Change> newChanges();
+
     pid_t pid() const;
     const std::string& title() const { return title_; }
     // The top-level window that carries the title (0 before start()).
@@ -58,6 +68,7 @@ private:
     std::string directory_;
     std::string display_;
     unsigned long window_ = 0;
+    size_t changesRead_ = 0;
     std::unique_ptr<ChildProcess> process_;
 };
 
