@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "Smoke.h"
 #include "RatioReporter.h"
 #include "platform/Clock.h"
 #include "support/SablixSession.h"
@@ -37,7 +38,8 @@ constexpr const char* kTapRunning = "Event tap registered successfully";
 constexpr const char* kHotkeyRegistered = "Hotkey registered";
 constexpr const char* kWindowTitle = "Sablix";
 // Memory is read once the application has been left alone this long.
-constexpr auto kSettle = std::chrono::seconds(5);
+// How long the process idles before its resident set is read (a moment in the smoke run).
+const auto kSettle = smokeOr<std::chrono::milliseconds>(std::chrono::seconds(5), std::chrono::milliseconds(200));
 constexpr auto kWindowTimeout = std::chrono::seconds(20);
 
 std::vector<sablix::SnippetItem> library(size_t count) {
@@ -169,7 +171,7 @@ private:
 int cycles() {
     const char* text = std::getenv("SABLIX_BENCH_WINDOW_CYCLES");
     const int n = text ? std::atoi(text) : 0;
-    return n > 0 ? n : 7;
+    return n > 0 ? n : smokeOr(7, 1);
 }
 
 // The rig of the size under test, kept across that size's benchmarks.
