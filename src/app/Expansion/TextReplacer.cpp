@@ -71,7 +71,7 @@ TextReplacer::TextReplacer(Collaborators c)
       sleep_(c.sleep ? std::move(c.sleep) : Sleep(realSleep)),
       pasteTargets_(c.pasteboard, c.primarySelection),
       clipboardKeeper_(c.pasteboard, c.primarySelection, c.restoreTimer),
-      snippetController_(c.defaults, c.clock),
+      snippetController_(c.defaults, c.clock, c.libraryCache),
       logger_(platform::appLog("TextReplacer")),
       triggerCache_(std::make_shared<const TriggerCache>()) {
     hasFiredFirstExpansion_ = defaults_.boolean(kHasFiredFirstExpansionKey);
