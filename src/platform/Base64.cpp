@@ -1,5 +1,7 @@
 #include "platform/Base64.h"
 
+#include <array>
+
 namespace platform {
 namespace {
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -21,38 +23,43 @@ std::string base64Encode(const uint8_t* bytes, size_t size) {
 
 namespace {
 
+constexpr int kNotInAlphabet = -1;
+
+// The value of every byte as a base64 digit, kNotInAlphabet for the rest.
+constexpr std::array<int8_t, 256> kDigitValues = [] {
+    std::array<int8_t, 256> values{};
+    values.fill(kNotInAlphabet);
+    for (int i = 0; i < 64; ++i) values[static_cast<unsigned char>(kAlphabet[i])] = static_cast<int8_t>(i);
+    return values;
+}();
+
 // Strict: anything but the alphabet and final padding refuses the whole text. Lenient: such a
 // character counts as zero bits in its place, so damage changes only the bytes it falls in.
 std::optional<std::vector<uint8_t>> decode(std::string_view text, bool lenient) {
-    auto value = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z') return c - 'A';
-        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-        if (c >= '0' && c <= '9') return c - '0' + 52;
-        if (c == '+') return 62;
-        if (c == '/') return 63;
-        return -1;
-    };
     if (text.size() % 4 != 0) return std::nullopt;
-    std::vector<uint8_t> out;
-    out.reserve(text.size() / 4 * 3);
+    std::vector<uint8_t> out(text.size() / 4 * 3);
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    size_t written = 0;
     for (size_t i = 0; i < text.size(); i += 4) {
         int v[4];
         int padding = 0;
+        const bool last = i + 4 == text.size();
         for (int k = 0; k < 4; ++k) {
-            const char c = text[i + k];
-            if (c == '=' && i + 4 == text.size() && k >= 2 && (k == 3 || text[i + 3] == '=')) {
-                v[k] = 0;
+            v[k] = kDigitValues[in[i + k]];
+            if (v[k] >= 0) continue;
+            if (last && in[i + k] == '=' && k >= 2 && (k == 3 || in[i + 3] == '=')) {
                 ++padding;
-            } else if ((v[k] = value(c)) < 0) {
-                if (!lenient) return std::nullopt;
-                v[k] = 0;
+            } else if (!lenient) {
+                return std::nullopt;
             }
+            v[k] = 0;
         }
         const uint32_t n = static_cast<uint32_t>(v[0] << 18 | v[1] << 12 | v[2] << 6 | v[3]);
-        out.push_back(static_cast<uint8_t>(n >> 16));
-        if (padding < 2) out.push_back(static_cast<uint8_t>(n >> 8 & 0xFF));
-        if (padding < 1) out.push_back(static_cast<uint8_t>(n & 0xFF));
+        out[written++] = static_cast<uint8_t>(n >> 16);
+        if (padding < 2) out[written++] = static_cast<uint8_t>(n >> 8 & 0xFF);
+        if (padding < 1) out[written++] = static_cast<uint8_t>(n & 0xFF);
     }
+    out.resize(written);
     return out;
 }
 

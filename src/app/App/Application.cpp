@@ -92,6 +92,7 @@ struct Application::Services {
               .ownProcessIdentifier = static_cast<int64_t>(::getpid()),
               .sleep = nullptr,
               .restoreTimer = nullptr,
+              .libraryCache = &libraryCache,
           }),
           updater(apiClient, workspace, environment.appcastURL(), SABLIX_VERSION),
           updateChecker(apiClient, environment.appcastURL(), SABLIX_VERSION),
@@ -110,7 +111,8 @@ struct Application::Services {
           }),
           middlePanel(
               defaults, snippetSettings, clock, [this] { engine.refreshSnippetCache(); }, analytics, notifier, sync,
-              [this] { return auth.currentUser() ? std::optional(auth.currentUser()->id) : std::nullopt; }),
+              [this] { return auth.currentUser() ? std::optional(auth.currentUser()->id) : std::nullopt; }, nullptr,
+              &libraryCache),
           tagSidebar(middlePanel),
           windowState(middlePanel, rightPanel, tagSidebar, defaults),
           windowTeams(MainWindowTeams::Collaborators{
@@ -217,6 +219,8 @@ struct Application::Services {
     std::shared_ptr<desktop::QtSelectionOwner> qtSelections = std::make_shared<desktop::QtSelectionOwner>();
     // The library, which can be large, in a file of its own: changing a setting never rewrites it.
     platform::FileDefaults defaults{platform::Paths::defaultsFile(), {SnippetController::kSavedSnippetItemsKey}};
+    // Every reader and writer of the library shares its decode: it is decoded once at start.
+    SnippetLibraryCache libraryCache;
     AppEnvironment environment;
     LoggingAnalyticsClient analyticsClient;
     AnalyticsService analytics;
@@ -225,7 +229,7 @@ struct Application::Services {
     TextReplacer engine;
     AppNotifier notifier;
     TutorialManager tutorialManager{defaults, analytics, notifier};
-    SnippetController library{defaults, clock};
+    SnippetController library{defaults, clock, &libraryCache};
     APIClient apiClient{environment};
     Updater updater;
     UpdateChecker updateChecker;

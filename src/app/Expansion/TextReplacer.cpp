@@ -71,7 +71,7 @@ TextReplacer::TextReplacer(Collaborators c)
       sleep_(c.sleep ? std::move(c.sleep) : Sleep(realSleep)),
       pasteTargets_(c.pasteboard, c.primarySelection),
       clipboardKeeper_(c.pasteboard, c.primarySelection, c.restoreTimer),
-      snippetController_(c.defaults, c.clock),
+      snippetController_(c.defaults, c.clock, c.libraryCache),
       logger_(platform::appLog("TextReplacer")),
       triggerCache_(std::make_shared<const TriggerCache>()) {
     hasFiredFirstExpansion_ = defaults_.boolean(kHasFiredFirstExpansionKey);
@@ -139,11 +139,13 @@ void TextReplacer::setActiveTeamId(std::optional<platform::Uuid> teamId) {
 
 void TextReplacer::refreshSnippetCache() {
     std::vector<SnippetItem> all = snippetController_.loadItems();
-    const std::vector<SnippetItem> team = loadTeamSnippets();
-    all.insert(all.end(), team.begin(), team.end());
-    setTriggerCache(std::make_shared<const TriggerCache>(all));
-    logger_.debug("Snippet cache refreshed with %ld snippets (%ld team)", static_cast<long>(all.size()),
-                  static_cast<long>(team.size()));
+    std::vector<SnippetItem> team = loadTeamSnippets();
+    const size_t total = all.size() + team.size();
+    const size_t teamCount = team.size();
+    all.insert(all.end(), std::make_move_iterator(team.begin()), std::make_move_iterator(team.end()));
+    setTriggerCache(std::make_shared<const TriggerCache>(std::move(all), *triggerCache()));
+    logger_.debug("Snippet cache refreshed with %ld snippets (%ld team)", static_cast<long>(total),
+                  static_cast<long>(teamCount));
 }
 
 std::vector<SnippetItem> TextReplacer::loadTeamSnippets() {

@@ -82,6 +82,8 @@ public:
         // Runs the clipboard restore and the wait for the paste request after their delays; none:
         // the clipboard keeper's queue.
         platform::Executor* restoreTimer = nullptr;
+        // Shared with the other readers of the library; none: the engine decodes it by itself.
+        SnippetLibraryCache* libraryCache = nullptr;
     };
 
     static constexpr std::chrono::milliseconds kPauseAfterBackspaces{50};

@@ -6,14 +6,30 @@
 
 namespace sablix {
 
-TriggerCache::TriggerCache(const std::vector<SnippetItem>& all) {
-    std::unordered_set<std::string> seen;
+TriggerCache::TriggerCache(std::vector<SnippetItem> all) : TriggerCache(std::move(all), TriggerCache()) {}
+
+TriggerCache::TriggerCache(std::vector<SnippetItem> all, const TriggerCache& previous) {
+    // Lower-casing beyond ASCII goes through the Unicode case mapping, which costs far more than
+    // a look-up; ASCII titles are cheaper to lower-case again than to look up.
+    std::unordered_map<std::string_view, std::string_view> knownTriggers;
+    for (size_t i = 0; i < previous.size(); ++i) {
+        const std::string& title = previous.snippets_[i].snippetTitle;
+        if (!platform::text::isAscii(title)) knownTriggers.emplace(title, previous.triggers_[i]);
+    }
+    // Reserved whole, so that the views in `seen` stay on the triggers they were taken from.
+    triggers_.reserve(all.size());
+    snippets_.reserve(all.size());
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(all.size());
     for (const bool team : {false, true}) {
-        for (const auto& snippet : all) {
+        // Each pass takes (moves) only the snippets of its own group.
+        for (auto& snippet : all) {
             if (snippet.teamId.has_value() != team || snippet.snippetTitle.empty()) continue;
-            std::string trigger = triggerFor(snippet);
-            if (!seen.insert(trigger).second) continue;
-            add(std::move(trigger), snippet);
+            const auto known = knownTriggers.find(snippet.snippetTitle);
+            std::string trigger = known != knownTriggers.end() ? std::string(known->second) : triggerFor(snippet);
+            if (seen.contains(trigger)) continue;
+            add(std::move(trigger), std::move(snippet));
+            seen.insert(triggers_.back());
         }
     }
 }
@@ -22,11 +38,11 @@ std::string TriggerCache::triggerFor(const SnippetItem& snippet) {
     return ";" + platform::text::lowercased(snippet.snippetTitle);
 }
 
-void TriggerCache::add(std::string trigger, const SnippetItem& snippet) {
+void TriggerCache::add(std::string trigger, SnippetItem snippet) {
     const size_t index = triggers_.size();
     byTail_[trigger.substr(trigger.rfind(';') + 1)].push_back(index);
     triggers_.push_back(std::move(trigger));
-    snippets_.push_back(snippet);
+    snippets_.push_back(std::move(snippet));
 }
 
 std::optional<TriggerCache::Match> TriggerCache::match(std::string_view buffer) const {

@@ -23,7 +23,9 @@ public:
 
     TriggerCache() = default;
     // all: the personal snippets followed by the team's, each group in its own order.
-    explicit TriggerCache(const std::vector<SnippetItem>& all);
+    explicit TriggerCache(std::vector<SnippetItem> all);
+    // The same, taking from the cache it replaces the triggers of titles that did not change.
+    TriggerCache(std::vector<SnippetItem> all, const TriggerCache& previous);
 
     // The entry whose trigger ends the lower-cased buffer; the earliest one when several do.
     // Only a trigger at the very end can have just been typed: one found further back was
@@ -42,7 +44,7 @@ public:
     static std::string triggerFor(const SnippetItem& snippet);
 
 private:
-    void add(std::string trigger, const SnippetItem& snippet);
+    void add(std::string trigger, SnippetItem snippet);
 
     std::vector<std::string> triggers_;
     std::vector<SnippetItem> snippets_;

@@ -35,23 +35,23 @@ MiddlePanelModel::MiddlePanelModel(platform::Defaults& userDefaults, const Snipp
                                    const platform::Clock& clock, std::function<void()> refreshSnippetCache,
                                    AnalyticsTracking& analytics, AppNotifier& notifier, QObject* parent)
     : MiddlePanelModel(userDefaults, settings, clock, std::move(refreshSnippetCache), analytics, notifier, nullptr,
-                       nullptr, parent) {}
+                       nullptr, parent, nullptr) {}
 
 MiddlePanelModel::MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings,
                                    const platform::Clock& clock, std::function<void()> refreshSnippetCache,
                                    AnalyticsTracking& analytics, AppNotifier& notifier, SyncService& syncService,
-                                   CurrentUserId currentUserId, QObject* parent)
+                                   CurrentUserId currentUserId, QObject* parent, SnippetLibraryCache* libraryCache)
     : MiddlePanelModel(userDefaults, settings, clock, std::move(refreshSnippetCache), analytics, notifier, &syncService,
-                       std::move(currentUserId), parent) {}
+                       std::move(currentUserId), parent, libraryCache) {}
 
 MiddlePanelModel::MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings,
                                    const platform::Clock& clock, std::function<void()> refreshSnippetCache,
                                    AnalyticsTracking& analytics, AppNotifier& notifier, SyncService* syncService,
-                                   CurrentUserId currentUserId, QObject* parent)
+                                   CurrentUserId currentUserId, QObject* parent, SnippetLibraryCache* libraryCache)
     : QObject(parent),
       userDefaults_(userDefaults),
       settings_(settings),
-      snippetController_(userDefaults, settings, clock),
+      snippetController_(userDefaults, settings, clock, libraryCache),
       refreshSnippetCache_(std::move(refreshSnippetCache)),
       analytics_(analytics),
       syncService_(syncService),

@@ -72,7 +72,8 @@ public:
     // personal library.
     MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings, const platform::Clock& clock,
                      std::function<void()> refreshSnippetCache, AnalyticsTracking& analytics, AppNotifier& notifier,
-                     SyncService& syncService, CurrentUserId currentUserId, QObject* parent = nullptr);
+                     SyncService& syncService, CurrentUserId currentUserId, QObject* parent = nullptr,
+                     SnippetLibraryCache* libraryCache = nullptr);
 
     const std::vector<SnippetItem>& allItems() const { return allItems_; }
     const std::vector<SnippetItem>& filteredItems() const { return listModel_.items(); }
@@ -121,7 +122,8 @@ signals:
 private:
     MiddlePanelModel(platform::Defaults& userDefaults, const SnippetSettings& settings, const platform::Clock& clock,
                      std::function<void()> refreshSnippetCache, AnalyticsTracking& analytics, AppNotifier& notifier,
-                     SyncService* syncService, CurrentUserId currentUserId, QObject* parent);
+                     SyncService* syncService, CurrentUserId currentUserId, QObject* parent,
+                     SnippetLibraryCache* libraryCache);
     void seedStarterSnippetsIfNeeded();
     bool storedLibraryIsEmpty() const;
     void setAllItems(std::vector<SnippetItem> items);

@@ -42,7 +42,8 @@ void decodeRecords(const std::vector<json>& records, const platform::Clock& cloc
 // parsing of the array as a whole.
 DecodedLibrary decodeLibrary(const platform::DefaultsValue::Data& bytes, const platform::Clock& clock) {
     DecodedLibrary decoded;
-    json array = json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    const auto* text = reinterpret_cast<const char*>(bytes.data());
+    json array = json::parse(text, text + bytes.size(), nullptr, false);
     if (array.is_discarded()) {
         auto salvaged = platform::jsonsalvage::salvageArrayOfObjects(
             std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
@@ -64,14 +65,19 @@ size_t fingerprint(const platform::DefaultsValue::Data& bytes) {
 
 }  // namespace
 
-SnippetController::SnippetController(platform::Defaults& userDefaults, const platform::Clock& clock)
-    : userDefaults_(userDefaults), clock_(clock), logger_(platform::appLog("SnippetController")) {}
+SnippetController::SnippetController(platform::Defaults& userDefaults, const platform::Clock& clock,
+                                     SnippetLibraryCache* libraryCache)
+    : userDefaults_(userDefaults),
+      clock_(clock),
+      libraryCache_(libraryCache),
+      logger_(platform::appLog("SnippetController")) {}
 
 SnippetController::SnippetController(platform::Defaults& userDefaults, const SnippetSettings& settings,
-                                     const platform::Clock& clock)
+                                     const platform::Clock& clock, SnippetLibraryCache* libraryCache)
     : userDefaults_(userDefaults),
       settings_(&settings),
       clock_(clock),
+      libraryCache_(libraryCache),
       logger_(platform::appLog("SnippetController")) {}
 
 SnippetValidationResult SnippetController::validate(const SnippetItem& item) const {
@@ -83,9 +89,19 @@ SnippetValidationResult SnippetController::validate(const SnippetItem& item) con
 std::vector<SnippetItem> SnippetController::loadItems() const {
     const auto data = userDefaults_.data(kSavedSnippetItemsKey);
     if (!data) return {};
+    const size_t stored = fingerprint(*data);
+    if (libraryCache_) {
+        if (auto items = libraryCache_->items(stored)) {
+            knownClean_ = stored;
+            return std::move(*items);
+        }
+    }
     DecodedLibrary decoded = decodeLibrary(*data, clock_);
     for (const auto& failure : decoded.failures) logger_.error(kDecodeFailedMessage, failure.c_str());
-    if (decoded.failures.empty()) knownClean_ = fingerprint(*data);
+    if (decoded.failures.empty()) {
+        knownClean_ = stored;
+        if (libraryCache_) libraryCache_->remember(stored, decoded.items);
+    }
     return std::move(decoded.items);
 }
 
@@ -98,7 +114,7 @@ bool SnippetController::preserveUndecodableLibrary() {
     std::string raw;
     if (const auto* data = stored->asData()) {
         const size_t stored = fingerprint(*data);
-        if (stored == knownClean_) return true;
+        if (stored == knownClean_ || (libraryCache_ && libraryCache_->holds(stored))) return true;
         if (decodeLibrary(*data, clock_).failures.empty()) {
             knownClean_ = stored;
             return true;
@@ -134,6 +150,7 @@ bool SnippetController::saveItems(const std::vector<SnippetItem>& items) {
     auto value = platform::DefaultsValue::data(bytes);
     if (!userDefaults_.set(kSavedSnippetItemsKey, value)) return false;
     knownClean_ = fingerprint(*value.asData());
+    if (libraryCache_) libraryCache_->remember(knownClean_, items);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Snippets/SnippetItem.h"
+#include "Snippets/SnippetLibraryCache.h"
 #include "Snippets/SnippetValidation.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
@@ -48,8 +49,12 @@ public:
 
     // Without settings, validation reads the snippet settings stored in the same store at the
     // moment it validates. The clock dates the starter snippets and records stored without dates.
-    SnippetController(platform::Defaults& userDefaults, const platform::Clock& clock);
-    SnippetController(platform::Defaults& userDefaults, const SnippetSettings& settings, const platform::Clock& clock);
+    // With a library cache shared by the controllers of the same store, a library one of them
+    // read or stored is not decoded again by the others.
+    SnippetController(platform::Defaults& userDefaults, const platform::Clock& clock,
+                      SnippetLibraryCache* libraryCache = nullptr);
+    SnippetController(platform::Defaults& userDefaults, const SnippetSettings& settings, const platform::Clock& clock,
+                      SnippetLibraryCache* libraryCache = nullptr);
 
     // The stored library; records that cannot be decoded are logged and left out.
     std::vector<SnippetItem> loadItems() const;
@@ -75,6 +80,7 @@ private:
     platform::Defaults& userDefaults_;
     const SnippetSettings* settings_ = nullptr;
     const platform::Clock& clock_;
+    SnippetLibraryCache* libraryCache_;
     platform::Log logger_;
     // A fingerprint of the stored library this instance last read cleanly or wrote (0: none).
     mutable std::atomic<size_t> knownClean_{0};

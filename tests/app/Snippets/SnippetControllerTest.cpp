@@ -325,3 +325,52 @@ with open(sys.argv[1], "w") as f:
     EXPECT_EQ(items[2].createdAt, Date{0});
     EXPECT_EQ(SnippetSettings(written).maxTitleLength(), 30);
 }
+
+// Readers and writers of one store sharing a library cache: a read after a save takes what the
+// save stored, a second read of the same bytes takes the first read's decode (a record stored
+// without dates is dated once), and bytes changed behind the cache (another process, a damaged
+// value) are decoded afresh, never answered from the cache.
+TEST(SnippetLibraryCache, SharedDecodeNeverOutlivesTheBytesItCameFrom) {
+    const std::string undated = R"([{"id":"5A1B7C3D-0E2F-4A5B-8C9D-0E1F2A3B4C5D","snippetTitle":"old","snippet":"x"}])";
+    const std::string damaged = R"([{"id":"5A1B7C3D-0E2F-4A5B-8C9D-0E1F2A3B4C5D","snippetTitle":"ok","snippet":"x"},)"
+                                R"({"snippetTitle":"no id","snippet":"y"}])";
+    struct Case {
+        const char* name;
+        std::function<void(MemoryDefaults&, SnippetController& writer, FakeClock&)> change;
+        Titles expected;
+        bool sameDatesAsFirstRead;
+    };
+    const std::vector<Case> cases = {
+        {"a save by another controller",
+         [](MemoryDefaults&, SnippetController& writer, FakeClock&) {
+             ASSERT_TRUE(writer.saveItems({snippet("saved")}));
+         },
+         {"saved"},
+         false},
+        {"nothing changed", [](MemoryDefaults&, SnippetController&, FakeClock&) {}, {"old"}, true},
+        {"the bytes replaced behind the cache",
+         [&](MemoryDefaults& store, SnippetController&, FakeClock&) { storeText(store, damaged); },
+         {"ok"},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryDefaults store;
+        FakeClock clock;
+        sablix::SnippetLibraryCache cache;
+        SnippetController writer(store, clock, &cache);
+        SnippetController reader(store, clock, &cache);
+        storeText(store, undated);
+        const Items first = writer.loadItems();
+        ASSERT_EQ(titles(first), Titles{"old"});
+        clock.advance(60);
+        c.change(store, writer, clock);
+        const Items second = reader.loadItems();
+        EXPECT_EQ(titles(second), c.expected);
+        if (c.sameDatesAsFirstRead) {
+            EXPECT_EQ(second, first);
+        }
+        // A damaged value is never remembered: every reader leaves its broken record out again.
+        EXPECT_EQ(titles(SnippetController(store, clock, &cache).loadItems()), c.expected);
+    }
+}
