@@ -11,6 +11,8 @@
 #include <string>
 #include <unistd.h>
 
+#include "BenchSupport.h"
+#include "EngineOnFakes.h"
 #include "RatioReporter.h"
 #include "support/FakeAccessibility.h"
 #include "support/FakeAnalyticsTracking.h"
@@ -45,52 +47,19 @@ std::vector<sablix::SnippetItem> makeSnippets(int64_t count, std::optional<platf
     return items;
 }
 
-// An engine on fakes, with the given personal library and team loader.
-struct Engine {
-    explicit Engine(const std::vector<sablix::SnippetItem>& library,
-                    sablix::TextReplacer::TeamSnippetLoader loader = nullptr) {
+// The personal library, saved before the engine reads it.
+struct SavedLibrary {
+    explicit SavedLibrary(const std::vector<sablix::SnippetItem>& library) {
         sablix::SnippetController(defaults, kClock).saveItems(library);
-        workspace.setFrontmost(testsupport::FakeWorkspace::application(1000, "Editor"));
-        replacer = std::make_unique<sablix::TextReplacer>(sablix::TextReplacer::Collaborators{
-            .makeTap = taps.factory(),
-            .keyLayout = layout,
-            .keyPoster = poster,
-            .keyboardGrab = keyboardGrab,
-            .pasteboard = pasteboard,
-            .primarySelection = primarySelection,
-            .workspace = workspace,
-            .accessibility = accessibility,
-            .defaults = defaults,
-            .loadTeamSnippets = std::move(loader),
-            .analytics = analytics,
-            .fillInController = fillIn,
-            .clock = kClock,
-            .ownProcessIdentifier = 4242,
-            .sleep = [](std::chrono::milliseconds) {},
-            .restoreTimer = nullptr,
-        });
     }
-
-    testsupport::FakeKeyTapFactory taps;
-    testsupport::FakeKeyLayout layout;
-    testsupport::FakeKeyPoster poster;
-    testsupport::FakeKeyboardGrab keyboardGrab;
-    testsupport::FakePasteboard pasteboard;
-    testsupport::FakePasteboard primarySelection;
-    testsupport::FakeWorkspace workspace;
-    testsupport::FakeAccessibility accessibility;
     platform::MemoryDefaults defaults;
-    testsupport::FakeAnalyticsTracking analytics;
-    testsupport::FakeFillInPresenter fillIn;
-    std::unique_ptr<sablix::TextReplacer> replacer;
 };
 
-// Logging is not what is measured.
-struct QuietLog {
-    QuietLog() {
-        platform::setLogSink([](const platform::LogRecord&) {});
-    }
-    ~QuietLog() { platform::setLogSink(nullptr); }
+// An engine on fakes, with the given personal library and team loader.
+struct Engine : SavedLibrary, EngineOnFakes {
+    explicit Engine(const std::vector<sablix::SnippetItem>& library,
+                    sablix::TextReplacer::TeamSnippetLoader loader = nullptr)
+        : SavedLibrary(library), EngineOnFakes(defaults, kClock, std::move(loader), nullptr) {}
 };
 
 void BM_HandleOneKey(benchmark::State& state) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
+#include "EngineOnFakes.h"
 #include "Expansion/TextReplacer.h"
 #include "Snippets/SnippetController.h"
 #include "Snippets/SnippetSettings.h"
@@ -82,14 +84,6 @@ void BM_LibrarySave(benchmark::State& state) {
         if (!store.controller.saveItems(items)) state.SkipWithError("save failed");
 }
 
-// Logging is not what is measured.
-struct QuietLog {
-    QuietLog() {
-        platform::setLogSink([](const platform::LogRecord&) {});
-    }
-    ~QuietLog() { platform::setLogSink(nullptr); }
-};
-
 // A fresh store on the file, as a new process opens it, and the library read from it twice: by
 // the engine and by the snippet list.
 void BM_StartupDecode(benchmark::State& state) {
@@ -112,35 +106,8 @@ void BM_Refresh(benchmark::State& state) {
     QuietLog quiet;
     LibraryStore store(static_cast<size_t>(state.range(0)));
     if (store.failed) state.SkipWithError("save failed");
-    testsupport::FakeKeyTapFactory taps;
-    testsupport::FakeKeyLayout layout;
-    testsupport::FakeKeyPoster poster;
-    testsupport::FakeKeyboardGrab keyboardGrab;
-    testsupport::FakePasteboard pasteboard;
-    testsupport::FakePasteboard primarySelection;
-    testsupport::FakeWorkspace workspace;
-    testsupport::FakeAccessibility accessibility;
-    testsupport::FakeAnalyticsTracking analytics;
-    testsupport::FakeFillInPresenter fillIn;
-    sablix::TextReplacer engine(sablix::TextReplacer::Collaborators{
-        .makeTap = taps.factory(),
-        .keyLayout = layout,
-        .keyPoster = poster,
-        .keyboardGrab = keyboardGrab,
-        .pasteboard = pasteboard,
-        .primarySelection = primarySelection,
-        .workspace = workspace,
-        .accessibility = accessibility,
-        .defaults = store.defaults,
-        .loadTeamSnippets = nullptr,
-        .analytics = analytics,
-        .fillInController = fillIn,
-        .clock = kClock,
-        .ownProcessIdentifier = 4242,
-        .sleep = [](std::chrono::milliseconds) {},
-        .restoreTimer = nullptr,
-        .libraryCache = &store.libraryCache,
-    });
+    EngineOnFakes fakes(store.defaults, kClock, nullptr, &store.libraryCache);
+    sablix::TextReplacer& engine = *fakes.replacer;
     auto items = store.controller.loadItems();
     size_t step = 0;
     for (auto _ : state) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Snippets/SnippetController.h"
 #include "Shell/AppNotifier.h"
 #include "MainWindow/MainWindowState.h"
@@ -36,23 +37,11 @@ const platform::FakeClock kClock;
 
 using sablix::SnippetItem;
 
-std::vector<SnippetItem> library(size_t count) {
-    std::vector<SnippetItem> items;
-    items.reserve(count);
-    for (size_t i = 0; i < count; ++i)
-        items.emplace_back(
-            platform::Uuid::generate(), "snippet-" + std::to_string(i),
-            (i % 10 == 0 ? "Thank you for your note number " : "Dear {cursor}, about your note number ") +
-                std::to_string(i) + ". I will get back to you by {date+3}.",
-            std::vector<std::string>{"tag" + std::to_string(i % 40), i % 3 ? "Work" : "home"}, kClock);
-    return items;
-}
-
 // The window's models over a library of `count` snippets, as the application makes them.
 struct Window {
     explicit Window(size_t count) {
         defaults.set(sablix::MiddlePanelModel::kHasSeededStarterSnippetsKey, true);
-        sablix::SnippetController(defaults, kClock).saveItems(library(count));
+        sablix::SnippetController(defaults, kClock).saveItems(sampleLibrary(count, kClock));
         middle = std::make_unique<sablix::MiddlePanelModel>(
             defaults, settings, kClock, [] {}, analytics, notifier);
         tags = std::make_unique<sablix::TagSidebarModel>(*middle);

@@ -6,11 +6,6 @@
 // being viewable. Then the resident set (VmRSS), settled, with the window open and with it closed
 // (counters rss_open_MiB and rss_closed_MiB). SABLIX_BENCH_WINDOW_CYCLES sets the repetitions
 // (default 7).
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -22,12 +17,20 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Smoke.h"
 #include "RatioReporter.h"
 #include "platform/Clock.h"
 #include "support/SablixSession.h"
 #include "support/TkTextField.h"
 #include "support/XvfbServer.h"
+
+// After our own headers: Xlib defines macros (Bool, None, Status) that they would trip over.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 namespace {
 
@@ -41,18 +44,6 @@ constexpr const char* kWindowTitle = "Sablix";
 // How long the process idles before its resident set is read (a moment in the smoke run).
 const auto kSettle = smokeOr<std::chrono::milliseconds>(std::chrono::seconds(5), std::chrono::milliseconds(200));
 constexpr auto kWindowTimeout = std::chrono::seconds(20);
-
-std::vector<sablix::SnippetItem> library(size_t count) {
-    std::vector<sablix::SnippetItem> items;
-    items.reserve(count);
-    for (size_t i = 0; i < count; ++i)
-        items.emplace_back(
-            platform::Uuid::generate(), "snippet-" + std::to_string(i),
-            (i % 10 == 0 ? "Thank you for your note number " : "Dear {cursor}, about your note number ") +
-                std::to_string(i) + ". I will get back to you by {date+3}.",
-            std::vector<std::string>{"tag" + std::to_string(i % 40), i % 3 ? "Work" : "home"}, kClock);
-    return items;
-}
 
 double residentMiB(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -90,7 +81,7 @@ public:
             return;
         }
         session_ = std::make_unique<e2e::SablixSession>(server_.display());
-        session_->storeLibrary(library(snippets));
+        session_->storeLibrary(sampleLibrary(snippets, kClock));
         if (!session_->start() || !session_->waitForLog(kTapRunning) || !session_->waitForLog(kHotkeyRegistered) ||
             !mainWindow()) {
             failure_ = "sablix did not start with its window:\n" + session_->log();
