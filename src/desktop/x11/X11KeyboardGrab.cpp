@@ -139,13 +139,10 @@ bool X11KeyboardGrab::postThrough(int keyCode, size_t count, uint64_t flags) {
     const Modifiers modifiers = Modifiers::read(display);
     KeysDown down;
     XQueryKeymap(display, down.bits);
-    // Its own modifiers are pressed whatever the user holds, who may let go any moment.
-    for (int index = 0; index < 8; ++index)
-        if (state & (1u << index))
-            for (const KeyCode k : modifiers.keys[index]) down.set(k, false);
     // The ungrab, the keys and the grab leave in one batch that the server runs in that order: a
     // key typed meanwhile reaches the application only within the moment it takes to run them.
     XUngrabKeyboard(display, CurrentTime);
+    releaseModifiers(modifiers, down);
     for (size_t i = 0; i < count; ++i) replay(HeldKey{key, state, 0}, modifiers, down);
     const int result = XGrabKeyboard(display, display_->root(), False, GrabModeAsync, GrabModeAsync, CurrentTime);
     if (result != GrabSuccess) {
@@ -267,20 +264,20 @@ void X11KeyboardGrab::letGo() {
         return;
     }
     Display* display = display_->get();
-    bool ungrabbed = !grabbed_;
-    if (grabbed_) {
-        XSync(display, False);
-        collectHeldKeys();
-    }
+    const Modifiers modifiers = Modifiers::read(display);
     // The leaked keys were typed before any held one.
     std::vector<HeldKey> typedFirst;
     for (const KeyDown& key : leaked) typedFirst.push_back(HeldKey{key.xKeycode, key.xState, key.xTime});
     held_.insert(held_.begin(), typedFirst.begin(), typedFirst.end());
-    while (!held_.empty() || !ungrabbed) {
-        const std::vector<HeldKey> held = std::exchange(held_, {});
-        const Modifiers modifiers = Modifiers::read(display);
+    bool ungrabbed = !grabbed_;
+    while (!display_->lost()) {
         KeysDown down;
+        // Its answer follows every key the server handed this connection before it, so what is
+        // posted next is decided on the latest look (no other round trip in between).
         XQueryKeymap(display, down.bits);
+        collectHeldKeys();
+        if (held_.empty() && ungrabbed) return;
+        const std::vector<HeldKey> held = std::exchange(held_, {});
         // The ungrab and the keys posted again go out together, and the server takes them in
         // that order: a key typed meanwhile can only come after them.
         if (!ungrabbed) {
@@ -288,12 +285,23 @@ void X11KeyboardGrab::letGo() {
             grabbed_ = false;
             ungrabbed = true;
         }
+        if (!held.empty()) releaseModifiers(modifiers, down);
         for (const HeldKey& key : held) replay(key, modifiers, down);
-        XSync(display, False);
-        // Keys typed between the first look and the ungrab were held too, after the others.
-        collectHeldKeys();
-        if (display_->lost()) held_.clear();
     }
+    grabbed_ = false;
+    held_.clear();
+}
+
+void X11KeyboardGrab::releaseModifiers(const Modifiers& modifiers, KeysDown& down) {
+    // Released whether or not the keymap showed them down: the server may run a modifier press
+    // the user typed after that look before the keys that follow, which would then carry it (a
+    // Control-V turning into Control-Shift-V, which pastes nothing). The server drops the release
+    // of a key that is up.
+    for (const auto& row : modifiers.keys)
+        for (const KeyCode k : row) {
+            XTestFakeKeyEvent(display_->get(), k, False, CurrentTime);
+            down.set(k, false);
+        }
 }
 
 void X11KeyboardGrab::replay(const HeldKey& held, const Modifiers& modifiers, KeysDown& down) {

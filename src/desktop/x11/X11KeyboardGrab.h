@@ -58,6 +58,7 @@ private:
     void ungrab();
     void collectHeldKeys();
     void letGo();
+    void releaseModifiers(const Modifiers& modifiers, KeysDown& down);
     void replay(const HeldKey& held, const Modifiers& modifiers, KeysDown& down);
 
     std::string displayName_;
