@@ -29,9 +29,8 @@ inline std::string protoc(const std::string& mode, const std::string& input, int
 inline std::string encodeBody(const std::string& text) { return protoc("--encode=obcrash.CrashReport", text); }
 
 inline std::vector<uint8_t> withHeader(const std::string& body, uint8_t version = 1) {
-    std::vector<uint8_t> bytes = {'o', 'b', 'c', 'r', 'a', 's', 'h', version};
-    bytes.insert(bytes.end(), body.begin(), body.end());
-    return bytes;
+    const std::string file = std::string("obcrash") + static_cast<char>(version) + body;
+    return {file.begin(), file.end()};
 }
 
 inline std::vector<uint8_t> encodeReport(const std::string& text) { return withHeader(encodeBody(text)); }
