@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <ctime>
+#include <vector>
 
 #include "crashreporter/OBCrashLog.h"
-#include "platform/Date.h"
-#include "platform/Log.h"
-#include "platform/Uuid.h"
 
 namespace obcrash {
 namespace {
@@ -25,7 +24,16 @@ std::string format(const char* format, ...) __attribute__((format(printf, 1, 2))
 std::string format(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::string text = platform::formatString(format, args);
+    va_list measure;
+    va_copy(measure, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::string text;
+    if (length > 0) {
+        std::vector<char> buffer(static_cast<size_t>(length) + 1);
+        std::vsnprintf(buffer.data(), buffer.size(), format, args);
+        text.assign(buffer.data(), static_cast<size_t>(length));
+    }
     va_end(args);
     return text;
 }
@@ -110,7 +118,25 @@ std::string architectureName(const std::optional<OBCrashReportProcessorInfo>& co
 
 std::string dateText(const std::optional<OBCrashReportDate>& date) {
     if (!date) return kMissing;
-    return platform::Date::fromUnix(static_cast<double>(date->time_since_epoch().count())).iso8601();
+    const time_t seconds = static_cast<time_t>(date->time_since_epoch().count());
+    std::tm tm{};
+    if (gmtime_r(&seconds, &tm) == nullptr) return kMissing;
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04lld-%02d-%02dT%02d:%02d:%02dZ", tm.tm_year + 1900LL, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return buffer;
+}
+
+// Upper-case 8-4-4-4-12.
+std::string uuidText(const OBCrashReport::UUID& uuid) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < uuid.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
+        out.push_back(digits[uuid[i] >> 4]);
+        out.push_back(digits[uuid[i] & 0x0F]);
+    }
+    return out;
 }
 
 }  // namespace
@@ -124,7 +150,7 @@ std::string OBCrashReportTextFormatter::stringValueForCrashReport(const OBCrashR
     std::string text;
 
     text += format("Incident Identifier: %s\n",
-                   report.uuidRef() ? platform::Uuid(*report.uuidRef()).toString().c_str() : kMissing);
+                   report.uuidRef() ? uuidText(*report.uuidRef()).c_str() : kMissing);
     text += format("Hardware Model:      %s\n",
                    report.machineInfo() ? orMissing(report.machineInfo()->modelName) : kMissing);
     if (process) {

@@ -4,8 +4,8 @@
 #include <sstream>
 
 #include "ReportFixtures.h"
+#include "crashreporter/OBCrashLog.h"
 #include "crashreporter/OBCrashReportTextFormatter.h"
-#include "support/LogCapture.h"
 
 using namespace obcrash;
 using namespace reportfixtures;
@@ -42,14 +42,16 @@ TEST(TextFormatter, WritesTheReviewedLayout) {
     const auto report = OBCrashReport::initWithData(encodeReport(fixtureText(
         R"(exception { name: "std::runtime_error" reason: "no snippets" frames { pc: 4198500 } frames { pc: 0 } })")));
     ASSERT_TRUE(report);
-    testsupport::LogCapture log;
+    std::vector<std::string> lines;
+    obcrash::setOBCrashLogSink([&](const std::string& line) { lines.push_back(line); });
     const std::string text =
         OBCrashReportTextFormatter::stringValueForCrashReport(*report, OBCrashReportTextFormat::Standard);
     std::stringstream golden;
     golden << std::ifstream(kGoldenFile).rdbuf();
     EXPECT_EQ(text, golden.str());
     // This system's symbols have no prefix to drop; a frame outside every image is logged, one at 0 is not.
-    EXPECT_EQ(log.messages("OBCrashReporter"),
+    obcrash::setOBCrashLogSink(nullptr);
+    EXPECT_EQ(lines,
               (std::vector<std::string>{
                   "[OBCrashReporter] Symbol \"_ZN6sablix5crashEv\" prefix rules are unknown for this OS!",
                   "[OBCrashReporter] Cannot find image for 0xdeadbeef"}));
