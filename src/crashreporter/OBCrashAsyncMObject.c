@@ -64,6 +64,25 @@ static ob_vm_size_t copy_readable_prefix(ob_task_t task, void* dest, ob_vm_addre
     return done - done % page_size;
 }
 
+static bool overlaps(uintptr_t a, ob_vm_size_t a_length, ob_vm_address_t b, ob_vm_size_t b_length) {
+    return (ob_vm_address_t)a < b + b_length && b < (ob_vm_address_t)a + a_length;
+}
+
+/* Room for the copy anywhere but in the range being copied: the kernel may hand out the unmapped
+ * part of that range, and the copy would then read its own fresh pages as if they were the
+ * task's. While the first area blocks that place, a second one lands elsewhere. */
+static void* map_copy_area(ob_vm_address_t page_start, ob_vm_size_t total) {
+    void* area = mmap(NULL, (size_t)total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (area == MAP_FAILED || !overlaps((uintptr_t)area, total, page_start, total)) return area;
+    void* other = mmap(NULL, (size_t)total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    munmap(area, (size_t)total);
+    if (other != MAP_FAILED && overlaps((uintptr_t)other, total, page_start, total)) {
+        munmap(other, (size_t)total);
+        return MAP_FAILED;
+    }
+    return other;
+}
+
 static void fill_record(obcrash_async_mobject_t* mobj, ob_task_t task, ob_vm_address_t task_address,
                         ob_vm_size_t length, ob_vm_address_t page_start, uintptr_t vm_address, ob_vm_size_t vm_length,
                         bool in_place) {
@@ -102,7 +121,7 @@ obcrash_error_t obcrash_async_mobject_init(obcrash_async_mobject_t* mobj, ob_tas
         return OBCRASH_OK;
     }
 
-    void* copy = mmap(NULL, (size_t)total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* copy = map_copy_area(page_start, total);
     if (copy == MAP_FAILED) return OBCRASH_INTERNAL;
     const ob_vm_size_t copied = copy_readable_prefix(task, copy, page_start, total, page_size);
     if (copied == 0 || (require_full && copied < total)) {
