@@ -4,9 +4,10 @@
 #   sablix_add_macho_fixture(<target> ARCH x86_64|arm64 KIND dylib|executable
 #                            SOURCES <c files...> OUTPUT <file>)
 #
-# An executable starts at _main and keeps its __PAGEZERO, so its __TEXT sits at the usual link
-# address 0x100000000; a dylib is linked at 0. Neither links a system library: the sources
-# call nothing outside themselves.
+# An executable starts at _main; its __PAGEZERO reaches to 0x200000000000, where its __TEXT is
+# linked, because AddressSanitizer's shadow memory covers the usual 0x100000000 and a test places
+# the executable at its link address. A dylib is linked at 0. Neither links a system library:
+# the sources call nothing outside themselves.
 find_program(SABLIX_MACHO_CC clang)
 find_program(SABLIX_MACHO_LD ld64.lld-16)
 
@@ -28,7 +29,7 @@ function(sablix_add_macho_fixture name)
     get_filename_component(install_name ${FIXTURE_OUTPUT} NAME)
     set(kind_flags -dylib -install_name @rpath/${install_name})
   else()
-    set(kind_flags -execute -e _main)
+    set(kind_flags -execute -e _main -pagezero_size 0x200000000000)
   endif()
   add_custom_command(OUTPUT ${FIXTURE_OUTPUT}
     COMMAND ${SABLIX_MACHO_LD} -arch ${FIXTURE_ARCH} -platform_version macos 11.0 11.0 ${kind_flags}
