@@ -1,0 +1,51 @@
+#pragma once
+// Listing, stopping and resuming the other threads of this process at crash time. A thread is
+// stopped by a real-time signal whose handler saves the thread's registers in a slot of a table
+// made at set-up and parks on a futex until it is resumed. A thread that cannot take the signal
+// (it blocks it, say) does not park; it is then listed without a state. After set-up nothing
+// here allocates or locks.
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#include "OBCrashAsync.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* How long a crash waits for the threads it signalled to park. */
+#define OBCRASH_THREAD_SUSPEND_WAIT_MS 500
+
+/* Makes the slot table and installs the stopping signal's handler. Once per process, on an
+ * ordinary thread; later calls do nothing. */
+obcrash_error_t obcrash_nasync_threads_setup(void);
+
+/* The signal that stops threads, for callers that must leave it unblocked. */
+int obcrash_async_threads_signal(void);
+
+/* The threads of this process, in the kernel's order. At most `capacity` are stored; `count`
+ * receives how many there are (it can exceed `capacity`). */
+obcrash_error_t obcrash_async_task_threads(ob_thread_t* threads, size_t capacity, size_t* count);
+
+/* Asks a thread to stop. OBCRASH_NOT_FOUND when it has exited, OBCRASH_NO_MEMORY when every slot is
+ * taken, OBCRASH_INVALID_ARGUMENT for the calling thread. */
+obcrash_error_t obcrash_async_thread_suspend(ob_thread_t thread);
+
+/* Waits until every thread asked to stop has parked, or until `timeout_ms` has passed; true when
+ * all have parked. */
+bool obcrash_async_threads_await_suspended(uint32_t timeout_ms);
+
+/* Whether the thread is parked with its registers saved. */
+bool obcrash_async_thread_is_suspended(ob_thread_t thread);
+
+/* Lets a stopped thread run on. A thread that had not parked yet returns from the handler at once
+ * when the signal reaches it. */
+obcrash_error_t obcrash_async_thread_resume(ob_thread_t thread);
+
+/* The saved registers of a parked thread, as the signal handler found them. */
+const void* obcrash_async_thread_saved_context(ob_thread_t thread);
+
+#ifdef __cplusplus
+}
+#endif
