@@ -73,7 +73,8 @@ TEST(OrbitSDKTest, ARefusedTokenLeavesEveryCallAtTheGuardUntilAValidSetUp) {
     const std::string disabled = "[Orbit] Orbit SDK will be disabled because projectToken or apiKey is empty.";
     const std::string guard = std::string("[Orbit] ") + OrbitSDK::setupGuardMessage;
     std::shared_ptr<OrbitSDK> sdk;
-    for (const std::string& token : std::vector<std::string>{"", " \n\t", "../x", "a/b", "..", ".", std::string("a\0b", 3)}) {
+    for (const std::string& token :
+         std::vector<std::string>{"", " \n\t", "../x", "a/b", "..", ".", std::string("a\0b", 3)}) {
         orbittest::HedgeLogCapture log;
         auto config = std::make_shared<OrbitConfig>(token, server.baseURL());
         config->debug = true;

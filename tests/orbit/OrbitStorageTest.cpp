@@ -27,7 +27,8 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes) {
 
 class Containers : public orbit::OrbitContainerResolver {
 public:
-    Containers(std::filesystem::path container, bool extension) : container_(std::move(container)), extension_(extension) {}
+    Containers(std::filesystem::path container, bool extension)
+        : container_(std::move(container)), extension_(extension) {}
     std::optional<std::filesystem::path> containerURL(const std::string& group) override {
         return group == "group.sablix" ? std::optional(container_) : std::nullopt;
     }

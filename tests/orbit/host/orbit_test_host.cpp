@@ -27,12 +27,12 @@ int printIds(const std::string& url, const std::string& token) {
     std::mutex lock;
     std::condition_variable arrived;
     bool flags = false;
-    const auto observer = orbit::OrbitNotificationCenter::defaultCenter().addObserver(
-        orbit::didReceiveFeatureFlags, [&](const std::string&) {
-            std::lock_guard guard(lock);
-            flags = true;
-            arrived.notify_all();
-        });
+    const auto observer = orbit::OrbitNotificationCenter::defaultCenter().addObserver(orbit::didReceiveFeatureFlags,
+                                                                                      [&](const std::string&) {
+                                                                                          std::lock_guard guard(lock);
+                                                                                          flags = true;
+                                                                                          arrived.notify_all();
+                                                                                      });
     auto config = std::make_shared<orbit::OrbitConfig>(token, url);
     config->captureApplicationLifecycleEvents = false;
     config->disableQueueTimerForTesting = true;
@@ -57,7 +57,8 @@ int printIds(const std::string& url, const std::string& token) {
         manager.setAnonymousId(orbit::Uuid::v7().toString());
         manager.setIdentified(i % 2 == 0);
         storage->setBool(Key::optOut, i % 3 == 0);
-        storage->setDictionary(Key::registerProperties, {{"plan", "pro-" + n}, {"seats", i}, {"long", std::string(i % 4096, 'x')}});
+        storage->setDictionary(Key::registerProperties,
+                               {{"plan", "pro-" + n}, {"seats", i}, {"long", std::string(i % 4096, 'x')}});
         storage->setDictionary(Key::groups, {{"company", "c-" + n}});
     }
 }
