@@ -202,11 +202,11 @@ void OrbitSDK::flush() {
     std::shared_ptr<OrbitQueue<OrbitLogRecord>> logsQueue;
     {
         std::lock_guard lock(setupLock_);
-        if (enabled_) queue = queue_, replayQueue = replayQueue_, logsQueue = logsQueue_;
-    }
-    if (!queue && !replayQueue && !logsQueue) {
-        if (!enabled_) hedgeLog(setupGuardMessage);
-        return;
+        if (!enabled_) {
+            hedgeLog(setupGuardMessage);
+            return;
+        }
+        queue = queue_, replayQueue = replayQueue_, logsQueue = logsQueue_;
     }
     if (queue) queue->flush();
     // The replay queue has no buffer that could still be filling: its send queue always flushes.
