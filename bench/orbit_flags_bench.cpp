@@ -45,6 +45,8 @@ std::filesystem::path scratch(const std::string& name) {
 
 class NoDevice : public orbit::OrbitStorageManager {
 public:
+    explicit NoDevice(std::shared_ptr<orbit::OrbitStorage> storage)
+        : OrbitStorageManager(std::move(storage), nullptr) {}
     std::string getDistinctId() override { return "user"; }
     std::string getAnonymousId() override { return "anon"; }
     std::string getDeviceId() override { return ""; }
@@ -55,9 +57,9 @@ void BM_HandleAndStoreFlags(benchmark::State& state) {
     if (!server.start()) return state.SkipWithError("no port for the ingest server");
     const auto folder = scratch("-store");
     auto config = std::make_shared<orbit::OrbitConfig>("phc_token", server.baseURL());
-    config->storageManager = std::make_shared<NoDevice>();
-    config->preloadFeatureFlags = false;
     auto storage = std::make_shared<orbit::OrbitStorage>(folder);
+    config->storageManager = std::make_shared<NoDevice>(storage);
+    config->preloadFeatureFlags = false;
     auto api = std::make_shared<orbit::OrbitApi>(config);
     auto remote = orbit::OrbitRemoteConfig::create(
         config, storage, api, [] { return json::object(); }, nullptr, [](std::function<void()> block) { block(); },

@@ -1,45 +1,76 @@
 #pragma once
+#include <atomic>
 #include <concepts>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "orbit/ErrorTracking/OrbitErrorTrackingConfig.h"
 #include "orbit/Logs/OrbitLogsConfig.h"
 #include "orbit/Models/BoxedBeforeSendBlock.h"
 #include "orbit/Models/OrbitEvent.h"
+#include "orbit/OrbitIntegration.h"
 #include "orbit/OrbitStorageManager.h"
+#include "orbit/OrbitVersion.h"
+#include "orbit/Surveys/OrbitSurveysConfig.h"
 #include "orbit/Utils/BeforeSendChain.h"
+#include "orbit/Utils/Uuid.h"
 
 namespace orbit {
 
 // When the event queue may send; only wifi changes anything: the queue pauses off wifi.
 enum class OrbitDataMode { wifi = 0, cellular = 1, any = 2 };
+std::optional<OrbitDataMode> orbitDataMode(int rawValue);
 
-// The HTTP session the client builds its own on; its headers come with every request unless the
-// client sets one of the same name.
+// When events carry person profiles.
+enum class OrbitPersonProfiles { never = 0, always = 1, identifiedOnly = 2 };
+std::optional<OrbitPersonProfiles> orbitPersonProfiles(int rawValue);
+
+// Rewrites the properties of every event before it is built.
+class OrbitPropertiesSanitizer {
+public:
+    virtual ~OrbitPropertiesSanitizer() = default;
+    virtual nlohmann::json sanitize(const nlohmann::json& properties) = 0;
+};
+
+// The transport's settings. Each becomes a libcurl option of every request the client makes:
+// the headers go with every request unless the client sets one of the same name.
 struct OrbitSessionConfiguration {
     std::map<std::string, std::string> additionalHeaders;
 };
 
-// How a program configures the analytics client. The program sets its fields before the client
-// is set up; the client only reads them afterwards, except the snapshot endpoint, which the
-// remote configuration replaces while uploads read it.
+// How a program configures the analytics client. The program sets the options before the client
+// is set up; the client reads most of them when it needs them. optOut is the live switch written by
+// opting in and out while captures read it on other threads; the snapshot endpoint is replaced by
+// the remote configuration while uploads read it.
 class OrbitConfig {
 public:
     using Hook = BeforeSendChain<OrbitEvent>::Hook;
+    using AnonymousIdMapper = std::function<Uuid(const Uuid&)>;
 
+    // The analytics service's US ingestion origin.
     static constexpr const char* defaultHost = "https://us.ingest.orbit-analytics.sablix.app";
 
-    explicit OrbitConfig(std::string projectToken, std::string host = defaultHost)
-        : host(std::move(host)), projectToken(std::move(projectToken)) {}
+    // The token is trimmed of white space and line breaks.
+    explicit OrbitConfig(std::string_view projectToken);
+    // The host likewise; an empty one, or one that is not a URL, is defaultHost.
+    OrbitConfig(std::string_view projectToken, std::string_view host);
+    // Deprecated: log that, then as the projectToken forms.
+    static std::shared_ptr<OrbitConfig> withApiKey(std::string_view apiKey);
+    static std::shared_ptr<OrbitConfig> withApiKey(std::string_view apiKey, std::string_view host);
 
-    std::string host;  // scheme, host and base path of every request
-    std::string projectToken;
-    std::optional<OrbitSessionConfiguration> urlSessionConfiguration;
-    std::optional<std::vector<std::string>> evaluationContexts;
+    OrbitConfig(const OrbitConfig&) = delete;
+    OrbitConfig& operator=(const OrbitConfig&) = delete;
+
+    const std::string host;  // scheme, host and base path of every request
+    const std::string projectToken;
 
     int flushAt = 20;
     int maxQueueSize = 1000;
@@ -47,18 +78,46 @@ public:
     double flushIntervalSeconds = 30.0;
     int maxRetries = 3;
     OrbitDataMode dataMode = OrbitDataMode::any;
+    bool sendFeatureFlagEvent = true;
+    bool preloadFeatureFlags = true;
+    bool captureApplicationLifecycleEvents = true;
+    bool captureScreenViews = true;
+    bool enableSwizzling = true;
+    bool debug = false;
+    std::atomic<bool> optOut{false};
+    AnonymousIdMapper getAnonymousId = [](const Uuid& id) { return id; };
+    bool reuseAnonymousId = false;
+    std::shared_ptr<OrbitPropertiesSanitizer> propertiesSanitizer;
+    OrbitPersonProfiles personProfiles = OrbitPersonProfiles::identifiedOnly;
+    bool setDefaultPersonProperties = true;
+    std::optional<std::vector<std::string>> evaluationContexts;
+    std::optional<std::string> appGroupIdentifier;
+    OrbitErrorTrackingConfig errorTrackingConfig;
     OrbitLogsConfig logs;
+    std::optional<OrbitSessionConfiguration> urlSessionConfiguration;
 
     bool disableReachabilityForTesting = false;
     bool disableQueueTimerForTesting = false;
-    bool debug = false;
-    bool preloadFeatureFlags = true;
-    bool sendFeatureFlagEvent = true;
-    bool reuseAnonymousId = false;
-    bool setDefaultPersonProperties = true;
+    bool disableFlushOnBackgroundForTesting = false;
+    bool disableRemoteConfigForTesting = false;
+
     std::shared_ptr<OrbitStorageManager> storageManager;
 
+    bool surveys = true;
+    OrbitSurveysConfig surveysConfig;
+
     BeforeSendChain<OrbitEvent> beforeSend;
+
+    // Deprecated aliases.
+    std::string apiKey() const;  // logs the deprecation on every read
+    bool remoteConfig() const { return true; }
+    void setRemoteConfig(bool enabled);
+    std::optional<std::vector<std::string>> evaluationEnvironments() const { return evaluationContexts; }
+    void setEvaluationEnvironments(std::optional<std::vector<std::string>> environments);
+
+    // New integration objects, each only when its switch is on: error tracking, screen views,
+    // life cycle.
+    std::vector<std::shared_ptr<OrbitIntegration>> getIntegrations() const;
 
     // Each form replaces the whole chain.
     void setBeforeSend(std::vector<Hook> hooks) { beforeSend.set(std::move(hooks)); }
@@ -75,5 +134,8 @@ private:
     mutable std::mutex snapshotEndpointLock_;
     std::string snapshotEndpoint_ = "/s/";
 };
+
+// The name the client announces itself by when no wrapping program changed it.
+inline constexpr const char* orbitiOSSdkName = "orbit-ios";
 
 }  // namespace orbit

@@ -10,6 +10,7 @@
 #include <nettle/sha2.h>
 
 #include "platform/Uuid.h"
+#include "posix/OsRelease.h"
 
 namespace platform {
 namespace {
@@ -44,34 +45,7 @@ std::string_view trimmed(std::string_view s) {
 
 }  // namespace
 
-std::string DeviceInfo::osVersionFromOsRelease(std::string_view text) {
-    std::string versionId;
-    std::istringstream lines{std::string(text)};
-    for (std::string line; std::getline(lines, line);) {
-        std::string_view l = trimmed(line);
-        if (l.substr(0, 11) != "VERSION_ID=") continue;
-        l.remove_prefix(11);
-        if (l.size() >= 2 && (l.front() == '"' || l.front() == '\'') && l.back() == l.front())
-            l = l.substr(1, l.size() - 2);
-        versionId = std::string(l);
-    }
-    // Up to three leading numeric components; what is missing or not a number counts as 0.
-    int64_t parts[3] = {0, 0, 0};
-    size_t at = 0;
-    for (int part = 0; part < 3 && at < versionId.size(); ++part) {
-        int64_t value = 0;
-        bool any = false;
-        while (at < versionId.size() && versionId[at] >= '0' && versionId[at] <= '9' && value < 100000000) {
-            value = value * 10 + (versionId[at++] - '0');
-            any = true;
-        }
-        if (!any) break;
-        parts[part] = value;
-        if (at >= versionId.size() || versionId[at] != '.') break;
-        ++at;
-    }
-    return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." + std::to_string(parts[2]);
-}
+std::string DeviceInfo::osVersionFromOsRelease(std::string_view text) { return posix::osVersionFromOsRelease(text); }
 
 std::optional<std::string> DeviceInfo::machineIdentifierFor(std::string_view machineId) {
     const std::string_view id = trimmed(machineId);

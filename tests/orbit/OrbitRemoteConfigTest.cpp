@@ -16,6 +16,8 @@ namespace {
 
 class FakeStorageManager : public orbit::OrbitStorageManager {
 public:
+    explicit FakeStorageManager(std::shared_ptr<orbit::OrbitStorage> storage)
+        : OrbitStorageManager(std::move(storage), nullptr) {}
     std::string getDistinctId() override {
         std::lock_guard lock(mutex);
         return distinctId;
@@ -79,7 +81,7 @@ protected:
     IngestServer server;
     modelstest::TempDir folder;
     std::shared_ptr<orbit::OrbitStorage> storage = std::make_shared<orbit::OrbitStorage>(folder.path());
-    std::shared_ptr<FakeStorageManager> storageManager = std::make_shared<FakeStorageManager>();
+    std::shared_ptr<FakeStorageManager> storageManager = std::make_shared<FakeStorageManager>(storage);
     std::shared_ptr<std::atomic<int>> announced;
     orbit::OrbitDispatchQueue mainQueue{"test.main"};  // last: its blocks reach the members above
 };

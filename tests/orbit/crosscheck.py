@@ -5,8 +5,14 @@ datetime. Prints "ok" on success, otherwise one line per finding; exits 1 on any
   crosscheck.py gzip DIR    DIR holds input-N and input-N.gz pairs
   crosscheck.py uuid7 FILE  one identifier per line, in the order they were made
   crosscheck.py dates FILE  lines "MICROSECONDS TEXT": TEXT must be the instant in UTC, milliseconds cut
+  crosscheck.py ids DIR     the storage folder holds the anonymous and device ids, each an object of one
+                            member named after its file, the value an upper-case version-7 UUID, and no
+                            distinct id
+  crosscheck.py json DIR    every "orbit." file of the storage folder (temporaries aside) is an object or
+                            an array
 """
 import datetime
+import json
 import gzip
 import os
 import sys
@@ -74,8 +80,47 @@ def check_dates(path):
     return findings or ([] if count else ["no dates"])
 
 
+def check_ids(folder):
+    findings = []
+    for name in ("orbit.anonymousId", "orbit.deviceId"):
+        path = os.path.join(folder, name)
+        if not os.path.isfile(path):
+            findings.append(f"{name}: missing")
+            continue
+        with open(path, encoding="utf-8") as f:
+            value = json.load(f)
+        if not isinstance(value, dict) or list(value) != [name] or not isinstance(value[name], str):
+            findings.append(f"{name}: not one text member named after the file: {value!r}")
+            continue
+        text = value[name]
+        parsed = uuid.UUID(text)
+        if parsed.version != 7 or parsed.variant != uuid.RFC_4122 or text != str(parsed).upper():
+            findings.append(f"{name}: {text} is not an upper-case version-7 UUID")
+    if os.path.exists(os.path.join(folder, "orbit.distinctId")):
+        findings.append("orbit.distinctId exists")
+    return findings
+
+
+def check_json(folder):
+    findings = []
+    count = 0
+    for name in sorted(os.listdir(folder)):
+        path = os.path.join(folder, name)
+        if not name.startswith("orbit.") or ".tmp-" in name or not os.path.isfile(path):
+            continue
+        count += 1
+        try:
+            with open(path, encoding="utf-8") as f:
+                value = json.load(f)
+            if not isinstance(value, (dict, list)):
+                findings.append(f"{name}: top level is {type(value).__name__}")
+        except ValueError as error:
+            findings.append(f"{name}: {error}")
+    return findings or ([] if count else ["no files"])
+
+
 def main():
-    checks = {"gzip": check_gzip, "uuid7": check_uuid7, "dates": check_dates}
+    checks = {"gzip": check_gzip, "uuid7": check_uuid7, "dates": check_dates, "ids": check_ids, "json": check_json}
     if len(sys.argv) != 3 or sys.argv[1] not in checks:
         print(__doc__)
         return 2

@@ -1,5 +1,8 @@
 #include "orbit/Logs/OrbitLogsOTLP.h"
 
+#include "orbit/OrbitVersion.h"
+#include "orbit/Utils/BundleInfo.h"
+
 namespace orbit::OrbitLogsOTLP {
 
 nlohmann::json buildPayload(const std::vector<std::shared_ptr<OrbitLogRecord>>& records,
@@ -11,6 +14,13 @@ nlohmann::json buildPayload(const std::vector<std::shared_ptr<OrbitLogRecord>>& 
              nlohmann::json::array({{{"resource", {{"attributes", resourceAttributes}}},
                                      {"scopeLogs", nlohmann::json::array({{{"scope", {{"version", scopeVersion}}},
                                                                            {"logRecords", logRecords}}})}}})}};
+}
+
+nlohmann::json buildResourceAttributes(const OrbitLogsConfig&) {
+    return {{"telemetry.sdk.name", orbitSdkName()},
+            {"telemetry.sdk.version", orbitVersion()},
+            {"os.name", osName()},
+            {"os.version", osVersionString()}};
 }
 
 }  // namespace orbit::OrbitLogsOTLP

@@ -12,4 +12,6 @@ std::string nanosNow(const Now& now) {
     return std::to_string(static_cast<unsigned long long>(micros) * 1000ULL);
 }
 
+std::string nanosNow() { return nanosNow(systemNow); }
+
 }  // namespace orbit

@@ -16,5 +16,6 @@ OrbitDate systemNow();
 
 // The current time as decimal nanoseconds since 1970 ("0" before 1970).
 std::string nanosNow(const Now& now);
+std::string nanosNow();
 
 }  // namespace orbit

@@ -19,7 +19,7 @@ void createDirectoryAtURLIfNeeded(const std::filesystem::path& url) {
     std::error_code error;
     if (std::filesystem::exists(url, error)) return;
     std::filesystem::create_directories(url, error);
-    if (error) hedgeLog("Error trying to create folder " + url.string() + " " + error.message());
+    if (error) hedgeLog("Error creating storage directory: " + error.message());
 }
 
 bool directoryExists(const std::filesystem::path& url) {

@@ -12,7 +12,8 @@ namespace {
 
 // The first reason the writer would refuse value, or nothing. Walks without recursion, so that
 // a value too deep to write is also safe to check.
-std::optional<std::string> unwritable(const nlohmann::json& value) {
+std::optional<std::string> unwritable(const nlohmann::json& value, InvalidUtf8 invalidUtf8 = InvalidUtf8::refuse) {
+    const bool checkText = invalidUtf8 == InvalidUtf8::refuse;
     std::vector<std::pair<const nlohmann::json*, size_t>> pending{{&value, 0}};
     while (!pending.empty()) {
         const auto [item, depth] = pending.back();
@@ -22,7 +23,8 @@ std::optional<std::string> unwritable(const nlohmann::json& value) {
             if (!std::isfinite(item->get<double>())) return "Invalid number value (" + item->dump() + ") in JSON write";
             break;
         case nlohmann::json::value_t::string:
-            if (!isValidUtf8(item->get_ref<const std::string&>())) return "Text that is not UTF-8 in JSON write";
+            if (checkText && !isValidUtf8(item->get_ref<const std::string&>()))
+                return "Text that is not UTF-8 in JSON write";
             break;
         case nlohmann::json::value_t::binary: return "Binary data in JSON write";
         case nlohmann::json::value_t::array:
@@ -30,7 +32,7 @@ std::optional<std::string> unwritable(const nlohmann::json& value) {
             if (depth >= kMaxJSONDepth) return "Too many nested arrays or dictionaries in JSON write";
             if (item->is_object())
                 for (const auto& [key, member] : item->items()) {
-                    if (!isValidUtf8(key)) return "A key that is not UTF-8 in JSON write";
+                    if (checkText && !isValidUtf8(key)) return "A key that is not UTF-8 in JSON write";
                     pending.emplace_back(&member, depth + 1);
                 }
             else
@@ -69,13 +71,13 @@ size_t nestingDepth(std::string_view bytes) {
 
 }  // namespace
 
-std::optional<std::string> writeJSON(const nlohmann::json& value, std::string* error) {
-    if (auto reason = unwritable(value)) {
+std::optional<std::string> writeJSON(const nlohmann::json& value, std::string* error, InvalidUtf8 invalidUtf8) {
+    if (auto reason = unwritable(value, invalidUtf8)) {
         if (error) *error = std::move(*reason);
         return std::nullopt;
     }
     try {
-        return value.dump();
+        return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     } catch (const std::exception& e) {
         if (error) *error = e.what();
         return std::nullopt;

@@ -12,10 +12,15 @@ namespace orbit {
 // JSON value recurse once per level, and a stack has room for only so many.
 inline constexpr size_t kMaxJSONDepth = 512;
 
+// What the writer does with text that is not UTF-8: refuse the value, or write U+FFFD in place of
+// each bad byte sequence.
+enum class InvalidUtf8 { refuse, replace };
+
 // The client's JSON writer: the text of value, or nothing (and the reason in error) when it holds
-// something JSON cannot carry: a NaN or infinite number, text that is not UTF-8, or more than
-// kMaxJSONDepth levels.
-std::optional<std::string> writeJSON(const nlohmann::json& value, std::string* error = nullptr);
+// something JSON cannot carry: a NaN or infinite number, text that is not UTF-8 (unless replaced),
+// or more than kMaxJSONDepth levels.
+std::optional<std::string> writeJSON(const nlohmann::json& value, std::string* error = nullptr,
+                                     InvalidUtf8 invalidUtf8 = InvalidUtf8::refuse);
 
 // The client's JSON reader: any JSON value at the top level, or nothing (and the reason in error).
 std::optional<nlohmann::json> readJSON(std::string_view bytes, std::string* error = nullptr);

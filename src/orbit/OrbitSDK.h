@@ -1,0 +1,110 @@
+#pragma once
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "orbit/OrbitConfig.h"
+#include "orbit/OrbitHost.h"
+#include "orbit/OrbitIntegration.h"
+#include "orbit/OrbitSessionManager.h"
+#include "orbit/Utils/OrbitMulticastCallback.h"
+
+namespace orbit {
+
+class OrbitApi;
+class OrbitContext;
+class OrbitLogger;
+class OrbitLogRecord;
+class OrbitRemoteConfig;
+class OrbitReplayQueue;
+class OrbitStorage;
+class Reachability;
+template <typename Record>
+class OrbitQueue;
+
+// The analytics client's entry point. It is configured once, then set up: set-up builds and starts
+// every collaborator (storage, transport, identity, remote configuration, reachability, context,
+// the three send queues, session, logger, integrations). Before set-up, and after a refused one,
+// every operation writes one debug line and does nothing. Owned by shared_ptr: the callbacks it
+// hands out hold it weakly. Never throws to its caller.
+class OrbitSDK : public std::enable_shared_from_this<OrbitSDK> {
+public:
+    static constexpr const char* didStartNotification = "OrbitDidStart";
+    static constexpr const char* setupGuardMessage =
+        "Orbit method was called without `setup` being complete. Call wil be ignored.";
+
+    // Starts nothing. What the host leaves out of host is filled from OrbitHost::standard().
+    static std::shared_ptr<OrbitSDK> make(std::shared_ptr<OrbitConfig> config, OrbitHost host);
+    // The process's default instance, with an empty project token until set up; lives as long as
+    // the process.
+    static std::shared_ptr<OrbitSDK> shared();
+
+    ~OrbitSDK();
+    OrbitSDK(const OrbitSDK&) = delete;
+    OrbitSDK& operator=(const OrbitSDK&) = delete;
+
+    // Switches the debug log, once set up.
+    void debug(bool enabled);
+    void setup(std::shared_ptr<OrbitConfig> config);
+
+    // "" when there is none.
+    std::string getDistinctId();
+    std::string getAnonymousId();
+    std::string getDeviceId();
+    // Never starts, rotates or touches a session.
+    std::optional<std::string> getSessionId();
+    void startSession();
+    void endSession();
+    // Asks every queue to send now.
+    void flush();
+
+    std::shared_ptr<OrbitLogger> logger();
+    void setLogger(std::shared_ptr<OrbitLogger> logger);
+
+    // Subscribers hear of every event handed to a queue.
+    OrbitMulticastCallback<const OrbitEvent&> onEventCaptured;
+
+    // A token names the client's folder, so it must be one path component: not empty, without
+    // "/" or NUL, and neither "." nor "..".
+    static bool isUsableProjectToken(const std::string& token);
+
+private:
+    OrbitSDK(std::shared_ptr<OrbitConfig> config, OrbitHost host);
+
+    // True when set up; otherwise writes the guard line.
+    bool isSetUp();
+    void setupBody(const std::shared_ptr<OrbitConfig>& config);  // with setupLock_ held
+    void installIntegrations();                                  // with setupLock_ held
+    void uninstallIntegrations();
+    void notifyContextDidChange();
+    nlohmann::json getDefaultPersonProperties();
+    void reportFeatureFlagCalled(const std::string& flagKey, const std::optional<nlohmann::json>& flagValue);
+
+    std::shared_ptr<OrbitConfig> config_;
+    const OrbitHost host_;
+    bool enabled_ = false;
+    std::recursive_mutex setupLock_;
+    std::mutex optOutLock_;
+
+    // Declared before the queues that use them, so that the queues go first.
+    std::shared_ptr<OrbitStorage> storage_;
+    std::shared_ptr<OrbitApi> api_;
+    std::unique_ptr<Reachability> reachability_;
+    std::shared_ptr<OrbitRemoteConfig> remoteConfig_;
+    std::unique_ptr<OrbitContext> context_;
+    std::shared_ptr<OrbitQueue<OrbitEvent>> queue_;
+    std::shared_ptr<OrbitReplayQueue> replayQueue_;
+    std::shared_ptr<OrbitQueue<OrbitLogRecord>> logsQueue_;
+    std::vector<std::shared_ptr<OrbitIntegration>> installedIntegrations_;
+    std::unique_ptr<OrbitSessionManager> sessionManager_ = std::make_unique<OrbitSessionManager>();
+    std::unique_ptr<RegistrationToken> sessionIdChangedToken_;
+    std::unique_ptr<RegistrationToken> didEnterBackgroundToken_;
+    std::mutex loggerLock_;
+    std::shared_ptr<OrbitLogger> logger_;
+};
+
+}  // namespace orbit
