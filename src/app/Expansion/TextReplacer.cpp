@@ -69,6 +69,7 @@ TextReplacer::TextReplacer(Collaborators c)
       clock_(c.clock),
       ownProcessIdentifier_(c.ownProcessIdentifier),
       sleep_(c.sleep ? std::move(c.sleep) : Sleep(realSleep)),
+      hops_(c.hops),
       pasteTargets_(c.pasteboard, c.primarySelection),
       clipboardKeeper_(c.pasteboard, c.primarySelection, c.restoreTimer),
       snippetController_(c.defaults, c.clock, c.libraryCache),
@@ -187,7 +188,8 @@ void TextReplacer::runTap(uint64_t generation) {
     std::shared_ptr<desktop::KeyTap> tap = makeTap_ ? makeTap_() : nullptr;
     const bool created = tap && tap->create(
                                     [this](const desktop::KeyDown& key) {
-                                        processingQueue_.async([this, key] { handleKeyPress(key); });
+                                        const KeyHops::Time tapped = hops_ ? KeyHops::now() : KeyHops::Time{};
+                                        processingQueue_.async([this, key, tapped] { handleKeyPress(key, tapped); });
                                     },
                                     [this] { processingQueue_.async([this] { handleButtonPress(); }); });
     if (!created) {
@@ -256,7 +258,15 @@ void TextReplacer::waitUntilIdle() {
     clipboardKeeper_.waitUntilRestored();
 }
 
-void TextReplacer::handleKeyPress(const desktop::KeyDown& key) {
+void TextReplacer::handleKeyPress(const desktop::KeyDown& key, KeyHops::Time tapped) {
+    if (!hops_) return processKey(key, nullptr);
+    KeyHops hops{.tapped = tapped, .handling = KeyHops::now(), .handled = {}};
+    processKey(key, &hops);
+    if (hops.handled == KeyHops::Time{}) hops.handled = KeyHops::now();
+    hops_->keyHandled(hops);
+}
+
+void TextReplacer::processKey(const desktop::KeyDown& key, KeyHops* hops) {
     // Kept from the application during a replacement: it counts when it is posted again, after
     // the snippet, which is where the application gets it.
     if (keyboardGrab_.withheld(key)) return;
@@ -295,7 +305,7 @@ void TextReplacer::handleKeyPress(const desktop::KeyDown& key) {
     if (cache->empty()) return;
     const auto match = cache->match(platform::text::lowercased(buffer));
     if (!match) return;
-    expand(*match, cache, early.handOn());
+    expand(*match, cache, early.handOn(), hops);
 }
 
 bool TextReplacer::completesDirectTrigger(const desktop::KeyDown& key) {
@@ -315,8 +325,8 @@ void TextReplacer::handleButtonPress() {
     stateQueue_.sync([this] { keyBuffer_.clear(); });
 }
 
-void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache,
-                          bool alreadyHeld) {
+void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache, bool alreadyHeld,
+                          KeyHops* hops) {
     const bool fillIn = DynamicFieldProcessor::hasFillFields(match.snippet.snippet);
     // Keys typed from now on would race the erasing and the paste: they are held, first thing,
     // and follow the snippet.
@@ -340,8 +350,15 @@ void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<cons
             fillInController_.show(names, completion);
         });
     } else {
-        replacementQueue_.async([this, triggerLength, content = std::move(content), cache = std::move(cache),
-                                 keysHeld] { performReplacement(triggerLength, content, cache, keysHeld); });
+        std::optional<ExpansionHops> expansionHops;
+        if (hops) {
+            hops->handled = KeyHops::now();
+            expansionHops = ExpansionHops{.key = *hops};
+        }
+        replacementQueue_.async(
+            [this, triggerLength, content = std::move(content), cache = std::move(cache), keysHeld, expansionHops] {
+                performReplacement(triggerLength, content, cache, keysHeld, expansionHops);
+            });
     }
     // Behind the replacement, so the file write never delays the keys or the paste.
     if (!hasFiredFirstExpansion_.exchange(true)) replacementQueue_.async([this] { recordFirstExpansion(); });
@@ -398,7 +415,9 @@ std::unique_ptr<desktop::KeyEventSource> TextReplacer::deleteTypedTrigger(size_t
 }
 
 void TextReplacer::performReplacement(size_t triggerLength, const std::string& content,
-                                      std::shared_ptr<const TriggerCache> cache, bool keysHeld) {
+                                      std::shared_ptr<const TriggerCache> cache, bool keysHeld,
+                                      std::optional<ExpansionHops> hops) {
+    if (hops) hops->replacing = KeyHops::now();
     const KeyboardHold hold(keyboardGrab_, keysHeld);
     // The user's clipboard is saved while the trigger is erased: fetching a large clipboard then
     // overlaps the pause after the Backspaces instead of adding to it.
@@ -409,12 +428,13 @@ void TextReplacer::performReplacement(size_t triggerLength, const std::string& c
     const size_t erased =
         keysHeld ? typedLength(triggerLength, keyboardGrab_.leaked(kLongestWaitForLeakedKeys)) : triggerLength;
     const auto source = deleteTypedTrigger(erased, kNoSourceForReplacementMessage);
+    if (hops) hops->erased = KeyHops::now();
     ClipboardKeeper::Saved saved = saving.get();
     if (!source) {
         clipboardKeeper_.restoreNow(saved);
         return;
     }
-    pasteContent(*source, content, cache, target, std::move(saved), keysHeld);
+    pasteContent(*source, content, cache, target, std::move(saved), keysHeld, hops ? &*hops : nullptr);
 }
 
 size_t TextReplacer::typedLength(size_t triggerLength, const std::vector<desktop::KeyDown>& typedAfter) {
@@ -442,14 +462,19 @@ void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::stri
 
 void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::string& content,
                                 const std::shared_ptr<const TriggerCache>& cache, const PasteTarget& target,
-                                ClipboardKeeper::Saved saved, bool keysHeld) {
+                                ClipboardKeeper::Saved saved, bool keysHeld, ExpansionHops* hops) {
     const DynamicFieldContext context{
         clock_, {}, {}, ClipboardReader([this, &saved] { return clipboardKeeper_.userClipboardText(saved); })};
     const auto result = DynamicFieldProcessor::processWithCursor(content, cache->snippets(), context);
 
     // The paste key now would paste whatever the selection holds instead of the snippet.
     if (!clipboardKeeper_.putSnippet(saved, result.text)) return;
+    if (hops) hops->onClipboard = KeyHops::now();
     postKeyPresses(source, target.keyCode, 1, target.flags);
+    if (hops) {
+        hops->pasted = KeyHops::now();
+        hops_->expansionPasted(*hops);
+    }
     if (result.cursorOffset && *result.cursorOffset >= 1) moveCursorBack(*result.cursorOffset, result.text, source);
     // Keys let go before the application fetched the snippet would land before it.
     if (keysHeld) waitForPasteRequest(saved);

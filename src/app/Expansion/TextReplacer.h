@@ -19,6 +19,7 @@
 #include "Analytics/AnalyticsTracking.h"
 #include "Snippets/SnippetItem.h"
 #include "FillInPresenter.h"
+#include "KeyHops.h"
 #include "desktop/Accessibility.h"
 #include "desktop/KeyDown.h"
 #include "desktop/KeyLayout.h"
@@ -84,6 +85,8 @@ public:
         platform::Executor* restoreTimer = nullptr;
         // Shared with the other readers of the library; none: the engine decodes it by itself.
         SnippetLibraryCache* libraryCache = nullptr;
+        // Sees when each key reached each step; none: no stamps are taken.
+        HopObserver* hops = nullptr;
     };
 
     static constexpr std::chrono::milliseconds kPauseAfterBackspaces{50};
@@ -137,11 +140,14 @@ public:
 private:
     std::vector<SnippetItem> loadTeamSnippets();
     void runTap(uint64_t generation);
-    void handleKeyPress(const desktop::KeyDown& key);
+    void handleKeyPress(const desktop::KeyDown& key, KeyHops::Time tapped);
+    // hops: where the stamps go, when they are taken.
+    void processKey(const desktop::KeyDown& key, KeyHops* hops);
     void handleButtonPress();
     // Whether the key, added to the buffer, completes a trigger whose snippet has no fill-in field.
     bool completesDirectTrigger(const desktop::KeyDown& key);
-    void expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache, bool alreadyHeld);
+    void expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache, bool alreadyHeld,
+                KeyHops* hops);
     FillInPresenter::Completion fillInCompletion(std::string content, std::shared_ptr<const TriggerCache> cache);
 
     void recordFirstExpansion();
@@ -152,13 +158,13 @@ private:
     // that reached it after the trigger typed.
     size_t typedLength(size_t triggerLength, const std::vector<desktop::KeyDown>& typedAfter);
     void performReplacement(size_t triggerLength, const std::string& content, std::shared_ptr<const TriggerCache> cache,
-                            bool keysHeld);
+                            bool keysHeld, std::optional<ExpansionHops> hops);
     PasteTarget pasteTarget();
     void pasteContent(desktop::KeyEventSource& source, const std::string& content,
                       const std::shared_ptr<const TriggerCache>& cache);
     void pasteContent(desktop::KeyEventSource& source, const std::string& content,
                       const std::shared_ptr<const TriggerCache>& cache, const PasteTarget& target,
-                      ClipboardKeeper::Saved saved, bool keysHeld);
+                      ClipboardKeeper::Saved saved, bool keysHeld, ExpansionHops* hops = nullptr);
     // Returns once the application asked for one of the written selections, or after
     // kLongestWaitForPaste.
     void waitForPasteRequest(const ClipboardKeeper::Saved& written);
@@ -179,6 +185,7 @@ private:
     const platform::Clock& clock_;
     int64_t ownProcessIdentifier_;
     Sleep sleep_;
+    HopObserver* hops_;
     PasteTargetPolicy pasteTargets_;
     // Outlives the queues below, whose tasks use it.
     ClipboardKeeper clipboardKeeper_;
