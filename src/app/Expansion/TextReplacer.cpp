@@ -121,13 +121,11 @@ void TextReplacer::setHasCheckedPermissions(bool checked) {
     stateQueue_.sync([&] { hasCheckedPermissions_ = checked; });
 }
 
-std::shared_ptr<const TriggerCache> TextReplacer::triggerCache() const {
-    return stateQueue_.sync([this] { return triggerCache_; });
-}
+std::shared_ptr<const TriggerCache> TextReplacer::triggerCache() const { return triggerCache_.load(); }
 
 void TextReplacer::setTriggerCache(std::shared_ptr<const TriggerCache> cache) {
     if (!cache) cache = std::make_shared<const TriggerCache>();
-    stateQueue_.sync([&] { triggerCache_ = std::move(cache); });
+    triggerCache_.store(std::move(cache));
 }
 
 std::optional<platform::Uuid> TextReplacer::activeTeamId() const {
@@ -216,10 +214,12 @@ void TextReplacer::runTap(uint64_t generation) {
             eventTap_.reset();
             ++tapGeneration_;
             isRegistered_ = false;
-            keyBuffer_.clear();
             return true;
         });
-        if (wasRunning) logger_.error("%s", kTapFailedMessage);
+        if (wasRunning) {
+            clearKeyBuffer();
+            logger_.error("%s", kTapFailedMessage);
+        }
     }
 }
 
@@ -230,9 +230,9 @@ void TextReplacer::unregister() {
         eventTap_.reset();
         ++tapGeneration_;
         isRegistered_ = false;
-        keyBuffer_.clear();
         return taken;
     });
+    clearKeyBuffer();
     if (tap) tap->stop();
     logger_.debug("Event tap unregistered");
 }
@@ -250,6 +250,10 @@ bool TextReplacer::checkAccessibilityPermissions() {
     logger_.debug("Accessibility permissions: %s", trusted ? "granted" : "denied");
     setHasCheckedPermissions(true);
     return trusted;
+}
+
+void TextReplacer::clearKeyBuffer() {
+    processingQueue_.async([this] { keyBuffer_.clear(); });
 }
 
 void TextReplacer::waitUntilIdle() {
@@ -271,59 +275,52 @@ void TextReplacer::processKey(const desktop::KeyDown& key, KeyHops* hops) {
     // the snippet, which is where the application gets it.
     if (keyboardGrab_.withheld(key)) return;
 
+    const bool deletes = key.keyCode == desktop::keycode::kDelete || key.keyCode == desktop::keycode::kForwardDelete;
+    // The text comes from the state the key was pressed in, not the keyboard's state now.
+    const std::string typed = deletes ? std::string() : keyLayout_.text(key);
+    // One snapshot for the whole key: a rebuild meanwhile counts from the next key on.
+    const auto cache = triggerCache();
+
     // Finding the frontmost window takes several round trips to the display, which the keys
     // typed right after a trigger would outrun: a key that would complete a trigger takes the
     // hold first, and lets it go again when it turns out not to.
-    KeyboardHold early(keyboardGrab_, completesDirectTrigger(key) && keyboardGrab_.hold());
+    KeyboardHold early(keyboardGrab_, completesDirectTrigger(typed, *cache) && keyboardGrab_.hold());
 
     const auto front = workspace_.frontmostApplication();
     // Text typed in another window is no part of a trigger typed here.
     const uint64_t window = front ? front->window : 0;
-    stateQueue_.sync([&] {
-        if (window != keyBufferWindow_) keyBuffer_.clear();
-        keyBufferWindow_ = window;
-    });
+    if (window != keyBufferWindow_) keyBuffer_.clear();
+    keyBufferWindow_ = window;
 
     // "This application is in front" means the frontmost window belongs to this very process
     // (its _NET_WM_PID equals getpid()): the fill-in dialog and the application's own fields.
     if (front && front->processIdentifier != 0 && front->processIdentifier == ownProcessIdentifier_) return;
 
-    if (key.keyCode == desktop::keycode::kDelete || key.keyCode == desktop::keycode::kForwardDelete) {
-        stateQueue_.sync([this] { keyBuffer_.removeLast(); });
+    if (deletes) {
+        keyBuffer_.removeLast();
         return;
     }
-
-    // The text comes from the state the key was pressed in, not the keyboard's state now.
-    const std::string typed = keyLayout_.text(key);
     if (typed.empty()) {
         logger_.debug("Dead key or modifier key pressed (no Unicode output)");
         return;
     }
 
-    const std::string buffer = stateQueue_.sync([&] { return keyBuffer_.append(typed); });
-    const auto cache = triggerCache();
+    const std::string& buffer = keyBuffer_.append(typed);
     if (cache->empty()) return;
     const auto match = cache->match(platform::text::lowercased(buffer));
     if (!match) return;
     expand(*match, cache, early.handOn(), hops);
 }
 
-bool TextReplacer::completesDirectTrigger(const desktop::KeyDown& key) {
-    if (key.keyCode == desktop::keycode::kDelete || key.keyCode == desktop::keycode::kForwardDelete) return false;
-    const std::string typed = keyLayout_.text(key);
-    if (typed.empty()) return false;
-    const std::string buffer = stateQueue_.sync([&] {
-        KeyBuffer copy = keyBuffer_;
-        return copy.append(typed);
-    });
-    const auto match = triggerCache()->match(platform::text::lowercased(buffer));
+bool TextReplacer::completesDirectTrigger(const std::string& typed, const TriggerCache& cache) const {
+    if (typed.empty() || cache.empty()) return false;
+    KeyBuffer copy = keyBuffer_;
+    const auto match = cache.match(platform::text::lowercased(copy.append(typed)));
     return match && !DynamicFieldProcessor::hasFillFields(match->snippet.snippet);
 }
 
 // A click may have put the caret anywhere: the characters before it are no longer the ones typed.
-void TextReplacer::handleButtonPress() {
-    stateQueue_.sync([this] { keyBuffer_.clear(); });
-}
+void TextReplacer::handleButtonPress() { keyBuffer_.clear(); }
 
 void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache, bool alreadyHeld,
                           KeyHops* hops) {
@@ -334,7 +331,7 @@ void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<cons
     if (fillIn && alreadyHeld) keyboardGrab_.release();
     logger_.info("Matched snippet: %s", match.snippet.snippetTitle.c_str());
     analytics_.track(AnalyticsEvent::snippetExpand);
-    stateQueue_.sync([this] { keyBuffer_.clear(); });
+    keyBuffer_.clear();
 
     const size_t triggerLength = platform::text::length(match.trigger);
     std::string content = match.snippet.snippet;

@@ -42,10 +42,13 @@ class TeamSnippetCache;
 // The expansion engine: watches every key typed in any application and replaces a typed
 // trigger (";" and a snippet's title) by the snippet's content, through the clipboard.
 //
-// Threads: the tap delivers keys on a thread of its own ("sablix.keytap"); keys are handled one
-// at a time on "com.sablix.textreplacer.processing"; the engine's state lives behind
-// "com.sablix.textreplacer.state"; replacements run one at a time on a serial
-// queue of their own, so two quick expansions never interleave their keys or clipboard saves.
+// Threads: the tap delivers keys on a thread of its own ("sablix.keytap"), which hands each on
+// to "com.sablix.textreplacer.processing": that one hop is all a key costs in hand-offs. Keys are
+// handled there one at a time, and the key buffer belongs to that queue. The trigger cache is an
+// immutable snapshot published through an atomic pointer, read by each key without a round trip.
+// The tap's state and the active team live behind "com.sablix.textreplacer.state". Replacements
+// run one at a time on a serial queue of their own, so two quick expansions never interleave
+// their keys or clipboard saves.
 // The user's clipboard is saved and put back by the ClipboardKeeper, the paste keys chosen by the
 // PasteTargetPolicy.
 //
@@ -144,8 +147,11 @@ private:
     // hops: where the stamps go, when they are taken.
     void processKey(const desktop::KeyDown& key, KeyHops* hops);
     void handleButtonPress();
-    // Whether the key, added to the buffer, completes a trigger whose snippet has no fill-in field.
-    bool completesDirectTrigger(const desktop::KeyDown& key);
+    // Whether the key's text, added to the buffer, completes a trigger whose snippet has no
+    // fill-in field.
+    bool completesDirectTrigger(const std::string& typed, const TriggerCache& cache) const;
+    // After the keys already handed on: the buffer belongs to the processing queue.
+    void clearKeyBuffer();
     void expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache, bool alreadyHeld,
                 KeyHops* hops);
     FillInPresenter::Completion fillInCompletion(std::string content, std::shared_ptr<const TriggerCache> cache);
@@ -197,10 +203,15 @@ private:
     uint64_t tapGeneration_ = 0;  // moves at every unregister(), so a late worker knows it is stale
     bool isRegistered_ = false;
     bool hasCheckedPermissions_ = false;
+    std::optional<platform::Uuid> activeTeamId_;
+
+    // Touched only by tasks of processingQueue_, so a key needs no other thread.
     KeyBuffer keyBuffer_;
     uint64_t keyBufferWindow_ = 0;  // the window the buffer's keys were typed in
-    std::shared_ptr<const TriggerCache> triggerCache_;
-    std::optional<platform::Uuid> activeTeamId_;
+
+    // Immutable snapshots, swapped whole: each key loads the current one without waiting for
+    // anyone, and a rebuild never blocks a key.
+    std::atomic<std::shared_ptr<const TriggerCache>> triggerCache_;
 
     // The tap's threads not yet joined: the current one, and earlier ones that may still be
     // winding down. shutDown() waits for them all.
