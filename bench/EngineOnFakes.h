@@ -18,7 +18,8 @@
 // The expansion engine on fakes for everything but the store it reads the library from.
 struct EngineOnFakes {
     EngineOnFakes(platform::Defaults& defaults, const platform::Clock& clock,
-                  sablix::TextReplacer::TeamSnippetLoader loader, sablix::SnippetLibraryCache* libraryCache) {
+                  sablix::TextReplacer::TeamSnippetLoader loader, sablix::SnippetLibraryCache* libraryCache,
+                  sablix::HopObserver* hops = nullptr) {
         workspace.setFrontmost(testsupport::FakeWorkspace::application(1000, "Editor"));
         replacer = std::make_unique<sablix::TextReplacer>(sablix::TextReplacer::Collaborators{
             .makeTap = taps.factory(),
@@ -38,6 +39,7 @@ struct EngineOnFakes {
             .sleep = [](std::chrono::milliseconds) {},
             .restoreTimer = nullptr,
             .libraryCache = libraryCache,
+            .hops = hops,
         });
     }
 

@@ -38,6 +38,7 @@
 #include "Sync/SyncService.h"
 #include "Sync/TeamSnippetCache.h"
 #include "Teams/TeamManager.h"
+#include "Expansion/HopLog.h"
 #include "Expansion/TextReplacer.h"
 #include "Expansion/Views/FillInFieldsWindowController.h"
 #include "Shared/Views/ItemProbe.h"
@@ -93,6 +94,7 @@ struct Application::Services {
               .sleep = nullptr,
               .restoreTimer = nullptr,
               .libraryCache = &libraryCache,
+              .hops = HopLog::enabledInThisBuild() ? &hopLog : nullptr,
           }),
           updater(apiClient, workspace, environment.appcastURL(), SABLIX_VERSION),
           updateChecker(apiClient, environment.appcastURL(), SABLIX_VERSION),
@@ -226,6 +228,7 @@ struct Application::Services {
     AnalyticsService analytics;
     TeamSnippetCache teamSnippets;
     FillInFieldsWindowController fillInController;
+    HopLog hopLog;
     TextReplacer engine;
     AppNotifier notifier;
     TutorialManager tutorialManager{defaults, analytics, notifier};

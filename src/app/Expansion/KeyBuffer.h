@@ -5,7 +5,7 @@
 namespace sablix {
 
 // The characters typed since the last ";", in which the engine looks for a trigger. Not
-// thread-safe: the engine keeps it behind its state queue.
+// thread-safe: only the engine's processing queue touches it.
 class KeyBuffer {
 public:
     // Above this many characters a buffer without ";" drops its oldest character.

@@ -69,6 +69,7 @@ TextReplacer::TextReplacer(Collaborators c)
       clock_(c.clock),
       ownProcessIdentifier_(c.ownProcessIdentifier),
       sleep_(c.sleep ? std::move(c.sleep) : Sleep(realSleep)),
+      hops_(c.hops),
       pasteTargets_(c.pasteboard, c.primarySelection),
       clipboardKeeper_(c.pasteboard, c.primarySelection, c.restoreTimer),
       snippetController_(c.defaults, c.clock, c.libraryCache),
@@ -120,13 +121,11 @@ void TextReplacer::setHasCheckedPermissions(bool checked) {
     stateQueue_.sync([&] { hasCheckedPermissions_ = checked; });
 }
 
-std::shared_ptr<const TriggerCache> TextReplacer::triggerCache() const {
-    return stateQueue_.sync([this] { return triggerCache_; });
-}
+std::shared_ptr<const TriggerCache> TextReplacer::triggerCache() const { return triggerCache_.load(); }
 
 void TextReplacer::setTriggerCache(std::shared_ptr<const TriggerCache> cache) {
     if (!cache) cache = std::make_shared<const TriggerCache>();
-    stateQueue_.sync([&] { triggerCache_ = std::move(cache); });
+    triggerCache_.store(std::move(cache));
 }
 
 std::optional<platform::Uuid> TextReplacer::activeTeamId() const {
@@ -187,7 +186,8 @@ void TextReplacer::runTap(uint64_t generation) {
     std::shared_ptr<desktop::KeyTap> tap = makeTap_ ? makeTap_() : nullptr;
     const bool created = tap && tap->create(
                                     [this](const desktop::KeyDown& key) {
-                                        processingQueue_.async([this, key] { handleKeyPress(key); });
+                                        const KeyHops::Time tapped = hops_ ? KeyHops::now() : KeyHops::Time{};
+                                        processingQueue_.async([this, key, tapped] { handleKeyPress(key, tapped); });
                                     },
                                     [this] { processingQueue_.async([this] { handleButtonPress(); }); });
     if (!created) {
@@ -214,10 +214,12 @@ void TextReplacer::runTap(uint64_t generation) {
             eventTap_.reset();
             ++tapGeneration_;
             isRegistered_ = false;
-            keyBuffer_.clear();
             return true;
         });
-        if (wasRunning) logger_.error("%s", kTapFailedMessage);
+        if (wasRunning) {
+            clearKeyBuffer();
+            logger_.error("%s", kTapFailedMessage);
+        }
     }
 }
 
@@ -228,9 +230,9 @@ void TextReplacer::unregister() {
         eventTap_.reset();
         ++tapGeneration_;
         isRegistered_ = false;
-        keyBuffer_.clear();
         return taken;
     });
+    clearKeyBuffer();
     if (tap) tap->stop();
     logger_.debug("Event tap unregistered");
 }
@@ -250,73 +252,78 @@ bool TextReplacer::checkAccessibilityPermissions() {
     return trusted;
 }
 
+void TextReplacer::clearKeyBuffer() {
+    processingQueue_.async([this] { keyBuffer_.clear(); });
+}
+
 void TextReplacer::waitUntilIdle() {
     processingQueue_.sync([] {});
     replacementQueue_.sync([] {});
     clipboardKeeper_.waitUntilRestored();
 }
 
-void TextReplacer::handleKeyPress(const desktop::KeyDown& key) {
+void TextReplacer::handleKeyPress(const desktop::KeyDown& key, KeyHops::Time tapped) {
+    if (!hops_) return processKey(key, nullptr);
+    KeyHops hops{.tapped = tapped, .handling = KeyHops::now(), .handled = {}};
+    processKey(key, &hops);
+    if (hops.handled == KeyHops::Time{}) hops.handled = KeyHops::now();
+    hops_->keyHandled(hops);
+}
+
+void TextReplacer::processKey(const desktop::KeyDown& key, KeyHops* hops) {
     // Kept from the application during a replacement: it counts when it is posted again, after
     // the snippet, which is where the application gets it.
     if (keyboardGrab_.withheld(key)) return;
 
+    const bool deletes = key.keyCode == desktop::keycode::kDelete || key.keyCode == desktop::keycode::kForwardDelete;
+    // The text comes from the state the key was pressed in, not the keyboard's state now.
+    const std::string typed = deletes ? std::string() : keyLayout_.text(key);
+    // One snapshot for the whole key: a rebuild meanwhile counts from the next key on.
+    const auto cache = triggerCache();
+
     // Finding the frontmost window takes several round trips to the display, which the keys
     // typed right after a trigger would outrun: a key that would complete a trigger takes the
     // hold first, and lets it go again when it turns out not to.
-    KeyboardHold early(keyboardGrab_, completesDirectTrigger(key) && keyboardGrab_.hold());
+    KeyboardHold early(keyboardGrab_, completesDirectTrigger(typed, *cache) && keyboardGrab_.hold());
 
     const auto front = workspace_.frontmostApplication();
     // Text typed in another window is no part of a trigger typed here.
     const uint64_t window = front ? front->window : 0;
-    stateQueue_.sync([&] {
-        if (window != keyBufferWindow_) keyBuffer_.clear();
-        keyBufferWindow_ = window;
-    });
+    if (window != keyBufferWindow_) keyBuffer_.clear();
+    keyBufferWindow_ = window;
 
     // "This application is in front" means the frontmost window belongs to this very process
     // (its _NET_WM_PID equals getpid()): the fill-in dialog and the application's own fields.
     if (front && front->processIdentifier != 0 && front->processIdentifier == ownProcessIdentifier_) return;
 
-    if (key.keyCode == desktop::keycode::kDelete || key.keyCode == desktop::keycode::kForwardDelete) {
-        stateQueue_.sync([this] { keyBuffer_.removeLast(); });
+    if (deletes) {
+        keyBuffer_.removeLast();
         return;
     }
-
-    // The text comes from the state the key was pressed in, not the keyboard's state now.
-    const std::string typed = keyLayout_.text(key);
     if (typed.empty()) {
         logger_.debug("Dead key or modifier key pressed (no Unicode output)");
         return;
     }
 
-    const std::string buffer = stateQueue_.sync([&] { return keyBuffer_.append(typed); });
-    const auto cache = triggerCache();
+    const std::string& buffer = keyBuffer_.append(typed);
     if (cache->empty()) return;
     const auto match = cache->match(platform::text::lowercased(buffer));
     if (!match) return;
-    expand(*match, cache, early.handOn());
+    expand(*match, cache, early.handOn(), hops);
 }
 
-bool TextReplacer::completesDirectTrigger(const desktop::KeyDown& key) {
-    if (key.keyCode == desktop::keycode::kDelete || key.keyCode == desktop::keycode::kForwardDelete) return false;
-    const std::string typed = keyLayout_.text(key);
-    if (typed.empty()) return false;
-    const std::string buffer = stateQueue_.sync([&] {
-        KeyBuffer copy = keyBuffer_;
-        return copy.append(typed);
-    });
-    const auto match = triggerCache()->match(platform::text::lowercased(buffer));
+bool TextReplacer::completesDirectTrigger(const std::string& typed, const TriggerCache& cache) const {
+    if (typed.empty() || cache.empty()) return false;
+    KeyBuffer copy = keyBuffer_;
+    const auto match = cache.match(platform::text::lowercased(copy.append(typed)));
     return match && !DynamicFieldProcessor::hasFillFields(match->snippet.snippet);
 }
 
 // A click may have put the caret anywhere: the characters before it are no longer the ones typed.
-void TextReplacer::handleButtonPress() {
-    stateQueue_.sync([this] { keyBuffer_.clear(); });
-}
+void TextReplacer::handleButtonPress() { keyBuffer_.clear(); }
 
-void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache,
-                          bool alreadyHeld) {
+void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache, bool alreadyHeld,
+                          KeyHops* hops) {
     const bool fillIn = DynamicFieldProcessor::hasFillFields(match.snippet.snippet);
     // Keys typed from now on would race the erasing and the paste: they are held, first thing,
     // and follow the snippet.
@@ -324,7 +331,7 @@ void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<cons
     if (fillIn && alreadyHeld) keyboardGrab_.release();
     logger_.info("Matched snippet: %s", match.snippet.snippetTitle.c_str());
     analytics_.track(AnalyticsEvent::snippetExpand);
-    stateQueue_.sync([this] { keyBuffer_.clear(); });
+    keyBuffer_.clear();
 
     const size_t triggerLength = platform::text::length(match.trigger);
     std::string content = match.snippet.snippet;
@@ -340,8 +347,15 @@ void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<cons
             fillInController_.show(names, completion);
         });
     } else {
-        replacementQueue_.async([this, triggerLength, content = std::move(content), cache = std::move(cache),
-                                 keysHeld] { performReplacement(triggerLength, content, cache, keysHeld); });
+        std::optional<ExpansionHops> expansionHops;
+        if (hops) {
+            hops->handled = KeyHops::now();
+            expansionHops = ExpansionHops{.key = *hops};
+        }
+        replacementQueue_.async(
+            [this, triggerLength, content = std::move(content), cache = std::move(cache), keysHeld, expansionHops] {
+                performReplacement(triggerLength, content, cache, keysHeld, expansionHops);
+            });
     }
     // Behind the replacement, so the file write never delays the keys or the paste.
     if (!hasFiredFirstExpansion_.exchange(true)) replacementQueue_.async([this] { recordFirstExpansion(); });
@@ -398,7 +412,9 @@ std::unique_ptr<desktop::KeyEventSource> TextReplacer::deleteTypedTrigger(size_t
 }
 
 void TextReplacer::performReplacement(size_t triggerLength, const std::string& content,
-                                      std::shared_ptr<const TriggerCache> cache, bool keysHeld) {
+                                      std::shared_ptr<const TriggerCache> cache, bool keysHeld,
+                                      std::optional<ExpansionHops> hops) {
+    if (hops) hops->replacing = KeyHops::now();
     const KeyboardHold hold(keyboardGrab_, keysHeld);
     // The user's clipboard is saved while the trigger is erased: fetching a large clipboard then
     // overlaps the pause after the Backspaces instead of adding to it.
@@ -409,12 +425,13 @@ void TextReplacer::performReplacement(size_t triggerLength, const std::string& c
     const size_t erased =
         keysHeld ? typedLength(triggerLength, keyboardGrab_.leaked(kLongestWaitForLeakedKeys)) : triggerLength;
     const auto source = deleteTypedTrigger(erased, kNoSourceForReplacementMessage);
+    if (hops) hops->erased = KeyHops::now();
     ClipboardKeeper::Saved saved = saving.get();
     if (!source) {
         clipboardKeeper_.restoreNow(saved);
         return;
     }
-    pasteContent(*source, content, cache, target, std::move(saved), keysHeld);
+    pasteContent(*source, content, cache, target, std::move(saved), keysHeld, hops ? &*hops : nullptr);
 }
 
 size_t TextReplacer::typedLength(size_t triggerLength, const std::vector<desktop::KeyDown>& typedAfter) {
@@ -442,14 +459,19 @@ void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::stri
 
 void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::string& content,
                                 const std::shared_ptr<const TriggerCache>& cache, const PasteTarget& target,
-                                ClipboardKeeper::Saved saved, bool keysHeld) {
+                                ClipboardKeeper::Saved saved, bool keysHeld, ExpansionHops* hops) {
     const DynamicFieldContext context{
         clock_, {}, {}, ClipboardReader([this, &saved] { return clipboardKeeper_.userClipboardText(saved); })};
     const auto result = DynamicFieldProcessor::processWithCursor(content, cache->snippets(), context);
 
     // The paste key now would paste whatever the selection holds instead of the snippet.
     if (!clipboardKeeper_.putSnippet(saved, result.text)) return;
+    if (hops) hops->onClipboard = KeyHops::now();
     postKeyPresses(source, target.keyCode, 1, target.flags);
+    if (hops) {
+        hops->pasted = KeyHops::now();
+        hops_->expansionPasted(*hops);
+    }
     if (result.cursorOffset && *result.cursorOffset >= 1) moveCursorBack(*result.cursorOffset, result.text, source);
     // Keys let go before the application fetched the snippet would land before it.
     if (keysHeld) waitForPasteRequest(saved);

@@ -19,6 +19,7 @@
 #include "Analytics/AnalyticsTracking.h"
 #include "Snippets/SnippetItem.h"
 #include "FillInPresenter.h"
+#include "KeyHops.h"
 #include "desktop/Accessibility.h"
 #include "desktop/KeyDown.h"
 #include "desktop/KeyLayout.h"
@@ -41,10 +42,13 @@ class TeamSnippetCache;
 // The expansion engine: watches every key typed in any application and replaces a typed
 // trigger (";" and a snippet's title) by the snippet's content, through the clipboard.
 //
-// Threads: the tap delivers keys on a thread of its own ("sablix.keytap"); keys are handled one
-// at a time on "com.sablix.textreplacer.processing"; the engine's state lives behind
-// "com.sablix.textreplacer.state"; replacements run one at a time on a serial
-// queue of their own, so two quick expansions never interleave their keys or clipboard saves.
+// Threads: the tap delivers keys on a thread of its own ("sablix.keytap"), which hands each on
+// to "com.sablix.textreplacer.processing": that one hop is all a key costs in hand-offs. Keys are
+// handled there one at a time, and the key buffer belongs to that queue. The trigger cache is an
+// immutable snapshot published through an atomic pointer, read by each key without a round trip.
+// The tap's state and the active team live behind "com.sablix.textreplacer.state". Replacements
+// run one at a time on a serial queue of their own, so two quick expansions never interleave
+// their keys or clipboard saves.
 // The user's clipboard is saved and put back by the ClipboardKeeper, the paste keys chosen by the
 // PasteTargetPolicy.
 //
@@ -84,6 +88,8 @@ public:
         platform::Executor* restoreTimer = nullptr;
         // Shared with the other readers of the library; none: the engine decodes it by itself.
         SnippetLibraryCache* libraryCache = nullptr;
+        // Sees when each key reached each step; none: no stamps are taken.
+        HopObserver* hops = nullptr;
     };
 
     static constexpr std::chrono::milliseconds kPauseAfterBackspaces{50};
@@ -137,11 +143,17 @@ public:
 private:
     std::vector<SnippetItem> loadTeamSnippets();
     void runTap(uint64_t generation);
-    void handleKeyPress(const desktop::KeyDown& key);
+    void handleKeyPress(const desktop::KeyDown& key, KeyHops::Time tapped);
+    // hops: where the stamps go, when they are taken.
+    void processKey(const desktop::KeyDown& key, KeyHops* hops);
     void handleButtonPress();
-    // Whether the key, added to the buffer, completes a trigger whose snippet has no fill-in field.
-    bool completesDirectTrigger(const desktop::KeyDown& key);
-    void expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache, bool alreadyHeld);
+    // Whether the key's text, added to the buffer, completes a trigger whose snippet has no
+    // fill-in field.
+    bool completesDirectTrigger(const std::string& typed, const TriggerCache& cache) const;
+    // After the keys already handed on: the buffer belongs to the processing queue.
+    void clearKeyBuffer();
+    void expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache, bool alreadyHeld,
+                KeyHops* hops);
     FillInPresenter::Completion fillInCompletion(std::string content, std::shared_ptr<const TriggerCache> cache);
 
     void recordFirstExpansion();
@@ -152,13 +164,13 @@ private:
     // that reached it after the trigger typed.
     size_t typedLength(size_t triggerLength, const std::vector<desktop::KeyDown>& typedAfter);
     void performReplacement(size_t triggerLength, const std::string& content, std::shared_ptr<const TriggerCache> cache,
-                            bool keysHeld);
+                            bool keysHeld, std::optional<ExpansionHops> hops);
     PasteTarget pasteTarget();
     void pasteContent(desktop::KeyEventSource& source, const std::string& content,
                       const std::shared_ptr<const TriggerCache>& cache);
     void pasteContent(desktop::KeyEventSource& source, const std::string& content,
                       const std::shared_ptr<const TriggerCache>& cache, const PasteTarget& target,
-                      ClipboardKeeper::Saved saved, bool keysHeld);
+                      ClipboardKeeper::Saved saved, bool keysHeld, ExpansionHops* hops = nullptr);
     // Returns once the application asked for one of the written selections, or after
     // kLongestWaitForPaste.
     void waitForPasteRequest(const ClipboardKeeper::Saved& written);
@@ -179,6 +191,7 @@ private:
     const platform::Clock& clock_;
     int64_t ownProcessIdentifier_;
     Sleep sleep_;
+    HopObserver* hops_;
     PasteTargetPolicy pasteTargets_;
     // Outlives the queues below, whose tasks use it.
     ClipboardKeeper clipboardKeeper_;
@@ -190,10 +203,15 @@ private:
     uint64_t tapGeneration_ = 0;  // moves at every unregister(), so a late worker knows it is stale
     bool isRegistered_ = false;
     bool hasCheckedPermissions_ = false;
+    std::optional<platform::Uuid> activeTeamId_;
+
+    // Touched only by tasks of processingQueue_, so a key needs no other thread.
     KeyBuffer keyBuffer_;
     uint64_t keyBufferWindow_ = 0;  // the window the buffer's keys were typed in
-    std::shared_ptr<const TriggerCache> triggerCache_;
-    std::optional<platform::Uuid> activeTeamId_;
+
+    // Immutable snapshots, swapped whole: each key loads the current one without waiting for
+    // anyone, and a rebuild never blocks a key.
+    std::atomic<std::shared_ptr<const TriggerCache>> triggerCache_;
 
     // The tap's threads not yet joined: the current one, and earlier ones that may still be
     // winding down. shutDown() waits for them all.

@@ -1,4 +1,7 @@
 // The engine's handling of keys: what reaches the buffer and what a match records.
+#include <atomic>
+#include <thread>
+
 #include "EngineHarness.h"
 
 using namespace enginetest;
@@ -87,4 +90,19 @@ TEST_F(KeyHandlingTest, FirstExpansionIsRecordedOnce) {
     type(";sig");
     EXPECT_EQ(std::ranges::count(analytics.names(), std::string("first_snippet_expand")), 2);
     EXPECT_EQ(analytics.names().size(), 6u);
+}
+
+// Keys read the trigger cache without waiting for anyone, while rebuilds swap it from another
+// thread: every key must see a whole cache, old or new, and every trigger typed meanwhile expands.
+TEST_F(KeyHandlingTest, KeysHandledWhileTheCacheIsRebuiltSeeAWholeCache) {
+    start();
+    std::atomic<bool> typing{true};
+    std::thread rebuilds([&] {
+        while (typing) replacer->refreshSnippetCache();
+    });
+    constexpr int kTriggers = 40;
+    for (int i = 0; i < kTriggers; ++i) type("x;sig");
+    typing = false;
+    rebuilds.join();
+    EXPECT_EQ(std::ranges::count(timeline.entries(), std::string("paste Best regards")), kTriggers);
 }
