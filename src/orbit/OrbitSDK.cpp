@@ -13,7 +13,11 @@
 #include "orbit/OrbitStorage.h"
 #include "orbit/Queue/OrbitQueue.h"
 #include "orbit/Queue/OrbitReplayQueue.h"
+#include "orbit/Models/OrbitKnownUnsafeEditableEvent.h"
+#include "orbit/ScreenViews/OrbitScreenNameSanitizer.h"
 #include "orbit/Utils/HedgeLog.h"
+#include "orbit/Utils/JSONUtils.h"
+#include "orbit/Utils/TimeBasedEpochGenerator.h"
 
 namespace orbit {
 namespace {
@@ -58,7 +62,9 @@ std::shared_ptr<OrbitSDK> OrbitSDK::shared() {
 }
 
 OrbitSDK::OrbitSDK(std::shared_ptr<OrbitConfig> config, OrbitHost host)
-    : config_(std::move(config)), host_(std::move(host)) {}
+    : config_(std::move(config)),
+      host_(std::move(host)),
+      sessionManager_(std::make_unique<OrbitSessionManager>(host_.now)) {}
 
 OrbitSDK::~OrbitSDK() {
     if (reachability_) reachability_->stopNotifier();
@@ -129,7 +135,7 @@ void OrbitSDK::setupBody(const std::shared_ptr<OrbitConfig>& config) {
         host_.mainQueue, [](const std::string& name) { OrbitNotificationCenter::defaultCenter().post(name); });
 
     reachability_ = std::make_unique<Reachability>(std::make_unique<RtnetlinkFlagsSource>(), host_.mainQueue);
-    context_ = std::make_unique<OrbitContext>(reachability_.get());
+    context_ = std::make_unique<OrbitContext>(reachability_.get(), OrbitContextSources{host_.applicationInfo});
     {
         std::lock_guard lock(optOutLock_);
         if (const auto stored = storage_->getBool(OrbitStorage::StorageKey::optOut)) config->optOut = *stored;
@@ -268,9 +274,6 @@ void OrbitSDK::notifyContextDidChange() {
     }
     for (const auto& integration : integrations) integration->contextDidChange(context);
 }
-
-// Person properties are not collected yet: flag requests carry none of their own.
-nlohmann::json OrbitSDK::getDefaultPersonProperties() { return nlohmann::json::object(); }
 
 // Flag reads are not reported as events yet.
 void OrbitSDK::reportFeatureFlagCalled(const std::string&, const std::optional<nlohmann::json>&) {}

@@ -1,4 +1,5 @@
 #pragma once
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -62,6 +63,43 @@ public:
     // Asks every queue to send now.
     void flush();
 
+    using Properties = std::optional<nlohmann::json>;  // an object, or nothing
+    using Groups = std::optional<std::map<std::string, std::string>>;
+
+    // One capture in many forms: what a form leaves out is absent; the distinct id defaults to the
+    // current one, the timestamp to now. Runs on the caller's thread up to the event's file.
+    void capture(const std::string& event);
+    void capture(const std::string& event, const Properties& properties);
+    void capture(const std::string& event, const Properties& properties, const Properties& userProperties);
+    void capture(const std::string& event, const Properties& properties, const Properties& userProperties,
+                 const Properties& userPropertiesSetOnce);
+    void capture(const std::string& event, const Properties& properties, const Properties& userProperties,
+                 const Properties& userPropertiesSetOnce, const Groups& groups);
+    void capture(const std::string& event, const std::optional<std::string>& distinctId, const Properties& properties,
+                 const Properties& userProperties, const Properties& userPropertiesSetOnce, const Groups& groups);
+    void capture(const std::string& event, const std::optional<std::string>& distinctId, const Properties& properties,
+                 const Properties& userProperties, const Properties& userPropertiesSetOnce, const Groups& groups,
+                 const std::optional<OrbitDate>& timestamp);
+    void screen(const std::string& title, const Properties& properties = std::nullopt);
+
+    void identify(const std::string& distinctId, const Properties& userProperties = std::nullopt,
+                  const Properties& userPropertiesSetOnce = std::nullopt);
+    void alias(const std::string& alias);
+    void setPersonProperties(const Properties& userPropertiesToSet,
+                             const Properties& userPropertiesToSetOnce = std::nullopt);
+    // Forgets the person, groups, registered properties and flags; the device id and the queued
+    // events stay.
+    void reset();
+    // Properties that every later event carries, ahead of its own.
+    void registerProperties(const nlohmann::json& properties);
+    void unregister(const std::string& key);
+
+    void group(const std::string& type, const std::string& key, const Properties& groupProperties = std::nullopt);
+
+    // Events that passed the before-send hooks; nothing when a hook dropped it.
+    std::shared_ptr<OrbitEvent> buildEvent(const std::string& event, const std::string& distinctId,
+                                           nlohmann::json properties, OrbitDate timestamp);
+
     std::shared_ptr<OrbitLogger> logger();
     void setLogger(std::shared_ptr<OrbitLogger> logger);
 
@@ -82,6 +120,27 @@ private:
     void uninstallIntegrations();
     void notifyContextDidChange();
     nlohmann::json getDefaultPersonProperties();
+
+    nlohmann::json buildProperties(const std::string& distinctId, const Properties& properties,
+                                   const Properties& userProperties, const Properties& userPropertiesSetOnce,
+                                   const Groups& groups, bool appendSharedProps,
+                                   const std::optional<OrbitDate>& timestamp);
+    nlohmann::json dynamicContext();
+    bool hasPersonProcessing();
+    bool requirePersonProcessing(const std::string& functionName);
+    bool isOptedOut();  // and says so
+    void enqueue(const std::shared_ptr<OrbitEvent>& event);
+    bool captureBuilt(const std::string& name, nlohmann::json properties);
+
+    nlohmann::json getRegisteredProperties();
+    void setPersonPropertiesForFlagsIfNeeded(const Properties& userProperties, const Properties& userPropertiesSetOnce);
+    std::string getPersonPropertiesHash(const std::string& distinctId, const Properties& userPropertiesToSet,
+                                        const Properties& userPropertiesToSetOnce);
+
+    std::map<std::string, std::string> getGroups();
+    std::map<std::string, std::string> groups(const std::map<std::string, std::string>& newGroups);
+    void groupIdentify(const std::string& type, const std::string& key, const Properties& groupProperties);
+    void setGroupPropertiesForFlagsIfNeeded(const std::string& type, const Properties& groupProperties);
     void reportFeatureFlagCalled(const std::string& flagKey, const std::optional<nlohmann::json>& flagValue);
 
     std::shared_ptr<OrbitConfig> config_;
@@ -89,6 +148,12 @@ private:
     bool enabled_ = false;
     std::recursive_mutex setupLock_;
     std::mutex optOutLock_;
+    std::mutex groupsLock_;
+    std::mutex personPropsLock_;
+    std::mutex cachedPersonPropertiesLock_;
+    std::optional<std::string> cachedPersonPropertiesHash_;
+    std::mutex lastScreenLock_;
+    std::optional<std::string> lastScreenName_;
 
     // Declared before the queues that use them, so that the queues go first.
     std::shared_ptr<OrbitStorage> storage_;
@@ -100,7 +165,7 @@ private:
     std::shared_ptr<OrbitReplayQueue> replayQueue_;
     std::shared_ptr<OrbitQueue<OrbitLogRecord>> logsQueue_;
     std::vector<std::shared_ptr<OrbitIntegration>> installedIntegrations_;
-    std::unique_ptr<OrbitSessionManager> sessionManager_ = std::make_unique<OrbitSessionManager>();
+    std::unique_ptr<OrbitSessionManager> sessionManager_;
     std::unique_ptr<RegistrationToken> sessionIdChangedToken_;
     std::unique_ptr<RegistrationToken> didEnterBackgroundToken_;
     std::mutex loggerLock_;

@@ -8,6 +8,10 @@ datetime. Prints "ok" on success, otherwise one line per finding; exits 1 on any
   crosscheck.py ids DIR     the storage folder holds the anonymous and device ids, each an object of one
                             member named after its file, the value an upper-case version-7 UUID, and no
                             distinct id
+  crosscheck.py batches DIR DIR holds batch-N.json, the batch bodies in the order they arrived: every
+                            event is a record of the wire format whose properties carry the library, a
+                            version-7 session id and the system name; the uuids are version 7 and
+                            increase with the events' "n" property, which counts 0, 1, 2, ... once each
   crosscheck.py json DIR    every "orbit." file of the storage folder (temporaries aside) is an object or
                             an array
 """
@@ -101,6 +105,47 @@ def check_ids(folder):
     return findings
 
 
+def is_uuid7(text):
+    try:
+        value = uuid.UUID(text)
+    except (ValueError, TypeError, AttributeError):
+        return False
+    return value.version == 7 and value.variant == uuid.RFC_4122 and text == str(value).upper()
+
+
+def check_batches(folder):
+    findings = []
+    events = []
+    names = sorted((n for n in os.listdir(folder) if n.startswith("batch-")), key=lambda n: int(n[6:-5]))
+    for name in names:
+        with open(os.path.join(folder, name), encoding="utf-8") as f:
+            body = json.load(f)
+        if set(body) != {"api_key", "batch", "sent_at"}:
+            findings.append(f"{name}: keys {sorted(body)}")
+        events.extend(body.get("batch", []))
+    for event in events:
+        if set(event) - {"api_key"} != {"event", "distinct_id", "properties", "timestamp", "uuid"}:
+            findings.append(f"event keys {sorted(event)}")
+            continue
+        properties = event["properties"]
+        if not isinstance(properties.get("$lib"), str) or not isinstance(properties.get("$lib_version"), str):
+            findings.append(f"{event['uuid']}: no library name or version")
+        if not is_uuid7(properties.get("$session_id")):
+            findings.append(f"{event['uuid']}: session id {properties.get('$session_id')!r}")
+        if properties.get("$os_name") != "Linux":
+            findings.append(f"{event['uuid']}: system {properties.get('$os_name')!r}")
+        if not is_uuid7(event["uuid"]):
+            findings.append(f"{event['uuid']}: not an upper-case version-7 UUID")
+        datetime.datetime.strptime(event["timestamp"], "%Y-%m-%dT%H:%M:%S.%fZ")
+    ordered = sorted(events, key=lambda e: e["properties"].get("n", -1))
+    if [e["properties"].get("n") for e in ordered] != list(range(len(events))):
+        findings.append("the events' counts are not 0 to n-1 once each")
+    ids = [uuid.UUID(e["uuid"]).int for e in ordered if is_uuid7(e["uuid"])]
+    if ids != sorted(ids) or len(set(ids)) != len(ids):
+        findings.append("the uuids do not increase in capture order")
+    return findings[:20] or ([] if events else ["no events"])
+
+
 def check_json(folder):
     findings = []
     count = 0
@@ -120,7 +165,8 @@ def check_json(folder):
 
 
 def main():
-    checks = {"gzip": check_gzip, "uuid7": check_uuid7, "dates": check_dates, "ids": check_ids, "json": check_json}
+    checks = {"gzip": check_gzip, "uuid7": check_uuid7, "dates": check_dates, "ids": check_ids, "json": check_json,
+              "batches": check_batches}
     if len(sys.argv) != 3 or sys.argv[1] not in checks:
         print(__doc__)
         return 2
