@@ -210,6 +210,12 @@ TEST(ErrorTrackingExceptionTest, NestedChainSharesOneStackAndEndsLoops) {
     EXPECT_EQ(OrbitExceptionProcessor::buildExceptionList(looping, true, "generic", config).size(), 1u);
     static_cast<std::nested_exception&>(*self) = std::nested_exception();  // outside a handler: nests nothing
 
+    // An address the loader cannot place leaves no frame and no gap.
+    const uintptr_t addresses[] = {0x10, reinterpret_cast<uintptr_t>(&throwTracedAtKnownSite)};
+    const auto frames = orbit::OrbitStackTraceProcessor::symbolicateAddresses(addresses, config, false);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].function, "_Z22throwTracedAtKnownSitev");
+
     const json code = OrbitExceptionProcessor::exceptionEventProperties(std::error_code(), config);
     EXPECT_EQ(code["$exception_list"][0]["type"], "system");
 }
