@@ -1,7 +1,6 @@
 #include "orbit/ErrorTracking/OrbitExceptionProcessor.h"
 
 #include <cxxabi.h>
-#include <execinfo.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -20,7 +19,6 @@
 namespace orbit {
 namespace {
 
-constexpr int kMaxFrames = 256;
 constexpr std::string_view kNestedWrapper = "std::_Nested_exception<";
 
 std::string demangled(const char* name) {
@@ -159,10 +157,8 @@ private:
 };
 
 nlohmann::json OrbitExceptionProcessor::buildStacktrace(const OrbitErrorTrackingConfig& config) {
-    void* addresses[kMaxFrames];
-    const int count = backtrace(addresses, kMaxFrames);
-    const std::span<const uintptr_t> list(reinterpret_cast<const uintptr_t*>(addresses), static_cast<size_t>(count));
-    return framesToStacktrace(OrbitStackTraceProcessor::symbolicateAddresses(list, config, true));
+    const auto addresses = OrbitStackTraceProcessor::currentReturnAddresses();
+    return framesToStacktrace(OrbitStackTraceProcessor::symbolicateAddresses(addresses, config, true));
 }
 
 nlohmann::json OrbitExceptionProcessor::buildExceptionList(const std::exception_ptr& error, bool handled,

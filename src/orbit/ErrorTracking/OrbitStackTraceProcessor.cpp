@@ -2,6 +2,7 @@
 
 #include <cxxabi.h>
 #include <dlfcn.h>
+#include <execinfo.h>
 
 #include <array>
 #include <cstdlib>
@@ -28,6 +29,8 @@ constexpr std::string_view kSystemFrameworks[] = {
 constexpr std::string_view kSystemPathPrefixes[] = {"/System/", "/usr/lib/", "/lib/", "/lib64/",
                                                                   "/usr/lib64/"};
 constexpr std::string_view kSystemPathParts[] = {"/System/Library/", "/usr/lib/"};
+
+constexpr int kMaxFrames = 256;
 
 bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
@@ -89,6 +92,27 @@ bool OrbitStackTraceProcessor::isSystemPath(const std::optional<std::string>& pa
     for (const auto part : kSystemPathParts)
         if (path->find(part) != std::string::npos) return true;
     return false;
+}
+
+__attribute__((noinline)) std::vector<uintptr_t> OrbitStackTraceProcessor::currentReturnAddresses() {
+    static const void* const ownImage = [] {
+        Dl_info info{};
+        return dladdr(reinterpret_cast<const void*>(&currentReturnAddresses), &info) != 0 ? info.dli_fbase : nullptr;
+    }();
+    void* addresses[kMaxFrames];
+    const int count = backtrace(addresses, kMaxFrames);
+    // A tracer's interceptor of backtrace (a sanitizer's) may come first; this function's frame
+    // is the first in the client's own image.
+    int first = 0;
+    while (first < count) {
+        Dl_info info{};
+        if (dladdr(addresses[first], &info) != 0 && info.dli_fbase == ownImage) break;
+        ++first;
+    }
+    if (first == count) first = 0;
+    std::vector<uintptr_t> result;
+    for (int i = first; i < count; ++i) result.push_back(reinterpret_cast<uintptr_t>(addresses[i]));
+    return result;
 }
 
 uint64_t OrbitStackTraceProcessor::liveAddress(uintptr_t address) {

@@ -27,6 +27,9 @@ public:
                                                              const OrbitErrorTrackingConfig& config,
                                                              bool stripTopOrbitFrames);
 
+    // The return addresses of the calling thread, innermost first; the first lies in this function.
+    static std::vector<uintptr_t> currentReturnAddresses();
+
     // A live return address without the bits the architecture adds above its address space.
     static uint64_t liveAddress(uintptr_t address);
 };
