@@ -21,7 +21,7 @@ using namespace obcrash;
 constexpr size_t kMaxFatalErrorMessageLength = 2048;
 
 const std::optional<std::regex>& fatalErrorRegex() {
-    static const std::optional<std::regex> regex = [] () -> std::optional<std::regex> {
+    static const std::optional<std::regex> regex = []() -> std::optional<std::regex> {
         try {
             return std::regex(R"(^(Assertion failed|Fatal error|Precondition failed): ((.+): )?file .+, line \d+$)",
                               std::regex::ECMAScript | std::regex::icase);
@@ -33,7 +33,7 @@ const std::optional<std::regex>& fatalErrorRegex() {
 }
 
 const std::optional<std::regex>& sourceLocationFatalErrorRegex() {
-    static const std::optional<std::regex> regex = [] () -> std::optional<std::regex> {
+    static const std::optional<std::regex> regex = []() -> std::optional<std::regex> {
         try {
             return std::regex(R"(^.+\.swift:\d+: (Assertion failed|Fatal error|Precondition failed): .+$)",
                               std::regex::ECMAScript | std::regex::icase);
@@ -160,7 +160,8 @@ nlohmann::json buildDebugImages(const OBCrashReport& report, const std::vector<O
         if (reportImage.imageUUID) image.uuid = formattedAsUUID(*reportImage.imageUUID);
         image.address = reportImage.imageBaseAddress;
         image.size = reportImage.imageSize;
-        if (reportImage.codeType) image.arch = architectureName(reportImage.codeType->type, reportImage.codeType->subtype);
+        if (reportImage.codeType)
+            image.arch = architectureName(reportImage.codeType->type, reportImage.codeType->subtype);
         images.push_back(image.toDictionary());
     }
     return images;
@@ -173,7 +174,8 @@ nlohmann::json OrbitCrashReportProcessor::processReport(const OBCrashReport& rep
     nlohmann::json properties = {{"$exception_level", "fatal"}};
     const auto frames = buildStackFrames(report, config);
     if (auto info = buildExceptionInfo(report, frames)) properties["$exception_list"] = nlohmann::json::array({*info});
-    if (auto images = buildDebugImages(report, frames); !images.empty()) properties["$debug_images"] = std::move(images);
+    if (auto images = buildDebugImages(report, frames); !images.empty())
+        properties["$debug_images"] = std::move(images);
     return properties;
 }
 

@@ -125,10 +125,14 @@ std::optional<uint64_t> OrbitDebugImageProvider::parseAddress(const std::string&
     uint64_t value = 0;
     for (const char c : digits) {
         int digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else return std::nullopt;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return std::nullopt;
         if (value > (std::numeric_limits<uint64_t>::max() >> 4)) return std::nullopt;
         value = value << 4 | static_cast<uint64_t>(digit);
     }

@@ -4,8 +4,7 @@
 
 namespace orbit {
 
-OrbitErrorTrackingConfig::OrbitErrorTrackingConfig()
-    : OrbitErrorTrackingConfig(OrbitApplicationInfo::fromProcess()) {}
+OrbitErrorTrackingConfig::OrbitErrorTrackingConfig() : OrbitErrorTrackingConfig(OrbitApplicationInfo::fromProcess()) {}
 
 OrbitErrorTrackingConfig::OrbitErrorTrackingConfig(const OrbitApplicationInfo& application) {
     inAppIncludes_.push_back(bundleIdentifier(application, "com.orbit.unknown"));

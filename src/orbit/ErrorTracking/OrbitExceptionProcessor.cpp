@@ -39,9 +39,12 @@ std::pair<std::optional<std::string>, std::string> splitTypeName(std::string nam
     std::optional<size_t> separator;
     for (size_t i = 0; i + 1 < name.size(); ++i) {
         const char c = name[i];
-        if (c == '<' || c == '(') ++depth;
-        else if ((c == '>' || c == ')') && depth > 0) --depth;
-        else if (depth == 0 && c == ':' && name[i + 1] == ':') separator = i++;
+        if (c == '<' || c == '(')
+            ++depth;
+        else if ((c == '>' || c == ')') && depth > 0)
+            --depth;
+        else if (depth == 0 && c == ':' && name[i + 1] == ':')
+            separator = i++;
     }
     if (!separator || *separator == 0) return {std::nullopt, name};
     return {name.substr(0, *separator), name.substr(*separator + 2)};
@@ -100,8 +103,7 @@ public:
         std::string description;
         try {
             description = error.message();
-        } catch (...) {
-        }
+        } catch (...) {}
         add(validUtf8(category ? category : ""), errorMessage(description, error.value()), std::nullopt, {});
     }
 
@@ -120,8 +122,8 @@ private:
             ownAddresses = traced->callStackReturnAddresses();
         if (const auto* system = dynamic_cast<const std::system_error*>(&error)) {
             const char* category = system->code().category().name();
-            add(validUtf8(category ? category : ""), errorMessage(system->what(), system->code().value()),
-                std::nullopt, ownAddresses);
+            add(validUtf8(category ? category : ""), errorMessage(system->what(), system->code().value()), std::nullopt,
+                ownAddresses);
             return;
         }
         auto [module, name] = splitTypeName(demangled(typeid(error).name()));

@@ -16,18 +16,16 @@ namespace {
 
 constexpr std::string_view kSystemFrameworks[] = {
     "Foundation", "UIKit", "AppKit", "CoreFoundation", "CoreGraphics", "CoreData", "CoreLocation", "CoreMotion",
-    "CoreServices", "CoreText", "AVFoundation", "Metal", "MetalKit", "SwiftUI", "SwiftUICore", "Combine",
-    "QuartzCore", "Security", "SystemConfiguration", "CFNetwork", "WebKit", "GraphicsServices", "IOKit", "Gestures",
-    "UIKitCore", "UIKitMacHelper", "Accessibility", "AccessibilityUtilities", "UpdateCycle", "TextInput",
-    "UIFoundation", "BackBoardServices", "FrontBoardServices", "SpringBoardServices", "RunningBoardServices",
-    "libsystem_kernel.dylib", "libsystem_pthread.dylib", "libsystem_c.dylib", "libsystem_malloc.dylib",
-    "libdispatch.dylib", "libswift", "libobjc", "dyld",
+    "CoreServices", "CoreText", "AVFoundation", "Metal", "MetalKit", "SwiftUI", "SwiftUICore", "Combine", "QuartzCore",
+    "Security", "SystemConfiguration", "CFNetwork", "WebKit", "GraphicsServices", "IOKit", "Gestures", "UIKitCore",
+    "UIKitMacHelper", "Accessibility", "AccessibilityUtilities", "UpdateCycle", "TextInput", "UIFoundation",
+    "BackBoardServices", "FrontBoardServices", "SpringBoardServices", "RunningBoardServices", "libsystem_kernel.dylib",
+    "libsystem_pthread.dylib", "libsystem_c.dylib", "libsystem_malloc.dylib", "libdispatch.dylib", "libswift",
+    "libobjc", "dyld",
     // The C and C++ runtimes, the loader, the kernel's shared object and Qt on Linux.
-    "libc.so", "libm.so", "libstdc++", "libgcc_s", "ld-linux", "libpthread", "libdl", "librt", "linux-vdso",
-    "libQt6"};
+    "libc.so", "libm.so", "libstdc++", "libgcc_s", "ld-linux", "libpthread", "libdl", "librt", "linux-vdso", "libQt6"};
 
-constexpr std::string_view kSystemPathPrefixes[] = {"/System/", "/usr/lib/", "/lib/", "/lib64/",
-                                                                  "/usr/lib64/"};
+constexpr std::string_view kSystemPathPrefixes[] = {"/System/", "/usr/lib/", "/lib/", "/lib64/", "/usr/lib64/"};
 constexpr std::string_view kSystemPathParts[] = {"/System/Library/", "/usr/lib/"};
 
 constexpr int kMaxFrames = 256;
