@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ReportFixtures.h"
+#include "support/ReportFixtures.h"
 #include "crashreporter/OBCrashReport.h"
 
 using namespace obcrash;

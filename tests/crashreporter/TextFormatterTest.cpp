@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "ReportFixtures.h"
+#include "support/ReportFixtures.h"
 #include "crashreporter/OBCrashLog.h"
 #include "crashreporter/OBCrashReportTextFormatter.h"
 
