@@ -103,7 +103,7 @@ void BM_Collaborators(benchmark::State& state) {
         auto logs = orbit::OrbitQueue<orbit::OrbitLogRecord>::make(
             config, *storage,
             orbit::QueueEndpoint<orbit::OrbitLogRecord>::logs(
-                *api, orbit::OrbitLogsOTLP::buildResourceAttributes(config->logs)),
+                *api, orbit::OrbitLogsOTLP::buildResourceAttributes(config->logs, f.host.applicationInfo)),
             &reachability);
         queue->start(false, true);
         replay.start(false, true);

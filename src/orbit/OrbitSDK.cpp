@@ -141,7 +141,7 @@ void OrbitSDK::setupBody(const std::shared_ptr<OrbitConfig>& config) {
         if (const auto stored = storage_->getBool(OrbitStorage::StorageKey::optOut)) config->optOut = *stored;
     }
 
-    const auto resourceAttributes = OrbitLogsOTLP::buildResourceAttributes(config->logs);
+    const auto resourceAttributes = OrbitLogsOTLP::buildResourceAttributes(config->logs, host_.applicationInfo);
     auto logsEndpoint = QueueEndpoint<OrbitLogRecord>::logs(*api_, resourceAttributes);
     auto eventEndpoint = QueueEndpoint<OrbitEvent>::batch(*api_);
     queue_ = OrbitQueue<OrbitEvent>::make(config, *storage_, std::move(eventEndpoint), reachability_.get(), host_.now);

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "orbit/Logs/OrbitLogRecord.h"
 #include "orbit/OrbitConfig.h"
 #include "orbit/OrbitHost.h"
 #include "orbit/OrbitIntegration.h"
@@ -170,6 +171,26 @@ private:
     std::unique_ptr<RegistrationToken> didEnterBackgroundToken_;
     std::mutex loggerLock_;
     std::shared_ptr<OrbitLogger> logger_;
+
+    // Log capture (defined in Logs/OrbitSDK+Logs.cpp): each form ends in captureLogInternal.
+public:
+    void captureLog(const std::string& body);
+    void captureLog(const std::string& body, OrbitLogSeverity level);
+    void captureLog(const std::string& body, OrbitLogSeverity level, const std::optional<nlohmann::json>& attributes);
+    void captureLog(const std::string& body, OrbitLogSeverity level, const std::optional<nlohmann::json>& attributes,
+                    const std::optional<std::string>& traceId, const std::optional<std::string>& spanId,
+                    std::optional<int64_t> traceFlags);
+
+private:
+    friend class OrbitLogger;
+    void captureLogInternal(const std::string& body, OrbitLogSeverity level,
+                            const std::optional<nlohmann::json>& attributes, std::optional<std::string> traceId,
+                            std::optional<std::string> spanId, std::optional<int64_t> traceFlags);
+    // What a log record carries of the client's state, each read on its own.
+    std::optional<std::string> logSessionId();
+    std::optional<std::string> logScreenName();
+    std::string logAppState();
+    std::vector<std::string> logFeatureFlagKeys(const std::shared_ptr<OrbitRemoteConfig>& remoteConfig);
 };
 
 }  // namespace orbit

@@ -92,7 +92,7 @@ TEST_F(OrbitApiTest, EveryRouteCarriesItsContract) {
     EXPECT_EQ(sent.json, json::array({events[0]->toJSON(), events[1]->toJSON()}));
 
     const auto payload =
-        orbit::OrbitLogsOTLP::buildPayload({std::make_shared<orbit::OrbitLogRecord>("line")}, json::object(), "1.4.0");
+        orbit::OrbitLogsOTLP::buildPayload({orbit::OrbitLogRecord::fromStorageJSON({{"body", "line"}})}, json::object(), "1.4.0");
     EXPECT_EQ(upload([&](auto done) { client.logs(payload, done); }).statusCode, 200);
     sent = onlyRequest();
     EXPECT_EQ(sent.path, "/proxy/i/v1/logs");

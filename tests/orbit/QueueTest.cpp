@@ -166,7 +166,8 @@ TEST_F(OrbitQueueTest, LogsRateCapKeepsFiveHundredPerWindowAndWarnsOnce) {
     auto queue = OrbitQueue<orbit::OrbitLogRecord>::make(
         config, storage, orbit::QueueEndpoint<orbit::OrbitLogRecord>::logs(logsApi, json::object()), nullptr, now());
     for (int i = 0; i < 600; ++i) {
-        queue->add(orbit::OrbitLogRecord("line " + std::to_string(i)));
+        queue->add(orbit::OrbitLogRecord("line " + std::to_string(i), orbit::OrbitLogSeverity::info, json::object(), {}, {},
+                                         {}, "1", "1", {}, {}, {}, {}, {}));
         if (i % 100 == 99) advance(0.15);
     }
     EXPECT_EQ(recordFiles(folder.path() / "orbit.logsFolder").size(), 500u);

@@ -97,6 +97,33 @@ void checkQuery(const IngestRequest& request, const std::map<std::string, std::s
     }
 }
 
+bool isHex(const nlohmann::json& value, size_t digits) {
+    if (!value.is_string()) return false;
+    const auto& text = value.get_ref<const std::string&>();
+    return text.size() == digits &&
+           std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c) != 0; });
+}
+
+// A collector decodes the ids of every log record as hex of a fixed length and refuses the whole
+// request for one that is not.
+void checkLogIds(const nlohmann::json& body, std::vector<std::string>& problems) {
+    const auto resourceLogs = body.value("resourceLogs", nlohmann::json());
+    if (!resourceLogs.is_array()) return problems.push_back("\"resourceLogs\" is not an array");
+    const auto list = [](const nlohmann::json& object, const char* key) {
+        return object.is_object() && object.contains(key) && object[key].is_array() ? object[key]
+                                                                                    : nlohmann::json::array();
+    };
+    for (const auto& resource : resourceLogs)
+        for (const auto& scope : list(resource, "scopeLogs"))
+            for (const auto& record : list(scope, "logRecords")) {
+                if (!record.is_object()) continue;
+                if (record.contains("traceId") && !isHex(record["traceId"], 32))
+                    problems.push_back("invalid traceId " + record["traceId"].dump());
+                if (record.contains("spanId") && !isHex(record["spanId"], 16))
+                    problems.push_back("invalid spanId " + record["spanId"].dump());
+            }
+}
+
 std::vector<std::string> problemsOf(const IngestRequest& request) {
     std::vector<std::string> problems;
     const auto& json = request.json;
@@ -123,6 +150,7 @@ std::vector<std::string> problemsOf(const IngestRequest& request) {
             problems.push_back("the token is empty");
         if (!json.is_object()) return problems.push_back("the body is not a JSON object"), problems;
         checkKeys(json, "the body", {"resourceLogs"}, {}, problems);
+        checkLogIds(json, problems);
     } else if (request.route == "flags") {
         checkHeaders(request, "POST", false, problems);
         checkQuery(request, {{"v", "2"}}, problems);

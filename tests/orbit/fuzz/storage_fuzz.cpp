@@ -2,7 +2,7 @@
 // its token and host. Not part of the build; from the top of the tree:
 //   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I src tests/orbit/fuzz/storage_fuzz.cpp \
 //     src/orbit/{OrbitStorage,OrbitConfig,OrbitHost,OrbitIntegration,OrbitVersion}.cpp src/orbit/Utils/*.cpp \
-//     src/orbit/Logs/{OrbitLogsConfig,OrbitLogRecord}.cpp src/orbit/Models/OrbitEvent.cpp \
+//     src/orbit/Logs/{OrbitLogsConfig,OrbitLogRecord,LogText}.cpp src/orbit/Models/OrbitEvent.cpp \
 //     src/orbit/Queue/OrbitDispatchQueue.cpp src/posix/*.cpp -lcurl -lz -o /tmp/storage_fuzz
 //   /tmp/storage_fuzz -max_total_time=180 -max_len=4096
 #include <cstdint>
