@@ -84,11 +84,14 @@ void OrbitSDK::captureLogInternal(const std::string& body, OrbitLogSeverity leve
 
 std::optional<std::string> OrbitSDK::logSessionId() { return sessionManager_->getSessionId(host_.now(), true); }
 
-// No screen is tracked yet.
-std::optional<std::string> OrbitSDK::logScreenName() { return std::nullopt; }
+std::optional<std::string> OrbitSDK::logScreenName() {
+    std::lock_guard lock(lastScreenLock_);
+    return lastScreenName_;
+}
 
-// The session manager does not follow the application's state yet.
-std::string OrbitSDK::logAppState() { return "foreground"; }
+std::string OrbitSDK::logAppState() {
+    return sessionManager_ && sessionManager_->isAppInBackgroundSnapshot() ? "background" : "foreground";
+}
 
 std::vector<std::string> OrbitSDK::logFeatureFlagKeys(const std::shared_ptr<OrbitRemoteConfig>& remoteConfig) {
     std::vector<std::string> keys;
