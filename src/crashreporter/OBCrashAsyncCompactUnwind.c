@@ -47,8 +47,7 @@ static bool verify(const obcrash_async_cfe_reader_t* reader, uint64_t offset, ui
 
 /* The last of `count` sorted entries whose key is at or below pc; keys are read with `key`, which
  * was verified for the whole array beforehand. */
-typedef uint32_t (*key_reader)(const obcrash_async_cfe_reader_t* reader, uint64_t array, uint32_t index,
-                               uint32_t base);
+typedef uint32_t (*key_reader)(const obcrash_async_cfe_reader_t* reader, uint64_t array, uint32_t index, uint32_t base);
 
 static uint32_t first_level_key(const obcrash_async_cfe_reader_t* reader, uint64_t array, uint32_t index,
                                 uint32_t base) {
@@ -171,7 +170,8 @@ static obcrash_error_t decode_arm64(obcrash_async_cfe_entry_t* entry, uint32_t e
     default: return OBCRASH_NOT_SUPPORTED;
     }
     /* Pairs from x28/x27 down to x20/x19, in thread-state numbers (x<n> is n + 3). */
-    static const uint32_t pairs[5][3] = {{0x10, 31, 30}, {0x08, 29, 28}, {0x04, 27, 26}, {0x02, 25, 24}, {0x01, 23, 22}};
+    static const uint32_t pairs[5][3] = {
+        {0x10, 31, 30}, {0x08, 29, 28}, {0x04, 27, 26}, {0x02, 25, 24}, {0x01, 23, 22}};
     for (int i = 0; i < 5; ++i) {
         if ((encoding & pairs[i][0]) == 0) continue;
         entry->register_list[entry->register_count++] = pairs[i][1];
@@ -183,8 +183,13 @@ static obcrash_error_t decode_arm64(obcrash_async_cfe_entry_t* entry, uint32_t e
 
 static bool map_x86_register(uint32_t cpu_type, uint32_t field, uint32_t* regnum) {
     static const uint32_t x86_64[7] = {OBCRASH_ASYNC_CFE_NO_REGISTER, 4, 13, 14, 15, 16, 1};
-    static const uint32_t x86[7] = {OBCRASH_ASYNC_CFE_NO_REGISTER, OBCRASH_X86_EBX, OBCRASH_X86_ECX, OBCRASH_X86_EDX,
-                                    OBCRASH_X86_EDI, OBCRASH_X86_ESI, OBCRASH_X86_EBP};
+    static const uint32_t x86[7] = {OBCRASH_ASYNC_CFE_NO_REGISTER,
+                                    OBCRASH_X86_EBX,
+                                    OBCRASH_X86_ECX,
+                                    OBCRASH_X86_EDX,
+                                    OBCRASH_X86_EDI,
+                                    OBCRASH_X86_ESI,
+                                    OBCRASH_X86_EBP};
     if (field > 6) return false;
     *regnum = cpu_type == CPU_TYPE_X86_64 ? x86_64[field] : x86[field];
     return true;

@@ -269,8 +269,9 @@ obcrash_error_t dwarf_cfa_state<T>::eval_program(const obcrash_async_mobject_t* 
 
     const bool has_reader = ptr_reader != nullptr;
     const gnu_ehptr_reader<T> absptr_reader(byteorder);
-    const uint8_t set_loc_encoding =
-        cie->has_eh_augmentation && cie->has_pointer_encoding && has_reader ? cie->pointer_encoding : uint8_t{DW_EH_PE_absptr};
+    const uint8_t set_loc_encoding = cie->has_eh_augmentation && cie->has_pointer_encoding && has_reader
+                                         ? cie->pointer_encoding
+                                         : uint8_t{DW_EH_PE_absptr};
     if (!has_reader) ptr_reader = &absptr_reader;
 
     ob_vm_address_t start;
@@ -308,9 +309,9 @@ obcrash_error_t dwarf_cfa_state<T>::eval_program(const obcrash_async_mobject_t* 
         return OBCRASH_OK;
     };
 
-#define OB_CFA_TRY(expr)                                  \
-    do {                                                  \
-        const obcrash_error_t ob_cfa_err_ = (expr);       \
+#define OB_CFA_TRY(expr)                                   \
+    do {                                                   \
+        const obcrash_error_t ob_cfa_err_ = (expr);        \
         if (ob_cfa_err_ != OBCRASH_OK) return ob_cfa_err_; \
     } while (0)
 #define OB_CFA_SET(regnum, rule, value) \
@@ -435,10 +436,10 @@ obcrash_error_t dwarf_cfa_state<T>::eval_program(const obcrash_async_mobject_t* 
                 const ob_vm_address_t field = stream.get_start_address() + stream.get_position();
                 uint64_t block_length;
                 OB_CFA_TRY(skip_block(&block_length));
-                OB_CFA_SET(reg,
-                           opcode == 0x10 ? OBCRASH_DWARF_CFA_REG_RULE_EXPRESSION
-                                          : OBCRASH_DWARF_CFA_REG_RULE_VAL_EXPRESSION,
-                           field);
+                OB_CFA_SET(
+                    reg,
+                    opcode == 0x10 ? OBCRASH_DWARF_CFA_REG_RULE_EXPRESSION : OBCRASH_DWARF_CFA_REG_RULE_VAL_EXPRESSION,
+                    field);
                 break;
             }
             case 0x11:  // DW_CFA_offset_extended_sf
@@ -517,8 +518,9 @@ obcrash_error_t dwarf_cfa_state<T>::apply_state(ob_task_t task, const obcrash_as
     case DWARF_CFA_RULE_UNDEFINED: return OBCRASH_INVALID_ARGUMENT;
     case DWARF_CFA_RULE_EXPRESSION: {
         uint64_t value;
-        const obcrash_error_t err = detail::eval_task_expression(
-            task, thread_state, byteorder, cfa_rule.expression_address(), cfa_rule.expression_length(), nullptr, 0, &value);
+        const obcrash_error_t err =
+            detail::eval_task_expression(task, thread_state, byteorder, cfa_rule.expression_address(),
+                                         cfa_rule.expression_length(), nullptr, 0, &value);
         if (err != OBCRASH_OK) return err;
         cfa = static_cast<T>(value);
         break;

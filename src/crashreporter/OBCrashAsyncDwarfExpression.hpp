@@ -86,9 +86,9 @@ obcrash_error_t read_task_word(ob_task_t task, T address, uint8_t size, T* out) 
 template <typename T>
 obcrash_error_t obcrash_async_dwarf_expression_eval(const obcrash_async_mobject_t* mobj, ob_task_t task,
                                                     const obcrash_async_thread_state_t* thread_state,
-                                                    const obcrash_async_byteorder_t* byteorder,
-                                                    ob_vm_address_t address, ob_vm_off_t offset, ob_vm_off_t length,
-                                                    const T* initial_state, size_t initial_count, T* result) {
+                                                    const obcrash_async_byteorder_t* byteorder, ob_vm_address_t address,
+                                                    ob_vm_off_t offset, ob_vm_off_t length, const T* initial_state,
+                                                    size_t initial_count, T* result) {
     static_assert(std::is_same_v<T, uint32_t> || std::is_same_v<T, uint64_t>);
     using S = std::make_signed_t<T>;
     constexpr unsigned width_bits = sizeof(T) * 8;
@@ -102,8 +102,8 @@ obcrash_error_t obcrash_async_dwarf_expression_eval(const obcrash_async_mobject_
     }
 
     // Reads a fixed-size operand of type U, refusing one cut short.
-#define OB_DW_OPERAND(U, name)                                   \
-    U name;                                                      \
+#define OB_DW_OPERAND(U, name) \
+    U name;                    \
     if (!stream.read_intU<U>(&name)) return OBCRASH_INVALID_ARGUMENT
 #define OB_DW_PUSH(value) \
     if (!stack.push(static_cast<T>(value))) return OBCRASH_INTERNAL
@@ -170,14 +170,46 @@ obcrash_error_t obcrash_async_dwarf_expression_eval(const obcrash_async_mobject_
             OB_DW_PUSH(value);
             break;
         }
-        case 0x08: { OB_DW_OPERAND(uint8_t, v); OB_DW_PUSH(v); break; }
-        case 0x09: { OB_DW_OPERAND(int8_t, v); OB_DW_PUSH(static_cast<int64_t>(v)); break; }
-        case 0x0A: { OB_DW_OPERAND(uint16_t, v); OB_DW_PUSH(v); break; }
-        case 0x0B: { OB_DW_OPERAND(int16_t, v); OB_DW_PUSH(static_cast<int64_t>(v)); break; }
-        case 0x0C: { OB_DW_OPERAND(uint32_t, v); OB_DW_PUSH(v); break; }
-        case 0x0D: { OB_DW_OPERAND(int32_t, v); OB_DW_PUSH(static_cast<int64_t>(v)); break; }
-        case 0x0E: { OB_DW_OPERAND(uint64_t, v); OB_DW_PUSH(v); break; }
-        case 0x0F: { OB_DW_OPERAND(int64_t, v); OB_DW_PUSH(v); break; }
+        case 0x08: {
+            OB_DW_OPERAND(uint8_t, v);
+            OB_DW_PUSH(v);
+            break;
+        }
+        case 0x09: {
+            OB_DW_OPERAND(int8_t, v);
+            OB_DW_PUSH(static_cast<int64_t>(v));
+            break;
+        }
+        case 0x0A: {
+            OB_DW_OPERAND(uint16_t, v);
+            OB_DW_PUSH(v);
+            break;
+        }
+        case 0x0B: {
+            OB_DW_OPERAND(int16_t, v);
+            OB_DW_PUSH(static_cast<int64_t>(v));
+            break;
+        }
+        case 0x0C: {
+            OB_DW_OPERAND(uint32_t, v);
+            OB_DW_PUSH(v);
+            break;
+        }
+        case 0x0D: {
+            OB_DW_OPERAND(int32_t, v);
+            OB_DW_PUSH(static_cast<int64_t>(v));
+            break;
+        }
+        case 0x0E: {
+            OB_DW_OPERAND(uint64_t, v);
+            OB_DW_PUSH(v);
+            break;
+        }
+        case 0x0F: {
+            OB_DW_OPERAND(int64_t, v);
+            OB_DW_PUSH(v);
+            break;
+        }
         case 0x10: {
             uint64_t v;
             if (!stream.read_uleb128(&v)) return OBCRASH_INVALID_ARGUMENT;

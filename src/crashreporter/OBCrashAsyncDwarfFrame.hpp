@@ -95,7 +95,8 @@ obcrash_error_t obcrash_async_dwarf_cie_info_init(obcrash_async_dwarf_cie_info_t
     }
     info->cie_offset = address - section_base + static_cast<uint64_t>(header);
 
-    if ((err = obcrash_async_mobject_read_uint8(mobj, address, position++, &info->cie_version)) != OBCRASH_OK) return err;
+    if ((err = obcrash_async_mobject_read_uint8(mobj, address, position++, &info->cie_version)) != OBCRASH_OK)
+        return err;
     if (info->cie_version != 1 && info->cie_version != 3 && info->cie_version != 4) return OBCRASH_INVALID_ARGUMENT;
 
     const ob_vm_off_t augmentation = position;
@@ -147,7 +148,8 @@ obcrash_error_t obcrash_async_dwarf_cie_info_init(obcrash_async_dwarf_cie_info_t
                 info->has_lsda_encoding = true;
             } else if (c == 'P') {
                 uint8_t encoding;
-                if ((err = obcrash_async_mobject_read_uint8(mobj, address, data++, &encoding)) != OBCRASH_OK) return err;
+                if ((err = obcrash_async_mobject_read_uint8(mobj, address, data++, &encoding)) != OBCRASH_OK)
+                    return err;
                 T personality;
                 if ((err = ptr_reader->read(mobj, address, data, encoding, &personality, &size)) != OBCRASH_OK)
                     return err;
@@ -291,8 +293,9 @@ public:
             const bool is_cie = debug_frame_ ? id == (format64 ? UINT64_MAX : 0xFFFFFFFFu) : id == 0;
             if (!is_cie) {
                 const obcrash_error_t err =
-                    m64_ ? obcrash_async_dwarf_fde_info_init<uint64_t>(fde_info, mobj_, byteorder_, entry, debug_frame_)
-                         : obcrash_async_dwarf_fde_info_init<uint32_t>(fde_info, mobj_, byteorder_, entry, debug_frame_);
+                    m64_
+                        ? obcrash_async_dwarf_fde_info_init<uint64_t>(fde_info, mobj_, byteorder_, entry, debug_frame_)
+                        : obcrash_async_dwarf_fde_info_init<uint32_t>(fde_info, mobj_, byteorder_, entry, debug_frame_);
                 if (err != OBCRASH_OK) return err;
                 if (fde_info->pc_start <= pc && pc < fde_info->pc_end) return OBCRASH_OK;
                 obcrash_async_dwarf_fde_info_free(fde_info);

@@ -93,14 +93,14 @@ inline obcrash_error_t obcrash_async_dwarf_read_task_sleb128(ob_task_t task, ob_
  * instance). */
 template <typename T>
 obcrash_error_t obcrash_async_dwarf_read_uintmax64(const obcrash_async_mobject_t* mobj,
-                                                   const obcrash_async_byteorder_t* byteorder,
-                                                   ob_vm_address_t location, ob_vm_off_t offset, uint8_t size,
-                                                   T* result) {
+                                                   const obcrash_async_byteorder_t* byteorder, ob_vm_address_t location,
+                                                   ob_vm_off_t offset, uint8_t size, T* result) {
     obcrash_error_t err = OBCRASH_INVALID_ARGUMENT;
     switch (size) {
     case 1: {
         uint8_t v;
-        if ((err = obcrash_async_mobject_read_uint8(mobj, location, offset, &v)) == OBCRASH_OK) *result = static_cast<T>(v);
+        if ((err = obcrash_async_mobject_read_uint8(mobj, location, offset, &v)) == OBCRASH_OK)
+            *result = static_cast<T>(v);
         break;
     }
     case 2: {
@@ -134,7 +134,8 @@ obcrash_error_t obcrash_async_dwarf_read_task_uintmax64(ob_task_t task, const ob
     switch (size) {
     case 1: {
         uint8_t v;
-        if ((err = obcrash_async_task_read_uint8(task, location, offset, &v)) == OBCRASH_OK) *result = static_cast<T>(v);
+        if ((err = obcrash_async_task_read_uint8(task, location, offset, &v)) == OBCRASH_OK)
+            *result = static_cast<T>(v);
         return err;
     }
     case 2: {

@@ -171,9 +171,9 @@ TEST(CompactUnwind, LookupsGiveTheFunctionsAndEncodingsObjdumpPrints) {
         ASSERT_FALSE(expected.entries.empty());
         uint32_t function = 0, encoding = 0;
         if (expected.entries.front().first > 0) {
-            EXPECT_EQ(obcrash_async_cfe_reader_find_pc(&reader, expected.entries.front().first - 1, &function,
-                                                       &encoding),
-                      OBCRASH_NOT_FOUND);
+            EXPECT_EQ(
+                obcrash_async_cfe_reader_find_pc(&reader, expected.entries.front().first - 1, &function, &encoding),
+                OBCRASH_NOT_FOUND);
         }
         for (size_t i = 0; i < expected.entries.size(); ++i) {
             const auto [start, code] = expected.entries[i];
@@ -209,10 +209,11 @@ std::string dwarfdumpRow(const dwarf_cfa_state<uint64_t>& state, bool arm64) {
     obcrash_dwarf_cfa_reg_rule_t rule;
     uint64_t value;
     while (it.next(&reg, &rule, &value)) {
-        rules[reg] = rule == OBCRASH_DWARF_CFA_REG_RULE_OFFSET ? "[CFA" + offset(static_cast<int64_t>(value)) + "]"
-                                                               : "?";
+        rules[reg] =
+            rule == OBCRASH_DWARF_CFA_REG_RULE_OFFSET ? "[CFA" + offset(static_cast<int64_t>(value)) + "]" : "?";
     }
-    for (const auto& [number, text2] : rules) text += (number == rules.begin()->first ? ": " : ", ") + name(number) + "=" + text2;
+    for (const auto& [number, text2] : rules)
+        text += (number == rules.begin()->first ? ": " : ", ") + name(number) + "=" + text2;
     return text;
 }
 
@@ -235,7 +236,8 @@ TEST(CompactUnwind, EhFrameOfTheFixturesAgreesWithDwarfdump) {
         obcrash_async_dwarf_fde_info_t fde{};
         size_t rows = 0;
         while (std::getline(lines, line)) {
-            if (std::regex_search(line, m, std::regex(R"(^([0-9a-f]{8}) \S+ \S+ FDE cie=\S+ pc=([0-9a-f]+)\.\.\.([0-9a-f]+))"))) {
+            if (std::regex_search(
+                    line, m, std::regex(R"(^([0-9a-f]{8}) \S+ \S+ FDE cie=\S+ pc=([0-9a-f]+)\.\.\.([0-9a-f]+))"))) {
                 for (const uint64_t pc : {hex(m[2]), hex(m[3]) - 1}) {
                     ASSERT_EQ(reader.find_fde(0, pc, &fde), OBCRASH_OK);
                     EXPECT_EQ(fde.fde_offset, hex(m[1]) + 4);
@@ -255,18 +257,20 @@ TEST(CompactUnwind, EhFrameOfTheFixturesAgreesWithDwarfdump) {
                 ASSERT_EQ(obcrash_async_cfe_entry_init(&entry, file.cpuType(), encoding), OBCRASH_OK);
                 EXPECT_EQ(obcrash_async_cfe_entry_type(&entry), OBCRASH_ASYNC_CFE_ENTRY_TYPE_DWARF);
                 EXPECT_EQ(obcrash_async_cfe_entry_stack_offset(&entry), static_cast<int64_t>(hex(m[1])));
-            } else if (std::regex_search(line, m, std::regex(R"(^\s+0x([0-9a-f]+): (CFA=.*\S)\s*$)")) && fde.pc_end != 0) {
+            } else if (std::regex_search(line, m, std::regex(R"(^\s+0x([0-9a-f]+): (CFA=.*\S)\s*$)")) &&
+                       fde.pc_end != 0) {
                 obcrash_async_dwarf_cie_info_t cie;
                 gnu_ehptr_reader<uint64_t> pointers(obcrash_async_byteorder_little_endian());
                 const uint64_t base = section.addr;
-                ASSERT_EQ(obcrash_async_dwarf_cie_info_init<uint64_t>(&cie, mapped.get(),
-                                                                      obcrash_async_byteorder_little_endian(),
-                                                                      &pointers, base + fde.cie_offset),
-                          OBCRASH_OK);
+                ASSERT_EQ(
+                    obcrash_async_dwarf_cie_info_init<uint64_t>(
+                        &cie, mapped.get(), obcrash_async_byteorder_little_endian(), &pointers, base + fde.cie_offset),
+                    OBCRASH_OK);
                 dwarf_cfa_state<uint64_t> state;
                 const uint64_t pc = hex(m[1]);
-                for (const auto& [offset, length] : {std::pair{cie.initial_instructions_offset, cie.initial_instructions_length},
-                                                    std::pair{fde.instructions_offset, fde.instructions_length}}) {
+                for (const auto& [offset, length] :
+                     {std::pair{cie.initial_instructions_offset, cie.initial_instructions_length},
+                      std::pair{fde.instructions_offset, fde.instructions_length}}) {
                     ASSERT_EQ(state.eval_program(mapped.get(), pc, fde.pc_start, &cie, &pointers,
                                                  obcrash_async_byteorder_little_endian(), base, offset,
                                                  static_cast<ob_vm_off_t>(length)),
@@ -304,8 +308,8 @@ void unwindFromFault(int, siginfo_t*, void* context) {
         const uint64_t lookup = chain.count == 1 ? pc : pc - 1;
         uint32_t function, encoding;
         obcrash_async_cfe_entry_t entry;
-        if ((chain.result = obcrash_async_cfe_reader_find_pc(chain.reader, static_cast<uint32_t>(lookup - chain.imageStart),
-                                                             &function, &encoding)) != OBCRASH_OK ||
+        if ((chain.result = obcrash_async_cfe_reader_find_pc(
+                 chain.reader, static_cast<uint32_t>(lookup - chain.imageStart), &function, &encoding)) != OBCRASH_OK ||
             (chain.result = obcrash_async_cfe_entry_init(&entry, CPU_TYPE_X86_64, encoding)) != OBCRASH_OK ||
             (chain.result = obcrash_async_cfe_entry_apply(ob_mach_task_self(), chain.imageStart + function, &state,
                                                           &entry, &caller)) != OBCRASH_OK)
@@ -385,9 +389,9 @@ TEST(CompactUnwind, EncodingsDecodeAndApplyForEachArchitecture) {
     const uint64_t sp = reinterpret_cast<uint64_t>(stack);
     obcrash_async_thread_state_t arm, x86, out;
     obcrash_async_thread_state_init(&arm, CPU_TYPE_ARM64);
-    obcrash_async_thread_state_set_reg(&arm, 1, sp);         // fp
-    obcrash_async_thread_state_set_reg(&arm, 2, sp);         // sp
-    obcrash_async_thread_state_set_reg(&arm, 32, 0x4242);    // lr
+    obcrash_async_thread_state_set_reg(&arm, 1, sp);       // fp
+    obcrash_async_thread_state_set_reg(&arm, 2, sp);       // sp
+    obcrash_async_thread_state_set_reg(&arm, 32, 0x4242);  // lr
     obcrash_async_cfe_entry_t entry;
 
     ASSERT_EQ(obcrash_async_cfe_entry_init(&entry, CPU_TYPE_ARM64, 0x04000000), OBCRASH_OK);
@@ -449,7 +453,8 @@ TEST(CompactUnwind, EncodingsDecodeAndApplyForEachArchitecture) {
 // Random damage to real sections: only the known codes, and never a read outside.
 TEST(CompactUnwind, DamagedSectionsGiveCodesAndNeverReadOutside) {
     const size_t page = static_cast<size_t>(getpagesize());
-    auto* area = static_cast<uint8_t*>(mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    auto* area =
+        static_cast<uint8_t*>(mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(area, MAP_FAILED);
     ASSERT_EQ(mprotect(area + 2 * page, page, PROT_NONE), 0);
     std::mt19937 random(141);
