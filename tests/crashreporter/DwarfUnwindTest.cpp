@@ -18,32 +18,14 @@
 #include <vector>
 
 #include "crashreporter/OBCrashAsyncDwarfCFAState.hpp"
+#include "UnwindTestSupport.h"
 #include "support/ChildProcess.h"
 
 using namespace obcrash::OB::async;
+using unwindtest::little;
+using unwindtest::Mapped;
 
 namespace {
-
-const obcrash_async_byteorder_t* little() { return obcrash_async_byteorder_little_endian(); }
-
-// A byte range of this process seen through a memory object.
-class Mapped {
-public:
-    Mapped(const void* data, size_t length) {
-        ok_ = obcrash_async_mobject_init(&mobj_, ob_mach_task_self(), reinterpret_cast<uintptr_t>(data), length,
-                                         true) == OBCRASH_OK;
-    }
-    ~Mapped() {
-        if (ok_) obcrash_async_mobject_free(&mobj_);
-    }
-    bool ok() const { return ok_; }
-    const obcrash_async_mobject_t* get() const { return &mobj_; }
-    ob_vm_address_t base() const { return obcrash_async_mobject_base_address(&mobj_); }
-
-private:
-    obcrash_async_mobject_t mobj_{};
-    bool ok_ = false;
-};
 
 // Everything the unwinder needs about one FDE of a section: its CIE and the rules at `pc`.
 obcrash_error_t rulesAt(const obcrash_async_mobject_t* mobj, const obcrash_async_dwarf_fde_info_t& fde, uint64_t pc,
@@ -559,12 +541,8 @@ TEST(DwarfCallFrames, DamagedSectionsGiveCodesAndNeverReadOutside) {
     const LoadedElf libc = imageNamed("libc.so.6");
     const auto [address, size] = ehFrameSection(libc.path);
     const size_t length = std::min<uint64_t>(size, 16384);
-    const size_t page = static_cast<size_t>(getpagesize());
-    const size_t pages = (length + page - 1) / page + 1;
-    auto* area = static_cast<uint8_t*>(
-        mmap(nullptr, (pages + 1) * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    ASSERT_NE(area, MAP_FAILED);
-    ASSERT_EQ(mprotect(area + pages * page, page, PROT_NONE), 0);
+    unwindtest::GuardedArea area(length);
+    ASSERT_TRUE(area.ok());
     const uint8_t* original = reinterpret_cast<const uint8_t*>(libc.bias + address);
 
     // The FDEs of the undamaged part, to aim the searches at.
@@ -595,8 +573,7 @@ TEST(DwarfCallFrames, DamagedSectionsGiveCodesAndNeverReadOutside) {
     size_t found = 0;
     for (int round = 0; round < 3000; ++round) {
         const size_t cut = round % 5 == 0 ? random() % length + 1 : length;
-        uint8_t* data = area + pages * page - cut;
-        std::memcpy(data, original, cut);
+        uint8_t* data = area.place(original, cut);
         for (int flips = 1 + static_cast<int>(random() % 6); flips > 0; --flips) {
             const size_t at = random() % cut;
             data[at] = round % 3 == 0 ? static_cast<uint8_t>(random()) : data[at] ^ (1u << (random() % 8));
@@ -624,7 +601,6 @@ TEST(DwarfCallFrames, DamagedSectionsGiveCodesAndNeverReadOutside) {
         }
     }
     EXPECT_GT(found, 100u);
-    munmap(area, (pages + 1) * page);
 }
 
 }  // namespace
