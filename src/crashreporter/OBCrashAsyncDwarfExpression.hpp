@@ -58,6 +58,9 @@ private:
     size_t count_ = 0;
 };
 
+/* The most operations one evaluation carries out. */
+constexpr uint32_t kMaxExpressionOperations = 10000;
+
 namespace detail {
 
 /* The value of a DWARF register of the frame. */
@@ -108,7 +111,11 @@ obcrash_error_t obcrash_async_dwarf_expression_eval(const obcrash_async_mobject_
 #define OB_DW_PUSH(value) \
     if (!stack.push(static_cast<T>(value))) return OBCRASH_INTERNAL
 
+    // Jumps may go backwards, so a hostile expression could loop forever inside the crash handler;
+    // no expression of a call-frame rule comes near this many operations.
+    uint32_t budget = kMaxExpressionOperations;
     while (!stream.at_end()) {
+        if (budget-- == 0) return OBCRASH_INVALID_ARGUMENT;
         uint8_t opcode;
         if (!stream.read_intU<uint8_t>(&opcode)) return OBCRASH_INVALID_ARGUMENT;
 

@@ -430,82 +430,50 @@ TEST(DwarfExpressions, EveryOperationOnItsTable) {
         uint64_t value;
         bool narrow = false;  // the 32-bit instance
     } cases[] = {
-        {{0x77, 16}, {}, OBCRASH_OK, 0x7010},                       // breg7 (rsp) + 16
-        {{0x92, 7, 0x70}, {}, OBCRASH_OK, 0x7000 - 16},             // bregx rsp - 16
-        {{0x71}, {}, OBCRASH_NOT_FOUND, 0},                         // rdx is not held
-        {{0x80, 0}, {}, OBCRASH_NOT_SUPPORTED, 0},                  // breg16 has no register
-        {{0x23, 8}, {0x5000}, OBCRASH_OK, 0x5008},                  // plus_uconst on the CFA
-        {{0x35, 0x33, 0x1C}, {}, OBCRASH_OK, 2},                    // minus
-        {{0x33, 0x35, 0x1C}, {}, OBCRASH_OK, M - 1},                // minus wraps
-        {{0x33, 0x35, 0x1C}, {}, OBCRASH_OK, 0xFFFFFFFE, true},     // in the address width
-        {{0x31, 0x30, 0x1B}, {}, OBCRASH_INVALID_ARGUMENT, 0},      // div by zero
-        {{0x31, 0x30, 0x1D}, {}, OBCRASH_INVALID_ARGUMENT, 0},      // mod by zero
-        {{0x3B, 0x34, 0x1B}, {}, OBCRASH_OK, 2},                    // div 11 / 4
-        {{0x3B, 0x34, 0x1D}, {}, OBCRASH_OK, 3},                    // mod
-        {{0x33, 0x34, 0x1E}, {}, OBCRASH_OK, 12},                   // mul
-        {{0x31, 0x1F, 0x30, 0x2D}, {}, OBCRASH_OK, 0},              // lt is unsigned
-        {{0x31, 0x1F, 0x34, 0x25}, {}, OBCRASH_OK, M >> 4},         // shr
-        {{0x31, 0x1F, 0x34, 0x26}, {}, OBCRASH_OK, M},              // shra
-        {{0x31, 0x34, 0x24}, {}, OBCRASH_OK, 16},                   // shl
-        {{0x31, 0x1F, 0x19}, {}, OBCRASH_OK, 1},                    // abs
-        {{0x30, 0x20}, {}, OBCRASH_OK, M},                          // not
-        {{0x3C, 0x3A, 0x1A}, {}, OBCRASH_OK, 8},                    // and
-        {{0x3C, 0x33, 0x21}, {}, OBCRASH_OK, 15},                   // or
-        {{0x3C, 0x3A, 0x27}, {}, OBCRASH_OK, 6},                    // xor
-        {{0x33, 0x34, 0x22}, {}, OBCRASH_OK, 7},                    // plus
-        {{0x33, 0x33, 0x29}, {}, OBCRASH_OK, 1},                    // eq
-        {{0x33, 0x34, 0x2A}, {}, OBCRASH_OK, 0},                    // ge
-        {{0x34, 0x33, 0x2B}, {}, OBCRASH_OK, 1},                    // gt
-        {{0x33, 0x33, 0x2C}, {}, OBCRASH_OK, 1},                    // le
-        {{0x33, 0x34, 0x2E}, {}, OBCRASH_OK, 1},                    // ne
-        {{0x31, 0x32, 0x33, 0x17}, {}, OBCRASH_OK, 2},              // rot: 2 on top
-        {{0x31, 0x32, 0x33, 0x17, 0x13}, {}, OBCRASH_OK, 1},        // then 1
-        {{0x31, 0x32, 0x33, 0x17, 0x13, 0x13}, {}, OBCRASH_OK, 3},  // then 3
-        {{0x31, 0x32, 0x17}, {}, OBCRASH_INVALID_ARGUMENT, 0},
-        {{0x31, 0x32, 0x14}, {}, OBCRASH_OK, 1},           // over
-        {{0x31, 0x32, 0x33, 0x15, 2}, {}, OBCRASH_OK, 1},  // pick
-        {{0x31, 0x15, 1}, {}, OBCRASH_INVALID_ARGUMENT, 0},
-        {{0x31, 0x32, 0x16}, {}, OBCRASH_OK, 1},  // swap
-        {{0x31, 0x16}, {}, OBCRASH_INVALID_ARGUMENT, 0},
-        {{0x31, 0x12, 0x22}, {}, OBCRASH_OK, 2},  // dup
-        {{0x12}, {}, OBCRASH_INVALID_ARGUMENT, 0},
-        {{0x13}, {}, OBCRASH_INVALID_ARGUMENT, 0},
-        {{0x31, 0x22}, {}, OBCRASH_INTERNAL, 0},  // plus underflows
-        {{0x08, 0xFF}, {}, OBCRASH_OK, 0xFF},
-        {{0x09, 0xFF}, {}, OBCRASH_OK, M},
-        {{0x0A, 0x34, 0x12}, {}, OBCRASH_OK, 0x1234},
-        {{0x0B, 0xFE, 0xFF}, {}, OBCRASH_OK, M - 1},
+        // Programs as bytes (0x30 + n pushes n, 0x70 + r adds register r); rbx points at `memory`.
+        // clang-format off
+        {{0x77, 16}, {}, OBCRASH_OK, 0x7010}, {{0x92, 7, 0x70}, {}, OBCRASH_OK, 0x7000 - 16},
+        {{0x71}, {}, OBCRASH_NOT_FOUND, 0}, {{0x80, 0}, {}, OBCRASH_NOT_SUPPORTED, 0},
+        {{0x23, 8}, {0x5000}, OBCRASH_OK, 0x5008}, {{0x35, 0x33, 0x1C}, {}, OBCRASH_OK, 2},
+        {{0x33, 0x35, 0x1C}, {}, OBCRASH_OK, M - 1}, {{0x33, 0x35, 0x1C}, {}, OBCRASH_OK, 0xFFFFFFFE, true},
+        {{0x31, 0x30, 0x1B}, {}, OBCRASH_INVALID_ARGUMENT, 0}, {{0x31, 0x30, 0x1D}, {}, OBCRASH_INVALID_ARGUMENT, 0},
+        {{0x3B, 0x34, 0x1B}, {}, OBCRASH_OK, 2}, {{0x3B, 0x34, 0x1D}, {}, OBCRASH_OK, 3},
+        {{0x33, 0x34, 0x1E}, {}, OBCRASH_OK, 12}, {{0x31, 0x1F, 0x30, 0x2D}, {}, OBCRASH_OK, 0},
+        {{0x31, 0x1F, 0x34, 0x25}, {}, OBCRASH_OK, M >> 4}, {{0x31, 0x1F, 0x34, 0x26}, {}, OBCRASH_OK, M},
+        {{0x31, 0x34, 0x24}, {}, OBCRASH_OK, 16}, {{0x31, 0x1F, 0x19}, {}, OBCRASH_OK, 1},
+        {{0x30, 0x20}, {}, OBCRASH_OK, M}, {{0x3C, 0x3A, 0x1A}, {}, OBCRASH_OK, 8},
+        {{0x3C, 0x33, 0x21}, {}, OBCRASH_OK, 15}, {{0x3C, 0x3A, 0x27}, {}, OBCRASH_OK, 6},
+        {{0x33, 0x34, 0x22}, {}, OBCRASH_OK, 7}, {{0x33, 0x33, 0x29}, {}, OBCRASH_OK, 1},
+        {{0x33, 0x34, 0x2A}, {}, OBCRASH_OK, 0}, {{0x34, 0x33, 0x2B}, {}, OBCRASH_OK, 1},
+        {{0x33, 0x33, 0x2C}, {}, OBCRASH_OK, 1}, {{0x33, 0x34, 0x2E}, {}, OBCRASH_OK, 1},
+        {{0x31, 0x32, 0x33, 0x17}, {}, OBCRASH_OK, 2}, {{0x31, 0x32, 0x33, 0x17, 0x13}, {}, OBCRASH_OK, 1},
+        {{0x31, 0x32, 0x33, 0x17, 0x13, 0x13}, {}, OBCRASH_OK, 3},
+        {{0x31, 0x32, 0x17}, {}, OBCRASH_INVALID_ARGUMENT, 0}, {{0x31, 0x32, 0x14}, {}, OBCRASH_OK, 1},
+        {{0x31, 0x32, 0x33, 0x15, 2}, {}, OBCRASH_OK, 1}, {{0x31, 0x15, 1}, {}, OBCRASH_INVALID_ARGUMENT, 0},
+        {{0x31, 0x32, 0x16}, {}, OBCRASH_OK, 1}, {{0x31, 0x16}, {}, OBCRASH_INVALID_ARGUMENT, 0},
+        {{0x31, 0x12, 0x22}, {}, OBCRASH_OK, 2}, {{0x12}, {}, OBCRASH_INVALID_ARGUMENT, 0},
+        {{0x13}, {}, OBCRASH_INVALID_ARGUMENT, 0}, {{0x31, 0x22}, {}, OBCRASH_INTERNAL, 0},
+        {{0x08, 0xFF}, {}, OBCRASH_OK, 0xFF}, {{0x09, 0xFF}, {}, OBCRASH_OK, M},
+        {{0x0A, 0x34, 0x12}, {}, OBCRASH_OK, 0x1234}, {{0x0B, 0xFE, 0xFF}, {}, OBCRASH_OK, M - 1},
         {{0x0C, 1, 0, 0, 0x80}, {}, OBCRASH_OK, 0x80000001},
         {{0x0D, 1, 0, 0, 0x80}, {}, OBCRASH_OK, 0xFFFFFFFF80000001ull},
-        {cat({0x0E}, u64(0x1000000010)), {}, OBCRASH_OK, 0x10, true},
-        {cat({0x0F}, u64(M)), {}, OBCRASH_OK, M},
-        {{0x0C, 1, 0}, {}, OBCRASH_INVALID_ARGUMENT, 0},  // operand cut short
-        {{0x10, 0xE5, 0x8E, 0x26}, {}, OBCRASH_OK, 624485},
-        {{0x11, 0x7F}, {}, OBCRASH_OK, M},
-        {{0x10, 0x80}, {}, OBCRASH_INVALID_ARGUMENT, 0},
-        {{0x73, 0, 0x06}, {}, OBCRASH_OK, memory[0]},  // deref
-        {{0x73, 0, 0x94, 2}, {}, OBCRASH_OK, 0x7788},  // deref_size
+        {cat({0x0E}, u64(0x1000000010)), {}, OBCRASH_OK, 0x10, true}, {cat({0x0F}, u64(M)), {}, OBCRASH_OK, M},
+        {{0x0C, 1, 0}, {}, OBCRASH_INVALID_ARGUMENT, 0}, {{0x10, 0xE5, 0x8E, 0x26}, {}, OBCRASH_OK, 624485},
+        {{0x11, 0x7F}, {}, OBCRASH_OK, M}, {{0x10, 0x80}, {}, OBCRASH_INVALID_ARGUMENT, 0},
+        {{0x73, 0, 0x06}, {}, OBCRASH_OK, memory[0]}, {{0x73, 0, 0x94, 2}, {}, OBCRASH_OK, 0x7788},
         {{0x73, 0, 0x94, 3}, {}, OBCRASH_INVALID_ARGUMENT, 0},
         {{0x73, 0, 0x94, 8}, {}, OBCRASH_INVALID_ARGUMENT, 0, true},
-        {{0x30, 0x73, 0, 0x18}, {}, OBCRASH_OK, memory[0]},     // xderef
-        {{0x30, 0x73, 0, 0x95, 1}, {}, OBCRASH_OK, 0x88},       // xderef_size
-        {{0x30, 0x06}, {}, OBCRASH_NOT_FOUND, 0},               // deref of an unmapped page
-        {{0x30, 0x28, 0, 0, 0x35}, {}, OBCRASH_OK, 5},          // bra falls through
-        {{0x31, 0x28, 1, 0, 0x35, 0x36}, {}, OBCRASH_OK, 6},    // bra taken
-        {{0x31, 0x28, 9, 0}, {}, OBCRASH_INVALID_ARGUMENT, 0},  // past the end
-        {{0x2F, 1, 0, 0x35, 0x36}, {}, OBCRASH_OK, 6},          // skip
-        {{0x36, 0x2F, 0, 0}, {}, OBCRASH_OK, 6},                // skip onto the end
-        {{0x2F, 0xFB, 0xFF}, {}, OBCRASH_INVALID_ARGUMENT, 0},  // before the start
-        {{0x96}, {9}, OBCRASH_OK, 9},
-        {{}, {}, OBCRASH_INVALID_ARGUMENT, 0},
-        {{}, {42}, OBCRASH_OK, 42},
-        {{0x03}, {}, OBCRASH_NOT_SUPPORTED, 0},     // DW_OP_addr
-        {{0x50}, {}, OBCRASH_NOT_SUPPORTED, 0},     // DW_OP_reg0
-        {{0x91, 0}, {}, OBCRASH_NOT_SUPPORTED, 0},  // DW_OP_fbreg
-        {{0x9C}, {}, OBCRASH_NOT_SUPPORTED, 0},     // DW_OP_call_frame_cfa
-        {lits100, {}, OBCRASH_OK, 0},
-        {lits101, {}, OBCRASH_INTERNAL, 0},
-        {cat(lits100, {0x14}), {}, OBCRASH_INVALID_ARGUMENT, 0},  // over on a full stack
+        {{0x30, 0x73, 0, 0x18}, {}, OBCRASH_OK, memory[0]}, {{0x30, 0x73, 0, 0x95, 1}, {}, OBCRASH_OK, 0x88},
+        {{0x30, 0x06}, {}, OBCRASH_NOT_FOUND, 0}, {{0x30, 0x28, 0, 0, 0x35}, {}, OBCRASH_OK, 5},
+        {{0x31, 0x28, 1, 0, 0x35, 0x36}, {}, OBCRASH_OK, 6}, {{0x31, 0x28, 9, 0}, {}, OBCRASH_INVALID_ARGUMENT, 0},
+        {{0x2F, 1, 0, 0x35, 0x36}, {}, OBCRASH_OK, 6}, {{0x36, 0x2F, 0, 0}, {}, OBCRASH_OK, 6},
+        {{0x2F, 0xFB, 0xFF}, {}, OBCRASH_INVALID_ARGUMENT, 0}, {{0x96}, {9}, OBCRASH_OK, 9},
+        {{}, {}, OBCRASH_INVALID_ARGUMENT, 0}, {{}, {42}, OBCRASH_OK, 42}, {{0x03}, {}, OBCRASH_NOT_SUPPORTED, 0},
+        {{0x50}, {}, OBCRASH_NOT_SUPPORTED, 0}, {{0x91, 0}, {}, OBCRASH_NOT_SUPPORTED, 0},
+        {{0x9C}, {}, OBCRASH_NOT_SUPPORTED, 0}, {lits100, {}, OBCRASH_OK, 0}, {lits101, {}, OBCRASH_INTERNAL, 0},
+        {cat(lits100, {0x14}), {}, OBCRASH_INVALID_ARGUMENT, 0},
+        {{0x30, 0x13, 0x2F, 0xFB, 0xFF}, {}, OBCRASH_INVALID_ARGUMENT, 0},  // loops for ever
+        // clang-format on
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> bytes = c.ops;
