@@ -402,6 +402,53 @@ TEST(DwarfCallFrames, CfaProgramsKeepRememberedRulesAndRefuseBadPrograms) {
     EXPECT_EQ(undefinedCfa.apply_state(ob_mach_task_self(), &cie, &ts, little(), &out), OBCRASH_INVALID_ARGUMENT);
 }
 
+// A CIE "zR" with pc-relative sdata4 pointers and one FDE of it, damaged one field at a time.
+TEST(DwarfCallFrames, DamagedEntriesGiveTheirCodes) {
+    const std::vector<uint8_t> good = {
+        0x14, 0, 0, 0, 0,    0, 0, 0, 1, 'z', 'R', 0, 1,    0x78, 16, 1, 0x1B, 0x0C, 7,    8,  0x90, 1, 0, 0,  // CIE
+        0x10, 0, 0, 0, 0x1C, 0, 0, 0, 0, 1,   0,   0, 0x10, 0,    0,  0, 0,    0x41, 0x0E, 16,                 // FDE
+        0,    0, 0, 0};
+    const struct {
+        size_t at;
+        uint8_t value;
+        obcrash_error_t code;
+    } damages[] = {{0, 0x14, OBCRASH_OK},
+                   {8, 2, OBCRASH_INVALID_ARGUMENT},
+                   {9, 'e', OBCRASH_NOT_SUPPORTED},
+                   {16, 0x08, OBCRASH_NOT_SUPPORTED},
+                   {16, 0x2B, OBCRASH_NOT_SUPPORTED},
+                   {28, 0xFF, OBCRASH_INVALID_ARGUMENT},
+                   {24, 0, OBCRASH_NOT_FOUND},
+                   {24, 0x02, OBCRASH_INVALID_ARGUMENT}};
+    for (const auto& d : damages) {
+        std::vector<uint8_t> bytes = good;
+        bytes[d.at] = d.value;
+        Mapped section(bytes.data(), bytes.size());
+        ASSERT_TRUE(section.ok());
+        dwarf_frame_reader reader;
+        reader.init(section.get(), little(), true, false);
+        obcrash_async_dwarf_fde_info_t fde;
+        const uint64_t pc = section.base() + 32 + 0x100;
+        ASSERT_EQ(reader.find_fde(0, pc + 0xF, &fde), d.code) << d.at;
+        if (d.code == OBCRASH_OK) {
+            EXPECT_EQ(fde.pc_start, pc);
+            EXPECT_EQ(fde.pc_end, pc + 0x10);
+            EXPECT_EQ(fde.instructions_length, 3u);
+            EXPECT_EQ(reader.find_fde(0, pc + 0x10, &fde), OBCRASH_NOT_FOUND);
+        }
+    }
+    const uint8_t numbers[] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x10, 0, 0, 0, 1, 0, 0, 0};
+    Mapped mapped(numbers, sizeof(numbers));
+    uint64_t value;
+    ob_vm_size_t size;
+    EXPECT_EQ(obcrash_async_dwarf_read_uleb128(mapped.get(), mapped.base(), 0, &value, &size), OBCRASH_NOT_SUPPORTED);
+    uint32_t narrow;
+    gnu_ehptr_reader<uint32_t> reader(little());
+    ASSERT_EQ(reader.read(mapped.get(), mapped.base(), 10, DW_EH_PE_udata8, &narrow, &size), OBCRASH_OK);
+    EXPECT_EQ(narrow, 0x10u);  // 0x1_0000_0010 in a 32-bit image
+    EXPECT_EQ(reader.read(mapped.get(), mapped.base(), 0, DW_EH_PE_omit, &narrow, &size), OBCRASH_NOT_FOUND);
+}
+
 // --- Expressions --------------------------------------------------------------------------------
 
 TEST(DwarfExpressions, EveryOperationOnItsTable) {
