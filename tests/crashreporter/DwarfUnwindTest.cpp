@@ -7,6 +7,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -89,8 +90,7 @@ std::pair<uint64_t, uint64_t> ehFrameSection(const std::string& path) {
 
 struct Row {
     uint64_t loc = 0;
-    std::string cfa;
-    std::vector<std::string> rules;
+    std::string text;  // "rsp+16 c-16 c-8": the CFA rule, then the rule of each column
 };
 
 struct Entry {
@@ -126,9 +126,9 @@ std::map<uint64_t, Entry> readelfFrames(const std::string& path, const char* dum
         } else if (current != nullptr && w.size() >= 2 && w[0].size() == 16) {
             Row row;
             row.loc = std::stoull(w[0], nullptr, 16);
-            row.cfa = w[1];
+            row.text = w[1];
             for (size_t i = 2; i < w.size(); ++i) {
-                if (w[i][0] != '(') row.rules.push_back(w[i]);  // "r3 (rbx)": the name repeats the number
+                if (w[i][0] != '(') row.text += ' ' + w[i];  // "r3 (rbx)": the name repeats the number
             }
             current->rows.push_back(row);
         }
@@ -136,14 +136,14 @@ std::map<uint64_t, Entry> readelfFrames(const std::string& path, const char* dum
     return entries;
 }
 
+const std::string kRegisterNames[16] = {"rax", "rdx", "rcx", "rbx", "rsi", "rdi", "rbp", "rsp",
+                                        "r8",  "r9",  "r10", "r11", "r12", "r13", "r14", "r15"};
+
 uint32_t dwarfNumber(const std::string& name, uint64_t returnAddressColumn) {
-    static const std::map<std::string, uint32_t> numbers = {
-        {"rax", 0}, {"rdx", 1}, {"rcx", 2},  {"rbx", 3},  {"rsi", 4},  {"rdi", 5},  {"rbp", 6},  {"rsp", 7},
-        {"r8", 8},  {"r9", 9},  {"r10", 10}, {"r11", 11}, {"r12", 12}, {"r13", 13}, {"r14", 14}, {"r15", 15}};
     if (name == "ra") return static_cast<uint32_t>(returnAddressColumn);
-    const auto it = numbers.find(name);
-    EXPECT_NE(it, numbers.end()) << name;
-    return it == numbers.end() ? UINT32_MAX : it->second;
+    const auto it = std::find(std::begin(kRegisterNames), std::end(kRegisterNames), name);
+    EXPECT_NE(it, std::end(kRegisterNames)) << name;
+    return static_cast<uint32_t>(it - std::begin(kRegisterNames));
 }
 
 // The rules of `state` written the way readelf writes a row; differences show as text.
@@ -151,15 +151,13 @@ std::string describe(const dwarf_cfa_state<uint64_t>& state, const std::vector<s
                      uint64_t returnAddressColumn) {
     std::ostringstream out;
     const dwarf_cfa_rule<uint64_t> cfa = state.get_cfa_rule();
-    static const char* names[] = {"rax", "rdx", "rcx", "rbx", "rsi", "rdi", "rbp", "rsp",
-                                  "r8",  "r9",  "r10", "r11", "r12", "r13", "r14", "r15"};
     if (cfa.type() == DWARF_CFA_RULE_EXPRESSION) {
         out << "exp";
     } else if (cfa.type() == DWARF_CFA_RULE_UNDEFINED || cfa.register_number() >= 16) {
         out << "?";
     } else {
         const int64_t offset = cfa.register_offset_signed();
-        out << names[cfa.register_number()] << (offset < 0 ? "" : "+") << offset;
+        out << kRegisterNames[cfa.register_number()] << (offset < 0 ? "" : "+") << offset;
     }
     size_t described = 0;
     for (const std::string& column : columns) {
@@ -184,12 +182,6 @@ std::string describe(const dwarf_cfa_state<uint64_t>& state, const std::vector<s
     }
     if (described != state.get_register_count()) out << " +" << state.get_register_count() - described << " more";
     return out.str();
-}
-
-std::string expected(const Row& row) {
-    std::string text = row.cfa;
-    for (const std::string& rule : row.rules) text += ' ' + rule;
-    return text;
 }
 
 // Every FDE readelf lists is found for its first and last address, and at every row readelf
@@ -244,9 +236,9 @@ void checkImage(const LoadedElf& image) {
             const obcrash_error_t err = rulesAt(section.get(), fde, image.bias + row.loc, &cieInfo, &state);
             const std::string got = err == OBCRASH_OK ? describe(state, columns, cieInfo.return_address_register)
                                                       : "error " + std::to_string(err);
-            if (got != expected(row) && ++failures < 10) {
+            if (got != row.text && ++failures < 10) {
                 ADD_FAILURE() << "FDE at " << std::hex << offset << " row " << row.loc << ": " << got
-                              << " != " << expected(row);
+                              << " != " << row.text;
             }
         }
     }
