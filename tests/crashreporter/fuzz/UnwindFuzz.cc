@@ -2,7 +2,7 @@
  * the top folder (the C sources are compiled apart, as C):
  *   for f in src/crashreporter/OBCrashAsync*.c; do
  *     clang -g -O1 -fsanitize=fuzzer-no-link,address,undefined -Isrc -c $f -o /tmp/$(basename $f).o; done
- *   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc tests/crashreporter/fuzz/UnwindFuzz.cpp \
+ *   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc tests/crashreporter/fuzz/UnwindFuzz.cc \
  *     /tmp/OBCrashAsync*.c.o -o /tmp/unwind_fuzz
  *   /tmp/unwind_fuzz -max_total_time=300 <corpus of .eh_frame and __unwind_info sections>
  * The first byte picks the reader and a pc; the rest becomes a section followed by an unreadable
