@@ -1,0 +1,219 @@
+#include <dlfcn.h>
+#include <execinfo.h>
+#include <gtest/gtest.h>
+#include <link.h>
+#include <setjmp.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "crashreporter/OBCrashAsyncFrameWalker.h"
+#include "crashreporter/OBCrashAsyncThreads.h"
+
+namespace {
+
+// Every object loaded now, as the crash reporter lists them.
+struct LoadedImages {
+    LoadedImages() {
+        obcrash_nasync_image_list_init(&list, ob_mach_task_self());
+        dl_iterate_phdr(
+            [](dl_phdr_info* info, size_t, void* context) {
+                obcrash_nasync_image_list_append_elf(static_cast<obcrash_async_image_list_t*>(context), info, nullptr);
+                return 0;
+            },
+            &list);
+    }
+    ~LoadedImages() { obcrash_nasync_image_list_free(&list); }
+    obcrash_async_image_list_t list;
+};
+
+constexpr size_t kMaxFrames = 128;
+
+struct Walk {
+    obcrash_async_image_list_t* images = nullptr;
+    uint64_t pcs[kMaxFrames];
+    size_t count = 0;
+    obframe_error_t end = OBFRAME_ESUCCESS;
+};
+
+void walkFrom(obframe_cursor_t* cursor, Walk* walk) {
+    walk->count = 0;
+    while (walk->count < kMaxFrames && (walk->end = obframe_cursor_next(cursor)) == OBFRAME_ESUCCESS) {
+        obframe_cursor_get_reg(cursor, 0, &walk->pcs[walk->count++]);
+    }
+    obframe_cursor_free(cursor);
+}
+
+obcrash_error_t walkCurrent(obcrash_async_thread_state_t* state, void* context) {
+    Walk* walk = static_cast<Walk*>(context);
+    obframe_cursor_t cursor;
+    obframe_cursor_init(&cursor, ob_mach_task_self(), state, walk->images);
+    walkFrom(&cursor, walk);
+    return OBCRASH_OK;
+}
+
+std::string symbolAt(uint64_t address) {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(address), &info) == 0 || info.dli_sname == nullptr) return "?";
+    return info.dli_sname;
+}
+
+// The callers' return addresses match the C library's unwinder, frame by frame.
+void expectCallersMatch(const Walk& walk, size_t walkFrom, void* const* trace, int traceCount) {
+    ASSERT_GE(walk.count, walkFrom + static_cast<size_t>(traceCount) - 1);
+    for (int i = 1; i < traceCount; ++i) {
+        EXPECT_EQ(walk.pcs[walkFrom + i - 1], reinterpret_cast<uint64_t>(trace[i]))
+            << "frame " << i << " " << symbolAt(walk.pcs[walkFrom + i - 1]) << " vs "
+            << symbolAt(reinterpret_cast<uint64_t>(trace[i]));
+    }
+}
+
+struct NoReturnCall {
+    Walk walk;
+    void* trace[kMaxFrames];
+    int traceCount = 0;
+    sigjmp_buf back;
+};
+NoReturnCall noReturn;
+
+[[noreturn]] void stopInside(volatile char*) {
+    noReturn.traceCount = backtrace(noReturn.trace, kMaxFrames);
+    obcrash_async_thread_state_current(walkCurrent, &noReturn.walk);
+    siglongjmp(noReturn.back, 1);
+}
+
+}  // namespace
+
+// A function whose last instruction calls a function that never returns leaves a return address
+// in the next function; its frame and its callers' are still found, as the C library finds them.
+TEST(FrameWalker, CallersOfANoReturnCallAreFoundOnTheCurrentThread) {
+    void* library = dlopen(OBCRASH_FRAMES_LIBRARY, RTLD_NOW);
+    ASSERT_NE(library, nullptr) << dlerror();
+    using Stop = void (*)(volatile char*);
+    auto callLast = reinterpret_cast<void (*)(Stop)>(dlsym(library, "obcrash_fixture_call_last"));
+    const auto after = reinterpret_cast<uint64_t>(dlsym(library, "obcrash_fixture_after_last_call"));
+    ASSERT_TRUE(callLast != nullptr && after != 0);
+
+    LoadedImages images;
+    noReturn.walk.images = &images.list;
+    if (sigsetjmp(noReturn.back, 0) == 0) callLast(stopInside);
+
+    const Walk& walk = noReturn.walk;
+    ASSERT_GE(walk.count, 4u);
+    // Frame 0 is in stopInside, frame 1 the return address the fixture's last call left.
+    EXPECT_EQ(walk.pcs[1], after) << "the fixture no longer ends with its call";
+    EXPECT_EQ(symbolAt(walk.pcs[2] - 1), "obcrash_fixture_call_last");
+    expectCallersMatch(walk, 1, noReturn.trace, noReturn.traceCount);
+    EXPECT_EQ(walk.end, OBFRAME_ENOFRAME);
+    dlclose(library);
+}
+
+namespace {
+
+__attribute__((noinline)) void waitInFixture(void (*spin)(volatile int*), volatile int* stop, void** trace,
+                                             std::atomic<int>* traceCount, std::atomic<pid_t>* tid) {
+    traceCount->store(backtrace(trace, kMaxFrames));
+    tid->store(gettid());
+    spin(stop);
+    asm volatile("");  // keeps the call above from becoming a jump
+}
+
+}  // namespace
+
+// Another thread, stopped wherever it spins, is walked from its saved registers.
+TEST(FrameWalker, AStoppedThreadIsWalkedToItsStart) {
+    ASSERT_EQ(obcrash_nasync_threads_setup(), OBCRASH_OK);
+    void* library = dlopen(OBCRASH_LOADABLE_LIBRARY, RTLD_NOW);
+    ASSERT_NE(library, nullptr) << dlerror();
+    auto spin = reinterpret_cast<void (*)(volatile int*)>(dlsym(library, "obcrash_fixture_spin"));
+    ASSERT_NE(spin, nullptr);
+
+    volatile int stop = 0;
+    void* trace[kMaxFrames];
+    std::atomic<int> traceCount{0};
+    std::atomic<pid_t> tid{0};
+    std::thread waiter(waitInFixture, spin, &stop, trace, &traceCount, &tid);
+    while (tid.load() == 0) std::this_thread::yield();
+    usleep(10000);
+
+    LoadedImages images;
+    Walk walk;
+    ASSERT_EQ(obcrash_async_thread_suspend(tid.load()), OBCRASH_OK);
+    ASSERT_TRUE(obcrash_async_threads_await_suspended(OBCRASH_THREAD_SUSPEND_WAIT_MS));
+    obframe_cursor_t cursor;
+    const obcrash_error_t init = obframe_cursor_thread_init(&cursor, ob_mach_task_self(), tid.load(), &images.list);
+    if (init == OBCRASH_OK) walkFrom(&cursor, &walk);
+    obcrash_async_thread_resume(tid.load());
+    stop = 1;
+    waiter.join();
+
+    ASSERT_EQ(init, OBCRASH_OK);
+    ASSERT_GE(walk.count, 3u);
+    EXPECT_EQ(symbolAt(walk.pcs[0]), "obcrash_fixture_spin");
+    // Frame 1 is in waitInFixture; from frame 2 on, its callers.
+    expectCallersMatch(walk, 2, trace, traceCount.load());
+    dlclose(library);
+}
+
+// A frame-pointer chain that turns back, points into unmapped memory or returns to the first page
+// ends the walk instead of looping or faulting.
+TEST(FrameWalker, BadFramePointerChainsEndTheWalk) {
+    const obframe_cursor_frame_reader_t readers[] = {obframe_cursor_read_frame_ptr};
+    const uint64_t pc = 0x400000;
+    // Records at increasing addresses, each {caller's frame pointer, return address}, on a page
+    // followed by an unmapped one.
+    const size_t page = static_cast<size_t>(getpagesize());
+    void* area = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(area, MAP_FAILED);
+    char* hole = static_cast<char*>(area) + page;
+    munmap(hole, page);
+    auto records = static_cast<uint64_t(*)[2]>(area);
+    const auto at = [&](int i) { return reinterpret_cast<uint64_t>(records[i]); };
+
+    const auto walkChain = [&](std::vector<uint64_t>* pcs) {
+        obcrash_async_thread_state_t state;
+        obcrash_async_thread_state_init(&state, CPU_TYPE_X86_64);
+        obcrash_async_thread_state_set_reg(&state, 0, pc);
+        obcrash_async_thread_state_set_reg(&state, 1, at(0));
+        obcrash_async_thread_state_set_reg(&state, 2, at(0) - 64);
+        obframe_cursor_t cursor;
+        obframe_cursor_init(&cursor, ob_mach_task_self(), &state, nullptr);
+        obframe_error_t err;
+        while (pcs->size() < 16 && (err = obframe_cursor_next_with_readers(&cursor, readers, 1)) == OBFRAME_ESUCCESS) {
+            uint64_t value = 0;
+            obframe_cursor_get_reg(&cursor, 0, &value);
+            pcs->push_back(value);
+            // A frame-pointer step knows nothing of the stack pointer.
+            if (pcs->size() > 1) {
+                EXPECT_EQ(obframe_cursor_get_reg(&cursor, 2, &value), OBFRAME_ENOTSUP);
+            }
+        }
+        obframe_cursor_free(&cursor);
+        return err;
+    };
+
+    // 0 -> 1 -> 0: the step back toward the stack's growth is refused.
+    records[0][0] = at(1), records[0][1] = pc + 1;
+    records[1][0] = at(0), records[1][1] = pc + 2;
+    std::vector<uint64_t> pcs;
+    EXPECT_EQ(walkChain(&pcs), OBFRAME_EBADFRAME);
+    EXPECT_EQ(pcs, (std::vector<uint64_t>{pc, pc + 1, pc + 2}));
+
+    // 0 -> unmapped, further up the stack.
+    records[0][0] = reinterpret_cast<uint64_t>(hole);
+    pcs.clear();
+    EXPECT_EQ(walkChain(&pcs), OBFRAME_EBADFRAME);
+    EXPECT_EQ(pcs.size(), 2u);
+
+    // 0 -> 1 whose return address lies in the first page.
+    records[0][0] = at(1);
+    records[1][1] = 0x10;
+    pcs.clear();
+    EXPECT_EQ(walkChain(&pcs), OBFRAME_ENOFRAME);
+    EXPECT_EQ(pcs, (std::vector<uint64_t>{pc, pc + 1}));
+    munmap(area, page);
+}
