@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <link.h>
 #include <setjmp.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -95,7 +96,7 @@ TEST(FrameWalker, CallersOfANoReturnCallAreFoundOnTheCurrentThread) {
     ASSERT_NE(library, nullptr) << dlerror();
     using Stop = void (*)(volatile char*);
     auto callLast = reinterpret_cast<void (*)(Stop)>(dlsym(library, "obcrash_fixture_call_last"));
-    const auto after = reinterpret_cast<uint64_t>(dlsym(library, "obcrash_fixture_after_last_call"));
+    const auto after = reinterpret_cast<uint64_t>(dlsym(library, "obcrash_fixture_load_first"));
     ASSERT_TRUE(callLast != nullptr && after != 0);
 
     LoadedImages images;
@@ -109,6 +110,52 @@ TEST(FrameWalker, CallersOfANoReturnCallAreFoundOnTheCurrentThread) {
     EXPECT_EQ(symbolAt(walk.pcs[2] - 1), "obcrash_fixture_call_last");
     expectCallersMatch(walk, 1, noReturn.trace, noReturn.traceCount);
     EXPECT_EQ(walk.end, OBFRAME_ENOFRAME);
+    dlclose(library);
+}
+
+namespace {
+
+struct Fault {
+    Walk walk;
+    void* trace[kMaxFrames];
+    int traceCount = 0;
+    sigjmp_buf back;
+};
+Fault fault;
+
+void walkFromHandler(int, siginfo_t*, void*) {
+    fault.traceCount = backtrace(fault.trace, kMaxFrames);
+    obcrash_async_thread_state_current(walkCurrent, &fault.walk);
+    siglongjmp(fault.back, 1);
+}
+
+}  // namespace
+
+// From inside a signal handler the walk passes the signal frame into the faulting function, whose
+// pc is exact: a fault on a function's first instruction still unwinds by that function's rules.
+TEST(FrameWalker, AHandlerWalksThroughItsSignalFrameIntoTheFault) {
+    void* library = dlopen(OBCRASH_FRAMES_LIBRARY, RTLD_NOW);
+    ASSERT_NE(library, nullptr) << dlerror();
+    auto callLoadFirst = reinterpret_cast<int (*)(volatile int*)>(dlsym(library, "obcrash_fixture_call_load_first"));
+    const auto loadFirst = reinterpret_cast<uint64_t>(dlsym(library, "obcrash_fixture_load_first"));
+    ASSERT_TRUE(callLoadFirst != nullptr && loadFirst != 0);
+
+    LoadedImages images;
+    fault.walk.images = &images.list;
+    struct sigaction action = {}, previous = {};
+    action.sa_sigaction = walkFromHandler;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGSEGV, &action, &previous), 0);
+    if (sigsetjmp(fault.back, 1) == 0) callLoadFirst(nullptr);
+    sigaction(SIGSEGV, &previous, nullptr);
+
+    const Walk& walk = fault.walk;
+    size_t faulting = 0;
+    while (faulting < walk.count && walk.pcs[faulting] != loadFirst) ++faulting;
+    ASSERT_LT(faulting + 1, walk.count) << "no frame at the faulting instruction";
+    EXPECT_EQ(symbolAt(walk.pcs[faulting + 1] - 1), "obcrash_fixture_call_load_first");
+    expectCallersMatch(walk, 1, fault.trace, fault.traceCount);
     dlclose(library);
 }
 
