@@ -8,12 +8,16 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <sstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "crashreporter/OBCrashAsyncFrameWalker.h"
 #include "crashreporter/OBCrashAsyncThreads.h"
+#include "UnwindTestSupport.h"
+#include "support/ChildProcess.h"
 
 namespace {
 
@@ -41,9 +45,14 @@ struct Walk {
     obframe_error_t end = OBFRAME_ESUCCESS;
 };
 
-void walkFrom(obframe_cursor_t* cursor, Walk* walk) {
+void walkFrom(obframe_cursor_t* cursor, Walk* walk, const obframe_cursor_frame_reader_t* readers = nullptr,
+              size_t readerCount = 0) {
     walk->count = 0;
-    while (walk->count < kMaxFrames && (walk->end = obframe_cursor_next(cursor)) == OBFRAME_ESUCCESS) {
+    const auto step = [&] {
+        return readers == nullptr ? obframe_cursor_next(cursor)
+                                  : obframe_cursor_next_with_readers(cursor, readers, readerCount);
+    };
+    while (walk->count < kMaxFrames && (walk->end = step()) == OBFRAME_ESUCCESS) {
         obframe_cursor_get_reg(cursor, 0, &walk->pcs[walk->count++]);
     }
     obframe_cursor_free(cursor);
@@ -263,4 +272,83 @@ TEST(FrameWalker, BadFramePointerChainsEndTheWalk) {
     EXPECT_EQ(walkChain(&pcs), OBFRAME_ENOFRAME);
     EXPECT_EQ(pcs, (std::vector<uint64_t>{pc, pc + 1}));
     munmap(area, page);
+}
+
+namespace {
+
+using EntryFunction = int (*)(volatile int*, int);
+
+struct MachOFault {
+    Walk walk;
+    void* trace[kMaxFrames];
+    int traceCount = 0;
+    sigjmp_buf back;
+};
+MachOFault machO;
+
+// Only the unwind-information readers: every frame must be described, none guessed from a chain.
+void walkMachOFault(int, siginfo_t*, void* context) {
+    obcrash_async_thread_state_t state;
+    obcrash_async_thread_state_mcontext_init(&state, static_cast<const ucontext_t*>(context));
+    obframe_cursor_t cursor;
+    obframe_cursor_init(&cursor, ob_mach_task_self(), &state, machO.walk.images);
+    const obframe_cursor_frame_reader_t readers[] = {obframe_cursor_read_compact_unwind,
+                                                     obframe_cursor_read_dwarf_unwind};
+    walkFrom(&cursor, &machO.walk, readers, 2);
+    siglongjmp(machO.back, 1);
+}
+
+__attribute__((noinline)) int callMachO(EntryFunction entry) {
+    machO.traceCount = backtrace(machO.trace, kMaxFrames);
+    const int result = entry(nullptr, 1);
+    asm volatile("" ::: "memory");
+    return result + 1;
+}
+
+}  // namespace
+
+// Mach-O code placed in this process unwinds by its compact unwind information, and the walk
+// goes on through the ELF images' call-frame information.
+TEST(FrameWalker, MachOCodeUnwindsByCompactUnwindIntoTheElfCallers) {
+    const std::string path = std::string(OBCRASH_MACHO_FIXTURES) + "/unwind-x86_64";
+    unwindtest::MachOFile file(path);
+    const uint64_t header = file.placeAtLinkAddress();
+    ASSERT_NE(header, 0u);
+    std::map<uint64_t, std::string> symbols;
+    int code = -1;
+    std::istringstream nm(testsupport::runCommand({"llvm-nm", path}, &code));
+    ASSERT_EQ(code, 0);
+    std::string address, kind, name;
+    while (nm >> address >> kind >> name) {
+        if (kind == "T" || kind == "t") symbols[std::stoull(address, nullptr, 16)] = name;
+    }
+    const auto nameAt = [&](uint64_t pc) {
+        auto it = symbols.upper_bound(pc);
+        return it == symbols.begin() ? std::string() : std::prev(it)->second;
+    };
+    uint64_t entry = 0;
+    for (const auto& [at, symbol] : symbols) {
+        if (symbol == "_unwind_entry") entry = at;
+    }
+    ASSERT_NE(entry, 0u);
+
+    LoadedImages images;
+    obcrash_nasync_image_list_append(&images.list, header, "unwind-x86_64");
+    machO.walk.images = &images.list;
+    struct sigaction action = {}, previous = {};
+    action.sa_sigaction = walkMachOFault;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGSEGV, &action, &previous), 0);
+    if (sigsetjmp(machO.back, 1) == 0) callMachO(reinterpret_cast<EntryFunction>(entry));
+    sigaction(SIGSEGV, &previous, nullptr);
+
+    const Walk& walk = machO.walk;
+    ASSERT_GE(walk.count, 5u);
+    EXPECT_EQ(nameAt(walk.pcs[0]), "_unwind_innermost");
+    EXPECT_EQ(nameAt(walk.pcs[1] - 1), "_unwind_middle");
+    EXPECT_EQ(nameAt(walk.pcs[2] - 1), "_unwind_outer");
+    EXPECT_EQ(nameAt(walk.pcs[3] - 1), "_unwind_entry");
+    // Frame 4 is in callMachO; from frame 5 on, its callers.
+    expectCallersMatch(walk, 5, machO.trace, machO.traceCount);
 }
