@@ -86,9 +86,15 @@ std::optional<OBCrashProcessInfo> OBCrashProcessInfo::currentProcessInfo() { ret
 
 std::optional<OBCrashProcessInfo> OBCrashProcessInfo::initWithProcessID(pid_t pid) {
     const std::string dir = "/proc/" + std::to_string(pid) + "/";
-    std::string stat;
+    std::string stat, status;
     if (pid <= 0 || !readFile(dir + "stat", &stat)) return std::nullopt;
+    readFile(dir + "status", &status);
+    return fromRecords(pid, stat, status, bootTime().value_or(0), sysconf(_SC_CLK_TCK));
+}
 
+std::optional<OBCrashProcessInfo> OBCrashProcessInfo::fromRecords(pid_t pid, const std::string& stat,
+                                                                  const std::string& status, long long bootTime,
+                                                                  long ticksPerSecond) {
     // "pid (name) state ppid ...": the name may hold spaces and parentheses, so it ends at the last ')'.
     const size_t open = stat.find('(');
     const size_t close = stat.rfind(')');
@@ -113,16 +119,18 @@ std::optional<OBCrashProcessInfo> OBCrashProcessInfo::initWithProcessID(pid_t pi
     if (!fields) return std::nullopt;
     info._parentProcessID = static_cast<pid_t>(parent);
 
-    const long ticksPerSecond = sysconf(_SC_CLK_TCK);
-    const std::optional<long long> booted = bootTime();
-    if (ticksPerSecond > 0 && booted) {
-        info._startTime.tv_sec = static_cast<time_t>(*booted + static_cast<long long>(startTicks / ticksPerSecond));
-        info._startTime.tv_usec = static_cast<suseconds_t>((startTicks % ticksPerSecond) * 1000000ULL /
-                                                           static_cast<unsigned long long>(ticksPerSecond));
+    if (ticksPerSecond > 0 && bootTime > 0) {
+        const auto hz = static_cast<unsigned long long>(ticksPerSecond);
+        const unsigned long long seconds = startTicks / hz;
+        long long start = 0;
+        // A record from a damaged or foreign /proc must not overflow the sum.
+        if (seconds <= static_cast<unsigned long long>(INT64_MAX) &&
+            !__builtin_add_overflow(bootTime, static_cast<long long>(seconds), &start)) {
+            info._startTime.tv_sec = static_cast<time_t>(start);
+            info._startTime.tv_usec = static_cast<suseconds_t>((startTicks % hz) * 1000000ULL / hz);
+        }
     }
-
-    std::string status;
-    if (readFile(dir + "status", &status)) info._traced = tracedFromStatus(status);
+    info._traced = tracedFromStatus(status);
     return info;
 }
 

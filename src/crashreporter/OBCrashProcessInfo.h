@@ -32,6 +32,10 @@ public:
     static std::optional<OBCrashProcessInfo> currentProcessInfo();
     // Empty when the process does not exist or its record cannot be read.
     static std::optional<OBCrashProcessInfo> initWithProcessID(pid_t pid);
+    // From the texts of /proc/<pid>/stat and /proc/<pid>/status, the boot time in seconds since the
+    // epoch and the clock ticks per second; empty when the stat record is malformed.
+    static std::optional<OBCrashProcessInfo> fromRecords(pid_t pid, const std::string& stat, const std::string& status,
+                                                         long long bootTime, long ticksPerSecond);
 
     pid_t processID() const { return _processID; }
     // Empty when the name has no valid UTF-8 prefix.
