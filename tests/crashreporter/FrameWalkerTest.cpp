@@ -86,18 +86,31 @@ void expectCallersMatch(const Walk& walk, size_t walkFrom, void* const* trace, i
     }
 }
 
-struct NoReturnCall {
+// What a walk that ends in a jump back to the test saw; in static storage, for signal handlers.
+struct Capture {
     Walk walk;
     void* trace[kMaxFrames];
     int traceCount = 0;
     sigjmp_buf back;
 };
-NoReturnCall noReturn;
+Capture capture;
 
-[[noreturn]] void stopInside(volatile char*) {
-    noReturn.traceCount = backtrace(noReturn.trace, kMaxFrames);
-    obcrash_async_thread_state_current(walkCurrent, &noReturn.walk);
-    siglongjmp(noReturn.back, 1);
+[[noreturn]] void traceAndWalkHere(volatile char* = nullptr) {
+    capture.traceCount = backtrace(capture.trace, kMaxFrames);
+    obcrash_async_thread_state_current(walkCurrent, &capture.walk);
+    siglongjmp(capture.back, 1);
+}
+
+// Runs `code` with `handler` taking SIGSEGV, until the handler jumps back.
+template <typename Code>
+void withFaultHandler(void (*handler)(int, siginfo_t*, void*), Code code) {
+    struct sigaction action = {}, previous = {};
+    action.sa_sigaction = handler;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGSEGV, &action, &previous), 0);
+    if (sigsetjmp(capture.back, 1) == 0) code();
+    sigaction(SIGSEGV, &previous, nullptr);
 }
 
 }  // namespace
@@ -113,36 +126,18 @@ TEST(FrameWalker, CallersOfANoReturnCallAreFoundOnTheCurrentThread) {
     ASSERT_TRUE(callLast != nullptr && after != 0);
 
     LoadedImages images;
-    noReturn.walk.images = &images.list;
-    if (sigsetjmp(noReturn.back, 0) == 0) callLast(stopInside);
+    capture.walk.images = &images.list;
+    if (sigsetjmp(capture.back, 0) == 0) callLast(traceAndWalkHere);
 
-    const Walk& walk = noReturn.walk;
+    const Walk& walk = capture.walk;
     ASSERT_GE(walk.count, 4u);
-    // Frame 0 is in stopInside, frame 1 the return address the fixture's last call left.
+    // Frame 0 is in traceAndWalkHere, frame 1 the return address the fixture's last call left.
     EXPECT_EQ(walk.pcs[1], after) << "the fixture no longer ends with its call";
     EXPECT_EQ(symbolAt(walk.pcs[2] - 1), "obcrash_fixture_call_last");
-    expectCallersMatch(walk, 1, noReturn.trace, noReturn.traceCount);
+    expectCallersMatch(walk, 1, capture.trace, capture.traceCount);
     EXPECT_EQ(walk.end, OBFRAME_ENOFRAME);
     dlclose(library);
 }
-
-namespace {
-
-struct Fault {
-    Walk walk;
-    void* trace[kMaxFrames];
-    int traceCount = 0;
-    sigjmp_buf back;
-};
-Fault fault;
-
-void walkFromHandler(int, siginfo_t*, void*) {
-    fault.traceCount = backtrace(fault.trace, kMaxFrames);
-    obcrash_async_thread_state_current(walkCurrent, &fault.walk);
-    siglongjmp(fault.back, 1);
-}
-
-}  // namespace
 
 // From inside a signal handler the walk passes the signal frame into the faulting function, whose
 // pc is exact: a fault on a function's first instruction still unwinds by that function's rules.
@@ -154,21 +149,15 @@ TEST(FrameWalker, AHandlerWalksThroughItsSignalFrameIntoTheFault) {
     ASSERT_TRUE(callLoadFirst != nullptr && loadFirst != 0);
 
     LoadedImages images;
-    fault.walk.images = &images.list;
-    struct sigaction action = {}, previous = {};
-    action.sa_sigaction = walkFromHandler;
-    action.sa_flags = SA_SIGINFO;
-    sigemptyset(&action.sa_mask);
-    ASSERT_EQ(sigaction(SIGSEGV, &action, &previous), 0);
-    if (sigsetjmp(fault.back, 1) == 0) callLoadFirst(nullptr);
-    sigaction(SIGSEGV, &previous, nullptr);
+    capture.walk.images = &images.list;
+    withFaultHandler([](int, siginfo_t*, void*) { traceAndWalkHere(); }, [&] { callLoadFirst(nullptr); });
 
-    const Walk& walk = fault.walk;
+    const Walk& walk = capture.walk;
     size_t faulting = 0;
     while (faulting < walk.count && walk.pcs[faulting] != loadFirst) ++faulting;
     ASSERT_LT(faulting + 1, walk.count) << "no frame at the faulting instruction";
     EXPECT_EQ(symbolAt(walk.pcs[faulting + 1] - 1), "obcrash_fixture_call_load_first");
-    expectCallersMatch(walk, 1, fault.trace, fault.traceCount);
+    expectCallersMatch(walk, 1, capture.trace, capture.traceCount);
     dlclose(library);
 }
 
@@ -282,28 +271,20 @@ namespace {
 
 using EntryFunction = int (*)(volatile int*, int);
 
-struct MachOFault {
-    Walk walk;
-    void* trace[kMaxFrames];
-    int traceCount = 0;
-    sigjmp_buf back;
-};
-MachOFault machO;
-
 // Only the unwind-information readers: every frame must be described, none guessed from a chain.
 void walkMachOFault(int, siginfo_t*, void* context) {
     obcrash_async_thread_state_t state;
     obcrash_async_thread_state_mcontext_init(&state, static_cast<const ucontext_t*>(context));
     obframe_cursor_t cursor;
-    obframe_cursor_init(&cursor, ob_mach_task_self(), &state, machO.walk.images);
+    obframe_cursor_init(&cursor, ob_mach_task_self(), &state, capture.walk.images);
     const obframe_cursor_frame_reader_t readers[] = {obframe_cursor_read_compact_unwind,
                                                      obframe_cursor_read_dwarf_unwind};
-    walkFrom(&cursor, &machO.walk, readers, 2);
-    siglongjmp(machO.back, 1);
+    walkFrom(&cursor, &capture.walk, readers, 2);
+    siglongjmp(capture.back, 1);
 }
 
 __attribute__((noinline)) int callMachO(EntryFunction entry) {
-    machO.traceCount = backtrace(machO.trace, kMaxFrames);
+    capture.traceCount = backtrace(capture.trace, kMaxFrames);
     const int result = entry(nullptr, 1);
     asm volatile("" ::: "memory");
     return result + 1;
@@ -338,21 +319,15 @@ TEST(FrameWalker, MachOCodeUnwindsByCompactUnwindIntoTheElfCallers) {
 
     LoadedImages images;
     obcrash_nasync_image_list_append(&images.list, header, "unwind-x86_64");
-    machO.walk.images = &images.list;
-    struct sigaction action = {}, previous = {};
-    action.sa_sigaction = walkMachOFault;
-    action.sa_flags = SA_SIGINFO;
-    sigemptyset(&action.sa_mask);
-    ASSERT_EQ(sigaction(SIGSEGV, &action, &previous), 0);
-    if (sigsetjmp(machO.back, 1) == 0) callMachO(reinterpret_cast<EntryFunction>(entry));
-    sigaction(SIGSEGV, &previous, nullptr);
+    capture.walk.images = &images.list;
+    withFaultHandler(walkMachOFault, [&] { callMachO(reinterpret_cast<EntryFunction>(entry)); });
 
-    const Walk& walk = machO.walk;
+    const Walk& walk = capture.walk;
     ASSERT_GE(walk.count, 5u);
     EXPECT_EQ(nameAt(walk.pcs[0]), "_unwind_innermost");
     EXPECT_EQ(nameAt(walk.pcs[1] - 1), "_unwind_middle");
     EXPECT_EQ(nameAt(walk.pcs[2] - 1), "_unwind_outer");
     EXPECT_EQ(nameAt(walk.pcs[3] - 1), "_unwind_entry");
     // Frame 4 is in callMachO; from frame 5 on, its callers.
-    expectCallersMatch(walk, 5, machO.trace, machO.traceCount);
+    expectCallersMatch(walk, 5, capture.trace, capture.traceCount);
 }
