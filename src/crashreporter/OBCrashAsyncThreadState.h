@@ -115,6 +115,9 @@ typedef struct obcrash_async_thread_state {
     /* Which set the state holds: CPU_TYPE_X86_64, or an ARM type whose set `arm_state`'s flavor
      * decides. */
     uint32_t cpu_type;
+    /* The pc is the instruction the thread stopped at rather than a return address: true of a
+     * frame a signal interrupted, whose caller is then looked up at the pc itself. */
+    bool pc_exact;
     obcrash_arm_unified_thread_state_t arm_state;
     obcrash_x86_thread_state64_t x86_state;
 } obcrash_async_thread_state_t;
