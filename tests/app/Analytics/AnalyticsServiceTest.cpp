@@ -135,7 +135,8 @@ TEST(AnalyticsService, TheMachineIsTheAnonymousIdentityAroundEverySignIn) {
     orbit::OrbitApplicationInfo info;
     info.version = "2.4.1";
     info.build = "7";
-    sablix::OrbitAnalyticsClient client(defaults, info, [](std::function<void()> task) { task(); }, data.path());
+    sablix::OrbitAnalyticsClient client(
+        defaults, info, [](std::function<void()> task) { task(); }, data.path());
     AnalyticsService service(defaults, client, environment, Facade::device("2.4.1", machine));
     service.initialize();
     service.track(AnalyticsEvent::appLaunch);
@@ -160,10 +161,10 @@ TEST(AnalyticsService, TheMachineIsTheAnonymousIdentityAroundEverySignIn) {
     std::vector<std::pair<std::string, std::string>> seen;
     for (const auto& event : events) seen.emplace_back(event["event"], event["distinct_id"]);
     ASSERT_EQ(seen, (std::vector<std::pair<std::string, std::string>>{{"Application Installed", machine},
-                                                                       {"app_launch", machine},
-                                                                       {"$identify", "user-1"},
-                                                                       {"tutorial_started", machine},
-                                                                       {"$identify", "user-2"}}));
+                                                                      {"app_launch", machine},
+                                                                      {"$identify", "user-1"},
+                                                                      {"tutorial_started", machine},
+                                                                      {"$identify", "user-2"}}));
     EXPECT_EQ(events[2]["properties"]["$anon_distinct_id"], machine);
     EXPECT_EQ(events[4]["properties"]["$anon_distinct_id"], machine);
     EXPECT_EQ(events[1]["properties"]["environment"], "Development");
