@@ -240,6 +240,10 @@ void OrbitSDK::setLogger(std::shared_ptr<OrbitLogger> logger) {
     logger_ = std::move(logger);
 }
 
+void OrbitSDK::setScreenSize(std::optional<OrbitScreenSize> size) {
+    if (const auto context = context_.load()) context->setScreenSize(size);
+}
+
 bool OrbitSDK::isOptOut() {
     if (!isSetUp()) return true;
     return config_->optOut;

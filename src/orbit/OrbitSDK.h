@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "orbit/OrbitConfig.h"
+#include "orbit/OrbitContext.h"
 #include "orbit/OrbitHost.h"
 #include "orbit/OrbitIntegration.h"
 #include "orbit/Flags/OrbitFeatureFlagResult.h"
@@ -148,6 +149,10 @@ public:
 
     std::shared_ptr<OrbitLogger> logger();
     void setLogger(std::shared_ptr<OrbitLogger> logger);
+
+    // The host reports the size of its focused window's screen, in logical pixels; nothing
+    // without a focused window. Later events carry it.
+    void setScreenSize(std::optional<OrbitScreenSize> size);
 
     // The configuration in force: the one set up with, or a blank one before set-up and after close().
     std::shared_ptr<OrbitConfig> config() const { return config_.load(); }
