@@ -29,6 +29,9 @@ public:
     void optOut() override;
     void optIn() override;
 
+    // For the host's own reports to the library (life cycle, screen size).
+    std::weak_ptr<orbit::OrbitSDK> client() const { return sdk_; }
+
 private:
     const std::shared_ptr<orbit::OrbitSDK> sdk_;
 };

@@ -8,6 +8,9 @@
 #include "Snippets/SnippetController.h"
 #include "Analytics/AnalyticsService.h"
 #include "Analytics/OrbitAnalyticsClient.h"
+#include <QGuiApplication>
+
+#include "orbit_qt/OrbitQtLifecycle.h"
 #include "Shell/AppNotifier.h"
 #include "Accounts/AuthManager.h"
 #include "Accounts/CredentialStore.h"
@@ -238,11 +241,13 @@ struct Application::Services {
     // Every reader and writer of the library shares its decode: it is decoded once at start.
     SnippetLibraryCache libraryCache;
     AppEnvironment environment;
-    OrbitAnalyticsClient analyticsClient{defaults, analyticsApplicationInfo(),
-                                         [](std::function<void()> task) {
-                                             desktop::QtMainQueue::shared().async(std::move(task));
-                                         },
-                                         {}};
+    OrbitAnalyticsClient analyticsClient{
+        defaults,
+        analyticsApplicationInfo(),
+        [](std::function<void()> task) { desktop::QtMainQueue::shared().async(std::move(task)); },
+        {}};
+    // Activation, deactivation and the screen size reach the analytics library from here.
+    orbitqt::OrbitQtLifecycle analyticsLifecycle{*qGuiApp, analyticsClient.client()};
     AnalyticsService analytics;
     TeamSnippetCache teamSnippets;
     FillInFieldsWindowController fillInController;

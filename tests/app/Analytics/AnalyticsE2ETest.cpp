@@ -48,7 +48,7 @@ std::optional<std::string> storedOptOut(const std::filesystem::path& data) {
 
 }  // namespace
 
-// A first launch sends "Application Installed" and "app_launch" as the machine, with the
+// A first launch sends "Application Installed", "Application Opened" and "app_launch" as the machine, with the
 // facade's properties and the library's context; the analytics switch then stores the opt-out,
 // and a restart sends nothing.
 TEST(AnalyticsE2E, AFirstLaunchIsReportedAsTheMachineAndTheSwitchOptsOut) {
@@ -66,7 +66,7 @@ TEST(AnalyticsE2E, AFirstLaunchIsReportedAsTheMachineAndTheSwitchOptsOut) {
     ASSERT_TRUE(e2e::waitUntil(
         [&] {
             const auto all = events(ingest);
-            return find(all, "Application Installed") && find(all, "app_launch");
+            return find(all, "Application Installed") && find(all, "app_launch") && find(all, "Application Opened");
         },
         60000))
         << session.log();
@@ -77,6 +77,11 @@ TEST(AnalyticsE2E, AFirstLaunchIsReportedAsTheMachineAndTheSwitchOptsOut) {
     EXPECT_EQ(find(all, "Application Installed")->at("distinct_id"), *machine);
     EXPECT_EQ(launch["distinct_id"], *machine);
     EXPECT_EQ(launch["properties"]["environment"], "Development");
+    // The window manager focuses the main window: the application becomes active.
+    const auto& opened = find(all, "Application Opened")->at("properties");
+    EXPECT_EQ(opened["from_background"], false);
+    EXPECT_EQ(opened["version"], SABLIX_VERSION);
+    EXPECT_EQ(opened["build"], std::stoi(SABLIX_BUILD));
     EXPECT_TRUE(launch["properties"].contains("os_version") && launch["properties"].contains("$lib"));
 
     // A click while the window manager still settles a fresh window now and then misses it.
