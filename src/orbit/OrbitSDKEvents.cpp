@@ -1,6 +1,7 @@
 // The road of an event: capture, property building, event building and screens.
 #include <algorithm>
 
+#include "orbit/DI.h"
 #include "orbit/Flags/OrbitRemoteConfig.h"
 #include "orbit/Models/OrbitKnownUnsafeEditableEvent.h"
 #include "orbit/OrbitContext.h"
@@ -237,7 +238,9 @@ void OrbitSDK::screen(const std::string& title, const Properties& properties) {
     if (!queue_) return;
     Json screenProperties = {{"$screen_name", *name}};
     if (const auto sanitized = sanitizeDictionary(properties)) screenProperties.update(*sanitized);
-    if (captureBuilt("$screen", std::move(screenProperties)) && !same) notifyContextDidChange();
+    if (!captureBuilt("$screen", std::move(screenProperties))) return;
+    DI::main().screenViewPublisher().onScreenView.invoke(*name);
+    if (!same) notifyContextDidChange();
 }
 
 }  // namespace orbit

@@ -48,10 +48,18 @@ TEST(OrbitOptOutTest, IntegrationsFollowOptOutOptInAndCloseAcrossTwoInstances) {
     EXPECT_TRUE(
         log.has("[Orbit] Integration OrbitAppLifeCycleIntegration skipped: Already installed to another "
                 "OrbitSDK instance"));
+    EXPECT_TRUE(
+        log.has("[Orbit] Integration OrbitScreenViewIntegration skipped: Already installed to another "
+                "OrbitSDK instance"));
+    auto& screens = orbit::ApplicationScreenViewPublisher::shared();
+    EXPECT_TRUE(screens.hasAutoCaptureHandler());
+    std::vector<std::string> announced;
+    const auto announcing = screens.onScreenView.subscribe([&](const std::string& name) { announced.push_back(name); });
 
     const orbit::OrbitStorage storage(*client.config, host);
     sdk.optOut();
     EXPECT_TRUE(sdk.isOptOut());
+    EXPECT_FALSE(screens.hasAutoCaptureHandler());
     EXPECT_EQ(storage.getBool(orbit::OrbitStorage::StorageKey::optOut), true);
     EXPECT_TRUE(log.has("[Orbit] Integration OrbitAppLifeCycleIntegration uninstalled"));
     sdk.capture("dropped");
@@ -60,20 +68,24 @@ TEST(OrbitOptOutTest, IntegrationsFollowOptOutOptInAndCloseAcrossTwoInstances) {
     EXPECT_EQ(storage.getBool(orbit::OrbitStorage::StorageKey::optOut), false);
     EXPECT_EQ(count(log.lines(), lifeCycleInstalled), 2u);
     sdk.capture("kept");
+    sdk.screen("UIHostingController<ModifiedContent<HomeView, A>>");
+    EXPECT_EQ(announced, std::vector<std::string>{"HomeView"});
     orbit::ApplicationLifecyclePublisher::shared().appDidBecomeActive();
     orbit::ApplicationLifecyclePublisher::shared().appDidBecomeActive();
     orbit::ApplicationLifecyclePublisher::shared().appDidEnterBackground();
 
-    auto events = client.sent(4);
-    ASSERT_EQ(names(events), (std::vector<std::string>{"Application Installed", "kept", "Application Opened",
+    auto events = client.sent(5);
+    ASSERT_EQ(names(events), (std::vector<std::string>{"Application Installed", "kept", "$screen", "Application Opened",
                                                        "Application Backgrounded"}));
     EXPECT_EQ(events[0]["properties"]["version"], "2.0");
     EXPECT_EQ(events[0]["properties"]["build"], 42);
-    EXPECT_EQ(events[2]["properties"]["from_background"], false);
-    EXPECT_EQ(events[2]["properties"]["build"], 42);
+    EXPECT_EQ(events[3]["properties"]["from_background"], false);
+    EXPECT_EQ(events[3]["properties"]["build"], 42);
     EXPECT_EQ(host.defaults->string("OBGBuildKeyV2"), std::nullopt);  // another host's store
     EXPECT_EQ(client.sdk->host().defaults->string("OBGBuildKeyV2"), "42");
 
+    second->close();  // its skipped integrations were never its own: the first keeps them
+    EXPECT_TRUE(screens.hasAutoCaptureHandler());
     const auto session = sdk.getSessionId();
     ASSERT_TRUE(session);
     sdk.close();
@@ -87,11 +99,11 @@ TEST(OrbitOptOutTest, IntegrationsFollowOptOutOptInAndCloseAcrossTwoInstances) {
     sdk.capture("after close");
     // A batch whose answer was still on its way at close() stays queued and goes again: the
     // service keeps one event per uuid.
-    events = client.sent(5);
+    events = client.sent(6);
     EXPECT_EQ(names(events).back(), "after close");
     std::set<std::string> uuids;
     for (const auto& event : events) uuids.insert(event["uuid"].get<std::string>());
-    EXPECT_EQ(uuids.size(), 5u) << json(names(events)).dump();
+    EXPECT_EQ(uuids.size(), 6u) << json(names(events)).dump();
 }
 
 // Eight threads capture while a ninth opts out, in, closes and sets up again a thousand times:
