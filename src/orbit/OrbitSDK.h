@@ -18,6 +18,7 @@
 #include "orbit/OrbitIntegration.h"
 #include "orbit/Flags/OrbitFeatureFlagResult.h"
 #include "orbit/Models/OrbitRaisedException.h"
+#include "orbit/OrbitDeepLinkHelper.h"
 #include "orbit/OrbitSessionManager.h"
 #include "orbit/Utils/AtomicShared.h"
 #include "orbit/Utils/OrbitMulticastCallback.h"
@@ -141,6 +142,13 @@ public:
     void captureFeatureView(const std::string& flag, const std::optional<std::string>& flagVariant = std::nullopt);
     void captureFeatureInteraction(const std::string& flag,
                                    const std::optional<std::string>& flagVariant = std::nullopt);
+
+    // Each link that opened the application as a "Deep Link Opened" event; file URLs in a list,
+    // text that is not a URL and activities other than web browsing are no links.
+    void captureDeepLink(const std::optional<std::string>& url, const std::optional<std::string>& referrer);
+    void captureDeepLink(const std::string& url);
+    void captureDeepLink(const std::vector<std::string>& urls);
+    void captureDeepLink(const OrbitUserActivity& userActivity);
 
     // Handled errors as "$exception" events; the caller's properties override the computed ones.
     void captureException(const std::exception& error, const Properties& properties = std::nullopt);
