@@ -99,7 +99,7 @@ void BM_Collaborators(benchmark::State& state) {
         orbit::Reachability reachability(std::make_unique<orbit::RtnetlinkFlagsSource>(), f.host.mainQueue);
         auto queue = orbit::OrbitQueue<orbit::OrbitEvent>::make(
             config, *storage, orbit::QueueEndpoint<orbit::OrbitEvent>::batch(*api), &reachability);
-        orbit::OrbitReplayQueue replay(config, *storage, *api, &reachability);
+        orbit::OrbitReplayQueue replay(config, *storage, api, &reachability);
         auto logs = orbit::OrbitQueue<orbit::OrbitLogRecord>::make(
             config, *storage,
             orbit::QueueEndpoint<orbit::OrbitLogRecord>::logs(

@@ -7,7 +7,29 @@ ApplicationLifecyclePublisher& ApplicationLifecyclePublisher::shared() {
     return *instance;
 }
 
+ApplicationScreenViewPublisher& ApplicationScreenViewPublisher::shared() {
+    static ApplicationScreenViewPublisher* const instance = new ApplicationScreenViewPublisher();
+    return *instance;
+}
+
+void ApplicationScreenViewPublisher::startAutoCapture(Handler handler) {
+    std::lock_guard lock(handlerLock_);
+    autoCaptureHandler_ = std::move(handler);
+}
+
+void ApplicationScreenViewPublisher::stopAutoCapture() {
+    std::lock_guard lock(handlerLock_);
+    autoCaptureHandler_ = nullptr;
+}
+
+bool ApplicationScreenViewPublisher::hasAutoCaptureHandler() {
+    std::lock_guard lock(handlerLock_);
+    return autoCaptureHandler_ != nullptr;
+}
+
 namespace DI {
+
+ScreenViewPublishing& Container::screenViewPublisher() { return *screenViewPublisher_; }
 
 AppLifecyclePublishing& Container::appLifecyclePublisher() { return *appLifecyclePublisher_; }
 

@@ -20,6 +20,7 @@
 #include "orbit/OrbitStorageManager.h"
 #include "orbit/OrbitVersion.h"
 #include "orbit/Surveys/OrbitSurveysConfig.h"
+#include "orbit/Utils/AtomicShared.h"
 #include "orbit/Utils/BeforeSendChain.h"
 #include "orbit/Utils/Uuid.h"
 
@@ -101,7 +102,8 @@ public:
     bool disableFlushOnBackgroundForTesting = false;
     bool disableRemoteConfigForTesting = false;
 
-    std::shared_ptr<OrbitStorageManager> storageManager;
+    // Set-up fills it and close() empties it while captures and flag requests read it.
+    AtomicShared<OrbitStorageManager> storageManager;
 
     bool surveys = true;
     OrbitSurveysConfig surveysConfig;

@@ -67,9 +67,18 @@ OrbitSDK::OrbitSDK(std::shared_ptr<OrbitConfig> config, OrbitHost host)
       sessionManager_(std::make_unique<OrbitSessionManager>(host_.now)) {}
 
 OrbitSDK::~OrbitSDK() {
-    if (reachability_) reachability_->stopNotifier();
+    if (const auto reachability = reachability_.load()) reachability->stopNotifier();
     sessionIdChangedToken_.reset();
     uninstallIntegrations();
+}
+
+std::shared_ptr<OrbitSDK> OrbitSDK::with(std::shared_ptr<OrbitConfig> config, OrbitHost host) {
+    const auto sdk = make(config, std::move(host));
+    if (config) {
+        std::lock_guard lock(sdk->setupLock_);
+        sdk->setupBody(config);
+    }
+    return sdk;
 }
 
 bool OrbitSDK::isSetUp() {
@@ -114,17 +123,19 @@ void OrbitSDK::setupBody(const std::shared_ptr<OrbitConfig>& config) {
             hedgeLog("Project token: " + config->projectToken + " already has a Orbit instance.");
     }
     enabled_ = true;
-    config_ = config;
+    config_.store(config);
 
-    storage_ = std::make_shared<OrbitStorage>(*config, host_);
-    api_ = std::make_shared<OrbitApi>(config, host_.now);
+    const auto storage = std::make_shared<OrbitStorage>(*config, host_);
+    const auto api = std::make_shared<OrbitApi>(config, host_.now);
+    storage_.store(storage);
+    api_.store(api);
     if (!config->storageManager) config->storageManager = std::make_shared<OrbitStorageManager>(*config, host_);
     // A device id exists from set-up on.
     config->storageManager->getDeviceId();
 
     const std::weak_ptr<OrbitSDK> weak = weak_from_this();
-    remoteConfig_ = OrbitRemoteConfig::create(
-        config, storage_, api_,
+    remoteConfig_.store(OrbitRemoteConfig::create(
+        config, storage, api,
         [weak] {
             const auto self = weak.lock();
             return self ? self->getDefaultPersonProperties() : nlohmann::json::object();
@@ -132,25 +143,34 @@ void OrbitSDK::setupBody(const std::shared_ptr<OrbitConfig>& config) {
         [weak](const std::string& flagKey, const std::optional<nlohmann::json>& flagValue) {
             if (const auto self = weak.lock()) self->reportFeatureFlagCalled(flagKey, flagValue);
         },
-        host_.mainQueue, [](const std::string& name) { OrbitNotificationCenter::defaultCenter().post(name); });
+        host_.mainQueue, [](const std::string& name) { OrbitNotificationCenter::defaultCenter().post(name); }));
 
-    reachability_ = std::make_unique<Reachability>(std::make_unique<RtnetlinkFlagsSource>(), host_.mainQueue);
-    context_ = std::make_unique<OrbitContext>(reachability_.get(), OrbitContextSources{host_.applicationInfo});
+    const auto reachability = std::make_shared<Reachability>(std::make_unique<RtnetlinkFlagsSource>(), host_.mainQueue);
+    reachability_.store(reachability);
+    // The context reads the monitor for every event, also on threads still capturing after close():
+    // it keeps the monitor alive.
+    context_.store(
+        std::shared_ptr<OrbitContext>(new OrbitContext(reachability.get(), OrbitContextSources{host_.applicationInfo}),
+                                      [reachability](OrbitContext* context) { delete context; }));
     {
         std::lock_guard lock(optOutLock_);
-        if (const auto stored = storage_->getBool(OrbitStorage::StorageKey::optOut)) config->optOut = *stored;
+        if (const auto stored = storage->getBool(OrbitStorage::StorageKey::optOut)) config->optOut = *stored;
     }
 
     const auto resourceAttributes = OrbitLogsOTLP::buildResourceAttributes(config->logs, host_.applicationInfo);
-    auto logsEndpoint = QueueEndpoint<OrbitLogRecord>::logs(*api_, resourceAttributes);
-    auto eventEndpoint = QueueEndpoint<OrbitEvent>::batch(*api_);
-    queue_ = OrbitQueue<OrbitEvent>::make(config, *storage_, std::move(eventEndpoint), reachability_.get(), host_.now);
-    replayQueue_ = std::make_shared<OrbitReplayQueue>(config, *storage_, *api_, reachability_.get(), host_.now);
-    logsQueue_ =
-        OrbitQueue<OrbitLogRecord>::make(config, *storage_, std::move(logsEndpoint), reachability_.get(), host_.now);
-    queue_->start(config->disableReachabilityForTesting, config->disableQueueTimerForTesting);
-    replayQueue_->start(config->disableReachabilityForTesting, config->disableQueueTimerForTesting);
-    logsQueue_->start(config->disableReachabilityForTesting, config->disableQueueTimerForTesting);
+    auto logsEndpoint = holding(QueueEndpoint<OrbitLogRecord>::logs(*api, resourceAttributes), api);
+    auto eventEndpoint = holding(QueueEndpoint<OrbitEvent>::batch(*api), api);
+    const auto queue =
+        OrbitQueue<OrbitEvent>::make(config, *storage, std::move(eventEndpoint), reachability.get(), host_.now);
+    const auto replayQueue = std::make_shared<OrbitReplayQueue>(config, *storage, api, reachability.get(), host_.now);
+    const auto logsQueue =
+        OrbitQueue<OrbitLogRecord>::make(config, *storage, std::move(logsEndpoint), reachability.get(), host_.now);
+    queue->start(config->disableReachabilityForTesting, config->disableQueueTimerForTesting);
+    replayQueue->start(config->disableReachabilityForTesting, config->disableQueueTimerForTesting);
+    logsQueue->start(config->disableReachabilityForTesting, config->disableQueueTimerForTesting);
+    queue_.store(queue);
+    replayQueue_.store(replayQueue);
+    logsQueue_.store(logsQueue);
 
     sessionManager_->setup(config);
     sessionManager_->startSession();
@@ -173,19 +193,19 @@ void OrbitSDK::setupBody(const std::shared_ptr<OrbitConfig>& config) {
 
 std::string OrbitSDK::getDistinctId() {
     if (!isSetUp()) return "";
-    const auto manager = config_->storageManager;
+    const auto manager = config_->storageManager.load();
     return manager ? manager->getDistinctId() : "";
 }
 
 std::string OrbitSDK::getAnonymousId() {
     if (!isSetUp()) return "";
-    const auto manager = config_->storageManager;
+    const auto manager = config_->storageManager.load();
     return manager ? manager->getAnonymousId() : "";
 }
 
 std::string OrbitSDK::getDeviceId() {
     if (!isSetUp()) return "";
-    const auto manager = config_->storageManager;
+    const auto manager = config_->storageManager.load();
     return manager ? manager->getDeviceId() : "";
 }
 
@@ -203,21 +223,11 @@ void OrbitSDK::endSession() {
 }
 
 void OrbitSDK::flush() {
-    std::shared_ptr<OrbitQueue<OrbitEvent>> queue;
-    std::shared_ptr<OrbitReplayQueue> replayQueue;
-    std::shared_ptr<OrbitQueue<OrbitLogRecord>> logsQueue;
-    {
-        std::lock_guard lock(setupLock_);
-        if (!enabled_) {
-            hedgeLog(setupGuardMessage);
-            return;
-        }
-        queue = queue_, replayQueue = replayQueue_, logsQueue = logsQueue_;
-    }
-    if (queue) queue->flush();
+    if (!isSetUp()) return;
+    if (const auto queue = queue_.load()) queue->flush();
     // The replay queue has no buffer that could still be filling: its send queue always flushes.
-    if (replayQueue) replayQueue->flush();
-    if (logsQueue) logsQueue->flush();
+    if (const auto replayQueue = replayQueue_.load()) replayQueue->flush();
+    if (const auto logsQueue = logsQueue_.load()) logsQueue->flush();
 }
 
 std::shared_ptr<OrbitLogger> OrbitSDK::logger() {
@@ -230,15 +240,91 @@ void OrbitSDK::setLogger(std::shared_ptr<OrbitLogger> logger) {
     logger_ = std::move(logger);
 }
 
+void OrbitSDK::setScreenSize(std::optional<OrbitScreenSize> size) {
+    if (const auto context = context_.load()) context->setScreenSize(size);
+}
+
+bool OrbitSDK::isOptOut() {
+    if (!isSetUp()) return true;
+    return config_->optOut;
+}
+
+void OrbitSDK::optIn() {
+    if (!isSetUp() || !isOptOut()) return;
+    {
+        std::lock_guard lock(optOutLock_);
+        config_->optOut = false;
+        if (const auto storage = storage_.load()) storage->setBool(OrbitStorage::StorageKey::optOut, false);
+    }
+    std::lock_guard lock(setupLock_);
+    // A close() on another thread may have come first: nothing is left to install for.
+    if (enabled_) installIntegrations();
+}
+
+void OrbitSDK::optOut() {
+    if (!isSetUp() || config_->optOut) return;
+    {
+        std::lock_guard lock(optOutLock_);
+        config_->optOut = true;
+        if (const auto storage = storage_.load()) storage->setBool(OrbitStorage::StorageKey::optOut, true);
+    }
+    std::lock_guard lock(setupLock_);
+    uninstallIntegrations();
+}
+
+void OrbitSDK::close() {
+    if (!isSetUp()) return;
+    {
+        std::lock_guard lock(setupLock_);
+        // Another thread's close() may have run between the guard and here.
+        if (!enabled_) return;
+        enabled_ = false;
+        ++closes_;
+        const auto config = config_.load();
+        {
+            auto& registry = projectTokens();
+            std::lock_guard registryLock(registry.lock);
+            registry.tokens.erase(config->projectToken);
+        }
+        // Nothing is flushed: what is queued stays in its files for the next set-up.
+        if (const auto queue = queue_.exchange(nullptr)) queue->stop();
+        if (const auto replayQueue = replayQueue_.exchange(nullptr)) replayQueue->stop();
+        if (const auto logsQueue = logsQueue_.exchange(nullptr)) logsQueue->stop();
+        if (const auto manager = config->storageManager.load()) {
+            manager->reset(config->reuseAnonymousId, false);
+            config->storageManager = nullptr;
+        }
+        config_.store(std::make_shared<OrbitConfig>(""));
+        remoteConfig_.store(nullptr);
+        storage_.store(nullptr);
+        api_.store(nullptr);
+        if (const auto reachability = reachability_.exchange(nullptr)) reachability->stopNotifier();
+        {
+            std::lock_guard flagsLock(flagCallReportedLock_);
+            flagCallReported_.clear();
+        }
+        context_.store(nullptr);
+        // Through the session manager itself: endSession() would stop at the guard, enabled_ being false.
+        sessionManager_->endSession();
+        didEnterBackgroundToken_.reset();
+        setLogger(nullptr);
+        toggleHedgeLog(false);
+        uninstallIntegrations();
+    }
+    std::lock_guard lock(lastScreenLock_);
+    lastScreenName_.reset();
+}
+
 void OrbitSDK::installIntegrations() {
     if (!installedIntegrations_.empty()) {
         hedgeLog("Integrations already installed. Call uninstallIntegrations() first.");
         return;
     }
+    const auto config = config_.load();
     std::vector<std::shared_ptr<OrbitIntegration>> installed;
-    for (const auto& integration : config_->getIntegrations()) {
+    for (const auto& integration : config->getIntegrations()) {
         const auto name = integration->typeName();
-        if (integration->requiresSwizzling() && !config_->enableSwizzling) {
+        if (integration->requiresSwizzling() && !config->enableSwizzling) {
             hedgeLog("Integration " + name +
                      " skipped. Integration requires swizzling but enableSwizzling is disabled in config");
             continue;
@@ -266,7 +352,12 @@ void OrbitSDK::uninstallIntegrations() {
 void OrbitSDK::notifyContextDidChange() {
     if (!isSetUp()) return;
     const auto distinctId = getDistinctId();
-    const nlohmann::json context = {{"distinct_id", distinctId}, {"event_properties", nlohmann::json::object()}};
+    const nlohmann::json context = {
+        {"distinct_id", distinctId},
+        {"event_properties",
+         buildProperties(distinctId, std::nullopt, std::nullopt, std::nullopt, std::nullopt, true, std::nullopt)}};
+    // Opting in, out and closing replace the list on other threads: call a copy, outside the lock,
+    // so that an integration may call back into the client.
     std::vector<std::shared_ptr<OrbitIntegration>> integrations;
     {
         std::lock_guard lock(setupLock_);
@@ -274,8 +365,5 @@ void OrbitSDK::notifyContextDidChange() {
     }
     for (const auto& integration : integrations) integration->contextDidChange(context);
 }
-
-// Flag reads are not reported as events yet.
-void OrbitSDK::reportFeatureFlagCalled(const std::string&, const std::optional<nlohmann::json>&) {}
 
 }  // namespace orbit

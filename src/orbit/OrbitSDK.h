@@ -1,18 +1,27 @@
 #pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "orbit/Logs/OrbitLogRecord.h"
 #include "orbit/OrbitConfig.h"
+#include "orbit/OrbitContext.h"
 #include "orbit/OrbitHost.h"
 #include "orbit/OrbitIntegration.h"
+#include "orbit/Flags/OrbitFeatureFlagResult.h"
+#include "orbit/Models/OrbitRaisedException.h"
+#include "orbit/OrbitDeepLinkHelper.h"
 #include "orbit/OrbitSessionManager.h"
+#include "orbit/Utils/AtomicShared.h"
 #include "orbit/Utils/OrbitMulticastCallback.h"
 
 namespace orbit {
@@ -52,6 +61,17 @@ public:
     // Switches the debug log, once set up.
     void debug(bool enabled);
     void setup(std::shared_ptr<OrbitConfig> config);
+    // A separate instance for another configuration, set up at once (when the token is usable).
+    static std::shared_ptr<OrbitSDK> with(std::shared_ptr<OrbitConfig> config, OrbitHost host = {});
+
+    // Collection off and on; the choice is stored and outlives the process. Opted out, the
+    // integrations are removed and every collecting operation drops its input.
+    void optIn();
+    void optOut();
+    // True also when not set up.
+    bool isOptOut();
+    // Tears the instance down without flushing; it may be set up again afterwards.
+    void close();
 
     // "" when there is none.
     std::string getDistinctId();
@@ -101,8 +121,51 @@ public:
     std::shared_ptr<OrbitEvent> buildEvent(const std::string& event, const std::string& distinctId,
                                            nlohmann::json properties, OrbitDate timestamp);
 
+    // Feature flags as the remote configuration last loaded them. Reading reports
+    // "$feature_flag_called" once per flag and value (unless told not to, or the configuration
+    // says so); the payload never reports.
+    std::optional<OrbitFeatureFlagResult> getFeatureFlagResult(const std::string& key);
+    std::optional<OrbitFeatureFlagResult> getFeatureFlagResult(const std::string& key, bool sendFeatureFlagEvent);
+    // The variant text, else the Boolean.
+    std::optional<nlohmann::json> getFeatureFlag(const std::string& key);
+    std::optional<nlohmann::json> getFeatureFlag(const std::string& key, bool sendFeatureFlagEvent);
+    bool isFeatureEnabled(const std::string& key);
+    bool isFeatureEnabled(const std::string& key, bool sendFeatureFlagEvent);
+    std::optional<nlohmann::json> getFeatureFlagPayload(const std::string& key);
+    void setPersonPropertiesForFlags(const Properties& properties, bool reloadFeatureFlags = true);
+    void resetPersonPropertiesForFlags(bool reloadFeatureFlags = true);
+    void setGroupPropertiesForFlags(const std::string& groupType, const Properties& properties,
+                                    bool reloadFeatureFlags = true);
+    // All group types.
+    void resetGroupPropertiesForFlags(bool reloadFeatureFlags = true);
+    void resetGroupPropertiesForFlags(const std::string& groupType, bool reloadFeatureFlags = true);
+    void reloadFeatureFlags(std::function<void()> completion = nullptr);
+    void captureFeatureView(const std::string& flag, const std::optional<std::string>& flagVariant = std::nullopt);
+    void captureFeatureInteraction(const std::string& flag,
+                                   const std::optional<std::string>& flagVariant = std::nullopt);
+
+    // Each link that opened the application as a "Deep Link Opened" event; file URLs in a list,
+    // text that is not a URL and activities other than web browsing are no links.
+    void captureDeepLink(const std::optional<std::string>& url, const std::optional<std::string>& referrer);
+    void captureDeepLink(const std::string& url);
+    void captureDeepLink(const std::vector<std::string>& urls);
+    void captureDeepLink(const OrbitUserActivity& userActivity);
+
+    // Handled errors as "$exception" events; the caller's properties override the computed ones.
+    void captureException(const std::exception& error, const Properties& properties = std::nullopt);
+    void captureException(const std::error_code& error, const Properties& properties = std::nullopt);
+    void captureException(const OrbitRaisedException& exception, const Properties& properties = std::nullopt);
+
     std::shared_ptr<OrbitLogger> logger();
     void setLogger(std::shared_ptr<OrbitLogger> logger);
+
+    // The host reports the size of its focused window's screen, in logical pixels; nothing
+    // without a focused window. Later events carry it.
+    void setScreenSize(std::optional<OrbitScreenSize> size);
+
+    // The configuration in force: the one set up with, or a blank one before set-up and after close().
+    std::shared_ptr<OrbitConfig> config() const { return config_.load(); }
+    const OrbitHost& host() const { return host_; }
 
     // Subscribers hear of every event handed to a queue.
     OrbitMulticastCallback<const OrbitEvent&> onEventCaptured;
@@ -118,7 +181,8 @@ private:
     bool isSetUp();
     void setupBody(const std::shared_ptr<OrbitConfig>& config);  // with setupLock_ held
     void installIntegrations();                                  // with setupLock_ held
-    void uninstallIntegrations();
+    void uninstallIntegrations();                                // takes setupLock_
+    void captureExceptionList(nlohmann::json exceptionList, const Properties& properties);
     void notifyContextDidChange();
     nlohmann::json getDefaultPersonProperties();
 
@@ -130,7 +194,9 @@ private:
     bool hasPersonProcessing();
     bool requirePersonProcessing(const std::string& functionName);
     bool isOptedOut();  // and says so
-    void enqueue(const std::shared_ptr<OrbitEvent>& event);
+    // Drops the event when close() ran since generation was read: it may have been built from a
+    // half torn-down client (no context, no identity, no session).
+    void enqueue(const std::shared_ptr<OrbitEvent>& event, uint64_t generation);
     bool captureBuilt(const std::string& name, nlohmann::json properties);
 
     nlohmann::json getRegisteredProperties();
@@ -143,10 +209,16 @@ private:
     void groupIdentify(const std::string& type, const std::string& key, const Properties& groupProperties);
     void setGroupPropertiesForFlagsIfNeeded(const std::string& type, const Properties& groupProperties);
     void reportFeatureFlagCalled(const std::string& flagKey, const std::optional<nlohmann::json>& flagValue);
+    std::optional<OrbitFeatureFlagResult> featureFlagResult(const std::string& key, std::optional<bool> sendEvent);
+    void captureFeatureUse(const std::string& event, const std::string& callName, const std::string& flag,
+                           const std::optional<std::string>& flagVariant);
 
-    std::shared_ptr<OrbitConfig> config_;
+    // Set-up and close() replace these while captures on other threads read them: a reader takes
+    // one snapshot of each and keeps what it took alive. config_ is never null.
+    AtomicShared<OrbitConfig> config_;
     const OrbitHost host_;
-    bool enabled_ = false;
+    bool enabled_ = false;             // with setupLock_ held
+    std::atomic<uint64_t> closes_{0};  // read before the set-up guard by whatever builds an event
     std::recursive_mutex setupLock_;
     std::mutex optOutLock_;
     std::mutex groupsLock_;
@@ -155,17 +227,18 @@ private:
     std::optional<std::string> cachedPersonPropertiesHash_;
     std::mutex lastScreenLock_;
     std::optional<std::string> lastScreenName_;
+    std::mutex flagCallReportedLock_;
+    std::map<std::string, std::vector<std::optional<nlohmann::json>>> flagCallReported_;
 
-    // Declared before the queues that use them, so that the queues go first.
-    std::shared_ptr<OrbitStorage> storage_;
-    std::shared_ptr<OrbitApi> api_;
-    std::unique_ptr<Reachability> reachability_;
-    std::shared_ptr<OrbitRemoteConfig> remoteConfig_;
-    std::unique_ptr<OrbitContext> context_;
-    std::shared_ptr<OrbitQueue<OrbitEvent>> queue_;
-    std::shared_ptr<OrbitReplayQueue> replayQueue_;
-    std::shared_ptr<OrbitQueue<OrbitLogRecord>> logsQueue_;
-    std::vector<std::shared_ptr<OrbitIntegration>> installedIntegrations_;
+    AtomicShared<OrbitStorage> storage_;
+    AtomicShared<OrbitApi> api_;
+    AtomicShared<Reachability> reachability_;
+    AtomicShared<OrbitRemoteConfig> remoteConfig_;
+    AtomicShared<OrbitContext> context_;
+    AtomicShared<OrbitQueue<OrbitEvent>> queue_;
+    AtomicShared<OrbitReplayQueue> replayQueue_;
+    AtomicShared<OrbitQueue<OrbitLogRecord>> logsQueue_;
+    std::vector<std::shared_ptr<OrbitIntegration>> installedIntegrations_;  // with setupLock_ held
     std::unique_ptr<OrbitSessionManager> sessionManager_;
     std::unique_ptr<RegistrationToken> sessionIdChangedToken_;
     std::unique_ptr<RegistrationToken> didEnterBackgroundToken_;

@@ -1,6 +1,7 @@
 // The road of an event: capture, property building, event building and screens.
 #include <algorithm>
 
+#include "orbit/DI.h"
 #include "orbit/Flags/OrbitRemoteConfig.h"
 #include "orbit/Models/OrbitKnownUnsafeEditableEvent.h"
 #include "orbit/OrbitContext.h"
@@ -71,7 +72,10 @@ void OrbitSDK::capture(const std::string& event, const std::optional<std::string
                        const Properties& properties, const Properties& userProperties,
                        const Properties& userPropertiesSetOnce, const Groups& groups,
                        const std::optional<OrbitDate>& timestamp) {
-    if (!isSetUp() || isOptedOut() || !queue_) return;
+    const uint64_t generation = closes_;
+    if (!isSetUp() || isOptedOut()) return;
+    const auto queue = queue_.load();
+    if (!queue) return;
     const bool isSnapshot = event == "$snapshot";
     const auto eventTimestamp = timestamp.value_or(host_.now());
     const auto eventDistinctId = distinctId.value_or(getDistinctId());
@@ -85,13 +89,14 @@ void OrbitSDK::capture(const std::string& event, const std::optional<std::string
                                  groups, !isSnapshot, timestamp);
     const auto built_event = buildEvent(event, eventDistinctId, std::move(built), eventTimestamp);
     if (!built_event) return;
+    if (closes_ != generation) return;
     if (built_event->event != "$snapshot") {
         setPersonPropertiesForFlagsIfNeeded(userProperties, userPropertiesSetOnce);
-        queue_->add(*built_event);
+        queue->add(*built_event);
     } else {
         if (!built_event->properties.contains("$session_id")) return;
         setPersonPropertiesForFlagsIfNeeded(userProperties, userPropertiesSetOnce);
-        if (replayQueue_) replayQueue_->add(*built_event);
+        if (const auto replayQueue = replayQueue_.load()) replayQueue->add(*built_event);
     }
     onEventCaptured.invoke(*built_event);
 }
@@ -107,10 +112,11 @@ nlohmann::json OrbitSDK::buildProperties(const std::string& distinctId, const Pr
                                          const Groups& groups, bool appendSharedProps,
                                          const std::optional<OrbitDate>& timestamp) {
     auto result = Json::object();
+    const auto context = context_.load();
     if (appendSharedProps) {
-        if (context_) {
-            add(result, context_->staticContext());
-            add(result, context_->dynamicContext());
+        if (context) {
+            add(result, context->staticContext());
+            add(result, context->dynamicContext());
         }
         add(result, dynamicContext());
         if (userProperties) result["$set"] = *userProperties;
@@ -118,14 +124,15 @@ nlohmann::json OrbitSDK::buildProperties(const std::string& distinctId, const Pr
         if (groups) {
             auto merged = Json::object();
             if (const auto found = result.find("$groups"); found != result.end() && found->is_object()) {
-                const bool allText = std::all_of(found->begin(), found->end(), [](const Json& v) { return v.is_string(); });
+                const bool allText =
+                    std::all_of(found->begin(), found->end(), [](const Json& v) { return v.is_string(); });
                 if (allText) merged = *found;
             }
             for (const auto& [type, key] : *groups)
                 if (!merged.contains(type)) merged[type] = key;
             result["$groups"] = std::move(merged);
         }
-        if (const auto manager = config_->storageManager) result["$is_identified"] = manager->isIdentified();
+        if (const auto manager = config_->storageManager.load()) result["$is_identified"] = manager->isIdentified();
         result["$process_person_profile"] = hasPersonProcessing();
         std::optional<std::string> lastScreen;
         {
@@ -135,7 +142,7 @@ nlohmann::json OrbitSDK::buildProperties(const std::string& distinctId, const Pr
         if (lastScreen && !lastScreen->empty() && !hasNonEmptyString(properties, "$screen_name", true))
             result["$screen_name"] = *lastScreen;
     }
-    if (context_) add(result, context_->sdkInfo());
+    if (context) add(result, context->sdkInfo());
     if (!hasNonEmptyString(properties, "$session_id", false)) {
         if (const auto sessionId = sessionManager_->getSessionId(timestamp.value_or(host_.now()), false))
             result["$session_id"] = *sessionId;
@@ -153,8 +160,9 @@ nlohmann::json OrbitSDK::dynamicContext() {
         groups = getGroups();
     }
     if (!groups.empty()) properties["$groups"] = groups;
-    if (!remoteConfig_) return properties;
-    const auto flags = remoteConfig_->getFeatureFlags();
+    const auto remoteConfig = remoteConfig_.load();
+    if (!remoteConfig) return properties;
+    const auto flags = remoteConfig->getFeatureFlags();
     if (!flags || !flags->is_object()) return properties;
     auto active = Json::array();
     for (const auto& [key, value] : flags->items()) {
@@ -167,11 +175,11 @@ nlohmann::json OrbitSDK::dynamicContext() {
 
 bool OrbitSDK::hasPersonProcessing() {
     switch (config_->personProfiles) {
-        case OrbitPersonProfiles::never: return false;
-        case OrbitPersonProfiles::always: return true;
-        case OrbitPersonProfiles::identifiedOnly: break;
+    case OrbitPersonProfiles::never: return false;
+    case OrbitPersonProfiles::always: return true;
+    case OrbitPersonProfiles::identifiedOnly: break;
     }
-    const auto manager = config_->storageManager;
+    const auto manager = config_->storageManager.load();
     if (!manager) return true;
     return manager->isIdentified() || manager->isPersonProcessing();
 }
@@ -181,7 +189,7 @@ bool OrbitSDK::requirePersonProcessing(const std::string& functionName) {
         hedgeLog(functionName + " was called, but `personProfiles` is set to `never`. This call will be ignored.");
         return false;
     }
-    if (const auto manager = config_->storageManager) manager->setPersonProcessing(true);
+    if (const auto manager = config_->storageManager.load()) manager->setPersonProcessing(true);
     return true;
 }
 
@@ -199,18 +207,21 @@ std::shared_ptr<OrbitEvent> OrbitSDK::buildEvent(const std::string& event, const
     return nullptr;
 }
 
-void OrbitSDK::enqueue(const std::shared_ptr<OrbitEvent>& event) {
-    queue_->add(*event);
+void OrbitSDK::enqueue(const std::shared_ptr<OrbitEvent>& event, uint64_t generation) {
+    const auto queue = queue_.load();
+    if (!queue || closes_ != generation) return;
+    queue->add(*event);
     onEventCaptured.invoke(*event);
 }
 
 // An event of the client's own, with the current distinct id and the shared properties.
 bool OrbitSDK::captureBuilt(const std::string& name, nlohmann::json properties) {
+    const uint64_t generation = closes_;
     const auto distinctId = getDistinctId();
     auto built = buildProperties(distinctId, std::move(properties), std::nullopt, std::nullopt, std::nullopt, true,
                                  std::nullopt);
     const auto event = buildEvent(name, distinctId, std::move(built), host_.now());
-    if (event) enqueue(event);
+    if (event) enqueue(event, generation);
     return event != nullptr;
 }
 
@@ -227,7 +238,9 @@ void OrbitSDK::screen(const std::string& title, const Properties& properties) {
     if (!queue_) return;
     Json screenProperties = {{"$screen_name", *name}};
     if (const auto sanitized = sanitizeDictionary(properties)) screenProperties.update(*sanitized);
-    if (captureBuilt("$screen", std::move(screenProperties)) && !same) notifyContextDidChange();
+    if (!captureBuilt("$screen", std::move(screenProperties))) return;
+    DI::main().screenViewPublisher().onScreenView.invoke(*name);
+    if (!same) notifyContextDidChange();
 }
 
 }  // namespace orbit

@@ -14,6 +14,7 @@ using Key = OrbitStorage::StorageKey;
 
 void OrbitSDK::identify(const std::string& distinctId, const Properties& userProperties,
                         const Properties& userPropertiesSetOnce) {
+    const uint64_t generation = closes_;
     if (!isSetUp()) return;
     if (distinctId.empty()) {
         hedgeLog("identify call not allowed, distinctId is invalid: " + distinctId);
@@ -21,13 +22,14 @@ void OrbitSDK::identify(const std::string& distinctId, const Properties& userPro
     }
     if (isOptedOut()) return;
     if (!requirePersonProcessing("identify(_:userProperties:userPropertiesSetOnce:)")) return;
-    const auto manager = config_->storageManager;
+    const auto manager = config_->storageManager.load();
     if (!queue_ || !manager) return;
     const auto current = getDistinctId();
     const bool identified = manager->isIdentified();
 
     if (distinctId == current) {
-        if (!(userProperties && !userProperties->empty()) && !(userPropertiesSetOnce && !userPropertiesSetOnce->empty())) {
+        if (!(userProperties && !userProperties->empty()) &&
+            !(userPropertiesSetOnce && !userPropertiesSetOnce->empty())) {
             hedgeLog("already identified with id: " + current);
             return;
         }
@@ -62,8 +64,8 @@ void OrbitSDK::identify(const std::string& distinctId, const Properties& userPro
     const auto event = buildEvent("$identify", distinctId, std::move(built), host_.now());
     if (!event) return;
     setPersonPropertiesForFlagsIfNeeded(userProperties, userPropertiesSetOnce);
-    enqueue(event);
-    if (remoteConfig_) remoteConfig_->reloadFeatureFlags();
+    enqueue(event, generation);
+    if (const auto remoteConfig = remoteConfig_.load()) remoteConfig->reloadFeatureFlags();
     notifyContextDidChange();
 }
 
@@ -93,8 +95,9 @@ void OrbitSDK::setPersonProperties(const Properties& userPropertiesToSet, const 
     auto merged = Json::object();
     if (hasSetOnce) merged.update(*userPropertiesToSetOnce);
     if (hasSet) merged.update(*userPropertiesToSet);
-    if (const auto sanitized = sanitizeDictionary(merged); sanitized && remoteConfig_)
-        remoteConfig_->setPersonPropertiesForFlags(*sanitized);
+    const auto remoteConfig = remoteConfig_.load();
+    if (const auto sanitized = sanitizeDictionary(merged); sanitized && remoteConfig)
+        remoteConfig->setPersonPropertiesForFlags(*sanitized);
     capture("$set", distinctId, std::nullopt, userPropertiesToSet, userPropertiesToSetOnce, std::nullopt);
 }
 
@@ -114,17 +117,20 @@ void OrbitSDK::setPersonPropertiesForFlagsIfNeeded(const Properties& userPropert
     if (const auto setOnce = sanitizeDictionary(userPropertiesSetOnce))
         for (const auto& [key, value] : setOnce->items())
             if (!merged.contains(key)) merged[key] = value;
-    if (!merged.empty() && remoteConfig_) remoteConfig_->setPersonPropertiesForFlags(merged);
+    if (const auto remoteConfig = remoteConfig_.load(); remoteConfig && !merged.empty())
+        remoteConfig->setPersonPropertiesForFlags(merged);
 }
 
 nlohmann::json OrbitSDK::getDefaultPersonProperties() {
-    if (!config_->setDefaultPersonProperties || !isSetUp() || !context_) return Json::object();
-    return context_->personPropertiesContext();
+    if (!config_->setDefaultPersonProperties || !isSetUp()) return Json::object();
+    const auto context = context_.load();
+    return context ? context->personPropertiesContext() : Json::object();
 }
 
 nlohmann::json OrbitSDK::getRegisteredProperties() {
-    if (!storage_) return Json::object();
-    auto stored = storage_->getDictionary(Key::registerProperties);
+    const auto storage = storage_.load();
+    if (!storage) return Json::object();
+    auto stored = storage->getDictionary(Key::registerProperties);
     return stored && stored->is_object() ? std::move(*stored) : Json::object();
 }
 
@@ -136,7 +142,7 @@ void OrbitSDK::registerProperties(const nlohmann::json& properties) {
         std::lock_guard lock(personPropsLock_);
         auto registered = getRegisteredProperties();
         registered.update(*sanitized);
-        if (storage_) storage_->setDictionary(Key::registerProperties, registered);
+        if (const auto storage = storage_.load()) storage->setDictionary(Key::registerProperties, registered);
     }
     notifyContextDidChange();
 }
@@ -147,22 +153,26 @@ void OrbitSDK::unregister(const std::string& key) {
         std::lock_guard lock(personPropsLock_);
         auto registered = getRegisteredProperties();
         registered.erase(key);
-        if (storage_) storage_->setDictionary(Key::registerProperties, registered);
+        if (const auto storage = storage_.load()) storage->setDictionary(Key::registerProperties, registered);
     }
     notifyContextDidChange();
 }
 
 void OrbitSDK::reset() {
     if (!isSetUp()) return;
-    if (storage_) storage_->reset(config_->reuseAnonymousId);
-    if (const auto manager = config_->storageManager) manager->reset(config_->reuseAnonymousId, false);
+    if (const auto storage = storage_.load()) storage->reset(config_->reuseAnonymousId);
+    if (const auto manager = config_->storageManager.load()) manager->reset(config_->reuseAnonymousId, false);
     sessionManager_->reset();
-    if (remoteConfig_) remoteConfig_->clear();
+    if (const auto remoteConfig = remoteConfig_.load()) remoteConfig->clear();
     {
         std::lock_guard lock(lastScreenLock_);
         lastScreenName_.reset();
     }
-    if (remoteConfig_) remoteConfig_->reloadFeatureFlags();
+    {
+        std::lock_guard lock(flagCallReportedLock_);
+        flagCallReported_.clear();
+    }
+    if (const auto remoteConfig = remoteConfig_.load()) remoteConfig->reloadFeatureFlags();
     notifyContextDidChange();
 }
 
@@ -176,8 +186,9 @@ void OrbitSDK::group(const std::string& type, const std::string& key, const Prop
 
 std::map<std::string, std::string> OrbitSDK::getGroups() {
     std::map<std::string, std::string> groups;
-    if (!storage_) return groups;
-    const auto stored = storage_->getDictionary(Key::groups);
+    const auto storage = storage_.load();
+    if (!storage) return groups;
+    const auto stored = storage->getDictionary(Key::groups);
     if (!stored || !stored->is_object()) return groups;
     for (const auto& [type, key] : stored->items()) {
         if (!key.is_string()) return {};
@@ -187,7 +198,8 @@ std::map<std::string, std::string> OrbitSDK::getGroups() {
 }
 
 std::map<std::string, std::string> OrbitSDK::groups(const std::map<std::string, std::string>& newGroups) {
-    if (!storage_) return {};
+    const auto storage = storage_.load();
+    if (!storage) return {};
     bool changed = false;
     std::map<std::string, std::string> stored;
     {
@@ -198,9 +210,9 @@ std::map<std::string, std::string> OrbitSDK::groups(const std::map<std::string, 
             if (found == stored.end() || found->second != key) changed = true;
             stored[type] = key;
         }
-        storage_->setDictionary(Key::groups, stored);
+        storage->setDictionary(Key::groups, stored);
     }
-    if (changed && remoteConfig_) remoteConfig_->reloadFeatureFlags();
+    if (const auto remoteConfig = remoteConfig_.load(); changed && remoteConfig) remoteConfig->reloadFeatureFlags();
     return stored;
 }
 
@@ -214,7 +226,8 @@ void OrbitSDK::groupIdentify(const std::string& type, const std::string& key, co
 
 void OrbitSDK::setGroupPropertiesForFlagsIfNeeded(const std::string& type, const Properties& groupProperties) {
     const auto sanitized = sanitizeDictionary(groupProperties);
-    if (sanitized && !sanitized->empty() && remoteConfig_) remoteConfig_->setGroupPropertiesForFlags(type, *sanitized);
+    const auto remoteConfig = remoteConfig_.load();
+    if (sanitized && !sanitized->empty() && remoteConfig) remoteConfig->setGroupPropertiesForFlags(type, *sanitized);
 }
 
 }  // namespace orbit

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -13,6 +14,8 @@ struct AnalyticsClientConfig {
     bool captureApplicationLifecycleEvents = true;
     int flushAt = 20;
     double flushIntervalSeconds = 30.0;
+    // The identity of events before sign-in and after sign-out (the machine's, when it has one).
+    std::optional<std::string> anonymousId;
 };
 
 // What the analytics facade needs of the analytics client. Every call may come from any thread

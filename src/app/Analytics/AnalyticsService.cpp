@@ -24,8 +24,10 @@ void AnalyticsService::initialize() {
     config.captureApplicationLifecycleEvents = true;
     config.flushAt = kFlushAt;
     config.flushIntervalSeconds = kFlushIntervalSeconds;
+    // The machine is the anonymous identity, not an identified one: identifying it here would
+    // leave the client already identified, and the sign-in's identify would then be refused.
+    config.anonymousId = stableMachineId();
     client_.setup(config);
-    if (auto machineId = stableMachineId()) client_.identify(*machineId);
     logger_.info("Analytics initialized for %s", environment_.displayName().c_str());
 }
 

@@ -11,8 +11,8 @@
 namespace sablix {
 
 // The one way the application records usage: honours the user's opt-out ("analytics_opt_out"),
-// adds "app_version", "environment" and "os_version" to every event, and identifies the
-// installation by the machine identifier until a user signs in. Every call may come from any
+// adds "app_version", "environment" and "os_version" to every event, and gives the machine
+// identifier as the anonymous identity until a user signs in. Every call may come from any
 // thread.
 class AnalyticsService final : public AnalyticsTracking {
 public:

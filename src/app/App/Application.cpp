@@ -7,7 +7,10 @@
 #include "App/AppDelegate.h"
 #include "Snippets/SnippetController.h"
 #include "Analytics/AnalyticsService.h"
-#include "Analytics/LoggingAnalyticsClient.h"
+#include "Analytics/OrbitAnalyticsClient.h"
+#include <QGuiApplication>
+
+#include "orbit_qt/OrbitQtLifecycle.h"
 #include "Shell/AppNotifier.h"
 #include "Accounts/AuthManager.h"
 #include "Accounts/CredentialStore.h"
@@ -67,6 +70,20 @@
 #include "platform/Paths.h"
 
 namespace sablix {
+
+namespace {
+
+// What the analytics library reports of the application: its name, identifier, version and build.
+orbit::OrbitApplicationInfo analyticsApplicationInfo() {
+    auto info = orbit::OrbitApplicationInfo::fromProcess();
+    info.identifier = "com.sablix.app";
+    info.name = "Sablix";
+    info.version = SABLIX_VERSION;
+    info.build = SABLIX_BUILD;
+    return info;
+}
+
+}  // namespace
 
 // Members in construction order: each is made after everything it uses.
 struct Application::Services {
@@ -224,7 +241,13 @@ struct Application::Services {
     // Every reader and writer of the library shares its decode: it is decoded once at start.
     SnippetLibraryCache libraryCache;
     AppEnvironment environment;
-    LoggingAnalyticsClient analyticsClient;
+    OrbitAnalyticsClient analyticsClient{
+        defaults,
+        analyticsApplicationInfo(),
+        [](std::function<void()> task) { desktop::QtMainQueue::shared().async(std::move(task)); },
+        {}};
+    // Activation, deactivation and the screen size reach the analytics library from here.
+    orbitqt::OrbitQtLifecycle analyticsLifecycle{*qGuiApp, analyticsClient.client()};
     AnalyticsService analytics;
     TeamSnippetCache teamSnippets;
     FillInFieldsWindowController fillInController;

@@ -200,7 +200,7 @@ void OrbitRemoteConfig::preloadFeatureFlags() {
 }
 
 void OrbitRemoteConfig::reloadFeatureFlags(FlagsCallback callback) {
-    const auto storageManager = config_->storageManager;
+    const auto storageManager = config_->storageManager.load();
     if (!storageManager) {
         hedgeLog("No OrbitStorageManager found in config, skipping loading feature flags");
         if (callback) callback(std::nullopt);

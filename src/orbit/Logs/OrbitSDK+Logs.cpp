@@ -54,7 +54,7 @@ void OrbitSDK::captureLogInternal(const std::string& body, OrbitLogSeverity leve
             hedgeLog(setupGuardMessage);
             return;
         }
-        config = config_, logsQueue = logsQueue_, remoteConfig = remoteConfig_;
+        config = config_.load(), logsQueue = logsQueue_.load(), remoteConfig = remoteConfig_.load();
     }
     if (config->optOut) {
         hedgeLog("Orbit is in OptOut state.");

@@ -16,10 +16,11 @@ OrbitReplayBufferQueue::OrbitReplayBufferQueue(std::filesystem::path queue) : qu
     items_.clear();
 }
 
-OrbitReplayQueue::OrbitReplayQueue(std::shared_ptr<OrbitConfig> config, const OrbitStorage& storage, OrbitApi& api,
-                                   Reachability* reachability, Now now)
-    : innerQueue_(OrbitQueue<OrbitEvent>::make(std::move(config), storage, QueueEndpoint<OrbitEvent>::snapshot(api),
-                                               reachability, std::move(now))),
+OrbitReplayQueue::OrbitReplayQueue(std::shared_ptr<OrbitConfig> config, const OrbitStorage& storage,
+                                   std::shared_ptr<OrbitApi> api, Reachability* reachability, Now now)
+    : innerQueue_(OrbitQueue<OrbitEvent>::make(std::move(config), storage,
+                                               holding(QueueEndpoint<OrbitEvent>::snapshot(*api), api), reachability,
+                                               std::move(now))),
       bufferQueue_(storage.appFolderUrl() / "orbit.replayBufferFolder") {}
 
 int64_t dateToMillis(OrbitDate date) {

@@ -30,8 +30,8 @@ private:
 // beside it the replay buffer, which this client only prepares.
 class OrbitReplayQueue {
 public:
-    // api and reachability (when given) must outlive the queue.
-    OrbitReplayQueue(std::shared_ptr<OrbitConfig> config, const OrbitStorage& storage, OrbitApi& api,
+    // The reachability, when given, must outlive the queue; the api is kept alive by it.
+    OrbitReplayQueue(std::shared_ptr<OrbitConfig> config, const OrbitStorage& storage, std::shared_ptr<OrbitApi> api,
                      Reachability* reachability, Now now = systemNow);
 
     void start(bool disableReachabilityForTesting, bool disableQueueTimerForTesting) {

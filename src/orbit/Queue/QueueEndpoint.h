@@ -55,6 +55,18 @@ QueueEndpoint<OrbitEvent> QueueEndpoint<OrbitEvent>::snapshot(OrbitApi& api);
 template <>
 QueueEndpoint<OrbitLogRecord> QueueEndpoint<OrbitLogRecord>::logs(OrbitApi& api, nlohmann::json resourceAttributes);
 
+// The endpoint, keeping owner (what its upload refers to) alive as long as a queue built on it
+// lives: a client torn down while a capture still holds its queue must not pull the api away.
+template <typename Record, typename Owner>
+QueueEndpoint<Record> holding(QueueEndpoint<Record> endpoint, std::shared_ptr<Owner> owner) {
+    endpoint.send = [send = std::move(endpoint.send), owner = std::move(owner)](
+                        const typename QueueEndpoint<Record>::Records& records,
+                        typename QueueEndpoint<Record>::Completion completion) {
+        send(records, std::move(completion));
+    };
+    return endpoint;
+}
+
 // Whether an event or snapshot upload answered with this status is worth sending again later.
 bool isEventsRetriableStatusCode(int64_t statusCode);
 // The same for log uploads: 408, 429 and 500 to 599.

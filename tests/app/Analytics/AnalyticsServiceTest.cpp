@@ -4,7 +4,11 @@
 #include <thread>
 
 #include "Analytics/AnalyticsService.h"
+#include "Analytics/OrbitAnalyticsClient.h"
+#include "orbit/DI.h"
 #include "platform/MemoryDefaults.h"
+#include "servers/IngestServer.h"
+#include "support/ModelsTestSupport.h"
 
 using nlohmann::json;
 using sablix::AnalyticsClientConfig;
@@ -73,18 +77,20 @@ TEST(AnalyticsService, EveryEventCarriesTheThreeCommonPropertiesOverCallersValue
               (json{{"environment", "Production"}, {"os_version", "12.0.0"}, {"source", "launch"}}));
 }
 
-// Set up, the client talks to this environment's project and knows the machine when it has a
-// stable identifier. Started opted out, nothing is set up, captured or identified (a reset still
+// Set up, the client talks to this environment's project and takes the machine as its anonymous
+// identity when it has a stable identifier, without identifying anyone. Started opted out, nothing is set up, captured or identified (a reset still
 // reaches the client) until the user opts in. (Opting out in settings: SettingsViewTest.)
-TEST(AnalyticsService, InitializeIdentifiesTheMachineAndNothingIsSentWhileOptedOut) {
+TEST(AnalyticsService, InitializeGivesTheMachineAsAnonymousIdAndNothingIsSentWhileOptedOut) {
     Facade f, anonymous("1.0", std::nullopt);
     f.service.initialize();
     ASSERT_EQ(f.client.configs.size(), 1u);
     EXPECT_EQ(f.client.configs[0].projectToken, AppEnvironment().orbitAPIKey());
     EXPECT_EQ(f.client.configs[0].host, AppEnvironment().orbitHost());
-    EXPECT_EQ(f.client.identities, std::vector<std::string>{"5F0C1D0B-2B5E-5C36-8E0A-1B2C3D4E5F60"});
+    EXPECT_EQ(f.client.configs[0].anonymousId, "5F0C1D0B-2B5E-5C36-8E0A-1B2C3D4E5F60");
+    EXPECT_TRUE(f.client.identities.empty());
     anonymous.service.initialize();
     EXPECT_EQ(anonymous.client.configs.size(), 1u);
+    EXPECT_EQ(anonymous.client.configs[0].anonymousId, std::nullopt);
     EXPECT_TRUE(anonymous.client.identities.empty());
 
     Facade out;
@@ -113,4 +119,54 @@ TEST(AnalyticsService, TrackIsSafeFromManyThreads) {
     threads.clear();
     EXPECT_EQ(f.client.captured.size(), 1600u);
     for (const auto& [event, properties] : f.client.captured) EXPECT_EQ(properties.size(), 5u);
+}
+
+// Against the analytics library and a local ingest service: events before sign-in carry the
+// machine id; each sign-in sends "$identify" for the user with the machine as the anonymous id,
+// also after a sign-out and a sign-in as someone else.
+TEST(AnalyticsService, TheMachineIsTheAnonymousIdentityAroundEverySignIn) {
+    const std::string machine = "5F0C1D0B-2B5E-5C36-8E0A-1B2C3D4E5F60";
+    testservers::IngestServer server;
+    ASSERT_TRUE(server.start());
+    modelstest::TempDir data;
+    platform::MemoryDefaults defaults;
+    defaults.set(AppEnvironment::kOrbitHostOverrideKey, server.baseURL());
+    const AppEnvironment environment(AppEnvironment::Kind::development, &defaults);
+    orbit::OrbitApplicationInfo info;
+    info.version = "2.4.1";
+    info.build = "7";
+    sablix::OrbitAnalyticsClient client(
+        defaults, info, [](std::function<void()> task) { task(); }, data.path());
+    AnalyticsService service(defaults, client, environment, Facade::device("2.4.1", machine));
+    service.initialize();
+    service.track(AnalyticsEvent::appLaunch);
+    service.identify("user-1", json::object());
+    service.reset();
+    service.track(AnalyticsEvent::tutorialStarted);
+    service.identify("user-2", json::object());
+
+    const auto sent = [&] {
+        std::vector<json> events;
+        for (const auto& request : server.requests())
+            if (request.route == "batch" && request.json.is_object())
+                for (const auto& event : request.json["batch"]) events.push_back(event);
+        return events;
+    };
+    std::vector<json> events;
+    for (int i = 0; i < 400 && events.size() < 5; ++i) {
+        orbit::ApplicationLifecyclePublisher::shared().appDidEnterBackground();  // flushes
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        events = sent();
+    }
+    std::vector<std::pair<std::string, std::string>> seen;
+    for (const auto& event : events) seen.emplace_back(event["event"], event["distinct_id"]);
+    ASSERT_EQ(seen, (std::vector<std::pair<std::string, std::string>>{{"Application Installed", machine},
+                                                                      {"app_launch", machine},
+                                                                      {"$identify", "user-1"},
+                                                                      {"tutorial_started", machine},
+                                                                      {"$identify", "user-2"}}));
+    EXPECT_EQ(events[2]["properties"]["$anon_distinct_id"], machine);
+    EXPECT_EQ(events[4]["properties"]["$anon_distinct_id"], machine);
+    EXPECT_EQ(events[1]["properties"]["environment"], "Development");
+    EXPECT_EQ(defaults.string("OBGBuildKeyV2"), "7");
 }

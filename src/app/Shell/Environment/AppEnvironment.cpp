@@ -52,7 +52,9 @@ double AppEnvironment::syncDebounceInterval() const { return kind_ == Kind::prod
 
 std::string AppEnvironment::orbitAPIKey() const { return kOrbitAPIKey; }
 
-std::string AppEnvironment::orbitHost() const { return kOrbitHost; }
+std::string AppEnvironment::orbitHost() const {
+    return developmentOverride(kOrbitHostOverrideKey).value_or(kOrbitHost);
+}
 
 QUrl AppEnvironment::url(const APIEndpoint& endpoint) const {
     const std::string path = endpoint.path();

@@ -20,6 +20,7 @@ public:
     static constexpr const char* kBaseURLOverrideKey = "API_BASE_URL_OVERRIDE";
     static constexpr const char* kAppcastURLOverrideKey = "APPCAST_URL_OVERRIDE";
     static constexpr const char* kWebsiteBaseURLOverrideKey = "WEBSITE_BASE_URL_OVERRIDE";
+    static constexpr const char* kOrbitHostOverrideKey = "ORBIT_HOST_OVERRIDE";
 
     // The defaults store is read only in the development environment (for the base-URL and
     // appcast overrides); it must outlive the environment.

@@ -1,0 +1,54 @@
+#include "orbit/ScreenViews/OrbitScreenViewIntegration.h"
+
+#include "orbit/DI.h"
+#include "orbit/OrbitSDK.h"
+
+namespace orbit {
+namespace {
+
+std::mutex integrationInstalledLock;
+bool integrationInstalled = false;  // with integrationInstalledLock held
+
+}  // namespace
+
+OrbitScreenViewIntegration::OrbitScreenViewIntegration(ScreenViewPublishing* publisher)
+    : publisher_(publisher ? *publisher : DI::main().screenViewPublisher()) {}
+
+OrbitIntegrationInstallResult OrbitScreenViewIntegration::install(OrbitSDK& sdk) {
+    {
+        std::lock_guard lock(integrationInstalledLock);
+        if (integrationInstalled)
+            return OrbitIntegrationInstallResult::skip(OrbitIntegrationInstallSkipReason::alreadyInstalled);
+        integrationInstalled = true;
+    }
+    {
+        std::lock_guard lock(lock_);
+        orbit_ = sdk.weak_from_this();
+    }
+    const std::weak_ptr<OrbitScreenViewIntegration> weak = weak_from_this();
+    publisher_.startAutoCapture([weak](const std::string& screenName) {
+        const auto self = weak.lock();
+        if (!self) return;
+        std::shared_ptr<OrbitSDK> orbit;
+        {
+            std::lock_guard lock(self->lock_);
+            orbit = self->orbit_.lock();
+        }
+        if (orbit) orbit->screen(screenName);
+    });
+    return OrbitIntegrationInstallResult::installed();
+}
+
+void OrbitScreenViewIntegration::uninstall(OrbitSDK& sdk) {
+    {
+        std::lock_guard lock(lock_);
+        const auto current = orbit_.lock();
+        if (current && current.get() != &sdk) return;
+        orbit_.reset();
+    }
+    publisher_.stopAutoCapture();
+    std::lock_guard lock(integrationInstalledLock);
+    integrationInstalled = false;
+}
+
+}  // namespace orbit
