@@ -58,6 +58,8 @@ void OrbitAnalyticsClient::identify(const std::string& distinctId, const nlohman
 }
 
 void OrbitAnalyticsClient::capture(const std::string& event, const nlohmann::json& properties) {
+    // The name only: properties may hold what a log should not.
+    logger_.debug("Analytics event %s", event.c_str());
     sdk_->capture(event, properties);
 }
 

@@ -5,6 +5,7 @@
 #include "Analytics/AnalyticsClient.h"
 #include "orbit/OrbitHost.h"
 #include "platform/Defaults.h"
+#include "platform/Log.h"
 
 namespace orbit {
 class OrbitSDK;
@@ -34,6 +35,7 @@ public:
 
 private:
     const std::shared_ptr<orbit::OrbitSDK> sdk_;
+    platform::Log logger_ = platform::appLog("Analytics");
 };
 
 }  // namespace sablix
