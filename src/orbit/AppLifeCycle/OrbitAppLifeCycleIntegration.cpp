@@ -1,5 +1,7 @@
 #include "orbit/AppLifeCycle/OrbitAppLifeCycleIntegration.h"
 
+#include <atomic>
+
 #include "orbit/DI.h"
 #include "orbit/OrbitSDK.h"
 #include "orbit/Utils/BundleInfo.h"
@@ -8,8 +10,8 @@
 namespace orbit {
 namespace {
 
-std::mutex integrationInstalledLock;
-bool integrationInstalled = false;  // with integrationInstalledLock held
+// Process-wide: one instance at a time has this integration installed.
+std::atomic<bool> integrationInstalled{false};
 // An exchange: two instances installing at once on two threads still check only once.
 std::atomic<bool> didCaptureAppInstallOrUpdate{false};
 
@@ -19,12 +21,8 @@ OrbitAppLifeCycleIntegration::OrbitAppLifeCycleIntegration(AppLifecyclePublishin
     : publisher_(publisher ? *publisher : DI::main().appLifecyclePublisher()) {}
 
 OrbitIntegrationInstallResult OrbitAppLifeCycleIntegration::install(OrbitSDK& sdk) {
-    {
-        std::lock_guard lock(integrationInstalledLock);
-        if (integrationInstalled)
-            return OrbitIntegrationInstallResult::skip(OrbitIntegrationInstallSkipReason::alreadyInstalled);
-        integrationInstalled = true;
-    }
+    if (integrationInstalled.exchange(true))
+        return OrbitIntegrationInstallResult::skip(OrbitIntegrationInstallSkipReason::alreadyInstalled);
     {
         std::lock_guard lock(lock_);
         orbit_ = sdk.weak_from_this();
@@ -49,7 +47,6 @@ void OrbitAppLifeCycleIntegration::uninstall(OrbitSDK& sdk) {
     finishLaunching.reset();
     becomeActive.reset();
     enterBackground.reset();
-    std::lock_guard lock(integrationInstalledLock);
     integrationInstalled = false;
 }
 

@@ -1,13 +1,15 @@
 #include "orbit/ScreenViews/OrbitScreenViewIntegration.h"
 
+#include <atomic>
+
 #include "orbit/DI.h"
 #include "orbit/OrbitSDK.h"
 
 namespace orbit {
 namespace {
 
-std::mutex integrationInstalledLock;
-bool integrationInstalled = false;  // with integrationInstalledLock held
+// Process-wide: one instance at a time has this integration installed.
+std::atomic<bool> integrationInstalled{false};
 
 }  // namespace
 
@@ -15,12 +17,8 @@ OrbitScreenViewIntegration::OrbitScreenViewIntegration(ScreenViewPublishing* pub
     : publisher_(publisher ? *publisher : DI::main().screenViewPublisher()) {}
 
 OrbitIntegrationInstallResult OrbitScreenViewIntegration::install(OrbitSDK& sdk) {
-    {
-        std::lock_guard lock(integrationInstalledLock);
-        if (integrationInstalled)
-            return OrbitIntegrationInstallResult::skip(OrbitIntegrationInstallSkipReason::alreadyInstalled);
-        integrationInstalled = true;
-    }
+    if (integrationInstalled.exchange(true))
+        return OrbitIntegrationInstallResult::skip(OrbitIntegrationInstallSkipReason::alreadyInstalled);
     {
         std::lock_guard lock(lock_);
         orbit_ = sdk.weak_from_this();
@@ -47,7 +45,6 @@ void OrbitScreenViewIntegration::uninstall(OrbitSDK& sdk) {
         orbit_.reset();
     }
     publisher_.stopAutoCapture();
-    std::lock_guard lock(integrationInstalledLock);
     integrationInstalled = false;
 }
 
