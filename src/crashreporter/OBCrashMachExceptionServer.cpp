@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "crashreporter/OBCrashLog.h"
@@ -35,6 +36,7 @@ namespace {
 constexpr int32_t kStopMessageId = static_cast<int32_t>(0xDEADBEEF);
 // The request's fixed fields and the trailer the receive adds; the codes come between them.
 constexpr size_t kRequestFixedSize = sizeof(ob_exception_request_t) + sizeof(ob_mach_msg_trailer_t);
+static_assert(sizeof(ob_exception_request_t) % 8 == 4, "the codes are moved 4 bytes on to align them");
 
 [[noreturn]] void failAssertion(const char* format, unsigned long a, unsigned long b) {
     std::fprintf(stderr, format, a, b);
@@ -117,9 +119,14 @@ void* exception_server_thread(void* argument) {
         const auto* request = reinterpret_cast<const ob_exception_request_t*>(buffer);
         // The count comes from the sender: codes that would run past the buffer are not read.
         if (request->code_count > (size - kRequestFixedSize) / sizeof(int64_t)) continue;
-        const ob_kern_return_t answer = context->callback(
-            static_cast<ob_task_t>(request->task.name), static_cast<ob_thread_t>(request->thread.name),
-            request->exception, request->code, request->code_count, context->callback_context);
+        // The codes sit on a 4-byte boundary; they are moved onto an 8-byte one, into the room the
+        // trailer took, so the callback reads them as the 64-bit values they are.
+        uint8_t* codes = buffer + sizeof(ob_exception_request_t) + 4;
+        std::memmove(codes, buffer + sizeof(ob_exception_request_t), request->code_count * sizeof(int64_t));
+        const ob_kern_return_t answer =
+            context->callback(static_cast<ob_task_t>(request->task.name),
+                              static_cast<ob_thread_t>(request->thread.name), request->exception,
+                              reinterpret_cast<const int64_t*>(codes), request->code_count, context->callback_context);
         sendReply(*head, answer);
     }
 }

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -27,6 +28,14 @@ struct ChildResult {
     bool killedBy(int signo) const { return WIFSIGNALED(status) && WTERMSIG(status) == signo; }
     bool exitedCleanly() const { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 };
+
+// A bad access: a write to the first page, which is never mapped. Not a null pointer, which the
+// undefined-behaviour sanitizer would catch before the processor does.
+inline void badAccess() {
+    // Read through a volatile so the compiler neither knows nor warns about the address.
+    static volatile uintptr_t firstPage = 16;
+    *reinterpret_cast<volatile int*>(firstPage) = 1;
+}
 
 inline ChildResult runInChild(const std::function<void()>& body) {
     int fds[2];

@@ -112,7 +112,7 @@ int recurse(int depth) {
 
 void lateFault() {
     report("exit-handler;");
-    *static_cast<volatile int*>(nullptr) = 1;
+    crashtest::badAccess();
 }
 
 }  // namespace
@@ -169,7 +169,7 @@ TEST(SignalHandlerTest, OneOfManyCrashingThreadsWrites) {
         for (int i = 0; i < 8; ++i) {
             threads.emplace_back([&start] {
                 pthread_barrier_wait(&start);
-                *static_cast<volatile int*>(nullptr) = 1;
+                crashtest::badAccess();
             });
         }
         for (auto& thread : threads) thread.join();
