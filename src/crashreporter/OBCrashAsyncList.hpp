@@ -71,6 +71,25 @@ public:
         write_lock.unlock();
     }
 
+    /* Puts `value` at the front. The node is complete before the head is swapped to it, so a
+     * reader sees either the old head or the whole new node. */
+    void nasync_prepend(V value) {
+        write_lock.lock();
+        node* n = take_node();
+        n->value = value;
+        n->prev = nullptr;
+        node* old_head = head.load();
+        n->next.store(old_head);
+        if (old_head != nullptr) {
+            old_head->prev = n;
+        } else {
+            tail = n;
+        }
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        head.compare_exchange_strong(old_head, n);
+        write_lock.unlock();
+    }
+
     void nasync_remove_node(node* n) {
         write_lock.lock();
         node* found = head.load();
@@ -112,6 +131,15 @@ public:
     node* free = nullptr;
 
 private:
+    /* Writers only, under the lock. */
+    node* take_node() {
+        node* n = free;
+        if (n == nullptr) return new node;
+        free = n->next.load();
+        if (free != nullptr) free->prev = nullptr;
+        return n;
+    }
+
     static void release_chain(node* n) {
         while (n != nullptr) {
             node* next = n->next.load();

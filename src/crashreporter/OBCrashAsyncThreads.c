@@ -20,8 +20,9 @@
  * handler saved the context and waits) -> RESUMED (the handler leaves and frees the slot). A
  * resume before the handler ran turns REQUESTED into CANCELLED; the handler then frees the slot
  * without parking. A CANCELLED slot whose signal never arrives is taken again by the next suspend
- * of the same thread. */
-enum { SLOT_FREE = 0, SLOT_REQUESTED = 1, SLOT_PARKED = 2, SLOT_RESUMED = 3, SLOT_CANCELLED = 4 };
+ * of the same thread. A thread held in an exception owns a HELD slot from its hold to its release:
+ * it counts as stopped, and suspending or resuming it changes nothing. */
+enum { SLOT_FREE = 0, SLOT_REQUESTED = 1, SLOT_PARKED = 2, SLOT_RESUMED = 3, SLOT_CANCELLED = 4, SLOT_HELD = 5 };
 
 typedef struct {
     int32_t tid;
@@ -150,7 +151,8 @@ obcrash_error_t obcrash_async_thread_suspend(ob_thread_t thread) {
     thread_slot_t* slot = find_slot(thread);
     if (slot != NULL) {
         /* Still parked, or waiting for a signal that was cancelled: take that one. */
-        if (load_state(slot) == SLOT_PARKED || load_state(slot) == SLOT_REQUESTED) return OBCRASH_OK;
+        const uint32_t state = load_state(slot);
+        if (state == SLOT_PARKED || state == SLOT_REQUESTED || state == SLOT_HELD) return OBCRASH_OK;
         if (!swap_state(slot, SLOT_CANCELLED, SLOT_REQUESTED)) slot = NULL;
     }
     for (size_t i = 0; slot == NULL && i < SLOT_COUNT; ++i) {
@@ -200,7 +202,7 @@ bool obcrash_async_threads_await_suspended(uint32_t timeout_ms) {
 
 bool obcrash_async_thread_is_suspended(ob_thread_t thread) {
     const thread_slot_t* slot = find_slot(thread);
-    return slot != NULL && load_state(slot) == SLOT_PARKED;
+    return slot != NULL && (load_state(slot) == SLOT_PARKED || load_state(slot) == SLOT_HELD);
 }
 
 obcrash_error_t obcrash_async_thread_resume(ob_thread_t thread) {
@@ -216,8 +218,34 @@ obcrash_error_t obcrash_async_thread_resume(ob_thread_t thread) {
 
 const void* obcrash_async_thread_saved_context(ob_thread_t thread) {
     const thread_slot_t* slot = find_slot(thread);
-    if (slot == NULL || load_state(slot) != SLOT_PARKED) return NULL;
+    if (slot == NULL || (load_state(slot) != SLOT_PARKED && load_state(slot) != SLOT_HELD)) return NULL;
     return &slot->context;
+}
+
+obcrash_error_t obcrash_async_thread_hold(const void* context) {
+    if (slots == NULL) return OBCRASH_INTERNAL;
+    const ob_thread_t self = gettid();
+    for (size_t i = 0; i < SLOT_COUNT; ++i) {
+        int32_t expected = 0;
+        if (load_state(&slots[i]) == SLOT_FREE &&
+            __atomic_compare_exchange_n(&slots[i].tid, &expected, self, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
+            obcrash_async_memcpy(&slots[i].context, context, sizeof(slots[i].context));
+            __atomic_store_n(&slots[i].state, SLOT_HELD, __ATOMIC_SEQ_CST);
+            return OBCRASH_OK;
+        }
+    }
+    return OBCRASH_NO_MEMORY;
+}
+
+void obcrash_async_thread_release_hold(void) {
+    if (slots == NULL) return;
+    const ob_thread_t self = gettid();
+    for (size_t i = 0; i < SLOT_COUNT; ++i) {
+        if (__atomic_load_n(&slots[i].tid, __ATOMIC_SEQ_CST) == self && load_state(&slots[i]) == SLOT_HELD) {
+            release_slot(&slots[i]);
+            return;
+        }
+    }
 }
 
 obcrash_error_t obcrash_async_thread_state_mach_thread_init(obcrash_async_thread_state_t* state, ob_thread_t thread) {

@@ -46,6 +46,12 @@ obcrash_error_t obcrash_async_thread_resume(ob_thread_t thread);
 /* The saved registers of a parked thread, as the signal handler found them. */
 const void* obcrash_async_thread_saved_context(ob_thread_t thread);
 
+/* Marks the calling thread as held in an exception, stopped with the registers of `context` (a
+ * ucontext_t), until it releases the hold: the state call and the suspend calls treat it as a
+ * parked thread. */
+obcrash_error_t obcrash_async_thread_hold(const void* context);
+void obcrash_async_thread_release_hold(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -213,7 +213,11 @@ std::unique_ptr<const OBCrashReport> OBCrashReport::initWithData(std::span<const
                                                                  OBCrashReporterError* error) {
     auto fail = [error](std::string description) -> std::unique_ptr<const OBCrashReport> {
         if (error != nullptr)
-            *error = {OBCrashReporterError::kDomain, OBCrashReporterError::kCrashReportInvalid, std::move(description)};
+            *error = {OBCrashReporterError::kDomain,
+                      OBCrashReporterError::kCrashReportInvalid,
+                      std::move(description),
+                      {},
+                      0};
         return nullptr;
     };
 
