@@ -2,7 +2,7 @@
 # writes wrong FDE addresses into __eh_frame, so the linker is lld 16's.
 #
 #   sablix_add_macho_fixture(<target> ARCH x86_64|arm64 KIND dylib|executable
-#                            SOURCES <c files...> OUTPUT <file>)
+#                            SOURCES <c or m files...> OUTPUT <file> [FLAGS <compiler flags...>])
 #
 # An executable starts at _main; its __PAGEZERO reaches to 0x200000000000, where its __TEXT is
 # linked, because AddressSanitizer's shadow memory covers the usual 0x100000000 and a test places
@@ -12,7 +12,7 @@ find_program(SABLIX_MACHO_CC clang)
 find_program(SABLIX_MACHO_LD ld64.lld-16)
 
 function(sablix_add_macho_fixture name)
-  cmake_parse_arguments(FIXTURE "" "ARCH;KIND;OUTPUT" "SOURCES" ${ARGN})
+  cmake_parse_arguments(FIXTURE "" "ARCH;KIND;OUTPUT" "SOURCES;FLAGS" ${ARGN})
   if(NOT SABLIX_MACHO_CC OR NOT SABLIX_MACHO_LD)
     message(FATAL_ERROR "Mach-O fixtures need clang and ld64.lld-16 (scripts/bootstrap installs them)")
   endif()
@@ -21,7 +21,7 @@ function(sablix_add_macho_fixture name)
     get_filename_component(stem ${source} NAME_WE)
     set(object ${CMAKE_CURRENT_BINARY_DIR}/${name}-${stem}.o)
     add_custom_command(OUTPUT ${object}
-      COMMAND ${SABLIX_MACHO_CC} -target ${FIXTURE_ARCH}-apple-macos11 -O1 -fno-stack-protector -c ${source} -o ${object}
+      COMMAND ${SABLIX_MACHO_CC} -target ${FIXTURE_ARCH}-apple-macos11 -O1 -fno-stack-protector ${FIXTURE_FLAGS} -c ${source} -o ${object}
       DEPENDS ${source} VERBATIM)
     list(APPEND objects ${object})
   endforeach()

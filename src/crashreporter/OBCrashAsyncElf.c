@@ -154,6 +154,9 @@ obcrash_error_t obcrash_nasync_elf_init(obcrash_async_elf_t* image, ob_task_t ta
         const ElfW(Phdr)* phdr = &info->dlpi_phdr[i];
         if (phdr->p_type == PT_NOTE && !image->has_uuid) {
             read_build_id(image, info->dlpi_addr + phdr->p_vaddr, phdr->p_memsz);
+        } else if (phdr->p_type == PT_DYNAMIC) {
+            image->dynamic.address = info->dlpi_addr + phdr->p_vaddr;
+            image->dynamic.size = phdr->p_memsz;
         } else if (phdr->p_type == PT_GNU_EH_FRAME) {
             find_eh_frame(image, info->dlpi_addr + phdr->p_vaddr, info);
         }
@@ -188,4 +191,153 @@ obcrash_error_t obcrash_async_elf_map_section(const obcrash_async_elf_t* image, 
         image->eh_frame.size == 0)
         return OBCRASH_NOT_FOUND;
     return obcrash_async_mobject_init(mobj, image->task, image->eh_frame.address, image->eh_frame.size, true);
+}
+
+/* Entries read from the dynamic section at a time, and hash buckets likewise. */
+#define DYNAMIC_BATCH 16
+#define BUCKET_BATCH 64
+/* Beyond any real table: a chain that long is damaged data. */
+#define MAX_SYMBOLS (1u << 24)
+
+typedef struct {
+    ob_vm_address_t symtab, strtab, hash, gnu_hash;
+    ob_vm_size_t strsz, syment;
+} dynamic_tables_t;
+
+/* The loader relocates the dynamic section's addresses in place on most targets, but not on all,
+ * nor in the vDSO: an address outside the image is taken as unrelocated. */
+static ob_vm_address_t relocate(const obcrash_async_elf_t* image, ob_vm_address_t value) {
+    if (value == 0 || obcrash_async_elf_contains_address(image, value)) return value;
+    return value + image->load_bias;
+}
+
+static bool read_dynamic(const obcrash_async_elf_t* image, dynamic_tables_t* tables) {
+    obcrash_async_memset(tables, 0, sizeof(*tables));
+    const ob_vm_size_t count = image->dynamic.size / sizeof(ElfW(Dyn));
+    ElfW(Dyn) batch[DYNAMIC_BATCH];
+    for (ob_vm_size_t at = 0; at < count; at += DYNAMIC_BATCH) {
+        const ob_vm_size_t n = count - at < DYNAMIC_BATCH ? count - at : DYNAMIC_BATCH;
+        if (!read_bytes(image->task, image->dynamic.address + at * sizeof(ElfW(Dyn)), batch, n * sizeof(ElfW(Dyn))))
+            return false;
+        for (ob_vm_size_t i = 0; i < n; ++i) {
+            const ElfW(Dyn)* entry = &batch[i];
+            switch (entry->d_tag) {
+            case DT_NULL: goto done;
+            case DT_SYMTAB: tables->symtab = relocate(image, entry->d_un.d_ptr); break;
+            case DT_STRTAB: tables->strtab = relocate(image, entry->d_un.d_ptr); break;
+            case DT_HASH: tables->hash = relocate(image, entry->d_un.d_ptr); break;
+            case DT_GNU_HASH: tables->gnu_hash = relocate(image, entry->d_un.d_ptr); break;
+            case DT_STRSZ: tables->strsz = entry->d_un.d_val; break;
+            case DT_SYMENT: tables->syment = entry->d_un.d_val; break;
+            default: break;
+            }
+        }
+    }
+done:
+    return tables->symtab != 0 && tables->strtab != 0 && tables->strsz != 0 &&
+           (tables->hash != 0 || tables->gnu_hash != 0);
+}
+
+/* The number of dynamic symbols: DT_HASH states it; DT_GNU_HASH has it end with the last chain of
+ * the highest bucket. 0 on damaged data. */
+static uint32_t symbol_count(const obcrash_async_elf_t* image, const dynamic_tables_t* tables) {
+    uint32_t header[4];
+    if (tables->hash != 0) {
+        if (!read_bytes(image->task, tables->hash, header, 8)) return 0;
+        return header[1] <= MAX_SYMBOLS ? header[1] : 0;
+    }
+    if (!read_bytes(image->task, tables->gnu_hash, header, sizeof(header))) return 0;
+    const uint32_t nbuckets = header[0], symoffset = header[1], bloom_size = header[2];
+    if (nbuckets > MAX_SYMBOLS || bloom_size > MAX_SYMBOLS || symoffset > MAX_SYMBOLS) return 0;
+    const ob_vm_address_t buckets = tables->gnu_hash + sizeof(header) + (ob_vm_size_t)bloom_size * sizeof(ElfW(Addr));
+    uint32_t highest = 0;
+    uint32_t batch[BUCKET_BATCH];
+    for (uint32_t at = 0; at < nbuckets; at += BUCKET_BATCH) {
+        const uint32_t n = nbuckets - at < BUCKET_BATCH ? nbuckets - at : BUCKET_BATCH;
+        if (!read_bytes(image->task, buckets + (ob_vm_size_t)at * 4, batch, (ob_vm_size_t)n * 4)) return 0;
+        for (uint32_t i = 0; i < n; ++i)
+            if (batch[i] > highest) highest = batch[i];
+    }
+    if (highest < symoffset) return symoffset;
+    const ob_vm_address_t chains = buckets + (ob_vm_size_t)nbuckets * 4;
+    for (uint32_t index = highest; index < MAX_SYMBOLS; ++index) {
+        uint32_t hash;
+        if (!read_bytes(image->task, chains + (ob_vm_size_t)(index - symoffset) * 4, &hash, 4)) return 0;
+        if (hash & 1) return index + 1;
+    }
+    return 0;
+}
+
+static bool is_code_or_data(const ElfW(Sym) * symbol) {
+    if (symbol->st_shndx == SHN_UNDEF || symbol->st_shndx == SHN_ABS) return false;
+    switch (ELF64_ST_TYPE(symbol->st_info)) {
+    case STT_NOTYPE:
+    case STT_OBJECT:
+    case STT_FUNC:
+    case STT_GNU_IFUNC: return true;
+    default: return false; /* sections, files, and TLS offsets that are no addresses */
+    }
+}
+
+static bool is_function(const ElfW(Sym) * symbol) {
+    const unsigned type = ELF64_ST_TYPE(symbol->st_info);
+    return type == STT_FUNC || type == STT_GNU_IFUNC;
+}
+
+obcrash_error_t obcrash_async_elf_find_symbol_by_pc(const obcrash_async_elf_t* image, ob_vm_address_t pc,
+                                                    obcrash_async_elf_found_symbol_cb callback, void* context) {
+    if (image->dynamic.size == 0) return OBCRASH_NOT_FOUND;
+    dynamic_tables_t tables;
+    if (!read_dynamic(image, &tables)) return OBCRASH_NOT_FOUND;
+    if (tables.syment != 0 && tables.syment != sizeof(ElfW(Sym))) return OBCRASH_INVALID_DATA;
+    const uint32_t count = symbol_count(image, &tables);
+    if (count == 0) return OBCRASH_INVALID_DATA;
+
+    obcrash_async_mobject_t symbols, strings;
+    obcrash_error_t error =
+        obcrash_async_mobject_init(&symbols, image->task, tables.symtab, (ob_vm_size_t)count * sizeof(ElfW(Sym)), true);
+    if (error != OBCRASH_OK) return OBCRASH_INVALID_DATA;
+    error = obcrash_async_mobject_init(&strings, image->task, tables.strtab, tables.strsz, true);
+    if (error != OBCRASH_OK) {
+        obcrash_async_mobject_free(&symbols);
+        return OBCRASH_INVALID_DATA;
+    }
+
+    const ElfW(Sym)* table = (const ElfW(Sym)*)symbols.address;
+    bool found = false;
+    ElfW(Sym) best;
+    ob_vm_address_t best_address = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        ElfW(Sym) symbol;
+        obcrash_async_memcpy(&symbol, &table[i], sizeof(symbol));
+        if (!is_code_or_data(&symbol)) continue;
+        const ob_vm_address_t address = image->load_bias + symbol.st_value;
+        if (address > pc) continue;
+        const bool covers = symbol.st_size != 0 ? pc - address < symbol.st_size : is_function(&symbol);
+        if (!covers || (found && address <= best_address)) continue;
+        best = symbol;
+        best_address = address;
+        found = true;
+    }
+
+    error = OBCRASH_NOT_FOUND;
+    if (found) {
+        error = OBCRASH_INVALID_DATA;
+        const char* name = NULL;
+        for (ob_vm_size_t at = best.st_name; at < tables.strsz; ++at) {
+            const char* c = obcrash_async_mobject_remap_address(&strings, tables.strtab, (ob_vm_off_t)at, 1);
+            if (c == NULL) break;
+            if (*c == '\0') {
+                name = obcrash_async_mobject_remap_address(&strings, tables.strtab, (ob_vm_off_t)best.st_name, 1);
+                break;
+            }
+        }
+        if (name != NULL) {
+            callback(best_address, name, context);
+            error = OBCRASH_OK;
+        }
+    }
+    obcrash_async_mobject_free(&strings);
+    obcrash_async_mobject_free(&symbols);
+    return error;
 }

@@ -34,6 +34,8 @@ typedef struct obcrash_async_elf {
     uint8_t uuid[16];
     /* The .eh_frame that PT_GNU_EH_FRAME leads to; size 0 without one. */
     obcrash_async_elf_range_t eh_frame;
+    /* The dynamic section (PT_DYNAMIC); size 0 without one. */
+    obcrash_async_elf_range_t dynamic;
     /* Readable PT_LOAD segments, for reads in place. */
     uint32_t readable_count;
     obcrash_async_elf_range_t readable[OBCRASH_ELF_MAX_SEGMENTS];
@@ -53,6 +55,15 @@ bool obcrash_async_elf_readable_contains(const obcrash_async_elf_t* image, ob_vm
  * every other section is OBCRASH_NOT_FOUND. */
 obcrash_error_t obcrash_async_elf_map_section(const obcrash_async_elf_t* image, const char* segname,
                                               const char* sectname, obcrash_async_mobject_t* mobj);
+
+typedef void (*obcrash_async_elf_found_symbol_cb)(ob_vm_address_t address, const char* name, void* context);
+
+/* The dynamic symbol (what the loader can see) with the greatest address at or below pc whose size
+ * covers pc; a symbol without a size counts only when it is a function. Read through task memory:
+ * a damaged table gives an error, never a fault. OBCRASH_NOT_FOUND without a dynamic symbol table
+ * or a matching symbol. */
+obcrash_error_t obcrash_async_elf_find_symbol_by_pc(const obcrash_async_elf_t* image, ob_vm_address_t pc,
+                                                    obcrash_async_elf_found_symbol_cb callback, void* context);
 
 #ifdef __cplusplus
 }

@@ -235,6 +235,9 @@ obcrash_error_t obcrash_async_macho_map_section(const obcrash_async_macho_t* ima
         if (obcrash_async_strncmp((const char*)section, sectname, 16) != 0) continue;
         const uint64_t addr = image->m64 ? load64(image, section + 32) : load32(image, section + 32);
         const uint64_t size = image->m64 ? load64(image, section + 40) : load32(image, section + 36);
+        /* A section outside its segment is damaged data, and mapping it could copy any amount of
+         * the process's memory. */
+        if (addr < vmaddr || addr - vmaddr > vmsize || size > vmsize - (addr - vmaddr)) return OBCRASH_INVALID_DATA;
         return obcrash_async_mobject_init(mobj, image->task, addr + (uint64_t)image->vmaddr_slide, size, true);
     }
     return OBCRASH_NOT_FOUND;

@@ -6,6 +6,7 @@
 
 #include "OBCrashAsync.h"
 #include "OBCrashAsyncImageList.h"
+#include "OBCrashAsyncObjC.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -22,6 +23,7 @@ enum {
 /* One per report write; lives on the writer's stack. */
 typedef struct obcrash_async_symbol_cache {
     int reserved;
+    obcrash_async_objc_cache_t objc_cache;
 } obcrash_async_symbol_cache_t;
 
 typedef void (*obcrash_async_found_symbol_cb)(ob_vm_address_t address, const char* name, void* context);
@@ -29,7 +31,11 @@ typedef void (*obcrash_async_found_symbol_cb)(ob_vm_address_t address, const cha
 void obcrash_async_symbol_cache_init(obcrash_async_symbol_cache_t* cache);
 void obcrash_async_symbol_cache_free(obcrash_async_symbol_cache_t* cache);
 
-/* OBCRASH_OK and one callback call, OBCRASH_NOT_FOUND when the selected sources found nothing,
+/* The name of the function that holds pc: with the symbol-table bit, from the image's symbol table
+ * (an ELF image's dynamic symbol table); with the Objective-C bit, from a Mach-O image's class
+ * metadata. Between the two the higher start address wins, the Objective-C name on a tie. Names
+ * are cut to 255 bytes.
+ * OBCRASH_OK and one callback call, OBCRASH_NOT_FOUND when the selected sources found nothing,
  * OBCRASH_INTERNAL when a source reported success without a name. */
 obcrash_error_t obcrash_async_find_symbol(obcrash_async_image_t* image, int strategy,
                                           obcrash_async_symbol_cache_t* cache, ob_vm_address_t pc,

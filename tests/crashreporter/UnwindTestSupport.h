@@ -104,8 +104,9 @@ public:
     }
     const uint8_t* fileBytes(const Section& s) const { return &bytes_[s.offset]; }
 
-    // Places the segments at their link addresses, the text executable; returns the header.
-    uint64_t placeAtLinkAddress() {
+    // Places the segments at their link addresses, the text executable (and everything writable
+    // when asked, for tests that damage the image); returns the header.
+    uint64_t placeAtLinkAddress(bool writable = false) {
         uint64_t low = UINT64_MAX, high = 0;
         for (const Segment& s : segments_) {
             low = std::min(low, s.vmaddr);
@@ -120,7 +121,7 @@ public:
         for (const Segment& s : segments_) {
             std::memcpy(placed_ + (s.vmaddr - low), &bytes_[s.fileoff], std::min(s.filesize, s.vmsize));
         }
-        mprotect(placed_, placedLength_, PROT_READ | PROT_EXEC);
+        mprotect(placed_, placedLength_, PROT_READ | PROT_EXEC | (writable ? PROT_WRITE : 0));
         return low;
     }
 
