@@ -18,6 +18,9 @@ typedef struct obcrash_async_file {
     /* Bytes accepted so far, counted only under a limit. */
     uint64_t total_bytes;
     uint64_t buflen;
+    /* Set by the first write, flush or close that was refused or failed, and never cleared: a
+     * report with a hole in it does not decode, so its writer must not call it a success. */
+    bool failed;
     char buffer[OBCRASH_ASYNC_FILE_BUFFER_SIZE];
 } obcrash_async_file_t;
 
