@@ -75,11 +75,10 @@ std::string isoSeconds(obcrash::OBCrashReportDate date) {
     return text;
 }
 
-class AutoCaptureCrash : public ::testing::TestWithParam<Scenario> {
+class CrashHost : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(server.start());
-        server.answer("config", {200, R"({"errorTracking":{"autocaptureExceptions":true}})", {}, 0, false, 0, 1000});
         environment = {"XDG_DATA_HOME=" + (home.path() / "data").string(),
                        "XDG_CACHE_HOME=" + (home.path() / "cache").string()};
         fs::create_directories(home.path() / "run");
@@ -92,6 +91,7 @@ protected:
 
     // A first run that leaves the remote switch stored.
     bool storeTheSwitch(int handlerType) {
+        server.answer("config", {200, R"({"errorTracking":{"autocaptureExceptions":true}})", {}, 0, false, 0, 1000});
         testsupport::ChildProcess first(host(handlerType, "none"), environment);
         return orbittest::eventually(
             [&] {
@@ -125,10 +125,34 @@ protected:
         return events;
     }
 
+    // A run that sends what it has for 2.5 s; its output.
+    std::string send(std::vector<std::string> prefix = {}) {
+        const auto sender = host(1, "send");
+        prefix.insert(prefix.end(), sender.begin(), sender.end());
+        int code = -1;
+        return testsupport::runCommand(prefix, &code, 40000, environment);
+    }
+
     modelstest::TempDir home;
     testservers::IngestServer server;
     std::vector<std::string> environment;
 };
+
+class AutoCaptureCrash : public CrashHost, public ::testing::WithParamInterface<Scenario> {};
+
+// A report cut short waits while the remote switch is off, then goes at the first start with it on,
+// without an event.
+TEST_F(CrashHost, ABrokenPendingReportIsDeletedWithoutAnEvent) {
+    fs::create_directories(reportPath().parent_path());
+    std::ofstream(reportPath(), std::ios::binary) << std::string("obcrash\x01\x0a\x05", 10);
+    send();
+    EXPECT_TRUE(fs::exists(reportPath()));
+    ASSERT_TRUE(storeTheSwitch(1));
+    const auto output = send();
+    EXPECT_NE(output.find("Failed to process crash report: "), std::string::npos) << output;
+    EXPECT_FALSE(fs::exists(reportPath()));
+    EXPECT_TRUE(exceptionEvents().empty());
+}
 
 TEST_P(AutoCaptureCrash, ACrashIsReportedOnceAtTheNextStart) {
     const auto& scenario = GetParam();
@@ -181,12 +205,9 @@ TEST_P(AutoCaptureCrash, ACrashIsReportedOnceAtTheNextStart) {
         EXPECT_EQ(crashed.pcs, pcs);
     }
 
-    std::vector<std::string> third;
-    if (scenario.underDebugger) third = {"gdb", "-batch", "-nx", "-ex", "run", "--args"};
-    const auto sender = host(scenario.handlerType, "send");
-    third.insert(third.end(), sender.begin(), sender.end());
-    int code = -1;
-    const auto sent = testsupport::runCommand(third, &code, 40000, environment);
+    const auto sent =
+        send(scenario.underDebugger ? std::vector<std::string>{"gdb", "-batch", "-nx", "-ex", "run", "--args"}
+                                    : std::vector<std::string>{});
     EXPECT_NE(sent.find("Crash report processed and captured"), std::string::npos) << sent;
     if (scenario.underDebugger) {
         EXPECT_NE(sent.find("Crash handler is disabled because a debugger is attached."), std::string::npos) << sent;
