@@ -124,6 +124,7 @@ TEST(CrashReporter, EnabledOnceLiveReportsListTheCallerAndCarryWholeCustomData) 
         // Both reporters replace the data from many threads while live reports read it.
         std::set<std::string> values;
         for (int i = 0; i < 8; ++i) values.insert("value-" + std::to_string(i) + std::string(i * 500, 'x'));
+        reporter.setCustomData(std::vector<uint8_t>(values.begin()->begin(), values.begin()->end()));
         std::atomic<bool> stop{false};
         std::vector<std::thread> writers;
         for (int i = 0; i < 8; ++i)

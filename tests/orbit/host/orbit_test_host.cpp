@@ -25,6 +25,7 @@
 #include <cassert>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <atomic>
 #include <mutex>
@@ -120,8 +121,11 @@ std::shared_ptr<orbit::OrbitSDK> setUp(const std::string& url, const std::string
 
 constexpr const char* kHostIdentifier = "com.sablix.orbit-test-host";
 
-// Read through a volatile: a constant null would let the compiler put a trap in place of the store.
-volatile int* volatile nowhere = nullptr;
+// An address in the first page, which is never mapped: not null, which the undefined-behaviour
+// sanitizer would catch before the processor does. Read through a volatile so that the compiler
+// knows nothing of it.
+volatile uintptr_t firstPage = 16;
+volatile int* nowhere() { return reinterpret_cast<volatile int*>(firstPage); }
 
 __attribute__((noipa)) void faultHere(volatile int* pointer) {
     *pointer = 1;
@@ -147,20 +151,26 @@ __attribute__((noipa)) int recurseHere(int depth) {
 
 struct FaultsWhenDestroyed {
     ~FaultsWhenDestroyed() {
-        if (armed) faultHere(nowhere);
+        if (armed) faultHere(nowhere());
     }
     bool armed = false;
 };
 FaultsWhenDestroyed faultsAtExit;
 
+// Never destroyed: the crash handlers use them until the process ends, after main included.
+obcrash::OBCrashReporter* ownReporter = nullptr;
+std::shared_ptr<orbit::OrbitSDK>* keptClient = nullptr;
+
 int crash(const std::string& url, const std::string& token, int type, const std::string& scenario) {
+    // A sanitizer's handlers would be the actions the crash reporter passes crashes on to; the
+    // program these runs stand for has none.
+    for (const int signo : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGABRT}) std::signal(signo, SIG_DFL);
     if (type == 0) {
-        // Leaked: its handlers outlive main in the static-destructor scenario.
-        auto* reporter = new obcrash::OBCrashReporter(
+        ownReporter = new obcrash::OBCrashReporter(
             obcrash::OBCrashApplicationInfo{kHostIdentifier, "1", "1.0"},
             obcrash::OBCrashReporterConfig(obcrash::OBCrashReporterConfig::kSignalHandlerTypeBSD, 0, true));
         obcrash::OBCrashReporterError error;
-        if (!reporter->enableCrashReporter(&error)) {
+        if (!ownReporter->enableCrashReporter(&error)) {
             std::printf("enable failed: %s\n", error.description.c_str());
             return 4;
         }
@@ -171,23 +181,22 @@ int crash(const std::string& url, const std::string& token, int type, const std:
     config->disableReachabilityForTesting = true;
     config->debug = true;
     config->errorTrackingConfig.autoCapture = true;
-    // Leaked as well: the handlers' custom data stays valid until the process ends.
-    auto* sdk = new std::shared_ptr<orbit::OrbitSDK>(orbit::OrbitSDK::make(config, testHost()));
-    (*sdk)->setup(config);
-    (*sdk)->identify("crash-user");
-    (*sdk)->registerProperties({{"crash_marker", scenario}});
+    keptClient = new std::shared_ptr<orbit::OrbitSDK>(orbit::OrbitSDK::make(config, testHost()));
+    (*keptClient)->setup(config);
+    (*keptClient)->identify("crash-user");
+    (*keptClient)->registerProperties({{"crash_marker", scenario}});
     std::printf("ready\n");
     std::fflush(stdout);
 
     if (scenario == "none" || scenario == "send") {
         for (int ticks = 0; scenario == "none" || ticks < 25; ++ticks) {
-            (*sdk)->flush();
+            (*keptClient)->flush();
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         return 0;
     }
     if (scenario == "segv") {
-        std::thread([] { faultHere(nowhere); }).join();
+        std::thread([] { faultHere(nowhere()); }).join();
     } else if (scenario == "segv8") {
         std::atomic<int> waiting{8};
         std::vector<std::thread> threads;
@@ -195,7 +204,7 @@ int crash(const std::string& url, const std::string& token, int type, const std:
             threads.emplace_back([&waiting] {
                 --waiting;
                 while (waiting.load() > 0) {}
-                faultHere(nowhere);
+                faultHere(nowhere());
             });
         for (auto& thread : threads) thread.join();
     } else if (scenario == "assert") {
