@@ -21,10 +21,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using crashstacks::coreIn;
-using crashstacks::coreUnavailable;
 using crashstacks::Frame;
 using crashstacks::ReportThread;
+using crashstacks::coreIn;
+using crashstacks::coreUnavailable;
 using crashstacks::reportThreads;
 
 struct CrasherRun {
@@ -141,18 +141,10 @@ TEST(ReportWriter, ACrashReportHoldsTheStacksGdbFindsInTheCore) {
     order.erase(std::unique(order.begin(), order.end()), order.end());
     EXPECT_EQ(order, (std::vector<int>{9, 1, 8, 2, 7, 3, 4, 6, 10}));
     for (const auto& [number, bytes] : top) {
-        if (number == 1) {
-            EXPECT_EQ(numbers(inner(bytes)), (std::vector<int>{1, 2, 5, 3, 4}));
-        }
-        if (number == 7) {
-            EXPECT_EQ(numbers(inner(bytes)), (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
-        }
-        if (number == 4) {
-            EXPECT_EQ(numbers(inner(bytes)), (std::vector<int>{2, 1, 3, 4, 5}));
-        }
-        if (number == 10) {
-            EXPECT_EQ(inner(bytes), "custom bytes");
-        }
+        if (number == 1) { EXPECT_EQ(numbers(inner(bytes)), (std::vector<int>{1, 2, 5, 3, 4})); }
+        if (number == 7) { EXPECT_EQ(numbers(inner(bytes)), (std::vector<int>{1, 2, 3, 4, 5, 6, 7})); }
+        if (number == 4) { EXPECT_EQ(numbers(inner(bytes)), (std::vector<int>{2, 1, 3, 4, 5})); }
+        if (number == 10) { EXPECT_EQ(inner(bytes), "custom bytes"); }
     }
     const auto& firstThread = std::find_if(top.begin(), top.end(), [](const auto& f) { return f.first == 3; })->second;
     auto threadOrder = numbers(inner(firstThread));

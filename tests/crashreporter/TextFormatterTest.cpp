@@ -51,9 +51,10 @@ TEST(TextFormatter, WritesTheReviewedLayout) {
     EXPECT_EQ(text, golden.str());
     // This system's symbols have no prefix to drop; a frame outside every image is logged, one at 0 is not.
     obcrash::setOBCrashLogSink(nullptr);
-    EXPECT_EQ(lines, (std::vector<std::string>{
-                         "[OBCrashReporter] Symbol \"_ZN6sablix5crashEv\" prefix rules are unknown for this OS!",
-                         "[OBCrashReporter] Cannot find image for 0xdeadbeef"}));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{
+                  "[OBCrashReporter] Symbol \"_ZN6sablix5crashEv\" prefix rules are unknown for this OS!",
+                  "[OBCrashReporter] Cannot find image for 0xdeadbeef"}));
 
     const auto withoutFrames = OBCrashReport::initWithData(
         encodeReport(fixtureText(R"(exception { name: "std::runtime_error" reason: "no snippets" })")));
