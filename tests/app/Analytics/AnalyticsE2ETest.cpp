@@ -1,5 +1,6 @@
 // The application's analytics on a desktop: the real `sablix` binary sending to a local ingest
-// service, and the settings sheet's switch turning it off.
+// service, its life cycle across launches and focus changes, and the settings sheet's switch
+// turning it off.
 #include <gtest/gtest.h>
 
 #include <algorithm>
