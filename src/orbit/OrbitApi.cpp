@@ -219,14 +219,19 @@ std::optional<HttpRequest> OrbitApi::getRemoteConfigRequest() const {
 
 void OrbitApi::upload(const std::string& name, const std::string& url, const nlohmann::json& body,
                       UploadCompletion completion) {
-    auto request = getURLRequest(url, true);
     const auto json = writeJSON(body);
     if (!json) {
         hedgeLog("Error parsing the " + name + " body");
         return completion(OrbitUploadInfo{});
     }
+    uploadText(name, url, *json, std::move(completion));
+}
+
+void OrbitApi::uploadText(const std::string& name, const std::string& url, const std::string& body,
+                          UploadCompletion completion) {
+    auto request = getURLRequest(url, true);
     try {
-        request.body = gzipped(*json);
+        request.body = gzipped(body);
     } catch (const GzipError& error) {
         hedgeLog("Error gzipping the " + name + " body: " + error.message + ".");
         return completion(OrbitUploadInfo{std::nullopt, error});
@@ -265,13 +270,13 @@ void OrbitApi::snapshot(const Events& events, UploadCompletion completion) {
     upload("snapshot", *url, body, std::move(completion));
 }
 
-void OrbitApi::logs(const nlohmann::json& payload, UploadCompletion completion) {
+void OrbitApi::logs(const std::string& payload, UploadCompletion completion) {
     const auto url = getEndpointURL("/i/v1/logs", {{"token", config_->projectToken}}, config_->host);
     if (!url) {
         hedgeLog("Malformed logs URL error.");
         return completion(OrbitUploadInfo{});
     }
-    upload("logs", *url, payload, std::move(completion));
+    uploadText("logs", *url, payload, std::move(completion));
 }
 
 void OrbitApi::flags(const std::string& distinctId, const std::optional<std::string>& anonymousId,

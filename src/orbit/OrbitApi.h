@@ -49,7 +49,8 @@ public:
     void batch(const Events& events, UploadCompletion completion);
     // Sets every event's api key to the project token first, in place.
     void snapshot(const Events& events, UploadCompletion completion);
-    void logs(const nlohmann::json& payload, UploadCompletion completion);
+    // The payload is the JSON text the logs payload builder writes.
+    void logs(const std::string& payload, UploadCompletion completion);
     void flags(const std::string& distinctId, const std::optional<std::string>& anonymousId,
                const std::optional<std::string>& deviceId, const std::map<std::string, std::string>& groups,
                const nlohmann::json& personProperties,
@@ -64,6 +65,8 @@ private:
     HttpRequest getURLRequest(std::string url, bool gzipped) const;
     void upload(const std::string& name, const std::string& url, const nlohmann::json& body,
                 UploadCompletion completion);
+    void uploadText(const std::string& name, const std::string& url, const std::string& body,
+                    UploadCompletion completion);
 
     const std::shared_ptr<OrbitConfig> config_;
     const Now now_;

@@ -12,13 +12,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "orbit/ErrorTracking/Models/OrbitTracedException.h"
 #include "orbit/Logs/OrbitLogRecord.h"
 #include "orbit/OrbitConfig.h"
 #include "orbit/OrbitContext.h"
 #include "orbit/OrbitHost.h"
 #include "orbit/OrbitIntegration.h"
 #include "orbit/Flags/OrbitFeatureFlagResult.h"
-#include "orbit/Models/OrbitRaisedException.h"
 #include "orbit/OrbitDeepLinkHelper.h"
 #include "orbit/OrbitSessionManager.h"
 #include "orbit/Utils/AtomicShared.h"
@@ -152,9 +152,11 @@ public:
     void captureDeepLink(const OrbitUserActivity& userActivity);
 
     // Handled errors as "$exception" events; the caller's properties override the computed ones.
+    // An error and what is nested under it carry the caller's stack; a traced exception carries the
+    // stack of the place that made it.
     void captureException(const std::exception& error, const Properties& properties = std::nullopt);
     void captureException(const std::error_code& error, const Properties& properties = std::nullopt);
-    void captureException(const OrbitRaisedException& exception, const Properties& properties = std::nullopt);
+    void captureException(const OrbitTracedException& exception, const Properties& properties = std::nullopt);
 
     std::shared_ptr<OrbitLogger> logger();
     void setLogger(std::shared_ptr<OrbitLogger> logger);
@@ -182,7 +184,6 @@ private:
     void setupBody(const std::shared_ptr<OrbitConfig>& config);  // with setupLock_ held
     void installIntegrations();                                  // with setupLock_ held
     void uninstallIntegrations();                                // takes setupLock_
-    void captureExceptionList(nlohmann::json exceptionList, const Properties& properties);
     void notifyContextDidChange();
     nlohmann::json getDefaultPersonProperties();
 

@@ -1,38 +1,30 @@
 // Handled errors reported by the host, as "$exception" events.
+//
+// Each entry point builds the properties itself rather than through a helper of internal linkage:
+// the capture-time stack loses its top frames while they are the client's own, which the loader
+// can only tell for exported functions of namespace orbit.
+#include "orbit/ErrorTracking/OrbitExceptionProcessor.h"
 #include "orbit/OrbitSDK.h"
 
 namespace orbit {
-namespace {
-
-// The exception lists of each kind of error. They stay empty until the stack-trace processing
-// that fills them is built; the event still carries the level and the caller's properties.
-nlohmann::json buildExceptionList(const std::exception&) { return nlohmann::json::array(); }
-nlohmann::json buildExceptionList(const std::error_code&) { return nlohmann::json::array(); }
-nlohmann::json buildExceptionList(const OrbitRaisedException&) { return nlohmann::json::array(); }
-
-}  // namespace
 
 void OrbitSDK::captureException(const std::exception& error, const Properties& properties) {
-    if (isSetUp()) captureExceptionList(buildExceptionList(error), properties);
+    if (!isSetUp()) return;
+    capture("$exception", OrbitExceptionProcessor::exceptionEventProperties(
+                              error, config()->errorTrackingConfig, properties.value_or(nlohmann::json::object())));
 }
 
 void OrbitSDK::captureException(const std::error_code& error, const Properties& properties) {
-    if (isSetUp()) captureExceptionList(buildExceptionList(error), properties);
+    if (!isSetUp()) return;
+    capture("$exception", OrbitExceptionProcessor::exceptionEventProperties(
+                              error, config()->errorTrackingConfig, properties.value_or(nlohmann::json::object())));
 }
 
-void OrbitSDK::captureException(const OrbitRaisedException& exception, const Properties& properties) {
-    if (isSetUp()) captureExceptionList(buildExceptionList(exception), properties);
-}
-
-void OrbitSDK::captureExceptionList(nlohmann::json exceptionList, const Properties& properties) {
-    nlohmann::json all = {{"$exception_level", "error"}};
-    if (!exceptionList.empty()) {
-        all["$exception_list"] = std::move(exceptionList);
-        all["$debug_images"] = nlohmann::json::array();
-    }
-    if (properties && properties->is_object())
-        for (const auto& [key, value] : properties->items()) all[key] = value;
-    capture("$exception", all);
+void OrbitSDK::captureException(const OrbitTracedException& exception, const Properties& properties) {
+    if (!isSetUp()) return;
+    capture("$exception", OrbitExceptionProcessor::exceptionEventProperties(
+                              static_cast<const std::exception&>(exception), config()->errorTrackingConfig,
+                              properties.value_or(nlohmann::json::object())));
 }
 
 }  // namespace orbit

@@ -8,15 +8,23 @@ constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx
 }
 
 std::string base64Encode(const uint8_t* bytes, size_t size) {
-    std::string out;
-    out.reserve((size + 2) / 3 * 4);
-    for (size_t i = 0; i < size; i += 3) {
-        const uint32_t n = static_cast<uint32_t>(bytes[i]) << 16 | (i + 1 < size ? bytes[i + 1] << 8 : 0) |
-                           (i + 2 < size ? bytes[i + 2] : 0);
-        out.push_back(kAlphabet[n >> 18 & 63]);
-        out.push_back(kAlphabet[n >> 12 & 63]);
-        out.push_back(i + 1 < size ? kAlphabet[n >> 6 & 63] : '=');
-        out.push_back(i + 2 < size ? kAlphabet[n & 63] : '=');
+    // Written into place: a library of thousands of snippets is megabytes, encoded at every save.
+    std::string out((size + 2) / 3 * 4, '=');
+    char* o = out.data();
+    size_t i = 0;
+    for (; i + 3 <= size; i += 3, o += 4) {
+        const uint32_t n =
+            static_cast<uint32_t>(bytes[i]) << 16 | static_cast<uint32_t>(bytes[i + 1]) << 8 | bytes[i + 2];
+        o[0] = kAlphabet[n >> 18 & 63];
+        o[1] = kAlphabet[n >> 12 & 63];
+        o[2] = kAlphabet[n >> 6 & 63];
+        o[3] = kAlphabet[n & 63];
+    }
+    if (i < size) {
+        const uint32_t n = static_cast<uint32_t>(bytes[i]) << 16 | (i + 1 < size ? bytes[i + 1] << 8 : 0);
+        o[0] = kAlphabet[n >> 18 & 63];
+        o[1] = kAlphabet[n >> 12 & 63];
+        if (i + 1 < size) o[2] = kAlphabet[n >> 6 & 63];
     }
     return out;
 }

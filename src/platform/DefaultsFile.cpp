@@ -7,8 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "platform/Base64.h"
 #include "platform/BackupFile.h"
 #include "platform/JsonSalvage.h"
+#include "platform/Uuid.h"
 #include "posix/AtomicFile.h"
 
 namespace platform {
@@ -39,6 +45,69 @@ std::string quoted(const std::string& key) { return "the value under \"" + key +
 std::string printable(std::string text) {
     jsonsalvage::repair(text);
     return text;
+}
+
+// A large data value (the snippet library) is megabytes of base64 text, which never needs
+// escaping, yet the JSON writer would examine it character by character. Such a value is written
+// as a stand-in string unique to this write, and its text is put in the stand-in's place after.
+// The bytes are those of the ordinary writer; a stand-in not found exactly once (a stored string
+// that happens to equal it) sends the caller back to the ordinary writer.
+class LargeDataSplicer {
+public:
+    static constexpr size_t kLargeData = 64 * 1024;
+
+    json toJson(const DefaultsValue& value) {
+        const auto* data = value.asData();
+        if (!data || data->size() < kLargeData) return value.toJson();
+        std::string standIn = "sablix-data-" + Uuid::generate().toString();
+        json stub{{"$data", standIn}};
+        pieces_.push_back({'"' + std::move(standIn) + '"', base64Encode(data->data(), data->size())});
+        return stub;
+    }
+
+    // The written text with every stand-in replaced, or nothing when one is not there exactly once.
+    std::optional<std::string> fill(const std::string& text) const {
+        std::vector<std::pair<size_t, const Piece*>> places;
+        size_t size = text.size();
+        for (const auto& piece : pieces_) {
+            const size_t at = text.find(piece.quotedStandIn);
+            if (at == std::string::npos || text.find(piece.quotedStandIn, at + 1) != std::string::npos)
+                return std::nullopt;
+            places.emplace_back(at, &piece);
+            size += piece.text.size() + 2 - piece.quotedStandIn.size();
+        }
+        std::sort(places.begin(), places.end());
+        std::string out;
+        out.reserve(size);
+        size_t from = 0;
+        for (const auto& [at, piece] : places) {
+            out.append(text, from, at - from);
+            out += '"';
+            out += piece->text;
+            out += '"';
+            from = at + piece->quotedStandIn.size();
+        }
+        out.append(text, from, std::string::npos);
+        return out;
+    }
+
+private:
+    struct Piece {
+        std::string quotedStandIn;
+        std::string text;
+    };
+    std::vector<Piece> pieces_;
+};
+
+std::string encodeValues(const DefaultsFile::Values& values, const DefaultsFile::LostValues& lost, bool splice) {
+    LargeDataSplicer splicer;
+    json object = json::object();
+    for (const auto& [key, value] : values) object[key] = splice ? splicer.toJson(value) : value.toJson();
+    for (const auto& [key, where] : lost) object[kLostValuesKey][printable(key)] = printable(where);
+    std::string text = object.dump(1, '\t');
+    if (!splice) return text;
+    if (auto filled = splicer.fill(text)) return std::move(*filled);
+    return encodeValues(values, lost, false);
 }
 
 }  // namespace
@@ -184,10 +253,7 @@ bool DefaultsFile::write(Values values, LostValues lost) {
     }
     std::string bytes;
     try {
-        json object = json::object();
-        for (const auto& [key, value] : values) object[key] = value.toJson();
-        for (const auto& [key, where] : lost) object[kLostValuesKey][printable(key)] = printable(where);
-        bytes = object.dump(1, '\t');
+        bytes = encodeValues(values, lost, true);
     } catch (const json::exception& e) {
         // Text that is not UTF-8 cannot be written as JSON.
         log_.error("Cannot encode defaults file %s: %s", path_.c_str(), e.what());

@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <system_error>
 
+#include "OrbitClientFixture.h"
 #include "orbit/ErrorTracking/Models/OrbitTracedException.h"
 #include "orbit/ErrorTracking/OrbitDebugImageProvider.h"
 #include "orbit/ErrorTracking/OrbitExceptionProcessor.h"
@@ -29,6 +31,22 @@ __attribute__((noinline)) void captureAtKnownSite(const OrbitErrorTrackingConfig
 }
 
 __attribute__((noinline)) void throwTracedAtKnownSite() { throw orbit::OrbitTracedException("traced"); }
+
+__attribute__((noinline)) void reportNestedAtKnownSite(orbit::OrbitSDK& sdk) {
+    try {
+        try {
+            try {
+                throw std::out_of_range("row 9");
+            } catch (...) {
+                std::throw_with_nested(std::runtime_error("snippet unreadable"));
+            }
+        } catch (...) {
+            std::throw_with_nested(std::logic_error("library not loaded"));
+        }
+    } catch (const std::exception& error) {
+        sdk.captureException(error, json{{"screen", "library"}});
+    }
+}
 
 namespace sablix::storage {
 struct QueueError : std::runtime_error {
@@ -263,4 +281,61 @@ TEST(ErrorTrackingExceptionTest, InAppRules) {
     EXPECT_FALSE(P::isInApp("mine.so", std::nullopt, config));
     config.inAppByDefault = false;
     EXPECT_FALSE(P::isInApp("other.so", std::nullopt, config));
+}
+
+// Through the client to the ingest server: the nested chain shares the caller's stack, whose
+// innermost frame is the caller (the client's own frames are gone); the traced exception carries
+// its throw site; the images of every frame travel beside them; a caller's level wins.
+TEST(ErrorTrackingExceptionTest, CapturedExceptionsArriveAsExceptionEvents) {
+    orbittest::Client client;
+    reportNestedAtKnownSite(*client.sdk);
+    try {
+        throwTracedAtKnownSite();
+    } catch (const orbit::OrbitTracedException& error) {
+        client.sdk->captureException(error);
+    }
+    client.sdk->captureException(std::make_error_code(std::errc::timed_out), json{{"$exception_level", "warning"}});
+    const auto events = client.sent(3);
+    ASSERT_EQ(events.size(), 3u);
+
+    const auto innermostFunction = [](const json& exception) {
+        return demangledName(exception["stacktrace"]["frames"].back().value("function", ""));
+    };
+    const auto imagesCoverFrames = [](const json& properties) {
+        std::set<std::string> images;
+        for (const auto& image : properties["$debug_images"]) images.insert(image["image_addr"]);
+        for (const auto& exception : properties["$exception_list"])
+            for (const auto& frame : exception["stacktrace"]["frames"])
+                if (frame.contains("image_addr") && !images.contains(frame["image_addr"])) return false;
+        return !images.empty();
+    };
+
+    for (const auto& event : events) EXPECT_EQ(event["event"], "$exception");
+    const json& nested = events[0]["properties"];
+    EXPECT_EQ(nested["$exception_level"], "error");
+    EXPECT_EQ(nested["screen"], "library");
+    const json& chain = nested["$exception_list"];
+    ASSERT_EQ(chain.size(), 3u);
+    EXPECT_EQ(chain[0]["value"], "library not loaded");
+    EXPECT_EQ(chain[1]["value"], "snippet unreadable");
+    EXPECT_EQ(chain[2]["type"], "out_of_range");
+    for (const auto& entry : chain) {
+        EXPECT_EQ(entry["mechanism"], json({{"type", "generic"}, {"handled", true}, {"synthetic", true}}));
+        EXPECT_EQ(entry["stacktrace"], chain[0]["stacktrace"]);
+    }
+    EXPECT_EQ(innermostFunction(chain[0]), "reportNestedAtKnownSite");
+    EXPECT_TRUE(imagesCoverFrames(nested));
+
+    const json& traced = events[1]["properties"];
+    EXPECT_EQ(traced["$exception_level"], "error");
+    ASSERT_EQ(traced["$exception_list"].size(), 1u);
+    EXPECT_EQ(traced["$exception_list"][0]["mechanism"]["synthetic"], false);
+    EXPECT_EQ(innermostFunction(traced["$exception_list"][0]), "throwTracedAtKnownSite");
+    EXPECT_TRUE(imagesCoverFrames(traced));
+
+    const json& code = events[2]["properties"];
+    EXPECT_EQ(code["$exception_level"], "warning");
+    EXPECT_EQ(code["$exception_list"][0]["type"], "generic");
+    EXPECT_EQ(code["$exception_list"][0]["value"],
+              std::make_error_code(std::errc::timed_out).message() + " (Code: " + std::to_string(ETIMEDOUT) + ")");
 }

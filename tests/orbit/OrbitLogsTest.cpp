@@ -97,7 +97,7 @@ TEST(OrbitLogsOTLPTest, PayloadEncodesEveryValueKindByTheProtocolsRules) {
     orbit::OrbitApplicationInfo application;
     application.identifier = "com.sablix.app";
     const auto resource = orbit::OrbitLogsOTLP::buildResourceAttributes(config, application);
-    const auto payload = orbit::OrbitLogsOTLP::buildPayload({warn, bare}, resource, "1.4.0");
+    const auto payload = json::parse(orbit::OrbitLogsOTLP::buildPayload({warn, bare}, resource, "1.4.0"));
 
     const auto& resourceLogs = payload["resourceLogs"][0];
     const auto& attributes = resourceLogs["resource"]["attributes"];
@@ -273,7 +273,7 @@ TEST_F(OrbitLogCaptureTest, OneBadTraceIdCostsOnlyThatIdAndTheBatchIsAccepted) {
     forged["resourceLogs"][0]["scopeLogs"][0]["logRecords"][0]["traceId"] = "xyz";
     orbit::OrbitApi api(config);
     std::promise<std::optional<int64_t>> status;
-    api.logs(forged, [&](orbit::OrbitUploadInfo info) { status.set_value(info.statusCode); });
+    api.logs(forged.dump(), [&](orbit::OrbitUploadInfo info) { status.set_value(info.statusCode); });
     EXPECT_EQ(status.get_future().get(), 400);
 }
 

@@ -109,11 +109,17 @@ TEST(OrbitOptOutTest, IntegrationsFollowOptOutOptInAndCloseAcrossTwoInstances) {
 // Eight threads capture while a ninth opts out, in, closes and sets up again a thousand times:
 // nothing crashes and every event that arrives is whole.
 TEST(OrbitOptOutTest, CapturesSurviveATeardownLoopOnAnotherThread) {
-    Client client([](OrbitConfig& config) {
-        config.debug = false;
-        config.preloadFeatureFlags = false;
-        config.captureApplicationLifecycleEvents = true;
-    });
+    // Every set-up and opt-out stores values with fsync: in memory, the loops spend their time on
+    // the races this test is about rather than on the disk.
+    const std::filesystem::path shm("/dev/shm");
+    modelstest::TempDir memory(std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path());
+    Client client(
+        [](OrbitConfig& config) {
+            config.debug = false;
+            config.preloadFeatureFlags = false;
+            config.captureApplicationLifecycleEvents = true;
+        },
+        [&](orbit::OrbitHost& host) { host.dataHome = memory.path(); });
     auto& sdk = *client.sdk;
     std::atomic<bool> done{false};
     std::vector<std::thread> capturers;

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include "../orbit/OrbitClientFixture.h"
+#include "orbit_qt/OrbitQtDeepLinkListener.h"
 #include "orbit_qt/OrbitQtLifecycle.h"
 #include "orbit_qt/OrbitQtScreen.h"
 
@@ -56,4 +57,18 @@ Item {
     ASSERT_EQ(names(events), (std::vector<std::string>{"$screen", "$screen", "$screen"}));
     for (const auto& event : events) EXPECT_EQ(event["properties"]["$screen_name"], "Home");
     EXPECT_TRUE(events[0]["properties"].contains("$screen_width"));
+}
+
+// The listener reports the URL's encoded text as a deep link, and nothing for a URL that is none;
+// one made without a client reports to the default instance, which nobody set up here.
+TEST(OrbitQtTest, TheDeepLinkListenerReportsOpenedURLs) {
+    Client client;
+    orbitqt::OrbitDeepLinkListener listener(client.sdk);
+    orbitqt::OrbitDeepLinkListener toDefault;
+    toDefault.openUrl(QUrl("sablix://ignored"));
+    listener.openUrl(QUrl());
+    listener.openUrl(QUrl("sablix://snippet/open?name=a%20b&x=%C3%A9"));
+    const auto events = client.sent(1);
+    ASSERT_EQ(names(events), std::vector<std::string>{"Deep Link Opened"});
+    EXPECT_EQ(events[0]["properties"]["url"], "sablix://snippet/open?name=a%20b&x=%C3%A9");
 }

@@ -7,6 +7,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/Base64.h"
 #include "platform/FileDefaults.h"
 #include "support/ModelsTestSupport.h"
@@ -165,6 +167,36 @@ TEST_F(FileDefaultsTest, LibraryLivesInAFileOfItsOwn) {
     ASSERT_TRUE(store.remove(kLibrary));
     EXPECT_FALSE(opened().contains(kLibrary));
     EXPECT_FALSE(FileDefaults(file, {}).contains(kLibrary));
+}
+
+// Large data is written by a faster path than the rest; the file must hold exactly what the
+// ordinary JSON writer makes of the same values, wherever the data sits among other keys.
+TEST_F(FileDefaultsTest, LargeDataIsWrittenAsTheOrdinaryWriterWouldAndReadsBack) {
+    std::mt19937 random(7);
+    std::string bytes(300 * 1024 + 1, '\0');  // a length that needs padding
+    for (auto& byte : bytes) byte = static_cast<char>(random());
+    const auto large = DefaultsValue::data(bytes);
+    const auto other = DefaultsValue::data(bytes.substr(0, 70 * 1024));
+
+    FileDefaults plain(file, {});
+    ASSERT_TRUE(plain.set("a", "first"));
+    ASSERT_TRUE(plain.set("big", large));
+    ASSERT_TRUE(plain.set("list", DefaultsValue::Array{other, "sablix-data-", 1}));  // nested: the ordinary path
+    ASSERT_TRUE(plain.set("more", other));
+    ASSERT_TRUE(plain.set("z", "last"));
+    FileDefaults store = opened();
+    ASSERT_TRUE(store.set(kLibrary, large));
+
+    for (const auto& path : {file, store.separateFile(kLibrary)}) {
+        const std::string written = readFile(path);
+        EXPECT_EQ(written, nlohmann::json::parse(written).dump(1, '\t')) << path;
+    }
+    FileDefaults reopened = opened();
+    EXPECT_EQ(reopened.object("big"), large);
+    EXPECT_EQ(reopened.object("more"), other);
+    EXPECT_EQ(reopened.object("list"), (DefaultsValue::Array{other, "sablix-data-", 1}));
+    EXPECT_EQ(reopened.object(kLibrary), large);
+    EXPECT_TRUE(reopened.loadError().empty());
 }
 
 // Casting an out-of-range double to an integer is undefined behaviour; JSON has no NaN or

@@ -12,11 +12,13 @@
 
 namespace modelstest {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A fresh folder under the system's temporary folder (or under `parent`), removed with everything
+// in it.
 class TempDir {
 public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "sablix-models-XXXXXX").string();
+    TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+    explicit TempDir(const std::filesystem::path& parent) {
+        std::string pattern = (parent / "sablix-models-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
     }
     ~TempDir() {

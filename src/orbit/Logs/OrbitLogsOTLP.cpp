@@ -1,14 +1,17 @@
 #include "orbit/Logs/OrbitLogsOTLP.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <map>
 #include <string_view>
+#include <variant>
 
 #include "orbit/Logs/LogText.h"
 #include "orbit/OrbitVersion.h"
 #include "orbit/Utils/BundleInfo.h"
 #include "orbit/Utils/JSONUtils.h"
+#include "orbit/Utils/Utf8.h"
 
 namespace orbit::OrbitLogsOTLP {
 namespace {
@@ -27,127 +30,244 @@ int severityNumber(OrbitLogSeverity level) {
     return 9;
 }
 
-// One-member objects built in place: a payload holds thousands, and initializer lists copy.
-Json member(const char* key, Json value) {
-    Json object(Json::value_t::object);
-    object.get_ref<Json::object_t&>().emplace(key, std::move(value));
-    return object;
-}
-
-Json stringValue(std::string text) { return member("stringValue", validUtf8Text(std::move(text))); }
-
-Json doubleAnyValue(double value) {
-    if (std::isnan(value)) return stringValue("NaN");
-    if (std::isinf(value)) return stringValue(value > 0 ? "Infinity" : "-Infinity");
-    return member("doubleValue", value);
-}
-
-Json keyValue(std::string key, Json value) {
-    Json pair(Json::value_t::object);
-    auto& object = pair.get_ref<Json::object_t&>();
-    object.emplace("key", validUtf8Text(std::move(key)));
-    object.emplace("value", std::move(value));
-    return pair;
-}
-
-std::optional<Json> compositeAnyValue(const Json& value, int depth) {
-    if (depth >= kMaxAnyValueDepth)
-        return stringValue(writeJSON(value, nullptr, InvalidUtf8::replace).value_or(std::string()));
-    if (value.is_array()) {
-        Json values(Json::value_t::array);
-        auto& list = values.get_ref<Json::array_t&>();
-        list.reserve(value.size());
-        for (const auto& element : value)
-            if (auto converted = toAnyValue(element, depth + 1)) list.push_back(std::move(*converted));
-        return member("arrayValue", member("values", std::move(values)));
+// The JSON writer's escaping of valid UTF-8: the quote, the backslash and control characters;
+// every other byte as it is.
+void appendEscaped(std::string_view text, std::string& out) {
+    static constexpr char hex[] = "0123456789abcdef";
+    out += '"';
+    size_t plain = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        out.append(text, plain, i - plain);
+        plain = i + 1;
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        }
     }
-    return member("kvlistValue", member("values", toKeyValueList(value, depth + 1)));
+    out.append(text, plain);
+    out += '"';
+}
+
+void appendString(std::string_view text, std::string& out) {
+    if (isValidUtf8(text))
+        appendEscaped(text, out);
+    else
+        appendEscaped(validUtf8Text(std::string(text)), out);
+}
+
+template <typename Integer>
+void appendInteger(Integer value, std::string& out) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
+}
+
+void appendStringValue(std::string_view text, std::string& out) {
+    out += "{\"stringValue\":";
+    appendString(text, out);
+    out += '}';
+}
+
+void appendDoubleAnyValue(double value, std::string& out) {
+    if (std::isnan(value)) return appendStringValue("NaN", out);
+    if (std::isinf(value)) return appendStringValue(value > 0 ? "Infinity" : "-Infinity", out);
+    out += "{\"doubleValue\":";
+    // The JSON writer's shortest round-trip form ("2.5", "1e+20", "3.0").
+    out += Json(value).dump();
+    out += '}';
+}
+
+// Lists and maps too deep for the payload go as their JSON text.
+void appendAsText(const Json& value, std::string& out) {
+    appendStringValue(writeJSON(value, nullptr, InvalidUtf8::replace).value_or(std::string()), out);
+}
+
+void appendCompositeAnyValue(const Json& value, std::string& out, int depth) {
+    if (depth >= kMaxAnyValueDepth) return appendAsText(value, out);
+    if (value.is_array()) {
+        out += "{\"arrayValue\":{\"values\":[";
+        bool first = true;
+        for (const auto& element : value) {
+            const size_t mark = out.size();
+            if (!first) out += ',';
+            if (toAnyValue(element, out, depth + 1))
+                first = false;
+            else
+                out.resize(mark);
+        }
+        out += "]}}";
+        return;
+    }
+    out += "{\"kvlistValue\":{\"values\":";
+    toKeyValueList(value, out, depth + 1);
+    out += "}}";
+}
+
+// One {"key", "value"} pair after `separator`; nothing at all when the value has no AnyValue.
+template <typename WriteValue>
+bool appendKeyValue(std::string_view key, bool separator, std::string& out, WriteValue writeValue) {
+    const size_t mark = out.size();
+    if (separator) out += ',';
+    out += "{\"key\":";
+    appendString(key, out);
+    out += ",\"value\":";
+    if (!writeValue()) {
+        out.resize(mark);
+        return false;
+    }
+    out += '}';
+    return true;
+}
+
+// A built-in attribute of the record, or one of the user's.
+using AttributeValue = std::variant<const std::string*, const std::vector<std::string>*, const Json*>;
+
+bool appendAttributeValue(const AttributeValue& value, std::string& out) {
+    if (const auto* text = std::get_if<const std::string*>(&value)) {
+        appendStringValue(**text, out);
+        return true;
+    }
+    if (const auto* list = std::get_if<const std::vector<std::string>*>(&value)) {
+        out += "{\"arrayValue\":{\"values\":[";
+        for (size_t i = 0; i < (*list)->size(); ++i) {
+            if (i > 0) out += ',';
+            appendStringValue((**list)[i], out);
+        }
+        out += "]}}";
+        return true;
+    }
+    return toAnyValue(*std::get<const Json*>(value), out);
 }
 
 }  // namespace
 
-std::optional<nlohmann::json> toAnyValue(const nlohmann::json& value, int depth) {
+bool toAnyValue(const nlohmann::json& value, std::string& out, int depth) {
     switch (value.type()) {
     case Json::value_t::null:
-    case Json::value_t::discarded: return std::nullopt;
-    case Json::value_t::string: return stringValue(value.get_ref<const std::string&>());
-    case Json::value_t::boolean: return member("boolValue", value.get<bool>());
-    case Json::value_t::number_integer: return member("intValue", std::to_string(value.get<int64_t>()));
+    case Json::value_t::discarded: return false;
+    case Json::value_t::string: appendStringValue(value.get_ref<const std::string&>(), out); return true;
+    case Json::value_t::boolean:
+        out += value.get<bool>() ? "{\"boolValue\":true}" : "{\"boolValue\":false}";
+        return true;
+    case Json::value_t::number_integer:
+        out += "{\"intValue\":\"";
+        appendInteger(value.get<int64_t>(), out);
+        out += "\"}";
+        return true;
     case Json::value_t::number_unsigned: {
         // intValue is a signed 64-bit number, and a collector refuses the batch for one beyond
         // it: such a value goes as its exact text.
         const auto number = value.get<uint64_t>();
-        if (number > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
-            return stringValue(std::to_string(number));
-        return member("intValue", std::to_string(number));
+        if (number > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+            appendStringValue(std::to_string(number), out);
+        } else {
+            out += "{\"intValue\":\"";
+            appendInteger(number, out);
+            out += "\"}";
+        }
+        return true;
     }
-    case Json::value_t::number_float: return doubleAnyValue(value.get<double>());
+    case Json::value_t::number_float: appendDoubleAnyValue(value.get<double>(), out); return true;
     case Json::value_t::array:
-    case Json::value_t::object: return compositeAnyValue(value, depth);
+    case Json::value_t::object: appendCompositeAnyValue(value, out, depth); return true;
     case Json::value_t::binary: break;
     }
-    return stringValue(writeJSON(value, nullptr, InvalidUtf8::replace).value_or(std::string()));
+    appendAsText(value, out);
+    return true;
 }
 
-nlohmann::json toKeyValueList(const nlohmann::json& object, int depth) {
-    Json list(Json::value_t::array);
-    if (!object.is_object()) return list;
-    auto& pairs = list.get_ref<Json::array_t&>();
-    pairs.reserve(object.size());
+void toKeyValueList(const nlohmann::json& object, std::string& out, int depth) {
+    out += '[';
+    bool separator = false;
     // The object's keys are already in ascending byte order.
-    for (const auto& [key, value] : object.get_ref<const Json::object_t&>())
-        if (auto converted = toAnyValue(value, depth)) pairs.push_back(keyValue(key, std::move(*converted)));
-    return list;
+    if (object.is_object())
+        for (const auto& pair : object.get_ref<const Json::object_t&>())
+            separator |=
+                appendKeyValue(pair.first, separator, out, [&] { return toAnyValue(pair.second, out, depth); });
+    out += ']';
 }
 
-nlohmann::json buildLogRecord(const OrbitLogRecord& record) {
+void buildLogRecord(const OrbitLogRecord& record, std::string& out) {
     // The built-in attributes, then the user's, which replace built-ins of the same name; pointers,
-    // so that no value is copied before it is converted.
-    std::map<std::string_view, const Json*> merged;
-    Json builtIns(Json::value_t::object);
-    auto& builtIn = builtIns.get_ref<Json::object_t&>();
-    if (record.distinctId) builtIn.emplace("orbitDistinctId", *record.distinctId);
-    if (record.sessionId) builtIn.emplace("sessionId", *record.sessionId);
-    if (record.screenName) builtIn.emplace("screen.name", *record.screenName);
-    if (record.appState()) builtIn.emplace("app.state", *record.appState());
-    if (!record.featureFlagKeys.empty()) builtIn.emplace("feature_flags", record.featureFlagKeys);
-    for (const auto& [key, value] : builtIn) merged[key] = &value;
+    // so that no value is copied before it is written.
+    std::map<std::string_view, AttributeValue> merged;
+    if (record.distinctId) merged["orbitDistinctId"] = &*record.distinctId;
+    if (record.sessionId) merged["sessionId"] = &*record.sessionId;
+    if (record.screenName) merged["screen.name"] = &*record.screenName;
+    if (record.appState()) merged["app.state"] = &*record.appState();
+    if (!record.featureFlagKeys.empty()) merged["feature_flags"] = &record.featureFlagKeys;
     if (record.attributes.is_object())
         for (const auto& [key, value] : record.attributes.get_ref<const Json::object_t&>()) merged[key] = &value;
 
-    Json log(Json::value_t::object);
-    auto& fields = log.get_ref<Json::object_t&>();
-    fields.emplace("timeUnixNano", record.timeUnixNano());
-    fields.emplace("observedTimeUnixNano", record.observedTimeUnixNano());
-    fields.emplace("severityNumber", severityNumber(record.level));
-    fields.emplace("severityText", name(record.level));
-    fields.emplace("body", stringValue(record.body));
+    // Members in ascending key order, as the JSON writer puts them.
+    out += '{';
     if (!merged.empty()) {
-        Json attributes(Json::value_t::array);
-        auto& pairs = attributes.get_ref<Json::array_t&>();
-        pairs.reserve(merged.size());
-        for (const auto& [key, value] : merged)
-            if (auto converted = toAnyValue(*value)) pairs.push_back(keyValue(std::string(key), std::move(*converted)));
-        fields.emplace("attributes", std::move(attributes));
+        out += "\"attributes\":[";
+        bool separator = false;
+        for (const auto& pair : merged)
+            separator |=
+                appendKeyValue(pair.first, separator, out, [&] { return appendAttributeValue(pair.second, out); });
+        out += "],";
     }
+    out += "\"body\":";
+    appendStringValue(record.body, out);
+    if (record.traceFlags) {
+        out += ",\"flags\":";
+        appendInteger(static_cast<uint32_t>(*record.traceFlags), out);
+    }
+    out += ",\"observedTimeUnixNano\":";
+    appendString(record.observedTimeUnixNano(), out);
+    out += ",\"severityNumber\":";
+    appendInteger(severityNumber(record.level), out);
+    out += ",\"severityText\":";
+    appendString(name(record.level), out);
     // A collector refuses the whole batch for one malformed id; a record stored by an older
     // client, or edited on disk, goes without it instead.
-    if (record.traceId && isHexId(*record.traceId, 32)) fields.emplace("traceId", *record.traceId);
-    if (record.spanId && isHexId(*record.spanId, 16)) fields.emplace("spanId", *record.spanId);
-    if (record.traceFlags) fields.emplace("flags", static_cast<uint32_t>(*record.traceFlags));
-    return log;
+    if (record.spanId && isHexId(*record.spanId, 16)) {
+        out += ",\"spanId\":";
+        appendEscaped(*record.spanId, out);
+    }
+    out += ",\"timeUnixNano\":";
+    appendString(record.timeUnixNano(), out);
+    if (record.traceId && isHexId(*record.traceId, 32)) {
+        out += ",\"traceId\":";
+        appendEscaped(*record.traceId, out);
+    }
+    out += '}';
 }
 
-nlohmann::json buildPayload(const std::vector<std::shared_ptr<OrbitLogRecord>>& records,
-                            const nlohmann::json& resourceAttributes, const std::string& scopeVersion) {
-    auto logRecords = nlohmann::json::array();
-    for (const auto& record : records)
-        if (record) logRecords.push_back(buildLogRecord(*record));
-    nlohmann::json scopeLogs = {{"scope", {{"name", scopeName}, {"version", scopeVersion}}},
-                                {"logRecords", std::move(logRecords)}};
-    nlohmann::json resourceLogs = {{"resource", {{"attributes", toKeyValueList(resourceAttributes)}}},
-                                   {"scopeLogs", nlohmann::json::array({std::move(scopeLogs)})}};
-    return {{"resourceLogs", nlohmann::json::array({std::move(resourceLogs)})}};
+std::string buildPayload(const std::vector<std::shared_ptr<OrbitLogRecord>>& records,
+                         const nlohmann::json& resourceAttributes, const std::string& scopeVersion) {
+    constexpr size_t kBytesPerRecord = 1024;
+    std::string out;
+    out.reserve(512 + kBytesPerRecord * records.size());
+    out += "{\"resourceLogs\":[{\"resource\":{\"attributes\":";
+    toKeyValueList(resourceAttributes, out);
+    out += "},\"scopeLogs\":[{\"logRecords\":[";
+    bool separator = false;
+    for (const auto& record : records) {
+        if (!record) continue;
+        if (separator) out += ',';
+        buildLogRecord(*record, out);
+        separator = true;
+    }
+    out += "],\"scope\":{\"name\":";
+    appendEscaped(scopeName, out);
+    out += ",\"version\":";
+    appendString(scopeVersion, out);
+    out += "}}]}]}";
+    return out;
 }
 
 nlohmann::json buildResourceAttributes(const OrbitLogsConfig& config, const OrbitApplicationInfo& application) {

@@ -1,7 +1,9 @@
 // The application's analytics on a desktop: the real `sablix` binary sending to a local ingest
-// service, and the settings sheet's switch turning it off.
+// service, its life cycle across launches and focus changes, and the settings sheet's switch
+// turning it off.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -15,6 +17,7 @@
 #include "servers/IngestServer.h"
 #include "support/ProbedWindow.h"
 #include "support/SablixSession.h"
+#include "support/TkTextField.h"
 #include "support/XvfbServer.h"
 
 using nlohmann::json;
@@ -33,6 +36,10 @@ const json* find(const std::vector<json>& all, const std::string& name) {
     for (const auto& event : all)
         if (event["event"] == name) return &event;
     return nullptr;
+}
+
+size_t count(const std::vector<json>& all, const std::string& name) {
+    return std::count_if(all.begin(), all.end(), [&](const json& event) { return event["event"] == name; });
 }
 
 // The analytics library's stored opt-out, wherever under the data folder its project keeps it.
@@ -122,5 +129,54 @@ TEST(AnalyticsE2E, AFirstLaunchIsReportedAsTheMachineAndTheSwitchOptsOut) {
     EXPECT_TRUE(session.waitForLog("Analytics opted out — skipping initialization", 10000)) << session.log();
     std::this_thread::sleep_for(std::chrono::seconds(3));
     EXPECT_EQ(events(ingest).size(), before);
+    EXPECT_EQ(session.stop(), 0);
+}
+
+// A launch after another build ran sends "Application Updated" with what that build stored; giving
+// the focus to another X client sends "Application Backgrounded" (and the batch, at once); the next
+// launch of the same build sends neither an update nor an installation.
+TEST(AnalyticsE2E, AChangedBuildIsAnUpdateAndFocusElsewhereIsTheBackground) {
+    testsupport::XvfbServer server;
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(server.startWindowManager());
+    testsupport::TkTextField other;
+    ASSERT_TRUE(other.start(server.display()));
+    testservers::IngestServer ingest;
+    ASSERT_TRUE(ingest.start());
+
+    e2e::SablixSession session(server.display());
+    session.storeSetting(sablix::AppEnvironment::kOrbitHostOverrideKey, platform::DefaultsValue(ingest.baseURL()));
+    // What an earlier build of the application left in the defaults store.
+    const int previousBuild = std::stoi(SABLIX_BUILD) - 1;
+    session.storeSetting("OBGVersionKey", platform::DefaultsValue("0.9"));
+    session.storeSetting("OBGBuildKeyV2", platform::DefaultsValue(std::to_string(previousBuild)));
+    ASSERT_TRUE(session.start());
+    ASSERT_TRUE(e2e::waitUntil([&] { return find(events(ingest), "Application Opened") != nullptr; }, 60000))
+        << session.log();
+    ASSERT_EQ(find(events(ingest), "Application Backgrounded"), nullptr);
+    ASSERT_TRUE(other.focus());
+    ASSERT_TRUE(e2e::waitUntil([&] { return find(events(ingest), "Application Backgrounded") != nullptr; }, 60000))
+        << session.log();
+    auto all = events(ingest);
+    ASSERT_NE(find(all, "Application Updated"), nullptr);
+    const auto& updated = find(all, "Application Updated")->at("properties");
+    EXPECT_EQ(updated["previous_build"], previousBuild);
+    EXPECT_EQ(updated["previous_version"], "0.9");
+    EXPECT_EQ(updated["build"], std::stoi(SABLIX_BUILD));
+    EXPECT_EQ(updated["version"], SABLIX_VERSION);
+    EXPECT_EQ(find(all, "Application Installed"), nullptr);
+    EXPECT_EQ(session.stop(), 0);
+
+    // The same build again: its activation and background arrive, and nothing about the build.
+    ASSERT_TRUE(session.start());
+    ASSERT_TRUE(e2e::waitUntil([&] { return count(events(ingest), "Application Opened") == 2; }, 60000))
+        << session.log();
+    ASSERT_EQ(count(events(ingest), "Application Backgrounded"), 1u);
+    ASSERT_TRUE(other.focus());
+    ASSERT_TRUE(e2e::waitUntil([&] { return count(events(ingest), "Application Backgrounded") == 2; }, 60000))
+        << session.log();
+    all = events(ingest);
+    EXPECT_EQ(count(all, "Application Updated"), 1u);
+    EXPECT_EQ(count(all, "Application Installed"), 0u);
     EXPECT_EQ(session.stop(), 0);
 }

@@ -1,5 +1,5 @@
 // libFuzzer target over a stored log record as the logs queue reads it back, and the OTLP payload
-// made of it: the payload must always be writable JSON. Not part of the build; from the top of the tree:
+// made of it: the payload must always be JSON. Not part of the build; from the top of the tree:
 //   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I src tests/orbit/fuzz/logs_fuzz.cpp \
 //     src/orbit/Logs/{OrbitLogRecord,OrbitLogsOTLP,OrbitLogsConfig,LogText}.cpp src/orbit/Utils/*.cpp \
 //     src/orbit/{OrbitHost,OrbitVersion}.cpp src/orbit/Queue/OrbitDispatchQueue.cpp src/posix/*.cpp \
@@ -19,6 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!record) return 0;
     if (!orbit::writeJSON(record->toStorageJSON())) std::abort();
     const auto payload = orbit::OrbitLogsOTLP::buildPayload({record}, *object, "1.4.0");
-    if (!orbit::writeJSON(payload)) std::abort();
+    if (!orbit::readJSON(payload)) std::abort();
     return 0;
 }
