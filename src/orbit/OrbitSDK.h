@@ -257,6 +257,8 @@ public:
 
 private:
     friend class OrbitLogger;
+    // Queues the event of a crash of an earlier run as a capture would, with the crash's own time.
+    friend class OrbitErrorTrackingAutoCaptureIntegration;
     void captureLogInternal(const std::string& body, OrbitLogSeverity level,
                             const std::optional<nlohmann::json>& attributes, std::optional<std::string> traceId,
                             std::optional<std::string> spanId, std::optional<int64_t> traceFlags);

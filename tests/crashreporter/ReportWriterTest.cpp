@@ -14,22 +14,18 @@
 #include <vector>
 
 #include "support/ChildProcess.h"
+#include "support/CrashStacks.h"
 #include "support/ReportFixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Frame {
-    uint64_t pc = 0;
-    std::string name;
-};
-
-struct ReportThread {
-    bool crashed = false;
-    size_t registers = 0;
-    std::vector<uint64_t> pcs;
-};
+using crashstacks::Frame;
+using crashstacks::ReportThread;
+using crashstacks::coreIn;
+using crashstacks::coreUnavailable;
+using crashstacks::reportThreads;
 
 struct CrasherRun {
     fs::path dir;
@@ -56,82 +52,6 @@ CrasherRun runCrasher(const std::string& mode) {
     run.report = slurp(run.dir / "report.obcrash");
     if (run.report.size() > 8) run.text = reportfixtures::protoc("--decode=obcrash.CrashReport", run.report.substr(8));
     return run;
-}
-
-// Each top-level block of the text format, by its field name, in order.
-std::vector<std::pair<std::string, std::string>> blocks(const std::string& text) {
-    std::vector<std::pair<std::string, std::string>> result;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty()) continue;
-        if (line[0] != ' ' && line != "}") {
-            result.emplace_back(line.substr(0, line.find_first_of(" :")), line + "\n");
-        } else if (!result.empty()) {
-            result.back().second += line + "\n";
-        }
-    }
-    return result;
-}
-
-std::vector<ReportThread> reportThreads(const std::string& text) {
-    std::vector<ReportThread> threads;
-    for (const auto& [name, body] : blocks(text)) {
-        if (name != "threads") continue;
-        ReportThread thread;
-        std::istringstream lines(body);
-        for (std::string line; std::getline(lines, line);) {
-            if (line == "  crashed: true") thread.crashed = true;
-            if (line == "  registers {") ++thread.registers;
-            if (line.rfind("    pc: ", 0) == 0) thread.pcs.push_back(std::stoull(line.substr(8)));
-        }
-        threads.push_back(thread);
-    }
-    return threads;
-}
-
-// Every thread of the core as gdb unwinds it, inlined frames left out (they share their pc with
-// the frame that holds them).
-std::vector<std::vector<Frame>> gdbThreads(const fs::path& dir, const fs::path& core) {
-    const fs::path script = dir / "frames.py";
-    std::ofstream(script) << R"(import gdb
-gdb.execute("set backtrace past-main on")
-for t in gdb.selected_inferior().threads():
-    t.switch()
-    print("T")
-    f = gdb.newest_frame()
-    while f is not None:
-        if f.type() != gdb.INLINE_FRAME:
-            print("F", f.pc(), f.name() or "?")
-        f = f.older()
-)";
-    int code = -1;
-    std::istringstream out(testsupport::runCommand(
-        {"gdb", "-batch", "-nx", "-x", script.string(), OBCRASH_CRASHER, core.string()}, &code, 120000));
-    std::vector<std::vector<Frame>> threads;
-    for (std::string line; std::getline(out, line);) {
-        if (line == "T") threads.emplace_back();
-        if (line.rfind("F ", 0) == 0 && !threads.empty()) {
-            std::istringstream fields(line.substr(2));
-            Frame frame;
-            fields >> frame.pc;
-            std::getline(fields >> std::ws, frame.name);
-            threads.back().push_back(frame);
-        }
-    }
-    return threads;
-}
-
-fs::path coreIn(const fs::path& dir) {
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        if (entry.path().filename().string().rfind("core", 0) == 0) return entry.path();
-    }
-    return {};
-}
-
-std::string coreUnavailable() {
-    std::string pattern = slurp("/proc/sys/kernel/core_pattern");
-    if (!pattern.empty() && pattern[0] == '|') return "cores go to a program (" + pattern + "), not to a file";
-    return "";
 }
 
 // gdb's frames from the first one in the crasher's own code outward; empty when it has none.
@@ -242,7 +162,7 @@ TEST(ReportWriter, ACrashReportHoldsTheStacksGdbFindsInTheCore) {
     if (const std::string reason = coreUnavailable(); !reason.empty()) GTEST_SKIP() << reason;
     const fs::path core = coreIn(run.dir);
     if (core.empty()) GTEST_SKIP() << "the crasher left no core file in " << run.dir;
-    const auto gdb = gdbThreads(run.dir, core);
+    const auto gdb = crashstacks::gdbThreads(OBCRASH_CRASHER, core, run.dir);
     ASSERT_EQ(gdb.size(), threads.size());
     size_t matched = 0;
     for (const auto& frames : gdb) {
@@ -275,7 +195,7 @@ TEST(ReportWriter, AnAbortAsTheLastCallUnwindsThroughItsFunction) {
     if (const std::string reason = coreUnavailable(); !reason.empty()) GTEST_SKIP() << reason;
     const fs::path core = coreIn(run.dir);
     if (core.empty()) GTEST_SKIP() << "the crasher left no core file in " << run.dir;
-    const auto gdb = gdbThreads(run.dir, core);
+    const auto gdb = crashstacks::gdbThreads(OBCRASH_CRASHER, core, run.dir);
     ASSERT_EQ(gdb.size(), 1u);
     const auto pcs = fromCrasherCode(gdb[0], {"abortLast"});
     ASSERT_GE(pcs.size(), 3u);

@@ -1,0 +1,159 @@
+// The reporter's entry point: where its report lives, what a broken pending report does, the one
+// enable per process, and live reports while other threads keep replacing the custom data. Every
+// enable happens in a child process, since it installs handlers for the rest of the process.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "ForkedChild.h"
+#include "crashreporter/OBCrashReport.h"
+#include "crashreporter/OBCrashReporter.h"
+#include "support/ModelsTestSupport.h"
+#include "support/ReportFixtures.h"
+
+namespace fs = std::filesystem;
+using obcrash::OBCrashReport;
+using obcrash::OBCrashReporter;
+using obcrash::OBCrashReporterConfig;
+using obcrash::OBCrashReporterError;
+
+namespace {
+
+OBCrashReporter reporterIn(const fs::path& base, const std::string& identifier = "com.sablix.test") {
+    return OBCrashReporter(identifier, "7", "1.0", OBCrashReporterConfig(0, 0, true, base));
+}
+
+size_t threadCount() {
+    size_t count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/task")) count += entry.is_directory() ? 1 : 0;
+    return count;
+}
+
+// What the child found wrong, one line each; nothing when all held.
+void check(bool holds, const char* what) {
+    if (!holds) {
+        crashtest::report(what);
+        crashtest::report("\n");
+    }
+}
+
+}  // namespace
+
+TEST(CrashReporter, ThePendingReportLivesUnderItsIdentifierAndBrokenOnesCanAlwaysBePurged) {
+    modelstest::TempDir base;
+    const auto reporter = reporterIn(base.path(), "a/b");
+    const fs::path directory = base.path() / "com.obcrash.crashreporter.data" / "a_b";
+    EXPECT_EQ(reporter.crashReportDirectory(), directory);
+    EXPECT_EQ(reporter.crashReportPath(), directory / "live_report.obcrash");
+
+    OBCrashReporterError error;
+    EXPECT_FALSE(reporter.hasPendingCrashReport());
+    EXPECT_FALSE(reporter.loadPendingCrashReportData(&error));
+    EXPECT_EQ(error.underlyingCode, ENOENT);
+    EXPECT_FALSE(reporter.purgePendingCrashReport());
+
+    // A directory in the report's place: not loadable, and purging removes it, or no crash could
+    // ever write its report there again.
+    fs::create_directories(reporter.crashReportPath() / "inside");
+    EXPECT_TRUE(reporter.hasPendingCrashReport());
+    EXPECT_FALSE(reporter.loadPendingCrashReportData(&error));
+    EXPECT_EQ(error.underlyingCode, EISDIR);
+    EXPECT_TRUE(reporter.purgePendingCrashReport());
+    EXPECT_FALSE(reporter.hasPendingCrashReport());
+
+    std::ofstream(reporter.crashReportPath()).flush();
+    const auto empty = reporter.loadPendingCrashReportData();
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->empty());
+    EXPECT_FALSE(OBCrashReport::initWithData(*empty));
+    if (geteuid() != 0) {
+        fs::permissions(reporter.crashReportPath(), fs::perms::none);
+        EXPECT_FALSE(reporter.loadPendingCrashReportData(&error));
+        EXPECT_EQ(error.underlyingCode, EACCES);
+    }
+    EXPECT_TRUE(reporter.purgePendingCrashReport());
+    EXPECT_FALSE(reporter.hasPendingCrashReport());
+}
+
+// A failed enable uses up the process's one enable too.
+TEST(CrashReporter, AnEnableThatCannotMakeItsDirectoryStillEndsEnablingInTheProcess) {
+    modelstest::TempDir base;
+    std::ofstream(base.path() / "com.obcrash.crashreporter.data").flush();
+    const auto result = crashtest::runInChild([&] {
+        auto blocked = reporterIn(base.path());
+        OBCrashReporterError error;
+        check(!blocked.enableCrashReporter(&error), "enabled below a file");
+        check(error.code == 1 && (error.underlyingCode == ENOTDIR || error.underlyingCode == EEXIST),
+              "not the file system's error");
+        auto other = reporterIn(base.path() / "elsewhere");
+        check(!other.enableCrashReporter(&error) && error.code == 3, "a second enable went on");
+    });
+    EXPECT_TRUE(result.exitedCleanly());
+    EXPECT_EQ(result.reported, "");
+}
+
+TEST(CrashReporter, EnabledOnceLiveReportsListTheCallerAndCarryWholeCustomData) {
+    modelstest::TempDir base;
+    const fs::path temporary = base.path() / "tmp";
+    fs::create_directories(temporary);
+    const auto result = crashtest::runInChild([&] {
+        setenv("TMPDIR", temporary.c_str(), 1);
+        auto reporter = reporterIn(base.path());
+        OBCrashReporterError error;
+        check(reporter.enableCrashReporter(&error), "enable failed");
+        check(fs::is_directory(reporter.queuedCrashReportDirectory()), "no queued reports folder");
+        check(!reporter.enableCrashReporter(&error) && error.code == 3, "enabled twice");
+        auto other = reporterIn(base.path(), "com.sablix.other");
+        check(!other.enableCrashReporter(&error) && error.code == 3, "enabled by a second reporter");
+        bool threw = false;
+        try {
+            reporter.setCrashCallbacks(nullptr);
+        } catch (const obcrash::OBCrashReporterException&) {
+            threw = true;
+        }
+        check(threw, "callbacks accepted after enabling");
+
+        // Both reporters replace the data from many threads while live reports read it.
+        std::set<std::string> values;
+        for (int i = 0; i < 8; ++i) values.insert("value-" + std::to_string(i) + std::string(i * 500, 'x'));
+        reporter.setCustomData(std::vector<uint8_t>(values.begin()->begin(), values.begin()->end()));
+        std::atomic<bool> stop{false};
+        std::vector<std::thread> writers;
+        for (int i = 0; i < 8; ++i)
+            writers.emplace_back([&, i] {
+                auto& target = i % 2 == 0 ? reporter : other;
+                const auto value = *std::next(values.begin(), i);
+                while (!stop) target.setCustomData(std::vector<uint8_t>(value.begin(), value.end()));
+            });
+        for (int n = 0; n < 20; ++n) {
+            const auto live = reporter.generateLiveReport(&error);
+            check(live.has_value(), "no live report");
+            if (!live) break;
+            const auto report = OBCrashReport::initWithData(*live);
+            check(report != nullptr, "a live report that does not decode");
+            if (!report) break;
+            check(report->signalInfo().name == "SIGTRAP" && report->signalInfo().code == "TRAP_TRACE", "not a trap");
+            check(report->threads().size() == threadCount(), "the calling thread is missing");
+            const auto& data = report->customData();
+            check(data && values.contains(std::string(data->begin(), data->end())), "custom data torn");
+            if (n == 0) {
+                const auto text =
+                    reportfixtures::protoc("--decode=obcrash.CrashReport", std::string(live->begin() + 8, live->end()));
+                check(text.find("user_requested: true") != std::string::npos, "not user requested");
+            }
+        }
+        stop = true;
+        for (auto& writer : writers) writer.join();
+        check(fs::is_empty(temporary), "live report files left behind");
+    });
+    EXPECT_TRUE(result.exitedCleanly()) << result.status;
+    EXPECT_EQ(result.reported, "");
+}
