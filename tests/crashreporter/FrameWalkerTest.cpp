@@ -231,7 +231,7 @@ TEST(FrameWalker, BadFramePointerChainsEndTheWalk) {
         obcrash_async_thread_state_set_reg(&state, 2, at(0) - 64);
         obframe_cursor_t cursor;
         obframe_cursor_init(&cursor, ob_mach_task_self(), &state, nullptr);
-        obframe_error_t err;
+        obframe_error_t err = OBFRAME_ESUCCESS;
         while (pcs->size() < 16 && (err = obframe_cursor_next_with_readers(&cursor, readers, 1)) == OBFRAME_ESUCCESS) {
             uint64_t value = 0;
             obframe_cursor_get_reg(&cursor, 0, &value);
