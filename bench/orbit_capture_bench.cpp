@@ -11,26 +11,13 @@
 #include <mutex>
 
 #include "RatioReporter.h"
+#include "TempFolder.h"
 #include "orbit/Models/OrbitEvent.h"
 #include "orbit/OrbitSDK.h"
 #include "orbit/Queue/OrbitFileBackedQueue.h"
 #include "orbit/Utils/JSONUtils.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-
-struct TempFolder {
-    fs::path path;
-    TempFolder() {
-        char pattern[] = "/tmp/sablix-capture-bench-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
 
 const nlohmann::json& properties() {
     static const nlohmann::json value = {
@@ -40,7 +27,7 @@ const nlohmann::json& properties() {
 
 // One client for every capture benchmark, sending nowhere: its queue only grows.
 struct CaptureClient {
-    TempFolder data;
+    bench::TempFolder data{"capture-bench"};
     std::shared_ptr<orbit::OrbitSDK> sdk;
     std::shared_ptr<orbit::OrbitEvent> sample;
 
@@ -75,7 +62,7 @@ void BM_Capture(benchmark::State& state) {
 // The captured event, encoded as the queue encodes it and written as a new file of a queue.
 void BM_SerialiseAndWrite(benchmark::State& state) {
     const auto sample = client().sample;
-    TempFolder folder;
+    bench::TempFolder folder{"capture-bench"};
     orbit::OrbitFileBackedQueue queue(folder.path / "queue", {});
     for (auto _ : state)
         if (const auto bytes = orbit::toJSONData(sample->toJSON()); !bytes || !queue.add(*bytes)) {

@@ -10,23 +10,10 @@
 #include <stdexcept>
 
 #include "RatioReporter.h"
+#include "TempFolder.h"
 #include "orbit/OrbitSDK.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-
-struct TempFolder {
-    fs::path path;
-    TempFolder() {
-        char pattern[] = "/tmp/sablix-exception-bench-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
 
 const nlohmann::json& properties() {
     static const nlohmann::json value = {{"screen", "library"}, {"items", 124}};
@@ -35,7 +22,7 @@ const nlohmann::json& properties() {
 
 // One client sending nowhere: its queue only grows.
 struct Client {
-    TempFolder data;
+    bench::TempFolder data{"exception-bench"};
     std::shared_ptr<orbit::OrbitSDK> sdk;
 
     Client() {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "RatioReporter.h"
+#include "TempFolder.h"
 #include "orbit/Models/OrbitEvent.h"
 #include "orbit/Queue/OrbitFileBackedQueue.h"
 
@@ -20,18 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 
 // A folder of the benchmark's own, removed with everything in it.
-struct TempFolder {
-    fs::path path;
-    TempFolder() {
-        char pattern[] = "/tmp/sablix-queue-add-bench-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
-
 const std::string& record() {
     static const std::string text = orbit::OrbitEvent("snippet_expanded", "user-42",
                                                       {{"trigger_length", 7},
@@ -46,7 +35,7 @@ const std::string& record() {
 }
 
 void BM_QueueAdd(benchmark::State& state) {
-    TempFolder folder;
+    bench::TempFolder folder{"queue-add-bench"};
     orbit::OrbitFileBackedQueue queue(folder.path / "queue", {});
     const auto& bytes = record();
     for (auto _ : state)
@@ -59,7 +48,7 @@ void BM_QueueAdd(benchmark::State& state) {
 
 // open, write, close: one new file per record, named like a record (36 characters).
 void BM_CreateFiles(benchmark::State& state) {
-    TempFolder folder;
+    bench::TempFolder folder{"queue-add-bench"};
     const auto dir = folder.path / "queue";
     fs::create_directories(dir);
     const auto& bytes = record();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "RatioReporter.h"
+#include "TempFolder.h"
 #include "orbit/OrbitApi.h"
 #include "orbit/OrbitVersion.h"
 #include "orbit/Queue/OrbitQueue.h"
@@ -24,23 +25,9 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr const char* kToken = "phc_bench";
 
 // A folder of the benchmark's own, removed with everything in it.
-struct TempFolder {
-    fs::path path;
-    TempFolder() {
-        char pattern[] = "/tmp/sablix-queue-flush-bench-XXXXXX";
-        path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
-
 testservers::IngestServer& server() {
     static testservers::IngestServer instance;
     static const bool started = instance.start();
@@ -76,7 +63,7 @@ std::string gzippedBody() {
 
 void BM_QueueFlush(benchmark::State& state) {
     if (server().port() == 0) return state.SkipWithError("the ingest server did not start");
-    TempFolder folder;
+    bench::TempFolder folder{"queue-flush-bench"};
     auto config = std::make_shared<orbit::OrbitConfig>(kToken, server().baseURL());
     config->flushAt = 1000;  // only the benchmark flushes
     orbit::OrbitApi api(config);
