@@ -176,9 +176,15 @@ std::string runCommand(const std::vector<std::string>& argv, int* exitCode, int 
 
 bool focusWindow(const std::string& display, unsigned long window) {
     if (window == 0) return false;
-    int code = -1;
-    runCommand({"xdotool", "windowfocus", "--sync", std::to_string(window)}, &code, 5000, {"DISPLAY=" + display});
-    return code == 0;
+    // A window just created may not be mapped yet, and focusing it then fails: try until it is.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (true) {
+        int code = -1;
+        runCommand({"xdotool", "windowfocus", "--sync", std::to_string(window)}, &code, 5000, {"DISPLAY=" + display});
+        if (code == 0) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
 }
 
 std::string fileContents(const std::string& path) {

@@ -1,6 +1,7 @@
 #include "desktop/x11/X11KeyboardGrab.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "desktop/KeyCodes.h"
 #include "desktop/x11/X11Display.h"
@@ -65,6 +66,13 @@ struct X11KeyboardGrab::Modifiers {
         return modifiers;
     }
 
+    template <typename Down>
+    bool anyDown(const Down& down) const {
+        return std::any_of(std::begin(keys), std::end(keys), [&down](const std::vector<KeyCode>& row) {
+            return std::any_of(row.begin(), row.end(), [&down](KeyCode k) { return down.has(k); });
+        });
+    }
+
     bool isModifier(KeyCode key) const {
         return std::any_of(std::begin(keys), std::end(keys), [key](const std::vector<KeyCode>& row) {
             return std::find(row.begin(), row.end(), key) != row.end();
@@ -90,7 +98,7 @@ X11KeyboardGrab::~X11KeyboardGrab() {
     std::lock_guard lock(mutex_);
     if (holds_ > 0) {
         holds_ = 0;
-        letGo();
+        letGo(false);
     }
 }
 
@@ -108,7 +116,7 @@ bool X11KeyboardGrab::hold() {
             if (generation_ != generation || holds_ == 0) return;
             logger().error("Keyboard held for %lld ms; letting it go", static_cast<long long>(kLongestHold.count()));
             holds_ = 0;
-            letGo();
+            letGo(false);
         });
     }
     ++holds_;
@@ -138,7 +146,7 @@ bool X11KeyboardGrab::postThrough(int keyCode, size_t count, uint64_t flags) {
     if (flags & keycode::kShiftFlag) state |= ShiftMask;
     const Modifiers modifiers = Modifiers::read(display);
     KeysDown down;
-    XQueryKeymap(display, down.bits);
+    lookAtKeysDown(modifiers, down, true);
     // The ungrab, the keys and the grab leave in one batch that the server runs in that order: a
     // key typed meanwhile reaches the application only within the moment it takes to run them.
     XUngrabKeyboard(display, CurrentTime);
@@ -254,7 +262,23 @@ void X11KeyboardGrab::collectHeldKeys() {
     }
 }
 
-void X11KeyboardGrab::letGo() {
+// Its answer follows every key the server handed this connection before it, so what is posted
+// next is decided on the latest look (no other round trip in between).
+void X11KeyboardGrab::lookAtKeysDown(const Modifiers& modifiers, KeysDown& down, bool waitForModifiers) {
+    Display* display = display_->get();
+    const auto deadline = std::chrono::steady_clock::now() + kLongestModifierWait;
+    while (true) {
+        XQueryKeymap(display, down.bits);
+        collectHeldKeys();
+        // Only a grab shows the user's release; users hold a modifier for a keystroke or two.
+        if (!waitForModifiers || !grabbed_ || !modifiers.anyDown(down) || display_->lost() ||
+            std::chrono::steady_clock::now() >= deadline)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+void X11KeyboardGrab::letGo(bool waitForModifiers) {
     gatheringLeaks_ = false;
     markerShown_.notify_all();
     std::vector<KeyDown> leaked = std::exchange(leaked_, {});
@@ -272,10 +296,7 @@ void X11KeyboardGrab::letGo() {
     bool ungrabbed = !grabbed_;
     while (!display_->lost()) {
         KeysDown down;
-        // Its answer follows every key the server handed this connection before it, so what is
-        // posted next is decided on the latest look (no other round trip in between).
-        XQueryKeymap(display, down.bits);
-        collectHeldKeys();
+        lookAtKeysDown(modifiers, down, waitForModifiers && !ungrabbed);
         if (held_.empty() && ungrabbed) return;
         const std::vector<HeldKey> held = std::exchange(held_, {});
         // The ungrab and the keys posted again go out together, and the server takes them in

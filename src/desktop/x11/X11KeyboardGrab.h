@@ -22,6 +22,12 @@ class X11Display;
 // in the modifiers its recorded state names (lock modifiers left alone). A hold outstanding
 // kLongestHold after it began is released all the same.
 //
+// Posting releases every modifier first (or the posted keys would carry one the user pressed),
+// which takes it from the user too: a key typed after would lose its Shift, and the server drops
+// the release of a key it has up, so nothing shows that the user let go. Posting therefore waits,
+// at most kLongestModifierWait, until the user holds no modifier (the keys typed meanwhile are
+// held). A modifier pressed between that look and the burst is still taken.
+//
 // Keys typed before the grab took effect went to the focused window. To find them, the first
 // hold posts a press of a keycode bound to nothing while it has the keyboard: only this
 // connection and the tap see it, and the tap shows it after every key that reached the window.
@@ -29,6 +35,7 @@ class X11Display;
 class X11KeyboardGrab final : public KeyboardGrab {
 public:
     static constexpr std::chrono::milliseconds kLongestHold{2000};
+    static constexpr std::chrono::milliseconds kLongestModifierWait{300};
 
     // The display by name; $DISPLAY when empty. Connects at the first hold().
     explicit X11KeyboardGrab(std::string displayName = {});
@@ -57,7 +64,8 @@ private:
     void postMarker();
     void ungrab();
     void collectHeldKeys();
-    void letGo();
+    void letGo(bool waitForModifiers = true);
+    void lookAtKeysDown(const Modifiers& modifiers, KeysDown& down, bool waitForModifiers);
     void releaseModifiers(const Modifiers& modifiers, KeysDown& down);
     void replay(const HeldKey& held, const Modifiers& modifiers, KeysDown& down);
 
