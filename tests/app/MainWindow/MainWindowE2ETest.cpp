@@ -181,6 +181,10 @@ TEST_F(MainWindowE2E, FreshInstallationCreatesSearchesAndDeletesTagsAndExpandsAt
     close(id);
     ASSERT_TRUE(waitUntil([&] { return mainWindow().empty() && !maybe("searchField"); }, 10000)) << "closed";
     ASSERT_TRUE(field.focus());
+    // In the background, with the window and what it used given back, the engine expands as before.
+    ASSERT_TRUE(field.clear());
+    type(";mysigx");
+    EXPECT_EQ(field.waitForContents(preview, 20000), preview);
     key("ctrl+space");
     ASSERT_TRUE(waitUntil([&] { return !mainWindow().empty(); }, 10000)) << "shown again";
     EXPECT_TRUE(shows("searchField", "thank"));
