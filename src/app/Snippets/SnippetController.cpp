@@ -7,6 +7,7 @@
 #include "Snippets/SnippetSettings.h"
 #include "platform/BackupFile.h"
 #include "platform/JsonSalvage.h"
+#include "platform/JsonText.h"
 #include "platform/TextRules.h"
 
 namespace sablix {
@@ -141,7 +142,7 @@ bool SnippetController::saveItems(const std::vector<SnippetItem>& items) {
     try {
         json array = json::array();
         for (const auto& item : items) array.push_back(item.toJson());
-        bytes = array.dump();
+        bytes = platform::compactJson(array);
     } catch (const json::exception& e) {
         logger_.error(kEncodeFailedMessage, e.what());
         return false;
