@@ -3,6 +3,8 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "platform/Utf8.h"
 
@@ -11,25 +13,61 @@ namespace {
 
 using nlohmann::json;
 
-// Whether the JSON writer would copy the text unchanged: no character it escapes, well-formed UTF-8.
-bool copiedAsIs(const std::string& text) {
-    bool ascii = true;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == '"' || byte == '\\' || byte == 0x7F) return false;
-        ascii = ascii && byte < 0x80;
-    }
-    return ascii || utf8::isValid(text);
+constexpr uint64_t kEachByte = 0x0101010101010101;
+constexpr uint64_t kHighBits = 0x8080808080808080;
+
+// Whether one of the eight bytes may need a look of its own: a byte below 0x20, a quotation mark,
+// a backslash or a byte of a multi-byte sequence. Never false when one does.
+bool mayNeedLook(uint64_t bytes) {
+    const auto below = [&](uint64_t v, uint64_t n) { return (v - kEachByte * n) & ~v; };
+    return ((bytes | below(bytes, 0x20) | below(bytes ^ (kEachByte * '"'), 1) | below(bytes ^ (kEachByte * '\\'), 1)) &
+            kHighBits) != 0;
 }
 
+// Escaped as the JSON writer escapes (UTF-8 kept as it is). Text that is not well-formed UTF-8 goes
+// to the JSON writer itself, which refuses it.
 void appendString(std::string& out, const std::string& text) {
-    if (!copiedAsIs(text)) {
-        out += json(text).dump();
-        return;
+    static constexpr char kHex[] = "0123456789abcdef";
+    const size_t start = out.size();
+    const char* p = text.data();
+    const size_t size = text.size();
+    bool ascii = true;
+    out += '"';
+    size_t copied = 0;
+    for (size_t i = 0; i < size;) {
+        if (i + 8 <= size) {
+            uint64_t eight;
+            std::memcpy(&eight, p + i, 8);
+            if (!mayNeedLook(eight)) {
+                i += 8;
+                continue;
+            }
+        }
+        const auto byte = static_cast<unsigned char>(p[i++]);
+        if (byte >= 0x80) ascii = false;
+        if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
+        out.append(p + copied, i - 1 - copied);
+        copied = i;
+        switch (byte) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default: {
+            const char escaped[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
+            out.append(escaped, sizeof escaped);
+        }
+        }
     }
+    out.append(p + copied, size - copied);
     out += '"';
-    out += text;
-    out += '"';
+    if (!ascii && !utf8::isValid(text)) {
+        out.resize(start);
+        out += json(text).dump();
+    }
 }
 
 void append(std::string& out, const json& value) {
@@ -93,5 +131,7 @@ std::string compactJson(const nlohmann::json& value) {
     append(out, value);
     return out;
 }
+
+void appendCompactJson(std::string& out, const nlohmann::json& value) { append(out, value); }
 
 }  // namespace platform

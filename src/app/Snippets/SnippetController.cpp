@@ -140,9 +140,13 @@ bool SnippetController::preserveUndecodableLibrary() {
 bool SnippetController::saveItems(const std::vector<SnippetItem>& items) {
     std::string bytes;
     try {
-        json array = json::array();
-        for (const auto& item : items) array.push_back(item.toJson());
-        bytes = platform::compactJson(array);
+        // Item by item, as the array's compact form: no tree of the whole library is built.
+        bytes += '[';
+        for (const auto& item : items) {
+            if (bytes.size() > 1) bytes += ',';
+            platform::appendCompactJson(bytes, item.toJson());
+        }
+        bytes += ']';
     } catch (const json::exception& e) {
         logger_.error(kEncodeFailedMessage, e.what());
         return false;
