@@ -49,11 +49,18 @@ std::optional<std::vector<uint8_t>> decode(std::string_view text, bool lenient) 
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
     size_t written = 0;
     for (size_t i = 0; i < text.size(); i += 4) {
-        int v[4];
-        int padding = 0;
+        int v[4] = {kDigitValues[in[i]], kDigitValues[in[i + 1]], kDigitValues[in[i + 2]], kDigitValues[in[i + 3]]};
         const bool last = i + 4 == text.size();
+        if (!last && (v[0] | v[1] | v[2] | v[3]) >= 0) {  // the common case: four digits
+            const uint32_t n = static_cast<uint32_t>(v[0] << 18 | v[1] << 12 | v[2] << 6 | v[3]);
+            out[written] = static_cast<uint8_t>(n >> 16);
+            out[written + 1] = static_cast<uint8_t>(n >> 8 & 0xFF);
+            out[written + 2] = static_cast<uint8_t>(n & 0xFF);
+            written += 3;
+            continue;
+        }
+        int padding = 0;
         for (int k = 0; k < 4; ++k) {
-            v[k] = kDigitValues[in[i + k]];
             if (v[k] >= 0) continue;
             if (last && in[i + k] == '=' && k >= 2 && (k == 3 || in[i + 3] == '=')) {
                 ++padding;

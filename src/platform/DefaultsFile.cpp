@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -99,6 +101,80 @@ private:
     std::vector<Piece> pieces_;
 };
 
+// The reader's side of LargeDataSplicer: the JSON parser too would go through megabytes of base64
+// character by character. Before parsing, each long base64 string after "$data": is replaced by
+// a stand-in unique to this read; after, each stand-in must be the whole value of a top-level
+// {"$data": …}, where the writer puts large data, and gets its text back there. A string with no
+// quote or backslash in it is one token, so a stand-in found as a whole string value means the
+// original held that same token in that place. Any other outcome (a stand-in elsewhere, a text
+// that does not parse) leaves the caller to parse the bytes as they are.
+class LargeDataLifter {
+public:
+    static constexpr std::string_view kOpening = "\"$data\": \"";
+
+    // The parsed bytes, or nothing when there was no large data or it was not where expected.
+    static std::optional<json> parse(const std::string& bytes) {
+        std::vector<Piece> pieces;
+        std::string text;
+        size_t copied = 0;
+        for (size_t at = bytes.find(kOpening); at != std::string::npos; at = bytes.find(kOpening, at)) {
+            const size_t from = at + kOpening.size();
+            const size_t end = base64End(bytes, from);
+            at = end;
+            if (end - from < LargeDataSplicer::kLargeData || end == bytes.size() || bytes[end] != '"') continue;
+            if (text.empty()) text.reserve(bytes.size() / 2);
+            std::string standIn = "sablix-data-" + Uuid::generate().toString();
+            text.append(bytes, copied, from - copied);
+            text += standIn;
+            copied = end;
+            pieces.push_back({std::move(standIn), from, end, false});
+        }
+        if (pieces.empty()) return std::nullopt;
+        text.append(bytes, copied, std::string::npos);
+
+        json whole = json::parse(text, nullptr, false);
+        if (whole.is_discarded() || !whole.is_object()) return std::nullopt;
+        size_t restored = 0;
+        for (auto& member : whole.get_ref<json::object_t&>()) {
+            json& value = member.second;
+            if (!value.is_object() || value.size() != 1) continue;
+            const auto data = value.find("$data");
+            if (data == value.end() || !data->is_string()) continue;
+            auto& held = data->get_ref<std::string&>();
+            const auto piece =
+                std::find_if(pieces.begin(), pieces.end(), [&](const Piece& p) { return p.standIn == held; });
+            if (piece == pieces.end() || piece->restored) return std::nullopt;
+            held.assign(bytes, piece->from, piece->end - piece->from);
+            piece->restored = true;
+            ++restored;
+        }
+        if (restored != pieces.size()) return std::nullopt;
+        return whole;
+    }
+
+private:
+    struct Piece {
+        std::string standIn;
+        size_t from, end;  // the original text, between its quotes
+        bool restored;
+    };
+
+    // Where the run of base64 digits and final padding that starts at `from` ends.
+    static size_t base64End(const std::string& bytes, size_t from) {
+        static constexpr auto kDigit = [] {
+            std::array<bool, 256> digit{};
+            for (const char c : std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"))
+                digit[static_cast<unsigned char>(c)] = true;
+            return digit;
+        }();
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        size_t end = from;
+        while (end < bytes.size() && kDigit[p[end]]) ++end;
+        while (end < bytes.size() && p[end] == '=') ++end;
+        return end;
+    }
+};
+
 std::string encodeValues(const DefaultsFile::Values& values, const DefaultsFile::LostValues& lost, bool splice) {
     LargeDataSplicer splicer;
     json object = json::object();
@@ -165,7 +241,8 @@ bool DefaultsFile::readFile(std::string& bytes) {
 void DefaultsFile::decode(const std::string& bytes) {
     std::string problem;
     jsonsalvage::Object object;
-    json whole = json::parse(bytes, nullptr, false);
+    auto lifted = LargeDataLifter::parse(bytes);
+    json whole = lifted ? std::move(*lifted) : json::parse(bytes, nullptr, false);
     if (!whole.is_discarded() && whole.is_object()) {
         for (auto& [key, value] : whole.items()) object.members.emplace_back(key, std::move(value));
     } else {

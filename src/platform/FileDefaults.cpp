@@ -178,8 +178,11 @@ bool FileDefaults::set(const std::string& key, const DefaultsValue& value) {
     if (own == separate_.end()) return writeMain(key, &value);
 
     DefaultsFile& file = own->second;
-    auto values = file.values();
-    values.insert_or_assign(key, value);
+    // Without the value it replaces, which can be megabytes.
+    DefaultsFile::Values values;
+    for (const auto& entry : file.values())
+        if (entry.first != key) values.insert(values.end(), entry);
+    values.emplace(key, value);
     auto lost = file.lostValues();
     lost.erase(key);
     if (!file.write(std::move(values), std::move(lost))) return false;

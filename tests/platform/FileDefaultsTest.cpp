@@ -199,6 +199,41 @@ TEST_F(FileDefaultsTest, LargeDataIsWrittenAsTheOrdinaryWriterWouldAndReadsBack)
     EXPECT_TRUE(reopened.loadError().empty());
 }
 
+// Large data is read without the JSON parser going through its text, but only where the writer
+// puts it; anywhere else, or in a damaged file, the file reads as the parser alone reads it.
+TEST_F(FileDefaultsTest, LargeDataReadsAsTheParserReadsItWhereverItSits) {
+    std::string text, bytes;
+    while (text.size() < 80 * 1024) text += "QUJD", bytes += "ABC";
+    const std::string large = "{\"$data\": \"" + text + "\"}";
+    struct Case {
+        const char* what;
+        std::string stored;
+        std::optional<DefaultsValue> read;
+        bool damaged;
+    };
+    const std::vector<Case> cases = {
+        {"as the writer puts it", "\"v\": " + large, DefaultsValue::data(bytes), false},
+        {"in an array", "\"v\": [" + large + ", 1]", DefaultsValue::Array{DefaultsValue::data(bytes), 1}, false},
+        {"beside a second member", "\"v\": {\"$data\": \"" + text + "\", \"more\": 1}",
+         DefaultsValue::Object{{"$data", text}, {"more", 1}}, false},
+        {"replaced by a later member of the same name", "\"v\": " + large + ", \"v\": \"later\"",
+         DefaultsValue("later"), false},
+        {"two of them, one nested", "\"v\": " + large + ", \"w\": {\"x\": " + large + "}", DefaultsValue::data(bytes),
+         false},
+        {"not base64 to its end", "\"v\": {\"$data\": \"" + text + "!\"}", std::nullopt, true},
+        {"in a file cut short", "\"v\": " + large + ", \"w\": {\"$data\": \"" + text, DefaultsValue::data(bytes), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string file = "{\n\t\"a\": \"first\",\n\t" + c.stored + (c.damaged && c.read ? "" : "\n}");
+        overwrite(file);
+        FileDefaults store(this->file, {});
+        EXPECT_EQ(store.object("v"), c.read);
+        EXPECT_EQ(store.string("a"), "first");
+        EXPECT_EQ(store.loadError().empty(), !c.damaged);
+    }
+}
+
 // Casting an out-of-range double to an integer is undefined behaviour; JSON has no NaN or
 // infinity, and a string that is not UTF-8 would make the file unreadable.
 TEST_F(FileDefaultsTest, NumbersBeyondRangeAreClampedAndValuesJsonCannotHoldRefused) {

@@ -7,6 +7,7 @@
 #include "Snippets/SnippetSettings.h"
 #include "platform/BackupFile.h"
 #include "platform/JsonSalvage.h"
+#include "platform/JsonText.h"
 #include "platform/TextRules.h"
 
 namespace sablix {
@@ -139,9 +140,13 @@ bool SnippetController::preserveUndecodableLibrary() {
 bool SnippetController::saveItems(const std::vector<SnippetItem>& items) {
     std::string bytes;
     try {
-        json array = json::array();
-        for (const auto& item : items) array.push_back(item.toJson());
-        bytes = array.dump();
+        // Item by item, as the array's compact form: no tree of the whole library is built.
+        bytes += '[';
+        for (const auto& item : items) {
+            if (bytes.size() > 1) bytes += ',';
+            platform::appendCompactJson(bytes, item.toJson());
+        }
+        bytes += ']';
     } catch (const json::exception& e) {
         logger_.error(kEncodeFailedMessage, e.what());
         return false;
