@@ -5,7 +5,8 @@
 // field, and opens the window again with the hot key; its time is from the key to the window
 // being viewable. Then the resident set (VmRSS), settled, with the window open and with it closed
 // (counters rss_open_MiB and rss_closed_MiB). SABLIX_BENCH_WINDOW_CYCLES sets the repetitions
-// (default 7).
+// (default 7). StartUp_<n>: from the start of `sablix` with a library of n snippets to its keystroke
+// tap registered (what a user waits at login before a trigger expands), median of 5.
 
 #include <chrono>
 #include <cstdlib>
@@ -218,6 +219,27 @@ void residentSet(benchmark::State& state, size_t snippets) {
     }
 }
 
+void startUp(benchmark::State& state, size_t snippets) {
+    rig.reset();  // one application on the machine at a time
+    testsupport::XvfbServer server;
+    if (!server.started() || !server.startWindowManager()) {
+        state.SkipWithError("Xvfb or its window manager did not start");
+        return;
+    }
+    const auto library = sampleLibrary(snippets, kClock);
+    for (auto _ : state) {
+        e2e::SablixSession session(server.display());
+        session.storeLibrary(library);
+        const auto started = std::chrono::steady_clock::now();
+        if (!session.launch() ||
+            !waitUntil([&] { return session.logCount(kTapRunning) > 0; }, std::chrono::seconds(30))) {
+            state.SkipWithError(("sablix did not register its tap:\n" + session.log()).c_str());
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -236,9 +258,20 @@ int main(int argc, char** argv) {
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);
     }
+    for (size_t snippets : smokeOr<std::vector<size_t>>({100, 10'000, 50'000}, {100})) {
+        benchmark::RegisterBenchmark(("StartUp_" + std::to_string(snippets)).c_str(),
+                                     [snippets](benchmark::State& state) { startUp(state, snippets); })
+            ->UseManualTime()
+            ->Iterations(1)
+            ->Repetitions(smokeOr(5, 1))
+            ->ReportAggregatesOnly(true)
+            ->Unit(benchmark::kMillisecond);
+    }
     const int status = runBenchmarksWithRatios(
         argc, argv,
-        {{"reopening the window, 10,000 : 3 snippets", "ReopenWindow_10000:median", "ReopenWindow_3:median"}});
+        {{"reopening the window, 10,000 : 3 snippets", "ReopenWindow_10000:median", "ReopenWindow_3:median"},
+         {"start-up, 10,000 : 100 snippets", "StartUp_10000:median", "StartUp_100:median"},
+         {"start-up, 50,000 : 10,000 snippets (linear is 5)", "StartUp_50000:median", "StartUp_10000:median"}});
     rig.reset();
     return status;
 }

@@ -93,11 +93,15 @@ std::vector<std::string> SablixSession::environment() const {
             "DBUS_SESSION_BUS_ADDRESS="};
 }
 
-bool SablixSession::start(const std::vector<std::string>& arguments) {
+bool SablixSession::launch(const std::vector<std::string>& arguments) {
     std::vector<std::string> argv{binary()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     process_ = std::make_unique<testsupport::ChildProcess>(argv, environment(), logFile_);
-    if (process_->pid() <= 0) return false;
+    return process_->pid() > 0;
+}
+
+bool SablixSession::start(const std::vector<std::string>& arguments) {
+    if (!launch(arguments)) return false;
     // The main window opens at launch and a window manager gives it the focus: tests that type
     // into a window of their own focus it after this, once the main window is up.
     runOn(display_, {"xdotool", "search", "--sync", "--onlyvisible", "--name", kMainWindowPattern}, nullptr, 10000);

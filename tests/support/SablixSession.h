@@ -43,6 +43,8 @@ public:
     // Starts it in the development environment and waits (a few seconds at most) until its main
     // window shows, which a window manager focuses.
     bool start(const std::vector<std::string>& arguments = {});
+    // Starts it without waiting for anything.
+    bool launch(const std::vector<std::string>& arguments = {});
     // The variables the session runs under (display, private folders): a program started with
     // them reaches the same running instance and the same settings.
     std::vector<std::string> environment() const;
