@@ -307,9 +307,11 @@ void Application::start() {
         s.delegate.applicationDidFinishLaunching();
         return;
     }
+    // The keystroke tap first: its thread registers while the main thread builds the window's
+    // scene, which takes longer than anything else at launch.
+    s.delegate.applicationDidFinishLaunching();
     s.mainWindow.showAndActivate();
     s.windowTeams.contentShown();
-    s.delegate.applicationDidFinishLaunching();
 
     // This binary handles sablix links: a browser or xdg-open starts it with the link, and a
     // start while it runs hands the link over to this instance.
