@@ -143,7 +143,9 @@ public:
             auto& held = data->get_ref<std::string&>();
             const auto piece =
                 std::find_if(pieces.begin(), pieces.end(), [&](const Piece& p) { return p.standIn == held; });
-            if (piece == pieces.end() || piece->restored) return std::nullopt;
+            // Data under 64 KiB keeps its own text; a stand-in is found in one place only.
+            if (piece == pieces.end()) continue;
+            if (piece->restored) return std::nullopt;
             held.assign(bytes, piece->from, piece->end - piece->from);
             piece->restored = true;
             ++restored;
