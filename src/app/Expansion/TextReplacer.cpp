@@ -309,7 +309,7 @@ void TextReplacer::processKey(const desktop::KeyDown& key, KeyHops* hops) {
     if (cache->empty()) return;
     const auto match = cache->match(platform::text::lowercased(buffer));
     if (!match) return;
-    expand(*match, cache, early.handOn(), hops);
+    expand(*match, cache, early.handOn(), front ? front->windowClass : std::string(), hops);
 }
 
 bool TextReplacer::completesDirectTrigger(const std::string& typed, const TriggerCache& cache) const {
@@ -323,14 +323,13 @@ bool TextReplacer::completesDirectTrigger(const std::string& typed, const Trigge
 void TextReplacer::handleButtonPress() { keyBuffer_.clear(); }
 
 void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache, bool alreadyHeld,
-                          KeyHops* hops) {
+                          const std::string& windowClass, KeyHops* hops) {
     const bool fillIn = DynamicFieldProcessor::hasFillFields(match.snippet.snippet);
     // Keys typed from now on would race the erasing and the paste: they are held, first thing,
     // and follow the snippet.
     const bool keysHeld = !fillIn && (alreadyHeld || keyboardGrab_.hold());
     if (fillIn && alreadyHeld) keyboardGrab_.release();
     logger_.info("Matched snippet: %s", match.snippet.snippetTitle.c_str());
-    analytics_.track(AnalyticsEvent::snippetExpand);
     keyBuffer_.clear();
 
     const size_t triggerLength = platform::text::length(match.trigger);
@@ -352,12 +351,16 @@ void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<cons
             hops->handled = KeyHops::now();
             expansionHops = ExpansionHops{.key = *hops};
         }
-        replacementQueue_.async(
-            [this, triggerLength, content = std::move(content), cache = std::move(cache), keysHeld, expansionHops] {
-                performReplacement(triggerLength, content, cache, keysHeld, expansionHops);
-            });
+        // The window the trigger was typed in gets the snippet: asking the display again would
+        // cost its round trips before the erasing.
+        replacementQueue_.async([this, triggerLength, content = std::move(content), cache = std::move(cache),
+                                 target = pasteTargets_.forWindowClass(windowClass), keysHeld, expansionHops] {
+            performReplacement(triggerLength, content, cache, target, keysHeld, expansionHops);
+        });
     }
-    // Behind the replacement, so the file write never delays the keys or the paste.
+    // Behind the replacement, so the event queue's and the defaults' file writes never delay the
+    // keys or the paste.
+    replacementQueue_.async([this] { analytics_.track(AnalyticsEvent::snippetExpand); });
     if (!hasFiredFirstExpansion_.exchange(true)) replacementQueue_.async([this] { recordFirstExpansion(); });
 }
 
@@ -412,13 +415,12 @@ std::unique_ptr<desktop::KeyEventSource> TextReplacer::deleteTypedTrigger(size_t
 }
 
 void TextReplacer::performReplacement(size_t triggerLength, const std::string& content,
-                                      std::shared_ptr<const TriggerCache> cache, bool keysHeld,
-                                      std::optional<ExpansionHops> hops) {
+                                      std::shared_ptr<const TriggerCache> cache, const PasteTarget& target,
+                                      bool keysHeld, std::optional<ExpansionHops> hops) {
     if (hops) hops->replacing = KeyHops::now();
     const KeyboardHold hold(keyboardGrab_, keysHeld);
     // The user's clipboard is saved while the trigger is erased: fetching a large clipboard then
     // overlaps the pause after the Backspaces instead of adding to it.
-    const PasteTarget target = pasteTarget();
     auto saving = clipboardKeeper_.startSaving(target.selections);
     // Keys typed before the hold took the keyboard went to the application: they are erased with
     // the trigger, and the hold types them again after the snippet.

@@ -152,8 +152,9 @@ private:
     bool completesDirectTrigger(const std::string& typed, const TriggerCache& cache) const;
     // After the keys already handed on: the buffer belongs to the processing queue.
     void clearKeyBuffer();
+    // `windowClass`: the class of the window the trigger was typed in.
     void expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache, bool alreadyHeld,
-                KeyHops* hops);
+                const std::string& windowClass, KeyHops* hops);
     FillInPresenter::Completion fillInCompletion(std::string content, std::shared_ptr<const TriggerCache> cache);
 
     void recordFirstExpansion();
@@ -164,7 +165,7 @@ private:
     // that reached it after the trigger typed.
     size_t typedLength(size_t triggerLength, const std::vector<desktop::KeyDown>& typedAfter);
     void performReplacement(size_t triggerLength, const std::string& content, std::shared_ptr<const TriggerCache> cache,
-                            bool keysHeld, std::optional<ExpansionHops> hops);
+                            const PasteTarget& target, bool keysHeld, std::optional<ExpansionHops> hops);
     PasteTarget pasteTarget();
     void pasteContent(desktop::KeyEventSource& source, const std::string& content,
                       const std::shared_ptr<const TriggerCache>& cache);

@@ -144,9 +144,8 @@ bool X11KeyboardGrab::postThrough(int keyCode, size_t count, uint64_t flags) {
     uint32_t state = 0;
     if (flags & keycode::kCommandFlag) state |= ControlMask;
     if (flags & keycode::kShiftFlag) state |= ShiftMask;
-    const Modifiers modifiers = Modifiers::read(display);
     KeysDown down;
-    lookAtKeysDown(modifiers, down, true);
+    const Modifiers modifiers = lookAtKeysDown(down, true);
     // The ungrab, the keys and the grab leave in one batch that the server runs in that order: a
     // key typed meanwhile reaches the application only within the moment it takes to run them.
     XUngrabKeyboard(display, CurrentTime);
@@ -204,7 +203,11 @@ std::vector<KeyDown> X11KeyboardGrab::leaked(std::chrono::milliseconds patience)
 
 bool X11KeyboardGrab::grab() {
     if (grabbed_) return true;
-    if (!display_ || display_->lost()) display_ = X11Display::open(displayName_);
+    if (!display_ || display_->lost()) {
+        display_ = X11Display::open(displayName_);
+        modifiers_.reset();
+        spareKeycode_.reset();
+    }
     if (!display_) return false;
     Display* display = display_->get();
     const int result = XGrabKeyboard(display, display_->root(), False, GrabModeAsync, GrabModeAsync, CurrentTime);
@@ -220,7 +223,10 @@ void X11KeyboardGrab::postMarker() {
     Display* display = display_->get();
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
     if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) return;
-    const KeyCode spare = spareKeycode(display);
+    // A new mapping announced before the grab's answer is in the queue by now.
+    collectHeldKeys();
+    if (!spareKeycode_) spareKeycode_ = spareKeycode(display);
+    const KeyCode spare = *spareKeycode_;
     if (spare == 0) {
         logger().info("No spare keycode: keys typed before the keyboard was held are not found");
         return;
@@ -249,7 +255,11 @@ void X11KeyboardGrab::collectHeldKeys() {
     while (!display_->lost() && XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);
-        if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
+        if (event.type == MappingNotify) {
+            XRefreshKeyboardMapping(&event.xmapping);
+            modifiers_.reset();
+            spareKeycode_.reset();
+        }
         if (event.type != KeyPress) continue;
         const XKeyEvent& key = event.xkey;
         if (markersUncollected_ > 0 && key.keycode == markerKeycode_) {
@@ -264,16 +274,22 @@ void X11KeyboardGrab::collectHeldKeys() {
 
 // Its answer follows every key the server handed this connection before it, so what is posted
 // next is decided on the latest look (no other round trip in between).
-void X11KeyboardGrab::lookAtKeysDown(const Modifiers& modifiers, KeysDown& down, bool waitForModifiers) {
+X11KeyboardGrab::Modifiers X11KeyboardGrab::lookAtKeysDown(KeysDown& down, bool waitForModifiers) {
     Display* display = display_->get();
     const auto deadline = std::chrono::steady_clock::now() + kLongestModifierWait;
     while (true) {
         XQueryKeymap(display, down.bits);
         collectHeldKeys();
+        if (display_->lost()) return {};
+        if (!modifiers_) {
+            // Read after the look, so the look is taken again behind this round trip.
+            modifiers_ = std::make_unique<Modifiers>(Modifiers::read(display));
+            continue;
+        }
         // Only a grab shows the user's release; users hold a modifier for a keystroke or two.
-        if (!waitForModifiers || !grabbed_ || !modifiers.anyDown(down) || display_->lost() ||
+        if (!waitForModifiers || !grabbed_ || !modifiers_->anyDown(down) ||
             std::chrono::steady_clock::now() >= deadline)
-            return;
+            return *modifiers_;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
@@ -288,7 +304,6 @@ void X11KeyboardGrab::letGo(bool waitForModifiers) {
         return;
     }
     Display* display = display_->get();
-    const Modifiers modifiers = Modifiers::read(display);
     // The leaked keys were typed before any held one.
     std::vector<HeldKey> typedFirst;
     for (const KeyDown& key : leaked) typedFirst.push_back(HeldKey{key.xKeycode, key.xState, key.xTime});
@@ -296,7 +311,7 @@ void X11KeyboardGrab::letGo(bool waitForModifiers) {
     bool ungrabbed = !grabbed_;
     while (!display_->lost()) {
         KeysDown down;
-        lookAtKeysDown(modifiers, down, waitForModifiers && !ungrabbed);
+        const Modifiers modifiers = lookAtKeysDown(down, waitForModifiers && !ungrabbed);
         if (held_.empty() && ungrabbed) return;
         const std::vector<HeldKey> held = std::exchange(held_, {});
         // The ungrab and the keys posted again go out together, and the server takes them in

@@ -5,6 +5,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,8 @@ private:
     void ungrab();
     void collectHeldKeys();
     void letGo(bool waitForModifiers = true);
-    void lookAtKeysDown(const Modifiers& modifiers, KeysDown& down, bool waitForModifiers);
+    // The modifier keys as of this look.
+    Modifiers lookAtKeysDown(KeysDown& down, bool waitForModifiers);
     void releaseModifiers(const Modifiers& modifiers, KeysDown& down);
     void replay(const HeldKey& held, const Modifiers& modifiers, KeysDown& down);
 
@@ -82,6 +84,10 @@ private:
     std::vector<KeyDown> leaked_;
     std::condition_variable markerShown_;
     uint32_t markerKeycode_ = 0;
+    // Read from the display once, and again after it announces a new keyboard mapping: each
+    // reading is a round trip, which every burst would otherwise pay before its keys.
+    std::unique_ptr<Modifiers> modifiers_;
+    std::optional<uint8_t> spareKeycode_;
     int markersUnshown_ = 0;      // posted, not yet shown by the tap
     int markersUncollected_ = 0;  // posted, not yet read from this connection
     // Presses held back that the tap has not yet asked about, oldest first (time, keycode).

@@ -3,7 +3,9 @@
 #include <X11/Xatom.h>
 
 #include <cerrno>
+#include <optional>
 #include <spawn.h>
+#include <string>
 #include <sys/wait.h>
 #include <vector>
 
@@ -39,25 +41,30 @@ Window parentOf(X11Display& x, Window window) {
     return parent;
 }
 
+// A window and its WM_CLASS, when it has one.
+struct ClassedWindow {
+    Window window = 0;
+    std::optional<std::string> wmClass;
+};
+
 // The window itself or its nearest ancestor that names its class; failing that, the top-level
 // window (the child of the root) it belongs to.
-Window applicationWindow(X11Display& x, Window window) {
-    const Atom wmClass = XA_WM_CLASS;
+ClassedWindow applicationWindow(X11Display& x, Window window) {
     Window topLevel = 0;
     for (Window w = window; w != 0 && w != x.root(); w = parentOf(x, w)) {
-        if (x.property8(w, wmClass)) return w;
+        if (auto wmClass = x.property8(w, XA_WM_CLASS)) return {w, std::move(wmClass)};
         topLevel = w;
     }
-    return topLevel;
+    return {topLevel, std::nullopt};
 }
 
-std::optional<RunningApplication> describe(X11Display& x, Window window) {
-    if (window == 0) return std::nullopt;
+std::optional<RunningApplication> describe(X11Display& x, const ClassedWindow& classed) {
+    if (classed.window == 0) return std::nullopt;
     RunningApplication application;
-    application.window = window;
-    if (const auto pid = x.property32(window, x.atom("_NET_WM_PID"), XA_CARDINAL); pid && !pid->empty())
+    application.window = classed.window;
+    if (const auto pid = x.property32(classed.window, x.atom("_NET_WM_PID"), XA_CARDINAL); pid && !pid->empty())
         application.processIdentifier = static_cast<int64_t>((*pid)[0]);
-    if (const auto wmClass = x.property8(window, XA_WM_CLASS)) {
+    if (const auto& wmClass = classed.wmClass) {
         // "instance\0class\0": the class name is the second string.
         const auto end = wmClass->find('\0');
         if (end != std::string::npos) application.windowClass = wmClass->substr(end + 1).c_str();
