@@ -134,4 +134,6 @@ std::string compactJson(const nlohmann::json& value) {
 
 void appendCompactJson(std::string& out, const nlohmann::json& value) { append(out, value); }
 
+void appendJsonString(std::string& out, const std::string& text) { appendString(out, text); }
+
 }  // namespace platform

@@ -12,5 +12,7 @@ namespace platform {
 std::string compactJson(const nlohmann::json& value);
 // Appends the same bytes to `out`.
 void appendCompactJson(std::string& out, const nlohmann::json& value);
+// Appends the bytes of `nlohmann::json(text).dump()`, for writers that build no JSON value.
+void appendJsonString(std::string& out, const std::string& text);
 
 }  // namespace platform

@@ -1,9 +1,11 @@
 #include "Snippets/SnippetController.h"
 
 #include <algorithm>
+#include <functional>
 
 #include <nlohmann/json.hpp>
 
+#include "Snippets/PlainLibraryReader.h"
 #include "Snippets/SnippetSettings.h"
 #include "platform/BackupFile.h"
 #include "platform/JsonSalvage.h"
@@ -28,15 +30,133 @@ struct DecodedLibrary {
     std::vector<std::string> failures;  // one description per record (or for the whole value) left out
 };
 
+void decodeRecord(const json& record, size_t index, const platform::Clock& clock, DecodedLibrary& decoded) {
+    try {
+        decoded.items.push_back(SnippetItem::fromJson(record, DateCoding::secondsSince2001, clock));
+    } catch (const std::exception& e) {
+        decoded.failures.push_back("snippet " + std::to_string(index) + ": " + e.what());
+    }
+}
+
 void decodeRecords(const std::vector<json>& records, const platform::Clock& clock, DecodedLibrary& decoded) {
     decoded.items.reserve(decoded.items.size() + records.size());
-    for (size_t i = 0; i < records.size(); ++i) {
-        try {
-            decoded.items.push_back(SnippetItem::fromJson(records[i], DateCoding::secondsSince2001, clock));
-        } catch (const std::exception& e) {
-            decoded.failures.push_back("snippet " + std::to_string(i) + ": " + e.what());
-        }
+    for (size_t i = 0; i < records.size(); ++i) decodeRecord(records[i], i, clock, decoded);
+}
+
+// Parses a top-level array one element at a time and hands each on as it closes: the library's
+// records never stand together as one tree, whose building and freeing cost more than the
+// parsing. Stops at the first parse error, or at a top level that is no array.
+class ElementByElement final : public json::json_sax_t {
+public:
+    explicit ElementByElement(std::function<void(const json&)> onElement) : onElement_(std::move(onElement)) {}
+
+    bool null() override { return put(nullptr); }
+    bool boolean(bool value) override { return put(value); }
+    bool number_integer(number_integer_t value) override { return put(value); }
+    bool number_unsigned(number_unsigned_t value) override { return put(value); }
+    bool number_float(number_float_t value, const string_t&) override { return put(value); }
+    bool string(string_t& value) override { return put(std::move(value)); }
+    bool binary(binary_t& value) override { return put(json::binary(std::move(value))); }
+    bool start_object(std::size_t) override { return open(json::object()); }
+    bool key(string_t& name) override {
+        key_ = std::move(name);
+        return true;
     }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override {
+        if (!insideTopLevel_ && open_.empty()) return insideTopLevel_ = true;
+        return open(json::array());
+    }
+    bool end_array() override { return open_.empty() || close(); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    // Where a value goes: the open container, or out as an element of its own.
+    json* place(json&& value) {
+        if (!insideTopLevel_) return nullptr;
+        if (open_.empty()) {
+            element_ = std::move(value);
+            return &element_;
+        }
+        json& container = *open_.back();
+        if (container.is_array()) {
+            container.push_back(std::move(value));
+            return &container.back();
+        }
+        // As the tree parser does: a repeated key keeps its last value.
+        json& member = container[key_];
+        member = std::move(value);
+        return &member;
+    }
+    bool put(json&& value) {
+        json* placed = place(std::move(value));
+        if (placed == &element_) onElement_(element_);
+        return placed != nullptr;
+    }
+    bool open(json&& container) {
+        json* placed = place(std::move(container));
+        if (placed) open_.push_back(placed);
+        return placed != nullptr;
+    }
+    bool close() {
+        open_.pop_back();
+        if (open_.empty()) onElement_(element_);
+        return true;
+    }
+
+    std::function<void(const json&)> onElement_;
+    bool insideTopLevel_ = false;
+    std::vector<json*> open_;
+    json element_;
+    string_t key_;
+};
+
+// The bytes of `item.toJson().dump()`, written without building the JSON object: its members in
+// the object's order (by name), each value as the JSON writer writes it.
+void appendRecord(std::string& out, const SnippetItem& item) {
+    const auto member = [&out](const char* name) {
+        out += out.back() == '{' ? "\"" : ",\"";
+        out += name;
+        out += "\":";
+    };
+    const auto date = [&](const char* name, platform::Date value) {
+        member(name);
+        platform::appendCompactJson(out, json(value.secondsSince2001));
+    };
+    out += '{';
+    date("createdAt", item.createdAt);
+    if (item.deletedAt) date("deletedAt", *item.deletedAt);
+    member("id");
+    platform::appendJsonString(out, item.id.toString());
+    if (item.ownerId) {
+        member("ownerId");
+        platform::appendJsonString(out, item.ownerId->toString());
+    }
+    member("snippet");
+    platform::appendJsonString(out, item.snippet);
+    member("snippetTitle");
+    platform::appendJsonString(out, item.snippetTitle);
+    member("tags");
+    out += '[';
+    for (size_t i = 0; i < item.tags.size(); ++i) {
+        if (i > 0) out += ',';
+        platform::appendJsonString(out, item.tags[i]);
+    }
+    out += ']';
+    if (item.teamId) {
+        member("teamId");
+        platform::appendJsonString(out, item.teamId->toString());
+    }
+    date("updatedAt", item.updatedAt);
+    if (item.version != 1) {
+        member("version");
+        platform::appendCompactJson(out, json(item.version));
+    }
+    if (item.visibility != SnippetVisibility::personal) {
+        member("visibility");
+        platform::appendJsonString(out, std::string(rawValue(item.visibility)));
+    }
+    out += '}';
 }
 
 // Record by record, so that one damaged record costs only itself, even one that breaks the
@@ -44,6 +164,15 @@ void decodeRecords(const std::vector<json>& records, const platform::Clock& cloc
 DecodedLibrary decodeLibrary(const platform::DefaultsValue::Data& bytes, const platform::Clock& clock) {
     DecodedLibrary decoded;
     const auto* text = reinterpret_cast<const char*>(bytes.data());
+    if (auto items = readPlainLibrary(std::string_view(text, bytes.size()), clock)) {
+        decoded.items = std::move(*items);
+        return decoded;
+    }
+    size_t index = 0;
+    ElementByElement elements([&](const json& record) { decodeRecord(record, index++, clock, decoded); });
+    if (json::sax_parse(text, text + bytes.size(), &elements)) return decoded;
+    // Not an array, or not whole: the tree parser and the salvage say what there is.
+    decoded = {};
     json array = json::parse(text, text + bytes.size(), nullptr, false);
     if (array.is_discarded()) {
         auto salvaged = platform::jsonsalvage::salvageArrayOfObjects(
@@ -140,11 +269,11 @@ bool SnippetController::preserveUndecodableLibrary() {
 bool SnippetController::saveItems(const std::vector<SnippetItem>& items) {
     std::string bytes;
     try {
-        // Item by item, as the array's compact form: no tree of the whole library is built.
+        // Item by item, as the array's compact form: no tree of the library, or of an item, is built.
         bytes += '[';
         for (const auto& item : items) {
             if (bytes.size() > 1) bytes += ',';
-            platform::appendCompactJson(bytes, item.toJson());
+            appendRecord(bytes, item);
         }
         bytes += ']';
     } catch (const json::exception& e) {

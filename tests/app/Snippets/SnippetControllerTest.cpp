@@ -326,6 +326,63 @@ with open(sys.argv[1], "w") as f:
     EXPECT_EQ(SnippetSettings(written).maxTitleLength(), 30);
 }
 
+// The library is written without building its records as JSON values; its bytes are still
+// exactly those of the records' JSON, optional members present or not, in every number's form.
+TEST_F(SnippetControllerTest, SavedLibraryIsTheRecordsJsonByteForByte) {
+    const auto id = [](const char* text) { return *Uuid::fromString(text); };
+    const Items items = {
+        SnippetItem(id("2B2B2B2B-2222-4222-8222-22222222222B"), "t\"\\\n\x01 \xCE\x91", "\xF0\x9F\x91\x8B\t</>",
+                    {"Mail", "", "\xC3\xA9"}, id("3C3C3C3C-3333-4333-8333-33333333333C"),
+                    id("4D4D4D4D-4444-4444-8444-44444444444D"), SnippetVisibility::editors, -7, Date{-0.5},
+                    Date{1e20}, Date{0.1}),
+        SnippetItem(id("5A1B7C3D-0E2F-4A5B-8C9D-0E1F2A3B4C5D"), "sig", "", {}, {}, {}, SnippetVisibility::team,
+                    INT64_MAX, Date{0}, Date{786384000.123456}, {}),
+        snippet("plain"),
+    };
+    ASSERT_TRUE(controller.saveItems(items));
+    json expected = json::array();
+    for (const auto& item : items) expected.push_back(item.toJson());
+    EXPECT_EQ(storedText(defaults), expected.dump());
+
+    // Text that is not UTF-8 is refused, as the JSON writer refuses it, and nothing is stored.
+    EXPECT_FALSE(controller.saveItems({snippet("bad", "\xC3(")}));
+    EXPECT_EQ(storedText(defaults), expected.dump());
+}
+
+// However a stored record is written (escapes, characters beyond ASCII, numbers in every JSON
+// form, nulls, spacing, keys unknown or repeated), the library reads as each record read alone.
+TEST_F(SnippetControllerTest, EveryFormOfARecordReadsAsTheRecordAlone) {
+    const std::string id = R"("id":"0C7E1A8B-3D7E-4A57-9B7A-2F1A4C2B9E11")";
+    const std::vector<std::string> records = {
+        "{" + id + R"(,"snippetTitle":"sig","snippet":"Best,\nA","tags":["Mail"],"createdAt":786384000.123456,)"
+                   R"("updatedAt":786384001,"version":2,"visibility":"editors",)"
+                   R"("teamId":"1d7e1a8b-3d7e-4a57-9b7a-2f1a4c2b9e11","deletedAt":1e3})",
+        "{" + id + R"(,"snippetTitle":"caf\u00e9 \u0041","snippet":"\"q\" \\ \/ \b\f\r\t \u0001 \ud83d\ude00 )"
+                   "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"}",
+        "{" + id + R"(,"snippetTitle":"z","snippet":"","createdAt":-0,"updatedAt":-0.0,"version":-3})",
+        "{" + id + R"(,"snippetTitle":"z","snippet":"","createdAt":18446744073709551615,"updatedAt":1E-2,)"
+                   R"("version":9223372036854775807})",
+        "{" + id + R"(,"snippetTitle":"z","snippet":"","tags":null,"teamId":null,"ownerId":null,)"
+                   R"("visibility":null,"version":null,"createdAt":null,"updatedAt":null,"deletedAt":null})",
+        " { " + id + R"( , "snippetTitle" : "z" ,
+            "snippet" : "y" , "tags" : [ ] } )",
+        "{" + id + R"(,"snippetTitle":"z","snippet":"y","comment":{"a":[1,true]}})",
+        "{" + id + R"(,"snippetTitle":"first","snippet":"y","snippetTitle":"last"})",
+    };
+    for (const auto& record : records) {
+        const std::string library = "[" + record + "," + record + "]";
+        storeText(defaults, library);
+        Items expected;
+        for (const auto& element : json::parse(library))
+            expected.push_back(SnippetItem::fromJson(element, sablix::DateCoding::secondsSince2001, clock));
+        const Items items = controller.loadItems();
+        ASSERT_EQ(items.size(), expected.size()) << record;
+        for (size_t i = 0; i < items.size(); ++i)
+            EXPECT_EQ(items[i].toJson().dump(), expected[i].toJson().dump()) << record;
+    }
+    EXPECT_TRUE(logs.messages("SnippetController").empty());
+}
+
 // Readers and writers of one store sharing a library cache: a read after a save takes what the
 // save stored, a second read of the same bytes takes the first read's decode (a record stored
 // without dates is dated once), and bytes changed behind the cache (another process, a damaged
