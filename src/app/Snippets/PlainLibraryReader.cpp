@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/Utf8.h"
+
 namespace sablix {
 namespace {
 
@@ -12,19 +14,6 @@ namespace {
 struct NotPlain {};
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-void appendUtf8(std::string& out, uint32_t codePoint) {
-    if (codePoint < 0x80) {
-        out += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-        out += static_cast<char>(0xC0 | (codePoint >> 6));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (codePoint >> 12));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
-}
 
 // JSON text, token by token; every method throws NotPlain where the text leaves the plain shape.
 class Scanner {
@@ -70,7 +59,7 @@ public:
                 escape(out);
                 run = at_;
             } else {
-                at_ += c < 0x80 ? 1 : utf8Sequence();
+                at_ += c < 0x80 ? 1 : wellFormedSequence();
             }
         }
     }
@@ -102,16 +91,16 @@ private:
     void escape(std::string& out) {
         if (at_ == end_) throw NotPlain{};
         switch (*at_++) {
-            case '"': out += '"'; return;
-            case '\\': out += '\\'; return;
-            case '/': out += '/'; return;
-            case 'b': out += '\b'; return;
-            case 'f': out += '\f'; return;
-            case 'n': out += '\n'; return;
-            case 'r': out += '\r'; return;
-            case 't': out += '\t'; return;
-            case 'u': break;
-            default: throw NotPlain{};
+        case '"': out += '"'; return;
+        case '\\': out += '\\'; return;
+        case '/': out += '/'; return;
+        case 'b': out += '\b'; return;
+        case 'f': out += '\f'; return;
+        case 'n': out += '\n'; return;
+        case 'r': out += '\r'; return;
+        case 't': out += '\t'; return;
+        case 'u': break;
+        default: throw NotPlain{};
         }
         if (end_ - at_ < 4) throw NotPlain{};
         uint32_t codePoint = 0;
@@ -120,26 +109,15 @@ private:
         at_ += 4;
         // Surrogates, paired or not, are left to the general decoding.
         if (codePoint >= 0xD800 && codePoint <= 0xDFFF) throw NotPlain{};
-        appendUtf8(out, codePoint);
+        platform::utf8::append(out, codePoint);
     }
 
-    // The length of the well-formed UTF-8 sequence that starts here (no overlong form, no
-    // surrogate, nothing above U+10FFFF), as a JSON parser accepts it.
-    size_t utf8Sequence() const {
-        const auto* p = reinterpret_cast<const unsigned char*>(at_);
-        const size_t available = static_cast<size_t>(end_ - at_);
-        const auto within = [&](size_t i, unsigned low, unsigned high) {
-            return i < available && p[i] >= low && p[i] <= high;
-        };
-        const unsigned first = p[0];
-        if (first >= 0xC2 && first <= 0xDF && within(1, 0x80, 0xBF)) return 2;
-        const unsigned secondLow = first == 0xE0 ? 0xA0 : first == 0xF0 ? 0x90 : 0x80;
-        const unsigned secondHigh = first == 0xED ? 0x9F : first == 0xF4 ? 0x8F : 0xBF;
-        if (first >= 0xE0 && first <= 0xEF && within(1, secondLow, secondHigh) && within(2, 0x80, 0xBF)) return 3;
-        if (first >= 0xF0 && first <= 0xF4 && within(1, secondLow, secondHigh) && within(2, 0x80, 0xBF) &&
-            within(3, 0x80, 0xBF))
-            return 4;
-        throw NotPlain{};
+    // The length of the UTF-8 sequence that starts here, which a JSON parser accepts only when it is
+    // well-formed.
+    size_t wellFormedSequence() const {
+        const size_t length = platform::utf8::decode(std::string_view(at_, static_cast<size_t>(end_ - at_)), 0).length;
+        if (length == 0) throw NotPlain{};
+        return length;
     }
 
     // A number as JSON writes it; `integral` when it has neither fraction nor exponent.
@@ -189,9 +167,9 @@ enum Key : unsigned {
     kKeyCount
 };
 
-constexpr const char* kKeyNames[kKeyCount] = {"id",      "snippetTitle", "snippet",   "tags",
-                                              "teamId",  "ownerId",      "visibility", "version",
-                                              "createdAt", "updatedAt",  "deletedAt"};
+constexpr const char* kKeyNames[kKeyCount] = {"id",        "snippetTitle", "snippet",    "tags",
+                                              "teamId",    "ownerId",      "visibility", "version",
+                                              "createdAt", "updatedAt",    "deletedAt"};
 
 Key keyNamed(const std::string& name) {
     for (unsigned k = 0; k < kKeyCount; ++k)
@@ -236,21 +214,21 @@ SnippetItem record(Scanner& in, const platform::Clock& clock) {
                 continue;
             }
             switch (key) {
-                case kId: id = uuid(in); break;
-                case kTitle: title = in.string(); break;
-                case kContent: content = in.string(); break;
-                case kTags: tags = strings(in); break;
-                case kTeamId: teamId = uuid(in); break;
-                case kOwnerId: ownerId = uuid(in); break;
-                case kVisibility:
-                    visibility = snippetVisibilityFromRaw(in.string());
-                    if (!visibility) throw NotPlain{};
-                    break;
-                case kVersion: version = in.integer(); break;
-                case kCreatedAt: createdAt = platform::Date{in.number()}; break;
-                case kUpdatedAt: updatedAt = platform::Date{in.number()}; break;
-                case kDeletedAt: deletedAt = platform::Date{in.number()}; break;
-                case kKeyCount: throw NotPlain{};
+            case kId: id = uuid(in); break;
+            case kTitle: title = in.string(); break;
+            case kContent: content = in.string(); break;
+            case kTags: tags = strings(in); break;
+            case kTeamId: teamId = uuid(in); break;
+            case kOwnerId: ownerId = uuid(in); break;
+            case kVisibility:
+                visibility = snippetVisibilityFromRaw(in.string());
+                if (!visibility) throw NotPlain{};
+                break;
+            case kVersion: version = in.integer(); break;
+            case kCreatedAt: createdAt = platform::Date{in.number()}; break;
+            case kUpdatedAt: updatedAt = platform::Date{in.number()}; break;
+            case kDeletedAt: deletedAt = platform::Date{in.number()}; break;
+            case kKeyCount: throw NotPlain{};
             }
         } while (in.take(','));
         in.expect('}');

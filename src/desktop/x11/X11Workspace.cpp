@@ -1,8 +1,12 @@
 #include "desktop/x11/X11Workspace.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
+#include <xcb/xcb.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <spawn.h>
 #include <string>
@@ -58,17 +62,108 @@ ClassedWindow applicationWindow(X11Display& x, Window window) {
     return {topLevel, std::nullopt};
 }
 
-std::optional<RunningApplication> describe(X11Display& x, const ClassedWindow& classed) {
-    if (classed.window == 0) return std::nullopt;
+// The application of the window, but for its process.
+RunningApplication describeClassed(const ClassedWindow& classed) {
     RunningApplication application;
     application.window = classed.window;
-    if (const auto pid = x.property32(classed.window, x.atom("_NET_WM_PID"), XA_CARDINAL); pid && !pid->empty())
-        application.processIdentifier = static_cast<int64_t>((*pid)[0]);
     if (const auto& wmClass = classed.wmClass) {
         // "instance\0class\0": the class name is the second string.
         const auto end = wmClass->find('\0');
         if (end != std::string::npos) application.windowClass = wmClass->substr(end + 1).c_str();
     }
+    return application;
+}
+
+std::optional<RunningApplication> describe(X11Display& x, const ClassedWindow& classed) {
+    if (classed.window == 0) return std::nullopt;
+    RunningApplication application = describeClassed(classed);
+    if (const auto pid = x.property32(classed.window, x.atom("_NET_WM_PID"), XA_CARDINAL); pid && !pid->empty())
+        application.processIdentifier = static_cast<int64_t>((*pid)[0]);
+    return application;
+}
+
+// Window properties asked for together and answered in one round trip, each answer as the
+// display's property32 / property8 gives it. Every answer is taken or discarded by the end.
+class PropertyBatch {
+public:
+    explicit PropertyBatch(X11Display& x) : connection_(XGetXCBConnection(x.get())) {}
+    ~PropertyBatch() {
+        for (size_t i = taken_; i < cookies_.size(); ++i) xcb_discard_reply(connection_, cookies_[i].sequence);
+    }
+    PropertyBatch(const PropertyBatch&) = delete;
+    PropertyBatch& operator=(const PropertyBatch&) = delete;
+
+    // Answers are taken in the order asked.
+    void askWords(Window window, Atom property, Atom type) { ask(window, property, type, 1024); }
+    void askBytes(Window window, Atom property) { ask(window, property, XCB_GET_PROPERTY_TYPE_ANY, 4096); }
+
+    std::optional<std::vector<unsigned long>> words(Atom type) {
+        const Reply reply = take();
+        if (!reply || reply->type != type || reply->format != 32) return std::nullopt;
+        const auto* items = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
+        return std::vector<unsigned long>(items, items + xcb_get_property_value_length(reply.get()) / 4);
+    }
+    std::optional<std::string> bytes() {
+        const Reply reply = take();
+        if (!reply || reply->type == XCB_NONE || reply->format != 8) return std::nullopt;
+        return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                           static_cast<size_t>(xcb_get_property_value_length(reply.get())));
+    }
+
+private:
+    using Reply = std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)>;
+
+    void ask(Window window, Atom property, Atom type, uint32_t longLength) {
+        cookies_.push_back(xcb_get_property(connection_, 0, static_cast<xcb_window_t>(window),
+                                            static_cast<xcb_atom_t>(property), static_cast<xcb_atom_t>(type), 0,
+                                            longLength));
+    }
+    Reply take() {
+        xcb_generic_error_t* error = nullptr;
+        Reply reply(xcb_get_property_reply(connection_, cookies_.at(taken_++), &error), &std::free);
+        if (error) {
+            std::free(error);
+            reply.reset();
+        }
+        return reply;
+    }
+
+    xcb_connection_t* connection_;
+    std::vector<xcb_get_property_cookie_t> cookies_;
+    size_t taken_ = 0;
+};
+
+// The window the manager names active, when a live manager names one; described at once when it
+// names its own class. Two round trips, where asking one property at a time takes five.
+std::optional<RunningApplication> activeApplication(X11Display& x) {
+    if (x.lost()) return std::nullopt;
+    const Atom check = x.atom("_NET_SUPPORTING_WM_CHECK");
+    Window manager = 0, active = 0;
+    {
+        PropertyBatch fromRoot(x);
+        fromRoot.askWords(x.root(), check, XA_WINDOW);
+        fromRoot.askWords(x.root(), x.atom("_NET_ACTIVE_WINDOW"), XA_WINDOW);
+        const auto checkWindow = fromRoot.words(XA_WINDOW);
+        const auto activeWindows = fromRoot.words(XA_WINDOW);
+        if (checkWindow && !checkWindow->empty()) manager = (*checkWindow)[0];
+        if (activeWindows && !activeWindows->empty()) active = (*activeWindows)[0];
+    }
+    if (manager == 0) return std::nullopt;
+    PropertyBatch batch(x);
+    batch.askWords(manager, check, XA_WINDOW);
+    if (active != 0) {
+        batch.askBytes(active, XA_WM_CLASS);
+        batch.askWords(active, x.atom("_NET_WM_PID"), XA_CARDINAL);
+    }
+    // A manager that died leaves the root property behind; its window then no longer points at itself.
+    const auto fromManager = batch.words(XA_WINDOW);
+    if (!fromManager || fromManager->empty() || (*fromManager)[0] != manager || active == 0) return std::nullopt;
+    auto wmClass = batch.bytes();
+    // An ancestor names the class, or the root is active (which belongs to no application).
+    if (!wmClass || active == x.root()) return describe(x, applicationWindow(x, active));
+    RunningApplication application = describeClassed(ClassedWindow{active, std::move(wmClass)});
+    if (const auto pid = batch.words(XA_CARDINAL); pid && !pid->empty())
+        application.processIdentifier = static_cast<int64_t>((*pid)[0]);
     return application;
 }
 
@@ -91,10 +186,7 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() {
     std::lock_guard lock(mutex_);
     if (!ensureConnection()) return std::nullopt;
     X11Display& x = *display_;
-    if (windowManagerCheck(x) != 0) {
-        if (const Window active = activeWindow(x))
-            if (auto application = describe(x, applicationWindow(x, active))) return application;
-    }
+    if (auto application = activeApplication(x)) return application;
     Window focus = 0;
     int revertTo = 0;
     XGetInputFocus(x.get(), &focus, &revertTo);

@@ -333,8 +333,8 @@ TEST_F(SnippetControllerTest, SavedLibraryIsTheRecordsJsonByteForByte) {
     const Items items = {
         SnippetItem(id("2B2B2B2B-2222-4222-8222-22222222222B"), "t\"\\\n\x01 \xCE\x91", "\xF0\x9F\x91\x8B\t</>",
                     {"Mail", "", "\xC3\xA9"}, id("3C3C3C3C-3333-4333-8333-33333333333C"),
-                    id("4D4D4D4D-4444-4444-8444-44444444444D"), SnippetVisibility::editors, -7, Date{-0.5},
-                    Date{1e20}, Date{0.1}),
+                    id("4D4D4D4D-4444-4444-8444-44444444444D"), SnippetVisibility::editors, -7, Date{-0.5}, Date{1e20},
+                    Date{0.1}),
         SnippetItem(id("5A1B7C3D-0E2F-4A5B-8C9D-0E1F2A3B4C5D"), "sig", "", {}, {}, {}, SnippetVisibility::team,
                     INT64_MAX, Date{0}, Date{786384000.123456}, {}),
         snippet("plain"),
@@ -354,16 +354,21 @@ TEST_F(SnippetControllerTest, SavedLibraryIsTheRecordsJsonByteForByte) {
 TEST_F(SnippetControllerTest, EveryFormOfARecordReadsAsTheRecordAlone) {
     const std::string id = R"("id":"0C7E1A8B-3D7E-4A57-9B7A-2F1A4C2B9E11")";
     const std::vector<std::string> records = {
-        "{" + id + R"(,"snippetTitle":"sig","snippet":"Best,\nA","tags":["Mail"],"createdAt":786384000.123456,)"
-                   R"("updatedAt":786384001,"version":2,"visibility":"editors",)"
-                   R"("teamId":"1d7e1a8b-3d7e-4a57-9b7a-2f1a4c2b9e11","deletedAt":1e3})",
-        "{" + id + R"(,"snippetTitle":"caf\u00e9 \u0041","snippet":"\"q\" \\ \/ \b\f\r\t \u0001 \ud83d\ude00 )"
-                   "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"}",
+        "{" + id +
+            R"(,"snippetTitle":"sig","snippet":"Best,\nA","tags":["Mail"],"createdAt":786384000.123456,)"
+            R"("updatedAt":786384001,"version":2,"visibility":"editors",)"
+            R"("teamId":"1d7e1a8b-3d7e-4a57-9b7a-2f1a4c2b9e11","deletedAt":1e3})",
+        "{" + id +
+            R"(,"snippetTitle":"caf\u00e9 \u0041","snippet":"\"q\" \\ \/ \b\f\r\t \u0001 )"
+            "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"}",
         "{" + id + R"(,"snippetTitle":"z","snippet":"","createdAt":-0,"updatedAt":-0.0,"version":-3})",
-        "{" + id + R"(,"snippetTitle":"z","snippet":"","createdAt":18446744073709551615,"updatedAt":1E-2,)"
-                   R"("version":9223372036854775807})",
-        "{" + id + R"(,"snippetTitle":"z","snippet":"","tags":null,"teamId":null,"ownerId":null,)"
-                   R"("visibility":null,"version":null,"createdAt":null,"updatedAt":null,"deletedAt":null})",
+        "{" + id +
+            R"(,"snippetTitle":"z","snippet":"","createdAt":18446744073709551615,"updatedAt":1E-2,)"
+            R"("version":9223372036854775807})",
+        "{" + id +
+            R"(,"snippetTitle":"z","snippet":"","tags":null,"teamId":null,"ownerId":null,)"
+            R"("visibility":null,"version":null,"createdAt":null,"updatedAt":null,"deletedAt":null})",
+        "{" + id + R"(,"snippetTitle":"pair","snippet":"\ud83d\ude00"})",
         " { " + id + R"( , "snippetTitle" : "z" ,
             "snippet" : "y" , "tags" : [ ] } )",
         "{" + id + R"(,"snippetTitle":"z","snippet":"y","comment":{"a":[1,true]}})",
