@@ -1,7 +1,6 @@
 #include "Snippets/SnippetController.h"
 
 #include <algorithm>
-#include <functional>
 
 #include <nlohmann/json.hpp>
 
@@ -30,86 +29,16 @@ struct DecodedLibrary {
     std::vector<std::string> failures;  // one description per record (or for the whole value) left out
 };
 
-void decodeRecord(const json& record, size_t index, const platform::Clock& clock, DecodedLibrary& decoded) {
-    try {
-        decoded.items.push_back(SnippetItem::fromJson(record, DateCoding::secondsSince2001, clock));
-    } catch (const std::exception& e) {
-        decoded.failures.push_back("snippet " + std::to_string(index) + ": " + e.what());
-    }
-}
-
 void decodeRecords(const std::vector<json>& records, const platform::Clock& clock, DecodedLibrary& decoded) {
     decoded.items.reserve(decoded.items.size() + records.size());
-    for (size_t i = 0; i < records.size(); ++i) decodeRecord(records[i], i, clock, decoded);
+    for (size_t i = 0; i < records.size(); ++i) {
+        try {
+            decoded.items.push_back(SnippetItem::fromJson(records[i], DateCoding::secondsSince2001, clock));
+        } catch (const std::exception& e) {
+            decoded.failures.push_back("snippet " + std::to_string(i) + ": " + e.what());
+        }
+    }
 }
-
-// Parses a top-level array one element at a time and hands each on as it closes: the library's
-// records never stand together as one tree, whose building and freeing cost more than the
-// parsing. Stops at the first parse error, or at a top level that is no array.
-class ElementByElement final : public json::json_sax_t {
-public:
-    explicit ElementByElement(std::function<void(const json&)> onElement) : onElement_(std::move(onElement)) {}
-
-    bool null() override { return put(nullptr); }
-    bool boolean(bool value) override { return put(value); }
-    bool number_integer(number_integer_t value) override { return put(value); }
-    bool number_unsigned(number_unsigned_t value) override { return put(value); }
-    bool number_float(number_float_t value, const string_t&) override { return put(value); }
-    bool string(string_t& value) override { return put(std::move(value)); }
-    bool binary(binary_t& value) override { return put(json::binary(std::move(value))); }
-    bool start_object(std::size_t) override { return open(json::object()); }
-    bool key(string_t& name) override {
-        key_ = std::move(name);
-        return true;
-    }
-    bool end_object() override { return close(); }
-    bool start_array(std::size_t) override {
-        if (!insideTopLevel_ && open_.empty()) return insideTopLevel_ = true;
-        return open(json::array());
-    }
-    bool end_array() override { return open_.empty() || close(); }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
-
-private:
-    // Where a value goes: the open container, or out as an element of its own.
-    json* place(json&& value) {
-        if (!insideTopLevel_) return nullptr;
-        if (open_.empty()) {
-            element_ = std::move(value);
-            return &element_;
-        }
-        json& container = *open_.back();
-        if (container.is_array()) {
-            container.push_back(std::move(value));
-            return &container.back();
-        }
-        // As the tree parser does: a repeated key keeps its last value.
-        json& member = container[key_];
-        member = std::move(value);
-        return &member;
-    }
-    bool put(json&& value) {
-        json* placed = place(std::move(value));
-        if (placed == &element_) onElement_(element_);
-        return placed != nullptr;
-    }
-    bool open(json&& container) {
-        json* placed = place(std::move(container));
-        if (placed) open_.push_back(placed);
-        return placed != nullptr;
-    }
-    bool close() {
-        open_.pop_back();
-        if (open_.empty()) onElement_(element_);
-        return true;
-    }
-
-    std::function<void(const json&)> onElement_;
-    bool insideTopLevel_ = false;
-    std::vector<json*> open_;
-    json element_;
-    string_t key_;
-};
 
 // The bytes of `item.toJson().dump()`, written without building the JSON object: its members in
 // the object's order (by name), each value as the JSON writer writes it.
@@ -168,11 +97,7 @@ DecodedLibrary decodeLibrary(const platform::DefaultsValue::Data& bytes, const p
         decoded.items = std::move(*items);
         return decoded;
     }
-    size_t index = 0;
-    ElementByElement elements([&](const json& record) { decodeRecord(record, index++, clock, decoded); });
-    if (json::sax_parse(text, text + bytes.size(), &elements)) return decoded;
-    // Not an array, or not whole: the tree parser and the salvage say what there is.
-    decoded = {};
+    // Any other shape: the tree parser, and the salvage when it fails, say what there is.
     json array = json::parse(text, text + bytes.size(), nullptr, false);
     if (array.is_discarded()) {
         auto salvaged = platform::jsonsalvage::salvageArrayOfObjects(

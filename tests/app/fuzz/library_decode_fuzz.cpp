@@ -1,6 +1,6 @@
 // libFuzzer target over the decoding of the stored snippet library. Whatever the bytes, the fast
-// reader of the usual shape and the element-by-element parse behind it must give exactly the
-// snippets and the failures that parsing the whole array as one tree gives. The decoder is internal
+// reader of the usual shape, with the whole-tree parse behind it, must give exactly the snippets
+// and the failures that parsing the whole array as one tree gives. The decoder is internal
 // to SnippetController.cpp, which is compiled in here (SnippetSettings.h through moc). Not part of
 // the build; from the top of the tree (one command per line):
 //   /usr/lib/qt6/libexec/moc src/app/Snippets/SnippetSettings.h -o /tmp/moc_SnippetSettings.cpp
