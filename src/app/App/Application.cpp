@@ -221,6 +221,7 @@ struct Application::Services {
         QObject::connect(&notifier, &AppNotifier::replayTutorial, &detailPresenter,
                          &SnippetDetailPresenter::replayTutorial);
         QObject::connect(&notifier, &AppNotifier::replayTutorial, &windowState, &MainWindowState::clearSelection);
+        QObject::connect(&updater, &Updater::downloadRefused, &updateNotice, &UpdateNotice::showMessage);
         // Ends the event loop as a termination signal does; main then shuts down in order.
         QObject::connect(&mainWindow, &MainWindowController::quitRequested, qApp, &QCoreApplication::quit,
                          Qt::QueuedConnection);

@@ -8,6 +8,7 @@
 
 #include "Sync/SyncOperation.h"
 #include "Sync/SyncProtocol.h"
+#include "posix/LogText.h"
 
 namespace sablix {
 namespace {
@@ -158,8 +159,8 @@ QCoro::Task<bool> SyncService::pushChanges(platform::Uuid teamId) {
             logger_.debug("No pending operations to push");
             co_return true;
         }
-        request = APIRequest("POST", syncwire::pushBody(teamId, operations, c_.clock), std::nullopt,
-                             kDefaultRequestTimeout);
+        request =
+            APIRequest("POST", syncwire::pushBody(teamId, operations, c_.clock), std::nullopt, kDefaultRequestTimeout);
     } catch (const std::exception& error) {
         logger_.error("Push error: %s", error.what());
         co_return false;
@@ -177,7 +178,7 @@ QCoro::Task<bool> SyncService::pushChanges(platform::Uuid teamId) {
         if (decoded.error().kind == RequestError::Kind::status)
             logger_.error("Push failed: %ld", static_cast<long>(decoded.error().status));
         else
-            logger_.error("Push error: %s", decoded.error().message.c_str());
+            logger_.error("Push error: %s", posix::escapedForLog(decoded.error().message).c_str());
         co_return false;
     }
     try {
@@ -212,7 +213,7 @@ QCoro::Task<std::optional<std::vector<SnippetItem>>> SyncService::pullSnippets(p
         if (decoded.error().kind == RequestError::Kind::status)
             logger_.error("Pull failed: %ld", static_cast<long>(decoded.error().status));
         else
-            logger_.error("Pull error: %s", decoded.error().message.c_str());
+            logger_.error("Pull error: %s", posix::escapedForLog(decoded.error().message).c_str());
         co_return std::nullopt;
     }
     try {
