@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include "App/AppDelegate.h"
+#include "App/StorageFolders.h"
 #include "Snippets/SnippetController.h"
 #include "Analytics/AnalyticsService.h"
 #include "Analytics/OrbitAnalyticsClient.h"
@@ -227,6 +228,8 @@ struct Application::Services {
                          Qt::QueuedConnection);
     }
 
+    StorageFolders storageFolders{
+        {platform::Paths::defaultsFile().parent_path(), platform::Paths::applicationSupport()}};
     // The present moment of everything that reads time.
     platform::SystemClock clock;
     desktop::X11KeyLayout keyLayout;
