@@ -289,7 +289,11 @@ std::filesystem::path TeamSnippetCache::databaseURL() {
 void TeamSnippetCache::open() {
     dbQueue_.sync([this] {
         if (db_.load()) return;
-        if (const auto folder = databasePath_.parent_path(); !folder.empty()) posix::createPrivateFolder(folder);
+        if (const auto folder = databasePath_.parent_path(); !folder.empty()) {
+            if (const auto made = posix::createPrivateFolder(folder); !made)
+                throw std::filesystem::filesystem_error("cannot make the database's folder", folder,
+                                                        std::error_code(made.error, std::generic_category()));
+        }
         makeDatabaseFilePrivate();
 
         Opening opening = openDatabase(databasePath_);
