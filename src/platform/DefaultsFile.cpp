@@ -341,7 +341,8 @@ bool DefaultsFile::write(Values values, LostValues lost) {
         bytes = encodeValues(values, lost, true);
     } catch (const json::exception& e) {
         // Text that is not UTF-8 cannot be written as JSON.
-        log_.error("Cannot encode defaults file %s: %s", path_.c_str(), e.what());
+        log_.error("Cannot encode defaults file %s: %s", posix::escapedForLog(path_.string()).c_str(),
+                   posix::escapedForLog(e.what()).c_str());
         return false;
     }
     if (!unsavedDamagedBytes_.empty() && !backUp()) {

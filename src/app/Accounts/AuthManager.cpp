@@ -365,7 +365,7 @@ void AuthManager::clearStoredAuth() {
         try {
             keychain_.deleteString(account);
         } catch (const KeychainError& error) {
-            logger_.error("Could not delete %s: %s", account, error.what());
+            logger_.error("Could not delete %s: %s", account, posix::escapedForLog(error.what()).c_str());
         }
     }
 }

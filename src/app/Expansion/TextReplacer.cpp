@@ -154,7 +154,7 @@ std::vector<SnippetItem> TextReplacer::loadTeamSnippets() {
     try {
         return teamSnippetLoader_(*teamId);
     } catch (const std::exception& error) {
-        logger_.error("Error loading team snippets for TextReplacer: %s", error.what());
+        logger_.error("Error loading team snippets for TextReplacer: %s", posix::escapedForLog(error.what()).c_str());
     } catch (...) {
         logger_.error("Error loading team snippets for TextReplacer: %s", "unknown error");
     }

@@ -39,7 +39,7 @@ std::vector<SnippetItem> SyncService::getTeamSnippets(const platform::Uuid& team
         c_.cache.open();
         return c_.cache.getSnippets(teamId, false);
     } catch (const std::exception& error) {
-        logger_.error("Error loading team snippets: %s", error.what());
+        logger_.error("Error loading team snippets: %s", posix::escapedForLog(error.what()).c_str());
         return {};
     }
 }
@@ -50,7 +50,7 @@ void SyncService::queueChange(const SnippetItem& snippet, PendingOperation opera
         // A snippet whose text is not UTF-8 cannot be written as JSON: it costs only this change.
         c_.cache.enqueueSyncOperation(SyncOperation::forSnippet(snippet, operation, c_.clock));
     } catch (const std::exception& error) {
-        logger_.error("Error queuing change: %s", error.what());
+        logger_.error("Error queuing change: %s", posix::escapedForLog(error.what()).c_str());
         return;
     }
     setPendingOperationCount(pendingOperationCount_ + 1);
@@ -66,7 +66,7 @@ bool SyncService::saveAndQueueChange(const SnippetItem& snippet, PendingOperatio
         else
             c_.cache.saveSnippetQueuingChange(snippet, SyncMetadata::newLocal(c_.clock), change);
     } catch (const std::exception& error) {
-        logger_.error("Error queuing change: %s", error.what());
+        logger_.error("Error queuing change: %s", posix::escapedForLog(error.what()).c_str());
         return false;
     }
     setPendingOperationCount(pendingOperationCount_ + 1);
@@ -162,7 +162,7 @@ QCoro::Task<bool> SyncService::pushChanges(platform::Uuid teamId) {
         request =
             APIRequest("POST", syncwire::pushBody(teamId, operations, c_.clock), std::nullopt, kDefaultRequestTimeout);
     } catch (const std::exception& error) {
-        logger_.error("Push error: %s", error.what());
+        logger_.error("Push error: %s", posix::escapedForLog(error.what()).c_str());
         co_return false;
     }
     const auto decoded = co_await requests_.send(APIEndpoint::syncPush(), std::move(request),
@@ -192,7 +192,7 @@ QCoro::Task<bool> SyncService::pushChanges(platform::Uuid teamId) {
         logger_.info("Pushed %ld operations, %ld succeeded", static_cast<long>(operations.size()), succeeded);
         co_return true;
     } catch (const std::exception& error) {
-        logger_.error("Push error: %s", error.what());
+        logger_.error("Push error: %s", posix::escapedForLog(error.what()).c_str());
     }
     co_return false;
 }
@@ -229,7 +229,7 @@ QCoro::Task<std::optional<std::vector<SnippetItem>>> SyncService::pullSnippets(p
                      static_cast<long>(pull.deletedIds.size()));
         co_return std::move(pull.snippets);
     } catch (const std::exception& error) {
-        logger_.error("Pull error: %s", error.what());
+        logger_.error("Pull error: %s", posix::escapedForLog(error.what()).c_str());
     }
     co_return std::nullopt;
 }

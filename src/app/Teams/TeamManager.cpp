@@ -405,9 +405,10 @@ void TeamManager::clearTeamCache(const platform::Uuid& teamId) {
     const std::string id = teamId.toString();
     try {
         teamSnippets_.deleteAllSnippets(teamId);
-        logger_.info("Cleared snippet cache for team %s", id.c_str());
+        logger_.info("Cleared snippet cache for team %s", posix::escapedForLog(id).c_str());
     } catch (const std::exception& error) {
-        logger_.error("Failed to clear snippet cache for team %s: %s", id.c_str(), error.what());
+        logger_.error("Failed to clear snippet cache for team %s: %s", posix::escapedForLog(id).c_str(),
+                      posix::escapedForLog(error.what()).c_str());
     }
 }
 
