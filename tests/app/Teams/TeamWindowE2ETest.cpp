@@ -6,6 +6,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 #include <random>
@@ -81,11 +82,12 @@ json fixtureWithTeamSnippets() {
 class MemberDesk : public e2e::Desk {
 public:
     bool open(const testservers::TestBackend& backend, const Member& member,
-              const std::vector<sablix::SnippetItem>& library = {}) {
+              const std::vector<sablix::SnippetItem>& library = {}, const std::function<void()>& beforeStart = {}) {
         if (!e2e::Desk::open()) return false;
         session.storeSetting("API_BASE_URL_OVERRIDE", platform::DefaultsValue(backend.baseURL()));
         if (!library.empty()) session.storeLibrary(library);
         seed(member);
+        if (beforeStart) beforeStart();
         return session.start() && session.waitForLog("Loaded cached auth for " + member.email, 10000);
     }
 
@@ -334,9 +336,10 @@ TEST_F(TeamWindowE2E, NothingStoredGrantsTheGroupOrOthersAnyBit) {
     fs::create_directories(desk.dataFolder());
     std::ofstream(desk.dataFolder() / "team_snippets.db", std::ios::binary) << std::string(4096, 'x');
     desk.session.storeSetting("ORBIT_HOST_OVERRIDE", platform::DefaultsValue(ingest.baseURL()));
-    for (const fs::path& open : {desk.dataFolder(), config / "sablix"}) ::chmod(open.c_str(), 0755);
-    ::chmod((desk.dataFolder() / "team_snippets.db").c_str(), 0644);
-    ASSERT_TRUE(desk.open(backend, kRowan));
+    ASSERT_TRUE(desk.open(backend, kRowan, {}, [&] {
+        for (const fs::path& open : {data, config, desk.dataFolder(), config / "sablix"}) ::chmod(open.c_str(), 0755);
+        ::chmod((desk.dataFolder() / "team_snippets.db").c_str(), 0644);
+    }));
     ASSERT_TRUE(desk.session.waitForLog(e2e::SablixSession::kTapRunning));
 
     desk.activate();
@@ -370,6 +373,12 @@ TEST_F(TeamWindowE2E, NothingStoredGrantsTheGroupOrOthersAnyBit) {
         }
     }
     EXPECT_TRUE(open.empty()) << testing::PrintToString(open);
+    // The folders above ours are the desktop's, as the user set them.
+    for (const fs::path& root : {config, data}) {
+        struct stat info {};
+        ASSERT_EQ(::stat(root.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0755u) << root;
+    }
     // What the walk must have met: each kind of file and folder of ours.
     const auto met = [&](const std::string& part) {
         return std::any_of(walked.begin(), walked.end(),
