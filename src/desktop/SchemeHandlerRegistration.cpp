@@ -1,4 +1,5 @@
 #include "desktop/SchemeHandlerRegistration.h"
+#include "posix/LogText.h"
 
 #include <QProcess>
 #include <QSaveFile>
@@ -88,7 +89,8 @@ bool SchemeHandlerRegistration::registerHandler() {
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
         !file.commit()) {
-        logger_.error("Cannot write %s: %s", entry.c_str(), file.errorString().toUtf8().constData());
+        logger_.error("Cannot write %s: %s", posix::escapedForLog(entry.string()).c_str(),
+                      file.errorString().toUtf8().constData());
         return false;
     }
     if (!run_(kXdgMime, {"default", kEntryFileName, kSchemeHandlerType}))

@@ -1,4 +1,5 @@
 #include "desktop/SingleInstance.h"
+#include "posix/LogText.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -141,7 +142,8 @@ std::optional<std::filesystem::path> SingleInstance::defaultSocketPath() {
     // Another user could have made the folder first, to read or answer our links.
     if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid() ||
         (info.st_mode & 077) != 0) {
-        platform::appLog("SingleInstance").error("%s is not a folder private to this user", folder.c_str());
+        platform::appLog("SingleInstance")
+            .error("%s is not a folder private to this user", posix::escapedForLog(folder.string()).c_str());
         return std::nullopt;
     }
     return folder / kSocketName;

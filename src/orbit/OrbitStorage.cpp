@@ -17,14 +17,14 @@
 #include "orbit/Utils/HedgeLog.h"
 #include "orbit/Utils/JSONUtils.h"
 #include "posix/AtomicFile.h"
+#include "posix/PrivateFiles.h"
 
 namespace orbit {
 namespace {
 
 using Key = OrbitStorage::StorageKey;
 
-// The files are stored as the process's umask allows.
-constexpr mode_t kFileMode = 0666;
+constexpr mode_t kFileMode = posix::kPrivateFileMode;
 constexpr const char* kUnknownBundle = "com.orbit.unknown";
 
 struct KeyNames {
@@ -206,6 +206,8 @@ std::filesystem::path OrbitStorage::getBaseAppFolderUrl(const OrbitConfig& confi
 
 OrbitStorage::OrbitStorage(const OrbitConfig& config, const OrbitHost& host)
     : appFolderUrl_(getBaseAppFolderUrl(config, host) / config.projectToken) {
+    // The base folder, named after the application or its group, is the client's own as well.
+    createDirectoryAtURLIfNeeded(appFolderUrl_.parent_path());
     createDirectoryAtURLIfNeeded(appFolderUrl_);
     removeLeftovers();
     migrateLegacyStorage(config, host);
@@ -216,16 +218,8 @@ OrbitStorage::OrbitStorage(std::filesystem::path appFolderUrl) : appFolderUrl_(s
     removeLeftovers();
 }
 
-// A write cut short by a kill leaves its temporary file behind; a running writer's are its own.
-void OrbitStorage::removeLeftovers() const {
-    std::error_code error;
-    std::vector<std::filesystem::path> leftovers;
-    for (std::filesystem::directory_iterator it(appFolderUrl_, error), end; !error && it != end; it.increment(error)) {
-        if (posix::isAbandonedTemporary(it->path().filename().string())) leftovers.push_back(it->path());
-    }
-    if (error) hedgeLog("Error reading directory contents at " + appFolderUrl_.string() + ": " + error.message());
-    for (const auto& leftover : leftovers) deleteSafely(leftover);
-}
+// A write cut short by a kill leaves its temporary file behind.
+void OrbitStorage::removeLeftovers() const { posix::removeAbandonedTemporaries(appFolderUrl_); }
 
 // An older layout kept the files in the base folder, without the token's level.
 void OrbitStorage::migrateLegacyStorage(const OrbitConfig& config, const OrbitHost& host) const {

@@ -18,6 +18,7 @@
 #include "platform/JsonSalvage.h"
 #include "platform/Uuid.h"
 #include "posix/AtomicFile.h"
+#include "posix/LogText.h"
 
 namespace platform {
 namespace {
@@ -220,7 +221,8 @@ void DefaultsFile::load() {
     if (!readFile(bytes)) {
         // Not the same as an empty file: replacing it would drop every value it holds.
         unreadable_ = std::string("the file cannot be read: ") + std::strerror(errno);
-        log_.error("Defaults file %s is damaged: %s", path_.c_str(), unreadable_.c_str());
+        log_.error("Defaults file %s is damaged: %s", posix::escapedForLog(path_.string()).c_str(),
+                   posix::escapedForLog(unreadable_).c_str());
         return;
     }
     if (!bytes.empty()) decode(bytes);
@@ -283,7 +285,8 @@ void DefaultsFile::decode(const std::string& bytes) {
     if (object.unnamedLoss) add("some of it could not be tied to a key");
     damage_ = std::move(damage);
     unsavedDamagedBytes_ = bytes;
-    log_.error("Defaults file %s is damaged: %s", path_.c_str(), damage_->description.c_str());
+    log_.error("Defaults file %s is damaged: %s", posix::escapedForLog(path_.string()).c_str(),
+               posix::escapedForLog(damage_->description).c_str());
     backUp();
 }
 
@@ -314,20 +317,23 @@ bool DefaultsFile::backUp() {
             path_.string() + kBackupInfix + std::to_string(static_cast<long long>(::time(nullptr)));
         auto written = writeBackupFile(stem, "", unsavedDamagedBytes_);
         if (!written) {
-            log_.error("Cannot keep a copy of the damaged defaults file %s: %s", path_.c_str(), written.error.c_str());
+            log_.error("Cannot keep a copy of the damaged defaults file %s: %s",
+                       posix::escapedForLog(path_.string()).c_str(), written.error.c_str());
             return false;
         }
         kept = std::move(written.path);
     }
     if (damage_) damage_->backup = kept;
     unsavedDamagedBytes_.clear();
-    log_.notice("The damaged defaults file %s is kept as %s", path_.c_str(), kept.c_str());
+    log_.notice("The damaged defaults file %s is kept as %s", posix::escapedForLog(path_.string()).c_str(),
+                posix::escapedForLog(kept.string()).c_str());
     return true;
 }
 
 bool DefaultsFile::write(Values values, LostValues lost) {
     if (!unreadable_.empty()) {
-        log_.error("Cannot read defaults file %s; refusing to replace it", path_.c_str());
+        log_.error("Cannot read defaults file %s; refusing to replace it",
+                   posix::escapedForLog(path_.string()).c_str());
         return false;
     }
     std::string bytes;
@@ -335,16 +341,19 @@ bool DefaultsFile::write(Values values, LostValues lost) {
         bytes = encodeValues(values, lost, true);
     } catch (const json::exception& e) {
         // Text that is not UTF-8 cannot be written as JSON.
-        log_.error("Cannot encode defaults file %s: %s", path_.c_str(), e.what());
+        log_.error("Cannot encode defaults file %s: %s", posix::escapedForLog(path_.string()).c_str(),
+                   posix::escapedForLog(e.what()).c_str());
         return false;
     }
     if (!unsavedDamagedBytes_.empty() && !backUp()) {
-        log_.error("Cannot back up the damaged defaults file %s; refusing to replace it", path_.c_str());
+        log_.error("Cannot back up the damaged defaults file %s; refusing to replace it",
+                   posix::escapedForLog(path_.string()).c_str());
         return false;
     }
 
     if (const auto written = posix::writeFileAtomically(path_, bytes, kFileMode, posix::Existing::replace); !written) {
-        log_.error("Cannot write defaults file %s: %s", path_.c_str(), written.message().c_str());
+        log_.error("Cannot write defaults file %s: %s", posix::escapedForLog(path_.string()).c_str(),
+                   written.message().c_str());
         return false;
     }
     values_ = std::move(values);

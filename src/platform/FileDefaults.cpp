@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/Paths.h"
+#include "posix/PrivateFiles.h"
 
 namespace platform {
 namespace {
@@ -170,8 +171,7 @@ bool FileDefaults::set(const std::string& key, const DefaultsValue& value) {
         return false;
     }
     std::lock_guard lock(mutex_);
-    std::error_code ec;
-    std::filesystem::create_directories(main_.path().parent_path(), ec);
+    posix::createPrivateFolder(main_.path().parent_path());
     FileLock fileLock(main_.path().string() + ".lock");
     refreshAll();
     auto own = separate_.find(key);

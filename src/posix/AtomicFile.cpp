@@ -1,7 +1,7 @@
 #include "posix/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,8 +26,6 @@ std::filesystem::path temporaryFor(const std::filesystem::path& path) {
     temporary += std::string(kTemporaryMarker) + std::to_string(::getpid()) + "-" + std::to_string(writes.fetch_add(1));
     return temporary;
 }
-
-bool isRunning(pid_t pid) { return pid == ::getpid() || ::kill(pid, 0) == 0 || errno == EPERM; }
 
 }  // namespace
 
@@ -88,7 +86,18 @@ std::optional<pid_t> temporaryWriter(std::string_view fileName) {
 
 bool isAbandonedTemporary(std::string_view fileName) {
     const auto writer = temporaryWriter(fileName);
-    return writer && !isRunning(*writer);
+    return writer && *writer != ::getpid();
+}
+
+void removeAbandonedTemporaries(const std::filesystem::path& folder) {
+    DIR* listing = ::opendir(folder.c_str());
+    if (!listing) return;
+    const int fd = ::dirfd(listing);
+    while (const dirent* entry = ::readdir(listing)) {
+        if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) continue;
+        if (isAbandonedTemporary(entry->d_name)) ::unlinkat(fd, entry->d_name, 0);
+    }
+    ::closedir(listing);
 }
 
 }  // namespace posix

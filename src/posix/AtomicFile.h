@@ -29,8 +29,13 @@ void syncFolderOf(const std::filesystem::path& path);
 // nothing for any other name.
 std::optional<pid_t> temporaryWriter(std::string_view fileName);
 
-// True for such a temporary whose writer is gone: a write cut short by a kill. A running writer's
-// temporaries are its own.
+// True for such a temporary of another process: a write cut short by a kill or a crash. Only this
+// process's own temporaries are writes under way. A process that runs now under the dead writer's
+// number is no sign of a write: it is most often another program that reused the number.
 bool isAbandonedTemporary(std::string_view fileName);
+
+// Deletes the abandoned temporaries in folder (not below it). Called at start, once the program
+// knows it is the only instance writing there, for every folder it writes atomically.
+void removeAbandonedTemporaries(const std::filesystem::path& folder);
 
 }  // namespace posix

@@ -83,15 +83,23 @@ std::vector<sablix::SnippetItem> SablixSession::storedLibrary() const {
 std::vector<std::string> SablixSession::environment() const {
     // No session bus: credentials go to the private data folder, never to the keyring of the
     // desktop the tests run on.
-    return {"DISPLAY=" + display_,
-            "QT_QPA_PLATFORM=xcb",
-            "SABLIX_ENVIRONMENT=development",
-            "XDG_CONFIG_HOME=" + directory_ + "/config",
-            "XDG_DATA_HOME=" + directory_ + "/data",
-            "XDG_CACHE_HOME=" + directory_ + "/cache",
-            "XDG_RUNTIME_DIR=" + directory_,
-            "DBUS_SESSION_BUS_ADDRESS="};
+    std::vector<std::string> variables{"DISPLAY=" + display_,
+                                       "QT_QPA_PLATFORM=xcb",
+                                       "SABLIX_ENVIRONMENT=development",
+                                       "XDG_CONFIG_HOME=" + directory_ + "/config",
+                                       "XDG_DATA_HOME=" + directory_ + "/data",
+                                       "XDG_CACHE_HOME=" + directory_ + "/cache",
+                                       "XDG_RUNTIME_DIR=" + directory_,
+                                       "DBUS_SESSION_BUS_ADDRESS="};
+    for (const auto& extra : extraEnvironment_) {
+        const auto name = extra.substr(0, extra.find('=') + 1);
+        std::erase_if(variables, [&](const std::string& entry) { return entry.starts_with(name); });
+        variables.push_back(extra);
+    }
+    return variables;
 }
+
+void SablixSession::setEnvironment(const std::string& entry) { extraEnvironment_.push_back(entry); }
 
 bool SablixSession::launch(const std::vector<std::string>& arguments) {
     std::vector<std::string> argv{binary()};

@@ -36,6 +36,9 @@ public:
     // Writes the credential file a completed sign-in of that user leaves (the tokens valid for
     // decades); call before start().
     void storeSignIn(const nlohmann::json& user, const std::string& accessToken, const std::string& refreshToken);
+    // Adds a variable ("NAME=value") to those it runs under, replacing one of the same name; call
+    // before start().
+    void setEnvironment(const std::string& entry);
     // Where it keeps its application data (credentials, the team database).
     std::filesystem::path dataFolder() const;
     // The personal library as stored now.
@@ -67,6 +70,7 @@ private:
     std::string display_;
     std::string directory_;
     std::string logFile_;
+    std::vector<std::string> extraEnvironment_;
     std::unique_ptr<testsupport::ChildProcess> process_;
 };
 

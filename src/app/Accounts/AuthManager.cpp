@@ -12,6 +12,7 @@
 #include "Shell/DeepLinks/InvitationToken.h"
 #include "Shell/DeepLinks/LinkText.h"
 #include "platform/Utf8.h"
+#include "posix/LogText.h"
 
 namespace sablix {
 namespace {
@@ -147,7 +148,7 @@ void AuthManager::loadCachedAuth() {
     }
     setCurrentUser(user);
     setAuthenticated(true);
-    logger_.debug("Loaded cached auth for %s", user->email.c_str());
+    logger_.debug("Loaded cached auth for %s", posix::escapedForLog(user->email).c_str());
 }
 
 std::string AuthManager::buildGoogleAuthURL() const {
@@ -221,7 +222,7 @@ QCoro::Task<> AuthManager::handleOAuthCallback(QUrl url) {
             analytics_.identify(user.id.toString());
             runSignInHook();
             if (bringToFront_) bringToFront_();
-            logger_.info("Signed in as %s", user.email.c_str());
+            logger_.info("Signed in as %s", posix::escapedForLog(user.email).c_str());
         } catch (const std::exception& error) {
             failure = error.what();
         }
@@ -229,7 +230,7 @@ QCoro::Task<> AuthManager::handleOAuthCallback(QUrl url) {
     if (!self) co_return;
     if (failure) {
         setErrorMessage(kSignInFailedPrefix + *failure);
-        logger_.error("OAuth callback failed: %s", failure->c_str());
+        logger_.error("OAuth callback failed: %s", posix::escapedForLog(*failure).c_str());
     }
     setLoading(false);
 }
@@ -364,7 +365,7 @@ void AuthManager::clearStoredAuth() {
         try {
             keychain_.deleteString(account);
         } catch (const KeychainError& error) {
-            logger_.error("Could not delete %s: %s", account, error.what());
+            logger_.error("Could not delete %s: %s", account, posix::escapedForLog(error.what()).c_str());
         }
     }
 }

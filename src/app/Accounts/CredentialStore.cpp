@@ -3,6 +3,7 @@
 #include "Accounts/FileCredentialStore.h"
 #include "Accounts/SecretServiceCredentialStore.h"
 #include "platform/Log.h"
+#include "posix/LogText.h"
 
 namespace sablix {
 namespace {
@@ -19,7 +20,8 @@ std::unique_ptr<CredentialStore> openCredentialStore(const std::filesystem::path
         return std::make_unique<SecretServiceCredentialStore>();
     }
     auto store = std::make_unique<FileCredentialStore>(fileFolder);
-    logger.notice("No Secret Service answers; credentials are kept in %s", store->filePath().c_str());
+    logger.notice("No Secret Service answers; credentials are kept in %s",
+                  posix::escapedForLog(store->filePath().string()).c_str());
     return store;
 }
 

@@ -9,12 +9,11 @@
 #include "Accounts/KeychainError.h"
 #include "platform/Utf8.h"
 #include "posix/AtomicFile.h"
+#include "posix/PrivateFiles.h"
+#include "posix/LogText.h"
 
 namespace sablix {
 namespace {
-
-constexpr mode_t kFolderMode = 0700;
-constexpr mode_t kFileMode = 0600;
 
 int32_t negated(int error) { return -static_cast<int32_t>(error ? error : EIO); }
 
@@ -44,7 +43,7 @@ std::optional<nlohmann::json> FileCredentialStore::load() const {
     }
     // A file copied in from elsewhere may have come with looser permissions.
     struct stat status {};
-    if (::fstat(fd, &status) == 0 && (status.st_mode & 077) != 0) ::fchmod(fd, kFileMode);
+    if (::fstat(fd, &status) == 0 && (status.st_mode & 077) != 0) ::fchmod(fd, posix::kPrivateFileMode);
     std::string bytes;
     const bool read = readAll(fd, bytes);
     const int readError = errno;
@@ -55,27 +54,18 @@ std::optional<nlohmann::json> FileCredentialStore::load() const {
     }
     auto contents = nlohmann::json::parse(bytes, nullptr, false);
     if (!contents.is_object()) {
-        logger_.error("Credential file %s holds no JSON object; starting afresh", file_.c_str());
+        logger_.error("Credential file %s holds no JSON object; starting afresh",
+                      posix::escapedForLog(file_.string()).c_str());
         return nlohmann::json::object();
     }
     return contents;
 }
 
-int FileCredentialStore::prepareFolder() const {
-    std::error_code ec;
-    std::filesystem::create_directories(folder_.parent_path(), ec);
-    if (::mkdir(folder_.c_str(), kFolderMode) == 0) return 0;
-    if (errno != EEXIST) return errno;
-    struct stat status {};
-    if (::stat(folder_.c_str(), &status) != 0) return errno;
-    if (!S_ISDIR(status.st_mode)) return ENOTDIR;
-    if ((status.st_mode & 077) != 0 && ::chmod(folder_.c_str(), kFolderMode) != 0) return errno;
-    return 0;
-}
+int FileCredentialStore::prepareFolder() const { return posix::createPrivateFolder(folder_).error; }
 
 int FileCredentialStore::store(const nlohmann::json& contents) const {
     if (const int error = prepareFolder()) return error;
-    return posix::writeFileAtomically(file_, contents.dump(), kFileMode, posix::Existing::replace).error;
+    return posix::writeFileAtomically(file_, contents.dump(), posix::kPrivateFileMode, posix::Existing::replace).error;
 }
 
 void FileCredentialStore::saveString(const std::string& value, const std::string& account) {

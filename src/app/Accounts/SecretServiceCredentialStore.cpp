@@ -10,6 +10,7 @@
 
 #include "Accounts/KeychainError.h"
 #include "platform/Utf8.h"
+#include "posix/LogText.h"
 
 namespace sablix {
 namespace {
@@ -85,7 +86,7 @@ void SecretServiceCredentialStore::saveString(const std::string& value, const st
     if (!stored) {
         const int32_t status = error ? statusOf(*error) : -1;
         logger_.error("Secret Service refused to store %s: %s", account.c_str(),
-                      error ? error->message : "no reason given");
+                      posix::escapedForLog(error ? error->message : "no reason given").c_str());
         throw KeychainError::saveFailed(status);
     }
 }
@@ -108,7 +109,8 @@ void SecretServiceCredentialStore::deleteString(const std::string& account) {
                                account.c_str(), nullptr);
     ErrorPtr error(rawError);
     if (error) {
-        logger_.error("Secret Service refused to delete %s: %s", account.c_str(), error->message);
+        logger_.error("Secret Service refused to delete %s: %s", account.c_str(),
+                      posix::escapedForLog(error->message).c_str());
         throw KeychainError::deleteFailed(statusOf(*error));
     }
 }

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include "App/AppDelegate.h"
+#include "App/StorageFolders.h"
 #include "Snippets/SnippetController.h"
 #include "Analytics/AnalyticsService.h"
 #include "Analytics/OrbitAnalyticsClient.h"
@@ -221,11 +222,14 @@ struct Application::Services {
         QObject::connect(&notifier, &AppNotifier::replayTutorial, &detailPresenter,
                          &SnippetDetailPresenter::replayTutorial);
         QObject::connect(&notifier, &AppNotifier::replayTutorial, &windowState, &MainWindowState::clearSelection);
+        QObject::connect(&updater, &Updater::downloadRefused, &updateNotice, &UpdateNotice::showMessage);
         // Ends the event loop as a termination signal does; main then shuts down in order.
         QObject::connect(&mainWindow, &MainWindowController::quitRequested, qApp, &QCoreApplication::quit,
                          Qt::QueuedConnection);
     }
 
+    StorageFolders storageFolders{
+        {platform::Paths::defaultsFile().parent_path(), platform::Paths::applicationSupport()}};
     // The present moment of everything that reads time.
     platform::SystemClock clock;
     desktop::X11KeyLayout keyLayout;

@@ -14,6 +14,7 @@
 #include "desktop/QtMessageLog.h"
 #include "desktop/SingleInstance.h"
 #include "platform/Log.h"
+#include "posix/LogText.h"
 
 namespace {
 
@@ -44,7 +45,8 @@ sablix::AppEnvironment::Kind environmentKind() {
     if (name == "test") return sablix::AppEnvironment::Kind::test;
     if (!name.isEmpty() && name != "production")
         platform::appLog("Environment")
-            .error("Unknown %s \"%s\"; using the build's environment", kEnvironmentVariable, name.constData());
+            .error("Unknown %s \"%s\"; using the build's environment", kEnvironmentVariable,
+                   posix::escapedForLog(name.toStdString()).c_str());
     return sablix::AppEnvironment::kBuildKind;
 }
 

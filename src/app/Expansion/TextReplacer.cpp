@@ -11,6 +11,7 @@
 #include "desktop/KeyCodes.h"
 #include "platform/TextRules.h"
 #include "platform/Utf8.h"
+#include "posix/LogText.h"
 
 namespace sablix {
 namespace {
@@ -153,7 +154,7 @@ std::vector<SnippetItem> TextReplacer::loadTeamSnippets() {
     try {
         return teamSnippetLoader_(*teamId);
     } catch (const std::exception& error) {
-        logger_.error("Error loading team snippets for TextReplacer: %s", error.what());
+        logger_.error("Error loading team snippets for TextReplacer: %s", posix::escapedForLog(error.what()).c_str());
     } catch (...) {
         logger_.error("Error loading team snippets for TextReplacer: %s", "unknown error");
     }
@@ -329,7 +330,7 @@ void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<cons
     // and follow the snippet.
     const bool keysHeld = !fillIn && (alreadyHeld || keyboardGrab_.hold());
     if (fillIn && alreadyHeld) keyboardGrab_.release();
-    logger_.info("Matched snippet: %s", match.snippet.snippetTitle.c_str());
+    logger_.info("Matched snippet: %s", posix::escapedForLog(match.snippet.snippetTitle).c_str());
     keyBuffer_.clear();
 
     const size_t triggerLength = platform::text::length(match.trigger);

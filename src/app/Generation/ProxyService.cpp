@@ -10,6 +10,7 @@
 #include "Networking/APIClient.h"
 #include "Networking/StreamingReply.h"
 #include "platform/Utf8.h"
+#include "posix/LogText.h"
 
 namespace sablix {
 namespace {
@@ -82,7 +83,7 @@ QCoro::Task<> ProxyService::handleProxyError(StreamingReply& bytes, int statusCo
     try {
         parsed = nlohmann::json::parse(buffer.begin(), buffer.end());
     } catch (const nlohmann::json::exception& error) {
-        logger_.error("Failed to parse proxy error response: %s", error.what());
+        logger_.error("Failed to parse proxy error response: %s", posix::escapedForLog(error.what()).c_str());
         const std::string_view text(buffer.constData(), static_cast<size_t>(buffer.size()));
         if (platform::utf8::isValid(text)) logger_.debug("Raw error body: %.*s", int(text.size()), text.data());
     }

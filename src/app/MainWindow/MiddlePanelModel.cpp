@@ -11,6 +11,7 @@
 #include "Snippets/SnippetValidation.h"
 #include "Sync/SyncService.h"
 #include "platform/TextRules.h"
+#include "posix/LogText.h"
 
 namespace sablix {
 namespace {
@@ -72,7 +73,8 @@ MiddlePanelModel::MiddlePanelModel(platform::Defaults& userDefaults, const Snipp
 void MiddlePanelModel::seedStarterSnippetsIfNeeded() {
     if (!allItems_.empty() || userDefaults_.boolean(kHasSeededStarterSnippetsKey)) return;
     if (const std::string error = userDefaults_.loadError(); !error.empty()) {
-        logger_.error("Not storing the starter snippets: the stored settings did not read cleanly (%s)", error.c_str());
+        logger_.error("Not storing the starter snippets: the stored settings did not read cleanly (%s)",
+                      posix::escapedForLog(error).c_str());
         return;
     }
     if (!storedLibraryIsEmpty()) {

@@ -13,9 +13,19 @@ UpdateNotice::UpdateNotice(UpdateChecker& checker, std::function<void()> request
 
 bool UpdateNotice::shown() const { return checker_.hasUpdate() && checker_.availableVersion().has_value(); }
 
-QString UpdateNotice::text() const { return "Sablix " + checker_.availableVersionText() + " is available"; }
+QString UpdateNotice::text() const {
+    if (!message_.isEmpty()) return message_;
+    return "Sablix " + checker_.availableVersionText() + " is available";
+}
+
+void UpdateNotice::showMessage(const QString& message) {
+    if (message == message_) return;
+    message_ = message;
+    emit changed();
+}
 
 void UpdateNotice::update() {
+    showMessage({});
     if (requestUpdate_) requestUpdate_();
 }
 

@@ -19,8 +19,10 @@ public:
     UpdateNotice(UpdateChecker& checker, std::function<void()> requestUpdate, QObject* parent = nullptr);
 
     bool shown() const;
-    // "Sablix 2.1 is available"
+    // "Sablix 2.1 is available", or why the update the user asked for did not start.
     QString text() const;
+    // Why the update did not start; the notice says it until the user tries again.
+    void showMessage(const QString& message);
 
     // The "Update" button.
     Q_INVOKABLE void update();
@@ -33,6 +35,7 @@ signals:
 private:
     UpdateChecker& checker_;
     std::function<void()> requestUpdate_;
+    QString message_;
 };
 
 }  // namespace sablix

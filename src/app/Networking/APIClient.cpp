@@ -1,4 +1,5 @@
 #include "Networking/APIClient.h"
+#include "posix/LogText.h"
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -43,7 +44,8 @@ QNetworkReply* APIClient::start(const QUrl& url, const APIRequest& request) {
         if (error != QNetworkReply::InsecureRedirectError) return;
         // The address without its query and user information: neither may reach the log.
         const QUrl address = reply->url().adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo);
-        logger_.error("Redirect to another origin not followed: %s", address.toString().toUtf8().constData());
+        logger_.error("Redirect to another origin not followed: %s",
+                      posix::escapedForLog(address.toString().toStdString()).c_str());
     });
     return reply;
 }

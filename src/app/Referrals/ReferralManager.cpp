@@ -5,6 +5,7 @@
 
 #include "Accounts/AuthManager.h"
 #include "platform/TextRules.h"
+#include "posix/LogText.h"
 
 namespace sablix {
 
@@ -42,7 +43,7 @@ QCoro::Task<> ReferralManager::fetchReferralInfo() {
         if (info.error().kind == RequestError::Kind::status)
             logger_.error("Failed to fetch referral info: %ld", static_cast<long>(info.error().status));
         else
-            logger_.error("Referral info error: %s", info.error().message.c_str());
+            logger_.error("Referral info error: %s", posix::escapedForLog(info.error().message).c_str());
         setErrorMessage(kLoadFailedMessage);
     }
     setLoading(false);
@@ -66,7 +67,7 @@ QCoro::Task<bool> ReferralManager::applyCode(std::string code) {
         if (error.kind == RequestError::Kind::status) {
             setApplyState(ApplyState::failed(error.serverMessage.value_or(kApplyFailedMessage)));
         } else {
-            logger_.error("Apply code error: %s", error.message.c_str());
+            logger_.error("Apply code error: %s", posix::escapedForLog(error.message).c_str());
             setApplyState(ApplyState::failed(kApplyFailedMessage));
         }
         co_return false;

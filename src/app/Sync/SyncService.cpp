@@ -8,6 +8,7 @@
 
 #include "Sync/SyncOperation.h"
 #include "Sync/SyncProtocol.h"
+#include "posix/LogText.h"
 
 namespace sablix {
 namespace {
@@ -38,7 +39,7 @@ std::vector<SnippetItem> SyncService::getTeamSnippets(const platform::Uuid& team
         c_.cache.open();
         return c_.cache.getSnippets(teamId, false);
     } catch (const std::exception& error) {
-        logger_.error("Error loading team snippets: %s", error.what());
+        logger_.error("Error loading team snippets: %s", posix::escapedForLog(error.what()).c_str());
         return {};
     }
 }
@@ -49,7 +50,7 @@ void SyncService::queueChange(const SnippetItem& snippet, PendingOperation opera
         // A snippet whose text is not UTF-8 cannot be written as JSON: it costs only this change.
         c_.cache.enqueueSyncOperation(SyncOperation::forSnippet(snippet, operation, c_.clock));
     } catch (const std::exception& error) {
-        logger_.error("Error queuing change: %s", error.what());
+        logger_.error("Error queuing change: %s", posix::escapedForLog(error.what()).c_str());
         return;
     }
     setPendingOperationCount(pendingOperationCount_ + 1);
@@ -65,7 +66,7 @@ bool SyncService::saveAndQueueChange(const SnippetItem& snippet, PendingOperatio
         else
             c_.cache.saveSnippetQueuingChange(snippet, SyncMetadata::newLocal(c_.clock), change);
     } catch (const std::exception& error) {
-        logger_.error("Error queuing change: %s", error.what());
+        logger_.error("Error queuing change: %s", posix::escapedForLog(error.what()).c_str());
         return false;
     }
     setPendingOperationCount(pendingOperationCount_ + 1);
@@ -158,10 +159,10 @@ QCoro::Task<bool> SyncService::pushChanges(platform::Uuid teamId) {
             logger_.debug("No pending operations to push");
             co_return true;
         }
-        request = APIRequest("POST", syncwire::pushBody(teamId, operations, c_.clock), std::nullopt,
-                             kDefaultRequestTimeout);
+        request =
+            APIRequest("POST", syncwire::pushBody(teamId, operations, c_.clock), std::nullopt, kDefaultRequestTimeout);
     } catch (const std::exception& error) {
-        logger_.error("Push error: %s", error.what());
+        logger_.error("Push error: %s", posix::escapedForLog(error.what()).c_str());
         co_return false;
     }
     const auto decoded = co_await requests_.send(APIEndpoint::syncPush(), std::move(request),
@@ -177,7 +178,7 @@ QCoro::Task<bool> SyncService::pushChanges(platform::Uuid teamId) {
         if (decoded.error().kind == RequestError::Kind::status)
             logger_.error("Push failed: %ld", static_cast<long>(decoded.error().status));
         else
-            logger_.error("Push error: %s", decoded.error().message.c_str());
+            logger_.error("Push error: %s", posix::escapedForLog(decoded.error().message).c_str());
         co_return false;
     }
     try {
@@ -191,7 +192,7 @@ QCoro::Task<bool> SyncService::pushChanges(platform::Uuid teamId) {
         logger_.info("Pushed %ld operations, %ld succeeded", static_cast<long>(operations.size()), succeeded);
         co_return true;
     } catch (const std::exception& error) {
-        logger_.error("Push error: %s", error.what());
+        logger_.error("Push error: %s", posix::escapedForLog(error.what()).c_str());
     }
     co_return false;
 }
@@ -212,7 +213,7 @@ QCoro::Task<std::optional<std::vector<SnippetItem>>> SyncService::pullSnippets(p
         if (decoded.error().kind == RequestError::Kind::status)
             logger_.error("Pull failed: %ld", static_cast<long>(decoded.error().status));
         else
-            logger_.error("Pull error: %s", decoded.error().message.c_str());
+            logger_.error("Pull error: %s", posix::escapedForLog(decoded.error().message).c_str());
         co_return std::nullopt;
     }
     try {
@@ -228,7 +229,7 @@ QCoro::Task<std::optional<std::vector<SnippetItem>>> SyncService::pullSnippets(p
                      static_cast<long>(pull.deletedIds.size()));
         co_return std::move(pull.snippets);
     } catch (const std::exception& error) {
-        logger_.error("Pull error: %s", error.what());
+        logger_.error("Pull error: %s", posix::escapedForLog(error.what()).c_str());
     }
     co_return std::nullopt;
 }

@@ -1,5 +1,9 @@
 #include "Sync/TeamSnippetCache.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -12,6 +16,7 @@
 #include "platform/Paths.h"
 #include "platform/Sqlite.h"
 #include "platform/Utf8.h"
+#include "posix/PrivateFiles.h"
 
 namespace sablix {
 namespace {
@@ -284,17 +289,35 @@ std::filesystem::path TeamSnippetCache::databaseURL() {
 void TeamSnippetCache::open() {
     dbQueue_.sync([this] {
         if (db_.load()) return;
-        if (const auto folder = databasePath_.parent_path(); !folder.empty())
-            std::filesystem::create_directories(folder);
+        if (const auto folder = databasePath_.parent_path(); !folder.empty()) {
+            if (const auto made = posix::createPrivateFolder(folder); !made)
+                throw std::filesystem::filesystem_error("cannot make the database's folder", folder,
+                                                        std::error_code(made.error, std::generic_category()));
+        }
+        makeDatabaseFilePrivate();
 
         Opening opening = openDatabase(databasePath_);
         if (opening.damaged) {
             setAsideDamagedFile(opening.failure->message());
+            makeDatabaseFilePrivate();
             opening = openDatabase(databasePath_);
         }
         if (opening.failure) throw *opening.failure;
         db_.store(opening.db);
     });
+}
+
+// SQLite makes a new database file readable by everyone, and its journal and write-ahead log
+// with the database file's mode: a file made private first keeps all three private.
+void TeamSnippetCache::makeDatabaseFilePrivate() const {
+    const int fd =
+        ::open(databasePath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, posix::kPrivateFileMode);
+    if (fd >= 0) {
+        ::close(fd);
+        return;
+    }
+    if (errno == EEXIST) posix::makePrivate(databasePath_);
+    for (const char* suffix : kCompanionSuffixes) posix::makePrivate(databasePath_.string() + suffix);
 }
 
 void TeamSnippetCache::setAsideDamagedFile(const std::string& damage) {
@@ -308,6 +331,8 @@ void TeamSnippetCache::setAsideDamagedFile(const std::string& damage) {
                       databasePath_.c_str(), damage.c_str(), kept.error.c_str());
         throw TeamSnippetCacheError::executeFailed(damage);
     }
+    // An older version made the file readable by everyone; the copy is kept long after.
+    posix::makePrivate(kept.path);
     for (const char* suffix : kCompanionSuffixes) {
         const std::filesystem::path companion = databasePath_.string() + suffix;
         std::error_code ec;

@@ -82,6 +82,7 @@ public:
 private:
     sqlite3* connection() const;  // the open handle, or throws databaseNotOpen
     // Moves the damaged file (and its journal) aside; throws the reason when it cannot.
+    void makeDatabaseFilePrivate() const;
     void setAsideDamagedFile(const std::string& damage);
 
     std::filesystem::path databasePath_;

@@ -6,6 +6,7 @@
 #include <QPointer>
 
 #include "Teams/TeamCoding.h"
+#include "posix/LogText.h"
 
 namespace sablix {
 namespace {
@@ -135,7 +136,7 @@ QCoro::Task<> TeamManager::fetchTeams() {
     if (!self) co_return;
     if (!teams) {
         if (const auto failure = failureText(teams.error()))
-            logger_.error("Error fetching teams: %s", failure->c_str());
+            logger_.error("Error fetching teams: %s", posix::escapedForLog(*failure).c_str());
         else
             logger_.error("Failed to fetch teams: %d", teams.error().status);
         co_return;
@@ -164,7 +165,7 @@ QCoro::Task<> TeamManager::fetchPendingInvitations() {
     if (!self) co_return;
     if (!invitations) {
         if (const auto failure = failureText(invitations.error()))
-            logger_.error("Error fetching pending invitations: %s", failure->c_str());
+            logger_.error("Error fetching pending invitations: %s", posix::escapedForLog(*failure).c_str());
         co_return;
     }
     if (session != session_) co_return;
@@ -183,7 +184,7 @@ QCoro::Task<> TeamManager::fetchMembers(platform::Uuid teamId) {
     if (!self) co_return;
     if (!lists) {
         if (const auto failure = failureText(lists.error()))
-            logger_.error("Error fetching members: %s", failure->c_str());
+            logger_.error("Error fetching members: %s", posix::escapedForLog(*failure).c_str());
         co_return;
     }
     // Another team may have been selected meanwhile; its list must not show this team's members.
@@ -213,7 +214,7 @@ QCoro::Task<std::optional<Team>> TeamManager::createTeam(std::string name, std::
     if (!team) {
         if (const auto failure = failureText(team.error())) {
             setErrorMessage(*failure);
-            logger_.error("Error creating team: %s", failure->c_str());
+            logger_.error("Error creating team: %s", posix::escapedForLog(*failure).c_str());
         } else {
             setErrorMessage(team.error().serverMessage.value_or(kCreateTeamFailedMessage));
         }
@@ -226,7 +227,7 @@ QCoro::Task<std::optional<Team>> TeamManager::createTeam(std::string name, std::
     teams.push_back(team.value());
     setTeams(std::move(teams));
     analytics_.track(AnalyticsEvent::teamCreate);
-    logger_.info("Created team: %s", team.value().name.c_str());
+    logger_.info("Created team: %s", posix::escapedForLog(team.value().name).c_str());
     co_return std::move(team).value();
 }
 
@@ -404,9 +405,10 @@ void TeamManager::clearTeamCache(const platform::Uuid& teamId) {
     const std::string id = teamId.toString();
     try {
         teamSnippets_.deleteAllSnippets(teamId);
-        logger_.info("Cleared snippet cache for team %s", id.c_str());
+        logger_.info("Cleared snippet cache for team %s", posix::escapedForLog(id).c_str());
     } catch (const std::exception& error) {
-        logger_.error("Failed to clear snippet cache for team %s: %s", id.c_str(), error.what());
+        logger_.error("Failed to clear snippet cache for team %s: %s", posix::escapedForLog(id).c_str(),
+                      posix::escapedForLog(error.what()).c_str());
     }
 }
 
@@ -424,7 +426,8 @@ void TeamManager::setSelectedTeamIdText(const QString& teamId) {
     if (teamId.isEmpty()) return setSelectedTeamId(std::nullopt);
     const auto id = platform::Uuid::fromString(teamId.toStdString());
     if (!id) {
-        logger_.error("Team selection refused: \"%s\" is not a team id", teamId.toUtf8().constData());
+        logger_.error("Team selection refused: \"%s\" is not a team id",
+                      posix::escapedForLog(teamId.toStdString()).c_str());
         return;
     }
     setSelectedTeamId(*id);

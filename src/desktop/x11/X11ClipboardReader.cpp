@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "desktop/x11/X11ClipboardFormats.h"
+#include "posix/LogText.h"
 
 namespace desktop {
 namespace {
@@ -82,7 +83,7 @@ std::optional<PasteboardContents> X11ClipboardReader::contents(std::chrono::mill
         std::string list;
         for (const auto& name : out.skipped) list += (list.empty() ? "" : ", ") + name;
         logger_.error("Clipboard formats not saved, the owner did not hand them over in %lld ms: %s",
-                      static_cast<long long>(budget.count()), list.c_str());
+                      static_cast<long long>(budget.count()), posix::escapedForLog(list).c_str());
     }
     return out;
 }
@@ -249,7 +250,7 @@ std::optional<X11ClipboardReader::Reply> X11ClipboardReader::readProperty(Window
 std::nullopt_t X11ClipboardReader::timedOut(const std::vector<Fetch>& fetches) {
     if (!lost())
         logger_.error("The clipboard owner did not answer in time (%s)",
-                      connection_->atomName(fetches[0].target).c_str());
+                      posix::escapedForLog(connection_->atomName(fetches[0].target)).c_str());
     return std::nullopt;
 }
 

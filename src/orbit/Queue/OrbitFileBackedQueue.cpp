@@ -18,12 +18,13 @@
 #include "orbit/Utils/OrbitAPIDateFormatter.h"
 #include "orbit/Utils/Uuid.h"
 #include "posix/AtomicFile.h"
+#include "posix/PrivateFiles.h"
 
 namespace orbit {
 
 namespace {
 
-constexpr mode_t kRecordMode = 0644;
+constexpr mode_t kRecordMode = posix::kPrivateFileMode;
 
 // When a file was made, in nanoseconds: its birth time where the file system keeps one, else its
 // last change (a record is written once and renamed, so that is when it was made). Zero, the
@@ -87,9 +88,8 @@ size_t OrbitFileBackedQueue::depth() const {
 }
 
 void OrbitFileBackedQueue::setup(const std::vector<std::filesystem::path>& oldQueues) {
-    std::error_code error;
-    std::filesystem::create_directories(queue_, error);
-    if (error) hedgeLog("Error trying to create caching folder " + error.message());
+    if (const auto made = posix::createPrivateFolder(queue_); !made)
+        hedgeLog("Error trying to create caching folder " + made.message());
 
     for (const auto& old : oldQueues) {
         std::error_code statusError;
@@ -101,6 +101,7 @@ void OrbitFileBackedQueue::setup(const std::vector<std::filesystem::path>& oldQu
             migrateLegacyFile(old);
     }
 
+    posix::removeAbandonedTemporaries(queue_);
     DIR* folder = ::opendir(queue_.c_str());
     if (!folder) {
         hedgeLog("Failed to load files for queue " + errorText(errno));
@@ -115,10 +116,8 @@ void OrbitFileBackedQueue::setup(const std::vector<std::filesystem::path>& oldQu
                 ::unlinkat(fd, entry->d_name, 0);
             continue;
         }
-        if (posix::temporaryWriter(entry->d_name)) {
-            if (posix::isAbandonedTemporary(entry->d_name)) ::unlinkat(fd, entry->d_name, 0);
-            continue;
-        }
+        // A write under way (the abandoned ones went above) is no record yet.
+        if (posix::temporaryWriter(entry->d_name)) continue;
         if (!isRegularFile(fd, *entry)) continue;
         entries.emplace_back(creationNanos(fd, entry->d_name), entry->d_name);
     }

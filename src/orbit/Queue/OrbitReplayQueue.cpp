@@ -4,14 +4,14 @@
 
 #include "orbit/Utils/FileUtils.h"
 #include "orbit/Utils/HedgeLog.h"
+#include "posix/PrivateFiles.h"
 
 namespace orbit {
 
 OrbitReplayBufferQueue::OrbitReplayBufferQueue(std::filesystem::path queue) : queue_(std::move(queue)) {
     deleteSafely(queue_);
-    std::error_code error;
-    std::filesystem::create_directories(queue_, error);
-    if (error) hedgeLog("Error trying to create replay buffer folder " + error.message());
+    if (const auto made = posix::createPrivateFolder(queue_); !made)
+        hedgeLog("Error trying to create replay buffer folder " + made.message());
     std::lock_guard lock(itemsLock_);
     items_.clear();
 }

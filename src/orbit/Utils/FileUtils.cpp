@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "orbit/Utils/HedgeLog.h"
+#include "posix/PrivateFiles.h"
 
 namespace orbit {
 
@@ -16,10 +17,10 @@ void deleteSafely(const std::filesystem::path& url) {
 }
 
 void createDirectoryAtURLIfNeeded(const std::filesystem::path& url) {
-    std::error_code error;
-    if (std::filesystem::exists(url, error)) return;
-    std::filesystem::create_directories(url, error);
-    if (error) hedgeLog("Error creating storage directory: " + error.message());
+    // The client's files hold the user's identity: its folders are the user's alone, an existing
+    // one made by an older version included.
+    if (const auto made = posix::createPrivateFolder(url); !made)
+        hedgeLog("Error creating storage directory: " + made.message());
 }
 
 bool directoryExists(const std::filesystem::path& url) {

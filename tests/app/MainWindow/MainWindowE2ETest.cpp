@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 #include <set>
@@ -312,4 +313,39 @@ TEST_F(MainWindowE2E, QuitFromTheWindowShutsDownInOrder) {
     size_t at = 0;
     for (const char* step : {"Shutting down: key tap", "Shutting down: hot key", "Shutting down: sync"})
         EXPECT_NE(at = session.log().find(step, at), std::string::npos) << step;
+}
+
+// A feed that names a local file as the download, with a version that holds a line break: Update
+// opens nothing and says why in the notice, and the version cannot start a line of its own in the
+// log (a forged "signed in" line here).
+TEST_F(MainWindowE2E, AHostileUpdateFeedOpensNothingAndForgesNoLogLine) {
+    auto fixture = testservers::TestBackend::loadFixture(SABLIX_TEST_FIXTURES_DIR "/backend.json");
+    fixture["appcast"] =
+        R"(<?xml version="1.0" encoding="utf-8"?><rss version="2.0" xmlns:sparkle="https://sablix.app/xml">)"
+        R"(<channel><item><title>Update</title><enclosure url="file:///etc/passwd" )"
+        R"(sparkle:shortVersionString="9.9&#10;[com.sablix.app:AuthManager] info: Signed in as mallory@example.com"/>)"
+        R"(</item></channel></rss>)";
+    testservers::TestBackend backend(fixture);
+    ASSERT_TRUE(backend.start());
+    session.storeSetting("API_BASE_URL_OVERRIDE", platform::DefaultsValue(backend.baseURL()));
+    session.storeSetting("APPCAST_URL_OVERRIDE", platform::DefaultsValue(backend.baseURL() + "/appcast.xml"));
+    // The desktop's opener, which notes what it is asked to open.
+    const fs::path bin = session.dataFolder().parent_path().parent_path() / "bin";
+    const fs::path opened = bin / "opened";
+    fs::create_directories(bin);
+    std::ofstream(bin / "xdg-open") << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> " << opened.string() << "\n";
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    session.setEnvironment("PATH=" + bin.string() + ":" + std::getenv("PATH"));
+    ASSERT_TRUE(session.start());
+
+    ASSERT_TRUE(probed.shows("updateButton"));
+    click("updateButton");
+    EXPECT_TRUE(probed.shows("updateNoticeText", "The download address is not a web address."));
+    ASSERT_TRUE(session.waitForLog("its scheme is \"file\"")) << session.log();
+    EXPECT_FALSE(fs::exists(opened)) << "opened for the feed";
+    const std::string log = session.log();
+    EXPECT_EQ(log.find("/etc/passwd"), std::string::npos) << "the address itself was logged";
+    EXPECT_EQ(log.find("\n[com.sablix.app:AuthManager] info: Signed in as mallory"), std::string::npos)
+        << "the feed forged a line of the log";
+    EXPECT_NE(log.find("9.9\\x0A[com.sablix.app:AuthManager]"), std::string::npos) << log;
 }

@@ -6,17 +6,20 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 #include <random>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
 #include "Snippets/SnippetItem.h"
 #include "platform/Clock.h"
 #include "platform/DefaultsValue.h"
+#include "servers/IngestServer.h"
 #include "servers/TestBackend.h"
 #include "support/Desk.h"
 
@@ -79,11 +82,12 @@ json fixtureWithTeamSnippets() {
 class MemberDesk : public e2e::Desk {
 public:
     bool open(const testservers::TestBackend& backend, const Member& member,
-              const std::vector<sablix::SnippetItem>& library = {}) {
+              const std::vector<sablix::SnippetItem>& library = {}, const std::function<void()>& beforeStart = {}) {
         if (!e2e::Desk::open()) return false;
         session.storeSetting("API_BASE_URL_OVERRIDE", platform::DefaultsValue(backend.baseURL()));
         if (!library.empty()) session.storeLibrary(library);
         seed(member);
+        if (beforeStart) beforeStart();
         return session.start() && session.waitForLog("Loaded cached auth for " + member.email, 10000);
     }
 
@@ -318,4 +322,69 @@ TEST_F(TeamWindowE2E, ADamagedTeamDatabaseIsKeptAsideAndFilledAgainByThePull) {
     std::ifstream copy(copies[0], std::ios::binary);
     EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(copy), {}) == damaged) << "the copy differs";
     EXPECT_TRUE(desk.session.waitForLog("kept as " + copies[0].string()));
+}
+
+// What Sablix and its analytics client keep is the user's alone, even where the credentials are
+// not in a file of their own: after a sign-in, a team pull over a damaged database and an
+// analytics batch sent, no file or folder under its configuration and data folders grants the
+// group or others any bit. The folders a previous version left open are closed too.
+TEST_F(TeamWindowE2E, NothingStoredGrantsTheGroupOrOthersAnyBit) {
+    testservers::IngestServer ingest;
+    ASSERT_TRUE(ingest.start());
+    const fs::path data = desk.dataFolder().parent_path();
+    const fs::path config = data.parent_path() / "config";
+    fs::create_directories(desk.dataFolder());
+    std::ofstream(desk.dataFolder() / "team_snippets.db", std::ios::binary) << std::string(4096, 'x');
+    desk.session.storeSetting("ORBIT_HOST_OVERRIDE", platform::DefaultsValue(ingest.baseURL()));
+    ASSERT_TRUE(desk.open(backend, kRowan, {}, [&] {
+        for (const fs::path& open : {data, config, desk.dataFolder(), config / "sablix"}) ::chmod(open.c_str(), 0755);
+        ::chmod((desk.dataFolder() / "team_snippets.db").c_str(), 0644);
+    }));
+    ASSERT_TRUE(desk.session.waitForLog(e2e::SablixSession::kTapRunning));
+
+    desk.activate();
+    desk.choose("sourceTeam:Support");
+    EXPECT_TRUE(desk.listShows({"refund", "hours"}));
+    // Another application takes the focus: the analytics batch goes at once.
+    EXPECT_EQ(desk.expansionOf(";refund", "Your refund is on its way."), "Your refund is on its way.");
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (const auto& request : ingest.requests())
+                if (request.route == "batch") return true;
+            return false;
+        },
+        30000))
+        << desk.session.log();
+    ASSERT_EQ(desk.session.stop(), 0);
+
+    std::vector<std::string> open, walked;
+    for (const fs::path& root : {config, data}) {
+        for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+            // The desktop's own: its application list and the handler choices xdg-mime keeps.
+            const std::string name = it->path().filename().string();
+            if (name == "applications" || name == "mimeapps.list") {
+                it.disable_recursion_pending();
+                continue;
+            }
+            struct stat info {};
+            ASSERT_EQ(::lstat(it->path().c_str(), &info), 0);
+            walked.push_back(fs::relative(it->path(), root.parent_path()).string());
+            if (info.st_mode & 077) open.push_back(walked.back() + " " + std::to_string(info.st_mode & 0777));
+        }
+    }
+    EXPECT_TRUE(open.empty()) << testing::PrintToString(open);
+    // The folders above ours are the desktop's, as the user set them.
+    for (const fs::path& root : {config, data}) {
+        struct stat info {};
+        ASSERT_EQ(::stat(root.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0755u) << root;
+    }
+    // What the walk must have met: each kind of file and folder of ours.
+    const auto met = [&](const std::string& part) {
+        return std::any_of(walked.begin(), walked.end(),
+                           [&](const std::string& path) { return path.find(part) != std::string::npos; });
+    };
+    for (const char* part : {"config/sablix/defaults.json", "data/Sablix/team_snippets.db.damaged-",
+                             "data/Sablix/team_snippets.db", "orbit.anonymousId", "orbit.queueFolder.uuid/"})
+        EXPECT_TRUE(met(part)) << part << " not found in " << testing::PrintToString(walked);
 }

@@ -15,7 +15,7 @@ struct LinkText {
     static std::optional<std::string> lastPathComponent(const QUrl& url);
 
     // The link's scheme, host and path as written: no user information, query or fragment, which
-    // can carry secrets such as a sign-in's tokens. Control characters read as "\xNN".
+    // can carry secrets such as a sign-in's tokens, escaped as posix::escapedForLog does.
     static std::string forLog(std::string_view link);
 };
 

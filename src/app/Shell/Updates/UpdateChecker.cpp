@@ -4,6 +4,7 @@
 
 #include "Shell/Updates/Appcast.h"
 #include "Shell/Updates/VersionComparison.h"
+#include "posix/LogText.h"
 
 namespace sablix {
 
@@ -24,7 +25,7 @@ QCoro::Task<> UpdateChecker::check() {
     const auto response = co_await requests_.send(appcastURL_, APIRequest(), AcceptedStatus::any());
     if (!self) co_return;
     if (!response) {
-        logger_.debug("Update check failed: %s", response.error().message.c_str());
+        logger_.debug("Update check failed: %s", posix::escapedForLog(response.error().message).c_str());
         co_return;
     }
     auto version = Appcast::firstShortVersion(response.value().body);

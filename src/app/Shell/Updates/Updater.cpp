@@ -5,6 +5,7 @@
 #include "Shell/Updates/Appcast.h"
 #include "Shell/Updates/UpdateChecker.h"
 #include "Shell/Updates/VersionComparison.h"
+#include "posix/LogText.h"
 
 namespace sablix {
 
@@ -14,7 +15,8 @@ Updater::Updater(APIClient& client, desktop::Workspace& workspace, QUrl appcastU
       requests_(client, nullptr, this),
       workspace_(workspace),
       appcastURL_(std::move(appcastURL)),
-      appVersion_(appVersion.value_or(UpdateChecker::kUnknownAppVersion)) {
+      appVersion_(appVersion.value_or(UpdateChecker::kUnknownAppVersion)),
+      allowsPlainHttp_(client.environment().kind() == AppEnvironment::Kind::development) {
     timer_.setSingleShot(false);
     connect(&timer_, &QTimer::timeout, this, [this] {
         // A check still under way (the user's) covers this round.
@@ -44,6 +46,12 @@ void Updater::armTimer() {
     timer_.start(std::chrono::duration_cast<std::chrono::milliseconds>(interval_));
 }
 
+bool Updater::isWebAddress(const std::string& address) const {
+    const QUrl url(QString::fromStdString(address), QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty()) return false;
+    return url.scheme() == QLatin1String("https") || (allowsPlainHttp_ && url.scheme() == QLatin1String("http"));
+}
+
 void Updater::checkForUpdates() {
     if (!canCheckForUpdates()) return;
     check(true);
@@ -68,18 +76,26 @@ QCoro::Task<Updater::CheckResult> Updater::check(bool userInitiated) {
     std::string failureReason;
     if (!response) {
         failureReason = response.error().message;
-        logger_.error("Update check failed: %s", failureReason.c_str());
+        logger_.error("Update check failed: %s", posix::escapedForLog(failureReason).c_str());
     } else if (const auto release = Appcast::newestRelease(response.value().body); !release) {
         failureReason = kUnreadableFeedReason;
         logger_.error("Update check failed: %s", failureReason.c_str());
     } else if (!isNewerVersion(release->version, appVersion_)) {
         result = CheckResult::upToDate;
+    } else if (!release->downloadURL.empty() && !isWebAddress(release->downloadURL)) {
+        // Only the scheme: the rest of the address is the feed's to choose, and may be anything.
+        const auto scheme = QUrl(QString::fromStdString(release->downloadURL)).scheme().toStdString();
+        logger_.error("Refused the download address of version %s: its scheme is \"%s\"",
+                      posix::escapedForLog(release->version).c_str(), posix::escapedForLog(scheme).c_str());
+        failureReason = kNotWebAddressMessage;
+        if (userInitiated) emit downloadRefused(QString::fromUtf8(kNotWebAddressMessage));
     } else {
         result = CheckResult::updateAvailable;
-        logger_.info("Version %s is available at %s", release->version.c_str(), release->downloadURL.c_str());
+        const std::string address = posix::escapedForLog(release->downloadURL);
+        logger_.info("Version %s is available at %s", posix::escapedForLog(release->version).c_str(), address.c_str());
         emit updateFound(QString::fromStdString(release->version), QString::fromStdString(release->downloadURL));
         if (userInitiated && !release->downloadURL.empty() && !workspace_.openURL(release->downloadURL))
-            logger_.error("Could not open %s", release->downloadURL.c_str());
+            logger_.error("Could not open %s", address.c_str());
     }
     emit checkFinished(result, userInitiated, QString::fromStdString(failureReason));
     co_return result;

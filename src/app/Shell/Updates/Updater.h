@@ -24,6 +24,8 @@ class Updater : public QObject {
 public:
     static constexpr std::chrono::seconds kDefaultUpdateCheckInterval{14'400};
     static constexpr const char* kUnreadableFeedReason = "the update feed names no release that can be read";
+    // A download the feed names at a file, a program or anything but a web page is never opened.
+    static constexpr const char* kNotWebAddressMessage = "The download address is not a web address.";
 
     enum class CheckResult { updateAvailable, upToDate, failed };
     Q_ENUM(CheckResult)
@@ -45,23 +47,28 @@ public:
     void checkForUpdates();
     // One check, for a caller that waits for its result. Only a user-initiated check opens
     // the download; an automatic one reports it through updateFound. While another check is
-    // under way it does nothing and answers failed.
+    // under way it does nothing and answers failed. A download address that is not https (or http
+    // in development) is refused: the check fails with kNotWebAddressMessage.
     QCoro::Task<CheckResult> check(bool userInitiated);
 
 signals:
     void canCheckForUpdatesChanged(bool canCheck);
     void updateFound(const QString& version, const QString& downloadURL);
+    // A check the user asked for found a newer version whose download it will not open, and why.
+    void downloadRefused(const QString& message);
     // With a failed check, why it failed in words a user can read; empty otherwise.
     void checkFinished(sablix::Updater::CheckResult result, bool userInitiated, const QString& failureReason);
 
 private:
     void setChecking(bool checking);
     void armTimer();
+    bool isWebAddress(const std::string& address) const;
 
     RequestStep requests_;
     desktop::Workspace& workspace_;
     const QUrl appcastURL_;
     const std::string appVersion_;
+    const bool allowsPlainHttp_;
     bool automatic_ = true;
     std::chrono::seconds interval_ = kDefaultUpdateCheckInterval;
     bool started_ = false;
