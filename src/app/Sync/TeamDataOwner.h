@@ -14,7 +14,10 @@ namespace sablix {
 //
 // The user the data belongs to is kept under kOwnerKey in the defaults store. Data of no known
 // user (kept before the owner was recorded, or since the store was lost) counts as another
-// user's.
+// user's, and so does a queued change that records no user (queued before changes recorded
+// theirs): nobody can tell whose bearer it was meant for, so it never goes with any, and the next
+// sign-in drops it. A session restored at start claims nothing; its user is the one who signed
+// in last.
 class TeamDataOwner {
 public:
     static constexpr const char* kOwnerKey = "team_data_user_id";
