@@ -25,6 +25,8 @@ public:
 };
 
 QCoro::Task<std::string> driverToken() { co_return std::string("sync-driver"); }
+// Whose bearer that is: the changes the driver queues are this user's.
+constexpr const char* kDriverUser = "5A0E1C2B-3D4F-4A5B-8C6D-7E8F9A0B1C2D";
 
 }  // namespace
 
@@ -51,7 +53,8 @@ int main(int argc, char** argv) {
                               .network = network,
                               .defaults = defaults,
                               .clock = clock,
-                              .refreshSnippetCache = nullptr});
+                              .refreshSnippetCache = nullptr,
+                              .signedInUser = [] { return platform::Uuid::fromString(kDriverUser); }});
 
     for (int i = 0; i < count; ++i) {
         const sablix::SnippetItem snippet(platform::Uuid::generate(), "driven" + std::to_string(i),

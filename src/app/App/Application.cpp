@@ -40,6 +40,7 @@
 #include "Shell/Updates/Updater.h"
 #include "Sync/SyncEngine.h"
 #include "Sync/SyncService.h"
+#include "Sync/TeamDataOwner.h"
 #include "Sync/TeamSnippetCache.h"
 #include "Teams/TeamManager.h"
 #include "Expansion/HopLog.h"
@@ -128,11 +129,11 @@ struct Application::Services {
               .defaults = defaults,
               .clock = clock,
               .refreshSnippetCache = [this] { engine.refreshSnippetCache(); },
+              .signedInUser = [this] { return signedInUser(); },
           }),
           middlePanel(
               defaults, snippetSettings, clock, [this] { engine.refreshSnippetCache(); }, analytics, notifier, sync,
-              [this] { return auth.currentUser() ? std::optional(auth.currentUser()->id) : std::nullopt; }, nullptr,
-              &libraryCache),
+              [this] { return signedInUser(); }, nullptr, &libraryCache),
           tagSidebar(middlePanel),
           windowState(middlePanel, rightPanel, tagSidebar, defaults),
           windowTeams(MainWindowTeams::Collaborators{
@@ -223,13 +224,23 @@ struct Application::Services {
                          &SnippetDetailPresenter::replayTutorial);
         QObject::connect(&notifier, &AppNotifier::replayTutorial, &windowState, &MainWindowState::clearSelection);
         QObject::connect(&updater, &Updater::downloadRefused, &updateNotice, &UpdateNotice::showMessage);
+        // A sign-in is the only change of the published user to someone: the team data of whoever
+        // held it before goes now, ahead of the team list and the first sync of the new user.
+        QObject::connect(&auth, &AuthManager::currentUserChanged, &auth, [this] {
+            if (const auto user = signedInUser()) teamDataOwner.signedIn(*user);
+        });
         // Ends the event loop as a termination signal does; main then shuts down in order.
         QObject::connect(&mainWindow, &MainWindowController::quitRequested, qApp, &QCoreApplication::quit,
                          Qt::QueuedConnection);
     }
 
+    std::optional<platform::Uuid> signedInUser() const {
+        return auth.currentUser() ? std::optional(auth.currentUser()->id) : std::nullopt;
+    }
+
     StorageFolders storageFolders{
         {platform::Paths::defaultsFile().parent_path(), platform::Paths::applicationSupport()}};
+
     // The present moment of everything that reads time.
     platform::SystemClock clock;
     desktop::X11KeyLayout keyLayout;
@@ -254,6 +265,7 @@ struct Application::Services {
     orbitqt::OrbitQtLifecycle analyticsLifecycle{*qGuiApp, analyticsClient.client()};
     AnalyticsService analytics;
     TeamSnippetCache teamSnippets;
+    TeamDataOwner teamDataOwner{teamSnippets, defaults};
     FillInFieldsWindowController fillInController;
     HopLog hopLog;
     TextReplacer engine;

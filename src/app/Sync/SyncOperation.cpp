@@ -17,6 +17,7 @@ SyncOperation SyncOperation::forSnippet(const SnippetItem& snippet, PendingOpera
                          snippet.teamId,
                          clock.now(),
                          0,
+                         std::nullopt,
                          std::nullopt};
 }
 
@@ -37,6 +38,7 @@ json SyncOperation::toJson() const {
     out["createdAt"] = createdAt.iso8601();
     out["retryCount"] = retryCount;
     if (lastError) out["lastError"] = *lastError;
+    if (userId) out["userId"] = userId->toString();
     return out;
 }
 
@@ -55,6 +57,7 @@ SyncOperation SyncOperation::fromJson(const json& object) {
     operation.createdAt = requiredDate(object, "createdAt");
     operation.retryCount = requiredInteger(object, "retryCount");
     operation.lastError = optionalString(object, "lastError");
+    operation.userId = optionalUuid(object, "userId");
     return operation;
 }
 

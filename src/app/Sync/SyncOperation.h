@@ -25,6 +25,9 @@ struct SyncOperation {
     platform::Date createdAt;
     int64_t retryCount = 0;
     std::optional<std::string> lastError;
+    // Who queued it: it may be pushed only with that user's bearer. Absent for a change queued
+    // before changes recorded their user, which is therefore never pushed.
+    std::optional<platform::Uuid> userId;
 
     // A new operation (random id, queued now) carrying the snippet's JSON. A snippet whose text
     // cannot be coded as JSON (bytes that are not UTF-8) throws nlohmann::json::exception.
@@ -34,8 +37,8 @@ struct SyncOperation {
     // SnippetCodingError when it is not one.
     SnippetItem decodeSnippet(const platform::Clock& clock) const;
 
-    // "payload" travels as Base64; "teamId" and "lastError" are optional, every other key is
-    // required. Decoding throws SnippetCodingError.
+    // "payload" travels as Base64; "teamId", "lastError" and "userId" are optional, every other
+    // key is required. Decoding throws SnippetCodingError.
     nlohmann::json toJson() const;
     static SyncOperation fromJson(const nlohmann::json& json);
 

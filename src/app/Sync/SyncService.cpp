@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <exception>
+#include <stdexcept>
 
 #include <QPointer>
 #include <QUrl>
@@ -15,6 +16,17 @@ namespace {
 
 std::chrono::milliseconds milliseconds(double seconds) {
     return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000.0));
+}
+
+constexpr const char* kAnotherUserMessage = "another user is signed in now";
+
+// The bearer of the user whose changes are about to go; none when someone else holds the session
+// by the time the token is in (a refresh may wait on the network while the account changes).
+QCoro::Task<std::string> bearerOf(SyncService::AccessTokenSource source, SyncService::SignedInUser signedInUser,
+                                  platform::Uuid user) {
+    std::string token = co_await source();
+    if (signedInUser() != user) throw std::runtime_error(kAnotherUserMessage);
+    co_return token;
 }
 
 }  // namespace
@@ -48,7 +60,9 @@ void SyncService::queueChange(const SnippetItem& snippet, PendingOperation opera
     try {
         c_.cache.open();
         // A snippet whose text is not UTF-8 cannot be written as JSON: it costs only this change.
-        c_.cache.enqueueSyncOperation(SyncOperation::forSnippet(snippet, operation, c_.clock));
+        SyncOperation change = SyncOperation::forSnippet(snippet, operation, c_.clock);
+        change.userId = signedInUser();
+        c_.cache.enqueueSyncOperation(change);
     } catch (const std::exception& error) {
         logger_.error("Error queuing change: %s", posix::escapedForLog(error.what()).c_str());
         return;
@@ -60,7 +74,8 @@ void SyncService::queueChange(const SnippetItem& snippet, PendingOperation opera
 bool SyncService::saveAndQueueChange(const SnippetItem& snippet, PendingOperation operation) {
     try {
         c_.cache.open();
-        const SyncOperation change = SyncOperation::forSnippet(snippet, operation, c_.clock);
+        SyncOperation change = SyncOperation::forSnippet(snippet, operation, c_.clock);
+        change.userId = signedInUser();
         if (operation == PendingOperation::remove)
             c_.cache.deleteSnippetQueuingChange(snippet.id, change);
         else
@@ -149,12 +164,12 @@ QCoro::Task<> SyncService::runCycle(platform::Uuid teamId) {
 
 QCoro::Task<bool> SyncService::pushChanges(platform::Uuid teamId) {
     QPointer<SyncService> self(this);
+    const auto user = signedInUser();
     std::vector<SyncOperation> operations;
     APIRequest request;
     try {
         c_.cache.open();
-        for (auto& operation : c_.cache.getPendingSyncOperations())
-            if (operation.teamId == teamId) operations.push_back(std::move(operation));
+        if (user) operations = queuedChanges(teamId);
         if (operations.empty()) {
             logger_.debug("No pending operations to push");
             co_return true;
@@ -165,13 +180,17 @@ QCoro::Task<bool> SyncService::pushChanges(platform::Uuid teamId) {
         logger_.error("Push error: %s", posix::escapedForLog(error.what()).c_str());
         co_return false;
     }
-    const auto decoded = co_await requests_.send(APIEndpoint::syncPush(), std::move(request),
-                                                 AcceptedStatus::exactly(200), [](const APIResponse& response) {
-                                                     const auto answer = response.json();
-                                                     if (!answer)
-                                                         throw SnippetCodingError("the push answer is not JSON");
-                                                     return syncwire::PushResponse::fromJson(*answer);
-                                                 });
+    // The changes read above are this user's: the bearer must be too.
+    const RequestStep push(
+        c_.client,
+        [source = c_.accessToken, users = c_.signedInUser, user = *user] { return bearerOf(source, users, user); },
+        this);
+    const auto decoded = co_await push.send(APIEndpoint::syncPush(), std::move(request), AcceptedStatus::exactly(200),
+                                            [](const APIResponse& response) {
+                                                const auto answer = response.json();
+                                                if (!answer) throw SnippetCodingError("the push answer is not JSON");
+                                                return syncwire::PushResponse::fromJson(*answer);
+                                            });
     if (!self) co_return false;
     if (!decoded) {
         // No answer at all (refused, cut off, timed out) is the loader's error, not a status.
@@ -188,7 +207,7 @@ QCoro::Task<bool> SyncService::pushChanges(platform::Uuid teamId) {
             ++succeeded;
             if (const auto id = platform::Uuid::fromString(result.operationId)) c_.cache.dequeueSyncOperation(*id);
         }
-        setPendingOperationCount(countQueued(teamId));
+        setPendingOperationCount(static_cast<int>(queuedChanges(teamId).size()));
         logger_.info("Pushed %ld operations, %ld succeeded", static_cast<long>(operations.size()), succeeded);
         co_return true;
     } catch (const std::exception& error) {
@@ -199,6 +218,7 @@ QCoro::Task<bool> SyncService::pushChanges(platform::Uuid teamId) {
 
 QCoro::Task<std::optional<std::vector<SnippetItem>>> SyncService::pullSnippets(platform::Uuid teamId) {
     QPointer<SyncService> self(this);
+    const auto user = signedInUser();
     const QUrl url(c_.client.environment().url(APIEndpoint::syncPull()).toString() +
                    QString::fromStdString(syncwire::pullQuery(teamId, getLastSyncTimestamp(teamId))));
     // The decoder runs only while this service still exists.
@@ -209,6 +229,11 @@ QCoro::Task<std::optional<std::vector<SnippetItem>>> SyncService::pullSnippets(p
                                                return syncwire::PullResponse::fromJson(*answer, c_.clock.now());
                                            });
     if (!self) co_return std::nullopt;
+    // An answer for an account that is gone must not land in the next account's team data.
+    if (decoded && signedInUser() != user) {
+        logger_.error("Pull answer dropped: %s", kAnotherUserMessage);
+        co_return std::nullopt;
+    }
     if (!decoded) {
         if (decoded.error().kind == RequestError::Kind::status)
             logger_.error("Pull failed: %ld", static_cast<long>(decoded.error().status));
@@ -242,11 +267,17 @@ void SyncService::saveLastSyncTimestamp(const platform::Uuid& teamId, const plat
     timestamps_.save(teamId, timestamp);
 }
 
-int SyncService::countQueued(const platform::Uuid& teamId) {
-    int count = 0;
-    for (const auto& operation : c_.cache.getPendingSyncOperations())
-        if (operation.teamId == teamId) ++count;
-    return count;
+std::vector<SyncOperation> SyncService::queuedChanges(const platform::Uuid& teamId) {
+    const auto user = signedInUser();
+    std::vector<SyncOperation> changes;
+    if (!user) return changes;
+    for (auto& operation : c_.cache.getPendingSyncOperations())
+        if (operation.teamId == teamId && operation.userId == user) changes.push_back(std::move(operation));
+    return changes;
+}
+
+std::optional<platform::Uuid> SyncService::signedInUser() const {
+    return c_.signedInUser ? c_.signedInUser() : std::nullopt;
 }
 
 void SyncService::setSyncState(SyncState state) {

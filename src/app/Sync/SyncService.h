@@ -28,6 +28,10 @@ namespace sablix {
 // snippets, and runs sync cycles (push the team's queued changes, then pull its changes) when
 // periodic sync starts, on a repeating timer and shortly after each queued change.
 //
+// A change belongs to the user signed in when it was queued and is pushed only with that user's
+// bearer; a push or pull that finds another user signed in by the time its token or answer is in
+// is dropped.
+//
 // Lives on the main thread. One cycle runs at a time per team: a cycle asked for while one runs
 // is folded into a single rerun after it. Failures are logged and show only in syncState.
 class SyncService : public QObject {
@@ -50,6 +54,8 @@ public:
 
     // A bearer token valid for the next request; throws when none can be had.
     using AccessTokenSource = std::function<QCoro::Task<std::string>()>;
+    // The signed-in user, whose bearer the token source hands out; none while signed out.
+    using SignedInUser = std::function<std::optional<platform::Uuid>()>;
 
     struct Collaborators {
         TeamSnippetCache& cache;
@@ -59,6 +65,8 @@ public:
         platform::Defaults& defaults;  // the per-team "since" timestamps
         const platform::Clock& clock;
         std::function<void()> refreshSnippetCache;  // rebuilds the keystroke engine's triggers
+        // A change is queued as this user's, and only this user's changes are pushed.
+        SignedInUser signedInUser;
     };
 
     explicit SyncService(Collaborators collaborators, QObject* parent = nullptr);
@@ -109,7 +117,9 @@ private:
     void syncAfterChange(const platform::Uuid& teamId);
     std::optional<platform::Date> getLastSyncTimestamp(const platform::Uuid& teamId) const;
     void saveLastSyncTimestamp(const platform::Uuid& teamId, const platform::Date& timestamp);
-    int countQueued(const platform::Uuid& teamId);
+    // The signed-in user's queued changes of the team, oldest first.
+    std::vector<SyncOperation> queuedChanges(const platform::Uuid& teamId);
+    std::optional<platform::Uuid> signedInUser() const;
 
     void setSyncState(SyncState state);
     void setPendingOperationCount(int count);

@@ -104,13 +104,23 @@ constexpr const char* kDeleteTeamSnippets = "DELETE FROM team_snippets WHERE tea
 // Dates have whole seconds, so changes queued within one second tie on created_at; the rowid
 // keeps them in the order they were queued (a create must be pushed before its delete).
 constexpr const char* kSelectOperations =
-    "SELECT id, entity_type, entity_id, operation, payload, team_id, created_at, retry_count, last_error "
+    "SELECT id, entity_type, entity_id, operation, payload, team_id, created_at, retry_count, last_error, user_id "
     "FROM sync_operations ORDER BY created_at ASC, rowid ASC";
 constexpr const char* kEnqueueOperation =
     "INSERT INTO sync_operations\n"
-    "(id, entity_type, entity_id, operation, payload, team_id, created_at, retry_count, last_error)\n"
-    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    "(id, entity_type, entity_id, operation, payload, team_id, created_at, retry_count, last_error, user_id)\n"
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 constexpr const char* kDequeueOperation = "DELETE FROM sync_operations WHERE id = ?";
+// A row without a user is nobody's known, so it goes with the other users' rows.
+constexpr const char* kDequeueOtherUsers = "DELETE FROM sync_operations WHERE user_id IS NOT ?";
+constexpr const char* kDeleteAllSnippets = "DELETE FROM team_snippets";
+constexpr const char* kDeleteAllMetadata = "DELETE FROM sync_metadata";
+
+// The column that records who queued a change, added to a queue made before changes recorded it.
+// Its rows keep no user, and so are never pushed.
+constexpr const char* kOperationsUserColumn = "user_id";
+constexpr const char* kListOperationsColumns = "PRAGMA table_info(sync_operations)";
+constexpr const char* kAddOperationsUserColumn = "ALTER TABLE sync_operations ADD COLUMN user_id TEXT";
 
 // The JSON text of a value; text that cannot be coded as JSON (bytes that are not UTF-8) is
 // reported as an encoding failure rather than stored damaged.
@@ -184,7 +194,7 @@ std::optional<SnippetItem> parseSnippetRow(const Statement& row) {
 }
 
 // Columns: 0 id, 1 entity_type, 2 entity_id, 3 operation, 4 payload, 5 team_id, 6 created_at,
-// 7 retry_count, 8 last_error.
+// 7 retry_count, 8 last_error, 9 user_id.
 std::optional<SyncOperation> parseSyncOperationRow(const Statement& row) {
     const auto id = uuidColumn(row, 0);
     const auto entityTypeText = row.text(1);
@@ -195,8 +205,9 @@ std::optional<SyncOperation> parseSyncOperationRow(const Statement& row) {
     auto payload = row.text(4);
     const auto createdAt = dateColumn(row, 6);
     if (!id || !entityType || !entityId || !operation || !payload || !createdAt) return std::nullopt;
-    return SyncOperation{*id,        *entityType,    *entityId,  *operation, std::move(*payload), uuidColumn(row, 5),
-                         *createdAt, row.integer(7), row.text(8)};
+    return SyncOperation{
+        *id,        *entityType,    *entityId,   *operation,        std::move(*payload), uuidColumn(row, 5),
+        *createdAt, row.integer(7), row.text(8), uuidColumn(row, 9)};
 }
 
 // One transaction on the connection, holding the connection's lock throughout so that no other
@@ -228,6 +239,16 @@ bool isDamage(int sqliteResult) {
     return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
 }
 
+void addOperationsUserColumn(sqlite3* db) {
+    {
+        Statement columns(db, kListOperationsColumns);
+        // Rows of table_info: cid, name, type, notnull, dflt_value, pk.
+        while (columns.step())
+            if (columns.text(1) == kOperationsUserColumn) return;
+    }
+    platform::sqlite::execute<TeamSnippetCacheError>(db, kAddOperationsUserColumn);
+}
+
 // The first row of SQLite's structure check.
 std::optional<std::string> structureCheck(sqlite3* db) {
     Statement check(db, kCheckStructure);
@@ -256,6 +277,7 @@ Opening openDatabase(const std::filesystem::path& path) {
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     try {
         for (const char* statement : kSchema) platform::sqlite::execute<TeamSnippetCacheError>(db, statement);
+        addOperationsUserColumn(db);
         // SQLite reads a page only when asked for it: a file damaged past its first pages would
         // otherwise open, and then fail every read that meets the damage.
         if (auto verdict = structureCheck(db); verdict != kStructureWhole) {
@@ -445,11 +467,30 @@ void TeamSnippetCache::enqueueSyncOperation(const SyncOperation& operation) {
     statement.bindText(7, operation.createdAt.iso8601());
     statement.bindInteger(8, operation.retryCount);
     statement.bindOptionalText(9, operation.lastError);
+    statement.bindOptionalText(10, uuidText(operation.userId));
     statement.run();
 }
 
 void TeamSnippetCache::dequeueSyncOperation(const platform::Uuid& id) {
     runWithId(connection(), kDequeueOperation, id);
+}
+
+size_t TeamSnippetCache::removeOtherUsersData(const platform::Uuid& user, bool cachedSnippetsToo) {
+    sqlite3* db = connection();
+    Transaction transaction(db);
+    size_t dropped = 0;
+    {
+        Statement statement(db, kDequeueOtherUsers);
+        statement.bindText(1, user.toString());
+        statement.run();
+        dropped = static_cast<size_t>(sqlite3_changes(db));
+    }
+    if (cachedSnippetsToo) {
+        platform::sqlite::execute<TeamSnippetCacheError>(db, kDeleteAllSnippets);
+        platform::sqlite::execute<TeamSnippetCacheError>(db, kDeleteAllMetadata);
+    }
+    transaction.commit();
+    return dropped;
 }
 
 void TeamSnippetCache::saveSnippetQueuingChange(const SnippetItem& snippet, const SyncMetadata& metadata,

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -65,6 +66,11 @@ public:
     // Queues the operation; an id already queued fails with executeFailed.
     void enqueueSyncOperation(const SyncOperation& operation);
     void dequeueSyncOperation(const platform::Uuid& id);
+    // Another user signs in: removes the queued changes of everyone but this user (those of no
+    // known user too) and, when the cached snippets are another user's, every team's snippets
+    // and their metadata; in one transaction. Answers how many changes went. The caller forgets
+    // the sync timestamps first.
+    size_t removeOtherUsersData(const platform::Uuid& user, bool cachedSnippetsToo);
 
     // The snippet list's save: the snippet, its metadata and its queued change are written
     // together or not at all, so a change is never saved without being queued.

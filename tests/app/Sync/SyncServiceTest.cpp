@@ -9,6 +9,7 @@
 
 #include "Sync/SyncEngine.h"
 #include "Sync/SyncService.h"
+#include "Sync/TeamDataOwner.h"
 #include "TeamDbFixture.h"
 #include "servers/TestBackend.h"
 #include "support/LogCapture.h"
@@ -219,9 +220,11 @@ TEST_F(SyncServiceTest, OverlappingCyclesPushEachOperationOnceAndOneBadRowCostsO
     service_.stopSync();
     // A row another writer left with bytes that are not UTF-8, and a snippet that cannot be coded.
     shell(
-        "INSERT INTO sync_operations (id, entity_type, entity_id, operation, payload, team_id, created_at) VALUES ('" +
+        "INSERT INTO sync_operations (id, entity_type, entity_id, operation, payload, team_id, created_at, "
+        "user_id) VALUES ('" +
         Uuid::generate().toString() + "', 'snippet', '" + Uuid::generate().toString() +
-        "', 'create', CAST(X'7B2274223A22FF227D' AS TEXT), '" + kTeam.toString() + "', '2026-03-01T09:00:00Z')");
+        "', 'create', CAST(X'7B2274223A22FF227D' AS TEXT), '" + kTeam.toString() + "', '2026-03-01T09:00:00Z', '" +
+        signedInUser_->toString() + "')");
     service_.queueChange(teamSnippet("bad \xff title"), PendingOperation::create);
     EXPECT_TRUE(logs_.messages("SyncService").back().starts_with("Error queuing change: "));
     EXPECT_EQ(queued().size(), 2u);
@@ -266,6 +269,70 @@ TEST_F(SyncServiceTest, TheEngineOnlyStopsAndAStoppedServiceRunsNoMoreCycles) {
     EXPECT_EQ(engine.state().kind, sablix::SyncEngine::EngineState::Kind::stopped);
     QTest::qWait(800);  // longer than the debounce
     EXPECT_TRUE(backend_.log().empty());
+}
+
+// A queue written before changes recorded their user: opened, it gains the column and keeps its
+// rows, which belong to nobody known and so go to no bearer; the first user to sign in since
+// takes over the team data without them. The same user signing back in loses nothing; another
+// user gets neither the first one's changes nor a pull answer meant for the first.
+TEST_F(SyncServiceTest, EachChangeGoesOnlyWithItsOwnUsersBearerAndAnotherUsersSignInDropsThem) {
+    std::filesystem::create_directories(databasePath().parent_path());
+    shell(
+        "CREATE TABLE sync_operations (id TEXT PRIMARY KEY, entity_type TEXT NOT NULL, entity_id TEXT NOT NULL, "
+        "operation TEXT NOT NULL, payload TEXT NOT NULL, team_id TEXT, created_at TEXT NOT NULL, "
+        "retry_count INTEGER DEFAULT 0, last_error TEXT); "
+        "INSERT INTO sync_operations (id, entity_type, entity_id, operation, payload, team_id, created_at) "
+        "VALUES ('A0000000-0000-4000-8000-000000000001', 'snippet', 'A0000000-0000-4000-8000-000000000002', "
+        "'create', '" +
+        teamSnippet("unowned").toJson(sablix::DateCoding::iso8601).dump() + "', '" + kTeam.toString() +
+        "', '2026-03-01T08:00:00Z')");
+    ASSERT_TRUE(service_.saveAndQueueChange(teamSnippet("rowans"), PendingOperation::create));
+    service_.stopSync();
+    cycle();
+    ASSERT_EQ(requests("/api/sync/push").size(), 1u);
+    ASSERT_EQ(pushBody(0)["operations"].size(), 1u);
+    EXPECT_EQ(pushBody(0)["operations"][0]["payload"]["snippetTitle"], "rowans");
+    ASSERT_EQ(queued().size(), 1u);
+    EXPECT_EQ(queued()[0].userId, std::nullopt);
+
+    sablix::TeamDataOwner owner(cache_, defaults_);
+    const std::string dropped = "The previous user's team data is removed: 1 queued changes dropped";
+    const Uuid rowan = *signedInUser_;
+    owner.signedIn(rowan);
+    EXPECT_TRUE(queued().empty());
+    EXPECT_TRUE(service_.getTeamSnippets(kTeam).empty()) << "the team data of nobody known stays";
+    EXPECT_EQ(logs_.messages("TeamDataOwner"), std::vector<std::string>{dropped});
+
+    // Rowan's change waits while the push fails, across a sign-out and Rowan's next sign-in.
+    serve({{Uuid::generate().toString(), serverSnippet(Uuid::generate().toString(), "rowan's team only")}});
+    backend_.fail("/api/sync/push", 500, "{}", 2);
+    ASSERT_TRUE(service_.saveAndQueueChange(teamSnippet("kept"), PendingOperation::create));
+    service_.stopSync();
+    cycle();
+    owner.signedIn(rowan);
+    EXPECT_EQ(queued().size(), 1u);
+    EXPECT_EQ(service_.getTeamSnippets(kTeam).size(), 2u);
+    EXPECT_TRUE(defaults_.contains("sync_timestamp_" + kTeam.toString()));
+    EXPECT_EQ(logs_.messages("TeamDataOwner").size(), 1u);
+
+    // Ilse signs in while a pull sent with Rowan's bearer is out: its answer is not stored, and
+    // Rowan's change goes with no one's bearer.
+    backend_.delay("/api/sync/pull", 300);
+    auto pulling = service_.performSync(kTeam);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return requests("/api/sync/pull").size() == 2; }, 10000));
+    signedInUser_ = Uuid::generate();
+    owner.signedIn(*signedInUser_);
+    QCoro::waitFor(std::move(pulling));
+    EXPECT_EQ(logs_.messages("TeamDataOwner"), (std::vector<std::string>{dropped, dropped}));
+    EXPECT_TRUE(logs_.has("SyncService", "Pull answer dropped: another user is signed in now"));
+    EXPECT_TRUE(queued().empty());
+    EXPECT_TRUE(service_.getTeamSnippets(kTeam).empty());
+    EXPECT_FALSE(defaults_.contains("sync_timestamp_" + kTeam.toString()));
+    const size_t pushes = requests("/api/sync/push").size();
+    backend_.delay("/api/sync/pull", 0);
+    cycle();
+    EXPECT_EQ(requests("/api/sync/push").size(), pushes);
+    EXPECT_EQ(service_.getTeamSnippets(kTeam).size(), 1u) << "Ilse's own pull is stored";
 }
 
 // Killed while the backend holds its push, the driver sends the same operations again after a

@@ -65,6 +65,8 @@ protected:
     platform::FakeClock clock_{at("2026-03-01T09:00:00Z")};
     int refreshes_ = 0;  // of the engine's snippet cache
     std::string tokenFailure_;
+    // Whose bearer "token-rowan" is.
+    std::optional<platform::Uuid> signedInUser_ = platform::Uuid::fromString("5A0E1C2B-3D4F-4A5B-8C6D-7E8F9A0B1C2D");
     SyncService service_{{.cache = cache_,
                           .client = client_,
                           .accessToken = [this]() -> QCoro::Task<std::string> {
@@ -74,7 +76,8 @@ protected:
                           .network = network_,
                           .defaults = defaults_,
                           .clock = clock_,
-                          .refreshSnippetCache = [this] { ++refreshes_; }}};
+                          .refreshSnippetCache = [this] { ++refreshes_; },
+                          .signedInUser = [this] { return signedInUser_; }}};
 };
 
 }  // namespace sablix::teamdb

@@ -39,7 +39,8 @@ SyncOperation numberedOperation(uint32_t n) {
             .payload = payload,
             .teamId = std::nullopt,
             .createdAt = queuedAt,
-            .lastError = std::nullopt};
+            .lastError = std::nullopt,
+            .userId = std::nullopt};
 }
 
 bool waitForFile(const std::filesystem::path& file) {

@@ -36,7 +36,8 @@ SyncOperation operation(const char* createdAt, std::optional<Uuid> team = Uuid::
             .payload = "{}",
             .teamId = team,
             .createdAt = at(createdAt),
-            .lastError = std::nullopt};
+            .lastError = std::nullopt,
+            .userId = std::nullopt};
 }
 
 std::vector<Uuid> idsOf(const std::vector<SyncOperation>& operations) {
@@ -68,7 +69,7 @@ CREATE TABLE sync_metadata ( snippet_id TEXT PRIMARY KEY, sync_status TEXT NOT N
   FOREIGN KEY(snippet_id) REFERENCES team_snippets(id) ON DELETE CASCADE )
 CREATE TABLE sync_operations ( id TEXT PRIMARY KEY, entity_type TEXT NOT NULL, entity_id TEXT NOT NULL,
   operation TEXT NOT NULL, payload TEXT NOT NULL, team_id TEXT, created_at TEXT NOT NULL,
-  retry_count INTEGER DEFAULT 0, last_error TEXT )
+  retry_count INTEGER DEFAULT 0, last_error TEXT , user_id TEXT)
 CREATE TABLE team_sync_state ( team_id TEXT PRIMARY KEY, last_synced_at TEXT, last_server_timestamp TEXT )
 CREATE INDEX idx_snippets_team_id ON team_snippets(team_id)
 CREATE INDEX idx_snippets_deleted ON team_snippets(deleted_at)

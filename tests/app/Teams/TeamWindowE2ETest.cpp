@@ -21,6 +21,7 @@
 #include "platform/DefaultsValue.h"
 #include "servers/IngestServer.h"
 #include "servers/TestBackend.h"
+#include "support/ChildProcess.h"
 #include "support/Desk.h"
 
 using e2e::runOn;
@@ -126,7 +127,65 @@ public:
     // Where Sablix keeps its data, the team database among it.
     fs::path dataFolder() const { return session.dataFolder(); }
 
+    // Sign Out in the settings sheet.
+    void signOut() {
+        openSettings();
+        ASSERT_TRUE(clickUntil("signOutButton", [&] { return probed.maybe("signInButton").has_value(); }));
+        closeSettings();
+    }
+    // Sign In in the settings sheet; the test plays the browser's part: the link the backend's
+    // sign-in page answers with, carrying the member's tokens, opened through the desktop's handler.
+    void signIn(const Member& member) {
+        static constexpr const char* kOpened = "Opened Google sign-in in browser";
+        const auto environment = session.environment();
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                std::ifstream in(variableOf(environment, "XDG_CONFIG_HOME") + "/mimeapps.list");
+                return std::string(std::istreambuf_iterator<char>(in), {}).find("x-scheme-handler/sablix") !=
+                       std::string::npos;
+            },
+            10000))
+            << "the link handler was not registered";
+        openSettings();
+        const size_t opened = session.logCount(kOpened);
+        const size_t signedIn = session.logCount("Signed in as " + member.email);
+        ASSERT_TRUE(clickUntil("signInButton", [&] { return session.logCount(kOpened) > opened; }));
+        int code = -1;
+        testsupport::runCommand(
+            {"xdg-open", "sablix://auth/callback?code=" + member.accessToken + "&refresh_token=" + member.refreshToken +
+                             "&expires_at=2099-01-01T00:00:00Z&user_id=" + member.id},
+            &code, 10000, environment);
+        ASSERT_EQ(code, 0);
+        ASSERT_TRUE(session.waitForLog("Signed in as " + member.email, 15000, signedIn + 1));
+        closeSettings();
+    }
+
 private:
+    static std::string variableOf(const std::vector<std::string>& environment, const std::string& name) {
+        for (const auto& entry : environment)
+            if (entry.starts_with(name + "=")) return entry.substr(name.size() + 1);
+        return {};
+    }
+    // Clicks until what the click brings about is there: a click made while the window manager
+    // still settles a freshly shown window now and then misses it.
+    bool clickUntil(const std::string& name, const std::function<bool()>& done) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (!probed.click(name)) return false;
+            if (waitUntil(done, 3000)) return true;
+        }
+        return false;
+    }
+    void openSettings() {
+        ASSERT_TRUE(clickUntil("settingsButton", [&] {
+            return runOn(display(), {"xdotool", "getactivewindow", "getwindowname"}) == "Settings\n";
+        }));
+    }
+
+    // The sheet blocks the main window while it shows.
+    void closeSettings() {
+        ASSERT_TRUE(clickUntil("closeSettingsButton", [&] { return !probed.maybe("settingsView").has_value(); }));
+    }
+
     void seed(const Member& member) {
         session.storeSignIn({{"id", member.id},
                              {"email", member.email},
@@ -155,6 +214,18 @@ protected:
         for (const auto& request : backend.log())
             if (request.path == "/api/sync/push") found.push_back(json::parse(request.body, nullptr, false));
         return found;
+    }
+    // The pushes that carried a change of the snippet so titled, by their Authorization header.
+    std::vector<std::string> bearersOfPushes(const std::string& title) {
+        std::vector<std::string> bearers;
+        for (const auto& request : backend.log()) {
+            if (request.path != "/api/sync/push") continue;
+            const json body = json::parse(request.body, nullptr, false);
+            for (const auto& operation : body.value("operations", json::array()))
+                if (operation.value("payload", json::object()).value("snippetTitle", "") == title)
+                    bearers.push_back(request.header("Authorization"));
+        }
+        return bearers;
     }
     bool pushed(const std::string& title) {
         for (const auto& body : pushes())
@@ -387,4 +458,44 @@ TEST_F(TeamWindowE2E, NothingStoredGrantsTheGroupOrOthersAnyBit) {
     for (const char* part : {"config/sablix/defaults.json", "data/Sablix/team_snippets.db.damaged-",
                              "data/Sablix/team_snippets.db", "orbit.anonymousId", "orbit.queueFolder.uuid/"})
         EXPECT_TRUE(met(part)) << part << " not found in " << testing::PrintToString(walked);
+}
+
+// A change a member made while the push failed waits for that member: it is pushed after they
+// sign out and back in, with their bearer. Once another member signs in on the same desktop, it
+// is gone with the rest of the first member's team data and never reaches the backend, least of
+// all with the other member's bearer.
+TEST_F(TeamWindowE2E, QueuedTeamChangesGoOnlyWithTheBearerOfTheMemberWhoMadeThem) {
+    constexpr const char* kPush = "/api/sync/push";
+    constexpr const char* kDropped = "The previous user's team data is removed";
+    ASSERT_TRUE(desk.open(backend, kRowan));
+    desk.activate();
+    desk.choose("sourceTeam:Support");
+    EXPECT_TRUE(desk.listShows({"refund", "hours"}));
+
+    backend.fail(kPush, 500, "{}", testservers::TestBackend::kMaxFailCount);
+    desk.create("kept", "Made by Rowan");
+    ASSERT_TRUE(waitUntil([&] { return !bearersOfPushes("kept").empty(); }, 10000)) << "no push was tried";
+    desk.signOut();
+    backend.fail(kPush, 500, "", 0);
+    desk.signIn(kRowan);
+    desk.activate();
+    desk.choose("sourceTeam:Support");
+    EXPECT_TRUE(desk.listShows({"refund", "hours", "kept"}));
+    ASSERT_TRUE(desk.session.waitForLog("Pushed 1 operations, 1 succeeded"));
+    for (const auto& bearer : bearersOfPushes("kept")) EXPECT_EQ(bearer, "Bearer access-rowan-1");
+    EXPECT_EQ(desk.session.logCount(kDropped), 0u);
+
+    backend.fail(kPush, 500, "{}", testservers::TestBackend::kMaxFailCount);
+    desk.create("lost", "Made by Rowan, never sent");
+    ASSERT_TRUE(waitUntil([&] { return !bearersOfPushes("lost").empty(); }, 10000)) << "no push was tried";
+    desk.signOut();
+    backend.fail(kPush, 500, "", 0);
+    desk.signIn(kIlse);
+    EXPECT_TRUE(desk.session.waitForLog(std::string(kDropped) + ": 1 queued changes dropped"));
+    desk.activate();
+    desk.choose("sourceTeam:Support");
+    // What the list shows comes from Ilse's pull, which follows the push of the same cycle.
+    EXPECT_TRUE(desk.listShows({"refund", "hours", "kept"}));
+    EXPECT_TRUE(desk.probed.shows("syncStatusText", "Synced"));
+    for (const auto& bearer : bearersOfPushes("lost")) EXPECT_EQ(bearer, "Bearer access-rowan-1");
 }
