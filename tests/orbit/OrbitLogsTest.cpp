@@ -277,6 +277,35 @@ TEST_F(OrbitLogCaptureTest, OneBadTraceIdCostsOnlyThatIdAndTheBatchIsAccepted) {
     EXPECT_EQ(status.get_future().get(), 400);
 }
 
+// A stored record whose time is not decimal text (edited on disk, or left by another writer) is
+// dropped when it is read, with a log line; the rest of its batch is sent and accepted.
+TEST_F(OrbitLogCaptureTest, AStoredRecordWithAnUnreadableTimeCostsOnlyItself) {
+    auto sdk = makeClient([](orbit::OrbitConfig& c) { c.logs.flushAt = 50; });
+    for (const char* body : {"first", "second", "third"}) sdk->captureLog(body);
+    ASSERT_EQ(recordFiles(logsFolder()), 3u);
+    for (const auto& entry : fs::directory_iterator(logsFolder())) {
+        std::ifstream in(entry.path());
+        auto stored = json::parse(in, nullptr, false);
+        if (stored.is_discarded()) continue;
+        if (stored["body"] == "first") stored["timeUnixNano"] = "1.7e18";
+        if (stored["body"] == "third") stored["observedTimeUnixNano"] = "-1700000000000000000";
+        std::ofstream(entry.path(), std::ios::trunc) << stored.dump();
+    }
+    sdk->flush();
+
+    ASSERT_TRUE(eventually([&] { return !logRequests().empty() && recordFiles(logsFolder()) == 0; }));
+    const auto requests = logRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_TRUE(requests[0].problems.empty()) << requests[0].toJson().dump();
+    const auto& records = requests[0].json["resourceLogs"][0]["scopeLogs"][0]["logRecords"];
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["body"]["stringValue"], "second");
+    const auto lines = log.lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "[Orbit] Dropping a stored log record whose time is not decimal nanoseconds"),
+              2);
+}
+
 // 600 records within one window of the client's clock keep 500 on disk with one warning; loggers
 // on many threads, a hook that resets the hooks, an empty hook and a logger that outlives its
 // client are harmless.
