@@ -9,7 +9,6 @@
 #include "Analytics/OrbitAnalyticsClient.h"
 #include "orbit/DI.h"
 #include "orbit/OrbitSDK.h"
-#include "platform/FileDefaults.h"
 #include "platform/MemoryDefaults.h"
 #include "servers/IngestServer.h"
 #include "support/ModelsTestSupport.h"
@@ -173,48 +172,6 @@ TEST(AnalyticsService, TheMachineIsTheAnonymousIdentityAroundEverySignIn) {
     EXPECT_EQ(events[4]["properties"]["$anon_distinct_id"], machine);
     EXPECT_EQ(events[1]["properties"]["environment"], "Development");
     EXPECT_EQ(defaults.string("OBGBuildKeyV2"), "7");
-}
-
-// Three launches over one data folder and one defaults file, against a local ingest service: the
-// user opts out, launches again (the client is not set up) and opts back in; from the third
-// launch on, events are sent again, since the application's switch and not an opt-out the client
-// stored before governs.
-TEST(AnalyticsService, OptingInDuringALaunchThatStartedOptedOutSendsAgainFromTheNextLaunch) {
-    testservers::IngestServer server;
-    ASSERT_TRUE(server.start());
-    modelstest::TempDir data;
-    const auto launch = [&](const std::function<void(AnalyticsService&)>& run) {
-        platform::FileDefaults defaults(data.path() / "config" / "defaults.json", {});
-        defaults.set(AppEnvironment::kOrbitHostOverrideKey, server.baseURL());
-        const AppEnvironment environment(AppEnvironment::Kind::development, &defaults);
-        sablix::OrbitAnalyticsClient client(
-            defaults, orbit::OrbitApplicationInfo{}, [](std::function<void()> task) { task(); }, data.path());
-        AnalyticsService service(defaults, client, environment, Facade::device("2.4.1", std::nullopt));
-        service.initialize();
-        run(service);
-    };
-    const auto sent = [&](const std::string& name) {
-        for (const auto& request : server.requests())
-            if (request.route == "batch" && request.json.is_object())
-                for (const auto& event : request.json["batch"])
-                    if (event["event"] == name) return true;
-        return false;
-    };
-
-    launch([](AnalyticsService& service) { service.optOut(); });
-    launch([](AnalyticsService& service) {
-        ASSERT_TRUE(service.isOptedOut());
-        service.optIn();
-    });
-    launch([&](AnalyticsService& service) {
-        EXPECT_FALSE(service.isOptedOut());
-        service.track(AnalyticsEvent::snippetCreate);
-        for (int i = 0; i < 400 && !sent("snippet_create"); ++i) {
-            orbit::ApplicationLifecyclePublisher::shared().appDidEnterBackground();  // flushes
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
-        EXPECT_TRUE(sent("snippet_create"));
-    });
 }
 
 // What the README tells users about what leaves their computer holds: it names the address usage
