@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <limits>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "orbit/Logs/OrbitLogsOTLP.h"
 #include "orbit/OrbitApi.h"
 #include "orbit/OrbitSDK.h"
+#include "orbit/OrbitVersion.h"
 #include "orbit/Utils/JSONUtils.h"
 #include "posix/AtomicFile.h"
 #include "support/ModelsTestSupport.h"
@@ -38,17 +40,20 @@ json valueOf(const json& list, const std::string& key) {
     return nullptr;
 }
 
-// Runs otlp_check.py over the payloads; "ok\n" when the protocol's encoding rules hold, nothing
-// when python3 cannot be run.
-std::optional<std::string> checkOtlp(const std::vector<std::string>& payloads) {
+// Runs otlp_check.py over the payloads as they were sent (or built): "ok\n" when they hold, else
+// its findings, each line naming its payload ("payload-<index>.json: ..."). When the checker cannot
+// run, the reason instead: the check then fails rather than passing unseen.
+std::string checkOtlp(const std::vector<std::string>& payloads) {
     modelstest::TempDir folder;
     for (size_t i = 0; i < payloads.size(); ++i)
-        std::ofstream(folder.path() / ("payload-" + std::to_string(i) + ".json")) << payloads[i];
+        std::ofstream(folder.path() / ("payload-" + std::to_string(i) + ".json"), std::ios::binary) << payloads[i];
     int code = -1;
-    testsupport::runCommand({"python3", "--version"}, &code);
-    if (code != 0) return std::nullopt;
-    return testsupport::runCommand({"python3", SABLIX_SOURCE_DIR "/tests/orbit/otlp_check.py", folder.path().string()},
-                                   &code, 120000);
+    const auto out =
+        testsupport::runCommand({"python3", SABLIX_SOURCE_DIR "/tests/orbit/otlp_check.py",
+                                 orbit::OrbitLogsOTLP::scopeName, orbit::orbitVersion(), folder.path().string()},
+                                &code, 120000);
+    if (code != 0 && code != 1) return "otlp_check.py could not run (exit " + std::to_string(code) + "): " + out;
+    return out;
 }
 
 size_t recordFiles(const fs::path& folder) {
@@ -80,7 +85,11 @@ TEST(OrbitLogsOTLPTest, PayloadEncodesEveryValueKindByTheProtocolsRules) {
                         {"nested", {{"z", 1}, {"a", {{"y", "b"}, {"b", false}}}}},
                         {"gone", nullptr},
                         {"sessionId", 7},
-                        {"deep", deep}},
+                        {"deep", deep},
+                        // Keys that are not UTF-8 meet once repaired: the later value stays.
+                        {"k\xfe", 1},
+                        {"k\xff", 2},
+                        {"map", {{"a\xfe", "x"}, {"a\xff", "y"}}}},
                        OrbitLogSeverity::warn);
     warn->sessionId = "SESSION";
     warn->distinctId = "user-1";
@@ -93,11 +102,12 @@ TEST(OrbitLogsOTLPTest, PayloadEncodesEveryValueKindByTheProtocolsRules) {
     orbit::OrbitLogsConfig config;
     config.serviceVersion = "";
     config.environment = "staging";
-    config.resourceAttributes = {{"os.name", "mine"}, {"team", "core"}};
+    config.resourceAttributes = {{"os.name", "mine"}, {"team", "core"}, {"r\xfe", 1}, {"r\xff", 2}};
     orbit::OrbitApplicationInfo application;
     application.identifier = "com.sablix.app";
     const auto resource = orbit::OrbitLogsOTLP::buildResourceAttributes(config, application);
-    const auto payload = json::parse(orbit::OrbitLogsOTLP::buildPayload({warn, bare}, resource, "1.4.0"));
+    const auto raw = orbit::OrbitLogsOTLP::buildPayload({warn, bare}, resource, "1.4.0");
+    const auto payload = json::parse(raw);
 
     const auto& resourceLogs = payload["resourceLogs"][0];
     const auto& attributes = resourceLogs["resource"]["attributes"];
@@ -106,6 +116,10 @@ TEST(OrbitLogsOTLPTest, PayloadEncodesEveryValueKindByTheProtocolsRules) {
     EXPECT_EQ(valueOf(attributes, "service.version"), nullptr);
     EXPECT_EQ(valueOf(attributes, "deployment.environment"), json({{"stringValue", "staging"}}));
     EXPECT_EQ(valueOf(attributes, "team"), json({{"stringValue", "core"}}));
+    EXPECT_EQ(
+        std::count_if(attributes.begin(), attributes.end(), [](const json& pair) { return pair["key"] == "r\uFFFD"; }),
+        1);
+    EXPECT_EQ(valueOf(attributes, "r\uFFFD"), json({{"intValue", "2"}}));
     EXPECT_EQ(resourceLogs["scopeLogs"][0]["scope"], json({{"name", "orbit-ios"}, {"version", "1.4.0"}}));
 
     const auto& log = resourceLogs["scopeLogs"][0]["logRecords"][0];
@@ -121,6 +135,10 @@ TEST(OrbitLogsOTLPTest, PayloadEncodesEveryValueKindByTheProtocolsRules) {
     for (const auto& pair : user) keys.push_back(pair["key"]);
     EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
     EXPECT_EQ(std::count(keys.begin(), keys.end(), "sessionId"), 1);
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), "k\uFFFD"), 1);
+    EXPECT_EQ(valueOf(user, "k\uFFFD"), json({{"intValue", "2"}}));
+    EXPECT_EQ(valueOf(user, "map"),
+              json::parse("{\"kvlistValue\":{\"values\":[{\"key\":\"a\uFFFD\",\"value\":{\"stringValue\":\"y\"}}]}}"));
     EXPECT_EQ(valueOf(user, "sessionId"), json({{"intValue", "7"}}));
     EXPECT_EQ(valueOf(user, "count"), json({{"intValue", "3"}}));
     EXPECT_EQ(valueOf(user, "big"), json({{"stringValue", "18446744073709551615"}}));
@@ -143,9 +161,45 @@ TEST(OrbitLogsOTLPTest, PayloadEncodesEveryValueKindByTheProtocolsRules) {
 
     const auto text = orbit::writeJSON(payload);
     ASSERT_TRUE(text) << "the deep attribute made the payload unwritable";
-    if (const auto checked = checkOtlp({*text})) {
-        EXPECT_EQ(*checked, "ok\n");
-    }
+    EXPECT_EQ(checkOtlp({raw}), "ok\n");
+}
+
+// The checker holds a payload to the shape the client gives it, not only to the encoding: each of
+// these is refused, under its own name.
+TEST(OrbitLogsOTLPTest, TheCheckerRefusesEveryPayloadOutOfShape) {
+    const auto raw = orbit::OrbitLogsOTLP::buildPayload(
+        {record("one", {{"a", 1}, {"b", 2}})},
+        orbit::OrbitLogsOTLP::buildResourceAttributes(orbit::OrbitLogsConfig(), orbit::OrbitApplicationInfo()),
+        orbit::orbitVersion());
+    ASSERT_EQ(checkOtlp({raw}), "ok\n");
+    const auto good = json::parse(raw);
+    const auto changed = [&](const std::function<void(json & resource, json & scope, json & log)>& change) {
+        auto payload = good;
+        auto& resource = payload["resourceLogs"][0];
+        auto& scope = resource["scopeLogs"][0];
+        change(resource, scope, scope["logRecords"][0]);
+        return payload.dump();
+    };
+    std::vector<std::string> bad{
+        R"({"resourceLogs":[]})",
+        changed([&](json& resource, json&, json&) { resource = good["resourceLogs"]; }),
+        changed([](json& resource, json&, json&) { resource.erase("resource"); }),
+        changed([](json& resource, json&, json&) { resource["resource"]["attributes"] = json::array(); }),
+        changed([](json& resource, json&, json&) { resource["resource"]["attributes"][0].erase("value"); }),
+        changed([](json& resource, json& scope, json&) { resource["scopeLogs"].push_back(scope); }),
+        changed([](json&, json& scope, json&) { scope["scope"]["name"] = "another-client"; }),
+        changed([](json&, json& scope, json&) { scope["scope"]["version"] = "0.0.1"; }),
+        changed([](json&, json& scope, json&) { scope["logRecords"] = json::array(); }),
+        changed([](json&, json&, json& log) { log["severityText"] = "error"; }),
+        changed([](json&, json&, json& log) { log["attributes"][1]["key"] = "a"; }),
+        // A repeated key in the text, which a JSON reader would quietly take the last of.
+        std::string(raw).replace(raw.find("\"severityNumber\":9"), 18, "\"severityNumber\":9,\"severityNumber\":9"),
+    };
+    for (const char* field : {"body", "timeUnixNano", "observedTimeUnixNano", "severityNumber", "severityText"})
+        bad.push_back(changed([&](json&, json&, json& log) { log.erase(field); }));
+    const auto findings = checkOtlp(bad);
+    for (size_t i = 0; i < bad.size(); ++i)
+        EXPECT_NE(findings.find("payload-" + std::to_string(i) + ".json: "), std::string::npos) << bad[i];
 }
 
 // The stored form of a record, both ways, with the fallbacks for what a stored file may lack.
@@ -264,9 +318,7 @@ TEST_F(OrbitLogCaptureTest, OneBadTraceIdCostsOnlyThatIdAndTheBatchIsAccepted) {
     EXPECT_TRUE(log.has("[Orbit] captureLog: empty body, dropping"));
     EXPECT_TRUE(log.has("[Orbit] captureLog: traceId is not 32 hexadecimal digits, dropping it"));
     EXPECT_TRUE(log.has("[Orbit] captureLog: spanId is not 16 hexadecimal digits, dropping it"));
-    if (const auto checked = checkOtlp({requests[0].body})) {
-        EXPECT_EQ(*checked, "ok\n");
-    }
+    EXPECT_EQ(checkOtlp({requests[0].body}), "ok\n");
 
     // What the batch would have met with the id: a collector's 400, which is not retried.
     auto forged = json::parse(requests[0].body);
@@ -275,6 +327,35 @@ TEST_F(OrbitLogCaptureTest, OneBadTraceIdCostsOnlyThatIdAndTheBatchIsAccepted) {
     std::promise<std::optional<int64_t>> status;
     api.logs(forged.dump(), [&](orbit::OrbitUploadInfo info) { status.set_value(info.statusCode); });
     EXPECT_EQ(status.get_future().get(), 400);
+}
+
+// A stored record whose time is not decimal text (edited on disk, or left by another writer) is
+// dropped when it is read, with a log line; the rest of its batch is sent and accepted.
+TEST_F(OrbitLogCaptureTest, AStoredRecordWithAnUnreadableTimeCostsOnlyItself) {
+    auto sdk = makeClient([](orbit::OrbitConfig& c) { c.logs.flushAt = 50; });
+    for (const char* body : {"first", "second", "third"}) sdk->captureLog(body);
+    ASSERT_EQ(recordFiles(logsFolder()), 3u);
+    for (const auto& entry : fs::directory_iterator(logsFolder())) {
+        std::ifstream in(entry.path());
+        auto stored = json::parse(in, nullptr, false);
+        if (stored.is_discarded()) continue;
+        if (stored["body"] == "first") stored["timeUnixNano"] = "1.7e18";
+        if (stored["body"] == "third") stored["observedTimeUnixNano"] = "-1700000000000000000";
+        std::ofstream(entry.path(), std::ios::trunc) << stored.dump();
+    }
+    sdk->flush();
+
+    ASSERT_TRUE(eventually([&] { return !logRequests().empty() && recordFiles(logsFolder()) == 0; }));
+    const auto requests = logRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_TRUE(requests[0].problems.empty()) << requests[0].toJson().dump();
+    const auto& records = requests[0].json["resourceLogs"][0]["scopeLogs"][0]["logRecords"];
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["body"]["stringValue"], "second");
+    const auto lines = log.lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "[Orbit] Dropping a stored log record whose time is not decimal nanoseconds"),
+              2);
 }
 
 // 600 records within one window of the client's clock keep 500 on disk with one warning; loggers

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <regex>
 #include <set>
 
@@ -104,9 +105,18 @@ bool isHex(const nlohmann::json& value, size_t digits) {
            std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c) != 0; });
 }
 
-// A collector decodes the ids of every log record as hex of a fixed length and refuses the whole
-// request for one that is not.
-void checkLogIds(const nlohmann::json& body, std::vector<std::string>& problems) {
+// Nanoseconds as OTLP/JSON carries them: the decimal text of an unsigned 64-bit number.
+bool isNanos(const nlohmann::json& value) {
+    if (!value.is_string()) return false;
+    const auto& text = value.get_ref<const std::string&>();
+    uint64_t number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    return !text.empty() && error == std::errc() && end == text.data() + text.size();
+}
+
+// A collector decodes the ids of every log record as hex of a fixed length, and its times as
+// decimal text, and refuses the whole request for one that is not.
+void checkLogRecords(const nlohmann::json& body, std::vector<std::string>& problems) {
     const auto resourceLogs = body.value("resourceLogs", nlohmann::json());
     if (!resourceLogs.is_array()) return problems.push_back("\"resourceLogs\" is not an array");
     const auto list = [](const nlohmann::json& object, const char* key) {
@@ -121,6 +131,9 @@ void checkLogIds(const nlohmann::json& body, std::vector<std::string>& problems)
                     problems.push_back("invalid traceId " + record["traceId"].dump());
                 if (record.contains("spanId") && !isHex(record["spanId"], 16))
                     problems.push_back("invalid spanId " + record["spanId"].dump());
+                for (const char* time : {"timeUnixNano", "observedTimeUnixNano"})
+                    if (record.contains(time) && !isNanos(record[time]))
+                        problems.push_back(std::string("invalid ") + time + " " + record[time].dump());
             }
 }
 
@@ -150,7 +163,7 @@ std::vector<std::string> problemsOf(const IngestRequest& request) {
             problems.push_back("the token is empty");
         if (!json.is_object()) return problems.push_back("the body is not a JSON object"), problems;
         checkKeys(json, "the body", {"resourceLogs"}, {}, problems);
-        checkLogIds(json, problems);
+        checkLogRecords(json, problems);
     } else if (request.route == "flags") {
         checkHeaders(request, "POST", false, problems);
         checkQuery(request, {{"v", "2"}}, problems);

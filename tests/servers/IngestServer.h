@@ -50,7 +50,7 @@ struct IngestAnswer {
 //   POST .../batch, POST ...<snapshot endpoint>, POST .../i/v1/logs?token=, POST .../flags?v=2,
 //   GET .../array/<token>/config.
 // Each request is checked against the client's contract (method, headers, query, gzip, body keys,
-// and for logs the hex trace and span ids a collector insists on)
+// and for logs the hex trace and span ids and the decimal times a collector insists on)
 // and recorded; a request with problems is answered 400 with them. Gzip request bodies are
 // decoded by the HTTP server (a body that does not inflate is answered 400 before any route sees
 // it). Control over HTTP, as for the stand-in backend:

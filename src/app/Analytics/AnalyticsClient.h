@@ -20,6 +20,8 @@ struct AnalyticsClientConfig {
 
 // What the analytics facade needs of the analytics client. Every call may come from any thread
 // and returns without reporting anything; calls made before setup have no effect on the caller.
+// setup is called only while the user has analytics on: the client is then opted in, whatever it
+// kept from an earlier launch.
 class AnalyticsClient {
 public:
     virtual ~AnalyticsClient() = default;

@@ -49,6 +49,11 @@ void OrbitAnalyticsClient::setup(const AnalyticsClientConfig& config) {
         if (const auto machine = orbit::Uuid::fromString(*config.anonymousId))
             orbitConfig->getAnonymousId = [machine = *machine](const orbit::Uuid&) { return machine; };
     sdk_->setup(orbitConfig);
+    // The application sets the client up only while its own switch is on, and that switch
+    // governs: an opt-out the client stored in an earlier launch stays behind when the user opts
+    // in again during a launch that started opted out (the client was not set up to hear it), and
+    // would otherwise drop every event from here on while the settings show analytics on.
+    sdk_->optIn();
 }
 
 void OrbitAnalyticsClient::identify(const std::string& distinctId) { sdk_->identify(distinctId); }

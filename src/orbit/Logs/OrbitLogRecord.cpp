@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 
 #include "orbit/Logs/LogText.h"
 #include "orbit/Utils/Clock.h"
+#include "orbit/Utils/HedgeLog.h"
 #include "orbit/Utils/JSONUtils.h"
 
 namespace orbit {
@@ -29,6 +31,13 @@ std::optional<int64_t> optionalInteger(const nlohmann::json& json, const char* k
         return static_cast<int64_t>(value);
     }
     return std::nullopt;
+}
+
+// Nanoseconds since 1970 as OTLP/JSON carries them: the decimal text of an unsigned 64-bit number.
+bool isNanosText(std::string_view text) {
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && error == std::errc() && end == text.data() + text.size();
 }
 
 void putIfSet(nlohmann::json& json, const char* key, const std::optional<std::string>& value) {
@@ -103,6 +112,12 @@ std::shared_ptr<OrbitLogRecord> OrbitLogRecord::fromStorageJSON(const nlohmann::
     const auto attributes = json.find("attributes");
     auto time = optionalText(json, "timeUnixNano").value_or(nanosNow());
     auto observed = optionalText(json, "observedTimeUnixNano").value_or(time);
+    // A collector refuses the whole batch for one time it cannot read: such a record, edited on
+    // disk or left by another writer, is dropped alone.
+    if (!isNanosText(time) || !isNanosText(observed)) {
+        hedgeLog("Dropping a stored log record whose time is not decimal nanoseconds");
+        return nullptr;
+    }
     std::vector<std::string> keys;
     if (const auto found = json.find("featureFlagKeys"); found != json.end() && found->is_array()) {
         const bool allText = std::all_of(found->begin(), found->end(), [](const auto& key) { return key.is_string(); });

@@ -53,8 +53,9 @@ public:
 
     // The record's file in the logs queue, keys named after its fields.
     nlohmann::json toStorageJSON() const;
-    // Nothing when the dictionary has no string "body"; any other field that is missing or of the
-    // wrong kind falls back to its default.
+    // Nothing when the dictionary has no string "body", or when a time it holds as text is not
+    // decimal nanoseconds (logged); any other field that is missing or of the wrong kind falls
+    // back to its default.
     static std::shared_ptr<OrbitLogRecord> fromStorageJSON(const nlohmann::json& dictionary);
 
 private:

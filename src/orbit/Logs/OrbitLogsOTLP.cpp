@@ -1,5 +1,6 @@
 #include "orbit/Logs/OrbitLogsOTLP.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -130,6 +131,21 @@ bool appendKeyValue(std::string_view key, bool separator, std::string& out, Writ
     return true;
 }
 
+// Keys that are not UTF-8 are written repaired, and repaired keys can meet ("k\xff" and "k\xfe"
+// both become "k\uFFFD"): a list of such keys is written from the entries by their repaired keys,
+// in ascending order, a later entry replacing an earlier one as for any repeated key.
+template <typename Entries>
+bool keysAreUtf8(const Entries& entries) {
+    return std::all_of(entries.begin(), entries.end(), [](const auto& entry) { return isValidUtf8(entry.first); });
+}
+
+template <typename Entries, typename Project>
+auto byRepairedKeys(const Entries& entries, Project project) {
+    std::map<std::string, decltype(project(entries.begin()->second))> repaired;
+    for (const auto& [key, value] : entries) repaired.insert_or_assign(validUtf8Text(std::string(key)), project(value));
+    return repaired;
+}
+
 // A built-in attribute of the record, or one of the user's.
 using AttributeValue = std::variant<const std::string*, const std::vector<std::string>*, const Json*>;
 
@@ -190,11 +206,18 @@ bool toAnyValue(const nlohmann::json& value, std::string& out, int depth) {
 void toKeyValueList(const nlohmann::json& object, std::string& out, int depth) {
     out += '[';
     bool separator = false;
-    // The object's keys are already in ascending byte order.
-    if (object.is_object())
-        for (const auto& pair : object.get_ref<const Json::object_t&>())
-            separator |=
-                appendKeyValue(pair.first, separator, out, [&] { return toAnyValue(pair.second, out, depth); });
+    const auto append = [&](std::string_view key, const Json& value) {
+        separator |= appendKeyValue(key, separator, out, [&] { return toAnyValue(value, out, depth); });
+    };
+    if (object.is_object()) {
+        // The object's keys are already in ascending byte order.
+        const auto& members = object.get_ref<const Json::object_t&>();
+        if (keysAreUtf8(members))
+            for (const auto& [key, value] : members) append(key, value);
+        else
+            for (const auto& [key, value] : byRepairedKeys(members, [](const Json& v) { return &v; }))
+                append(key, *value);
+    }
     out += ']';
 }
 
@@ -215,9 +238,14 @@ void buildLogRecord(const OrbitLogRecord& record, std::string& out) {
     if (!merged.empty()) {
         out += "\"attributes\":[";
         bool separator = false;
-        for (const auto& pair : merged)
-            separator |=
-                appendKeyValue(pair.first, separator, out, [&] { return appendAttributeValue(pair.second, out); });
+        const auto append = [&](std::string_view key, const AttributeValue& value) {
+            separator |= appendKeyValue(key, separator, out, [&] { return appendAttributeValue(value, out); });
+        };
+        if (keysAreUtf8(merged))
+            for (const auto& [key, value] : merged) append(key, value);
+        else
+            for (const auto& [key, value] : byRepairedKeys(merged, [](const AttributeValue& v) { return v; }))
+                append(key, value);
         out += "],";
     }
     out += "\"body\":";

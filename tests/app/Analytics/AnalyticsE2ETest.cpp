@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -53,6 +55,42 @@ std::optional<std::string> storedOptOut(const std::filesystem::path& data) {
     return std::nullopt;
 }
 
+// Opens the settings sheet and clicks its analytics switch, until the log holds `logged` once.
+// A click while the window manager still settles a fresh window now and then misses it.
+::testing::AssertionResult clickAnalyticsSwitch(const std::string& display, const e2e::ProbedWindow& window,
+                                                const e2e::SablixSession& session, const std::string& logged) {
+    const auto clickUntil = [&](const std::string& name, const std::function<bool()>& done) {
+        for (int attempt = 0; attempt < 3; ++attempt)
+            if (window.click(name) && e2e::waitUntil(done, 3000)) return true;
+        return false;
+    };
+    if (!clickUntil("settingsButton", [&] { return window.maybe("settingsScroll").has_value(); }))
+        return ::testing::AssertionFailure() << "the settings sheet did not open";
+    // The sheet scrolls; the switch is below its fold.
+    const auto sheet = window.maybe("settingsScroll");
+    if (!sheet) return ::testing::AssertionFailure() << "the settings sheet closed";
+    e2e::runOn(display, {"xdotool", "mousemove", std::to_string(sheet->x + sheet->width / 2),
+                         std::to_string(sheet->y + sheet->height / 2)});
+    const bool shown = e2e::waitUntil(
+        [&] {
+            const auto toggle = window.maybe("analyticsSwitch");
+            if (toggle && toggle->y + toggle->height <= sheet->y + sheet->height) return true;
+            e2e::runOn(display, {"xdotool", "click", "5"});
+            return false;
+        },
+        10000);
+    if (!shown) return ::testing::AssertionFailure() << "the analytics switch never showed";
+    if (!clickUntil("analyticsSwitch", [&] { return session.logCount(logged) == 1; }))
+        return ::testing::AssertionFailure() << "the switch did not log \"" << logged << "\"\n" << session.log();
+    return ::testing::AssertionSuccess();
+}
+
+std::filesystem::path dataHome(const e2e::SablixSession& session) {
+    for (const auto& entry : session.environment())
+        if (entry.starts_with("XDG_DATA_HOME=")) return entry.substr(14);
+    return {};
+}
+
 }  // namespace
 
 // A first launch sends "Application Installed", "Application Opened" and "app_launch" as the machine, with the
@@ -91,33 +129,8 @@ TEST(AnalyticsE2E, AFirstLaunchIsReportedAsTheMachineAndTheSwitchOptsOut) {
     EXPECT_EQ(opened["build"], std::stoi(SABLIX_BUILD));
     EXPECT_TRUE(launch["properties"].contains("os_version") && launch["properties"].contains("$lib"));
 
-    // A click while the window manager still settles a fresh window now and then misses it.
-    const auto clickUntil = [&](const std::string& name, const std::function<bool()>& done) {
-        for (int attempt = 0; attempt < 3; ++attempt)
-            if (window.click(name) && e2e::waitUntil(done, 3000)) return true;
-        return false;
-    };
-    ASSERT_TRUE(clickUntil("settingsButton", [&] { return window.maybe("settingsScroll").has_value(); }));
-    // The sheet scrolls; the switch is below its fold.
-    const auto sheet = window.maybe("settingsScroll");
-    ASSERT_TRUE(sheet.has_value());
-    e2e::runOn(server.display(), {"xdotool", "mousemove", std::to_string(sheet->x + sheet->width / 2),
-                                  std::to_string(sheet->y + sheet->height / 2)});
-    ASSERT_TRUE(e2e::waitUntil(
-        [&] {
-            const auto toggle = window.maybe("analyticsSwitch");
-            if (toggle && toggle->y + toggle->height <= sheet->y + sheet->height) return true;
-            e2e::runOn(server.display(), {"xdotool", "click", "5"});
-            return false;
-        },
-        10000));
-    ASSERT_TRUE(clickUntil("analyticsSwitch", [&] { return session.logCount("Analytics opted out") == 1; }))
-        << session.log();
-    const std::filesystem::path data = [&] {
-        for (const auto& entry : session.environment())
-            if (entry.starts_with("XDG_DATA_HOME=")) return entry.substr(14);
-        return std::string();
-    }();
+    ASSERT_TRUE(clickAnalyticsSwitch(server.display(), window, session, "Analytics opted out"));
+    const auto data = dataHome(session);
     EXPECT_TRUE(e2e::waitUntil([&] { return storedOptOut(data) == R"({"orbit.optOut":true})"; }, 10000))
         << storedOptOut(data).value_or("(none)") << "\n"
         << session.log();
@@ -178,5 +191,61 @@ TEST(AnalyticsE2E, AChangedBuildIsAnUpdateAndFocusElsewhereIsTheBackground) {
     all = events(ingest);
     EXPECT_EQ(count(all, "Application Updated"), 1u);
     EXPECT_EQ(count(all, "Application Installed"), 0u);
+    EXPECT_EQ(session.stop(), 0);
+}
+
+// The user opts out, starts Sablix again (the analytics client is then not set up) and opts back
+// in: the next launch sends its events again, although the client stored its opt-out in the first
+// launch and never heard the opt-in.
+TEST(AnalyticsE2E, OptingBackInDuringALaunchThatStartedOptedOutSendsFromTheNextLaunch) {
+    testsupport::XvfbServer server;
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(server.startWindowManager());
+    testsupport::TkTextField other;
+    ASSERT_TRUE(other.start(server.display()));
+    testservers::IngestServer ingest;
+    ASSERT_TRUE(ingest.start());
+    e2e::SablixSession session(server.display());
+    session.storeSetting(sablix::AppEnvironment::kOrbitHostOverrideKey, platform::DefaultsValue(ingest.baseURL()));
+
+    {
+        e2e::ProbedWindow window(server.display());
+        ASSERT_TRUE(session.start());
+        ASSERT_TRUE(session.waitForLog("Analytics initialized", 10000)) << session.log();
+        ASSERT_TRUE(clickAnalyticsSwitch(server.display(), window, session, "Analytics opted out"));
+        ASSERT_TRUE(
+            e2e::waitUntil([&] { return storedOptOut(dataHome(session)) == R"({"orbit.optOut":true})"; }, 10000))
+            << session.log();
+        EXPECT_EQ(session.stop(), 0);
+    }
+    {
+        e2e::ProbedWindow window(server.display());
+        ASSERT_TRUE(session.start());
+        ASSERT_TRUE(session.waitForLog("Analytics opted out — skipping initialization", 10000)) << session.log();
+        ASSERT_TRUE(clickAnalyticsSwitch(server.display(), window, session, "Analytics opted in"));
+        EXPECT_EQ(session.stop(), 0);
+    }
+
+    // The first launch's events may still be waiting in the queue: only this launch's count.
+    const auto started = [] {
+        const std::time_t now = std::time(nullptr);
+        std::tm utc{};
+        gmtime_r(&now, &utc);
+        char text[32];
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+        return std::string(text);
+    }();
+    const auto launchedSince = [&] {
+        for (const auto& event : events(ingest))
+            if (event["event"] == "app_launch" && event["timestamp"].get<std::string>().substr(0, 19) >= started)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(session.start());
+    ASSERT_TRUE(session.waitForLog("Analytics initialized", 10000)) << session.log();
+    // Focus elsewhere sends the queue at once; its timer would within its interval.
+    ASSERT_TRUE(other.focus());
+    EXPECT_TRUE(e2e::waitUntil(launchedSince, 60000)) << session.log();
+    EXPECT_EQ(storedOptOut(dataHome(session)), R"({"orbit.optOut":false})");
     EXPECT_EQ(session.stop(), 0);
 }
