@@ -57,17 +57,37 @@ std::mutex& writerLock() {
     return *lock;
 }
 
-obcrash_async_image_list_t& sharedImageList() {
-    static obcrash_async_image_list_t* const list = [] {
-        auto* made = new obcrash_async_image_list_t{};
-        obcrash_nasync_image_list_init(made, ob_mach_task_self());
+struct SharedImages {
+    obcrash_async_image_list_t list;
+    ImageTracker* tracker;
+};
+
+SharedImages& sharedImages() {
+    static SharedImages* const images = [] {
+        auto* made = new SharedImages{};
+        obcrash_nasync_image_list_init(&made->list, ob_mach_task_self());
         // Kept up to date from the first reporter on; it outlives every report that reads it.
-        auto* tracker = new ImageTracker(*made);
-        tracker->sync();
-        tracker->start();
+        made->tracker = new ImageTracker(made->list);
+        made->tracker->sync();
+        made->tracker->start();
         return made;
     }();
-    return *list;
+    return *images;
+}
+
+obcrash_async_image_list_t& sharedImageList() { return sharedImages().list; }
+
+// The tracker's own check comes only every few seconds; where the program tells the reporter
+// something, a library it has just loaded is listed at once.
+void refreshImageList() { sharedImages().tracker->syncIfChanged(); }
+
+// Empty custom data is still custom data: the writer reads a null pointer as none.
+void handCustomData(obcrash_log_writer_t* writer, const std::optional<std::vector<uint8_t>>& data) {
+    static const uint8_t kNoBytes = 0;
+    if (!data)
+        obcrash_log_writer_set_custom_data(writer, nullptr, 0);
+    else
+        obcrash_log_writer_set_custom_data(writer, data->empty() ? &kNoBytes : data->data(), data->size());
 }
 
 constexpr int kCrashSignals[] = {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGTRAP};
@@ -388,9 +408,9 @@ bool OBCrashReporter::enableCrashReporter(OBCrashReporterError* error) {
                                 applicationMarketingVersion_ ? applicationMarketingVersion_->c_str() : nullptr,
                                 mapToAsyncSymbolicationStrategy(config_.symbolicationStrategy()), false);
         const std::lock_guard dataLock(customDataLock_);
-        if (customData_)
-            obcrash_log_writer_set_custom_data(&context.report.writer, customData_->data(), customData_->size());
+        if (customData_) handCustomData(&context.report.writer, customData_);
     }
+    refreshImageList();
     // A crash stops the other threads through a signal of its own, made ready here.
     obcrash_nasync_threads_setup();
 
@@ -440,14 +460,11 @@ bool OBCrashReporter::enableMachExceptionServer(OBCrashReporterError* error) {
 }
 
 void OBCrashReporter::setCustomData(std::optional<std::vector<uint8_t>> data) {
+    refreshImageList();
     std::lock_guard lock(writerLock());
     const std::lock_guard dataLock(customDataLock_);
     customData_ = std::move(data);
-    if (customData_)
-        obcrash_log_writer_set_custom_data(&signal_handler_context.report.writer, customData_->data(),
-                                           customData_->size());
-    else
-        obcrash_log_writer_set_custom_data(&signal_handler_context.report.writer, nullptr, 0);
+    handCustomData(&signal_handler_context.report.writer, customData_);
 }
 
 std::optional<std::vector<uint8_t>> OBCrashReporter::customData() const {
@@ -484,6 +501,7 @@ std::optional<std::vector<uint8_t>> OBCrashReporter::generateLiveReportWithThrea
                                                                                   const std::exception_ptr& exception,
                                                                                   OBCrashReporterError* error) {
     const void* const address = __builtin_return_address(0);
+    refreshImageList();
     auto path = (temporaryDirectory() / "live_crash_report.XXXXXX").string();
     const int fd = mkstemp(path.data());
     if (fd < 0) {
@@ -497,7 +515,7 @@ std::optional<std::vector<uint8_t>> OBCrashReporter::generateLiveReportWithThrea
                             mapToAsyncSymbolicationStrategy(config_.symbolicationStrategy()), true);
     obcrash_async_file_t file;
     obcrash_async_file_init(&file, fd, config_.maxReportBytes());
-    if (const auto data = customData()) obcrash_log_writer_set_custom_data(writer.get(), data->data(), data->size());
+    if (const auto data = customData()) handCustomData(writer.get(), data);
     if (exception) {
         const auto recorded = recordException(exception);
         obcrash_log_writer_set_exception(writer.get(), recorded.name.c_str(), recorded.reason.c_str(),

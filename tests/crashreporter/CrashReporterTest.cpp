@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -156,4 +159,68 @@ TEST(CrashReporter, EnabledOnceLiveReportsListTheCallerAndCarryWholeCustomData) 
     });
     EXPECT_TRUE(result.exitedCleanly()) << result.status;
     EXPECT_EQ(result.reported, "");
+}
+
+namespace {
+
+bool lists(const OBCrashReport& report, const std::string& path) {
+    const auto& images = report.images();
+    return std::any_of(images.begin(), images.end(), [&](const auto& image) { return image.imageName == path; });
+}
+
+}  // namespace
+
+// The image list is brought up to date when the reporter is enabled, when the custom data changes
+// and when a live report is made, not only at the tracker's next check seconds later: a library
+// loaded just before is in the report. Empty custom data stays custom data, apart from none.
+TEST(CrashReporter, ALibraryLoadedJustBeforeIsInTheReportAndEmptyCustomDataIsKept) {
+    const std::string library = OBCRASH_LOADABLE_LIBRARY;
+    const auto crashReport = [&](const std::function<void(OBCrashReporter&)>& beforeAbort) {
+        modelstest::TempDir base;
+        const auto result = crashtest::runInChild([&] {
+            auto reporter = reporterIn(base.path());
+            beforeAbort(reporter);
+            abort();
+        });
+        EXPECT_TRUE(result.killedBy(SIGABRT)) << result.status;
+        EXPECT_EQ(result.reported, "");
+        const auto data = reporterIn(base.path()).loadPendingCrashReportData();
+        return data ? OBCrashReport::initWithData(*data) : nullptr;
+    };
+
+    const auto enabledAfterLoading = crashReport([&](OBCrashReporter& reporter) {
+        check(dlopen(library.c_str(), RTLD_NOW) != nullptr, "not loaded");
+        check(reporter.enableCrashReporter(), "enable failed");
+    });
+    ASSERT_TRUE(enabledAfterLoading);
+    EXPECT_TRUE(lists(*enabledAfterLoading, library)) << "enable";
+    EXPECT_FALSE(enabledAfterLoading->customData()) << "custom data that was never set";
+
+    const auto dataAfterLoading = crashReport([&](OBCrashReporter& reporter) {
+        check(reporter.enableCrashReporter(), "enable failed");
+        check(dlopen(library.c_str(), RTLD_NOW) != nullptr, "not loaded");
+        reporter.setCustomData(std::vector<uint8_t>{});
+    });
+    ASSERT_TRUE(dataAfterLoading);
+    EXPECT_TRUE(lists(*dataAfterLoading, library)) << "custom data";
+    ASSERT_TRUE(dataAfterLoading->customData()) << "empty custom data dropped from a crash report";
+    EXPECT_TRUE(dataAfterLoading->customData()->empty());
+
+    modelstest::TempDir base;
+    const auto live = crashtest::runInChild([&] {
+        auto reporter = reporterIn(base.path());
+        reporter.setCustomData(std::vector<uint8_t>{});
+        check(dlopen(library.c_str(), RTLD_NOW) != nullptr, "not loaded");
+        const auto data = reporter.generateLiveReport();
+        const auto report = data ? OBCrashReport::initWithData(*data) : nullptr;
+        check(report != nullptr, "no live report");
+        if (!report) return;
+        check(lists(*report, library), "the library is missing from the live report");
+        check(report->customData() && report->customData()->empty(), "empty custom data dropped from a live report");
+        const auto text =
+            reportfixtures::protoc("--decode=obcrash.CrashReport", std::string(data->begin() + 8, data->end()));
+        check(text.find("custom_data: \"\"\n") != std::string::npos, "protoc sees no custom data");
+    });
+    EXPECT_TRUE(live.exitedCleanly()) << live.status;
+    EXPECT_EQ(live.reported, "");
 }
