@@ -4,6 +4,7 @@
 // runs read the same data, so the sizes agree and no message is ever held in memory.
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -361,8 +362,12 @@ obcrash_error_t obcrash_write_report(obcrash_handler_context_t* context, ob_thre
                                      const obcrash_async_thread_state_t* thread_state,
                                      const crash_signal_info_t* signal_info) {
     const int savedErrno = errno;
-    const int fd = open(context->report_path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    // Only a regular file of this user's, and private: a link or a FIFO planted at the path would
+    // send the report elsewhere or block the handler, and a file left by an older run keeps its mode.
+    const int fd = open(context->report_path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat info;
+    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || fchmod(fd, 0600) != 0) {
+        if (fd >= 0) close(fd);
         errno = savedErrno;
         return OBCRASH_INTERNAL;
     }

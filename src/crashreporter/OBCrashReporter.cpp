@@ -244,23 +244,36 @@ std::string pathComponent(std::string identifier) {
     return identifier;
 }
 
-std::optional<std::vector<uint8_t>> readWholeFile(const std::filesystem::path& path, int& errnum) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// Reads a regular file of at most `limit` bytes. Nothing else is waited for or followed: a FIFO
+// would block, a device or a link to one would never end.
+std::optional<std::vector<uint8_t>> readWholeFile(const std::filesystem::path& path, uint64_t limit, int& errnum) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         errnum = errno;
         return std::nullopt;
     }
+    const auto fail = [&](int error) -> std::optional<std::vector<uint8_t>> {
+        errnum = error;
+        close(fd);
+        return std::nullopt;
+    };
+    struct stat status;
+    if (fstat(fd, &status) != 0) return fail(errno);
+    if (S_ISDIR(status.st_mode)) return fail(EISDIR);
+    if (!S_ISREG(status.st_mode)) return fail(EINVAL);
+    if (static_cast<uint64_t>(status.st_size) > limit) return fail(EFBIG);
     std::vector<uint8_t> data;
+    data.reserve(static_cast<size_t>(status.st_size));
     uint8_t buffer[65536];
     for (;;) {
         const ssize_t got = read(fd, buffer, sizeof buffer);
         if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
-            errnum = errno;
-            close(fd);
-            return std::nullopt;
+            return fail(errno);
         }
+        // It may grow while it is read.
+        if (data.size() + static_cast<size_t>(got) > limit) return fail(EFBIG);
         data.insert(data.end(), buffer, buffer + got);
     }
     close(fd);
@@ -345,13 +358,14 @@ std::filesystem::path OBCrashReporter::queuedCrashReportDirectory() const {
 }
 
 bool OBCrashReporter::hasPendingCrashReport() const {
+    // Whatever stands at the path, a dangling link included: it is loaded or purged, never skipped.
     std::error_code ignored;
-    return std::filesystem::exists(crashReportPath(), ignored);
+    return std::filesystem::exists(std::filesystem::symlink_status(crashReportPath(), ignored));
 }
 
 std::optional<std::vector<uint8_t>> OBCrashReporter::loadPendingCrashReportData(OBCrashReporterError* error) const {
     int errnum = 0;
-    auto data = readWholeFile(crashReportPath(), errnum);
+    auto data = readWholeFile(crashReportPath(), kMaxPendingReportBytes, errnum);
     if (!data) obcrashPopulateError(error, OBCrashReporterError::posix(errnum, std::strerror(errnum)));
     return data;
 }
@@ -367,7 +381,9 @@ bool OBCrashReporter::purgePendingCrashReport(OBCrashReporterError* error) const
 }
 
 bool OBCrashReporter::populateCrashReportDirectory(OBCrashReporterError* error) const {
-    for (const auto& directory : {crashReportDirectory_, queuedCrashReportDirectory()}) {
+    // Reports hold the program's memory contents and custom data: the owner's alone.
+    for (const auto& directory :
+         {crashReportDirectory_.parent_path(), crashReportDirectory_, queuedCrashReportDirectory()}) {
         std::error_code failure;
         std::filesystem::create_directories(directory, failure);
         if (!failure && !std::filesystem::is_directory(directory, failure) && !failure)
@@ -376,7 +392,7 @@ bool OBCrashReporter::populateCrashReportDirectory(OBCrashReporterError* error) 
             obcrashPopulateError(error, OBCrashReporterError::posix(failure.value(), failure.message()));
             return false;
         }
-        std::filesystem::permissions(directory, std::filesystem::perms(0755), failure);
+        std::filesystem::permissions(directory, std::filesystem::perms::owner_all, failure);
     }
     return true;
 }
@@ -541,7 +557,7 @@ std::optional<std::vector<uint8_t>> OBCrashReporter::generateLiveReportWithThrea
         obcrashPopulateError(error, reporterError(kErrorUnknown, "Failed to write the crash report to disk"));
     } else {
         int errnum = 0;
-        data = readWholeFile(path, errnum);
+        data = readWholeFile(path, UINT64_MAX, errnum);
         if (!data)
             obcrashPopulateError(error, reporterError(kErrorUnknown, "Unable to open live crash report for reading"));
     }

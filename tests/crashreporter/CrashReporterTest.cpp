@@ -224,3 +224,55 @@ TEST(CrashReporter, ALibraryLoadedJustBeforeIsInTheReportAndEmptyCustomDataIsKep
     EXPECT_TRUE(live.exitedCleanly()) << live.status;
     EXPECT_EQ(live.reported, "");
 }
+
+// Reports hold memory contents and custom data: the folders and the report are the owner's alone,
+// a report left by an older run included. Loading takes a regular file of bounded size and nothing
+// else: a link to a device or a FIFO at the path must neither fill the memory nor block.
+TEST(CrashReporter, OnlyAPrivateRegularFileOfBoundedSizeIsAReport) {
+    modelstest::TempDir base;
+    const auto reporter = reporterIn(base.path());
+    const fs::path report = reporter.crashReportPath();
+    fs::create_directories(report.parent_path());
+    std::ofstream(report) << "left by an older run";
+    fs::permissions(report, fs::perms(0644));
+    const auto crashed = crashtest::runInChild([&] {
+        auto child = reporterIn(base.path());
+        check(child.enableCrashReporter(), "enable failed");
+        abort();
+    });
+    EXPECT_TRUE(crashed.killedBy(SIGABRT)) << crashed.status;
+    EXPECT_EQ(crashed.reported, "");
+    const auto mode = [](const fs::path& path) {
+        struct stat info {};
+        return lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+    };
+    EXPECT_EQ(mode(report), 0600u);
+    for (const fs::path& folder : {reporter.crashReportDirectory().parent_path(), reporter.crashReportDirectory(),
+                                   reporter.queuedCrashReportDirectory()})
+        EXPECT_EQ(mode(folder), 0700u) << folder;
+    ASSERT_TRUE(OBCrashReport::initWithData(*reporter.loadPendingCrashReportData()));
+
+    const auto loads = crashtest::runInChild([&] {
+        OBCrashReporterError error;
+        fs::resize_file(report, OBCrashReporter::kMaxPendingReportBytes);
+        const auto largest = reporter.loadPendingCrashReportData(&error);
+        check(largest && largest->size() == OBCrashReporter::kMaxPendingReportBytes, "the largest report refused");
+        fs::resize_file(report, OBCrashReporter::kMaxPendingReportBytes + 1);
+        check(!reporter.loadPendingCrashReportData(&error) && error.underlyingCode == EFBIG, "a larger one read");
+        check(reporter.purgePendingCrashReport(), "not purged");
+
+        fs::create_symlink("/dev/zero", report);
+        check(reporter.hasPendingCrashReport(), "a link is no pending report");
+        check(!reporter.loadPendingCrashReportData(&error) && error.underlyingCode == ELOOP, "a link followed");
+        check(reporter.purgePendingCrashReport() && fs::exists("/dev/zero"), "link not purged, or its target");
+        fs::create_symlink(base.path() / "nowhere", report);
+        check(reporter.hasPendingCrashReport(), "a dangling link is no pending report");
+        check(reporter.purgePendingCrashReport(), "dangling link not purged");
+
+        check(mkfifo(report.c_str(), 0600) == 0, "no FIFO");
+        check(!reporter.loadPendingCrashReportData(&error) && error.underlyingCode == EINVAL, "a FIFO read");
+        check(reporter.purgePendingCrashReport() && !reporter.hasPendingCrashReport(), "FIFO not purged");
+    });
+    EXPECT_TRUE(loads.exitedCleanly()) << loads.status;
+    EXPECT_EQ(loads.reported, "");
+}

@@ -3,6 +3,7 @@
 // as one "$exception" event and deletes the report. Every crash happens in a child process.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -163,6 +164,23 @@ TEST_F(CrashHost, ABrokenPendingReportIsDeletedWithoutAnEvent) {
     const auto output = send();
     EXPECT_NE(output.find("Failed to process crash report: "), std::string::npos) << output;
     EXPECT_FALSE(fs::exists(reportPath()));
+    EXPECT_TRUE(exceptionEvents().empty());
+}
+
+// Whatever stands at the report's path that is not a report of bounded size is deleted at the
+// first start with a log line, without blocking or filling the memory of that start.
+TEST_F(CrashHost, ALinkToADeviceOrAFifoInPlaceOfTheReportIsDeleted) {
+    ASSERT_TRUE(storeTheSwitch(1));
+    fs::create_directories(reportPath().parent_path());
+    for (const bool fifo : {false, true}) {
+        if (fifo)
+            ASSERT_EQ(mkfifo(reportPath().c_str(), 0600), 0);
+        else
+            fs::create_symlink("/dev/zero", reportPath());
+        const auto output = send();
+        EXPECT_NE(output.find("Failed to load crash report: "), std::string::npos) << output;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(reportPath()))) << (fifo ? "FIFO" : "link");
+    }
     EXPECT_TRUE(exceptionEvents().empty());
 }
 
