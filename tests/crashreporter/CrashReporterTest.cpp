@@ -203,8 +203,8 @@ TEST(CrashReporter, ALibraryLoadedJustBeforeIsInTheReportAndEmptyCustomDataIsKep
     });
     ASSERT_TRUE(dataAfterLoading);
     EXPECT_TRUE(lists(*dataAfterLoading, library)) << "custom data";
-    ASSERT_TRUE(dataAfterLoading->customData()) << "empty custom data dropped from a crash report";
-    EXPECT_TRUE(dataAfterLoading->customData()->empty());
+    EXPECT_TRUE(dataAfterLoading->customData() && dataAfterLoading->customData()->empty())
+        << "empty custom data dropped from a crash report";
 
     modelstest::TempDir base;
     const auto live = crashtest::runInChild([&] {
