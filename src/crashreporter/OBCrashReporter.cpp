@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <execinfo.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -70,6 +71,9 @@ SharedImages& sharedImages() {
         made->tracker = new ImageTracker(made->list);
         made->tracker->sync();
         made->tracker->start();
+        // A forked child refreshes the list too, without the tracker's thread.
+        static ImageTracker* const forked = made->tracker;
+        pthread_atfork([] { forked->holdChecks(); }, [] { forked->releaseChecks(); }, [] { forked->releaseChecks(); });
         return made;
     }();
     return *images;
