@@ -349,6 +349,16 @@ obcrash_error_t obcrash_async_cfe_entry_apply(ob_task_t task, ob_vm_address_t fu
                                               const obcrash_async_thread_state_t* thread_state,
                                               const obcrash_async_cfe_entry_t* entry,
                                               obcrash_async_thread_state_t* new_thread_state) {
+    /* The entry's registers come from the image: a number the thread state does not have is
+     * damaged data (or an entry of another architecture), not a reason to stop the process. */
+    const size_t register_count = obcrash_async_thread_state_get_reg_count(thread_state);
+    if (entry->return_address_register != OBCRASH_ASYNC_CFE_NO_REGISTER &&
+        entry->return_address_register >= register_count)
+        return OBCRASH_INVALID_DATA;
+    for (uint32_t i = 0; i < entry->register_count && i < OBCRASH_ASYNC_CFE_MAX_REGISTERS; ++i) {
+        if (entry->register_list[i] != OBCRASH_ASYNC_CFE_NO_REGISTER && entry->register_list[i] >= register_count)
+            return OBCRASH_INVALID_DATA;
+    }
     const uint64_t w = obcrash_async_thread_state_get_greg_size(thread_state);
     obcrash_async_thread_state_copy(new_thread_state, thread_state);
     obcrash_async_thread_state_clear_volatile_regs(new_thread_state);

@@ -61,6 +61,12 @@ bool image_is_64(const obcrash_async_image_t* image) {
     return (obcrash_async_image_cpu_type(image) & kCpuArchAbi64) != 0;
 }
 
+/* Unwind data describes its own architecture's registers: applied to another's thread state it
+ * would read and write the wrong registers. */
+bool image_fits_thread(const obcrash_async_image_t* image, const obcrash_async_thread_state_t* state) {
+    return obcrash_async_image_cpu_type(image) == state->cpu_type;
+}
+
 const obcrash_async_byteorder_t* image_byteorder(const obcrash_async_image_t* image) {
     if (image->kind == OBCRASH_IMAGE_MACHO) return image->macho.byteorder;
     return obcrash_async_byteorder_little_endian();
@@ -209,7 +215,7 @@ obframe_error_t obframe_cursor_read_compact_unwind(ob_task_t task, obcrash_async
 
     ReadingMark mark(image_list);
     const obcrash_async_image_t* image = obcrash_async_image_containing_address(image_list, pc);
-    if (image == nullptr) return OBFRAME_ENOTSUP;
+    if (image == nullptr || !image_fits_thread(image, current)) return OBFRAME_ENOTSUP;
     SectionMapping section;
     if (section.map(image, "__TEXT", "__unwind_info") != OBCRASH_OK) return OBFRAME_ENOTSUP;
 
@@ -252,7 +258,7 @@ obframe_error_t obframe_cursor_read_dwarf_unwind(ob_task_t task, obcrash_async_i
 
     ReadingMark mark(image_list);
     const obcrash_async_image_t* image = obcrash_async_image_containing_address(image_list, pc);
-    if (image == nullptr) return OBFRAME_ENOTSUP;
+    if (image == nullptr || !image_fits_thread(image, current)) return OBFRAME_ENOTSUP;
 
     SectionMapping section;
     bool debug_frame = false;

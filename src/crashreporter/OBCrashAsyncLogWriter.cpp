@@ -4,6 +4,7 @@
 // runs read the same data, so the sizes agree and no message is ever held in memory.
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -206,6 +207,10 @@ bool crashInfoMessage(const Report& report, const obcrash_async_image_t* image, 
     return libcAbortMessage(image, report.writer->abort_msg_address, message);
 }
 
+/* For a signal a process sent (kill, tgkill, sigqueue: every abort), the kernel's si_addr bytes
+ * hold the sender's pid and uid, not an address. */
+uintptr_t faultAddress(const crash_bsd_signal_info_t* bsd) { return bsd->code <= 0 ? 0 : bsd->address; }
+
 size_t writeSignal(File* file, const crash_signal_info_t* info, const char* message) {
     const crash_bsd_signal_info_t* bsd = info->bsd_info;
     char nameText[OBCRASH_ASYNC_SIGCODE_TEXT_SIZE];
@@ -217,7 +222,7 @@ size_t writeSignal(File* file, const crash_signal_info_t* info, const char* mess
     char codeText[OBCRASH_ASYNC_SIGCODE_TEXT_SIZE];
     size_t size = packString(file, 1, name) +
                   packString(file, 2, obcrash_async_signal_sigcode_text(bsd->signo, bsd->code, codeText)) +
-                  packU64(file, 3, bsd->address);
+                  packU64(file, 3, faultAddress(bsd));
     if (const crash_mach_signal_info_t* mach = info->mach_info) {
         size += packMessage(file, 4, [&](File* f) {
             size_t body = packU64(f, 1, static_cast<uint64_t>(static_cast<int64_t>(mach->type)));
@@ -316,9 +321,9 @@ obcrash_error_t obcrash_log_writer_write(obcrash_log_writer_t* writer, ob_thread
     if (image_list != nullptr) {
         obcrash_async_image_list_set_reading(image_list, true);
         bool found = false;
-        const uintptr_t faultAddress = signal_info->bsd_info->address;
-        if (faultAddress != 0) {
-            if (const obcrash_async_image_t* image = obcrash_async_image_containing_address(image_list, faultAddress))
+        const uintptr_t address = faultAddress(signal_info->bsd_info);
+        if (address != 0) {
+            if (const obcrash_async_image_t* image = obcrash_async_image_containing_address(image_list, address))
                 found = crashInfoMessage(report, image, message);
         }
         for (obcrash_async_image_t* image = obcrash_async_image_list_next(image_list, nullptr); image != nullptr;
@@ -357,8 +362,12 @@ obcrash_error_t obcrash_write_report(obcrash_handler_context_t* context, ob_thre
                                      const obcrash_async_thread_state_t* thread_state,
                                      const crash_signal_info_t* signal_info) {
     const int savedErrno = errno;
-    const int fd = open(context->report_path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    // Only a regular file of this user's, and private: a link or a FIFO planted at the path would
+    // send the report elsewhere or block the handler, and a file left by an older run keeps its mode.
+    const int fd = open(context->report_path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat info;
+    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || fchmod(fd, 0600) != 0) {
+        if (fd >= 0) close(fd);
         errno = savedErrno;
         return OBCRASH_INTERNAL;
     }

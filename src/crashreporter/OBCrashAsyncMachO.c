@@ -1,6 +1,7 @@
 #define _GNU_SOURCE
 #include "OBCrashAsyncMachO.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -33,6 +34,44 @@ static uint16_t load16(const obcrash_async_macho_t* image, const void* p) {
 
 static bool verify(const obcrash_async_macho_t* image, const void* p, ob_vm_off_t offset, ob_vm_size_t length) {
     return obcrash_async_mobject_verify_local_pointer(&image->load_cmds, (uintptr_t)p, offset, length);
+}
+
+/* The end of the readable mappings of one object that run on from the one holding `address`, as
+ * the task's memory map lists them; 0 when the map cannot be read. Mappings of another file (the
+ * next library) end the run. */
+static ob_vm_address_t find_mapped_end(ob_task_t task, ob_vm_address_t address) {
+    char path[64];
+    snprintf(path, sizeof(path), "/proc/%d/maps", (int)task);
+    FILE* maps = fopen(path, "re");
+    if (maps == NULL) return 0;
+    ob_vm_address_t end = 0;
+    unsigned long long run_device_major = 0, run_device_minor = 0, run_inode = 0;
+    char* line = NULL;
+    size_t capacity = 0;
+    while (getline(&line, &capacity, maps) > 0) {
+        unsigned long long start, stop, offset, device_major, device_minor, inode;
+        char perms[5];
+        if (sscanf(line, "%llx-%llx %4s %llx %llx:%llx %llu", &start, &stop, perms, &offset, &device_major,
+                   &device_minor, &inode) != 7)
+            break;
+        const bool readable = perms[0] == 'r';
+        if (end == 0) {
+            if (address < start || address >= stop) continue;
+            if (!readable) break;
+            end = stop;
+            run_device_major = device_major;
+            run_device_minor = device_minor;
+            run_inode = inode;
+            continue;
+        }
+        if (start != end || !readable || device_major != run_device_major || device_minor != run_device_minor ||
+            inode != run_inode)
+            break;
+        end = stop;
+    }
+    free(line);
+    fclose(maps);
+    return end;
 }
 
 obcrash_error_t obcrash_nasync_macho_init(obcrash_async_macho_t* image, ob_task_t task, const char* name,
@@ -103,6 +142,7 @@ obcrash_error_t obcrash_nasync_macho_init(obcrash_async_macho_t* image, ob_task_
         error = OBCRASH_INVALID_ARGUMENT;
         goto fail_mapped;
     }
+    image->mapped_end = find_mapped_end(task, header_addr);
     return OBCRASH_OK;
 
 fail_mapped:
@@ -205,8 +245,14 @@ obcrash_error_t obcrash_async_macho_map_segment(const obcrash_async_macho_t* ima
     uint64_t vmaddr, vmsize, fileoff, filesize;
     uint32_t nsects;
     read_segment(image, cmd, &vmaddr, &vmsize, &fileoff, &filesize, &nsects);
-    const obcrash_error_t error =
-        obcrash_async_mobject_init(&segment->mobj, image->task, vmaddr + (uint64_t)image->vmaddr_slide, vmsize, false);
+    const ob_vm_address_t start = vmaddr + (uint64_t)image->vmaddr_slide;
+    /* A segment is at most what is mapped for the image: a damaged size would otherwise have any
+     * amount of memory reserved and copied. */
+    if (image->mapped_end != 0) {
+        if (start < image->header_addr || start >= image->mapped_end) return OBCRASH_INVALID_DATA;
+        if (vmsize > image->mapped_end - start) vmsize = image->mapped_end - start;
+    }
+    const obcrash_error_t error = obcrash_async_mobject_init(&segment->mobj, image->task, start, vmsize, false);
     if (error != OBCRASH_OK) return error;
     segment->fileoff = fileoff;
     segment->filesize = filesize;
@@ -238,7 +284,11 @@ obcrash_error_t obcrash_async_macho_map_section(const obcrash_async_macho_t* ima
         /* A section outside its segment is damaged data, and mapping it could copy any amount of
          * the process's memory. */
         if (addr < vmaddr || addr - vmaddr > vmsize || size > vmsize - (addr - vmaddr)) return OBCRASH_INVALID_DATA;
-        return obcrash_async_mobject_init(mobj, image->task, addr + (uint64_t)image->vmaddr_slide, size, true);
+        const ob_vm_address_t start = addr + (uint64_t)image->vmaddr_slide;
+        if (image->mapped_end != 0 &&
+            (start < image->header_addr || start > image->mapped_end || size > image->mapped_end - start))
+            return OBCRASH_INVALID_DATA;
+        return obcrash_async_mobject_init(mobj, image->task, start, size, true);
     }
     return OBCRASH_NOT_FOUND;
 }

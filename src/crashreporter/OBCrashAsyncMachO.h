@@ -108,6 +108,9 @@ typedef struct obcrash_async_macho {
     ob_vm_size_t text_size;
     bool m64;
     const obcrash_async_byteorder_t* byteorder;
+    /* The end of the memory mapped for the image when it was listed (0: unknown). No segment or
+     * section reaches past it, whatever sizes the load commands claim. */
+    ob_vm_address_t mapped_end;
 } obcrash_async_macho_t;
 
 typedef struct {

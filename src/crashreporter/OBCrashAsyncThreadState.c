@@ -58,8 +58,11 @@ static const register_entry_t* register_table(const obcrash_async_thread_state_t
     return arm64_registers;
 }
 
-static void check_regnum(const obcrash_async_thread_state_t* state, uint32_t regnum) {
-    if (regnum >= obcrash_async_thread_state_get_reg_count(state)) __builtin_trap();
+/* Register numbers can come from image data (unwind entries), and these accessors run inside the
+ * crash handler, where a trap would lose the report: a number outside the set reads as 0 and is
+ * never written. The readers check the numbers themselves and give an error code. */
+static bool valid_regnum(const obcrash_async_thread_state_t* state, uint32_t regnum) {
+    return regnum < obcrash_async_thread_state_get_reg_count(state);
 }
 
 obcrash_error_t obcrash_async_thread_state_init(obcrash_async_thread_state_t* state, uint32_t cpu_type) {
@@ -220,7 +223,7 @@ static uint32_t* arm32_slot(obcrash_async_thread_state_t* state, uint32_t regnum
 }
 
 uint64_t obcrash_async_thread_state_get_reg(const obcrash_async_thread_state_t* state, uint32_t regnum) {
-    check_regnum(state, regnum);
+    if (!valid_regnum(state, regnum)) return 0;
     obcrash_async_thread_state_t* mutable_state = (obcrash_async_thread_state_t*)state;
     switch (register_set(state)) {
     case SET_X86_64: return state->x86_state.regs[regnum];
@@ -233,7 +236,7 @@ uint64_t obcrash_async_thread_state_get_reg(const obcrash_async_thread_state_t* 
 }
 
 void obcrash_async_thread_state_set_reg(obcrash_async_thread_state_t* state, uint32_t regnum, uint64_t value) {
-    check_regnum(state, regnum);
+    if (!valid_regnum(state, regnum)) return;
     switch (register_set(state)) {
     case SET_X86_64: state->x86_state.regs[regnum] = value; break;
     case SET_ARM32: *arm32_slot(state, regnum) = (uint32_t)value; break;
@@ -274,7 +277,7 @@ size_t obcrash_async_thread_state_get_reg_count(const obcrash_async_thread_state
 }
 
 const char* obcrash_async_thread_state_get_reg_name(const obcrash_async_thread_state_t* state, uint32_t regnum) {
-    check_regnum(state, regnum);
+    if (!valid_regnum(state, regnum)) return "";
     size_t count;
     return register_table(state, &count)[regnum].name;
 }

@@ -29,6 +29,11 @@ public:
     /* sync() when the loader has loaded or unloaded anything since the last one; true if it ran. */
     bool syncIfChanged();
 
+    /* Around fork(), for a tracker the child goes on using: the child must not start with the
+     * lock of a check held by a thread it does not have. */
+    void holdChecks() { syncMutex_.lock(); }
+    void releaseChecks() { syncMutex_.unlock(); }
+
     /* Starts the checking thread ("obcrash.images"); stop() or the destructor ends it. */
     void start(std::chrono::milliseconds interval = kCheckInterval);
     void stop();

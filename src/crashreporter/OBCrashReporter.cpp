@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <execinfo.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -57,17 +58,40 @@ std::mutex& writerLock() {
     return *lock;
 }
 
-obcrash_async_image_list_t& sharedImageList() {
-    static obcrash_async_image_list_t* const list = [] {
-        auto* made = new obcrash_async_image_list_t{};
-        obcrash_nasync_image_list_init(made, ob_mach_task_self());
+struct SharedImages {
+    obcrash_async_image_list_t list;
+    ImageTracker* tracker;
+};
+
+SharedImages& sharedImages() {
+    static SharedImages* const images = [] {
+        auto* made = new SharedImages{};
+        obcrash_nasync_image_list_init(&made->list, ob_mach_task_self());
         // Kept up to date from the first reporter on; it outlives every report that reads it.
-        auto* tracker = new ImageTracker(*made);
-        tracker->sync();
-        tracker->start();
+        made->tracker = new ImageTracker(made->list);
+        made->tracker->sync();
+        made->tracker->start();
+        // A forked child refreshes the list too, without the tracker's thread.
+        static ImageTracker* const forked = made->tracker;
+        pthread_atfork([] { forked->holdChecks(); }, [] { forked->releaseChecks(); }, [] { forked->releaseChecks(); });
         return made;
     }();
-    return *list;
+    return *images;
+}
+
+obcrash_async_image_list_t& sharedImageList() { return sharedImages().list; }
+
+// The tracker's own check comes only every few seconds; where the program tells the reporter
+// something, a library it has just loaded is listed at once.
+void refreshImageList() { sharedImages().tracker->syncIfChanged(); }
+
+// Empty custom data is still custom data: the writer reads a null pointer as none.
+void handCustomData(obcrash_log_writer_t* writer, const std::optional<std::vector<uint8_t>>& data) {
+    static const uint8_t kNoBytes = 0;
+    if (!data)
+        obcrash_log_writer_set_custom_data(writer, nullptr, 0);
+    else
+        obcrash_log_writer_set_custom_data(writer, data->empty() ? &kNoBytes : data->data(), data->size());
 }
 
 constexpr int kCrashSignals[] = {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGTRAP};
@@ -224,23 +248,36 @@ std::string pathComponent(std::string identifier) {
     return identifier;
 }
 
-std::optional<std::vector<uint8_t>> readWholeFile(const std::filesystem::path& path, int& errnum) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// Reads a regular file of at most `limit` bytes. Nothing else is waited for or followed: a FIFO
+// would block, a device or a link to one would never end.
+std::optional<std::vector<uint8_t>> readWholeFile(const std::filesystem::path& path, uint64_t limit, int& errnum) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         errnum = errno;
         return std::nullopt;
     }
+    const auto fail = [&](int error) -> std::optional<std::vector<uint8_t>> {
+        errnum = error;
+        close(fd);
+        return std::nullopt;
+    };
+    struct stat status;
+    if (fstat(fd, &status) != 0) return fail(errno);
+    if (S_ISDIR(status.st_mode)) return fail(EISDIR);
+    if (!S_ISREG(status.st_mode)) return fail(EINVAL);
+    if (static_cast<uint64_t>(status.st_size) > limit) return fail(EFBIG);
     std::vector<uint8_t> data;
+    data.reserve(static_cast<size_t>(status.st_size));
     uint8_t buffer[65536];
     for (;;) {
         const ssize_t got = read(fd, buffer, sizeof buffer);
         if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
-            errnum = errno;
-            close(fd);
-            return std::nullopt;
+            return fail(errno);
         }
+        // It may grow while it is read.
+        if (data.size() + static_cast<size_t>(got) > limit) return fail(EFBIG);
         data.insert(data.end(), buffer, buffer + got);
     }
     close(fd);
@@ -325,13 +362,14 @@ std::filesystem::path OBCrashReporter::queuedCrashReportDirectory() const {
 }
 
 bool OBCrashReporter::hasPendingCrashReport() const {
+    // Whatever stands at the path, a dangling link included: it is loaded or purged, never skipped.
     std::error_code ignored;
-    return std::filesystem::exists(crashReportPath(), ignored);
+    return std::filesystem::exists(std::filesystem::symlink_status(crashReportPath(), ignored));
 }
 
 std::optional<std::vector<uint8_t>> OBCrashReporter::loadPendingCrashReportData(OBCrashReporterError* error) const {
     int errnum = 0;
-    auto data = readWholeFile(crashReportPath(), errnum);
+    auto data = readWholeFile(crashReportPath(), kMaxPendingReportBytes, errnum);
     if (!data) obcrashPopulateError(error, OBCrashReporterError::posix(errnum, std::strerror(errnum)));
     return data;
 }
@@ -347,7 +385,9 @@ bool OBCrashReporter::purgePendingCrashReport(OBCrashReporterError* error) const
 }
 
 bool OBCrashReporter::populateCrashReportDirectory(OBCrashReporterError* error) const {
-    for (const auto& directory : {crashReportDirectory_, queuedCrashReportDirectory()}) {
+    // Reports hold the program's memory contents and custom data: the owner's alone.
+    for (const auto& directory :
+         {crashReportDirectory_.parent_path(), crashReportDirectory_, queuedCrashReportDirectory()}) {
         std::error_code failure;
         std::filesystem::create_directories(directory, failure);
         if (!failure && !std::filesystem::is_directory(directory, failure) && !failure)
@@ -356,7 +396,7 @@ bool OBCrashReporter::populateCrashReportDirectory(OBCrashReporterError* error) 
             obcrashPopulateError(error, OBCrashReporterError::posix(failure.value(), failure.message()));
             return false;
         }
-        std::filesystem::permissions(directory, std::filesystem::perms(0755), failure);
+        std::filesystem::permissions(directory, std::filesystem::perms::owner_all, failure);
     }
     return true;
 }
@@ -388,9 +428,9 @@ bool OBCrashReporter::enableCrashReporter(OBCrashReporterError* error) {
                                 applicationMarketingVersion_ ? applicationMarketingVersion_->c_str() : nullptr,
                                 mapToAsyncSymbolicationStrategy(config_.symbolicationStrategy()), false);
         const std::lock_guard dataLock(customDataLock_);
-        if (customData_)
-            obcrash_log_writer_set_custom_data(&context.report.writer, customData_->data(), customData_->size());
+        if (customData_) handCustomData(&context.report.writer, customData_);
     }
+    refreshImageList();
     // A crash stops the other threads through a signal of its own, made ready here.
     obcrash_nasync_threads_setup();
 
@@ -440,14 +480,11 @@ bool OBCrashReporter::enableMachExceptionServer(OBCrashReporterError* error) {
 }
 
 void OBCrashReporter::setCustomData(std::optional<std::vector<uint8_t>> data) {
+    refreshImageList();
     std::lock_guard lock(writerLock());
     const std::lock_guard dataLock(customDataLock_);
     customData_ = std::move(data);
-    if (customData_)
-        obcrash_log_writer_set_custom_data(&signal_handler_context.report.writer, customData_->data(),
-                                           customData_->size());
-    else
-        obcrash_log_writer_set_custom_data(&signal_handler_context.report.writer, nullptr, 0);
+    handCustomData(&signal_handler_context.report.writer, customData_);
 }
 
 std::optional<std::vector<uint8_t>> OBCrashReporter::customData() const {
@@ -484,6 +521,7 @@ std::optional<std::vector<uint8_t>> OBCrashReporter::generateLiveReportWithThrea
                                                                                   const std::exception_ptr& exception,
                                                                                   OBCrashReporterError* error) {
     const void* const address = __builtin_return_address(0);
+    refreshImageList();
     auto path = (temporaryDirectory() / "live_crash_report.XXXXXX").string();
     const int fd = mkstemp(path.data());
     if (fd < 0) {
@@ -497,7 +535,7 @@ std::optional<std::vector<uint8_t>> OBCrashReporter::generateLiveReportWithThrea
                             mapToAsyncSymbolicationStrategy(config_.symbolicationStrategy()), true);
     obcrash_async_file_t file;
     obcrash_async_file_init(&file, fd, config_.maxReportBytes());
-    if (const auto data = customData()) obcrash_log_writer_set_custom_data(writer.get(), data->data(), data->size());
+    if (const auto data = customData()) handCustomData(writer.get(), data);
     if (exception) {
         const auto recorded = recordException(exception);
         obcrash_log_writer_set_exception(writer.get(), recorded.name.c_str(), recorded.reason.c_str(),
@@ -523,7 +561,7 @@ std::optional<std::vector<uint8_t>> OBCrashReporter::generateLiveReportWithThrea
         obcrashPopulateError(error, reporterError(kErrorUnknown, "Failed to write the crash report to disk"));
     } else {
         int errnum = 0;
-        data = readWholeFile(path, errnum);
+        data = readWholeFile(path, UINT64_MAX, errnum);
         if (!data)
             obcrashPopulateError(error, reporterError(kErrorUnknown, "Unable to open live crash report for reading"));
     }

@@ -52,6 +52,8 @@ public:
     static constexpr const char* kDataDirectoryName = "com.obcrash.crashreporter.data";
     static constexpr const char* kLiveReportName = "live_report.obcrash";
     static constexpr const char* kQueuedReportsName = "queued_reports";
+    // A pending report larger than this is damaged: a report is a few hundred KiB at most.
+    static constexpr uint64_t kMaxPendingReportBytes = 16 * 1024 * 1024;
     static constexpr int kErrorUnknown = 0;
     static constexpr int kErrorOperatingSystem = 1;
     static constexpr int kErrorAlreadyEnabled = 3;
@@ -76,6 +78,8 @@ public:
     std::filesystem::path queuedCrashReportDirectory() const;
 
     bool hasPendingCrashReport() const;
+    // Only a regular file of at most kMaxPendingReportBytes is read; anything else at the path (a
+    // link, a FIFO, a device, a directory, a larger file) is an error, and purging removes it.
     std::optional<std::vector<uint8_t>> loadPendingCrashReportData(OBCrashReporterError* error = nullptr) const;
     bool purgePendingCrashReport(OBCrashReporterError* error = nullptr) const;
 

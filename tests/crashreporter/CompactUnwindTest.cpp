@@ -20,6 +20,9 @@
 
 #include "crashreporter/OBCrashAsyncCompactUnwind.h"
 #include "crashreporter/OBCrashAsyncDwarfCFAState.hpp"
+#include "crashreporter/OBCrashAsyncFrameWalker.h"
+#include "crashreporter/OBCrashAsyncImageList.h"
+#include "ForkedChild.h"
 #include "UnwindTestSupport.h"
 #include "support/ChildProcess.h"
 
@@ -339,6 +342,49 @@ TEST(CompactUnwind, DamagedSectionsGiveCodesAndNeverReadOutside) {
             }
         }
     }
+}
+
+// Unwind data of another architecture, or with register numbers the thread has not, is bad data
+// to the crash handler: an error code for that frame, never a trap that loses the report.
+TEST(CompactUnwind, ForeignOrBadRegistersGiveCodesNotTraps) {
+    const std::string path = fixture("unwind-arm64");
+    const UnwindInfo expected = objdumpUnwindInfo(path);
+    ASSERT_FALSE(expected.entries.empty());
+    const auto result = crashtest::runInChild([&] {
+        const size_t page = static_cast<size_t>(getpagesize());
+        std::vector<uint64_t> stack(page / 8, 0x1000);
+        const uint64_t sp = reinterpret_cast<uint64_t>(stack.data()) + page / 2;
+        obcrash_async_thread_state_t x86, out;
+        obcrash_async_thread_state_init(&x86, CPU_TYPE_X86_64);
+        obcrash_async_thread_state_set_reg(&x86, OBCRASH_X86_64_RSP, sp);
+        obcrash_async_thread_state_set_reg(&x86, OBCRASH_X86_64_RBP, sp);
+
+        // arm64 entries saving x19-x28 and returning through lr, applied to an x86-64 thread.
+        obcrash_async_cfe_entry_t entry;
+        for (const uint32_t encoding : {0x02001001u, 0x0400001Fu}) {
+            if (obcrash_async_cfe_entry_init(&entry, CPU_TYPE_ARM64, encoding) != OBCRASH_OK ||
+                obcrash_async_cfe_entry_apply(ob_mach_task_self(), 0, &x86, &entry, &out) != OBCRASH_INVALID_DATA)
+                crashtest::report("an arm64 entry applied to x86-64 registers\n");
+        }
+
+        // An arm64 image listed in an x86-64 process is not used for unwinding.
+        MachOFile file(path);
+        const uint64_t header = file.placeAtLinkAddress();
+        if (header == 0) return crashtest::report("not placed\n");
+        obcrash_async_image_list_t list;
+        obcrash_nasync_image_list_init(&list, ob_mach_task_self());
+        obcrash_nasync_image_list_append(&list, header, "unwind-arm64");
+        for (const auto& [start, code] : expected.entries) {
+            obcrash_async_thread_state_set_reg(&x86, OBCRASH_X86_64_RIP, header + start);
+            if (obframe_cursor_read_compact_unwind(ob_mach_task_self(), &list, &x86, nullptr, &out) !=
+                    OBFRAME_ENOTSUP ||
+                obframe_cursor_read_dwarf_unwind(ob_mach_task_self(), &list, &x86, nullptr, &out) != OBFRAME_ENOTSUP)
+                crashtest::report("the arm64 image unwound an x86-64 frame\n");
+        }
+        obcrash_nasync_image_list_free(&list);
+    });
+    EXPECT_TRUE(result.exitedCleanly()) << result.status;
+    EXPECT_EQ(result.reported, "");
 }
 
 }  // namespace

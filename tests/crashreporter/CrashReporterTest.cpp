@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -156,4 +159,120 @@ TEST(CrashReporter, EnabledOnceLiveReportsListTheCallerAndCarryWholeCustomData) 
     });
     EXPECT_TRUE(result.exitedCleanly()) << result.status;
     EXPECT_EQ(result.reported, "");
+}
+
+namespace {
+
+bool lists(const OBCrashReport& report, const std::string& path) {
+    const auto& images = report.images();
+    return std::any_of(images.begin(), images.end(), [&](const auto& image) { return image.imageName == path; });
+}
+
+}  // namespace
+
+// The image list is brought up to date when the reporter is enabled, when the custom data changes
+// and when a live report is made, not only at the tracker's next check seconds later: a library
+// loaded just before is in the report. Empty custom data stays custom data, apart from none.
+TEST(CrashReporter, ALibraryLoadedJustBeforeIsInTheReportAndEmptyCustomDataIsKept) {
+    const std::string library = OBCRASH_LOADABLE_LIBRARY;
+    const auto crashReport = [&](const std::function<void(OBCrashReporter&)>& beforeAbort) {
+        modelstest::TempDir base;
+        const auto result = crashtest::runInChild([&] {
+            auto reporter = reporterIn(base.path());
+            beforeAbort(reporter);
+            abort();
+        });
+        EXPECT_TRUE(result.killedBy(SIGABRT)) << result.status;
+        EXPECT_EQ(result.reported, "");
+        const auto data = reporterIn(base.path()).loadPendingCrashReportData();
+        return data ? OBCrashReport::initWithData(*data) : nullptr;
+    };
+
+    const auto enabledAfterLoading = crashReport([&](OBCrashReporter& reporter) {
+        check(dlopen(library.c_str(), RTLD_NOW) != nullptr, "not loaded");
+        check(reporter.enableCrashReporter(), "enable failed");
+    });
+    ASSERT_TRUE(enabledAfterLoading);
+    EXPECT_TRUE(lists(*enabledAfterLoading, library)) << "enable";
+    EXPECT_FALSE(enabledAfterLoading->customData()) << "custom data that was never set";
+
+    const auto dataAfterLoading = crashReport([&](OBCrashReporter& reporter) {
+        check(reporter.enableCrashReporter(), "enable failed");
+        check(dlopen(library.c_str(), RTLD_NOW) != nullptr, "not loaded");
+        reporter.setCustomData(std::vector<uint8_t>{});
+    });
+    ASSERT_TRUE(dataAfterLoading);
+    EXPECT_TRUE(lists(*dataAfterLoading, library)) << "custom data";
+    EXPECT_TRUE(dataAfterLoading->customData() && dataAfterLoading->customData()->empty())
+        << "empty custom data dropped from a crash report";
+
+    modelstest::TempDir base;
+    const auto live = crashtest::runInChild([&] {
+        auto reporter = reporterIn(base.path());
+        reporter.setCustomData(std::vector<uint8_t>{});
+        check(dlopen(library.c_str(), RTLD_NOW) != nullptr, "not loaded");
+        const auto data = reporter.generateLiveReport();
+        const auto report = data ? OBCrashReport::initWithData(*data) : nullptr;
+        check(report != nullptr, "no live report");
+        if (!report) return;
+        check(lists(*report, library), "the library is missing from the live report");
+        check(report->customData() && report->customData()->empty(), "empty custom data dropped from a live report");
+        const auto text =
+            reportfixtures::protoc("--decode=obcrash.CrashReport", std::string(data->begin() + 8, data->end()));
+        check(text.find("custom_data: \"\"\n") != std::string::npos, "protoc sees no custom data");
+    });
+    EXPECT_TRUE(live.exitedCleanly()) << live.status;
+    EXPECT_EQ(live.reported, "");
+}
+
+// Reports hold memory contents and custom data: the folders and the report are the owner's alone,
+// a report left by an older run included. Loading takes a regular file of bounded size and nothing
+// else: a link to a device or a FIFO at the path must neither fill the memory nor block.
+TEST(CrashReporter, OnlyAPrivateRegularFileOfBoundedSizeIsAReport) {
+    modelstest::TempDir base;
+    const auto reporter = reporterIn(base.path());
+    const fs::path report = reporter.crashReportPath();
+    fs::create_directories(report.parent_path());
+    std::ofstream(report) << "left by an older run";
+    fs::permissions(report, fs::perms(0644));
+    const auto crashed = crashtest::runInChild([&] {
+        auto child = reporterIn(base.path());
+        check(child.enableCrashReporter(), "enable failed");
+        abort();
+    });
+    EXPECT_TRUE(crashed.killedBy(SIGABRT)) << crashed.status;
+    EXPECT_EQ(crashed.reported, "");
+    const auto mode = [](const fs::path& path) {
+        struct stat info {};
+        return lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+    };
+    EXPECT_EQ(mode(report), 0600u);
+    for (const fs::path& folder : {reporter.crashReportDirectory().parent_path(), reporter.crashReportDirectory(),
+                                   reporter.queuedCrashReportDirectory()})
+        EXPECT_EQ(mode(folder), 0700u) << folder;
+    ASSERT_TRUE(OBCrashReport::initWithData(*reporter.loadPendingCrashReportData()));
+
+    const auto loads = crashtest::runInChild([&] {
+        OBCrashReporterError error;
+        fs::resize_file(report, OBCrashReporter::kMaxPendingReportBytes);
+        const auto largest = reporter.loadPendingCrashReportData(&error);
+        check(largest && largest->size() == OBCrashReporter::kMaxPendingReportBytes, "the largest report refused");
+        fs::resize_file(report, OBCrashReporter::kMaxPendingReportBytes + 1);
+        check(!reporter.loadPendingCrashReportData(&error) && error.underlyingCode == EFBIG, "a larger one read");
+        check(reporter.purgePendingCrashReport(), "not purged");
+
+        fs::create_symlink("/dev/zero", report);
+        check(reporter.hasPendingCrashReport(), "a link is no pending report");
+        check(!reporter.loadPendingCrashReportData(&error) && error.underlyingCode == ELOOP, "a link followed");
+        check(reporter.purgePendingCrashReport() && fs::exists("/dev/zero"), "link not purged, or its target");
+        fs::create_symlink(base.path() / "nowhere", report);
+        check(reporter.hasPendingCrashReport(), "a dangling link is no pending report");
+        check(reporter.purgePendingCrashReport(), "dangling link not purged");
+
+        check(mkfifo(report.c_str(), 0600) == 0, "no FIFO");
+        check(!reporter.loadPendingCrashReportData(&error) && error.underlyingCode == EINVAL, "a FIFO read");
+        check(reporter.purgePendingCrashReport() && !reporter.hasPendingCrashReport(), "FIFO not purged");
+    });
+    EXPECT_TRUE(loads.exitedCleanly()) << loads.status;
+    EXPECT_EQ(loads.reported, "");
 }

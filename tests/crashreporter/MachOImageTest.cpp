@@ -21,11 +21,12 @@ namespace {
 
 std::string fixture(const std::string& name) { return std::string(OBCRASH_MACHO_FIXTURES) + "/" + name; }
 
-// Places a Mach-O file's segments in memory the way the loader would: a dylib anywhere, an
-// executable at its link address. The pages stay writable so that tests can corrupt them.
+// Places a Mach-O file's segments in memory the way the loader would: a dylib anywhere (or at
+// `at`, over what is mapped there), an executable at its link address. The pages stay writable so
+// that tests can corrupt them.
 class LoadedMachO {
 public:
-    LoadedMachO(const std::string& path, bool atLinkAddress) {
+    LoadedMachO(const std::string& path, bool atLinkAddress, void* at = nullptr) {
         std::ifstream in(path, std::ios::binary);
         file_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (file_.size() < 32) return;
@@ -53,9 +54,9 @@ public:
         }
         const uint64_t page = getpagesize();
         length_ = ((high - low) + page - 1) & ~(page - 1);
-        void* where = atLinkAddress ? reinterpret_cast<void*>(low) : nullptr;
-        void* base = mmap(where, length_, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS | (atLinkAddress ? MAP_FIXED_NOREPLACE : 0), -1, 0);
+        void* where = atLinkAddress ? reinterpret_cast<void*>(low) : at;
+        const int placement = atLinkAddress ? MAP_FIXED_NOREPLACE : at != nullptr ? MAP_FIXED : 0;
+        void* base = mmap(where, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | placement, -1, 0);
         if (base == MAP_FAILED) return;
         base_ = static_cast<uint8_t*>(base);
         for (const Segment& s : segments) {
@@ -70,6 +71,7 @@ public:
     bool loaded() const { return base_ != nullptr; }
     uint8_t* header() const { return base_; }
     ob_vm_address_t address() const { return reinterpret_cast<uintptr_t>(base_); }
+    size_t length() const { return length_; }
     int64_t slide() const { return static_cast<int64_t>(address() - textVmaddr_); }
 
 private:
@@ -349,6 +351,51 @@ TEST(MachOImage, CorruptImagesGiveCodesNotFaults) {
         EXPECT_EQ(obcrash_async_macho_find_symbol_by_name(&image, "_alpha", &address), OBCRASH_NOT_FOUND);
         obcrash_nasync_macho_free(&image);
     }
+}
+
+// A segment is mapped no further than the memory of its image reaches, whatever size its load
+// command claims, even where another object's pages follow at once; one that starts beyond the
+// image is damaged data.
+TEST(MachOImage, ASegmentReachesNoFurtherThanItsImage) {
+    const size_t page = getpagesize();
+    const size_t reserved = 256 * page;
+    void* area = mmap(nullptr, reserved, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(area, MAP_FAILED);
+    LoadedMachO loaded(fixture("library-x86_64.dylib"), false, area);
+    ASSERT_TRUE(loaded.loaded());
+    ASSERT_LE(loaded.length() + 4 * page, reserved);
+    FILE* other = std::tmpfile();
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(ftruncate(fileno(other), static_cast<off_t>(4 * page)), 0);
+    void* next = mmap(reinterpret_cast<void*>(loaded.address() + loaded.length()), 4 * page, PROT_READ,
+                      MAP_PRIVATE | MAP_FIXED, fileno(other), 0);
+    ASSERT_NE(next, MAP_FAILED);
+    uint8_t* linkedit = findSegment(loaded.header(), "__LINKEDIT");
+    ASSERT_NE(linkedit, nullptr);
+    uint64_t vmaddr;
+    std::memcpy(&vmaddr, linkedit + 24, 8);
+    put<uint64_t>(linkedit + 32, uint64_t{20} << 30);
+
+    obcrash_async_macho_t image;
+    ASSERT_EQ(obcrash_nasync_macho_init(&image, ob_mach_task_self(), "claims", loaded.address()), OBCRASH_OK);
+    obcrash_async_macho_mapped_segment_t segment;
+    ASSERT_EQ(obcrash_async_macho_map_segment(&image, "__LINKEDIT", &segment), OBCRASH_OK);
+    EXPECT_EQ(obcrash_async_mobject_base_address(&segment.mobj), loaded.address() + vmaddr);
+    EXPECT_LE(obcrash_async_mobject_base_address(&segment.mobj) + obcrash_async_mobject_length(&segment.mobj),
+              loaded.address() + loaded.length());
+    obcrash_async_macho_mapped_segment_free(&segment);
+    // The symbols in it are still found.
+    FoundSymbol found;
+    EXPECT_EQ(obcrash_async_macho_find_symbol_by_pc(&image, loaded.address() + 0x3d0, remember, &found), OBCRASH_OK);
+    obcrash_nasync_macho_free(&image);
+
+    put<uint64_t>(linkedit + 24, loaded.length() + page);
+    ASSERT_EQ(obcrash_nasync_macho_init(&image, ob_mach_task_self(), "beyond", loaded.address()), OBCRASH_OK);
+    EXPECT_EQ(obcrash_async_macho_map_segment(&image, "__LINKEDIT", &segment), OBCRASH_INVALID_DATA);
+    obcrash_nasync_macho_free(&image);
+    munmap(next, 4 * page);
+    munmap(static_cast<uint8_t*>(area) + loaded.length(), reserved - loaded.length());
+    std::fclose(other);
 }
 
 // A string that ends exactly at a page boundary needs a second page; one that runs into an

@@ -3,6 +3,7 @@
 // as one "$exception" event and deletes the report. Every crash happens in a child process.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -164,6 +165,59 @@ TEST_F(CrashHost, ABrokenPendingReportIsDeletedWithoutAnEvent) {
     EXPECT_NE(output.find("Failed to process crash report: "), std::string::npos) << output;
     EXPECT_FALSE(fs::exists(reportPath()));
     EXPECT_TRUE(exceptionEvents().empty());
+}
+
+// Whatever stands at the report's path that is not a report of bounded size is deleted at the
+// first start with a log line, without blocking or filling the memory of that start.
+TEST_F(CrashHost, ALinkToADeviceOrAFifoInPlaceOfTheReportIsDeleted) {
+    ASSERT_TRUE(storeTheSwitch(1));
+    fs::create_directories(reportPath().parent_path());
+    for (const bool fifo : {false, true}) {
+        if (fifo)
+            ASSERT_EQ(mkfifo(reportPath().c_str(), 0600), 0);
+        else
+            fs::create_symlink("/dev/zero", reportPath());
+        const auto output = send();
+        EXPECT_NE(output.find("Failed to load crash report: "), std::string::npos) << output;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(reportPath()))) << (fifo ? "FIFO" : "link");
+    }
+    EXPECT_TRUE(exceptionEvents().empty());
+}
+
+// A damaged report costs what is damaged: a crash context nested deeper than the client reads is
+// dropped and a crash time beyond what the event can hold is left out, and the crash is still
+// reported, once.
+TEST_F(CrashHost, ADamagedContextOrTimeCostsOnlyThemselves) {
+    ASSERT_TRUE(storeTheSwitch(1));
+    const std::string context = R"({"distinct_id":"planted","event_properties":{"crash_marker":"planted","deep":)" +
+                                std::string(100000, '[') + std::string(100000, ']') + "}}";
+    std::string escaped;
+    for (const char c : context) escaped += c == '"' ? std::string("\\\"") : std::string(1, c);
+    const auto report = reportfixtures::encodeReport(
+        R"(system_info { operating_system: OS_UNKNOWN os_version: "6.1.0" os_build: "" timestamp: 9223372036854775807 architecture: X86_64 }
+application_info { identifier: "com.sablix.orbit-test-host" version: "1" }
+signal { name: "SIGSEGV" code: "SEGV_MAPERR" address: 16 }
+threads { thread_number: 0 crashed: true frames { pc: 4198656 } }
+custom_data: ")" +
+        escaped + "\"\n");
+    ASSERT_GT(report.size(), 200000u);
+    fs::create_directories(reportPath().parent_path());
+    std::ofstream(reportPath(), std::ios::binary).write(reinterpret_cast<const char*>(report.data()), report.size());
+
+    const auto output = send();
+    EXPECT_NE(output.find("Crash report processed and captured"), std::string::npos) << output;
+    EXPECT_FALSE(fs::exists(reportPath()));
+    const auto events = exceptionEvents();
+    ASSERT_EQ(events.size(), 1u);
+    const auto& event = events.front();
+    EXPECT_NE(event.value("distinct_id", ""), "planted");
+    EXPECT_FALSE(event["properties"].contains("crash_marker"));
+    EXPECT_EQ(event["properties"]["$exception_list"][0].value("type", ""), "SIGSEGV");
+    // The time of sending stands in: the event is not dated in a year its clock cannot hold.
+    const std::string timestamp = event.value("timestamp", "");
+    EXPECT_EQ(timestamp.substr(0, 2), "20") << timestamp;
+    send();
+    EXPECT_EQ(exceptionEvents().size(), 1u);
 }
 
 TEST_P(AutoCaptureCrash, ACrashIsReportedOnceAtTheNextStart) {

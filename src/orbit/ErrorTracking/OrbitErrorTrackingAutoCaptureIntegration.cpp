@@ -14,6 +14,7 @@
 #include "orbit/OrbitSDK.h"
 #include "orbit/Queue/OrbitQueue.h"
 #include "orbit/Utils/HedgeLog.h"
+#include "orbit/Utils/JSONUtils.h"
 
 namespace orbit {
 namespace {
@@ -32,11 +33,20 @@ struct CrashContext {
     nlohmann::json eventProperties = nlohmann::json::object();
 };
 
-// Lenient: whatever is not the expected shape counts as absent or empty.
+// Lenient: whatever is not the expected shape counts as absent or empty. Read by the client's
+// own reader, which refuses documents nested deeper than its writer writes: the bytes come from a
+// file that may be damaged.
 CrashContext readCrashContext(const std::optional<std::vector<uint8_t>>& customData) {
     CrashContext context;
     if (!customData) return context;
-    const auto document = nlohmann::json::parse(customData->begin(), customData->end(), nullptr, false);
+    std::string error;
+    const auto read =
+        readJSON(std::string_view(reinterpret_cast<const char*>(customData->data()), customData->size()), &error);
+    if (!read) {
+        hedgeLog("Ignoring the crash context: " + error);
+        return context;
+    }
+    const nlohmann::json& document = *read;
     if (!document.is_object()) return context;
     if (const auto id = document.find("distinct_id"); id != document.end() && id->is_string())
         context.distinctId = id->get<std::string>();
@@ -44,6 +54,15 @@ CrashContext readCrashContext(const std::optional<std::vector<uint8_t>>& customD
         properties != document.end() && properties->is_object())
         context.eventProperties = *properties;
     return context;
+}
+
+// The crash's time as the event's clock holds it; nothing for a stored time beyond its range.
+std::optional<OrbitDate> crashTime(const std::optional<obcrash::OBCrashReportDate>& stored) {
+    if (!stored) return std::nullopt;
+    constexpr auto kLimit = std::chrono::duration_cast<std::chrono::seconds>(OrbitDate::duration::max()).count();
+    const auto seconds = stored->time_since_epoch().count();
+    if (seconds > kLimit || seconds < -kLimit) return std::nullopt;
+    return std::chrono::time_point_cast<OrbitDate::duration>(*stored);
 }
 
 }  // namespace
@@ -149,8 +168,15 @@ void OrbitErrorTrackingAutoCaptureIntegration::processPendingCrashReport() {
     }
     if (!reporter || !orbit) return;
 
+    // Whatever goes wrong in loading or decoding, the file goes: a report that fails once fails
+    // again at every start.
     obcrash::OBCrashReporterError error;
-    const auto data = reporter->loadPendingCrashReportData(&error);
+    std::optional<std::vector<uint8_t>> data;
+    try {
+        data = reporter->loadPendingCrashReportData(&error);
+    } catch (const std::exception& failure) {
+        error.description = failure.what();
+    }
     if (!data) {
         hedgeLog("Failed to load crash report: " + describe(error));
         reporter->purgePendingCrashReport();
@@ -158,26 +184,34 @@ void OrbitErrorTrackingAutoCaptureIntegration::processPendingCrashReport() {
     }
     // Gone before it is read: a report that crashes the reader is not read again at every start.
     reporter->purgePendingCrashReport();
-    const auto report = obcrash::OBCrashReport::initWithData(*data, &error);
-    if (!report) {
-        hedgeLog("Failed to process crash report: " + describe(error));
+    std::unique_ptr<const obcrash::OBCrashReport> report;
+    nlohmann::json properties;
+    std::optional<std::string> savedDistinctId;
+    std::optional<OrbitDate> timestamp;
+    try {
+        report = obcrash::OBCrashReport::initWithData(*data, &error);
+        if (!report) {
+            hedgeLog("Failed to process crash report: " + describe(error));
+            return;
+        }
+        auto context = readCrashContext(report->customData());
+        savedDistinctId = std::move(context.distinctId);
+        properties = std::move(context.eventProperties);
+        const auto config = orbit->config();
+        // The crash's own values win over the saved ones of the same name.
+        const auto crashProperties = OrbitCrashReportProcessor::processReport(*report, config->errorTrackingConfig);
+        for (const auto& [key, value] : crashProperties.items()) properties[key] = value;
+        timestamp = crashTime(report->systemInfo().timestamp);
+    } catch (const std::exception& failure) {
+        hedgeLog(std::string("Failed to process crash report: ") + failure.what());
         return;
     }
-
-    auto [savedDistinctId, properties] = readCrashContext(report->customData());
-    const auto config = orbit->config();
-    // The crash's own values win over the saved ones of the same name.
-    const auto crashProperties = OrbitCrashReportProcessor::processReport(*report, config->errorTrackingConfig);
-    for (const auto& [key, value] : crashProperties.items()) properties[key] = value;
-    const OrbitDate timestamp =
-        report->systemInfo().timestamp
-            ? std::chrono::time_point_cast<std::chrono::microseconds>(*report->systemInfo().timestamp)
-            : orbit->host().now();
+    if (!timestamp) timestamp = orbit->host().now();
 
     const uint64_t generation = orbit->closes_;
     if (orbit->isSetUp() && !orbit->isOptedOut() && orbit->queue_.load()) {
         const auto distinctId = savedDistinctId ? *savedDistinctId : orbit->getDistinctId();
-        if (const auto event = orbit->buildEvent("$exception", distinctId, std::move(properties), timestamp))
+        if (const auto event = orbit->buildEvent("$exception", distinctId, std::move(properties), *timestamp))
             orbit->enqueue(event, generation);
     }
     hedgeLog("Crash report processed and captured");

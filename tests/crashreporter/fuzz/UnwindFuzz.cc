@@ -41,8 +41,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 uint32_t function, encoding;
                 obcrash_async_cfe_entry_t entry;
                 if (obcrash_async_cfe_reader_find_pc(&reader, (uint32_t)choice << 4, &function, &encoding) ==
-                    OBCRASH_OK)
-                    obcrash_async_cfe_entry_init(&entry, (choice & 2) ? CPU_TYPE_ARM64 : CPU_TYPE_X86, encoding);
+                        OBCRASH_OK &&
+                    obcrash_async_cfe_entry_init(&entry, (choice & 2) ? CPU_TYPE_ARM64 : CPU_TYPE_X86, encoding) ==
+                        OBCRASH_OK) {
+                    // Applied to this machine's registers, whatever architecture the entry is of.
+                    obcrash_async_thread_state_t ts, out;
+                    uint64_t stack[64] = {};
+                    obcrash_async_thread_state_init(&ts, CPU_TYPE_X86_64);
+                    obcrash_async_thread_state_set_reg(&ts, OBCRASH_X86_64_RSP, (uint64_t)(stack + 16));
+                    obcrash_async_thread_state_set_reg(&ts, OBCRASH_X86_64_RBP, (uint64_t)(stack + 32));
+                    obcrash_async_cfe_entry_apply(ob_mach_task_self(), (uintptr_t)section, &ts, &entry, &out);
+                }
             }
         } else {
             dwarf_frame_reader reader;
