@@ -16,6 +16,7 @@
 #include "platform/Paths.h"
 #include "platform/Sqlite.h"
 #include "platform/Utf8.h"
+#include "posix/LogText.h"
 #include "posix/PrivateFiles.h"
 
 namespace sablix {
@@ -350,7 +351,8 @@ void TeamSnippetCache::setAsideDamagedFile(const std::string& damage) {
     const platform::BackupFile kept = platform::moveToBackupFile(databasePath_, stem, "");
     if (!kept) {
         logger_.error("The team snippet database %s is damaged (%s) and cannot be moved aside: %s",
-                      databasePath_.c_str(), damage.c_str(), kept.error.c_str());
+                      posix::escapedForLog(databasePath_.string()).c_str(), posix::escapedForLog(damage).c_str(),
+                      posix::escapedForLog(kept.error).c_str());
         throw TeamSnippetCacheError::executeFailed(damage);
     }
     // An older version made the file readable by everyone; the copy is kept long after.
@@ -361,10 +363,12 @@ void TeamSnippetCache::setAsideDamagedFile(const std::string& damage) {
         if (!std::filesystem::exists(companion, ec)) continue;
         // Left in place, a journal would be played into the new database.
         if (const auto moved = platform::moveToBackupFile(companion, kept.path, suffix); !moved)
-            logger_.error("Cannot move %s aside: %s", companion.c_str(), moved.error.c_str());
+            logger_.error("Cannot move %s aside: %s", posix::escapedForLog(companion.string()).c_str(),
+                          posix::escapedForLog(moved.error).c_str());
     }
     logger_.error("The team snippet database %s is damaged (%s); it is kept as %s and an empty one takes its place",
-                  databasePath_.c_str(), damage.c_str(), kept.path.c_str());
+                  posix::escapedForLog(databasePath_.string()).c_str(), posix::escapedForLog(damage).c_str(),
+                  posix::escapedForLog(kept.path.string()).c_str());
 }
 
 bool TeamSnippetCache::isOpen() const { return db_.load() != nullptr; }

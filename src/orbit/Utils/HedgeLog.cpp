@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "posix/LogText.h"
+
 namespace orbit {
 namespace {
 
@@ -23,7 +25,8 @@ Sink& sink() {
 
 void hedgeLog(const std::string& message) {
     if (!hedgeLogEnabled.load(std::memory_order_relaxed)) return;
-    const std::string line = "[Orbit] " + message;
+    // Messages carry file names, server answers and stored values: escaped here, once for all.
+    const std::string line = "[Orbit] " + posix::escapedForLog(message);
     HedgeLogSink current;
     {
         auto& out = sink();
