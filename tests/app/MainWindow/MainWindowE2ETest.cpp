@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QImage>
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -276,6 +277,42 @@ TEST_F(BareDisplayE2E, AtItsMinimumSizeTheWindowShowsEveryControlAndEveryIcon) {
     click("snippetRow:addr");
     ASSERT_TRUE(probed.shows("editButton"));
     EXPECT_EQ(outside(width, height), "") << "with a snippet shown";
+}
+
+// Each showing is a new X window; it opens where the user left the last one and as large.
+TEST_F(BareDisplayE2E, TheWindowComesBackWhereAndAsLargeAsItWasLeft) {
+    ASSERT_TRUE(session.start());
+    const auto geometry = [&](const std::string& id) {
+        const std::string shell = runOn(display(), {"xdotool", "getwindowgeometry", "--shell", id});
+        int x = -1, y = -1, width = 0, height = 0;
+        const size_t at = shell.find("X=");
+        if (at != std::string::npos)
+            std::sscanf(shell.c_str() + at, "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y, &width, &height);
+        return std::array<int, 4>{x, y, width, height};
+    };
+    std::string id = mainWindow();
+    ASSERT_FALSE(id.empty());
+    ASSERT_NE(geometry(id), (std::array<int, 4>{50, 50, 750, 555})) << "the test would prove nothing";
+    runOn(display(), {"xdotool", "windowmove", "--sync", id, "50", "50"});
+    runOn(display(), {"xdotool", "windowsize", "--sync", id, "750", "555"});
+    // The window has heard of both once its content stands there.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto content = maybe("mainContent");
+            return content && content->x == 50 && content->y + content->height == 50 + 555;
+        },
+        10000));
+
+    for (int showing = 0; showing < 2; ++showing) {
+        close(id);
+        ASSERT_TRUE(waitUntil([&] { return mainWindow().empty(); }, 10000)) << "closed";
+        // Started again, as from the menu of applications: the running one shows its window.
+        int code = -1;
+        testsupport::runCommand({e2e::SablixSession::binary()}, &code, 10000, session.environment());
+        ASSERT_EQ(code, 0);
+        ASSERT_TRUE(waitUntil([&] { return !(id = mainWindow()).empty(); }, 10000)) << "shown again";
+        EXPECT_EQ(geometry(id), (std::array<int, 4>{50, 50, 750, 555})) << "showing " << showing + 1;
+    }
 }
 
 TEST_F(MainWindowE2E, TheEditorKeepsItsKeysWhileHelpIsOpenAndTypingGoesOnAfterAnInsertedField) {
