@@ -153,7 +153,7 @@ struct Application::Services {
               tutorialManager.shouldShowTutorial(),
               [this] {
                   return std::make_unique<TutorialPresenter>(TutorialPresenter::Collaborators{
-                      tutorialManager, defaults, analytics, desktop::QtMainQueue::shared(), clock});
+                      tutorialManager, defaults, analytics, desktop::QtMainQueue::shared(), clock, snippetSettings});
               },
               // Each editor generates through a client of its own over the one APIClient.
               [this](QObject* parent) {
