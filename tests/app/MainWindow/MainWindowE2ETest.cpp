@@ -315,6 +315,54 @@ TEST_F(BareDisplayE2E, TheWindowComesBackWhereAndAsLargeAsItWasLeft) {
     }
 }
 
+// At the window's default size the help on dynamic fields shows whole, its example included; in a
+// window at its smallest, where it may not, it scrolls to the example.
+TEST_F(BareDisplayE2E, TheDynamicFieldsHelpFitsTheWindowAtItsDefaultSizeAndScrollsInASmallerOne) {
+    ASSERT_TRUE(session.start());
+    const std::string id = mainWindow();
+    const auto bottomOfWindow = [&] {
+        const std::string shell = runOn(display(), {"xdotool", "getwindowgeometry", "--shell", id});
+        int x = 0, y = 0, width = 0, height = 0;
+        std::sscanf(shell.substr(shell.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y, &width, &height);
+        return y + height;
+    };
+    click("newSnippetButton");
+    click("dynamicFieldsHelpButton");
+    ASSERT_TRUE(probed.shows("dynamicFieldsExample"));
+    const ProbedItem example = item("dynamicFieldsExample");
+    EXPECT_LE(example.y + example.height, bottomOfWindow() - 8) << "the example is cut off at 900x600";
+    key("Escape");
+    ASSERT_TRUE(waitUntil([&] { return !maybe("dynamicFieldsExample"); }, 5000));
+
+    // The smallest the window can be (no window manager holds it to that here).
+    const std::string hints = runOn(display(), {"xprop", "-id", id, "WM_NORMAL_HINTS"});
+    int minimumWidth = 0, minimumHeight = 0;
+    std::sscanf(hints.substr(hints.find("minimum size: ")).c_str(), "minimum size: %d by %d", &minimumWidth,
+                &minimumHeight);
+    ASSERT_LT(minimumHeight, 600);
+    runOn(display(),
+          {"xdotool", "windowsize", "--sync", id, std::to_string(minimumWidth), std::to_string(minimumHeight)});
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto content = maybe("mainContent");
+            return content && content->y + content->height == bottomOfWindow() && bottomOfWindow() < 600;
+        },
+        10000));
+    click("dynamicFieldsHelpButton");
+    ASSERT_TRUE(probed.shows("dynamicFieldsHelpView"));
+    const ProbedItem panel = item("dynamicFieldsHelpView");
+    runOn(display(),
+          {"xdotool", "mousemove", "--sync", std::to_string(panel.x + panel.width / 2), std::to_string(panel.y + 40)});
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            runOn(display(), {"xdotool", "click", "5"});
+            const auto shown = maybe("dynamicFieldsExample");
+            return shown && shown->y + shown->height <= bottomOfWindow() - 8;
+        },
+        10000))
+        << "the example cannot be scrolled to";
+}
+
 TEST_F(MainWindowE2E, TheEditorKeepsItsKeysWhileHelpIsOpenAndTypingGoesOnAfterAnInsertedField) {
     ASSERT_TRUE(session.start());
     activate();
