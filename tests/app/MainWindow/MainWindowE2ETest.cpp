@@ -363,6 +363,56 @@ TEST_F(BareDisplayE2E, TheDynamicFieldsHelpFitsTheWindowAtItsDefaultSizeAndScrol
         << "the example cannot be scrolled to";
 }
 
+// The window's menu names Quit's shortcut; the about and update dialogs keep their text as far from
+// their edges as the application's other dialogs; an update check warns of nothing (the session
+// fails a test on any warning about the application's QML).
+TEST_F(BareDisplayE2E, TheMenuShowsQuitsShortcutAndItsDialogsArePaddedAsTheOthers) {
+    ASSERT_TRUE(session.start());
+    const unsigned long window = std::stoul(mainWindow());
+    const auto openMenu = [&] {
+        runOn(display(), {"xdotool", "mousemove", "--sync", "20", "12", "click", "1"});
+        return probed.shows("quitMenuItem");
+    };
+    // How far the text stands from the left edge of the dialog around it, in the window's pixels.
+    const auto inset = [&](const std::string& text) {
+        const ProbedItem label = item(text);
+        const QImage picture = screenshot(window);
+        const int y = label.y + label.height / 2;
+        const QRgb background = picture.pixel(label.x - 1, y);
+        int x = label.x - 1;
+        while (x > 0 && picture.pixel(x - 1, y) == background) --x;
+        return label.x - x;
+    };
+
+    ASSERT_TRUE(openMenu());
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            for (const auto& shown : probed.probe())
+                if (shown.name == "quitShortcut" && shown.text == "Ctrl+Q") return true;
+            return false;
+        },
+        5000));
+    click("aboutMenuItem");
+    ASSERT_TRUE(probed.shows("aboutVersion"));
+    const int about = inset("aboutVersion");
+    key("Escape");
+    ASSERT_TRUE(waitUntil([&] { return !maybe("aboutVersion"); }, 5000));
+    ASSERT_TRUE(openMenu());
+    click("checkForUpdatesMenuItem");
+    ASSERT_TRUE(probed.shows("updateCheckMessage"));
+    const int update = inset("updateCheckMessage");
+    key("Escape");
+    ASSERT_TRUE(waitUntil([&] { return !maybe("updateCheckMessage"); }, 5000));
+
+    click("tagRow:email", "3");
+    click("deleteTagMenuItem");
+    ASSERT_TRUE(probed.shows("deleteTagMessage"));
+    const int other = inset("deleteTagMessage");
+    EXPECT_GT(other, 0);
+    EXPECT_EQ(about, other);
+    EXPECT_EQ(update, other);
+}
+
 TEST_F(MainWindowE2E, TheEditorKeepsItsKeysWhileHelpIsOpenAndTypingGoesOnAfterAnInsertedField) {
     ASSERT_TRUE(session.start());
     activate();

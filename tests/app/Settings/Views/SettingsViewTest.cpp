@@ -247,3 +247,15 @@ TEST_F(SettingsViewTest, WithNoBrowserTheSheetSaysSoAndGivesTheAddressToOpenByHa
     EXPECT_TRUE(auth.isAuthenticated());
     EXPECT_TRUE(waitFor([&] { return !shows("signInAddress") && shows("signOutButton"); }));
 }
+
+// Escape closes the sheet as Done does; with the sheet's dialog open, it closes only the dialog.
+TEST_F(SettingsViewTest, EscapeClosesAnOpenDialogFirstThenTheSheet) {
+    ASSERT_TRUE(waitFor([&] { return shows("createTeamRow"); }));
+    click("createTeamRow");
+    ASSERT_TRUE(waitFor([&] { return shows("teamNameField"); }));
+    key(Qt::Key_Escape);
+    EXPECT_TRUE(waitFor([&] { return !shows("teamNameField"); }));
+    EXPECT_TRUE(windowState.showingSettings());
+    key(Qt::Key_Escape);
+    EXPECT_FALSE(windowState.showingSettings());
+}
