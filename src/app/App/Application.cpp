@@ -53,6 +53,7 @@
 #include "Teams/Views/TeamSettingsPresenter.h"
 #include "desktop/QtMainQueue.h"
 #include "desktop/SchemeHandlerRegistration.h"
+#include "Shared/Views/ApplicationIcon.h"
 #include "desktop/SingleInstance.h"
 #include "desktop/x11/QtSelectionOwner.h"
 #include "desktop/x11/X11Accessibility.h"
@@ -315,9 +316,9 @@ void Application::start() {
 
     // This binary handles sablix links: a browser or xdg-open starts it with the link, and a
     // start while it runs hands the link over to this instance.
-    desktop::SchemeHandlerRegistration(platform::Paths::dataHome() / "applications",
-                                       QCoreApplication::applicationFilePath().toStdString(),
-                                       desktop::SchemeHandlerRegistration::xdgMimeRunner())
+    desktop::SchemeHandlerRegistration(
+        platform::Paths::dataHome() / "applications", QCoreApplication::applicationFilePath().toStdString(),
+        desktop::SchemeHandlerRegistration::xdgMimeRunner(), {ApplicationIcon::kThemeName, ApplicationIcon::svg()})
         .registerHandler();
     if (options_.instance)
         options_.instance->setReceiver([&s](std::vector<std::string> links) {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 #include <set>
@@ -363,12 +364,25 @@ TEST_F(BareDisplayE2E, TheDynamicFieldsHelpFitsTheWindowAtItsDefaultSizeAndScrol
         << "the example cannot be scrolled to";
 }
 
-// The window's menu names Quit's shortcut; the about and update dialogs keep their text as far from
-// their edges as the application's other dialogs; an update check warns of nothing (the session
-// fails a test on any warning about the application's QML).
-TEST_F(BareDisplayE2E, TheMenuShowsQuitsShortcutAndItsDialogsArePaddedAsTheOthers) {
+// The window and the desktop's entry carry Sablix's icon; the window's menu names Quit's shortcut;
+// the about and update dialogs keep their text as far from their edges as the application's other
+// dialogs; an update check warns of nothing (the session fails a test on any warning about the
+// application's QML).
+TEST_F(BareDisplayE2E, TheWindowCarriesItsIconItsMenuNamesQuitsShortcutAndItsDialogsArePadded) {
     ASSERT_TRUE(session.start());
     const unsigned long window = std::stoul(mainWindow());
+    const std::string icon = runOn(display(), {"xprop", "-id", mainWindow(), "_NET_WM_ICON"});
+    EXPECT_EQ(icon.find("_NET_WM_ICON(CARDINAL) = "), 0u) << icon;
+    fs::path data;
+    for (const auto& variable : session.environment())
+        if (variable.starts_with("XDG_DATA_HOME=")) data = variable.substr(14);
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(data / "applications" / "sablix.desktop"); }, 10000));
+    std::ifstream entry(data / "applications" / "sablix.desktop");
+    const std::string text((std::istreambuf_iterator<char>(entry)), {});
+    EXPECT_NE(text.find("\nIcon=sablix\n"), std::string::npos) << text;
+    const QImage themed(QString::fromStdString((data / "icons/hicolor/scalable/apps/sablix.svg").string()));
+    EXPECT_FALSE(themed.isNull()) << "the icon the entry names";
+
     const auto openMenu = [&] {
         runOn(display(), {"xdotool", "mousemove", "--sync", "20", "12", "click", "1"});
         return probed.shows("quitMenuItem");
