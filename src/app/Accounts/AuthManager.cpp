@@ -176,6 +176,8 @@ void AuthManager::browserOpened(unsigned attempt, const std::string& address, bo
         return;
     }
     logger_.error("No browser could be opened for the Google sign-in page");
+    // Its callback came all the same (an opener that failed after handing the page on): nothing to say.
+    if (!signInStartedAt_) return;
     // Nothing opened the page, so no callback can answer it: none is awaited.
     signInStartedAt_.reset();
     setErrorMessage(kNoBrowserMessage);
