@@ -62,8 +62,11 @@ ColumnLayout {
         objectName: "dynamicFieldButtons"
         visible: bar.isExpanded
         // As many columns as hold the longest label whole, four at most: in a narrow editor the
-        // buttons wrap onto more rows rather than cut their labels short.
-        columns: Math.max(1, Math.min(4, Math.floor((width + columnSpacing) / (widestButton + columnSpacing))))
+        // buttons wrap onto more rows rather than cut their labels short. Counted from the bar's
+        // width, which the grid fills, and only while the grid shows: a layout changed while hidden
+        // is not laid out again when it shows.
+        columns: !bar.isExpanded || bar.width <= 0
+                 ? 4 : Math.max(1, Math.min(4, Math.floor((bar.width + columnSpacing) / (widestButton + columnSpacing))))
         columnSpacing: 6
         rowSpacing: 6
         Layout.topMargin: 6
