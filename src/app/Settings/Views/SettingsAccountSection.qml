@@ -124,6 +124,8 @@ SettingsSection {
                     text: account.auth.signInAddress
                     readOnly: true
                     selectByMouse: true
+                    // Its start in view, where the address says where it leads.
+                    onTextChanged: cursorPosition = 0
                     font.family: "monospace"
                     font.pointSize: Math.max(1, Qt.application.font.pointSize - 2)
                     Layout.fillWidth: true
