@@ -52,8 +52,11 @@ std::string readFile(const std::filesystem::path& path) {
 }  // namespace
 
 SchemeHandlerRegistration::SchemeHandlerRegistration(std::filesystem::path applicationsFolder,
-                                                     std::filesystem::path executable, CommandRunner run)
-    : applicationsFolder_(std::move(applicationsFolder)), executable_(std::move(executable)), run_(std::move(run)) {}
+                                                     std::filesystem::path executable, CommandRunner run, Icon icon)
+    : applicationsFolder_(std::move(applicationsFolder)),
+      executable_(std::move(executable)),
+      run_(std::move(run)),
+      icon_(std::move(icon)) {}
 
 SchemeHandlerRegistration::CommandRunner SchemeHandlerRegistration::xdgMimeRunner() {
     return [](const std::string& program, const std::vector<std::string>& arguments) {
@@ -65,34 +68,48 @@ SchemeHandlerRegistration::CommandRunner SchemeHandlerRegistration::xdgMimeRunne
     };
 }
 
-std::string SchemeHandlerRegistration::entryText(const std::filesystem::path& executable) {
+std::string SchemeHandlerRegistration::entryText(const std::filesystem::path& executable, const std::string& iconName) {
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=Sablix\n"
            "Exec=" +
            execArgument(executable.string()) +
            " %u\n"
+           "Icon=" +
+           iconName +
+           "\n"
            "Terminal=false\n"
            "Categories=Utility;\n"
            "MimeType=" +
            kSchemeHandlerType + ";\n";
 }
 
-bool SchemeHandlerRegistration::registerHandler() {
-    const std::filesystem::path entry = applicationsFolder_ / kEntryFileName;
-    const std::string text = entryText(executable_);
-    if (readFile(entry) == text) return true;
-
+bool SchemeHandlerRegistration::writeIfChanged(const std::filesystem::path& path, const std::string& text) {
+    if (std::filesystem::exists(path) && readFile(path) == text) return true;
     std::error_code error;
-    std::filesystem::create_directories(applicationsFolder_, error);
-    QSaveFile file(QString::fromStdString(entry.string()));
+    std::filesystem::create_directories(path.parent_path(), error);
+    QSaveFile file(QString::fromStdString(path.string()));
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
         !file.commit()) {
-        logger_.error("Cannot write %s: %s", posix::escapedForLog(entry.string()).c_str(),
+        logger_.error("Cannot write %s: %s", posix::escapedForLog(path.string()).c_str(),
                       file.errorString().toUtf8().constData());
         return false;
     }
+    return true;
+}
+
+bool SchemeHandlerRegistration::registerHandler() {
+    // The entry goes without its icon rather than not at all.
+    if (!icon_.svg.empty())
+        writeIfChanged(
+            applicationsFolder_.parent_path() / "icons" / "hicolor" / "scalable" / "apps" / (icon_.name + ".svg"),
+            icon_.svg);
+
+    const std::filesystem::path entry = applicationsFolder_ / kEntryFileName;
+    const std::string text = entryText(executable_, icon_.name);
+    if (readFile(entry) == text) return true;
+    if (!writeIfChanged(entry, text)) return false;
     if (!run_(kXdgMime, {"default", kEntryFileName, kSchemeHandlerType}))
         logger_.error("Could not start %s to make %s the default handler", kXdgMime, kEntryFileName);
     return true;

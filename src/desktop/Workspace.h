@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,11 @@ public:
     virtual std::optional<RunningApplication> frontmostApplication() = 0;
     virtual bool activate(const RunningApplication& application) = 0;
     virtual bool openURL(const std::string& url) = 0;
+    // Opens the URL, and tells `opened` later on the calling thread, whose event loop must run,
+    // whether the desktop could hand it to a browser. Here: what openURL answers, at once.
+    virtual void openURLAndReport(const std::string& url, std::function<void(bool opened)> opened) {
+        opened(openURL(url));
+    }
 };
 
 }  // namespace desktop

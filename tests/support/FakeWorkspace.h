@@ -24,7 +24,12 @@ public:
     bool openURL(const std::string& url) override {
         std::lock_guard lock(mutex_);
         openedURLs_.push_back(url);
-        return true;
+        return opens_;
+    }
+    // A desktop with no browser to open: every URL is refused.
+    void setOpens(bool opens) {
+        std::lock_guard lock(mutex_);
+        opens_ = opens;
     }
 
     void setFrontmost(std::optional<desktop::RunningApplication> application) {
@@ -49,6 +54,7 @@ private:
     std::optional<desktop::RunningApplication> frontmost_;
     std::vector<desktop::RunningApplication> activated_;
     std::vector<std::string> openedURLs_;
+    bool opens_ = true;
 };
 
 }  // namespace testsupport

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -34,6 +35,7 @@ SablixSession::SablixSession(std::string display) : display_(std::move(display))
 
 SablixSession::~SablixSession() {
     process_.reset();
+    failOnOwnQmlWarnings();
     std::error_code ignored;
     if (!directory_.empty()) fs::remove_all(directory_, ignored);
 }
@@ -102,6 +104,8 @@ std::vector<std::string> SablixSession::environment() const {
 void SablixSession::setEnvironment(const std::string& entry) { extraEnvironment_.push_back(entry); }
 
 bool SablixSession::launch(const std::vector<std::string>& arguments) {
+    // The next run's log replaces this one's.
+    failOnOwnQmlWarnings();
     std::vector<std::string> argv{binary()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     process_ = std::make_unique<testsupport::ChildProcess>(argv, environment(), logFile_);
@@ -114,6 +118,13 @@ bool SablixSession::start(const std::vector<std::string>& arguments) {
     // into a window of their own focus it after this, once the main window is up.
     runOn(display_, {"xdotool", "search", "--sync", "--onlyvisible", "--name", kMainWindowPattern}, nullptr, 10000);
     return true;
+}
+
+void SablixSession::failOnOwnQmlWarnings() const {
+    std::istringstream lines(log());
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("qrc:/Sablix/") != std::string::npos && line.find("] error: ") != std::string::npos)
+            ADD_FAILURE() << "QML warning: " << line;
 }
 
 std::string SablixSession::log() const {

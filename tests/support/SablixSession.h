@@ -67,6 +67,10 @@ public:
     static std::string binary();
 
 private:
+    // Qt's warnings about the application's own QML in the log of the last run (a binding loop, a
+    // property it cannot assign) fail the test that ran it.
+    void failOnOwnQmlWarnings() const;
+
     std::string display_;
     std::string directory_;
     std::string logFile_;

@@ -159,10 +159,42 @@ std::string AuthManager::buildGoogleAuthURL() const {
 void AuthManager::signInWithGoogle() {
     setLoading(true);
     setErrorMessage(std::nullopt);
+    setSignInAddress({});
     signInStartedAt_ = clock_.now();
-    workspace_.openURL(buildGoogleAuthURL());
-    logger_.info("Opened Google sign-in in browser");
+    const unsigned attempt = ++signInAttempts_;
+    const std::string address = buildGoogleAuthURL();
+    workspace_.openURLAndReport(address, [self = QPointer<AuthManager>(this), attempt, address](bool opened) {
+        if (self) self->browserOpened(attempt, address, opened);
+    });
+}
+
+void AuthManager::browserOpened(unsigned attempt, const std::string& address, bool opened) {
+    // A later press of the button has its own answer coming.
+    if (attempt != signInAttempts_) return;
     setLoading(false);
+    if (opened) {
+        logger_.info("Opened Google sign-in in browser");
+        return;
+    }
+    logger_.error("No browser could be opened for the Google sign-in page");
+    // Its callback came all the same (an opener that failed after handing the page on): nothing to say.
+    if (!signInStartedAt_) return;
+    // Nothing opened the page, so no callback can answer it: none is awaited.
+    signInStartedAt_.reset();
+    setErrorMessage(kNoBrowserMessage);
+    setSignInAddress(QString::fromStdString(address));
+}
+
+void AuthManager::signInByHand() {
+    if (signInAddress_.isEmpty()) return;
+    signInStartedAt_ = clock_.now();
+    logger_.info("Google sign-in address taken to be opened by hand");
+}
+
+void AuthManager::setSignInAddress(const QString& address) {
+    if (signInAddress_ == address) return;
+    signInAddress_ = address;
+    emit signInAddressChanged();
 }
 
 QCoro::Task<> AuthManager::handleOAuthCallback(QUrl url) {
@@ -194,6 +226,7 @@ QCoro::Task<> AuthManager::handleOAuthCallback(QUrl url) {
     }
     // The callback that answers the sign-in ends it, whatever becomes of the sign-in now.
     signInStartedAt_.reset();
+    setSignInAddress({});
     const auto expiry = accountCoding::dateFromText(*expiresAt);
     const double fallback = clock_.now().unixSeconds() + static_cast<double>(kFallbackLifetime.count());
 

@@ -43,6 +43,9 @@ class AuthManager : public QObject, public AuthManaging {
     Q_PROPERTY(QVariantMap currentUser READ currentUserMap NOTIFY currentUserChanged)
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
     Q_PROPERTY(QString errorMessage READ errorMessageText NOTIFY errorMessageChanged)
+    // The sign-in page's address while no browser could be opened for it, for the user to open by
+    // hand; empty otherwise.
+    Q_PROPERTY(QString signInAddress READ signInAddress NOTIFY signInAddressChanged)
     Q_PROPERTY(QString pendingInvitationToken READ pendingInvitationTokenText NOTIFY pendingInvitationTokenChanged)
 
 public:
@@ -57,6 +60,8 @@ public:
     static constexpr const char* kInvalidCallbackMessage = "Invalid authentication callback";
     static constexpr const char* kInvalidResponseMessage = "Invalid authentication response";
     static constexpr const char* kSignInFailedPrefix = "Sign-in failed: ";
+    static constexpr const char* kNoBrowserMessage =
+        "No web browser could be opened. To sign in, open this address in your browser:";
     // A token is refreshed when it has less than this left.
     static constexpr std::chrono::seconds kRefreshMargin{60};
     // The expiry assumed when the callback's own cannot be read.
@@ -74,7 +79,12 @@ public:
                 QObject* parent = nullptr);
 
     // Opens the backend's sign-in page in the browser; the answer comes back as the callback link.
+    // When no browser opens, nothing waits for a callback: errorMessage says so and signInAddress
+    // holds the page's address.
     Q_INVOKABLE void signInWithGoogle();
+    // The user took the sign-in address to open it by hand: its callback is awaited as after the
+    // browser opened it.
+    Q_INVOKABLE void signInByHand();
     // Completes a sign-in from the callback link. Failures show only in errorMessage and the log.
     QCoro::Task<> handleOAuthCallback(QUrl url) override;
     // A bearer token valid for at least another minute. Throws AuthError, TransportError or
@@ -92,6 +102,7 @@ public:
 
     QVariantMap currentUserMap() const;
     QString errorMessageText() const { return QString::fromStdString(errorMessage_.value_or("")); }
+    QString signInAddress() const { return signInAddress_; }
     QString pendingInvitationTokenText() const { return QString::fromStdString(pendingInvitationToken_.value_or("")); }
 
     // The sign-in page's address for this environment.
@@ -102,6 +113,7 @@ signals:
     void currentUserChanged();
     void isLoadingChanged();
     void errorMessageChanged();
+    void signInAddressChanged();
     void pendingInvitationTokenChanged();
     // The session is gone (sign-out or expiry) and the published state is already cleared.
     void sessionEnded();
@@ -127,6 +139,9 @@ private:
     void setCurrentUser(std::optional<User> user);
     void setLoading(bool value);
     void setErrorMessage(std::optional<std::string> message);
+    void setSignInAddress(const QString& address);
+    // What the desktop answered about opening the sign-in page of the attempt-th sign-in.
+    void browserOpened(unsigned attempt, const std::string& address, bool opened);
 
     CredentialStore& keychain_;
     APIClient& client_;
@@ -144,6 +159,8 @@ private:
     std::optional<std::string> errorMessage_;
     std::optional<std::string> pendingInvitationToken_;
     std::optional<platform::Date> signInStartedAt_;
+    unsigned signInAttempts_ = 0;
+    QString signInAddress_;
     platform::Log logger_ = platform::appLog("AuthManager");
 };
 

@@ -55,6 +55,7 @@
 #include "Teams/Views/TeamSettingsPresenter.h"
 #include "desktop/QtMainQueue.h"
 #include "desktop/SchemeHandlerRegistration.h"
+#include "Shared/Views/ApplicationIcon.h"
 #include "desktop/SingleInstance.h"
 #include "desktop/x11/QtSelectionOwner.h"
 #include "desktop/x11/X11Accessibility.h"
@@ -155,7 +156,7 @@ struct Application::Services {
               tutorialManager.shouldShowTutorial(),
               [this] {
                   return std::make_unique<TutorialPresenter>(TutorialPresenter::Collaborators{
-                      tutorialManager, defaults, analytics, desktop::QtMainQueue::shared(), clock});
+                      tutorialManager, defaults, analytics, desktop::QtMainQueue::shared(), clock, snippetSettings});
               },
               // Each editor generates through a client of its own over the one APIClient.
               [this](QObject* parent) {
@@ -331,9 +332,9 @@ void Application::start() {
 
     // This binary handles sablix links: a browser or xdg-open starts it with the link, and a
     // start while it runs hands the link over to this instance.
-    desktop::SchemeHandlerRegistration(platform::Paths::dataHome() / "applications",
-                                       QCoreApplication::applicationFilePath().toStdString(),
-                                       desktop::SchemeHandlerRegistration::xdgMimeRunner())
+    desktop::SchemeHandlerRegistration(
+        platform::Paths::dataHome() / "applications", QCoreApplication::applicationFilePath().toStdString(),
+        desktop::SchemeHandlerRegistration::xdgMimeRunner(), {ApplicationIcon::kThemeName, ApplicationIcon::svg()})
         .registerHandler();
     if (options_.instance)
         options_.instance->setReceiver([&s](std::vector<std::string> links) {

@@ -10,6 +10,7 @@
 #include "App/AppDelegate.h"
 #include "App/Application.h"
 #include "Shared/Views/SceneGraphBackend.h"
+#include "Shared/Views/ApplicationIcon.h"
 #include "Shared/Views/SymbolIcons.h"
 #include "desktop/QtMessageLog.h"
 #include "desktop/SingleInstance.h"
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
     // Closing the main window hides it; the expander keeps running.
     QGuiApplication::setQuitOnLastWindowClosed(false);
     sablix::SymbolIcons::useFallbackTheme();
+    sablix::ApplicationIcon::useForWindows();
     sablix::chooseSceneGraphBackend();
 
     QCommandLineParser parser;

@@ -153,6 +153,13 @@ bool operator==(const SnippetValidationError& a, const SnippetValidationError& b
            text::equal(a.second_, b.second_) && equalStrings(a.suggestions_, b.suggestions_);
 }
 
+std::vector<std::string> alternativeTitles(const std::string& title, const std::vector<SnippetItem>& existing) {
+    std::vector<std::string> keys;
+    keys.reserve(existing.size());
+    for (const auto& other : existing) keys.push_back(text::nfc(text::lowercased(other.snippetTitle)));
+    return generateAlternativeSuggestions(title, keys);
+}
+
 const std::unordered_set<std::string>& commonWords() {
     static const std::unordered_set<std::string> words = {
         "a",    "an",  "the", "is",    "it",   "to",    "in",     "on",     "at",     "of",   "for",  "and",

@@ -5,6 +5,8 @@
 
 namespace sablix {
 
+struct SnippetItem;
+
 // One reason a snippet's title or content is refused, with the text the editor shows.
 class SnippetValidationError {
 public:
@@ -78,5 +80,9 @@ struct SnippetValidationResult {
 
 // Lower-case English words that would make a trigger fire by accident; built once.
 const std::unordered_set<std::string>& commonWords();
+
+// Titles close to `title` that neither equal a title of `existing` nor overlap one as a prefix, in
+// the order the prefix-conflict message suggests them.
+std::vector<std::string> alternativeTitles(const std::string& title, const std::vector<SnippetItem>& existing);
 
 }  // namespace sablix

@@ -5,6 +5,7 @@
 
 #include "Snippets/SnippetController.h"
 #include "Analytics/AnalyticsTracking.h"
+#include "Snippets/SnippetValidation.h"
 #include "Tutorial/SnippetTemplate.h"
 #include "Tutorial/TutorialManager.h"
 #include "platform/TextRules.h"
@@ -15,12 +16,28 @@ TutorialPresenter::TutorialPresenter(Collaborators collaborators, QObject* paren
     : QObject(parent), c_(collaborators) {}
 
 QVariantList TutorialPresenter::templates() const {
+    const std::vector<SnippetItem> library = SnippetController(c_.userDefaults, c_.clock).loadItems();
     QVariantList rows;
     for (const SnippetTemplate& entry : snippetTemplates())
         rows.append(QVariantMap{{"icon", QString::fromStdString(entry.icon)},
                                 {"label", QString::fromStdString(entry.label)},
-                                {"title", QString::fromStdString(entry.title)}});
+                                {"title", QString::fromStdString(offeredTitle(entry, library))}});
     return rows;
+}
+
+// No title of the editor's suggestions may fit (all taken, or too long for the limit): then the
+// template's own, and the editor says why it cannot be saved.
+std::string TutorialPresenter::offeredTitle(const SnippetTemplate& entry,
+                                            const std::vector<SnippetItem>& library) const {
+    std::vector<std::string> candidates{entry.title};
+    for (std::string& alternative : alternativeTitles(entry.title, library))
+        candidates.push_back(std::move(alternative));
+    for (const std::string& candidate : candidates)
+        if (SnippetItem(platform::Uuid::generate(), candidate, entry.content, {}, c_.clock)
+                .validate(library, c_.snippetSettings)
+                .isValid)
+            return candidate;
+    return entry.title;
 }
 
 void TutorialPresenter::setPracticeText(const QString& text) {
@@ -129,7 +146,8 @@ void TutorialPresenter::next() {
 void TutorialPresenter::chooseTemplate(int index) {
     const auto& templates = snippetTemplates();
     if (currentStep_ != TutorialStep::complete || index < 0 || static_cast<size_t>(index) >= templates.size()) return;
-    createSnippet(templates[static_cast<size_t>(index)].title, templates[static_cast<size_t>(index)].content);
+    const SnippetTemplate& entry = templates[static_cast<size_t>(index)];
+    createSnippet(offeredTitle(entry, SnippetController(c_.userDefaults, c_.clock).loadItems()), entry.content);
 }
 
 void TutorialPresenter::startFromScratch() {
@@ -153,6 +171,7 @@ void TutorialPresenter::setCurrentStep(TutorialStep step) {
     if (step == currentStep_) return;
     currentStep_ = step;
     emit currentStepChanged();
+    if (step == TutorialStep::complete) emit templatesChanged();
 }
 
 void TutorialPresenter::setTriggerProgress(const QString& trigger) {

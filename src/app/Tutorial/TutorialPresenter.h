@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include <QObject>
 #include <QString>
@@ -15,7 +16,9 @@
 namespace sablix {
 
 class AnalyticsTracking;
+class SnippetSettings;
 class TutorialManager;
+struct SnippetTemplate;
 
 // The state of one showing of the first-run tutorial: the step on screen, the practice field and
 // its expansion, and the ways out. The keystroke engine leaves the application's own window
@@ -31,8 +34,9 @@ class TutorialPresenter final : public QObject {
     Q_PROPERTY(bool showSuccess READ showSuccess NOTIFY showSuccessChanged)
     // The full trigger the user is part-way through typing; empty for none.
     Q_PROPERTY(QString triggerProgress READ triggerProgress NOTIFY triggerProgressChanged)
-    // The starter templates' rows: maps of "icon", "label" and "title".
-    Q_PROPERTY(QVariantList templates READ templates CONSTANT)
+    // The starter templates' rows: maps of "icon", "label" and "title", the title each is offered
+    // under. Read afresh as the last step shows.
+    Q_PROPERTY(QVariantList templates READ templates NOTIFY templatesChanged)
 
 public:
     // Between a complete trigger and the expanded text showing in the field.
@@ -50,6 +54,8 @@ public:
         platform::Executor& mainQueue;
         // Dates the snippets handed to the host.
         const platform::Clock& clock;
+        // The title rules the editor will check a template's snippet against.
+        const SnippetSettings& snippetSettings;
     };
 
     explicit TutorialPresenter(Collaborators collaborators, QObject* parent = nullptr);
@@ -84,6 +90,7 @@ signals:
     void hasExpandedChanged();
     void showSuccessChanged();
     void triggerProgressChanged();
+    void templatesChanged();
     // The tutorial is over; the host stops showing it.
     void completed();
     // The tutorial is over and hands the host a new, unsaved snippet to edit.
@@ -94,6 +101,10 @@ private:
     void expand(const QString& text, qsizetype at, qsizetype length, const QString& replacement);
     void finishExpansion(const QString& expanded);
     void createSnippet(const std::string& title, const std::string& content);
+    // The title a template is offered under: its own, or when the editor would refuse that one
+    // beside the library (the starter library holds "sig"), the first free title the editor itself
+    // suggests.
+    std::string offeredTitle(const SnippetTemplate& entry, const std::vector<SnippetItem>& library) const;
     void setCurrentStep(TutorialStep step);
     void setTriggerProgress(const QString& trigger);
 

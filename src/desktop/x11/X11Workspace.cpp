@@ -1,5 +1,9 @@
 #include "desktop/x11/X11Workspace.h"
 
+// Before Xlib, whose macros (None, Bool, Status) would break them.
+#include <QProcess>
+#include <QString>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib-xcb.h>
 #include <xcb/xcb.h>
@@ -11,6 +15,8 @@
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "desktop/x11/X11Display.h"
@@ -218,6 +224,40 @@ bool X11Workspace::activate(const RunningApplication& application) {
         XSetInputFocus(x.get(), window, RevertToParent, CurrentTime);
     }
     return x.syncWithoutErrorSince(errors);
+}
+
+void X11Workspace::openURLAndReport(const std::string& url, std::function<void(bool opened)> opened) {
+    // A failing xdg-open (no browser, no handler) ends at once with its status; one that runs the
+    // browser in the foreground would keep the answer back until the browser ends, so after a
+    // while it counts as opened and is left to run. The URL travels as an argument, never as shell
+    // text.
+    static const QString kScript = QStringLiteral(
+                                       "command -v xdg-open >/dev/null 2>&1 || exit 127; "
+                                       "xdg-open \"$1\" >/dev/null 2>&1 </dev/null & opener=$!; "
+                                       "waited=0; "
+                                       "while kill -0 $opener 2>/dev/null; do "
+                                       "[ $waited -ge %1 ] && exit 0; sleep 0.1; waited=$((waited + 1)); "
+                                       "done; "
+                                       "wait $opener")
+                                       .arg(kOpenerPatienceSeconds * 10);
+    auto* process = new QProcess;
+    // A session of its own: the browser it may start outlives the application.
+    process->setChildProcessModifier([] { ::setsid(); });
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    auto report = std::make_shared<std::function<void(bool)>>(std::move(opened));
+    QObject::connect(process, &QProcess::finished, process, [process, report](int code, QProcess::ExitStatus status) {
+        if (*report) std::exchange(*report, nullptr)(status == QProcess::NormalExit && code == 0);
+        process->deleteLater();
+    });
+    QObject::connect(process, &QProcess::errorOccurred, process, [process, report](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart) return;
+        if (*report) std::exchange(*report, nullptr)(false);
+        process->deleteLater();
+    });
+    process->start(QStringLiteral("/bin/sh"),
+                   {QStringLiteral("-c"), kScript, QStringLiteral("sh"), QString::fromStdString(url)});
 }
 
 bool X11Workspace::openURL(const std::string& url) {

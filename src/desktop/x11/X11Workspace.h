@@ -26,6 +26,12 @@ public:
     bool activate(const RunningApplication& application) override;
     // Hands the URL to xdg-open, which runs detached; false when it could not be started.
     bool openURL(const std::string& url) override;
+    // Hands the URL to xdg-open and waits for it without blocking: opened(false) when xdg-open is
+    // missing or reports a failure, opened(true) when it succeeds or still runs after
+    // kOpenerPatienceSeconds (it then runs the browser itself, in the foreground).
+    void openURLAndReport(const std::string& url, std::function<void(bool opened)> opened) override;
+
+    static constexpr int kOpenerPatienceSeconds = 3;
 
 private:
     bool ensureConnection();

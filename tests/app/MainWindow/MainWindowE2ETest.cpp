@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QImage>
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -277,6 +278,153 @@ TEST_F(BareDisplayE2E, AtItsMinimumSizeTheWindowShowsEveryControlAndEveryIcon) {
     click("snippetRow:addr");
     ASSERT_TRUE(probed.shows("editButton"));
     EXPECT_EQ(outside(width, height), "") << "with a snippet shown";
+}
+
+// Each showing is a new X window; it opens where the user left the last one and as large.
+TEST_F(BareDisplayE2E, TheWindowComesBackWhereAndAsLargeAsItWasLeft) {
+    ASSERT_TRUE(session.start());
+    const auto geometry = [&](const std::string& id) {
+        const std::string shell = runOn(display(), {"xdotool", "getwindowgeometry", "--shell", id});
+        int x = -1, y = -1, width = 0, height = 0;
+        const size_t at = shell.find("X=");
+        if (at != std::string::npos)
+            std::sscanf(shell.c_str() + at, "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y, &width, &height);
+        return std::array<int, 4>{x, y, width, height};
+    };
+    std::string id = mainWindow();
+    ASSERT_FALSE(id.empty());
+    ASSERT_NE(geometry(id), (std::array<int, 4>{50, 50, 750, 555})) << "the test would prove nothing";
+    runOn(display(), {"xdotool", "windowmove", "--sync", id, "50", "50"});
+    runOn(display(), {"xdotool", "windowsize", "--sync", id, "750", "555"});
+    // The window has heard of both once its content stands there.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto content = maybe("mainContent");
+            return content && content->x == 50 && content->y + content->height == 50 + 555;
+        },
+        10000));
+
+    for (int showing = 0; showing < 2; ++showing) {
+        close(id);
+        ASSERT_TRUE(waitUntil([&] { return mainWindow().empty(); }, 10000)) << "closed";
+        // Started again, as from the menu of applications: the running one shows its window.
+        int code = -1;
+        testsupport::runCommand({e2e::SablixSession::binary()}, &code, 10000, session.environment());
+        ASSERT_EQ(code, 0);
+        ASSERT_TRUE(waitUntil([&] { return !(id = mainWindow()).empty(); }, 10000)) << "shown again";
+        EXPECT_EQ(geometry(id), (std::array<int, 4>{50, 50, 750, 555})) << "showing " << showing + 1;
+    }
+}
+
+// At the window's default size the help on dynamic fields shows whole, its example included; in a
+// window at its smallest, where it may not, it scrolls to the example.
+TEST_F(BareDisplayE2E, TheDynamicFieldsHelpFitsTheWindowAtItsDefaultSizeAndScrollsInASmallerOne) {
+    ASSERT_TRUE(session.start());
+    const std::string id = mainWindow();
+    const auto bottomOfWindow = [&] {
+        const std::string shell = runOn(display(), {"xdotool", "getwindowgeometry", "--shell", id});
+        int x = 0, y = 0, width = 0, height = 0;
+        std::sscanf(shell.substr(shell.find("X=")).c_str(), "X=%d\nY=%d\nWIDTH=%d\nHEIGHT=%d", &x, &y, &width, &height);
+        return y + height;
+    };
+    click("newSnippetButton");
+    click("dynamicFieldsHelpButton");
+    ASSERT_TRUE(probed.shows("dynamicFieldsExample"));
+    const ProbedItem example = item("dynamicFieldsExample");
+    EXPECT_LE(example.y + example.height, bottomOfWindow() - 8) << "the example is cut off at 900x600";
+    key("Escape");
+    ASSERT_TRUE(waitUntil([&] { return !maybe("dynamicFieldsExample"); }, 5000));
+
+    // The smallest the window can be (no window manager holds it to that here).
+    const std::string hints = runOn(display(), {"xprop", "-id", id, "WM_NORMAL_HINTS"});
+    int minimumWidth = 0, minimumHeight = 0;
+    std::sscanf(hints.substr(hints.find("minimum size: ")).c_str(), "minimum size: %d by %d", &minimumWidth,
+                &minimumHeight);
+    ASSERT_LT(minimumHeight, 600);
+    runOn(display(),
+          {"xdotool", "windowsize", "--sync", id, std::to_string(minimumWidth), std::to_string(minimumHeight)});
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto content = maybe("mainContent");
+            return content && content->y + content->height == bottomOfWindow() && bottomOfWindow() < 600;
+        },
+        10000));
+    click("dynamicFieldsHelpButton");
+    ASSERT_TRUE(probed.shows("dynamicFieldsHelpView"));
+    const ProbedItem panel = item("dynamicFieldsHelpView");
+    runOn(display(),
+          {"xdotool", "mousemove", "--sync", std::to_string(panel.x + panel.width / 2), std::to_string(panel.y + 40)});
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            runOn(display(), {"xdotool", "click", "5"});
+            const auto shown = maybe("dynamicFieldsExample");
+            return shown && shown->y + shown->height <= bottomOfWindow() - 8;
+        },
+        10000))
+        << "the example cannot be scrolled to";
+}
+
+// The window and the desktop's entry carry Sablix's icon; the window's menu names Quit's shortcut;
+// the about and update dialogs keep their text as far from their edges as the application's other
+// dialogs; an update check warns of nothing (the session fails a test on any warning about the
+// application's QML).
+TEST_F(BareDisplayE2E, TheWindowCarriesItsIconItsMenuNamesQuitsShortcutAndItsDialogsArePadded) {
+    ASSERT_TRUE(session.start());
+    const unsigned long window = std::stoul(mainWindow());
+    const std::string icon = runOn(display(), {"xprop", "-id", mainWindow(), "_NET_WM_ICON"});
+    EXPECT_EQ(icon.find("_NET_WM_ICON(CARDINAL) = "), 0u) << icon;
+    fs::path data;
+    for (const auto& variable : session.environment())
+        if (variable.starts_with("XDG_DATA_HOME=")) data = variable.substr(14);
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(data / "applications" / "sablix.desktop"); }, 10000));
+    std::ifstream entry(data / "applications" / "sablix.desktop");
+    const std::string text((std::istreambuf_iterator<char>(entry)), {});
+    EXPECT_NE(text.find("\nIcon=sablix\n"), std::string::npos) << text;
+    const QImage themed(QString::fromStdString((data / "icons/hicolor/scalable/apps/sablix.svg").string()));
+    EXPECT_FALSE(themed.isNull()) << "the icon the entry names";
+
+    const auto openMenu = [&] {
+        runOn(display(), {"xdotool", "mousemove", "--sync", "20", "12", "click", "1"});
+        return probed.shows("quitMenuItem");
+    };
+    // How far the text stands from the left edge of the dialog around it, in the window's pixels.
+    const auto inset = [&](const std::string& text) {
+        const ProbedItem label = item(text);
+        const QImage picture = screenshot(window);
+        const int y = label.y + label.height / 2;
+        const QRgb background = picture.pixel(label.x - 1, y);
+        int x = label.x - 1;
+        while (x > 0 && picture.pixel(x - 1, y) == background) --x;
+        return label.x - x;
+    };
+
+    ASSERT_TRUE(openMenu());
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            for (const auto& shown : probed.probe())
+                if (shown.name == "quitShortcut" && shown.text == "Ctrl+Q") return true;
+            return false;
+        },
+        5000));
+    click("aboutMenuItem");
+    ASSERT_TRUE(probed.shows("aboutVersion"));
+    const int about = inset("aboutVersion");
+    key("Escape");
+    ASSERT_TRUE(waitUntil([&] { return !maybe("aboutVersion"); }, 5000));
+    ASSERT_TRUE(openMenu());
+    click("checkForUpdatesMenuItem");
+    ASSERT_TRUE(probed.shows("updateCheckMessage"));
+    const int update = inset("updateCheckMessage");
+    key("Escape");
+    ASSERT_TRUE(waitUntil([&] { return !maybe("updateCheckMessage"); }, 5000));
+
+    click("tagRow:email", "3");
+    click("deleteTagMenuItem");
+    ASSERT_TRUE(probed.shows("deleteTagMessage"));
+    const int other = inset("deleteTagMessage");
+    EXPECT_GT(other, 0);
+    EXPECT_EQ(about, other);
+    EXPECT_EQ(update, other);
 }
 
 TEST_F(MainWindowE2E, TheEditorKeepsItsKeysWhileHelpIsOpenAndTypingGoesOnAfterAnInsertedField) {

@@ -104,3 +104,29 @@ TEST_F(TutorialE2E, FreshInstallationPracticesTheTriggerAndFinishesForGood) {
     EXPECT_TRUE(shows("snippetPlaceholder")) << "a finished tutorial does not come back at start-up";
     EXPECT_FALSE(maybe("tutorialView"));
 }
+
+// The last step offers the first template under a title the editor takes beside the starter
+// library, which holds "sig", so the user's first snippet saves; the practice field takes the keys
+// as soon as it shows.
+TEST_F(TutorialE2E, TheFirstTemplateIsOfferedUnderAFreeTitleAndSaves) {
+    ASSERT_TRUE(session.start());
+    click("getStartedButton");
+    ASSERT_TRUE(shows("practiceEditor"));
+    ASSERT_TRUE(waitUntil([&] { return maybe("practiceNextButton").has_value(); }, 10000));
+    int code = -1;
+    runOn(server.display(), {"xdotool", "type", "--delay", "60", ";addr"}, &code);
+    ASSERT_EQ(code, 0);
+    ASSERT_TRUE(waitUntil([&] { return maybe("practiceNextButton").value_or(ProbedItem{}).enabled; }, 10000))
+        << "typed without a click, the keys reached the practice field: "
+        << maybe("practiceEditor").value_or(ProbedItem{}).text;
+    click("practiceNextButton");
+
+    click("templateRow:my-sig");
+    ASSERT_TRUE(probed.shows("titleField", "my-sig"));
+    click("saveButton");
+    ASSERT_TRUE(waitUntil([&] { return session.storedLibrary().size() == 4; }, 10000))
+        << (maybe("validationError") ? maybe("validationError")->text : "not saved");
+    EXPECT_EQ(session.storedLibrary().back().snippetTitle, "my-sig");
+    EXPECT_EQ(session.storedLibrary().back().snippet,
+              "Best regards,\n{fill:Your Name}\n{fill:Your Title}\n{fill:Company}");
+}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Snippets/SnippetController.h"
+#include "Snippets/SnippetSettings.h"
 #include "Shell/AppNotifier.h"
 #include "Tutorial/TutorialManager.h"
 #include "Tutorial/TutorialPresenter.h"
@@ -62,7 +63,8 @@ protected:
     sablix::AppNotifier notifier;
     TutorialManager manager{defaults, analytics, notifier};
     ManualQueue mainQueue;
-    TutorialPresenter model{{manager, defaults, analytics, mainQueue, clock}};
+    sablix::SnippetSettings settings{defaults};
+    TutorialPresenter model{{manager, defaults, analytics, mainQueue, clock, settings}};
 };
 
 TEST_F(TutorialTest, ManagerDecidesFromBothKeys) {
@@ -117,7 +119,7 @@ TEST_F(TutorialTest, PracticeCheckHintsAndExpandsByTheLibraryThenTheBuiltInTrigg
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         storeLibrary(c.library);
-        TutorialPresenter fresh{{manager, defaults, analytics, mainQueue, clock}};
+        TutorialPresenter fresh{{manager, defaults, analytics, mainQueue, clock, settings}};
         const size_t before = analytics.names().size();
         for (const std::string& text : c.typed) {
             fresh.setPracticeText(QString::fromStdString(text));
@@ -167,7 +169,7 @@ TEST_F(TutorialTest, StepsMoveOnlyAlongTheirTransitionsAndEndThroughTheHost) {
         SCOPED_TRACE(c.name);
         platform::MemoryDefaults store;
         TutorialManager fresh{store, analytics, notifier};
-        TutorialPresenter tutorial{{fresh, store, analytics, mainQueue, clock}};
+        TutorialPresenter tutorial{{fresh, store, analytics, mainQueue, clock, settings}};
         if (c.from != TutorialStep::welcome || c.expanded) {
             tutorial.getStarted();
             if (c.expanded) tutorial.setPracticeText(";addr");

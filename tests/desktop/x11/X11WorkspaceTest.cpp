@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QTest>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 
 #include "X11TestSupport.h"
 #include "desktop/x11/X11Workspace.h"
@@ -78,4 +80,27 @@ TEST(Workspace, OpensURLsThroughXdgOpenWithTheURLIntact) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(modelstest::readFile(received), url);
     EXPECT_FALSE(std::filesystem::exists(bin.path() / "pwned"));
+}
+
+// Whether a browser took the URL comes back later, without holding the caller: an xdg-open that
+// fails (no browser: exit 3), or none at all, is a failure; one that succeeds is not.
+TEST(Workspace, ReportsWhetherXdgOpenCouldOpenTheURL) {
+    modelstest::TempDir failing, working;
+    modelstest::writeFile(failing.path() / "xdg-open", "#!/bin/sh\nexit 3\n");
+    modelstest::writeFile(working.path() / "xdg-open", "#!/bin/sh\nexit 0\n");
+    for (const auto& bin : {failing.path(), working.path()})
+        std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
+    const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    X11Workspace workspace(x11test::sharedServer().display());
+    const auto open = [&](const std::string& path) {
+        std::optional<bool> opened;
+        setenv("PATH", path.c_str(), 1);
+        workspace.openURLAndReport("https://example.com/", [&](bool answer) { opened = answer; });
+        setenv("PATH", savedPath.c_str(), 1);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return opened.has_value(); }, 10000)) << path;
+        return opened.value_or(true);
+    };
+    EXPECT_FALSE(open(failing.path().string() + ":/usr/bin:/bin"));
+    EXPECT_TRUE(open(working.path().string() + ":/usr/bin:/bin"));
+    EXPECT_FALSE(open("/nonexistent"));
 }

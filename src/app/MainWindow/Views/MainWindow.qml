@@ -46,8 +46,27 @@ ApplicationWindow {
             }
             MenuSeparator {}
             MenuItem {
+                id: quitMenuItem
                 objectName: "quitMenuItem"
                 action: quitAction
+                // The style's item shows no shortcut: the label, and the shortcut at the far end.
+                contentItem: Row {
+                    spacing: 24
+                    Label {
+                        width: Math.max(implicitWidth, quitMenuItem.availableWidth - quitShortcut.implicitWidth - 24)
+                        text: quitMenuItem.text
+                        color: quitMenuItem.highlighted ? quitMenuItem.palette.highlightedText
+                                                        : quitMenuItem.palette.windowText
+                    }
+                    Label {
+                        id: quitShortcut
+                        objectName: "quitShortcut"
+                        text: quitAction.shortcut
+                        opacity: 0.7
+                        color: quitMenuItem.highlighted ? quitMenuItem.palette.highlightedText
+                                                        : quitMenuItem.palette.windowText
+                    }
+                }
             }
         }
     }
@@ -60,16 +79,22 @@ ApplicationWindow {
         onTriggered: Qt.quit()
     }
 
+    // Both dialogs are as wide as the application's other dialogs, with their text as the content
+    // item: the dialog's padding around it, and a width that does not follow the text.
     Dialog {
         id: aboutDialog
         objectName: "aboutDialog"
         title: "Sablix"
+        parent: Overlay.overlay
         anchors.centerIn: parent
         modal: true
+        width: 360
         standardButtons: Dialog.Ok
-        Label {
+        contentItem: Label {
             objectName: "aboutVersion"
             text: "Version " + window.appVersion
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
         }
     }
 
@@ -78,14 +103,17 @@ ApplicationWindow {
         id: updateCheckDialog
         objectName: "updateCheckDialog"
         title: "Software Update"
+        parent: Overlay.overlay
         anchors.centerIn: parent
         modal: true
+        width: 360
         standardButtons: Dialog.Ok
         onClosed: window.updates.dismissMessage()
-        Label {
+        contentItem: Label {
             objectName: "updateCheckMessage"
             text: window.updates.message
             textFormat: Text.PlainText
+            wrapMode: Text.Wrap
         }
         Connections {
             target: window.updates

@@ -45,10 +45,15 @@ QQuickWindow* MainWindowController::build() {
     created.release();
     engine_ = std::move(engine);
     window_.reset(window);
+    // A new X window each time: without this it would open where the window manager puts a new
+    // one, at the default size.
+    if (geometry_) window->setGeometry(*geometry_);
     // Closed by the user or hidden with the application: released once this turn of the event
     // loop is over, never inside the window's own signal.
-    connect(window, &QWindow::visibleChanged, this, [this](bool visible) {
-        if (!visible) QMetaObject::invokeMethod(this, &MainWindowController::releaseIfHidden, Qt::QueuedConnection);
+    connect(window, &QWindow::visibleChanged, this, [this, window](bool visible) {
+        if (visible) return;
+        geometry_ = window->geometry();
+        QMetaObject::invokeMethod(this, &MainWindowController::releaseIfHidden, Qt::QueuedConnection);
     });
     return window;
 }

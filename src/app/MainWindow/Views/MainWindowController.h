@@ -1,7 +1,9 @@
 #pragma once
 #include <QObject>
+#include <QRect>
 #include <QVariantMap>
 #include <memory>
+#include <optional>
 
 #include "desktop/Workspace.h"
 
@@ -15,7 +17,8 @@ namespace sablix {
 // application when the global hot key asks. Closing the window hides it; the application keeps
 // running. The window and its scene exist only while it is shown: a hidden window is released
 // (its engine and everything it drew with), and showing it builds it again from the models,
-// which hold every state it shows. Lives on the main thread.
+// which hold every state it shows; where the user left it and how large, the controller keeps for
+// the next one. Lives on the main thread.
 class MainWindowController final : public QObject {
     Q_OBJECT
 
@@ -56,6 +59,8 @@ private:
     QVariantMap initialProperties_;
     std::unique_ptr<QQmlEngine> engine_;
     std::unique_ptr<QQuickWindow> window_;
+    // The last window's place and size as it was hidden; none before the first hide.
+    std::optional<QRect> geometry_;
 };
 
 }  // namespace sablix

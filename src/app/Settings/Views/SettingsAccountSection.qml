@@ -113,6 +113,34 @@ SettingsSection {
                 font.pointSize: Math.max(1, Qt.application.font.pointSize - 2)
                 Layout.fillWidth: true
             }
+            // No browser opened the sign-in page: its address, to be opened by hand.
+            RowLayout {
+                visible: account.auth.signInAddress.length > 0
+                spacing: 6
+                Layout.fillWidth: true
+                TextField {
+                    id: signInAddress
+                    objectName: "signInAddress"
+                    text: account.auth.signInAddress
+                    readOnly: true
+                    selectByMouse: true
+                    // Its start in view, where the address says where it leads.
+                    onTextChanged: cursorPosition = 0
+                    font.family: "monospace"
+                    font.pointSize: Math.max(1, Qt.application.font.pointSize - 2)
+                    Layout.fillWidth: true
+                }
+                Button {
+                    objectName: "copySignInAddressButton"
+                    text: "Copy"
+                    onClicked: {
+                        signInAddress.selectAll()
+                        signInAddress.copy()
+                        signInAddress.deselect()
+                        account.auth.signInByHand()
+                    }
+                }
+            }
         }
     }
 

@@ -21,6 +21,13 @@ Item {
         sequences: ["Ctrl+Return", "Ctrl+Enter"]
         onActivated: settingsView.presenter.dismiss()
     }
+    // Escape closes the sheet as Done does; an open dialog of the sheet takes it first, and the hot
+    // key recorder keeps it to end a recording.
+    Shortcut {
+        sequence: "Escape"
+        enabled: !settingsView.presenter.recorder.isRecording
+        onActivated: settingsView.presenter.dismiss()
+    }
 
     Rectangle {
         anchors.fill: parent

@@ -53,8 +53,21 @@ AbstractButton {
         // left to the view around it: a popup that closes on Escape blocks every shortcut of the
         // window while it is open, Ctrl+Return included.
         closePolicy: Popup.CloseOnPressOutsideParent
-        contentItem: Loader {
-            sourceComponent: button.helpContent
+        // In a window too small for the panel, the popover is cut to the window: the panel scrolls.
+        contentItem: Flickable {
+            implicitWidth: panel.implicitWidth
+            implicitHeight: panel.implicitHeight
+            contentWidth: panel.width
+            contentHeight: panel.height
+            clip: true
+            boundsBehavior: Flickable.StopAtBounds
+            ScrollBar.vertical: ScrollBar {
+                policy: parent.contentHeight > parent.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+            }
+            Loader {
+                id: panel
+                sourceComponent: button.helpContent
+            }
         }
     }
 }

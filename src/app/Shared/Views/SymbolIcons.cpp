@@ -59,7 +59,7 @@ QString SymbolIcons::iconName(const QString& symbol) {
         {"text.badge.plus", "document-new-symbolic"},
         {"text.bubble", "dialog-information-symbolic"},
         {"text.cursor", "insert-text-symbolic"},
-        {"text.insert", "insert-text-symbolic"},
+        {"text.insert", "insert-object-symbolic"},
         {"textformat", "format-text-bold-symbolic"},
         {"textformat.size", "format-text-bold-symbolic"},
         {"trash", "user-trash-symbolic"},

@@ -25,7 +25,18 @@ ColumnLayout {
 
     // The field takes the tutorial's text only when it differs, so typing keeps its caret.
     onPracticeTextChanged: if (editor.text !== practiceText) editor.text = practiceText
-    Component.onCompleted: editor.text = practiceText
+    Component.onCompleted: {
+        editor.text = practiceText
+        takeFocus()
+    }
+    // The step is enabled as it comes on screen: the user types at once, without a click first.
+    // Later in this turn, when the field is enabled too.
+    onEnabledChanged: Qt.callLater(takeFocus)
+
+    function takeFocus() {
+        if (step.enabled && !step.hasExpanded)
+            editor.forceActiveFocus()
+    }
 
     ColumnLayout {
         spacing: 8

@@ -1,5 +1,6 @@
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QQmlProperty>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include "MainWindow/RightPanelModel.h"
 #include "Snippets/SnippetSettings.h"
 #include "support/ViewTest.h"
+#include "Shared/Views/SymbolIcons.h"
 #include "MainWindow/Views/Detail/DocumentText.h"
 #include "MainWindow/Views/Detail/SnippetDetailPresenter.h"
 #include "app/Generation/GenerationStack.h"
@@ -250,4 +252,59 @@ TEST_F(SnippetDetailViewTest, ThePreviewReadsTheClipboardOnlyWhileTheWindowIsSho
     EXPECT_FALSE(timer->property("running").toBool()) << "reads on while minimized";
     view.showNormal();
     EXPECT_TRUE(waitFor([&] { return documentText("previewText") == "two!"; })) << "shown again, it reads at once";
+}
+
+// At its narrowest (the window at its minimum size) the insert bar still names every field in
+// full, on the button or by wrapping onto more rows, with a tooltip, and no two fields look alike.
+TEST_F(SnippetDetailViewTest, EveryInsertButtonIsReadableHasATooltipAndAnIconOfItsOwn) {
+    sablix::SymbolIcons::useFallbackTheme();  // as the application does
+    view.resize(280, 800);
+    right.showNewSnippetView();
+    click("dynamicFieldsToggle");
+    const std::vector<std::pair<QString, QString>> fields = {
+        {"{date}", "Date"},     {"{date+7}", "Date+N"},       {"{time}", "Time"},
+        {"{day}", "Day"},       {"{clipboard}", "Clipboard"}, {"{snippet:name}", "Snippet"},
+        {"{cursor}", "Cursor"}, {"{fill:Name}", "Fill-in"}};
+    const auto descendants = [](QQuickItem* root, const char* className) {
+        QList<QQuickItem*> found, queue{root};
+        while (!queue.isEmpty()) {
+            QQuickItem* next = queue.takeFirst();
+            if (next->isVisible() && next->inherits(className)) found << next;
+            queue << next->childItems();
+        }
+        return found;
+    };
+    // Whole and inside the bar once the bar, just shown, is laid out.
+    const auto readable = [&](QQuickItem* button, QQuickItem* text) {
+        const QRectF inBar = button->mapRectToItem(item("dynamicFieldInsertBar"), button->boundingRect());
+        return !text->property("truncated").toBool() &&
+               text->property("contentWidth").toReal() <= text->width() + 0.5 &&
+               inBar.right() <= item("dynamicFieldInsertBar")->width() + 0.5;
+    };
+    QSet<QString> icons;
+    for (const auto& [token, label] : fields) {
+        QQuickItem* button = item("insertField:" + token);
+        const auto texts = descendants(button, "QQuickText");
+        ASSERT_EQ(texts.size(), 1) << token.toStdString();
+        EXPECT_EQ(texts[0]->property("text").toString(), label);
+        EXPECT_TRUE(waitFor([&] { return readable(button, texts[0]); }, 2000))
+            << label.toStdString() << " is cut short";
+        const auto images = descendants(button, "QQuickIconImage");
+        ASSERT_EQ(images.size(), 1) << token.toStdString();
+        const QString icon = QQmlProperty::read(button, "icon.name").toString();
+        EXPECT_FALSE(icon.isEmpty()) << label.toStdString();
+        EXPECT_FALSE(icons.contains(icon)) << label.toStdString() << " shares its icon " << icon.toStdString();
+        icons.insert(icon);
+
+        // The tooltip names it, shown over the view while the pointer rests on the button.
+        const QPointF centre = button->mapToScene(QPointF(button->width() / 2, button->height() / 2));
+        QTest::mouseMove(&view, centre.toPoint());
+        EXPECT_TRUE(waitFor([&] {
+            for (QQuickItem* text : descendants(view.contentItem(), "QQuickText"))
+                if (text->property("text").toString() == label && !button->isAncestorOf(text)) return true;
+            return false;
+        })) << "no tooltip for "
+            << label.toStdString();
+    }
+    EXPECT_EQ(icons.size(), fields.size()) << "two fields show the same icon";
 }

@@ -1,5 +1,7 @@
 // The settings sheet over the real objects it edits (hot key, snippet settings, account,
 // analytics facade, tutorial flags) and the test backend, driven by clicks and keys.
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -218,4 +220,42 @@ TEST_F(SettingsViewTest, FeedbackIsSentOnceAndASlowBackendNeverHoldsTheSheet) {
     EXPECT_FALSE(shows("feedbackSentText"));
     EXPECT_FALSE(shows("feedbackError"));
     EXPECT_EQ(text("feedbackMessageArea"), "");
+}
+
+// With no browser to open, the sheet says so and shows the sign-in page's address; nothing waits
+// for a callback until the user copies the address to open it by hand.
+TEST_F(SettingsViewTest, WithNoBrowserTheSheetSaysSoAndGivesTheAddressToOpenByHand) {
+    auth.signOut();
+    workspace.setOpens(false);
+    click("signInButton");
+    const QString address = QString::fromStdString(auth.buildGoogleAuthURL());
+    ASSERT_TRUE(waitFor([&] { return shows("signInAddress"); }));
+    EXPECT_EQ(text("signInError"), sablix::AuthManager::kNoBrowserMessage);
+    EXPECT_EQ(text("signInAddress"), address);
+    EXPECT_TRUE(enabled("signInButton"));
+    EXPECT_EQ(logs.count("Opened Google sign-in in browser"), 0u);
+
+    const QUrl callback(
+        "sablix://auth/callback?code=access-rowan-1&refresh_token=refresh-rowan-1&expires_at="
+        "2099-01-01T00:00:00Z&user_id=5A0E1C2B-3D4F-4A5B-8C6D-7E8F9A0B1C2D");
+    QCoro::waitFor(auth.handleOAuthCallback(callback));
+    EXPECT_FALSE(auth.isAuthenticated()) << "a callback nobody waits for";
+
+    click("copySignInAddressButton");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), address);
+    QCoro::waitFor(auth.handleOAuthCallback(callback));
+    EXPECT_TRUE(auth.isAuthenticated());
+    EXPECT_TRUE(waitFor([&] { return !shows("signInAddress") && shows("signOutButton"); }));
+}
+
+// Escape closes the sheet as Done does; with the sheet's dialog open, it closes only the dialog.
+TEST_F(SettingsViewTest, EscapeClosesAnOpenDialogFirstThenTheSheet) {
+    ASSERT_TRUE(waitFor([&] { return shows("createTeamRow"); }));
+    click("createTeamRow");
+    ASSERT_TRUE(waitFor([&] { return shows("teamNameField"); }));
+    key(Qt::Key_Escape);
+    EXPECT_TRUE(waitFor([&] { return !shows("teamNameField"); }));
+    EXPECT_TRUE(windowState.showingSettings());
+    key(Qt::Key_Escape);
+    EXPECT_FALSE(windowState.showingSettings());
 }

@@ -58,15 +58,32 @@ ColumnLayout {
     }
 
     GridLayout {
+        id: grid
         objectName: "dynamicFieldButtons"
         visible: bar.isExpanded
-        columns: 4
+        // As many columns as hold the longest label whole, four at most: in a narrow editor the
+        // buttons wrap onto more rows rather than cut their labels short. Counted from the bar's
+        // width, which the grid fills, and only while the grid shows: a layout changed while hidden
+        // is not laid out again when it shows.
+        columns: !bar.isExpanded || bar.width <= 0
+                 ? 4 : Math.max(1, Math.min(4, Math.floor((bar.width + columnSpacing) / (widestButton + columnSpacing))))
         columnSpacing: 6
         rowSpacing: 6
         Layout.topMargin: 6
         Layout.fillWidth: true
 
+        readonly property real widestButton: {
+            let widest = 1
+            for (let i = 0; i < buttons.count; ++i) {
+                const button = buttons.itemAt(i)
+                if (button)
+                    widest = Math.max(widest, button.implicitWidth)
+            }
+            return widest
+        }
+
         Repeater {
+            id: buttons
             model: bar.fields
 
             Button {
@@ -77,6 +94,9 @@ ColumnLayout {
                 icon.name: SymbolIcons.iconName(modelData.icon)
                 flat: true
                 focusPolicy: Qt.NoFocus
+                hoverEnabled: true
+                ToolTip.visible: hovered
+                ToolTip.text: modelData.label
                 Layout.fillWidth: true
                 Layout.minimumWidth: 10
                 Layout.preferredWidth: 10

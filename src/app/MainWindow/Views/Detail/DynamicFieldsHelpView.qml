@@ -20,6 +20,10 @@ Item {
     ]
     readonly property string example: "Hi {fill:Name},\n\nFollowing up from {day}. {cursor}\n\nBest,\n{snippet:sig}"
 
+    // The rows and the example in a caption's size: the whole panel fits the window at its
+    // default size.
+    readonly property real captionSize: Math.max(1, Qt.application.font.pointSize - 2)
+
     implicitWidth: 320
     implicitHeight: column.height + 32
 
@@ -53,12 +57,14 @@ Item {
                         textFormat: Text.PlainText
                         font.family: "monospace"
                         font.weight: Font.DemiBold
+                        font.pointSize: panel.captionSize
                         color: panel.palette.highlight
                     }
                     Label {
                         width: parent.width
                         text: row.modelData.description
                         textFormat: Text.PlainText
+                        font.pointSize: panel.captionSize
                         opacity: 0.7
                         wrapMode: Text.Wrap
                     }
@@ -86,6 +92,7 @@ Item {
                 text: panel.example
                 textFormat: Text.PlainText
                 font.family: "monospace"
+                font.pointSize: panel.captionSize
                 padding: 8
                 background: Rectangle {
                     radius: 6
