@@ -157,3 +157,48 @@ TEST(CrashReporter, EnabledOnceLiveReportsListTheCallerAndCarryWholeCustomData) 
     EXPECT_TRUE(result.exitedCleanly()) << result.status;
     EXPECT_EQ(result.reported, "");
 }
+
+namespace {
+
+OBCrashReporter exceptionServerReporterIn(const fs::path& base) {
+    return OBCrashReporter("com.sablix.test", "7", "1.0", OBCrashReporterConfig(1, 0, false, base));
+}
+
+void faultingCallback(siginfo_t*, ucontext_t*, void*) { crashtest::badAccess(); }
+
+// The report the crash left, or none when there is none or it does not decode.
+std::unique_ptr<const OBCrashReport> pendingReport(const OBCrashReporter& reporter) {
+    const auto data = reporter.loadPendingCrashReportData();
+    return data ? OBCrashReport::initWithData(*data) : nullptr;
+}
+
+}  // namespace
+
+// With the exception server, a crash callback that faults: after abort() it runs on the aborting
+// thread (the signal path), after a bad access on the server's own thread. Nobody can handle that
+// second fault; the process must still end, by the first crash's signal, its report whole.
+TEST(CrashReporter, AFaultingCrashCallbackEndsTheProcessByTheCrashsSignal) {
+    constexpr unsigned kDeadlineSeconds = 10;
+    for (const bool viaAbort : {true, false}) {
+        SCOPED_TRACE(viaAbort ? "abort" : "bad access");
+        for (int run = 0; run < 20; ++run) {
+            modelstest::TempDir base;
+            const auto result = crashtest::runInChild(
+                [&] {
+                    auto reporter = exceptionServerReporterIn(base.path());
+                    obcrash::OBCrashReporterCallbacks callbacks;
+                    callbacks.handleSignal = faultingCallback;
+                    reporter.setCrashCallbacks(&callbacks);
+                    if (!reporter.enableCrashReporter()) _exit(4);
+                    if (viaAbort) std::abort();
+                    crashtest::badAccess();
+                },
+                kDeadlineSeconds);
+            const int signo = viaAbort ? SIGABRT : SIGSEGV;
+            ASSERT_TRUE(result.killedBy(signo)) << "run " << run << ", status " << result.status;
+            const auto report = pendingReport(exceptionServerReporterIn(base.path()));
+            ASSERT_TRUE(report) << "run " << run;
+            ASSERT_EQ(report->signalInfo().name, viaAbort ? "SIGABRT" : "SIGSEGV") << "run " << run;
+        }
+    }
+}
