@@ -506,6 +506,7 @@ std::optional<std::vector<uint8_t>> OBCrashReporter::generateLiveReportWithThrea
         status = obcrash_log_writer_write(writer.get(), thread, &sharedImageList(), &file, &signalInfo, nullptr);
     }
     obcrash_log_writer_close(writer.get());
+    if (writer->threads_left_out != 0) obcrashLog("The report leaves out %zu threads", writer->threads_left_out);
     const bool flushed = obcrash_async_file_flush(&file);
     const bool closed = obcrash_async_file_close(&file);
     if (status == OBCRASH_OK && !(flushed && closed)) status = OBCRASH_OUTPUT_ERROR;

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -199,6 +200,67 @@ TEST(CrashReporter, AFaultingCrashCallbackEndsTheProcessByTheCrashsSignal) {
             const auto report = pendingReport(exceptionServerReporterIn(base.path()));
             ASSERT_TRUE(report) << "run " << run;
             ASSERT_EQ(report->signalInfo().name, viaAbort ? "SIGABRT" : "SIGSEGV") << "run " << run;
+        }
+    }
+}
+
+// Live reports from four threads at once: each stops the other threads in turn, so none is stopped
+// by another that it stops, and all finish.
+TEST(CrashReporter, LiveReportsFromManyThreadsAtOnceAllFinish) {
+    const auto result = crashtest::runInChild(
+        [] {
+            modelstest::TempDir base;
+            auto reporter = reporterIn(base.path());
+            std::atomic<int> written{0};
+            std::vector<std::thread> threads;
+            for (int t = 0; t < 4; ++t)
+                threads.emplace_back([&] {
+                    for (int n = 0; n < 50; ++n) {
+                        const auto live = reporter.generateLiveReport();
+                        if (live && OBCrashReport::initWithData(*live)) written.fetch_add(1);
+                    }
+                });
+            for (auto& thread : threads) thread.join();
+            check(written.load() == 200, "a live report failed");
+        },
+        120);
+    EXPECT_TRUE(result.exitedCleanly()) << result.status;
+    EXPECT_EQ(result.reported, "");
+}
+
+// A thread takes live reports one after the other while another thread crashes: whichever stops
+// the threads first, the crash ends the process and leaves its one report. Both handler types.
+TEST(CrashReporter, ACrashDuringLiveReportsLeavesItsReport) {
+    for (const uint64_t handlerType : {0, 1}) {
+        for (int run = 0; run < 50; ++run) {
+            modelstest::TempDir base;
+            const auto config = OBCrashReporterConfig(handlerType, 0, false, base.path());
+            const auto result = crashtest::runInChild(
+                [&] {
+                    auto reporter = OBCrashReporter("com.sablix.test", "7", "1.0", config);
+                    if (!reporter.enableCrashReporter()) _exit(4);
+                    std::atomic<int> live{0};
+                    std::thread([&] {
+                        for (;;) {
+                            reporter.generateLiveReport();
+                            live.fetch_add(1);
+                        }
+                    }).detach();
+                    while (live.load() == 0) usleep(1000);
+                    // Into a different moment of a report each run.
+                    usleep(static_cast<useconds_t>(run % 10) * 1500);
+                    crashtest::badAccess();
+                },
+                30);
+            const std::string trace = "handler type " + std::to_string(handlerType) + ", run " + std::to_string(run);
+            ASSERT_TRUE(result.killedBy(SIGSEGV)) << trace << ", status " << result.status;
+            const auto report = pendingReport(OBCrashReporter("com.sablix.test", "7", "1.0", config));
+            ASSERT_TRUE(report) << trace;
+            EXPECT_EQ(report->signalInfo().name, "SIGSEGV") << trace;
+            const auto& threads = report->threads();
+            const auto crashed =
+                std::count_if(threads.begin(), threads.end(), [](const auto& thread) { return thread.crashed; });
+            ASSERT_EQ(crashed, 1) << trace;
         }
     }
 }
