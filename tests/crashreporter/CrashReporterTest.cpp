@@ -10,11 +10,14 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
 
 #include "ForkedChild.h"
+#include "crashreporter/OBCrashLog.h"
+#include "crashreporter/OBCrashLogWriter.h"
 #include "crashreporter/OBCrashReport.h"
 #include "crashreporter/OBCrashReporter.h"
 #include "support/ModelsTestSupport.h"
@@ -263,4 +266,54 @@ TEST(CrashReporter, ACrashDuringLiveReportsLeavesItsReport) {
             ASSERT_EQ(crashed, 1) << trace;
         }
     }
+}
+
+// More threads than a report lists: it still lists the thread that asked for it (newer than all
+// the others, so last in the kernel's order), and the log says how many it left out.
+TEST(CrashReporter, AReportOfMoreThreadsThanItHoldsKeepsItsOwnThreadAndSaysWhatItLeftOut) {
+    const auto result = crashtest::runInChild(
+        [] {
+            std::mutex logLock;
+            std::string log;
+            obcrash::setOBCrashLogSink([&](const std::string& line) {
+                const std::lock_guard lock(logLock);
+                log += line + "\n";
+            });
+            modelstest::TempDir base;
+            auto reporter = reporterIn(base.path());
+            int block[2];
+            if (pipe(block) != 0) _exit(5);
+            pthread_attr_t small;
+            pthread_attr_init(&small);
+            pthread_attr_setstacksize(&small, 64 * 1024);
+            std::vector<pthread_t> waiters(1030);
+            for (auto& waiter : waiters) {
+                const auto wait = [](void* fd) -> void* {
+                    char byte;
+                    while (read(*static_cast<int*>(fd), &byte, 1) < 0) {}
+                    return nullptr;
+                };
+                if (pthread_create(&waiter, &small, wait, &block[0]) != 0) _exit(6);
+            }
+            std::thread([&] {
+                const size_t leftOut = threadCount() - OBCRASH_LOG_WRITER_MAX_THREADS;
+                const auto live = reporter.generateLiveReport();
+                const auto report = live ? OBCrashReport::initWithData(*live) : nullptr;
+                check(report != nullptr, "no live report");
+                if (!report) return;
+                check(report->threads().size() == OBCRASH_LOG_WRITER_MAX_THREADS, "not as many threads as it holds");
+                size_t callers = 0;
+                for (const auto& thread : report->threads())
+                    if (thread.crashed && !thread.registers.empty() && !thread.stackFrames.empty()) ++callers;
+                check(callers == 1, "the calling thread is not listed");
+                const std::lock_guard lock(logLock);
+                const auto said = "The report leaves out " + std::to_string(leftOut) + " threads";
+                check(log.find(said) != std::string::npos, ("not logged: " + said + "; log: " + log).c_str());
+            }).join();
+            close(block[1]);
+            for (auto& waiter : waiters) pthread_join(waiter, nullptr);
+        },
+        120);
+    EXPECT_TRUE(result.exitedCleanly()) << result.status;
+    EXPECT_EQ(result.reported, "");
 }
