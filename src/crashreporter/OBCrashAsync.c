@@ -145,16 +145,23 @@ void* obcrash_async_memset(void* dest, uint8_t value, size_t n) {
 ssize_t obcrash_async_writen(int fd, const void* data, size_t length) {
     const char* p = (const char*)data;
     size_t left = length;
+    /* A write of nothing is tried once more; twice in a row, the file takes no more. */
+    bool stalled = false;
     while (left > 0) {
         const ssize_t n = write(fd, p, left);
         if (n > 0) {
             p += n;
             left -= (size_t)n;
+            stalled = false;
             continue;
         }
         /* Only a failed call sets errno; a write of nothing would otherwise loop forever on a
          * stale EINTR. */
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0 && !stalled) {
+            stalled = true;
+            continue;
+        }
         return -1;
     }
     return (ssize_t)length;

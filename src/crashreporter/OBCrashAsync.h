@@ -68,7 +68,8 @@ int obcrash_async_strncmp(const char* a, const char* b, size_t n);
 void* obcrash_async_memcpy(void* dest, const void* src, size_t n);
 void* obcrash_async_memset(void* dest, uint8_t value, size_t n);
 
-/* Writes all `length` bytes, across short and interrupted writes; -1 on failure. */
+/* Writes all `length` bytes, across short and interrupted writes; -1 on failure, and when two
+ * writes in a row write nothing. */
 ssize_t obcrash_async_writen(int fd, const void* data, size_t length);
 
 #ifdef __cplusplus

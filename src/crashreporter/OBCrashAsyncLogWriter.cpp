@@ -234,6 +234,44 @@ size_t writeSignal(File* file, const crash_signal_info_t* info, const char* mess
     return size;
 }
 
+// Puts `wanted` into a list that is cut short, in place of its last entry other than `kept`, when
+// the cut left it out.
+void keepListed(ob_thread_t* threads, size_t count, ob_thread_t wanted, ob_thread_t kept) {
+    for (size_t i = 0; i < count; ++i)
+        if (threads[i] == wanted) return;
+    for (size_t i = count; i > 0; --i) {
+        if (threads[i - 1] != kept) {
+            threads[i - 1] = wanted;
+            return;
+        }
+    }
+}
+
+void resumeSuspended(const ob_thread_t* threads, size_t count, const uint8_t* suspended) {
+    for (size_t i = 0; i < count; ++i) {
+        if (suspended[i / 8] & (1u << (i % 8))) obcrash_async_thread_resume(threads[i]);
+    }
+}
+
+// "[OBCrashReporter] The report leaves out N threads" on standard error: the reporter's log line
+// at crash time, when its log cannot be reached.
+void logThreadsLeftOut(size_t count) {
+    static const char prefix[] = "[OBCrashReporter] The report leaves out ";
+    static const char suffix[] = " threads\n";
+    char line[sizeof prefix + 20 + sizeof suffix];
+    size_t length = 0;
+    for (const char* c = prefix; *c != '\0'; ++c) line[length++] = *c;
+    char digits[20];
+    size_t n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + count % 10);
+        count /= 10;
+    } while (count != 0);
+    while (n > 0) line[length++] = digits[--n];
+    for (const char* c = suffix; *c != '\0'; ++c) line[length++] = *c;
+    obcrash_async_writen(STDERR_FILENO, line, length);
+}
+
 }  // namespace
 
 extern "C" {
@@ -243,22 +281,46 @@ obcrash_error_t obcrash_log_writer_write(obcrash_log_writer_t* writer, ob_thread
                                          const crash_signal_info_t* signal_info,
                                          const obcrash_async_thread_state_t* current_state) {
     const int savedErrno = errno;
+    const ob_thread_t self = ob_mach_thread_self();
+    // A report the user asked for waits for another and yields to a crash; any other is a crash's.
+    const obcrash_error_t stopping =
+        obcrash_async_threads_stop_begin(!writer->report_info.user_requested, crashed_thread);
+    if (stopping != OBCRASH_OK) {
+        errno = savedErrno;
+        return stopping;
+    }
 
     ob_thread_t threads[OBCRASH_LOG_WRITER_MAX_THREADS];
     size_t threadCount = 0;
     if (obcrash_async_task_threads(threads, OBCRASH_LOG_WRITER_MAX_THREADS, &threadCount) != OBCRASH_OK)
         threadCount = 0;
-    if (threadCount > OBCRASH_LOG_WRITER_MAX_THREADS) threadCount = OBCRASH_LOG_WRITER_MAX_THREADS;
-    const ob_thread_t self = ob_mach_thread_self();
+    writer->threads_left_out = 0;
+    if (threadCount > OBCRASH_LOG_WRITER_MAX_THREADS) {
+        writer->threads_left_out = threadCount - OBCRASH_LOG_WRITER_MAX_THREADS;
+        threadCount = OBCRASH_LOG_WRITER_MAX_THREADS;
+        // Whoever is left out, the crashed thread and the one that writes are not.
+        keepListed(threads, threadCount, crashed_thread, current_state != nullptr ? self : crashed_thread);
+        if (current_state != nullptr) keepListed(threads, threadCount, self, crashed_thread);
+    }
     uint8_t suspended[OBCRASH_LOG_WRITER_MAX_THREADS / 8] = {};
     bool anySuspended = false;
-    for (size_t i = 0; i < threadCount; ++i) {
-        if (threads[i] != self && obcrash_async_thread_suspend(threads[i]) == OBCRASH_OK) {
+    bool yielded = false;
+    for (size_t i = 0; i < threadCount && !yielded; ++i) {
+        if (threads[i] == self) continue;
+        const obcrash_error_t status = obcrash_async_thread_suspend(threads[i]);
+        if (status == OBCRASH_OK) {
             suspended[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
             anySuspended = true;
         }
+        yielded = status == OBCRASH_ACCESS_DENIED;
     }
-    if (anySuspended) obcrash_async_threads_await_suspended(OBCRASH_THREAD_SUSPEND_WAIT_MS);
+    if (anySuspended && !yielded) obcrash_async_threads_await_suspended(OBCRASH_THREAD_SUSPEND_WAIT_MS);
+    if (yielded) {
+        resumeSuspended(threads, threadCount, suspended);
+        obcrash_async_threads_stop_end();
+        errno = savedErrno;
+        return OBCRASH_ACCESS_DENIED;
+    }
     // Read once, now that the threads that could replace it are stopped.
     const obcrash_custom_data_t* customData = __atomic_load_n(&writer->custom_data, __ATOMIC_SEQ_CST);
 
@@ -351,9 +413,8 @@ obcrash_error_t obcrash_log_writer_write(obcrash_log_writer_t* writer, ob_thread
     if (customData != nullptr) packBytes(file, 10, customData->bytes, customData->length);
 
     obcrash_async_symbol_cache_free(&cache);
-    for (size_t i = 0; i < threadCount; ++i) {
-        if (suspended[i / 8] & (1u << (i % 8))) obcrash_async_thread_resume(threads[i]);
-    }
+    resumeSuspended(threads, threadCount, suspended);
+    obcrash_async_threads_stop_end();
     errno = savedErrno;
     return file->failed ? OBCRASH_OUTPUT_ERROR : OBCRASH_OK;
 }
@@ -376,6 +437,7 @@ obcrash_error_t obcrash_write_report(obcrash_handler_context_t* context, ob_thre
     const obcrash_error_t status = obcrash_log_writer_write(&context->writer, crashed_thread, context->image_list,
                                                             &file, signal_info, thread_state);
     obcrash_log_writer_close(&context->writer);
+    if (context->writer.threads_left_out != 0) logThreadsLeftOut(context->writer.threads_left_out);
     // A failed flush or close marks the file as failed: the report on disk is incomplete.
     obcrash_async_file_close(&file);
     errno = savedErrno;

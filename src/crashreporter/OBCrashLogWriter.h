@@ -19,7 +19,8 @@ extern "C" {
 
 /* Frames written per thread, and per uncaught exception. */
 #define OBCRASH_LOG_WRITER_MAX_FRAMES 512
-/* Threads a report lists; the stopping layer can hold no more. */
+/* Threads a report lists and stops; the stopping layer can hold no more. Past it the crashed
+ * and the writing thread are still listed, others are left out. */
 #define OBCRASH_LOG_WRITER_MAX_THREADS 1024
 /* Bytes of a crash-info message. */
 #define OBCRASH_LOG_WRITER_MAX_MESSAGE 1024
@@ -82,6 +83,9 @@ typedef struct obcrash_log_writer {
 
     /* Where the C library keeps the pointer to its last abort message; 0 when it has none. */
     ob_vm_address_t abort_msg_address;
+
+    /* Threads the last report could not list (OBCRASH_LOG_WRITER_MAX_THREADS); set by each write. */
+    size_t threads_left_out;
 } obcrash_log_writer_t;
 
 typedef struct crash_bsd_signal_info {
@@ -123,7 +127,8 @@ void obcrash_log_writer_set_custom_data(obcrash_log_writer_t* writer, const void
 
 /* Crash time. Writes the report into `file`; `current_state` is the calling thread's state, or
  * null to leave the calling thread out. OBCRASH_OUTPUT_ERROR when any byte of it was not
- * written. */
+ * written. A user-requested report waits while another report stops the threads, and gives up
+ * with OBCRASH_ACCESS_DENIED, writing nothing, when a crash wants them. */
 obcrash_error_t obcrash_log_writer_write(obcrash_log_writer_t* writer, ob_thread_t crashed_thread,
                                          obcrash_async_image_list_t* image_list, obcrash_async_file_t* file,
                                          const crash_signal_info_t* signal_info,

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <mutex>
 
+#include "crashreporter/OBCrashAsyncCrashGuard.h"
 #include "crashreporter/OBCrashAsyncThreads.h"
 
 extern "C" const ob_ndr_record_t ob_ndr_record = {0, 0, 0, 0, 1, 0, 0, 0};
@@ -36,6 +37,8 @@ struct PortEntry {
     std::atomic<int64_t> sendRights{0};
     std::atomic<ob_mach_port_t> noSendersNotify{OB_MACH_PORT_NULL};
     std::atomic<ob_mach_port_t> set{OB_MACH_PORT_NULL};
+    // The thread that last waited to receive on the port or set.
+    std::atomic<ob_thread_t> receiver{0};
 };
 
 PortEntry ports[kPortCount];
@@ -104,6 +107,7 @@ ob_kern_return_t claimEntry(int kind, int receiveFd, int sendFd, ob_mach_port_t*
         entry.sendRights.store(0);
         entry.noSendersNotify.store(OB_MACH_PORT_NULL);
         entry.set.store(OB_MACH_PORT_NULL);
+        entry.receiver.store(0);
         // Never 0 (null) nor all ones (dead): the generation is at least 1 and fits 24 bits.
         const ob_mach_port_t made = ((generation == 0 ? 1 : generation) << 8) | i;
         entry.name.store(made);
@@ -191,6 +195,7 @@ ob_kern_return_t receiveMessage(ob_mach_msg_header_t* msg, uint32_t option, uint
     for (;;) {
         PortEntry* target = lookup(rcvName);
         if (target == nullptr) return OB_MACH_RCV_INVALID_NAME;
+        target->receiver.store(ob_mach_thread_self());
         struct pollfd fds[kPortCount];
         ob_mach_port_t names[kPortCount];
         nfds_t count = 0;
@@ -475,6 +480,17 @@ ob_kern_return_t raiseForBehavior(ob_mach_port_t port, int32_t behavior, int32_t
                           count, newState, &newCount);
 }
 
+// Whether the calling thread is the one that receives on the port, alone or through its set: an
+// exception it raised there could never be answered.
+bool receivedByCaller(ob_mach_port_t name) {
+    const ob_thread_t self = ob_mach_thread_self();
+    const PortEntry* port = lookupPort(name);
+    if (port == nullptr) return false;
+    if (port->receiver.load() == self) return true;
+    const PortEntry* set = lookup(port->set.load());
+    return set != nullptr && set->receiver.load() == self;
+}
+
 bool findTarget(uint32_t exception, ob_mach_port_t* port, int32_t* behavior, int32_t* flavor) {
     const ExceptionTable* tables[2] = {threadTable(ob_mach_thread_self(), false), &taskTable};
     for (const ExceptionTable* table : tables) {
@@ -506,12 +522,17 @@ void faultHandler(int signo, siginfo_t* info, void* uap) {
         if (candidate.signo == signo) held = &candidate;
     }
     if (held == nullptr) return;
+    // The thread that holds the crash is past every handler: the exception server may be stopped
+    // by its very report writer, and may be the faulting thread itself.
+    if (obcrash_async_crash_guard_is_holder()) obcrash_async_crash_guard_end_process(signo);
     const bool sent = info->si_code <= 0;
     const bool trap = signo == SIGTRAP;
     ob_mach_port_t port;
     int32_t behavior;
     int32_t flavor;
-    if (sent || !findTarget(held->exception, &port, &behavior, &flavor)) {
+    // A fault of the thread that serves the registered port (the exception server's own) is
+    // delivered as the signal at once, as if nobody had answered it.
+    if (sent || !findTarget(held->exception, &port, &behavior, &flavor) || receivedByCaller(port)) {
         deliverSignal(*held, sent || trap);
         return;
     }

@@ -107,19 +107,13 @@ void runCrashCallbacks(siginfo_t* info, ucontext_t* uap) {
     if (crashCallbacks.handleSignal != nullptr) crashCallbacks.handleSignal(info, uap, crashCallbacks.context);
 }
 
-// The thread writing the crash's report; 0 before a crash.
-std::atomic<pid_t> crashingThread{0};
-
-// Takes the process's one crash; false when the calling thread already holds it (its writer
-// faulted). Any other thread that comes later waits here for the process to end.
-bool takeTheCrash() {
-    const auto self = static_cast<pid_t>(syscall(SYS_gettid));
-    if (!obcrash_async_crash_guard_take()) {
-        if (crashingThread.load() == self) return false;
-        obcrash_async_crash_guard_wait();
-    }
-    crashingThread.store(self);
-    return true;
+// Returns only to the first crash of the process. A later crash of another thread waits for the
+// first to end the process. A fault of the thread that already holds the crash, in its writer or
+// in a crash callback, can be handled by nobody: it ends the process by the first crash's signal.
+void takeTheCrash(int signo) {
+    if (obcrash_async_crash_guard_take(signo)) return;
+    if (obcrash_async_crash_guard_is_holder()) obcrash_async_crash_guard_end_process(signo);
+    obcrash_async_crash_guard_wait();
 }
 
 void restoreDefaultActions() {
@@ -133,15 +127,14 @@ void restoreDefaultActions() {
 
 bool signal_handler_callback(int signo, siginfo_t* info, ucontext_t* uap, void* context,
                              const OBCrashSignalHandlerCallback*) {
-    if (takeTheCrash()) {
-        auto* handlerContext = static_cast<ReporterHandlerContext*>(context);
-        obcrash_async_thread_state_t state;
-        obcrash_async_thread_state_mcontext_init(&state, uap);
-        const crash_bsd_signal_info_t bsd{signo, info->si_code, reinterpret_cast<uintptr_t>(info->si_addr)};
-        const crash_signal_info_t signalInfo{&bsd, nullptr};
-        if (obcrash_write_report(&handlerContext->report, ob_mach_thread_self(), &state, &signalInfo) == OBCRASH_OK)
-            runCrashCallbacks(info, uap);
-    }
+    takeTheCrash(signo);
+    auto* handlerContext = static_cast<ReporterHandlerContext*>(context);
+    obcrash_async_thread_state_t state;
+    obcrash_async_thread_state_mcontext_init(&state, uap);
+    const crash_bsd_signal_info_t bsd{signo, info->si_code, reinterpret_cast<uintptr_t>(info->si_addr)};
+    const crash_signal_info_t signalInfo{&bsd, nullptr};
+    if (obcrash_write_report(&handlerContext->report, ob_mach_thread_self(), &state, &signalInfo) == OBCRASH_OK)
+        runCrashCallbacks(info, uap);
     // Only after the report: until then another thread's fault must wait in takeTheCrash rather
     // than end the process half-way through the file. The re-raised signal now ends it.
     restoreDefaultActions();
@@ -169,7 +162,7 @@ ob_kern_return_t mach_exception_callback(ob_task_t task, ob_thread_t thread, int
     if (!obcrash_async_mach_exception_get_siginfo(exception_type, codes, code_count, CPU_TYPE_X86_64, &mapped))
         return OB_KERN_FAILURE;
     // Taken only for an exception that crashes: one a previous handler dealt with is no crash.
-    if (!takeTheCrash()) return OB_KERN_FAILURE;
+    takeTheCrash(mapped.si_signo);
     const crash_bsd_signal_info_t bsd{mapped.si_signo, mapped.si_code, reinterpret_cast<uintptr_t>(mapped.si_addr)};
     const crash_mach_signal_info_t mach{exception_type, codes, code_count};
     const crash_signal_info_t signalInfo{&bsd, &mach};
@@ -551,6 +544,7 @@ std::optional<std::vector<uint8_t>> OBCrashReporter::generateLiveReportWithThrea
         status = obcrash_log_writer_write(writer.get(), thread, &sharedImageList(), &file, &signalInfo, nullptr);
     }
     obcrash_log_writer_close(writer.get());
+    if (writer->threads_left_out != 0) obcrashLog("The report leaves out %zu threads", writer->threads_left_out);
     const bool flushed = obcrash_async_file_flush(&file);
     const bool closed = obcrash_async_file_close(&file);
     if (status == OBCRASH_OK && !(flushed && closed)) status = OBCRASH_OUTPUT_ERROR;

@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +16,24 @@
 #include "crashreporter/OBCrashAsync.h"
 #include "crashreporter/OBCrashAsyncByteOrder.h"
 #include "crashreporter/OBCrashAsyncFile.h"
+
+namespace {
+
+// A descriptor whose next writes write nothing, as some devices answer.
+std::atomic<int> stallingFd{-1};
+std::atomic<int> stallsLeft{0};
+
+}  // namespace
+
+// The C library's write, for every caller in this program: it passes each call to the kernel but
+// the stalled ones, which no file here can be made to give.
+extern "C" ssize_t write(int fd, const void* data, size_t length) {
+    if (fd == stallingFd.load() && stallsLeft.load() > 0) {
+        stallsLeft.fetch_sub(1);
+        return 0;
+    }
+    return static_cast<ssize_t>(syscall(SYS_write, fd, data, length));
+}
 
 namespace {
 
@@ -139,6 +160,25 @@ TEST_F(BufferedFile, RefusesWholeWritesPastTheLimitAndFailsOnABadDescriptor) {
     EXPECT_FALSE(obcrash_async_file_write(&file, data.data(), 300));
     EXPECT_LT(obcrash_async_writen(fd, data.data(), 1), 0);
     EXPECT_EQ(obcrash_async_writen(fd, data.data(), 0), 0);
+}
+
+// A write that writes nothing is tried once more: once is a stall the next write gets past, twice
+// in a row is a file that takes nothing, and a failure rather than a loop.
+TEST(AsyncPrimitives, AWriteOfNothingIsTriedOnceMore) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    stallingFd = fds[1];
+    stallsLeft = 1;
+    EXPECT_EQ(obcrash_async_writen(fds[1], "abc", 3), 3);
+    char got[4] = {};
+    ASSERT_EQ(read(fds[0], got, 3), 3);
+    EXPECT_STREQ(got, "abc");
+    stallsLeft = 2;
+    EXPECT_EQ(obcrash_async_writen(fds[1], "abc", 3), -1);
+    EXPECT_EQ(stallsLeft.load(), 0);
+    stallingFd = -1;
+    close(fds[0]);
+    close(fds[1]);
 }
 
 }  // namespace

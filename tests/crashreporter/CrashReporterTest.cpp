@@ -12,11 +12,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
 
 #include "ForkedChild.h"
+#include "crashreporter/OBCrashLog.h"
+#include "crashreporter/OBCrashLogWriter.h"
 #include "crashreporter/OBCrashReport.h"
 #include "crashreporter/OBCrashReporter.h"
 #include "support/ModelsTestSupport.h"
@@ -168,6 +171,18 @@ bool lists(const OBCrashReport& report, const std::string& path) {
     return std::any_of(images.begin(), images.end(), [&](const auto& image) { return image.imageName == path; });
 }
 
+OBCrashReporter exceptionServerReporterIn(const fs::path& base) {
+    return OBCrashReporter("com.sablix.test", "7", "1.0", OBCrashReporterConfig(1, 0, false, base));
+}
+
+void faultingCallback(siginfo_t*, ucontext_t*, void*) { crashtest::badAccess(); }
+
+// The report the crash left, or none when there is none or it does not decode.
+std::unique_ptr<const OBCrashReport> pendingReport(const OBCrashReporter& reporter) {
+    const auto data = reporter.loadPendingCrashReportData();
+    return data ? OBCrashReport::initWithData(*data) : nullptr;
+}
+
 }  // namespace
 
 // The image list is brought up to date when the reporter is enabled, when the custom data changes
@@ -275,4 +290,151 @@ TEST(CrashReporter, OnlyAPrivateRegularFileOfBoundedSizeIsAReport) {
     });
     EXPECT_TRUE(loads.exitedCleanly()) << loads.status;
     EXPECT_EQ(loads.reported, "");
+}
+
+// With the exception server, a crash callback that faults: after abort() it runs on the aborting
+// thread (the signal path), after a bad access on the server's own thread. Nobody can handle that
+// second fault; the process must still end, by the first crash's signal, its report whole.
+TEST(CrashReporter, AFaultingCrashCallbackEndsTheProcessByTheCrashsSignal) {
+    constexpr unsigned kDeadlineSeconds = 10;
+    for (const bool viaAbort : {true, false}) {
+        SCOPED_TRACE(viaAbort ? "abort" : "bad access");
+        for (int run = 0; run < 20; ++run) {
+            modelstest::TempDir base;
+            const auto result = crashtest::runInChild(
+                [&] {
+                    auto reporter = exceptionServerReporterIn(base.path());
+                    obcrash::OBCrashReporterCallbacks callbacks;
+                    callbacks.handleSignal = faultingCallback;
+                    reporter.setCrashCallbacks(&callbacks);
+                    if (!reporter.enableCrashReporter()) _exit(4);
+                    if (viaAbort) std::abort();
+                    crashtest::badAccess();
+                },
+                kDeadlineSeconds);
+            const int signo = viaAbort ? SIGABRT : SIGSEGV;
+            ASSERT_TRUE(result.killedBy(signo)) << "run " << run << ", status " << result.status;
+            const auto report = pendingReport(exceptionServerReporterIn(base.path()));
+            ASSERT_TRUE(report) << "run " << run;
+            ASSERT_EQ(report->signalInfo().name, viaAbort ? "SIGABRT" : "SIGSEGV") << "run " << run;
+        }
+    }
+}
+
+// Live reports from four threads at once: each stops the other threads in turn, so none is stopped
+// by another that it stops, and all finish. Under the sanitizers a report costs several times as
+// much; fewer still meet each other many times over.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kLiveReportsEach = 20;
+#else
+constexpr int kLiveReportsEach = 50;
+#endif
+TEST(CrashReporter, LiveReportsFromManyThreadsAtOnceAllFinish) {
+    const auto result = crashtest::runInChild(
+        [] {
+            modelstest::TempDir base;
+            auto reporter = reporterIn(base.path());
+            std::atomic<int> written{0};
+            std::vector<std::thread> threads;
+            for (int t = 0; t < 4; ++t)
+                threads.emplace_back([&] {
+                    for (int n = 0; n < kLiveReportsEach; ++n) {
+                        const auto live = reporter.generateLiveReport();
+                        if (live && OBCrashReport::initWithData(*live)) written.fetch_add(1);
+                    }
+                });
+            for (auto& thread : threads) thread.join();
+            check(written.load() == 4 * kLiveReportsEach, "a live report failed");
+        },
+        120);
+    EXPECT_TRUE(result.exitedCleanly()) << result.status;
+    EXPECT_EQ(result.reported, "");
+}
+
+// A thread takes live reports one after the other while another thread crashes: whichever stops
+// the threads first, the crash ends the process and leaves its one report. 50 runs, half with
+// each handler type.
+TEST(CrashReporter, ACrashDuringLiveReportsLeavesItsReport) {
+    for (const uint64_t handlerType : {0, 1}) {
+        for (int run = 0; run < 25; ++run) {
+            modelstest::TempDir base;
+            const auto config = OBCrashReporterConfig(handlerType, 0, false, base.path());
+            const auto result = crashtest::runInChild(
+                [&] {
+                    auto reporter = OBCrashReporter("com.sablix.test", "7", "1.0", config);
+                    if (!reporter.enableCrashReporter()) _exit(4);
+                    std::atomic<int> live{0};
+                    std::thread([&] {
+                        for (;;) {
+                            reporter.generateLiveReport();
+                            live.fetch_add(1);
+                        }
+                    }).detach();
+                    while (live.load() == 0) usleep(1000);
+                    // Into a different moment of a report each run.
+                    usleep(static_cast<useconds_t>(run % 10) * 1500);
+                    crashtest::badAccess();
+                },
+                30);
+            const std::string trace = "handler type " + std::to_string(handlerType) + ", run " + std::to_string(run);
+            ASSERT_TRUE(result.killedBy(SIGSEGV)) << trace << ", status " << result.status;
+            const auto report = pendingReport(OBCrashReporter("com.sablix.test", "7", "1.0", config));
+            ASSERT_TRUE(report) << trace;
+            EXPECT_EQ(report->signalInfo().name, "SIGSEGV") << trace;
+            const auto& threads = report->threads();
+            const auto crashed =
+                std::count_if(threads.begin(), threads.end(), [](const auto& thread) { return thread.crashed; });
+            ASSERT_EQ(crashed, 1) << trace;
+        }
+    }
+}
+
+// More threads than a report lists: it still lists the thread that asked for it (newer than all
+// the others, so last in the kernel's order), and the log says how many it left out.
+TEST(CrashReporter, AReportOfMoreThreadsThanItHoldsKeepsItsOwnThreadAndSaysWhatItLeftOut) {
+    const auto result = crashtest::runInChild(
+        [] {
+            std::mutex logLock;
+            std::string log;
+            obcrash::setOBCrashLogSink([&](const std::string& line) {
+                const std::lock_guard lock(logLock);
+                log += line + "\n";
+            });
+            modelstest::TempDir base;
+            auto reporter = reporterIn(base.path());
+            int block[2];
+            if (pipe(block) != 0) _exit(5);
+            pthread_attr_t small;
+            pthread_attr_init(&small);
+            pthread_attr_setstacksize(&small, 64 * 1024);
+            std::vector<pthread_t> waiters(1030);
+            for (auto& waiter : waiters) {
+                const auto wait = [](void* fd) -> void* {
+                    char byte;
+                    while (read(*static_cast<int*>(fd), &byte, 1) < 0) {}
+                    return nullptr;
+                };
+                if (pthread_create(&waiter, &small, wait, &block[0]) != 0) _exit(6);
+            }
+            std::thread([&] {
+                const size_t leftOut = threadCount() - OBCRASH_LOG_WRITER_MAX_THREADS;
+                const auto live = reporter.generateLiveReport();
+                const auto report = live ? OBCrashReport::initWithData(*live) : nullptr;
+                check(report != nullptr, "no live report");
+                if (!report) return;
+                check(report->threads().size() == OBCRASH_LOG_WRITER_MAX_THREADS, "not as many threads as it holds");
+                size_t callers = 0;
+                for (const auto& thread : report->threads())
+                    if (thread.crashed && !thread.registers.empty() && !thread.stackFrames.empty()) ++callers;
+                check(callers == 1, "the calling thread is not listed");
+                const std::lock_guard lock(logLock);
+                const auto said = "The report leaves out " + std::to_string(leftOut) + " threads";
+                check(log.find(said) != std::string::npos, ("not logged: " + said + "; log: " + log).c_str());
+            }).join();
+            close(block[1]);
+            for (auto& waiter : waiters) pthread_join(waiter, nullptr);
+        },
+        120);
+    EXPECT_TRUE(result.exitedCleanly()) << result.status;
+    EXPECT_EQ(result.reported, "");
 }

@@ -37,7 +37,8 @@ inline void badAccess() {
     *reinterpret_cast<volatile int*>(firstPage) = 1;
 }
 
-inline ChildResult runInChild(const std::function<void()>& body) {
+// `deadlineSeconds` bounds the child's life: one that hangs ends by SIGALRM.
+inline ChildResult runInChild(const std::function<void()>& body, unsigned deadlineSeconds = 30) {
     int fds[2];
     if (pipe(fds) != 0) return {};
     const pid_t pid = fork();
@@ -48,7 +49,7 @@ inline ChildResult runInChild(const std::function<void()>& body) {
         setrlimit(RLIMIT_CORE, &noCore);
         for (int signo : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGABRT}) signal(signo, SIG_DFL);
         // A child that hangs ends by SIGALRM instead of holding the test up.
-        alarm(30);
+        alarm(deadlineSeconds);
         body();
         _exit(0);
     }

@@ -200,3 +200,32 @@ TEST(MachExceptionServerTest, ServerAnswersRequestsAndStopsOnRelease) {
     EXPECT_EQ(ob_mach_port_send_rights(serverPort), -1);
     ob_mach_port_mod_refs(task, replyPort, OB_MACH_PORT_RIGHT_RECEIVE, -1);
 }
+
+namespace {
+
+ob_kern_return_t faultingCallback(ob_task_t, ob_thread_t, int32_t, const int64_t*, uint32_t, void*) {
+    report("callback;");
+    crashtest::badAccess();
+    return OB_KERN_FAILURE;
+}
+
+}  // namespace
+
+// The server's thread faults while it handles a fault. Its own exception would go to the port only
+// it serves; it must instead end the process by its signal, in every run.
+TEST(MachExceptionServerTest, AFaultOfTheServersThreadEndsTheProcess) {
+    constexpr unsigned kDeadlineSeconds = 10;
+    for (int run = 0; run < 20; ++run) {
+        auto child = runInChild(
+            [] {
+                OBCrashReporterError error;
+                static auto server = OBCrashMachExceptionServer::initWithCallBack(faultingCallback, nullptr, &error);
+                auto port = server ? server->exceptionPortWithMask(OB_EXC_MASK_BAD_ACCESS, &error) : nullptr;
+                if (!port || !port->registerForTask(ob_mach_task_self(), nullptr, &error)) _exit(5);
+                crashtest::badAccess();
+            },
+            kDeadlineSeconds);
+        ASSERT_TRUE(child.killedBy(SIGSEGV)) << "run " << run << ", status " << child.status;
+        ASSERT_EQ(child.reported, "callback;");
+    }
+}

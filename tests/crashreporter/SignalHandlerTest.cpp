@@ -145,7 +145,7 @@ namespace {
 std::atomic<int> losers{0};
 
 bool guardedCallback(int signo, siginfo_t*, ucontext_t*, void*, const OBCrashSignalHandlerCallback*) {
-    if (!obcrash_async_crash_guard_take()) {
+    if (!obcrash_async_crash_guard_take(signo)) {
         report("L");
         losers.fetch_add(1);
         obcrash_async_crash_guard_wait();

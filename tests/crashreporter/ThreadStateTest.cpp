@@ -287,4 +287,46 @@ TEST(ThreadSuspension, ACrashStopsEveryThreadAndResumesThem) {
     dlclose(library);
 }
 
+// Threads use the stopping layer first at the same moment, each to stop a thread of its own: it is
+// set up once, so each stopped thread is found parked and runs on when it is let go. Each run is a
+// new process (a death test runs the program anew), where the layer is not set up yet.
+TEST(ThreadSuspension, FirstUseFromManyThreadsAtOnceSetsUpOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    constexpr int kUsers = 16;
+    const auto firstUse = [] {
+        // A thread parked where nobody can find it keeps the process from ending: SIGALRM ends it.
+        alarm(10);
+        std::atomic<bool> stop{false};
+        std::atomic<pid_t> targetTids[kUsers] = {};
+        std::vector<std::thread> targets;
+        for (auto& tid : targetTids)
+            targets.emplace_back([&] {
+                tid = gettid();
+                while (!stop) usleep(1000);
+            });
+        for (const auto& tid : targetTids)
+            while (tid == 0) usleep(1000);
+        std::atomic<int> waiting{kUsers};
+        std::atomic<bool> failed{false};
+        std::vector<std::thread> users;
+        for (const auto& tid : targetTids)
+            users.emplace_back([&] {
+                // Spun rather than waited for, so that all start within a few instructions.
+                waiting.fetch_sub(1);
+                while (waiting.load() > 0) {}
+                bool held = obcrash_nasync_threads_setup() == OBCRASH_OK;
+                held = held && obcrash_async_thread_suspend(tid) == OBCRASH_OK;
+                obcrash_async_threads_await_suspended(2000);
+                held = held && obcrash_async_thread_is_suspended(tid);
+                held = held && obcrash_async_thread_resume(tid) == OBCRASH_OK;
+                if (!held) failed = true;
+            });
+        for (auto& user : users) user.join();
+        stop = true;
+        for (auto& target : targets) target.join();
+        _exit(failed ? 1 : 0);
+    };
+    for (int run = 0; run < 50; ++run) EXPECT_EXIT(firstUse(), ::testing::ExitedWithCode(0), "") << "run " << run;
+}
+
 }  // namespace
