@@ -32,6 +32,14 @@ public:
     // Ends one hold. The last one lets the keyboard go and posts the held keys, in the order
     // typed, each with the modifiers it was typed with; the leaked keys (below) go first.
     virtual void release() = 0;
+    // For a window of this process that takes the keyboard before the hold ends (a dialog): the
+    // keys the outstanding hold holds, leaked ones included, are not posted when the keyboard is
+    // let go (its last release() or its time limit) but set aside, in the order typed, until
+    // postSetAside().
+    virtual void setAside() = 0;
+    // Posts the keys set aside, each with the modifiers it was typed with: at once, or, while a
+    // hold is outstanding, when it ends, ahead of the keys it holds.
+    virtual void postSetAside() = 0;
     // Whether a key the tap saw is the hold's to post again: it reaches the application (and the
     // tap, a second time) only when release() posts it. Answers true once per such key: a key
     // kept back, or one that leaked (below).

@@ -13,7 +13,9 @@ namespace testsupport {
 // to the latest completion.
 class FakeFillInPresenter final : public sablix::FillInPresenter {
 public:
-    void show(std::vector<std::string> fieldNames, Completion completion) override {
+    // The dialog has the focus at once.
+    void show(std::vector<std::string> fieldNames, Completion completion, Focused focused) override {
+        if (focused) focused();
         std::lock_guard lock(mutex_);
         requests_.push_back(fieldNames);
         completion_ = std::move(completion);

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "desktop/KeyboardGrab.h"
@@ -11,8 +12,8 @@
 namespace testsupport {
 
 // A keyboard the test lets the engine hold, or not (another client holds it: the default). It
-// tracks whether it is grabbed right now, and a hook sees each change: "grab", "ungrab" and
-// "let go" (the last hold released: the held keys are posted).
+// tracks whether it is grabbed right now, and a hook sees each change: "grab", "ungrab", "let go"
+// (the last hold released: the held keys are posted) and "set aside" (released, its keys kept).
 //
 // With a marker key set, a first hold gathers the keys the tap shows before it as leaked (they
 // reached the application before the keyboard was held), as the real hold does with the key it
@@ -47,9 +48,32 @@ public:
         std::unique_lock lock(mutex_);
         if (holds_ == 0 || --holds_ > 0) return;
         gathering_ = false;
+        if (std::exchange(settingAside_, false)) {
+            setAside_.insert(setAside_.end(), leaked_.begin(), leaked_.end());
+            leaked_.clear();
+            change(lock, false, "set aside");
+            return;
+        }
+        if (std::exchange(setAsideDue_, false)) {
+            reposted_.insert(reposted_.end(), setAside_.begin(), setAside_.end());
+            setAside_.clear();
+        }
         reposted_.insert(reposted_.end(), leaked_.begin(), leaked_.end());
         leaked_.clear();
         change(lock, false, "let go");
+    }
+    void setAside() override {
+        std::lock_guard lock(mutex_);
+        if (holds_ > 0) settingAside_ = true;
+    }
+    void postSetAside() override {
+        std::lock_guard lock(mutex_);
+        if (holds_ > 0) {
+            setAsideDue_ = true;
+            return;
+        }
+        reposted_.insert(reposted_.end(), setAside_.begin(), setAside_.end());
+        setAside_.clear();
     }
     bool withheld(const desktop::KeyDown& key) override {
         std::lock_guard lock(mutex_);
@@ -114,6 +138,9 @@ private:
     bool gathering_ = false;
     std::vector<desktop::KeyDown> leaked_;
     std::vector<desktop::KeyDown> reposted_;
+    bool settingAside_ = false;
+    bool setAsideDue_ = false;
+    std::vector<desktop::KeyDown> setAside_;
     std::condition_variable markerShown_;
 };
 

@@ -152,8 +152,8 @@ bool SablixSession::waitForLog(const std::string& text, int timeoutMs, size_t co
 
 bool SablixSession::waitUntilTapSeesKeys() {
     if (!waitForLog(kTapRunning)) return false;
-    // The tap records from the moment its recording is enabled, a little after it says it is
-    // registered: a Shift press (no text, so it changes nothing) shows when keys get through.
+    // A Shift press (no text, so it changes nothing) shows when keys typed in the focused window
+    // get through to the engine.
     return waitUntil(
         [&] {
             const size_t before = logCount(kNoTextKey);

@@ -22,7 +22,12 @@ namespace e2e {
 // (a prepared defaults.json) and its log (stderr) in a file the test reads.
 class SablixSession {
 public:
-    static constexpr const char* kTapRunning = "Event tap registered successfully";
+    // The server records keys for the engine from now on; the engine says it registered its tap
+    // a moment before the recording starts, and keys typed in between are never seen.
+    static constexpr const char* kTapRunning = "Recording started";
+    // Keys typed from now on go to the fill-in dialog (those typed before it had the focus wait
+    // for the snippet).
+    static constexpr const char* kDialogHasTheKeyboard = "The fill-in dialog has the keyboard";
 
     explicit SablixSession(std::string display);
     ~SablixSession();

@@ -20,6 +20,7 @@ constexpr const char* kTapThreadName = "sablix.keytap";
 constexpr const char* kTapFailedMessage = "Event tap stopped delivering keys; marked unregistered";
 constexpr const char* kNoSourceForDeletionMessage = "Failed to create event source for trigger deletion";
 constexpr const char* kNoSourceForReplacementMessage = "Failed to create event source for text replacement";
+constexpr const char* kDialogHasTheKeyboardMessage = "The fill-in dialog has the keyboard";
 
 void realSleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
 
@@ -285,7 +286,7 @@ void TextReplacer::processKey(const desktop::KeyDown& key, KeyHops* hops) {
     // Finding the frontmost window takes several round trips to the display, which the keys
     // typed right after a trigger would outrun: a key that would complete a trigger takes the
     // hold first, and lets it go again when it turns out not to.
-    KeyboardHold early(keyboardGrab_, completesDirectTrigger(typed, *cache) && keyboardGrab_.hold());
+    KeyboardHold early(keyboardGrab_, completesTrigger(typed, *cache) && keyboardGrab_.hold());
 
     const auto front = workspace_.frontmostApplication();
     // Text typed in another window is no part of a trigger typed here.
@@ -313,11 +314,10 @@ void TextReplacer::processKey(const desktop::KeyDown& key, KeyHops* hops) {
     expand(*match, cache, early.handOn(), front ? front->windowClass : std::string(), hops);
 }
 
-bool TextReplacer::completesDirectTrigger(const std::string& typed, const TriggerCache& cache) const {
+bool TextReplacer::completesTrigger(const std::string& typed, const TriggerCache& cache) const {
     if (typed.empty() || cache.empty()) return false;
     KeyBuffer copy = keyBuffer_;
-    const auto match = cache.match(platform::text::lowercased(copy.append(typed)));
-    return match && !DynamicFieldProcessor::hasFillFields(match->snippet.snippet);
+    return cache.match(platform::text::lowercased(copy.append(typed))).has_value();
 }
 
 // A click may have put the caret anywhere: the characters before it are no longer the ones typed.
@@ -326,10 +326,9 @@ void TextReplacer::handleButtonPress() { keyBuffer_.clear(); }
 void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache, bool alreadyHeld,
                           const std::string& windowClass, KeyHops* hops) {
     const bool fillIn = DynamicFieldProcessor::hasFillFields(match.snippet.snippet);
-    // Keys typed from now on would race the erasing and the paste: they are held, first thing,
-    // and follow the snippet.
-    const bool keysHeld = !fillIn && (alreadyHeld || keyboardGrab_.hold());
-    if (fillIn && alreadyHeld) keyboardGrab_.release();
+    // Keys typed from now on would race the erasing and the paste (or, for a fill-in, the dialog
+    // taking the focus): they are held, first thing, and follow the snippet.
+    const bool keysHeld = alreadyHeld || keyboardGrab_.hold();
     logger_.info("Matched snippet: %s", posix::escapedForLog(match.snippet.snippetTitle).c_str());
     keyBuffer_.clear();
 
@@ -341,11 +340,11 @@ void TextReplacer::expand(const TriggerCache::Match& match, std::shared_ptr<cons
     if (fillIn) {
         auto names = DynamicFieldProcessor::extractFillFields(content);
         logger_.info("Snippet has %ld fill-in field(s), showing dialog", static_cast<long>(names.size()));
-        auto completion = fillInCompletion(std::move(content), std::move(cache));
-        replacementQueue_.async([this, triggerLength, names = std::move(names), completion = std::move(completion)] {
-            deleteTypedTrigger(triggerLength, kNoSourceForDeletionMessage);
-            fillInController_.show(names, completion);
-        });
+        auto completion = fillInCompletion(std::move(content), std::move(cache), keysHeld);
+        replacementQueue_.async(
+            [this, triggerLength, keysHeld, names = std::move(names), completion = std::move(completion)] {
+                askForFillIns(triggerLength, keysHeld, names, completion);
+            });
     } else {
         std::optional<ExpansionHops> expansionHops;
         if (hops) {
@@ -371,21 +370,53 @@ void TextReplacer::recordFirstExpansion() {
     analytics_.track(AnalyticsEvent::firstSnippetExpand);
 }
 
-FillInPresenter::Completion TextReplacer::fillInCompletion(std::string content,
-                                                           std::shared_ptr<const TriggerCache> cache) {
+void TextReplacer::askForFillIns(size_t triggerLength, bool keysHeld, const std::vector<std::string>& names,
+                                 const FillInPresenter::Completion& completion) {
+    KeyboardHold hold(keyboardGrab_, keysHeld);
+    const size_t erased =
+        keysHeld ? typedLength(triggerLength, keyboardGrab_.leaked(kLongestWaitForLeakedKeys)) : triggerLength;
+    deleteTypedTrigger(erased, kNoSourceForDeletionMessage);
+    // The keys held until the dialog has the focus are the field's, typed after the snippet; those
+    // typed after are the dialog's.
+    if (keysHeld) keyboardGrab_.setAside();
     std::weak_ptr<int> alive = alive_;
-    return [this, alive, content = std::move(content),
-            cache = std::move(cache)](std::optional<FillInPresenter::Values> values) {
-        if (!values || alive.expired()) return;  // cancelled: the erased trigger stays erased
+    fillInController_.show(names, completion, [this, alive, held = hold.handOn()] {
+        if (alive.expired()) return;
+        replacementQueue_.async([this, held] {
+            if (held) keyboardGrab_.release();
+            logger_.info("%s", kDialogHasTheKeyboardMessage);
+        });
+    });
+}
+
+FillInPresenter::Completion TextReplacer::fillInCompletion(std::string content,
+                                                           std::shared_ptr<const TriggerCache> cache,
+                                                           bool keysSetAside) {
+    std::weak_ptr<int> alive = alive_;
+    return [this, alive, content = std::move(content), cache = std::move(cache),
+            keysSetAside](std::optional<FillInPresenter::Values> values) {
+        if (alive.expired()) return;
+        if (!values) {
+            // Cancelled: the erased trigger stays erased, and the keys typed after it come back.
+            if (!keysSetAside) return;
+            replacementQueue_.async([this] {
+                sleep_(kDelayAfterFillIn);
+                keyboardGrab_.postSetAside();
+            });
+            return;
+        }
         std::string filled = DynamicFieldProcessor::applyFillValues(content, *values);
-        replacementQueue_.async([this, filled = std::move(filled), cache] {
+        replacementQueue_.async([this, filled = std::move(filled), cache, keysSetAside] {
             sleep_(kDelayAfterFillIn);
             const auto source = keyPoster_.createEventSource();
             if (!source) {
                 logger_.error("Failed to create event source for paste");
+                keyboardGrab_.postSetAside();
                 return;
             }
-            pasteContent(*source, filled, cache);
+            const PasteTarget target = pasteTarget();
+            pasteContent(*source, filled, cache, target, clipboardKeeper_.save(target.selections), keysSetAside);
+            keyboardGrab_.postSetAside();
         });
     };
 }
@@ -452,12 +483,6 @@ size_t TextReplacer::typedLength(size_t triggerLength, const std::vector<desktop
 PasteTarget TextReplacer::pasteTarget() {
     const auto front = workspace_.frontmostApplication();
     return pasteTargets_.forWindowClass(front ? front->windowClass : std::string());
-}
-
-void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::string& content,
-                                const std::shared_ptr<const TriggerCache>& cache) {
-    const PasteTarget target = pasteTarget();
-    pasteContent(source, content, cache, target, clipboardKeeper_.save(target.selections), false);
 }
 
 void TextReplacer::pasteContent(desktop::KeyEventSource& source, const std::string& content,

@@ -147,18 +147,23 @@ private:
     // hops: where the stamps go, when they are taken.
     void processKey(const desktop::KeyDown& key, KeyHops* hops);
     void handleButtonPress();
-    // Whether the key's text, added to the buffer, completes a trigger whose snippet has no
-    // fill-in field.
-    bool completesDirectTrigger(const std::string& typed, const TriggerCache& cache) const;
+    // Whether the key's text, added to the buffer, completes a trigger.
+    bool completesTrigger(const std::string& typed, const TriggerCache& cache) const;
     // After the keys already handed on: the buffer belongs to the processing queue.
     void clearKeyBuffer();
     // `windowClass`: the class of the window the trigger was typed in.
     void expand(const TriggerCache::Match& match, std::shared_ptr<const TriggerCache> cache, bool alreadyHeld,
                 const std::string& windowClass, KeyHops* hops);
-    FillInPresenter::Completion fillInCompletion(std::string content, std::shared_ptr<const TriggerCache> cache);
+    // keysSetAside: keys typed after the trigger wait for the snippet, which is then posted first.
+    FillInPresenter::Completion fillInCompletion(std::string content, std::shared_ptr<const TriggerCache> cache,
+                                                 bool keysSetAside);
 
     void recordFirstExpansion();
     // The rest run on the replacement queue.
+    // Erases the trigger and shows the fill-in dialog; a hold outstanding ends once the dialog has
+    // the focus, its keys set aside for after the snippet.
+    void askForFillIns(size_t triggerLength, bool keysHeld, const std::vector<std::string>& names,
+                       const FillInPresenter::Completion& completion);
     // Erases the trigger with Backspaces; the source it posted them from, or none (logged).
     std::unique_ptr<desktop::KeyEventSource> deleteTypedTrigger(size_t triggerLength, const char* noSourceMessage);
     // The characters the application has from the trigger on: the trigger's and those the keys
@@ -167,8 +172,6 @@ private:
     void performReplacement(size_t triggerLength, const std::string& content, std::shared_ptr<const TriggerCache> cache,
                             const PasteTarget& target, bool keysHeld, std::optional<ExpansionHops> hops);
     PasteTarget pasteTarget();
-    void pasteContent(desktop::KeyEventSource& source, const std::string& content,
-                      const std::shared_ptr<const TriggerCache>& cache);
     void pasteContent(desktop::KeyEventSource& source, const std::string& content,
                       const std::shared_ptr<const TriggerCache>& cache, const PasteTarget& target,
                       ClipboardKeeper::Saved saved, bool keysHeld, ExpansionHops* hops = nullptr);

@@ -1,15 +1,14 @@
 #include "desktop/x11/X11KeyboardGrab.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "desktop/KeyCodes.h"
 #include "desktop/x11/X11Display.h"
+#include "desktop/x11/X11FakeKey.h"
 #include "desktop/x11/X11KeyCodes.h"
 #include "platform/Log.h"
 
 #include <X11/XKBlib.h>
-#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 namespace desktop {
@@ -98,7 +97,7 @@ X11KeyboardGrab::~X11KeyboardGrab() {
     std::lock_guard lock(mutex_);
     if (holds_ > 0) {
         holds_ = 0;
-        letGo(false);
+        letGo();
     }
 }
 
@@ -109,18 +108,24 @@ bool X11KeyboardGrab::hold() {
         if (!paused_ && !grab()) return false;
         leaked_.clear();
         gatheringLeaks_ = false;
+        settingAside_ = false;
         if (grabbed_) postMarker();
-        const uint64_t generation = ++generation_;
-        deadlines_.asyncAfter(kLongestHold, [this, generation] {
-            std::lock_guard lock(mutex_);
-            if (generation_ != generation || holds_ == 0) return;
-            logger().error("Keyboard held for %lld ms; letting it go", static_cast<long long>(kLongestHold.count()));
-            holds_ = 0;
-            letGo(false);
-        });
+        scheduleDeadline();
     }
     ++holds_;
     return true;
+}
+
+void X11KeyboardGrab::scheduleDeadline() {
+    const uint64_t generation = ++generation_;
+    deadlines_.asyncAfter(kLongestHold, [this, generation] {
+        std::lock_guard lock(mutex_);
+        if (generation_ != generation || holds_ == 0) return;
+        logger().error("Keyboard held for %lld ms without a key posted; letting it go",
+                       static_cast<long long>(kLongestHold.count()));
+        holds_ = 0;
+        letGo();
+    });
 }
 
 void X11KeyboardGrab::pause() {
@@ -144,19 +149,26 @@ bool X11KeyboardGrab::postThrough(int keyCode, size_t count, uint64_t flags) {
     uint32_t state = 0;
     if (flags & keycode::kCommandFlag) state |= ControlMask;
     if (flags & keycode::kShiftFlag) state |= ShiftMask;
+    const Modifiers modifiers = currentModifiers();
+    // From the look to the grab taken again no other client's key runs: a key typed meanwhile
+    // waits, and then comes to this connection.
+    XGrabServer(display);
     KeysDown down;
-    const Modifiers modifiers = lookAtKeysDown(down, true);
-    // The ungrab, the keys and the grab leave in one batch that the server runs in that order: a
-    // key typed meanwhile reaches the application only within the moment it takes to run them.
+    lookAtKeysDown(down);
+    const KeysDown before = down;
     XUngrabKeyboard(display, CurrentTime);
-    releaseModifiers(modifiers, down);
     for (size_t i = 0; i < count; ++i) replay(HeldKey{key, state, 0}, modifiers, down);
+    pressAgain(before, modifiers, down);
     const int result = XGrabKeyboard(display, display_->root(), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    XUngrabServer(display);
+    XFlush(display);
     if (result != GrabSuccess) {
         logger().info("The keyboard is held by another client (%d): keys typed now are not held", result);
         grabbed_ = false;
     }
     collectHeldKeys();
+    // The holder is at work: on a busy machine its steps may together take longer than the limit.
+    if (grabbed_) scheduleDeadline();
     return true;
 }
 
@@ -164,6 +176,18 @@ void X11KeyboardGrab::release() {
     std::lock_guard lock(mutex_);
     if (holds_ == 0 || --holds_ > 0) return;
     letGo();
+}
+
+void X11KeyboardGrab::setAside() {
+    std::lock_guard lock(mutex_);
+    if (holds_ > 0) settingAside_ = true;
+}
+
+void X11KeyboardGrab::postSetAside() {
+    std::lock_guard lock(mutex_);
+    if (setAside_.empty()) return;
+    setAsideDue_ = true;
+    if (holds_ == 0) letGo();
 }
 
 bool X11KeyboardGrab::withheld(const KeyDown& key) {
@@ -207,9 +231,12 @@ bool X11KeyboardGrab::grab() {
         display_ = X11Display::open(displayName_);
         modifiers_.reset();
         spareKeycode_.reset();
+        xtestOpcode_ = 0;
     }
     if (!display_) return false;
     Display* display = display_->get();
+    if (xtestOpcode_ == 0) xtestOpcode_ = x11fakekey::opcode(display);
+    if (xtestOpcode_ == 0) return false;  // keys held could never be posted again
     const int result = XGrabKeyboard(display, display_->root(), False, GrabModeAsync, GrabModeAsync, CurrentTime);
     if (result != GrabSuccess) {
         logger().info("The keyboard is held by another client (%d): keys typed now are not held", result);
@@ -221,8 +248,6 @@ bool X11KeyboardGrab::grab() {
 
 void X11KeyboardGrab::postMarker() {
     Display* display = display_->get();
-    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-    if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) return;
     // A new mapping announced before the grab's answer is in the queue by now.
     collectHeldKeys();
     if (!spareKeycode_) spareKeycode_ = spareKeycode(display);
@@ -232,8 +257,8 @@ void X11KeyboardGrab::postMarker() {
         return;
     }
     markerKeycode_ = spare;
-    XTestFakeKeyEvent(display, spare, True, CurrentTime);
-    XTestFakeKeyEvent(display, spare, False, CurrentTime);
+    x11fakekey::post(display, xtestOpcode_, spare, true);
+    x11fakekey::post(display, xtestOpcode_, spare, false);
     XFlush(display);
     ++markersUnshown_;
     ++markersUncollected_;
@@ -272,29 +297,20 @@ void X11KeyboardGrab::collectHeldKeys() {
     }
 }
 
-// Its answer follows every key the server handed this connection before it, so what is posted
-// next is decided on the latest look (no other round trip in between).
-X11KeyboardGrab::Modifiers X11KeyboardGrab::lookAtKeysDown(KeysDown& down, bool waitForModifiers) {
-    Display* display = display_->get();
-    const auto deadline = std::chrono::steady_clock::now() + kLongestModifierWait;
-    while (true) {
-        XQueryKeymap(display, down.bits);
-        collectHeldKeys();
-        if (display_->lost()) return {};
-        if (!modifiers_) {
-            // Read after the look, so the look is taken again behind this round trip.
-            modifiers_ = std::make_unique<Modifiers>(Modifiers::read(display));
-            continue;
-        }
-        // Only a grab shows the user's release; users hold a modifier for a keystroke or two.
-        if (!waitForModifiers || !grabbed_ || !modifiers_->anyDown(down) ||
-            std::chrono::steady_clock::now() >= deadline)
-            return *modifiers_;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+X11KeyboardGrab::Modifiers X11KeyboardGrab::currentModifiers() {
+    collectHeldKeys();  // a new mapping announced meanwhile is read first
+    if (!modifiers_) modifiers_ = std::make_unique<Modifiers>(Modifiers::read(display_->get()));
+    return *modifiers_;
 }
 
-void X11KeyboardGrab::letGo(bool waitForModifiers) {
+// Run under a server grab: the keys the server handed this connection before its answer are
+// collected, and no other client's key changes the keyboard after it until the grab ends.
+void X11KeyboardGrab::lookAtKeysDown(KeysDown& down) {
+    XQueryKeymap(display_->get(), down.bits);
+    collectHeldKeys();
+}
+
+void X11KeyboardGrab::letGo() {
     gatheringLeaks_ = false;
     markerShown_.notify_all();
     std::vector<KeyDown> leaked = std::exchange(leaked_, {});
@@ -308,36 +324,41 @@ void X11KeyboardGrab::letGo(bool waitForModifiers) {
     std::vector<HeldKey> typedFirst;
     for (const KeyDown& key : leaked) typedFirst.push_back(HeldKey{key.xKeycode, key.xState, key.xTime});
     held_.insert(held_.begin(), typedFirst.begin(), typedFirst.end());
-    bool ungrabbed = !grabbed_;
-    while (!display_->lost()) {
-        KeysDown down;
-        const Modifiers modifiers = lookAtKeysDown(down, waitForModifiers && !ungrabbed);
-        if (held_.empty() && ungrabbed) return;
-        const std::vector<HeldKey> held = std::exchange(held_, {});
-        // The ungrab and the keys posted again go out together, and the server takes them in
-        // that order: a key typed meanwhile can only come after them.
-        if (!ungrabbed) {
-            XUngrabKeyboard(display, CurrentTime);
-            grabbed_ = false;
-            ungrabbed = true;
-        }
-        if (!held.empty()) releaseModifiers(modifiers, down);
-        for (const HeldKey& key : held) replay(key, modifiers, down);
+    if (std::exchange(settingAside_, false)) {
+        ungrab();  // collects what came before it
+        setAside_.insert(setAside_.end(), held_.begin(), held_.end());
+        held_.clear();
+        return;
     }
+    if (std::exchange(setAsideDue_, false)) {
+        held_.insert(held_.begin(), setAside_.begin(), setAside_.end());
+        setAside_.clear();
+    }
+    const Modifiers modifiers = currentModifiers();
+    // The look, the ungrab and the keys posted again run with no other client's key among them:
+    // a key typed meanwhile is either held (and posted here) or comes after them.
+    XGrabServer(display);
+    KeysDown down;
+    lookAtKeysDown(down);
+    const KeysDown before = down;
+    const std::vector<HeldKey> held = std::exchange(held_, {});
+    if (grabbed_) XUngrabKeyboard(display, CurrentTime);
     grabbed_ = false;
-    held_.clear();
+    for (const HeldKey& key : held) replay(key, modifiers, down);
+    pressAgain(before, modifiers, down);
+    XUngrabServer(display);
+    XFlush(display);
 }
 
-void X11KeyboardGrab::releaseModifiers(const Modifiers& modifiers, KeysDown& down) {
-    // Released whether or not the keymap showed them down: the server may run a modifier press
-    // the user typed after that look before the keys that follow, which would then carry it (a
-    // Control-V turning into Control-Shift-V, which pastes nothing). The server drops the release
-    // of a key that is up.
+// The user still holds the modifiers that were down before the posted keys changed them: the
+// next key typed must carry them, and their release must find them down.
+void X11KeyboardGrab::pressAgain(const KeysDown& before, const Modifiers& modifiers, KeysDown& down) {
     for (const auto& row : modifiers.keys)
-        for (const KeyCode k : row) {
-            XTestFakeKeyEvent(display_->get(), k, False, CurrentTime);
-            down.set(k, false);
-        }
+        for (const KeyCode k : row)
+            if (before.has(k) && !down.has(k)) {
+                x11fakekey::post(display_->get(), xtestOpcode_, k, true);
+                down.set(k, true);
+            }
 }
 
 void X11KeyboardGrab::replay(const HeldKey& held, const Modifiers& modifiers, KeysDown& down) {
@@ -346,7 +367,7 @@ void X11KeyboardGrab::replay(const HeldKey& held, const Modifiers& modifiers, Ke
     // The user's own modifier presses were held too; each key carries its modifiers in its state.
     if (modifiers.isModifier(key)) return;
     const auto post = [&](KeyCode k, bool press) {
-        XTestFakeKeyEvent(display, k, press ? True : False, CurrentTime);
+        x11fakekey::post(display, xtestOpcode_, k, press);
         down.set(k, press);
     };
     // A key still down (its release not typed yet) would make the press a repeat, which some

@@ -21,13 +21,14 @@ class X11Display;
 // window. XTest input obeys a grab too, so pause() ungrabs around the keys the process posts.
 // The last release() ungrabs and posts the held key presses again through XTest, each wrapped
 // in the modifiers its recorded state names (lock modifiers left alone). A hold outstanding
-// kLongestHold after it began is released all the same.
+// kLongestHold after it began, or after the last burst posted through it, is released all the
+// same.
 //
-// Posting releases every modifier first (or the posted keys would carry one the user pressed),
-// which takes it from the user too: a key typed after would lose its Shift, and the server drops
-// the release of a key it has up, so nothing shows that the user let go. Posting therefore waits,
-// at most kLongestModifierWait, until the user holds no modifier (the keys typed meanwhile are
-// held). A modifier pressed between that look and the burst is still taken.
+// Each key posted carries exactly the modifiers it was typed with (a posted Control-V must not
+// turn into Control-Shift-V because the user holds Shift), and the modifiers the user holds are
+// pressed again after it. The look at the keyboard, the ungrab and the keys run under a server
+// grab: no other client's key can come between the look and the keys and find the keyboard
+// other than the look saw it.
 //
 // Keys typed before the grab took effect went to the focused window. To find them, the first
 // hold posts a press of a keycode bound to nothing while it has the keyboard: only this
@@ -36,7 +37,6 @@ class X11Display;
 class X11KeyboardGrab final : public KeyboardGrab {
 public:
     static constexpr std::chrono::milliseconds kLongestHold{2000};
-    static constexpr std::chrono::milliseconds kLongestModifierWait{300};
 
     // The display by name; $DISPLAY when empty. Connects at the first hold().
     explicit X11KeyboardGrab(std::string displayName = {});
@@ -49,6 +49,8 @@ public:
     void resume() override;
     bool postThrough(int keyCode, size_t count, uint64_t flags) override;
     void release() override;
+    void setAside() override;
+    void postSetAside() override;
     bool withheld(const KeyDown& key) override;
     std::vector<KeyDown> leaked(std::chrono::milliseconds patience) override;
 
@@ -62,14 +64,18 @@ private:
     struct KeysDown;
     // The rest run with mutex_ held.
     bool grab();
+    // Lets the keyboard go kLongestHold from now unless a later call or the last release() comes
+    // first.
+    void scheduleDeadline();
     void postMarker();
     void ungrab();
     void collectHeldKeys();
-    void letGo(bool waitForModifiers = true);
-    // The modifier keys as of this look.
-    Modifiers lookAtKeysDown(KeysDown& down, bool waitForModifiers);
-    void releaseModifiers(const Modifiers& modifiers, KeysDown& down);
+    void letGo();
+    // Read outside a server grab: reading the mapping may take Xlib's process-wide lock.
+    Modifiers currentModifiers();
+    void lookAtKeysDown(KeysDown& down);
     void replay(const HeldKey& held, const Modifiers& modifiers, KeysDown& down);
+    void pressAgain(const KeysDown& before, const Modifiers& modifiers, KeysDown& down);
 
     std::string displayName_;
     std::mutex mutex_;
@@ -79,6 +85,9 @@ private:
     bool grabbed_ = false;
     uint64_t generation_ = 0;  // moves with each first hold, so a late deadline knows it is stale
     std::vector<HeldKey> held_;
+    bool settingAside_ = false;  // the outstanding hold's keys go to setAside_ when it ends
+    bool setAsideDue_ = false;   // the keys set aside go out when the outstanding hold ends
+    std::vector<HeldKey> setAside_;
     // Leaked keys are still being gathered: the tap has not yet shown the marker.
     bool gatheringLeaks_ = false;
     std::vector<KeyDown> leaked_;
@@ -88,6 +97,7 @@ private:
     // reading is a round trip, which every burst would otherwise pay before its keys.
     std::unique_ptr<Modifiers> modifiers_;
     std::optional<uint8_t> spareKeycode_;
+    int xtestOpcode_ = 0;
     int markersUnshown_ = 0;      // posted, not yet shown by the tap
     int markersUncollected_ = 0;  // posted, not yet read from this connection
     // Presses held back that the tap has not yet asked about, oldest first (time, keycode).

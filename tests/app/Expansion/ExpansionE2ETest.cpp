@@ -24,12 +24,20 @@ using sablix::SnippetItem;
 
 namespace {
 
+bool fillInDialogIsOpen(const std::string& display) {
+    int code = -1;
+    runOn(display, {"xdotool", "search", "--onlyvisible", "--name", "^Fill in Fields$"}, &code, 3000);
+    return code == 0;
+}
+
 // Dates the snippets these tests make.
 const platform::FakeClock kClock;
 
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kTapRunning = SablixSession::kTapRunning;
+// Logged from the first turn of the event loop, once start-up has finished.
+constexpr const char* kEventLoopRuns = "Checking for a pending template install";
 
 SnippetItem snippet(const std::string& title, const std::string& content) {
     return SnippetItem(platform::Uuid::generate(), title, content, {}, kClock);
@@ -46,6 +54,7 @@ std::vector<SnippetItem> library() {
     items.push_back(snippet("now", "It is now noon."));
     items.push_back(snippet("today", "Today is Monday."));
     items.push_back(snippet("ready", "READY"));
+    items.push_back(snippet("mysig", "Best regards, {fill:Name}"));
     return items;
 }
 
@@ -90,6 +99,10 @@ protected:
         // long after the tap runs: the field takes the focus back only then, or that window takes
         // it from the field behind the test's back and the keys typed next are Sablix's own.
         ASSERT_TRUE(focusIsOn("Sablix")) << focusedWindowName();
+        // The window manager gives a mapped window the focus at once, but Sablix asks for it again
+        // when its event loop takes the map in, which comes after the rest of its start-up: that
+        // loop runs once this is logged.
+        ASSERT_TRUE(session->waitForLog(kEventLoopRuns)) << session->log();
         ASSERT_TRUE(waitUntil([&] { return field.focus() && fieldIsInFront(); }, 20000)) << focusedWindowName();
         ASSERT_TRUE(session->waitUntilTapSeesKeys());
     }
@@ -126,10 +139,11 @@ protected:
         return code == 0 ? out : "<unreadable>";
     }
 
-    bool dialogIsOpen() {
-        int code = -1;
-        runOn(display, {"xdotool", "search", "--onlyvisible", "--name", "^Fill in Fields$"}, &code, 3000);
-        return code == 0;
+    bool dialogIsOpen() { return fillInDialogIsOpen(display); }
+    // The count-th dialog of the session is open and takes the keys typed from now on.
+    bool dialogHasTheKeyboard(size_t count = 1) {
+        return waitUntil([&] { return dialogIsOpen(); }, 20000) && focusIsOn("Fill in Fields") &&
+               session->waitForLog(SablixSession::kDialogHasTheKeyboard, 20000, count);
     }
 
     // The title of the window holding the keyboard focus (keys typed now go there).
@@ -225,7 +239,7 @@ TEST_P(ExpansionE2E, FillInDialogInsertsTheValueAndIgnoresItsOwnKeys) {
     type(";hi");
     ASSERT_TRUE(waitUntil([&] { return dialogIsOpen(); }, 20000)) << "the fill-in dialog did not open";
     ASSERT_TRUE(fieldHolds("")) << "the trigger is erased before the dialog asks";
-    ASSERT_TRUE(focusIsOn("Fill in Fields")) << focusedWindowName();
+    ASSERT_TRUE(dialogHasTheKeyboard()) << focusedWindowName();
 
     // ";addr" typed into our own dialog is a value, not a trigger.
     type("Ann;addr");
@@ -237,8 +251,7 @@ TEST_P(ExpansionE2E, FillInDialogInsertsTheValueAndIgnoresItsOwnKeys) {
 TEST_P(ExpansionE2E, EscapeInTheDialogInsertsNothing) {
     startSablix();
     type("x;hi");
-    ASSERT_TRUE(waitUntil([&] { return dialogIsOpen(); }, 20000));
-    ASSERT_TRUE(focusIsOn("Fill in Fields")) << focusedWindowName();
+    ASSERT_TRUE(dialogHasTheKeyboard()) << focusedWindowName();
     type("Bob");
     key("Escape");
     ASSERT_TRUE(waitUntil([&] { return !dialogIsOpen(); }, 20000));
@@ -331,6 +344,31 @@ TEST_P(ExpansionE2E, KeysTypedRightAfterATriggerFollowTheSnippet) {
     EXPECT_TRUE(fieldHolds("Today is Monday.\nx")) << field.contents();
 }
 
+// A Shift the user still holds when the held keys are typed again stays held: the next key is
+// shifted too, and its release comes out right.
+TEST_P(ExpansionE2E, ShiftHeldWhileTheSnippetGoesInStillShiftsTheNextKey) {
+    startSablix();
+    int code = -1;
+    runOn(display, {"xdotool", "key", "--delay", "20", "semicolon", "n", "o", "w", "keydown", "Shift_L", "key", "c"},
+          &code);
+    ASSERT_EQ(code, 0);
+    ASSERT_TRUE(fieldHolds("It is now noon.C")) << field.contents();
+    runOn(display, {"xdotool", "key", "d", "keyup", "Shift_L", "key", "e"}, &code);
+    ASSERT_EQ(code, 0);
+    EXPECT_TRUE(fieldHolds("It is now noon.CDe")) << field.contents();
+}
+
+// Keys typed between a fill-in trigger and the dialog taking the focus are the field's: they follow
+// the snippet, and the dialog gets only what is typed into it.
+TEST_P(ExpansionE2E, KeysTypedRightAfterAFillInTriggerFollowTheSnippet) {
+    startSablix();
+    type("x ;mysig b", "20");
+    ASSERT_TRUE(dialogHasTheKeyboard()) << focusedWindowName();
+    type("Ann");
+    key("Return");
+    EXPECT_TRUE(fieldHolds("x Best regards, Ann b")) << field.contents();
+}
+
 // A click moves the caret: what was typed before it is no trigger with what is typed after it.
 TEST_P(ExpansionE2E, ClickInsideAHalfTypedTriggerStartsItAfresh) {
     startSablix();
@@ -372,6 +410,33 @@ TEST(GtkExpansionE2E, KeysTypedRightAfterATriggerFollowTheSnippet) {
             << "run " << run << ": " << field.contents() << "\n"
             << session.log();
     }
+}
+
+TEST(GtkExpansionE2E, KeysTypedRightAfterAFillInTriggerFollowTheSnippet) {
+    testsupport::XvfbServer server;
+    ASSERT_TRUE(server.started());
+    testsupport::GtkEntryField field;
+    ASSERT_TRUE(field.start(server.display()));
+    ASSERT_TRUE(field.focus());
+    SablixSession session(server.display());
+    session.storeLibrary(library());
+    ASSERT_TRUE(session.start());
+    ASSERT_TRUE(session.waitForLog(kTapRunning)) << session.log();
+    ASSERT_TRUE(field.focus());
+    ASSERT_TRUE(session.waitUntilTapSeesKeys());
+
+    int code = -1;
+    runOn(server.display(), {"xdotool", "type", "--delay", "20", "x ;mysig b"}, &code);
+    ASSERT_EQ(code, 0);
+    ASSERT_TRUE(waitUntil([&] { return fillInDialogIsOpen(server.display()); }, 20000));
+    ASSERT_TRUE(session.waitForLog(SablixSession::kDialogHasTheKeyboard)) << session.log();
+    runOn(server.display(), {"xdotool", "type", "--delay", "20", "Ann"}, &code);
+    ASSERT_EQ(code, 0);
+    runOn(server.display(), {"xdotool", "key", "Return"}, &code);
+    ASSERT_EQ(code, 0);
+    EXPECT_TRUE(waitUntil([&] { return field.contents() == "x Best regards, Ann b"; }, 20000))
+        << field.contents() << "\n"
+        << session.log();
 }
 
 TEST(StartUpE2E, ServerWithoutRecordIsReportedAndWaitedFor) {

@@ -29,6 +29,7 @@ FillInFieldsWindowController::FillInFieldsWindowController(desktop::Workspace& w
 FillInFieldsWindowController::~FillInFieldsWindowController() {
     alive_.reset();
     completion_ = nullptr;  // a dialog still open when the engine goes away answers nothing
+    focused_ = nullptr;
     // Gone while this object is still whole, so whatever the closing window signals finds no completion.
     panel_.reset();
 }
@@ -38,16 +39,18 @@ int FillInFieldsWindowController::contentHeight(size_t fieldCount) {
     return static_cast<int>(std::clamp<long long>(height, kMinHeight, kMaxHeight));
 }
 
-void FillInFieldsWindowController::show(std::vector<std::string> fieldNames, Completion completion) {
+void FillInFieldsWindowController::show(std::vector<std::string> fieldNames, Completion completion, Focused focused) {
     // Always queued, even on the main thread, so the caller never waits for the window.
     std::weak_ptr<int> alive = alive_;
-    mainQueue_.async([this, alive, fieldNames = std::move(fieldNames), completion = std::move(completion)]() mutable {
+    mainQueue_.async([this, alive, fieldNames = std::move(fieldNames), completion = std::move(completion),
+                      focused = std::move(focused)]() mutable {
         if (alive.expired()) return;
-        presentPanel(fieldNames, std::move(completion));
+        presentPanel(fieldNames, std::move(completion), std::move(focused));
     });
 }
 
-void FillInFieldsWindowController::presentPanel(const std::vector<std::string>& fieldNames, Completion completion) {
+void FillInFieldsWindowController::presentPanel(const std::vector<std::string>& fieldNames, Completion completion,
+                                                Focused focused) {
     // A dialog still open from an earlier expansion is given up: it answers as cancelled, so
     // its completion is not left waiting for ever.
     if (completion_) finish(std::nullopt);
@@ -72,6 +75,7 @@ void FillInFieldsWindowController::presentPanel(const std::vector<std::string>& 
         for (const auto& error : panel->errors()) logger_.error("%s", error.toString().toUtf8().constData());
         panel_ = std::move(panel);
         previousApp_.reset();
+        if (focused) focused();
         if (completion) completion(std::nullopt);
         return;
     }
@@ -79,6 +83,10 @@ void FillInFieldsWindowController::presentPanel(const std::vector<std::string>& 
     connect(form, &FillInFieldsPresenter::cancelled, this, [this] { finish(std::nullopt); });
     // The window's own close button: the user gave up, exactly as with Cancel.
     connect(panel.get(), &QQuickWindow::closing, this, [this] { finish(std::nullopt); });
+    QQuickView* shown = panel.get();
+    connect(shown, &QWindow::activeChanged, this, [this, shown] {
+        if (shown == panel_.get() && shown->isActive()) tellFocused();
+    });
 
     const QSize size(kWidth, contentHeight(fieldNames.size()));
     panel->resize(size);
@@ -89,6 +97,7 @@ void FillInFieldsWindowController::presentPanel(const std::vector<std::string>& 
 
     panel_ = std::move(panel);  // the earlier window (closed) goes now
     completion_ = std::move(completion);
+    focused_ = std::move(focused);
     panel_->show();
     panel_->raise();
     panel_->requestActivate();
@@ -96,11 +105,18 @@ void FillInFieldsWindowController::presentPanel(const std::vector<std::string>& 
 
 void FillInFieldsWindowController::finish(std::optional<Values> values) {
     if (!completion_) return;  // answered already: each dialog answers once
+    tellFocused();
     Completion completion = std::move(completion_);
     completion_ = nullptr;
     if (panel_) panel_->close();
     restorePreviousApp();
     completion(std::move(values));
+}
+
+void FillInFieldsWindowController::tellFocused() {
+    Focused focused = std::move(focused_);
+    focused_ = nullptr;
+    if (focused) focused();
 }
 
 void FillInFieldsWindowController::restorePreviousApp() {

@@ -32,15 +32,16 @@ public:
     FillInFieldsWindowController(desktop::Workspace& workspace, platform::Executor& mainQueue);
     ~FillInFieldsWindowController() override;
 
-    void show(std::vector<std::string> fieldNames, Completion completion) override;
+    void show(std::vector<std::string> fieldNames, Completion completion, Focused focused) override;
 
     // The window of the latest show(), kept after it closes until the next show() replaces it.
     QQuickView* panel() const { return panel_.get(); }
     static int contentHeight(size_t fieldCount);
 
 private:
-    void presentPanel(const std::vector<std::string>& fieldNames, Completion completion);
+    void presentPanel(const std::vector<std::string>& fieldNames, Completion completion, Focused focused);
     void finish(std::optional<Values> values);
+    void tellFocused();
     void restorePreviousApp();
 
     desktop::Workspace& workspace_;
@@ -50,6 +51,7 @@ private:
     std::unique_ptr<QQuickView> panel_;
     std::optional<desktop::RunningApplication> previousApp_;
     Completion completion_;  // set while the panel is open
+    Focused focused_;        // set while the panel is open and has not yet had the focus
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 

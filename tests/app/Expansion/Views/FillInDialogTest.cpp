@@ -20,12 +20,16 @@ protected:
     void open(std::vector<std::string> names) {
         QStringList expected;
         for (const auto& name : names) expected << QString::fromStdString(name);
-        controller.show(std::move(names), [this](std::optional<Values> values) {
-            ++answers;
-            answer = std::move(values);
-            activationsAtAnswer = workspace.activated().size();
-            panelVisibleAtAnswer = controller.panel()->isVisible();
-        });
+        const int focusedBefore = focusedCalls;
+        controller.show(
+            std::move(names),
+            [this](std::optional<Values> values) {
+                ++answers;
+                answer = std::move(values);
+                activationsAtAnswer = workspace.activated().size();
+                panelVisibleAtAnswer = controller.panel()->isVisible();
+            },
+            [this] { ++focusedCalls; });
         ASSERT_TRUE(waitFor([&] {
             QQuickView* panel = controller.panel();
             if (!panel || !panel->isVisible() || !panel->rootObject()) return false;
@@ -33,6 +37,8 @@ protected:
             return form && form->fieldNames() == expected;
         }));
         ASSERT_TRUE(QTest::qWaitForWindowActive(controller.panel()));
+        // The engine holds the keys typed until then, and lets the dialog have those typed after.
+        ASSERT_TRUE(waitFor([&] { return focusedCalls == focusedBefore + 1; }));
     }
     QQuickItem* field(const QString& name) { return item("fillInField:" + name); }
 
@@ -43,6 +49,7 @@ protected:
     std::optional<Values> answer;
     size_t activationsAtAnswer = 0;
     bool panelVisibleAtAnswer = true;
+    int focusedCalls = 0;
 };
 
 }  // namespace
