@@ -325,9 +325,11 @@ TEST(CrashReporter, AFaultingCrashCallbackEndsTheProcessByTheCrashsSignal) {
 // by another that it stops, and all finish. Under the sanitizers a report costs several times as
 // much; fewer still meet each other many times over.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int kLiveReportsEach = 20;
+constexpr int kLiveReportsEach = 10;
+constexpr int kCrashRacesEach = 8;
 #else
 constexpr int kLiveReportsEach = 50;
+constexpr int kCrashRacesEach = 25;
 #endif
 TEST(CrashReporter, LiveReportsFromManyThreadsAtOnceAllFinish) {
     const auto result = crashtest::runInChild(
@@ -353,10 +355,10 @@ TEST(CrashReporter, LiveReportsFromManyThreadsAtOnceAllFinish) {
 
 // A thread takes live reports one after the other while another thread crashes: whichever stops
 // the threads first, the crash ends the process and leaves its one report. 50 runs, half with
-// each handler type.
+// each handler type (fewer under the sanitizers).
 TEST(CrashReporter, ACrashDuringLiveReportsLeavesItsReport) {
     for (const uint64_t handlerType : {0, 1}) {
-        for (int run = 0; run < 25; ++run) {
+        for (int run = 0; run < kCrashRacesEach; ++run) {
             modelstest::TempDir base;
             const auto config = OBCrashReporterConfig(handlerType, 0, false, base.path());
             const auto result = crashtest::runInChild(
