@@ -38,8 +38,11 @@ std::vector<ProbedItem> ProbedWindow::probe() const {
     std::vector<ProbedItem> items;
     for (const auto& value : QJsonDocument::fromJson(file.readAll()).array()) {
         const QJsonObject o = value.toObject();
-        items.push_back({o["name"].toString().toStdString(), o["x"].toInt(), o["y"].toInt(), o["width"].toInt(),
-                         o["height"].toInt(), o["enabled"].toBool(), o["text"].toString().toStdString()});
+        // A scrolled or scaled item sits between pixels, where toInt() would read 0.
+        const auto pixels = [&](const char* key) { return qRound(o[key].toDouble()); };
+        items.push_back({o["name"].toString().toStdString(), pixels("x"), pixels("y"), pixels("width"),
+                         pixels("height"), o["enabled"].toBool(), o["moving"].toBool(),
+                         o["text"].toString().toStdString()});
     }
     return items;
 }
@@ -81,7 +84,8 @@ bool ProbedWindow::click(const std::string& name, const char* button) const {
             written = writtenNow;
             before = target;
             target = std::move(found);
-            return target && target->enabled && before && target->x == before->x && target->y == before->y;
+            return target && target->enabled && !target->moving && before && target->x == before->x &&
+                   target->y == before->y;
         },
         10000);
     if (!settled) return false;

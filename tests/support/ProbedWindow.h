@@ -11,6 +11,8 @@ struct ProbedItem {
     std::string name;
     int x = 0, y = 0, width = 0, height = 0;
     bool enabled = true;
+    // A list or sheet holding it still scrolls.
+    bool moving = false;
     std::string text;
 };
 
@@ -32,7 +34,8 @@ public:
     bool shows(const std::string& name) const;
     bool shows(const std::string& name, const std::string& text) const;
     // Waits until the item shows, is enabled and has stopped moving (a window manager places a
-    // new window after it appears), then clicks it; false when it never did.
+    // new window after it appears; a list scrolls on after the wheel), then clicks it; false when
+    // it never did.
     bool click(const std::string& name, const char* button = "1") const;
 
 private:
