@@ -354,25 +354,7 @@ TEST_F(TeamWindowE2E, OwnerInvitesAndDeletesTheTeamFromItsSettings) {
     EXPECT_EQ(*invited, (json{{"email", "noor.b@example.com"}, {"role", "viewer"}}));
 
     // The sheet scrolls; the button is below its fold.
-    const auto sheet = desk.probed.maybe("teamSettingsView");
-    ASSERT_TRUE(sheet.has_value());
-    const std::string& display = desk.display();
-    runOn(display, {"xdotool", "mousemove", std::to_string(sheet->x + sheet->width / 2),
-                    std::to_string(sheet->y + sheet->height / 2)});
-    // One turn of the wheel at a time, the next once the sheet has taken the last one in: turns
-    // sent ahead of a busy window would scroll it on after the button is seen in place.
-    std::optional<int> scrolledFrom;
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            const auto button = desk.probed.maybe("deleteTeamButton");
-            if (!button) return false;
-            if (button->y + button->height <= sheet->y + sheet->height) return true;
-            if (button->moving || scrolledFrom == button->y) return false;
-            scrolledFrom = button->y;
-            runOn(display, {"xdotool", "click", "5"});
-            return false;
-        },
-        20000));
+    EXPECT_TRUE(desk.probed.scrollDownTo("deleteTeamButton", "teamSettingsView"));
     desk.click("deleteTeamButton");
     desk.click("deleteAlertConfirm");
     EXPECT_TRUE(waitUntil(
