@@ -19,6 +19,8 @@ public:
     virtual ~Workspace() = default;
     virtual std::optional<RunningApplication> frontmostApplication() = 0;
     virtual bool activate(const RunningApplication& application) = 0;
+    // A window manager runs: it gives the focus to the windows it maps.
+    virtual bool hasWindowManager() = 0;
     virtual bool openURL(const std::string& url) = 0;
     // Opens the URL, and tells `opened` later on the calling thread, whose event loop must run,
     // whether the desktop could hand it to a browser. Here: what openURL answers, at once.

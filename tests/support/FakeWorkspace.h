@@ -21,6 +21,7 @@ public:
         frontmost_ = application;
         return true;
     }
+    bool hasWindowManager() override { return false; }
     bool openURL(const std::string& url) override {
         std::lock_guard lock(mutex_);
         openedURLs_.push_back(url);

@@ -38,8 +38,11 @@ std::vector<ProbedItem> ProbedWindow::probe() const {
     std::vector<ProbedItem> items;
     for (const auto& value : QJsonDocument::fromJson(file.readAll()).array()) {
         const QJsonObject o = value.toObject();
-        items.push_back({o["name"].toString().toStdString(), o["x"].toInt(), o["y"].toInt(), o["width"].toInt(),
-                         o["height"].toInt(), o["enabled"].toBool(), o["text"].toString().toStdString()});
+        // A scrolled or scaled item sits between pixels, where toInt() would read 0.
+        const auto pixels = [&](const char* key) { return qRound(o[key].toDouble()); };
+        items.push_back({o["name"].toString().toStdString(), pixels("x"), pixels("y"), pixels("width"),
+                         pixels("height"), o["enabled"].toBool(), o["moving"].toBool(),
+                         o["text"].toString().toStdString()});
     }
     return items;
 }
@@ -63,7 +66,7 @@ bool ProbedWindow::shows(const std::string& name, const std::string& text) const
         10000);
 }
 
-bool ProbedWindow::click(const std::string& name, const char* button) const {
+std::optional<ProbedItem> ProbedWindow::settled(const std::string& name) const {
     // Only two different writes of the probe that agree tell that the item stopped moving: a busy
     // application rewrites the file late, and one write read twice still shows a sheet where it
     // was before the window manager placed it, or a list before its scrolling ended.
@@ -81,17 +84,53 @@ bool ProbedWindow::click(const std::string& name, const char* button) const {
             written = writtenNow;
             before = target;
             target = std::move(found);
-            return target && target->enabled && before && target->x == before->x && target->y == before->y;
+            return target && !target->moving && before && target->x == before->x && target->y == before->y;
+        },
+        10000);
+    return settled ? target : std::nullopt;
+}
+
+bool ProbedWindow::scrollDownTo(const std::string& item, const std::string& view) const {
+    // Where the window manager put it: the wheel turns what is under the pointer.
+    const auto area = settled(view);
+    if (!area) return false;
+    pointAt(area->x + area->width / 2, area->y + area->height / 2, {});
+    // One turn at a time, the next once the view has taken the last one in: turns sent ahead of a
+    // busy window would scroll it on after the item is seen in place.
+    std::optional<int> scrolledFrom;
+    return waitUntil(
+        [&] {
+            const auto found = maybe(item);
+            if (!found) return false;
+            if (found->y + found->height <= area->y + area->height) return true;
+            if (found->moving || scrolledFrom == found->y) return false;
+            scrolledFrom = found->y;
+            runOn(display_, {"xdotool", "click", "5"});
+            return false;
+        },
+        20000);
+}
+
+bool ProbedWindow::click(const std::string& name, const char* button) const {
+    std::optional<ProbedItem> target;
+    const bool settled = waitUntil(
+        [&] {
+            target = this->settled(name);
+            return target && target->enabled;
         },
         10000);
     if (!settled) return false;
-    const std::string x = std::to_string(target->x + target->width / 2);
-    const std::string y = std::to_string(target->y + target->height / 2);
+    return pointAt(target->x + target->width / 2, target->y + target->height / 2, {"click", button});
+}
+
+bool ProbedWindow::pointAt(int x, int y, const std::vector<std::string>& then) const {
+    const std::string column = std::to_string(x), row = std::to_string(y);
     // --sync waits for ever when the pointer is there already.
     const std::string location = runOn(display_, {"xdotool", "getmouselocation", "--shell"});
     std::vector<std::string> argv{"xdotool", "mousemove"};
-    if (location.find("X=" + x + "\nY=" + y + "\n") == std::string::npos) argv.push_back("--sync");
-    argv.insert(argv.end(), {x, y, "click", button});
+    if (location.find("X=" + column + "\nY=" + row + "\n") == std::string::npos) argv.push_back("--sync");
+    argv.insert(argv.end(), {column, row});
+    argv.insert(argv.end(), then.begin(), then.end());
     int code = -1;
     runOn(display_, argv, &code);
     return code == 0;

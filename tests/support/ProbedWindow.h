@@ -11,6 +11,8 @@ struct ProbedItem {
     std::string name;
     int x = 0, y = 0, width = 0, height = 0;
     bool enabled = true;
+    // A list or sheet holding it still scrolls.
+    bool moving = false;
     std::string text;
 };
 
@@ -31,11 +33,21 @@ public:
     // Waits (10 s at most) until the item shows; with text, until it shows that text.
     bool shows(const std::string& name) const;
     bool shows(const std::string& name, const std::string& text) const;
+    // Waits (10 s at most) until the item shows and has stopped moving (a window manager places a
+    // new sheet after it appears; a list scrolls on after the wheel): where it then is.
+    std::optional<ProbedItem> settled(const std::string& name) const;
+    // Turns the mouse wheel over the scrolling item `view` until `item` shows whole above its
+    // bottom edge; false when it never did.
+    bool scrollDownTo(const std::string& item, const std::string& view) const;
     // Waits until the item shows, is enabled and has stopped moving (a window manager places a
-    // new window after it appears), then clicks it; false when it never did.
+    // new window after it appears; a list scrolls on after the wheel), then clicks it; false when
+    // it never did.
     bool click(const std::string& name, const char* button = "1") const;
 
 private:
+    // Moves the pointer there, then runs the xdotool commands `then` (a click, say).
+    bool pointAt(int x, int y, const std::vector<std::string>& then) const;
+
     std::string display_;
     std::filesystem::path file_;
 };

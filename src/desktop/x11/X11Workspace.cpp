@@ -226,6 +226,11 @@ bool X11Workspace::activate(const RunningApplication& application) {
     return x.syncWithoutErrorSince(errors);
 }
 
+bool X11Workspace::hasWindowManager() {
+    std::lock_guard lock(mutex_);
+    return ensureConnection() && windowManagerCheck(*display_) != 0;
+}
+
 void X11Workspace::openURLAndReport(const std::string& url, std::function<void(bool opened)> opened) {
     // A failing xdg-open (no browser, no handler) ends at once with its status; one that runs the
     // browser in the foreground would keep the answer back until the browser ends, so after a

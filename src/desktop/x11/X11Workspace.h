@@ -24,6 +24,7 @@ public:
     // Asks the window manager to activate the window, or, without one, raises it and gives it
     // the input focus. False when the window is gone or cannot take the focus.
     bool activate(const RunningApplication& application) override;
+    bool hasWindowManager() override;
     // Hands the URL to xdg-open, which runs detached; false when it could not be started.
     bool openURL(const std::string& url) override;
     // Hands the URL to xdg-open and waits for it without blocking: opened(false) when xdg-open is

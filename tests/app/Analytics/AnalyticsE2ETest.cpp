@@ -57,8 +57,8 @@ std::optional<std::string> storedOptOut(const std::filesystem::path& data) {
 
 // Opens the settings sheet and clicks its analytics switch, until the log holds `logged` once.
 // A click while the window manager still settles a fresh window now and then misses it.
-::testing::AssertionResult clickAnalyticsSwitch(const std::string& display, const e2e::ProbedWindow& window,
-                                                const e2e::SablixSession& session, const std::string& logged) {
+::testing::AssertionResult clickAnalyticsSwitch(const e2e::ProbedWindow& window, const e2e::SablixSession& session,
+                                                const std::string& logged) {
     const auto clickUntil = [&](const std::string& name, const std::function<bool()>& done) {
         for (int attempt = 0; attempt < 3; ++attempt)
             if (window.click(name) && e2e::waitUntil(done, 3000)) return true;
@@ -67,18 +67,7 @@ std::optional<std::string> storedOptOut(const std::filesystem::path& data) {
     if (!clickUntil("settingsButton", [&] { return window.maybe("settingsScroll").has_value(); }))
         return ::testing::AssertionFailure() << "the settings sheet did not open";
     // The sheet scrolls; the switch is below its fold.
-    const auto sheet = window.maybe("settingsScroll");
-    if (!sheet) return ::testing::AssertionFailure() << "the settings sheet closed";
-    e2e::runOn(display, {"xdotool", "mousemove", std::to_string(sheet->x + sheet->width / 2),
-                         std::to_string(sheet->y + sheet->height / 2)});
-    const bool shown = e2e::waitUntil(
-        [&] {
-            const auto toggle = window.maybe("analyticsSwitch");
-            if (toggle && toggle->y + toggle->height <= sheet->y + sheet->height) return true;
-            e2e::runOn(display, {"xdotool", "click", "5"});
-            return false;
-        },
-        10000);
+    const bool shown = window.scrollDownTo("analyticsSwitch", "settingsScroll");
     if (!shown) return ::testing::AssertionFailure() << "the analytics switch never showed";
     if (!clickUntil("analyticsSwitch", [&] { return session.logCount(logged) == 1; }))
         return ::testing::AssertionFailure() << "the switch did not log \"" << logged << "\"\n" << session.log();
@@ -129,7 +118,7 @@ TEST(AnalyticsE2E, AFirstLaunchIsReportedAsTheMachineAndTheSwitchOptsOut) {
     EXPECT_EQ(opened["build"], std::stoi(SABLIX_BUILD));
     EXPECT_TRUE(launch["properties"].contains("os_version") && launch["properties"].contains("$lib"));
 
-    ASSERT_TRUE(clickAnalyticsSwitch(server.display(), window, session, "Analytics opted out"));
+    ASSERT_TRUE(clickAnalyticsSwitch(window, session, "Analytics opted out"));
     const auto data = dataHome(session);
     EXPECT_TRUE(e2e::waitUntil([&] { return storedOptOut(data) == R"({"orbit.optOut":true})"; }, 10000))
         << storedOptOut(data).value_or("(none)") << "\n"
@@ -212,7 +201,7 @@ TEST(AnalyticsE2E, OptingBackInDuringALaunchThatStartedOptedOutSendsFromTheNextL
         e2e::ProbedWindow window(server.display());
         ASSERT_TRUE(session.start());
         ASSERT_TRUE(session.waitForLog("Analytics initialized", 10000)) << session.log();
-        ASSERT_TRUE(clickAnalyticsSwitch(server.display(), window, session, "Analytics opted out"));
+        ASSERT_TRUE(clickAnalyticsSwitch(window, session, "Analytics opted out"));
         ASSERT_TRUE(
             e2e::waitUntil([&] { return storedOptOut(dataHome(session)) == R"({"orbit.optOut":true})"; }, 10000))
             << session.log();
@@ -222,7 +211,7 @@ TEST(AnalyticsE2E, OptingBackInDuringALaunchThatStartedOptedOutSendsFromTheNextL
         e2e::ProbedWindow window(server.display());
         ASSERT_TRUE(session.start());
         ASSERT_TRUE(session.waitForLog("Analytics opted out — skipping initialization", 10000)) << session.log();
-        ASSERT_TRUE(clickAnalyticsSwitch(server.display(), window, session, "Analytics opted in"));
+        ASSERT_TRUE(clickAnalyticsSwitch(window, session, "Analytics opted in"));
         EXPECT_EQ(session.stop(), 0);
     }
 

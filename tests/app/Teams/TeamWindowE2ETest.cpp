@@ -354,19 +354,7 @@ TEST_F(TeamWindowE2E, OwnerInvitesAndDeletesTheTeamFromItsSettings) {
     EXPECT_EQ(*invited, (json{{"email", "noor.b@example.com"}, {"role", "viewer"}}));
 
     // The sheet scrolls; the button is below its fold.
-    const auto sheet = desk.probed.maybe("teamSettingsView");
-    ASSERT_TRUE(sheet.has_value());
-    const std::string& display = desk.display();
-    runOn(display, {"xdotool", "mousemove", std::to_string(sheet->x + sheet->width / 2),
-                    std::to_string(sheet->y + sheet->height / 2)});
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            const auto button = desk.probed.maybe("deleteTeamButton");
-            if (button && button->y + button->height <= sheet->y + sheet->height) return true;
-            runOn(display, {"xdotool", "click", "5"});
-            return false;
-        },
-        10000));
+    EXPECT_TRUE(desk.probed.scrollDownTo("deleteTeamButton", "teamSettingsView"));
     desk.click("deleteTeamButton");
     desk.click("deleteAlertConfirm");
     EXPECT_TRUE(waitUntil(

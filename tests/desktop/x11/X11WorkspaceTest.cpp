@@ -24,6 +24,7 @@ TEST(Workspace, HasNoFrontmostApplicationWhenNothingHasTheFocus) {
     X11Workspace workspace(server.display());
     EXPECT_EQ(workspace.frontmostApplication(), std::nullopt);
     EXPECT_FALSE(workspace.activate(RunningApplication{}));
+    EXPECT_FALSE(workspace.hasWindowManager());
 }
 
 // A window manager hands the focus back by itself when a window closes, so only here does a
@@ -37,6 +38,7 @@ TEST(Workspace, FollowsAndActivatesTheActiveWindowUnderAWindowManager) {
     ASSERT_TRUE(first.start(display));
     ASSERT_TRUE(second.start(display));
     X11Workspace workspace(display);
+    EXPECT_TRUE(workspace.hasWindowManager());
     ASSERT_TRUE(second.focus());
     const auto frontmost = workspace.frontmostApplication();
     ASSERT_TRUE(frontmost.has_value());

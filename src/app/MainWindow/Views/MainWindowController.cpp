@@ -77,10 +77,13 @@ void MainWindowController::showAndActivate() { bringForward(build()); }
 void MainWindowController::bringForward(QWindow* window) {
     if (!window) return;
     if (!window->isVisible()) {
-        // A window being mapped gets the focus from the window manager.
         window->show();
         window->raise();
-        window->requestActivate();
+        // A window manager gives the window the focus as it maps it. Asking as well would be
+        // heard only once the event loop takes in the map, which on a busy machine comes after
+        // the user may have clicked into another window, and would take the focus from it there.
+        // Without a window manager nobody else gives the focus.
+        if (!workspace_.hasWindowManager()) window->requestActivate();
         return;
     }
     window->raise();

@@ -23,17 +23,24 @@ ItemProbe::ItemProbe(CurrentWindow window, QObject* parent) : QObject(parent), w
     timer_.start(kIntervalMs);
 }
 
-void ItemProbe::collect(QQuickItem* item, QJsonArray& items) {
+void ItemProbe::collect(QQuickItem* item, bool moving, QJsonArray& items) {
     if (!item->isVisible()) return;
+    // A Flickable, and every list and scroll view built on one.
+    moving = moving || item->property("moving").toBool();
     if (!item->objectName().isEmpty()) {
         const QPointF topLeft = item->mapToGlobal(QPointF(0, 0));
-        QJsonObject entry{{"name", item->objectName()}, {"x", topLeft.x()},         {"y", topLeft.y()},
-                          {"width", item->width()},     {"height", item->height()}, {"enabled", item->isEnabled()}};
+        QJsonObject entry{{"name", item->objectName()},
+                          {"x", topLeft.x()},
+                          {"y", topLeft.y()},
+                          {"width", item->width()},
+                          {"height", item->height()},
+                          {"enabled", item->isEnabled()},
+                          {"moving", moving}};
         const QVariant text = item->property("text");
         if (text.metaType().id() == QMetaType::QString) entry.insert("text", text.toString());
         items.append(entry);
     }
-    for (QQuickItem* child : item->childItems()) collect(child, items);
+    for (QQuickItem* child : item->childItems()) collect(child, moving, items);
 }
 
 void ItemProbe::write() {
@@ -41,12 +48,12 @@ void ItemProbe::write() {
     // A closed window shows nothing.
     QJsonArray items;
     if (window && window->isVisible()) {
-        collect(window->contentItem(), items);
+        collect(window->contentItem(), false, items);
         // Sheets over the window are windows of their own.
         for (QWindow* other : QGuiApplication::topLevelWindows()) {
             auto* sheet = qobject_cast<QQuickWindow*>(other);
             if (sheet && sheet != window && sheet->transientParent() == window && sheet->isVisible())
-                collect(sheet->contentItem(), items);
+                collect(sheet->contentItem(), false, items);
         }
     }
     // Whole or not at all, so a reader never sees half a list.

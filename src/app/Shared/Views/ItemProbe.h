@@ -13,7 +13,8 @@ namespace sablix {
 // For end-to-end tests, which drive the application with real X events and need to know where
 // its controls are: when the environment names a file under kVariable, every visible item with an
 // object name, of the window and of the sheets shown over it, is written there a few times a
-// second, with its rectangle on the screen, its text and whether it is enabled. Otherwise, and
+// second, with its rectangle on the screen, its text, whether it is enabled and whether a list or
+// sheet holding it is still scrolling (a press there only stops the scroll). Otherwise, and
 // always in a build without the probe (a release build), it does nothing.
 class ItemProbe final : public QObject {
     Q_OBJECT
@@ -29,7 +30,7 @@ public:
 
 private:
     void write();
-    static void collect(QQuickItem* item, QJsonArray& items);
+    static void collect(QQuickItem* item, bool moving, QJsonArray& items);
 
     CurrentWindow window_;
     QString path_;

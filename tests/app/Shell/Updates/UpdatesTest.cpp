@@ -32,6 +32,7 @@ class RecordingWorkspace final : public desktop::Workspace {
 public:
     std::optional<desktop::RunningApplication> frontmostApplication() override { return std::nullopt; }
     bool activate(const desktop::RunningApplication&) override { return true; }
+    bool hasWindowManager() override { return false; }
     bool openURL(const std::string& url) override {
         opened.push_back(url);
         return true;
