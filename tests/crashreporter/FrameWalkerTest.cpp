@@ -295,7 +295,7 @@ __attribute__((noinline)) int callMachO(EntryFunction entry) {
 // Mach-O code placed in this process unwinds by its compact unwind information, and the walk
 // goes on through the ELF images' call-frame information.
 TEST(FrameWalker, MachOCodeUnwindsByCompactUnwindIntoTheElfCallers) {
-    const std::string path = std::string(OBCRASH_MACHO_FIXTURES) + "/unwind-x86_64";
+    const std::string path = OBCRASH_MACHO_FIXTURES "/unwind-x86_64";
     unwindtest::MachOFile file(path);
     const uint64_t header = file.placeAtLinkAddress();
     ASSERT_NE(header, 0u);

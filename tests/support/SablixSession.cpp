@@ -40,7 +40,7 @@ SablixSession::~SablixSession() {
     if (!directory_.empty()) fs::remove_all(directory_, ignored);
 }
 
-std::string SablixSession::binary() { return std::string(SABLIX_BINARY_DIR) + "/src/app/sablix"; }
+std::string SablixSession::binary() { return SABLIX_BINARY_DIR "/src/app/sablix"; }
 
 namespace {
 platform::FileDefaults defaultsIn(const std::string& directory) {
