@@ -98,8 +98,11 @@ protected:
         testsupport::ChildProcess first(host(handlerType, "none"), environment);
         return orbittest::eventually(
             [&] {
-                for (const auto& entry : fs::recursive_directory_iterator(home.path() / "data"))
-                    if (entry.path().filename() == "orbit.errorTracking") return true;
+                // The run writes beside it as it goes: a file gone during the walk is no failure.
+                std::error_code error;
+                for (fs::recursive_directory_iterator it(home.path() / "data", error), end; !error && it != end;
+                     it.increment(error))
+                    if (it->path().filename() == "orbit.errorTracking") return true;
                 return false;
             },
             std::chrono::seconds(20));
