@@ -27,6 +27,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <atomic>
 #include <mutex>
 #include <stdexcept>
@@ -193,7 +194,9 @@ int crash(const std::string& url, const std::string& token, int type, const std:
             (*keptClient)->flush();
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        return 0;
+        // The kept client's threads still run: returning would destroy the statics they read.
+        std::fflush(nullptr);
+        std::_Exit(0);
     }
     if (scenario == "segv") {
         std::thread([] { faultHere(nowhere()); }).join();
