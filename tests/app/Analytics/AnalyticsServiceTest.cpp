@@ -173,29 +173,3 @@ TEST(AnalyticsService, TheMachineIsTheAnonymousIdentityAroundEverySignIn) {
     EXPECT_EQ(events[1]["properties"]["environment"], "Development");
     EXPECT_EQ(defaults.string("OBGBuildKeyV2"), "7");
 }
-
-// What the README tells users about what leaves their computer holds: it names the address usage
-// events go to, and the application sets the analytics client up with crash capture off.
-TEST(AnalyticsService, TheReadmeNamesWhereUsageGoesAndCrashCaptureStaysOff) {
-    std::ifstream in(SABLIX_SOURCE_DIR "/README.md");
-    const std::string readme((std::istreambuf_iterator<char>(in)), {});
-    ASSERT_FALSE(readme.empty());
-    EXPECT_NE(readme.find("`" + AppEnvironment().orbitHost() + "`"), std::string::npos);
-    EXPECT_NE(readme.find("It sends no crash reports"), std::string::npos);
-    EXPECT_EQ(readme.find("sends no analytics"), std::string::npos);
-
-    testservers::IngestServer server;
-    ASSERT_TRUE(server.start());
-    modelstest::TempDir data;
-    platform::MemoryDefaults defaults;
-    defaults.set(AppEnvironment::kOrbitHostOverrideKey, server.baseURL());
-    sablix::OrbitAnalyticsClient client(
-        defaults, orbit::OrbitApplicationInfo{}, [](std::function<void()> task) { task(); }, data.path());
-    AnalyticsService service(defaults, client, AppEnvironment(AppEnvironment::Kind::development, &defaults),
-                             Facade::device("2.4.1", std::nullopt));
-    service.initialize();
-    const auto sdk = client.client().lock();
-    ASSERT_TRUE(sdk && sdk->config());
-    EXPECT_EQ(sdk->config()->host, server.baseURL());
-    EXPECT_FALSE(sdk->config()->errorTrackingConfig.autoCapture);
-}

@@ -381,19 +381,26 @@ TEST_P(ExpansionE2E, ClickInsideAHalfTypedTriggerStartsItAfresh) {
 INSTANTIATE_TEST_SUITE_P(NoWindowManager, ExpansionE2E, ::testing::Values(false));
 INSTANTIATE_TEST_SUITE_P(Matchbox, ExpansionE2E, ::testing::Values(true));
 
-// The same in a GTK field, which asks for the pasted text without blocking its other input.
-TEST(GtkExpansionE2E, KeysTypedRightAfterATriggerFollowTheSnippet) {
+// A GTK field with the focus, and Sablix running with the test library and seeing keys.
+class GtkExpansionE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.started());
+        ASSERT_TRUE(field.start(server.display()));
+        ASSERT_TRUE(field.focus());
+        session.storeLibrary(library());
+        ASSERT_TRUE(session.start());
+        ASSERT_TRUE(session.waitForLog(kTapRunning)) << session.log();
+        ASSERT_TRUE(field.focus());
+        ASSERT_TRUE(session.waitUntilTapSeesKeys());
+    }
     testsupport::XvfbServer server;
-    ASSERT_TRUE(server.started());
     testsupport::GtkEntryField field;
-    ASSERT_TRUE(field.start(server.display()));
-    ASSERT_TRUE(field.focus());
-    SablixSession session(server.display());
-    session.storeLibrary(library());
-    ASSERT_TRUE(session.start());
-    ASSERT_TRUE(session.waitForLog(kTapRunning)) << session.log();
-    ASSERT_TRUE(field.focus());
-    ASSERT_TRUE(session.waitUntilTapSeesKeys());
+    SablixSession session{server.display()};
+};
+
+// The same in a GTK field, which asks for the pasted text without blocking its other input.
+TEST_F(GtkExpansionE2E, KeysTypedRightAfterATriggerFollowTheSnippet) {
 
     for (int run = 0; run < 20; ++run) {
         ASSERT_TRUE(field.clear());
@@ -406,18 +413,7 @@ TEST(GtkExpansionE2E, KeysTypedRightAfterATriggerFollowTheSnippet) {
     }
 }
 
-TEST(GtkExpansionE2E, KeysTypedRightAfterAFillInTriggerFollowTheSnippet) {
-    testsupport::XvfbServer server;
-    ASSERT_TRUE(server.started());
-    testsupport::GtkEntryField field;
-    ASSERT_TRUE(field.start(server.display()));
-    ASSERT_TRUE(field.focus());
-    SablixSession session(server.display());
-    session.storeLibrary(library());
-    ASSERT_TRUE(session.start());
-    ASSERT_TRUE(session.waitForLog(kTapRunning)) << session.log();
-    ASSERT_TRUE(field.focus());
-    ASSERT_TRUE(session.waitUntilTapSeesKeys());
+TEST_F(GtkExpansionE2E, KeysTypedRightAfterAFillInTriggerFollowTheSnippet) {
 
     int code = -1;
     runOn(server.display(), {"xdotool", "type", "--delay", "20", "x ;mysig b"}, &code);
