@@ -82,18 +82,25 @@ std::filesystem::path dataHome(const e2e::SablixSession& session) {
 
 }  // namespace
 
+// A display with a window manager, the ingest stand-in, and a session whose analytics go to it.
+class AnalyticsE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.started());
+        ASSERT_TRUE(server.startWindowManager());
+        ASSERT_TRUE(ingest.start());
+        session.storeSetting(sablix::AppEnvironment::kOrbitHostOverrideKey, platform::DefaultsValue(ingest.baseURL()));
+    }
+
+    testsupport::XvfbServer server;
+    testservers::IngestServer ingest;
+    e2e::SablixSession session{server.display()};
+};
+
 // A first launch sends "Application Installed", "Application Opened" and "app_launch" as the machine, with the
 // facade's properties and the library's context; the analytics switch then stores the opt-out,
 // and a restart sends nothing.
-TEST(AnalyticsE2E, AFirstLaunchIsReportedAsTheMachineAndTheSwitchOptsOut) {
-    testsupport::XvfbServer server;
-    ASSERT_TRUE(server.started());
-    ASSERT_TRUE(server.startWindowManager());
-    testservers::IngestServer ingest;
-    ASSERT_TRUE(ingest.start());
-
-    e2e::SablixSession session(server.display());
-    session.storeSetting(sablix::AppEnvironment::kOrbitHostOverrideKey, platform::DefaultsValue(ingest.baseURL()));
+TEST_F(AnalyticsE2E, AFirstLaunchIsReportedAsTheMachineAndTheSwitchOptsOut) {
     e2e::ProbedWindow window(server.display());
     ASSERT_TRUE(session.start());
     // Nothing asks the queue to send: its timer does, within its interval.
@@ -137,17 +144,9 @@ TEST(AnalyticsE2E, AFirstLaunchIsReportedAsTheMachineAndTheSwitchOptsOut) {
 // A launch after another build ran sends "Application Updated" with what that build stored; giving
 // the focus to another X client sends "Application Backgrounded" (and the batch, at once); the next
 // launch of the same build sends neither an update nor an installation.
-TEST(AnalyticsE2E, AChangedBuildIsAnUpdateAndFocusElsewhereIsTheBackground) {
-    testsupport::XvfbServer server;
-    ASSERT_TRUE(server.started());
-    ASSERT_TRUE(server.startWindowManager());
+TEST_F(AnalyticsE2E, AChangedBuildIsAnUpdateAndFocusElsewhereIsTheBackground) {
     testsupport::TkTextField other;
     ASSERT_TRUE(other.start(server.display()));
-    testservers::IngestServer ingest;
-    ASSERT_TRUE(ingest.start());
-
-    e2e::SablixSession session(server.display());
-    session.storeSetting(sablix::AppEnvironment::kOrbitHostOverrideKey, platform::DefaultsValue(ingest.baseURL()));
     // What an earlier build of the application left in the defaults store.
     const int previousBuild = std::stoi(SABLIX_BUILD) - 1;
     session.storeSetting("OBGVersionKey", platform::DefaultsValue("0.9"));
@@ -186,16 +185,9 @@ TEST(AnalyticsE2E, AChangedBuildIsAnUpdateAndFocusElsewhereIsTheBackground) {
 // The user opts out, starts Sablix again (the analytics client is then not set up) and opts back
 // in: the next launch sends its events again, although the client stored its opt-out in the first
 // launch and never heard the opt-in.
-TEST(AnalyticsE2E, OptingBackInDuringALaunchThatStartedOptedOutSendsFromTheNextLaunch) {
-    testsupport::XvfbServer server;
-    ASSERT_TRUE(server.started());
-    ASSERT_TRUE(server.startWindowManager());
+TEST_F(AnalyticsE2E, OptingBackInDuringALaunchThatStartedOptedOutSendsFromTheNextLaunch) {
     testsupport::TkTextField other;
     ASSERT_TRUE(other.start(server.display()));
-    testservers::IngestServer ingest;
-    ASSERT_TRUE(ingest.start());
-    e2e::SablixSession session(server.display());
-    session.storeSetting(sablix::AppEnvironment::kOrbitHostOverrideKey, platform::DefaultsValue(ingest.baseURL()));
 
     {
         e2e::ProbedWindow window(server.display());
