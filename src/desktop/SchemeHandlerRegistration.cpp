@@ -84,8 +84,7 @@ std::string SchemeHandlerRegistration::entryText(const std::filesystem::path& ex
            kSchemeHandlerType + ";\n";
 }
 
-bool SchemeHandlerRegistration::writeIfChanged(const std::filesystem::path& path, const std::string& text) {
-    if (std::filesystem::exists(path) && readFile(path) == text) return true;
+bool SchemeHandlerRegistration::writeFile(const std::filesystem::path& path, const std::string& text) {
     std::error_code error;
     std::filesystem::create_directories(path.parent_path(), error);
     QSaveFile file(QString::fromStdString(path.string()));
@@ -101,15 +100,16 @@ bool SchemeHandlerRegistration::writeIfChanged(const std::filesystem::path& path
 
 bool SchemeHandlerRegistration::registerHandler() {
     // The entry goes without its icon rather than not at all.
-    if (!icon_.svg.empty())
-        writeIfChanged(
-            applicationsFolder_.parent_path() / "icons" / "hicolor" / "scalable" / "apps" / (icon_.name + ".svg"),
-            icon_.svg);
+    if (!icon_.svg.empty()) {
+        const auto icon =
+            applicationsFolder_.parent_path() / "icons" / "hicolor" / "scalable" / "apps" / (icon_.name + ".svg");
+        if (readFile(icon) != icon_.svg) writeFile(icon, icon_.svg);
+    }
 
     const std::filesystem::path entry = applicationsFolder_ / kEntryFileName;
     const std::string text = entryText(executable_, icon_.name);
     if (readFile(entry) == text) return true;
-    if (!writeIfChanged(entry, text)) return false;
+    if (!writeFile(entry, text)) return false;
     if (!run_(kXdgMime, {"default", kEntryFileName, kSchemeHandlerType}))
         logger_.error("Could not start %s to make %s the default handler", kXdgMime, kEntryFileName);
     return true;

@@ -44,8 +44,8 @@ public:
     bool registerHandler();
 
 private:
-    // Writes the text to the file unless it holds it already; false when it could not be written.
-    bool writeIfChanged(const std::filesystem::path& file, const std::string& text);
+    // Replaces the file with the text, creating its folder; false (logged) when it could not be written.
+    bool writeFile(const std::filesystem::path& file, const std::string& text);
 
     const std::filesystem::path applicationsFolder_;
     const std::filesystem::path executable_;
