@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/keysym.h>
 
+#include <csignal>
 #include <mutex>
 #include <poll.h>
 #include <unistd.h>
@@ -60,7 +61,29 @@ void X11Display::installErrorHandlers() {
     if (previousIO != &X11DisplayRegistry::onIOError) X11DisplayRegistry::previousIOErrorHandler = previousIO;
 }
 
+namespace {
+
+// Xlib writes its requests with writev(). A write racing the server's exit (one thread waiting
+// for a reply, another sending) meets a closed socket and raises SIGPIPE, whose default action
+// ends the process before the connection can be marked lost. Ignored instead, the write fails
+// with EPIPE and the connection's I/O error handler marks it lost like any other break. A
+// handler someone else installed is kept.
+void ignoreBrokenPipes() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current {};
+        if (sigaction(SIGPIPE, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) return;
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGPIPE, &ignore, nullptr);
+    });
+}
+
+}  // namespace
+
 std::unique_ptr<X11Display> X11Display::open(const std::string& name) {
+    ignoreBrokenPipes();
     installErrorHandlers();
     Display* display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
     if (!display) return nullptr;

@@ -17,6 +17,7 @@ namespace desktop {
 // One Xlib connection of the X11 layers' own. Xlib's default handlers end the process on a
 // protocol error or a broken connection; a connection opened here instead counts its errors and
 // is marked lost, so a dead X server fails calls (and ends a tap's run) instead of exiting.
+// Opening one makes the process ignore SIGPIPE (unless a handler is set), for the same reason.
 // Not locked: each owner serialises its own use of the connection.
 class X11Display {
 public:
