@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "X11TestSupport.h"
 #include "desktop/KeyCodes.h"
 #include "desktop/x11/X11Accessibility.h"
+#include "desktop/x11/X11Display.h"
 #include "desktop/x11/X11KeyLayout.h"
 #include "desktop/x11/X11KeyPoster.h"
 #include "desktop/x11/X11Workspace.h"
@@ -55,4 +57,17 @@ TEST(ConnectionLoss, EveryLayerAnswersEmptyOnceTheServerIsGone) {
     EXPECT_EQ(workspace.frontmostApplication(), std::nullopt);
     EXPECT_FALSE(workspace.activate(*focused));
     EXPECT_FALSE(accessibility.isProcessTrusted(false));
+}
+
+// A server that exits between Xlib's look for room to write and the write itself leaves the
+// write to meet a closed connection. That must fail the call, not end the process by SIGPIPE.
+TEST(ConnectionLoss, AWriteThatMeetsAClosedConnectionMarksItLost) {
+    testsupport::XvfbServer server;
+    ASSERT_TRUE(server.started());
+    auto display = X11Display::open(server.display());
+    ASSERT_TRUE(display);
+    // Our side closed for writing: there is nothing to read first, the next write fails at once.
+    ASSERT_EQ(::shutdown(ConnectionNumber(display->get()), SHUT_WR), 0);
+    EXPECT_FALSE(display->syncWithoutErrorSince(display->errorCount()));
+    EXPECT_TRUE(display->lost());
 }
