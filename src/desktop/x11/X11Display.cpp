@@ -63,8 +63,8 @@ void X11Display::installErrorHandlers() {
 
 namespace {
 
-// Xlib writes its requests with writev(). A write racing the server's exit (one thread waiting
-// for a reply, another sending) meets a closed socket and raises SIGPIPE, whose default action
+// Xlib writes its requests with writev(). A server that exits after libxcb found room to write
+// but before the write leaves it to meet a closed socket and raise SIGPIPE, whose default action
 // ends the process before the connection can be marked lost. Ignored instead, the write fails
 // with EPIPE and the connection's I/O error handler marks it lost like any other break. A
 // handler someone else installed is kept.
