@@ -35,6 +35,9 @@ public:
     virtual bool setString(const std::string& text) = 0;
     // Replaces the clipboard with every given format.
     virtual bool setContents(const PasteboardContents& contents) = 0;
+    // Leaves the clipboard as it is when nothing was ever copied: nobody owns it, and a paste
+    // gets nothing. False when it failed.
+    virtual bool clearContents() = 0;
 
     // The change count a write of this process left, once another application has been handed
     // that content (its data, not merely the list of its formats); an older count until then.

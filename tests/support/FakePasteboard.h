@@ -48,6 +48,14 @@ public:
         return true;
     }
 
+    bool clearContents() override {
+        std::lock_guard lock(mutex_);
+        if (refuseWrites_) return false;
+        ++writes_;
+        emptyLocked();
+        return true;
+    }
+
     int64_t servedChangeCount() override { return servedChangeCount_.load(); }
 
     void setServedHandler(std::function<void()> handler) override {
@@ -71,9 +79,7 @@ public:
     // Another application empties the clipboard (its owner went away).
     void clear() {
         std::lock_guard lock(mutex_);
-        contents_ = {};
-        owned_ = false;
-        ++changeCount_;
+        emptyLocked();
     }
 
     void setUnreadable(bool unreadable) {
@@ -100,6 +106,12 @@ public:
     }
 
 private:
+    void emptyLocked() {
+        contents_ = {};
+        owned_ = false;
+        ++changeCount_;
+    }
+
     mutable std::mutex mutex_;
     desktop::PasteboardContents contents_;
     bool owned_ = false;

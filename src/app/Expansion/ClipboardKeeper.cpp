@@ -158,8 +158,12 @@ void ClipboardKeeper::restoreIfCurrent(uint64_t generation, bool unlessServed) {
 void ClipboardKeeper::restoreNow(const Saved& saved) {
     for (const auto& selection : saved.selections_) {
         if (selection.pasteboard->changeCount() != selection.changeCountAfterWrite) continue;
-        if (!selection.contents || selection.contents->empty()) continue;
-        selection.pasteboard->setContents(*selection.contents);
+        // Nothing was there, or nothing that could be read in time: the snippet (a password,
+        // say) does not stay behind.
+        if (!selection.contents || selection.contents->empty())
+            selection.pasteboard->clearContents();
+        else
+            selection.pasteboard->setContents(*selection.contents);
     }
 }
 

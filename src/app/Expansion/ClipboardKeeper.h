@@ -75,8 +75,8 @@ public:
     // Puts the contents back kDelayBeforeRestore after the request, or kLongestWaitForPasteRequest
     // after now when none comes (logged), unless a later save takes over first.
     void restoreLater(Saved saved);
-    // Someone copied since the snippet was written: theirs stays. Nobody owned it before: the
-    // snippet stays.
+    // Someone copied since the snippet was written: theirs stays. Nobody owned it before: it is
+    // emptied again.
     void restoreNow(const Saved& saved);
     // Carries out the restore still waiting, at once.
     void restorePendingNow();

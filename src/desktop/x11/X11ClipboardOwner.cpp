@@ -19,7 +19,7 @@ constexpr std::chrono::milliseconds kWriteTimeout{2000};
 }  // namespace
 
 struct X11ClipboardOwner::Command {
-    enum class Kind { set, handOver } kind;
+    enum class Kind { set, clear, handOver } kind;
     PasteboardContents contents;
     std::promise<bool> done;
 };
@@ -78,6 +78,12 @@ bool X11ClipboardOwner::setContents(const PasteboardContents& contents) {
     command->kind = Command::Kind::set;
     command->contents = contents;
     return run(command, kWriteTimeout, "Setting the clipboard timed out");
+}
+
+bool X11ClipboardOwner::clearContents() {
+    auto command = std::make_shared<Command>();
+    command->kind = Command::Kind::clear;
+    return run(command, kWriteTimeout, "Emptying the clipboard timed out");
 }
 
 bool X11ClipboardOwner::handOverToClipboardManager() {
@@ -146,10 +152,11 @@ void X11ClipboardOwner::runCommands() {
         commands.swap(commands_);
     }
     for (auto& command : commands) {
-        if (command->kind == Command::Kind::set)
-            command->done.set_value(takeOwnership(std::move(command->contents)));
-        else
-            startHandOver(command);
+        switch (command->kind) {
+        case Command::Kind::set: command->done.set_value(takeOwnership(std::move(command->contents))); break;
+        case Command::Kind::clear: command->done.set_value(giveUpOwnership()); break;
+        case Command::Kind::handOver: startHandOver(command); break;
+        }
     }
 }
 
@@ -204,6 +211,30 @@ bool X11ClipboardOwner::takeOwnership(PasteboardContents contents) {
     const int64_t count = ++changeCount_;
     std::lock_guard lock(stateMutex_);
     ownedChangeCount_ = count;
+    return true;
+}
+
+// Whoever took the selection from us meanwhile keeps it: only our own claim is given up.
+bool X11ClipboardOwner::giveUpOwnership() {
+    {
+        std::lock_guard lock(stateMutex_);
+        if (!owning_) return true;
+    }
+    const auto time = serverTime();
+    if (!time) return false;
+    XSetSelectionOwner(display_, selection_, None, *time);
+    if (lost() || XGetSelectionOwner(display_, selection_) == window_) {
+        logger_.error("Could not empty the clipboard");
+        return false;
+    }
+    {
+        std::lock_guard lock(stateMutex_);
+        owning_ = false;
+        owned_ = std::make_shared<const PasteboardContents>();
+    }
+    // With XFIXES the release arrives as a change of owner and is counted there.
+    handlePending();
+    if (fixesEventBase_ < 0) ++changeCount_;
     return true;
 }
 

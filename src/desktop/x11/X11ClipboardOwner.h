@@ -45,6 +45,8 @@ public:
     std::optional<PasteboardContents> ownedContents();
 
     bool setContents(const PasteboardContents& contents);
+    // Gives the selection up while this process owns it, so nobody does.
+    bool clearContents();
     // See X11Pasteboard::handOverToClipboardManager().
     bool handOverToClipboardManager();
 
@@ -62,6 +64,7 @@ private:
     void failPendingCommands();
     std::optional<Time> serverTime();
     bool takeOwnership(PasteboardContents contents);
+    bool giveUpOwnership();
     void startHandOver(const std::shared_ptr<Command>& command);
     void finishHandOver(bool taken);
     void expireHandOver();

@@ -68,6 +68,7 @@ std::optional<PasteboardContents> X11Pasteboard::contents(std::chrono::milliseco
 }
 bool X11Pasteboard::setString(const std::string& text) { return impl_->owner().setContents(plainTextContents(text)); }
 bool X11Pasteboard::setContents(const PasteboardContents& contents) { return impl_->owner().setContents(contents); }
+bool X11Pasteboard::clearContents() { return impl_->owner().clearContents(); }
 int64_t X11Pasteboard::servedChangeCount() { return impl_->owner().servedChangeCount(); }
 void X11Pasteboard::setServedHandler(std::function<void()> handler) {
     impl_->owner().setServedHandler(std::move(handler));

@@ -63,6 +63,7 @@ public:
     std::optional<PasteboardContents> contents(std::chrono::milliseconds budget) override;
     bool setString(const std::string& text) override;
     bool setContents(const PasteboardContents& contents) override;
+    bool clearContents() override;
     int64_t servedChangeCount() override;
     void setServedHandler(std::function<void()> handler) override;
 

@@ -30,11 +30,12 @@ TEST_F(ReplacementTest, ClipboardLeftAloneWhenChangedOrEmpty) {
     type(";sig");
     EXPECT_EQ(pasteboard.string(), "copied meanwhile");
 
-    // Nobody owned the clipboard before: the snippet stays on it.
+    // Nobody owned the clipboard before: nobody owns it afterwards, and the snippet is gone.
     onPause = nullptr;
     pasteboard.clear();
     type(";sig");
-    EXPECT_EQ(pasteboard.string(), "Best regards");
+    EXPECT_EQ(pasteboard.contents(ms(0)), std::nullopt);
+    EXPECT_EQ(pasteboard.string(), std::nullopt);
 }
 
 // A busy application asks for the paste late: the snippet stays on the clipboard until 300 ms after

@@ -132,6 +132,24 @@ TEST_F(X11PasteboardTest, EveryFormatIsListedAndRestoredByteForByte) {
     EXPECT_EQ(xclipReads("TARGETS").find("UTF8_STRING"), std::string::npos);
 }
 
+// Emptying after a paste into a clipboard nobody owned: a snippet must not stay behind, and
+// whoever copied meanwhile keeps what they copied.
+TEST_F(X11PasteboardTest, EmptyingGivesUpOnlyOurOwnClaim) {
+    ASSERT_TRUE(pasteboard->setString("secret snippet"));
+    const int64_t written = pasteboard->changeCount();
+    ASSERT_TRUE(pasteboard->clearContents());
+    EXPECT_NE(pasteboard->changeCount(), written);
+    EXPECT_EQ(pasteboard->contents(1s), std::nullopt);
+    EXPECT_EQ(testsupport::runCommand({"sh", "-c", "timeout 5 xclip -selection clipboard -o -t TARGETS 2>&1"}, nullptr,
+                                      10000, {"DISPLAY=" + display}),
+              "Error: target TARGETS not available\n");
+
+    ASSERT_TRUE(pasteboard->setString("secret snippet"));
+    xclipOwns("copied meanwhile");
+    EXPECT_TRUE(pasteboard->clearContents());
+    EXPECT_EQ(xclipReads(), "copied meanwhile");
+}
+
 TEST_F(X11PasteboardTest, AFrozenOwnerCannotHangAReader) {
     ChildProcess& owner = wishOwns("clipboard clear\nclipboard append -- \"frozen ✓\"\n");
     ASSERT_EQ(pasteboard->string(), "frozen ✓");
