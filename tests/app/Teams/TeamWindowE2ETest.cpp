@@ -483,13 +483,16 @@ TEST_F(TeamWindowE2E, QueuedTeamChangesGoOnlyWithTheBearerOfTheMemberWhoMadeThem
     desk.create("kept", "Made by Rowan");
     ASSERT_TRUE(waitUntil([&] { return !bearersOfPushes("kept").empty(); }, 10000)) << "no push was tried";
     desk.signOut();
+    const size_t pushesBeforeSignIn = bearersOfPushes("kept").size();
     backend.fail(kPush, 500, "", 0);
     desk.signIn(kRowan);
     desk.activate();
     desk.choose("sourceTeam:Support");
     EXPECT_TRUE(desk.listShows({"refund", "hours", "kept"}));
     ASSERT_TRUE(desk.session.waitForLog("Pushed 1 operations, 1 succeeded"));
-    for (const auto& bearer : bearersOfPushes("kept")) EXPECT_EQ(bearer, "Bearer access-rowan-1");
+    const auto keptBearers = bearersOfPushes("kept");
+    ASSERT_GT(keptBearers.size(), pushesBeforeSignIn) << "not pushed once Rowan was back";
+    for (const auto& bearer : keptBearers) EXPECT_EQ(bearer, "Bearer access-rowan-1");
     EXPECT_EQ(desk.session.logCount(kDropped), 0u);
 
     backend.fail(kPush, 500, "{}", testservers::TestBackend::kMaxFailCount);
