@@ -171,7 +171,8 @@ struct Application::Services {
               .toggleApplication = [this] { mainWindow.toggleApplication(); },
           }),
           templates(
-              library, defaults, apiClient, clock, [this] { engine.refreshSnippetCache(); }, notifier, analytics),
+              library, snippetSettings, defaults, apiClient, clock, [this] { engine.refreshSnippetCache(); }, notifier,
+              analytics),
           referrals(auth, apiClient, analytics),
           referralsSection(referrals, clipboard),
           settings(SettingsPresenter::Collaborators{

@@ -15,6 +15,7 @@ namespace text = platform::text;
 constexpr int kMinTitleLength = 2;
 constexpr size_t kLongContentLength = 10000;
 constexpr size_t kMaxSuggestions = 3;
+constexpr int kLastTitleNumber = 99;
 
 const char* const kEmptyTitleMessage = "Snippet title cannot be empty";
 const char* const kEmptyContentMessage = "Snippet content cannot be empty";
@@ -85,6 +86,18 @@ std::vector<std::string> generateAlternativeSuggestions(const std::string& title
         if (kept.size() == kMaxSuggestions) break;
     }
     return kept;
+}
+
+bool refusedFor(const SnippetValidationResult& result, SnippetValidationError::Case reason) {
+    return std::any_of(result.errors.begin(), result.errors.end(),
+                       [reason](const SnippetValidationError& error) { return error.kind() == reason; });
+}
+
+bool refusedOnlyForCollision(const SnippetValidationResult& result) {
+    return std::all_of(result.errors.begin(), result.errors.end(), [](const SnippetValidationError& error) {
+        return error.kind() == SnippetValidationError::Case::duplicateTitle ||
+               error.kind() == SnippetValidationError::Case::prefixConflict;
+    });
 }
 
 }  // namespace
@@ -158,6 +171,32 @@ std::vector<std::string> alternativeTitles(const std::string& title, const std::
     keys.reserve(existing.size());
     for (const auto& other : existing) keys.push_back(text::nfc(text::lowercased(other.snippetTitle)));
     return generateAlternativeSuggestions(title, keys);
+}
+
+// A title that begins with a taken one never expands, since the engine fires the shorter trigger
+// first; so the numbered candidates put their number in front of the title, not after it.
+std::optional<std::string> firstAcceptedTitle(const SnippetItem& item, const std::vector<SnippetItem>& existing,
+                                              const SnippetSettings& settings) {
+    const SnippetValidationResult own = item.validate(existing, settings);
+    if (own.isValid) return item.snippetTitle;
+    if (!refusedOnlyForCollision(own)) return std::nullopt;
+
+    SnippetItem candidate = item;
+    const auto judged = [&](const std::string& title) {
+        candidate.snippetTitle = title;
+        return candidate.validate(existing, settings);
+    };
+    const std::string title = text::trimmed(item.snippetTitle);
+    for (const std::string& alternative : alternativeTitles(title, existing))
+        if (judged(alternative).isValid) return alternative;
+    for (int number = 2; number <= kLastTitleNumber; ++number) {
+        const std::string numbered = "my" + std::to_string(number) + "-" + title;
+        const SnippetValidationResult result = judged(numbered);
+        if (result.isValid) return numbered;
+        // Every later candidate is at least as long.
+        if (refusedFor(result, SnippetValidationError::Case::titleTooLong)) break;
+    }
+    return std::nullopt;
 }
 
 const std::unordered_set<std::string>& commonWords() {

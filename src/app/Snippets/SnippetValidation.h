@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -6,6 +7,7 @@
 namespace sablix {
 
 struct SnippetItem;
+class SnippetSettings;
 
 // One reason a snippet's title or content is refused, with the text the editor shows.
 class SnippetValidationError {
@@ -84,5 +86,12 @@ const std::unordered_set<std::string>& commonWords();
 // Titles close to `title` that neither equal a title of `existing` nor overlap one as a prefix, in
 // the order the prefix-conflict message suggests them.
 std::vector<std::string> alternativeTitles(const std::string& title, const std::vector<SnippetItem>& existing);
+
+// The title the editor would save `item` under beside `existing`: its own, or, when that one is
+// refused only for colliding with a title of existing, the first the editor accepts of its
+// alternativeTitles and then "my2-" + title, "my3-" + title, ... up to "my99-". None when no
+// candidate is accepted.
+std::optional<std::string> firstAcceptedTitle(const SnippetItem& item, const std::vector<SnippetItem>& existing,
+                                              const SnippetSettings& settings);
 
 }  // namespace sablix

@@ -25,19 +25,11 @@ QVariantList TutorialPresenter::templates() const {
     return rows;
 }
 
-// No title of the editor's suggestions may fit (all taken, or too long for the limit): then the
-// template's own, and the editor says why it cannot be saved.
+// When the editor would take no title for the template, its own; the editor then says why.
 std::string TutorialPresenter::offeredTitle(const SnippetTemplate& entry,
                                             const std::vector<SnippetItem>& library) const {
-    std::vector<std::string> candidates{entry.title};
-    for (std::string& alternative : alternativeTitles(entry.title, library))
-        candidates.push_back(std::move(alternative));
-    for (const std::string& candidate : candidates)
-        if (SnippetItem(platform::Uuid::generate(), candidate, entry.content, {}, c_.clock)
-                .validate(library, c_.snippetSettings)
-                .isValid)
-            return candidate;
-    return entry.title;
+    const SnippetItem item(platform::Uuid::generate(), entry.title, entry.content, {}, c_.clock);
+    return firstAcceptedTitle(item, library, c_.snippetSettings).value_or(entry.title);
 }
 
 void TutorialPresenter::setPracticeText(const QString& text) {

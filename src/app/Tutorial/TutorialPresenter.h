@@ -101,9 +101,8 @@ private:
     void expand(const QString& text, qsizetype at, qsizetype length, const QString& replacement);
     void finishExpansion(const QString& expanded);
     void createSnippet(const std::string& title, const std::string& content);
-    // The title a template is offered under: its own, or when the editor would refuse that one
-    // beside the library (the starter library holds "sig"), the first free title the editor itself
-    // suggests.
+    // The title a template is offered under: the first the editor accepts beside the library
+    // (firstAcceptedTitle; the starter library holds "sig").
     std::string offeredTitle(const SnippetTemplate& entry, const std::vector<SnippetItem>& library) const;
     void setCurrentStep(TutorialStep step);
     void setTriggerProgress(const QString& trigger);

@@ -223,4 +223,22 @@ TEST_F(TutorialTest, TemplateRowHandsTheHostItsSnippetAfterStoringTheEnd) {
     EXPECT_TRUE(sablix::SnippetController(defaults, clock).loadItems().empty()) << "the tutorial writes no library";
 }
 
+// A replay finds what the first showing saved: the starter "sig" and the "my-sig" it was offered
+// instead. Every template is still handed over under a title the editor saves beside them.
+TEST_F(TutorialTest, EveryTemplateIsHandedOverUnderATitleTheEditorSaves) {
+    storeLibrary({{"sig", "Regards"}, {"my-sig", "Best regards"}});
+    model.getStarted();
+    model.setPracticeText(";addr");
+    mainQueue.runAll();
+    model.next();
+    std::vector<SnippetItem> created;
+    QObject::connect(&model, &TutorialPresenter::snippetCreated, &model,
+                     [&](const sablix::SnippetValue& item) { created.push_back(*item.item()); });
+    for (int index = 0; index < model.templates().size(); ++index) model.chooseTemplate(index);
+
+    ASSERT_EQ(created.size(), 4u);
+    const auto library = sablix::SnippetController(defaults, clock).loadItems();
+    for (const SnippetItem& item : created) EXPECT_TRUE(item.validate(library, settings).isValid) << item.snippetTitle;
+}
+
 }  // namespace

@@ -1,26 +1,26 @@
 #include "Shell/Templates/TemplateInstallService.h"
 
-#include <unordered_set>
-
 #include "Shell/DeepLinks/LinkText.h"
-#include "platform/TextRules.h"
+#include "Snippets/SnippetValidation.h"
+#include "posix/LogText.h"
 #include "platform/Uuid.h"
 
 namespace sablix {
 namespace {
 
-// Titles compare ignoring case and Unicode normalisation.
-std::string titleKey(std::string_view title) { return platform::text::nfc(platform::text::lowercased(title)); }
+const char* const kNoTitleMessage = "Template not installed: no title for '%s' that the editor accepts";
 
 bool isIdentifierCharacter(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'; }
 
 }  // namespace
 
-TemplateInstallService::TemplateInstallService(SnippetController& snippetController, platform::Defaults& userDefaults,
+TemplateInstallService::TemplateInstallService(SnippetController& snippetController,
+                                               const SnippetSettings& snippetSettings, platform::Defaults& userDefaults,
                                                APIClient& client, const platform::Clock& clock,
                                                std::function<void()> refreshSnippetCache, AppNotifier& notifier,
                                                AnalyticsTracking& analytics, std::chrono::milliseconds requestTimeout)
     : snippetController_(snippetController),
+      snippetSettings_(snippetSettings),
       userDefaults_(userDefaults),
       client_(client),
       clock_(clock),
@@ -62,7 +62,7 @@ QCoro::Task<int> TemplateInstallService::installPack(std::string category, std::
     auto pack = co_await fetch<TemplatePackPayload>(kPackPath + category);
     if (!pack) co_return 0;
     int installed = 0;
-    // One at a time: each template sees the ones before it when its trigger is made unique.
+    // One at a time: each template's title is chosen beside the ones installed before it.
     for (const auto& payload : pack->templates)
         if (install(payload, source).isInstalled()) ++installed;
     co_return installed;
@@ -71,8 +71,13 @@ QCoro::Task<int> TemplateInstallService::installPack(std::string category, std::
 TemplateInstallService::InstallOutcome TemplateInstallService::install(const TemplateInstallPayload& payload,
                                                                        const std::string& source) {
     std::vector<SnippetItem> library = snippetController_.loadItems();
-    std::string trigger = uniqueTrigger(payload.trigger, library);
-    const SnippetItem item(platform::Uuid::generate(), trigger, payload.content, {kTemplateTag}, clock_);
+    SnippetItem item(platform::Uuid::generate(), payload.trigger, payload.content, {kTemplateTag}, clock_);
+    std::optional<std::string> title = firstAcceptedTitle(item, library, snippetSettings_);
+    if (!title) {
+        platform::appLog("TemplateInstall").error(kNoTitleMessage, posix::escapedForLog(payload.trigger).c_str());
+        return InstallOutcome::failed();
+    }
+    item.snippetTitle = *title;
     if (snippetController_.addItemWithValidation(item, library).kind() !=
         SnippetController::AddItemResult::Case::success)
         return InstallOutcome::failed();
@@ -80,18 +85,7 @@ TemplateInstallService::InstallOutcome TemplateInstallService::install(const Tem
     if (refreshSnippetCache_) refreshSnippetCache_();
     notifier_.postSnippetsChangedExternally();
     analytics_.track(AnalyticsEvent::snippetImported, {{"template_id", payload.slug}, {"source", source}});
-    return InstallOutcome::installed(std::move(trigger));
-}
-
-std::string TemplateInstallService::uniqueTrigger(const std::string& trigger,
-                                                  const std::vector<SnippetItem>& existing) {
-    std::unordered_set<std::string> taken;
-    for (const auto& item : existing) taken.insert(titleKey(item.snippetTitle));
-    if (!taken.contains(titleKey(trigger))) return trigger;
-    for (int n = 2;; ++n) {
-        std::string candidate = trigger + "-" + std::to_string(n);
-        if (!taken.contains(titleKey(candidate))) return candidate;
-    }
+    return InstallOutcome::installed(std::move(*title));
 }
 
 QCoro::Task<> TemplateInstallService::installFromLink(QUrl url) {

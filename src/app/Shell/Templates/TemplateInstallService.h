@@ -20,9 +20,11 @@
 
 namespace sablix {
 
+class SnippetSettings;
+
 // Installs templates from the web site's gallery into the personal library: one by its slug, or
 // a pack by its category, from install links and from the once-per-installation deferred match.
-// Every failure is silent; callers may ignore the results. Runs on the main thread.
+// No failure reaches the user; callers may ignore the results. Runs on the main thread.
 class TemplateInstallService final : public TemplateLinkInstalling {
 public:
     static constexpr const char* kHasCheckedPendingInstallKey = "has_checked_pending_install";
@@ -54,10 +56,12 @@ public:
     };
 
     // refreshSnippetCache makes the expansion engine pick up the library again. The client's
-    // environment names both the backend and the web site; the clock dates installed snippets.
-    TemplateInstallService(SnippetController& snippetController, platform::Defaults& userDefaults, APIClient& client,
-                           const platform::Clock& clock, std::function<void()> refreshSnippetCache,
-                           AppNotifier& notifier, AnalyticsTracking& analytics,
+    // environment names both the backend and the web site; the clock dates installed snippets; the
+    // snippet settings are the title rules the editor checks against.
+    TemplateInstallService(SnippetController& snippetController, const SnippetSettings& snippetSettings,
+                           platform::Defaults& userDefaults, APIClient& client, const platform::Clock& clock,
+                           std::function<void()> refreshSnippetCache, AppNotifier& notifier,
+                           AnalyticsTracking& analytics,
                            std::chrono::milliseconds requestTimeout = kDefaultRequestTimeout);
 
     // An install or install-pack link: installs what its last path component names, when that
@@ -70,12 +74,10 @@ public:
     QCoro::Task<InstallOutcome> installTemplate(std::string slug, std::string source);
     // How many of the pack's templates were installed.
     QCoro::Task<int> installPack(std::string category, std::string source);
-    // Adds one fetched template to the library under a trigger unique within it.
+    // Adds one fetched template to the library under the first title the editor accepts beside
+    // it (firstAcceptedTitle); with none, installs nothing.
     InstallOutcome install(const TemplateInstallPayload& payload, const std::string& source);
 
-    // The trigger itself when no title of existing matches it ignoring case, else the first free
-    // trigger + "-2", "-3", ...
-    static std::string uniqueTrigger(const std::string& trigger, const std::vector<SnippetItem>& existing);
     // The valid slug of an "install" link, or the category of an "install-pack" link.
     static std::optional<std::string> installSlug(const QUrl& url);
     static std::optional<std::string> packCategory(const QUrl& url);
@@ -88,6 +90,7 @@ private:
     static std::optional<std::string> validated(std::optional<std::string> id);
 
     SnippetController& snippetController_;
+    const SnippetSettings& snippetSettings_;
     platform::Defaults& userDefaults_;
     APIClient& client_;
     const platform::Clock& clock_;

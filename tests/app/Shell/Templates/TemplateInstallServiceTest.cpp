@@ -2,9 +2,13 @@
 #include <QCoro/QCoroTask>
 
 #include "support/FakeAnalyticsTracking.h"
+#include "Expansion/KeyBuffer.h"
+#include "Expansion/TriggerCache.h"
 #include "Shell/Templates/TemplateInstallService.h"
+#include "Snippets/SnippetSettings.h"
 #include "platform/Clock.h"
 #include "platform/MemoryDefaults.h"
+#include "platform/TextRules.h"
 #include "servers/TestBackend.h"
 
 using nlohmann::json;
@@ -18,6 +22,17 @@ namespace {
 
 json templateJson(const std::string& slug, const std::string& trigger, const std::string& content = "Body") {
     return {{"slug", slug}, {"title", "Title of " + slug}, {"trigger", trigger}, {"content", content}};
+}
+
+// The title of the snippet the engine expands first while ";" + title is typed key by key (an
+// ASCII title: one key a byte).
+std::string firstToFire(const std::vector<SnippetItem>& library, const std::string& title) {
+    const sablix::TriggerCache cache(library);
+    sablix::KeyBuffer buffer;
+    for (const char key : ";" + title)
+        if (const auto match = cache.match(platform::text::lowercased(buffer.append(std::string(1, key)))))
+            return match->snippet.snippetTitle;
+    return {};
 }
 
 // The service against a fresh test backend that serves both the backend and the web site, with a
@@ -62,19 +77,21 @@ protected:
     int refreshes_ = 0;
     int notifications_ = 0;
     std::function<void()> refresh_ = [this] { ++refreshes_; };
-    TemplateInstallService service_{controller_, defaults_, client_,    clock_,
-                                    refresh_,    notifier_, analytics_, std::chrono::milliseconds(300)};
+    sablix::SnippetSettings settings_{defaults_};
+    TemplateInstallService service_{controller_, settings_,  defaults_,
+                                    client_,     clock_,     refresh_,
+                                    notifier_,   analytics_, std::chrono::milliseconds(300)};
 };
 
 TEST_F(TemplateInstallServiceTest, InstallsATemplateUnderATriggerUniqueIgnoringCase) {
     addToLibrary("Email");
     serve({{"templates", {{"work-email", templateJson("work-email", "email", "Dear {clipboard},")}}}});
 
-    EXPECT_EQ(installTemplate("work-email"), Outcome::installed("email-2"));
+    EXPECT_EQ(installTemplate("work-email"), Outcome::installed("my-email"));
     const auto library = controller_.loadItems();
     ASSERT_EQ(library.size(), 2u);
     const SnippetItem& added = library.back();
-    EXPECT_EQ(added.snippetTitle, "email-2");
+    EXPECT_EQ(added.snippetTitle, "my-email");
     EXPECT_EQ(added.snippet, "Dear {clipboard},");
     EXPECT_EQ(added.tags, std::vector<std::string>{"prompt"});
     EXPECT_TRUE(added.isPersonal());
@@ -85,11 +102,15 @@ TEST_F(TemplateInstallServiceTest, InstallsATemplateUnderATriggerUniqueIgnoringC
     EXPECT_EQ(analytics_.events(),
               (Events{{"snippet_imported", {{"template_id", "work-email"}, {"source", "deep_link"}}}}));
 
-    // The suffix counts on past every taken one and keeps the trigger's own case.
+    // The number counts on past every taken title, ahead of the trigger, which keeps its own case.
     const std::vector<SnippetItem> taken{SnippetItem(platform::Uuid::generate(), "email", "", {}, clock_),
-                                         SnippetItem(platform::Uuid::generate(), "Email-2", "", {}, clock_)};
-    EXPECT_EQ(TemplateInstallService::uniqueTrigger("Email", taken), "Email-3");
-    EXPECT_EQ(TemplateInstallService::uniqueTrigger("Sig", taken), "Sig");
+                                         SnippetItem(platform::Uuid::generate(), "my-Email", "", {}, clock_)};
+    const auto titleFor = [&](const std::string& trigger) {
+        return sablix::firstAcceptedTitle(SnippetItem(platform::Uuid::generate(), trigger, "Body", {}, clock_), taken,
+                                          settings_);
+    };
+    EXPECT_EQ(titleFor("Email"), "my2-Email");
+    EXPECT_EQ(titleFor("Sig"), "Sig");
 
     // A pack installs in order, each template seeing the ones before it.
     serve({{"packs",
@@ -99,10 +120,30 @@ TEST_F(TemplateInstallServiceTest, InstallsATemplateUnderATriggerUniqueIgnoringC
     EXPECT_EQ(QCoro::waitFor(service_.installPack("empty", "deep_link")), 0);
     EXPECT_EQ(refreshes_, 1);
     EXPECT_EQ(QCoro::waitFor(service_.installPack("greetings", "deep_link")), 2);
-    EXPECT_EQ(libraryTitles(), (std::vector<std::string>{"Email", "email-2", "hi", "hi-2"}));
+    EXPECT_EQ(libraryTitles(), (std::vector<std::string>{"Email", "my-email", "hi", "my-hi"}));
     EXPECT_EQ(refreshes_, 3);
     EXPECT_EQ(notifications_, 3);
     EXPECT_EQ(analytics_.events().back().second["template_id"], "hey");
+}
+
+// A title that begins with a taken one, or that a later title begins with, would never expand.
+TEST_F(TemplateInstallServiceTest, EveryInstalledTemplateExpandsUnderTheTitleItNames) {
+    addToLibrary("sig");
+    serve({{"templates", {{"signature", templateJson("signature", "sig")}}},
+           {"packs",
+            {{"home",
+              {{"category", "home"},
+               {"templates", {templateJson("addr", "addr"), templateJson("address", "address")}}}}}}});
+
+    const Outcome outcome = installTemplate("signature");
+    ASSERT_TRUE(outcome.isInstalled());
+    EXPECT_EQ(libraryTitles().back(), *outcome.trigger());
+    EXPECT_EQ(QCoro::waitFor(service_.installPack("home", "deep_link")), 2);
+
+    const auto library = controller_.loadItems();
+    ASSERT_EQ(library.size(), 4u);
+    for (const SnippetItem& snippet : library)
+        EXPECT_EQ(firstToFire(library, snippet.snippetTitle), snippet.snippetTitle);
 }
 
 TEST_F(TemplateInstallServiceTest, AnyFailedFetchDecodeOrValidationInstallsNothing) {
