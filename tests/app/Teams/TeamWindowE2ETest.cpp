@@ -509,3 +509,48 @@ TEST_F(TeamWindowE2E, QueuedTeamChangesGoOnlyWithTheBearerOfTheMemberWhoMadeThem
     EXPECT_TRUE(desk.probed.shows("syncStatusText", "Synced"));
     for (const auto& bearer : bearersOfPushes("lost")) EXPECT_EQ(bearer, "Bearer access-rowan-1");
 }
+
+// Markup in what other members wrote is text: a fill-in name of a team snippet and a member's name
+// show as written, and the images they name are never fetched (the fetch would tell whoever serves
+// them that this user looked, from where and when). The backend, which records every request, serves
+// the images.
+TEST_F(TeamWindowE2E, MarkupOthersWroteShowsAsTextAndFetchesNothing) {
+    const std::string fillImage = "<img src=\"" + backend.baseURL() + "/fill.png\" width=\"1\" height=\"1\">";
+    const std::string memberImage = "<img src=\"" + backend.baseURL() + "/member.png\">";
+    json fixture = fixtureWithTeamSnippets();
+    fixture["sync"]["snippets"]["A1B2C3D4-0000-4000-8000-000000000003"] =
+        serverSnippet("A1B2C3D4-0000-4000-8000-000000000003", "greet", "Hello {fill:" + fillImage + "Name}");
+    for (auto& team : fixture["teams"]["teams"])
+        for (auto& member : team["members"])
+            if (member["email"] == kIlse.email) member["displayName"] = memberImage;
+    backend.reset(fixture);
+    const auto fetched = [&](const std::string& path) {
+        for (const auto& request : backend.log())
+            if (request.path == path) return true;
+        return false;
+    };
+    ASSERT_TRUE(desk.open(backend, kRowan));
+    ASSERT_TRUE(desk.session.waitForLog(e2e::SablixSession::kTapRunning));
+    desk.activate();
+    desk.choose("sourceTeam:Support");
+    EXPECT_TRUE(desk.listShows({"refund", "hours", "greet"}));
+
+    // The dialog is built, and its label laid out, before it takes the keyboard; the value is
+    // inserted well after.
+    ASSERT_TRUE(desk.field.focus());
+    ASSERT_TRUE(desk.field.clear());
+    desk.type(";greet");
+    ASSERT_TRUE(desk.session.waitForLog(e2e::SablixSession::kDialogHasTheKeyboard, 20000)) << "no fill-in dialog";
+    desk.type("Ada");
+    desk.key("Return");
+    EXPECT_EQ(desk.field.waitForContents("Hello Ada", 20000), "Hello Ada");
+
+    desk.activate();
+    desk.click("teamSettingsButton");
+    EXPECT_TRUE(desk.probed.shows("memberName_" + kIlse.email, memberImage));
+    // The sheet is laid out whole before it scrolls.
+    EXPECT_TRUE(desk.probed.scrollDownTo("deleteTeamButton", "teamSettingsView"));
+
+    EXPECT_FALSE(fetched("/fill.png")) << "the fill-in name's image was fetched";
+    EXPECT_FALSE(fetched("/member.png")) << "the member name's image was fetched";
+}

@@ -22,8 +22,13 @@ FocusScope {
     implicitHeight: content.implicitHeight + 40
     focus: true
 
+    // A placeholder shows its text as rich text when it looks like markup, and its format cannot be
+    // set: a name that could pass for markup is escaped inside markup of our own, which shows it as written.
     function placeholderFor(name) {
-        return "Enter " + name.toLowerCase() + "..."
+        const text = "Enter " + name.toLowerCase() + "..."
+        if (!/[<&]/.test(text))
+            return text
+        return "<span>" + text.replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;") + "</span>"
     }
 
     Keys.onEscapePressed: form.cancel()
@@ -41,12 +46,14 @@ FocusScope {
             Label {
                 objectName: "fillInTitle"
                 text: view.title
+                textFormat: Text.PlainText
                 font.pixelSize: 15
                 font.weight: Font.DemiBold
             }
             Label {
                 objectName: "fillInSubtitle"
                 text: view.subtitle
+                textFormat: Text.PlainText
                 font.pixelSize: 11
                 opacity: 0.6
             }
@@ -70,6 +77,7 @@ FocusScope {
                     Label {
                         objectName: "fillInLabel:" + fieldRow.modelData
                         text: fieldRow.modelData
+                        textFormat: Text.PlainText
                         font.pixelSize: 12
                         font.weight: Font.Medium
                         opacity: 0.6

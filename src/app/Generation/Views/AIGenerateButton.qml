@@ -54,6 +54,7 @@ ColumnLayout {
                 spacing: 4
                 Label {
                     text: control.viewModel && control.viewModel.showPromptHint ? "\u25BE" : "\u25B8"
+                    textFormat: Text.PlainText
                     font.pointSize: control.caption2Size
                 }
                 Label {
@@ -156,11 +157,13 @@ ColumnLayout {
             spacing: 4
             Label {
                 text: styled.symbol
+                textFormat: Text.PlainText
                 color: styled.palette.highlight
                 font.pointSize: control.captionSize
             }
             Label {
                 text: styled.text
+                textFormat: Text.PlainText
                 color: styled.palette.highlight
                 font.pointSize: control.captionSize
                 font.weight: Font.Medium

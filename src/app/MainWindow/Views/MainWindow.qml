@@ -55,6 +55,7 @@ ApplicationWindow {
                     Label {
                         width: Math.max(implicitWidth, quitMenuItem.availableWidth - quitShortcut.implicitWidth - 24)
                         text: quitMenuItem.text
+                        textFormat: Text.PlainText
                         color: quitMenuItem.highlighted ? quitMenuItem.palette.highlightedText
                                                         : quitMenuItem.palette.windowText
                     }
@@ -62,6 +63,7 @@ ApplicationWindow {
                         id: quitShortcut
                         objectName: "quitShortcut"
                         text: quitAction.shortcut
+                        textFormat: Text.PlainText
                         opacity: 0.7
                         color: quitMenuItem.highlighted ? quitMenuItem.palette.highlightedText
                                                         : quitMenuItem.palette.windowText

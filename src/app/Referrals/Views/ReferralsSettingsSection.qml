@@ -79,6 +79,7 @@ ColumnLayout {
                         Label {
                             objectName: "referralCode"
                             text: section.presenter.code
+                            textFormat: Text.PlainText
                             font.family: "monospace"
                             font.weight: Font.Medium
                         }
@@ -98,6 +99,7 @@ ColumnLayout {
                 Label {
                     objectName: "referralCounters"
                     text: section.presenter.counters
+                    textFormat: Text.PlainText
                     font.pointSize: section.captionSize
                     color: section.secondaryText
                 }
@@ -148,6 +150,7 @@ ColumnLayout {
                                  || section.presenter.applyState === ReferralsSettingsSectionPresenter.Failed
                         text: section.presenter.applyState === ReferralsSettingsSectionPresenter.Applied
                               ? "Referral code applied." : section.presenter.applyMessage
+                        textFormat: Text.PlainText
                         color: section.presenter.applyState === ReferralsSettingsSectionPresenter.Applied
                                ? ThemeColors.success : ThemeColors.error
                         wrapMode: Text.WordWrap
@@ -160,6 +163,7 @@ ColumnLayout {
                 objectName: "referralsError"
                 visible: section.presenter.card === ReferralsSettingsSectionPresenter.Error
                 text: section.presenter.errorMessage
+                textFormat: Text.PlainText
                 color: ThemeColors.error
                 font.pointSize: section.captionSize
             }

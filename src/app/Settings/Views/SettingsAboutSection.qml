@@ -72,6 +72,7 @@ SettingsSection {
                             required property var modelData
                             objectName: "link" + modelData.name
                             text: modelData.name
+                            textFormat: Text.PlainText
                             color: about.palette.link
                             font.pointSize: Math.max(1, Qt.application.font.pointSize - 2)
                             font.underline: linkArea.containsMouse

@@ -148,6 +148,7 @@ Item {
                             Label {
                                 objectName: "maxTitleLengthValue"
                                 text: settingsView.presenter.snippetSettings.maxTitleLength
+                                textFormat: Text.PlainText
                                 font.family: "monospace"
                                 horizontalAlignment: Text.AlignRight
                                 Layout.preferredWidth: 30

@@ -37,6 +37,7 @@ RowLayout {
     Label {
         objectName: "syncStatusText"
         text: badge.text
+        textFormat: Text.PlainText
         font.pointSize: Math.max(1, Qt.application.font.pointSize - 2)
         color: badge.palette.placeholderText
     }

@@ -27,10 +27,11 @@ Item {
         ColumnLayout {
             Layout.fillWidth: true
             spacing: 2
-            Label { text: row.title; font.weight: Font.Medium }
+            Label { text: row.title; textFormat: Text.PlainText; font.weight: Font.Medium }
             Label {
                 Layout.fillWidth: true
                 text: row.explanation
+                textFormat: Text.PlainText
                 wrapMode: Text.WordWrap
                 color: row.palette.placeholderText
                 font.pointSize: Math.max(1, Qt.application.font.pointSize - 2)

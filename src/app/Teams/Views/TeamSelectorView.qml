@@ -41,6 +41,7 @@ ColumnLayout {
         spacing: 4
         Label {
             text: "Snippet Source".toUpperCase()
+            textFormat: Text.PlainText
             font.pointSize: Math.max(1, Qt.application.font.pointSize - 2)
             color: selector.palette.placeholderText
         }

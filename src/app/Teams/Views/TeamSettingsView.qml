@@ -132,6 +132,7 @@ Item {
                                 Label {
                                     visible: view.presenter.errorMessage !== ""
                                     text: view.presenter.errorMessage
+                                    textFormat: Text.PlainText
                                     color: view.legible(ThemeColors.error)
                                 }
                                 Item { Layout.fillWidth: true }
@@ -207,6 +208,7 @@ Item {
                             Label {
                                 visible: view.presenter.errorMessage !== ""
                                 text: view.presenter.errorMessage
+                                textFormat: Text.PlainText
                                 color: view.legible(ThemeColors.error)
                             }
                         }
@@ -220,6 +222,7 @@ Item {
                     SectionTitle {
                         objectName: "membersTitle"
                         text: view.presenter.membersTitle
+                        textFormat: Text.PlainText
                     }
                     SettingsCard {
                         Layout.fillWidth: true
@@ -243,8 +246,12 @@ Item {
                                         SymbolImage { symbol: "person.crop.circle.fill"; size: 20; color: view.secondaryText }
                                         ColumnLayout {
                                             spacing: 1
-                                            Label { text: memberRow.modelData.displayName }
-                                            Label { text: memberRow.modelData.email; color: view.secondaryText }
+                                            Label {
+                                                objectName: "memberName_" + memberRow.modelData.email
+                                                text: memberRow.modelData.displayName
+                                                textFormat: Text.PlainText
+                                            }
+                                            Label { text: memberRow.modelData.email; textFormat: Text.PlainText; color: view.secondaryText }
                                         }
                                         Item { Layout.fillWidth: true }
                                         ComboBox {
@@ -282,6 +289,7 @@ Item {
                                             objectName: "roleBadge_" + memberRow.modelData.email
                                             visible: !memberRow.modelData.hasControls
                                             text: memberRow.modelData.badge
+                                            textFormat: Text.PlainText
                                             color: view.secondaryText
                                             leftPadding: 8
                                             rightPadding: 8
@@ -321,11 +329,11 @@ Item {
                                     SymbolImage { symbol: "envelope.badge.fill"; size: 20; color: view.secondaryText }
                                     ColumnLayout {
                                         spacing: 1
-                                        Label { text: invitationRow.modelData.email }
+                                        Label { text: invitationRow.modelData.email; textFormat: Text.PlainText }
                                         Label { text: "Pending"; color: view.legible(ThemeColors.warning) }
                                     }
                                     Item { Layout.fillWidth: true }
-                                    Label { text: invitationRow.modelData.role; color: view.secondaryText }
+                                    Label { text: invitationRow.modelData.role; textFormat: Text.PlainText; color: view.secondaryText }
                                 }
                             }
                         }
@@ -373,6 +381,7 @@ Item {
         modal: true
         Label {
             text: alert.message
+            textFormat: Text.PlainText
             wrapMode: Text.WordWrap
             width: 360
         }

@@ -185,6 +185,7 @@ Item {
                             objectName: "moreTags"
                             visible: row.moreTagsText !== ""
                             text: row.moreTagsText
+                            textFormat: Text.PlainText
                             font.pointSize: Math.max(1, row.font.pointSize - 3)
                             opacity: 0.45
                         }

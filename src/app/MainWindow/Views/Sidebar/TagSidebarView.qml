@@ -78,6 +78,7 @@ Item {
             Label {
                 objectName: "tagCount"
                 text: row.count
+                textFormat: Text.PlainText
                 font.pointSize: Math.max(1, row.font.pointSize - 2)
                 opacity: 0.6
                 leftPadding: 8
