@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <QCoro/QCoroTask>
 
+#include "MainWindow/UpdateNotice.h"
 #include "Shell/Updates/CheckForUpdatesViewModel.h"
+#include "Shell/Updates/UpdateChecker.h"
 #include "Shell/Updates/Updater.h"
 #include "servers/TestBackend.h"
 #include "support/FakeWorkspace.h"
@@ -42,4 +44,22 @@ TEST_F(UpdateOutcome, WithNoBrowserTheDialogSaysSoAndGivesTheDownloadAddress) {
     EXPECT_EQ(command.downloadAddress().toStdString(), "https://sablix.app/download/Sablix-2.0.1.tar.gz");
     command.dismissMessage();
     EXPECT_EQ(command.downloadAddress().toStdString(), "");
+}
+
+TEST_F(UpdateOutcome, TheNoticeLosesARefusalAtTheNextCheckThatGoesThroughAndGoesWhenNothingIsNewer) {
+    Updater updater(client_, workspace_, appcastURL(), std::string("2.0"));
+    sablix::UpdateChecker checker(client_, appcastURL(), std::string("2.0"));
+    sablix::UpdateNotice notice(checker, updater);
+    QCoro::waitFor(checker.check());
+    ASSERT_TRUE(notice.shown());
+
+    serveRelease("2.0.1", "file:///tmp/Sablix");
+    QCoro::waitFor(updater.check(true));
+    EXPECT_EQ(notice.text().toStdString(), Updater::kNotWebAddressMessage);
+    serveRelease("2.0.1", "https://sablix.app/download/Sablix-2.0.1.tar.gz");
+    QCoro::waitFor(updater.check(false));
+    EXPECT_EQ(notice.text().toStdString(), "Sablix 2.0.1 is available");
+    serveRelease("2.0", "https://sablix.app/download/Sablix-2.0.tar.gz");
+    QCoro::waitFor(updater.check(false));
+    EXPECT_FALSE(notice.shown());
 }
