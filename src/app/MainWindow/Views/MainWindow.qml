@@ -92,6 +92,12 @@ ApplicationWindow {
         modal: true
         width: 360
         standardButtons: Dialog.Ok
+        // Return presses its one button.
+        Shortcut {
+            sequences: ["Return", "Enter"]
+            enabled: aboutDialog.visible
+            onActivated: aboutDialog.accept()
+        }
         contentItem: Label {
             objectName: "aboutVersion"
             text: "Version " + window.appVersion
@@ -112,6 +118,11 @@ ApplicationWindow {
         width: 360
         standardButtons: Dialog.Ok
         onClosed: window.updates.dismissMessage()
+        Shortcut {
+            sequences: ["Return", "Enter"]
+            enabled: updateCheckDialog.visible
+            onActivated: updateCheckDialog.accept()
+        }
         contentItem: ColumnLayout {
             spacing: 8
             Label {
