@@ -150,7 +150,7 @@ struct Application::Services {
           }),
           teamSelector(teams, auth, sync, windowTeams),
           teamSettings(teams, clipboard),
-          updateNotice(updateChecker, [this] { updater.checkForUpdates(); }),
+          updateNotice(updateChecker, updater),
           detailPresenter(
               rightPanel, middlePanel, snippetSettings, DynamicFieldContext{clock, "", "", &clipboard},
               tutorialManager.shouldShowTutorial(),
@@ -225,7 +225,6 @@ struct Application::Services {
         QObject::connect(&notifier, &AppNotifier::replayTutorial, &detailPresenter,
                          &SnippetDetailPresenter::replayTutorial);
         QObject::connect(&notifier, &AppNotifier::replayTutorial, &windowState, &MainWindowState::clearSelection);
-        QObject::connect(&updater, &Updater::downloadRefused, &updateNotice, &UpdateNotice::showMessage);
         // A sign-in is the only change of the published user to someone: the team data of whoever
         // held it before goes now, ahead of the team list and the first sync of the new user.
         QObject::connect(&auth, &AuthManager::currentUserChanged, &auth, [this] {

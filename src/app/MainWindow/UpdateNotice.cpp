@@ -4,14 +4,18 @@
 
 namespace sablix {
 
-UpdateNotice::UpdateNotice(UpdateChecker& checker, std::function<void()> requestUpdate, QObject* parent)
-    : QObject(parent), checker_(checker), requestUpdate_(std::move(requestUpdate)) {
+UpdateNotice::UpdateNotice(UpdateChecker& checker, Updater& updater, QObject* parent)
+    : QObject(parent), checker_(checker), updater_(updater) {
     connect(&checker_, &UpdateChecker::availableVersionChanged, this, &UpdateNotice::changed);
     connect(&checker_, &UpdateChecker::hasUpdateChanged, this, &UpdateNotice::changed);
     connect(&checker_, &UpdateChecker::dismissedChanged, this, &UpdateNotice::changed);
+    connect(&updater_, &Updater::downloadRefused, this, &UpdateNotice::showMessage);
+    connect(&updater_, &Updater::checkFinished, this, &UpdateNotice::checkFinished);
 }
 
-bool UpdateNotice::shown() const { return checker_.hasUpdate() && checker_.availableVersion().has_value(); }
+bool UpdateNotice::shown() const {
+    return !upToDate_ && checker_.hasUpdate() && checker_.availableVersion().has_value();
+}
 
 QString UpdateNotice::text() const {
     if (!message_.isEmpty()) return message_;
@@ -24,9 +28,18 @@ void UpdateNotice::showMessage(const QString& message) {
     emit changed();
 }
 
+void UpdateNotice::checkFinished(Updater::CheckResult result) {
+    if (result == Updater::CheckResult::failed) return;
+    const bool upToDate = result == Updater::CheckResult::upToDate;
+    if (upToDate == upToDate_ && message_.isEmpty()) return;
+    upToDate_ = upToDate;
+    message_.clear();
+    emit changed();
+}
+
 void UpdateNotice::update() {
     showMessage({});
-    if (requestUpdate_) requestUpdate_();
+    updater_.checkForUpdates();
 }
 
 void UpdateNotice::dismiss() { checker_.setDismissed(true); }

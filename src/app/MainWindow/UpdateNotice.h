@@ -1,28 +1,28 @@
 #pragma once
 #include <QObject>
 #include <QString>
-#include <functional>
+
+#include "Shell/Updates/Updater.h"
 
 namespace sablix {
 
 class UpdateChecker;
 
 // The notice at the foot of the main window that a newer version is out: shown while the update
-// checker knows a newer version and the user has not closed it. Lives on the main thread.
+// checker knows a newer version and the user has not closed it, until a later check of the updater
+// finds nothing newer. Lives on the main thread.
 class UpdateNotice final : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool shown READ shown NOTIFY changed)
     Q_PROPERTY(QString text READ text NOTIFY changed)
 
 public:
-    // requestUpdate starts the check the user asked for, which offers the download.
-    UpdateNotice(UpdateChecker& checker, std::function<void()> requestUpdate, QObject* parent = nullptr);
+    // The updater runs the check the user asks for, which offers the download.
+    UpdateNotice(UpdateChecker& checker, Updater& updater, QObject* parent = nullptr);
 
     bool shown() const;
     // "Sablix 2.1 is available", or why the update the user asked for did not start.
     QString text() const;
-    // Why the update did not start; the notice says it until the user tries again.
-    void showMessage(const QString& message);
 
     // The "Update" button.
     Q_INVOKABLE void update();
@@ -33,9 +33,15 @@ signals:
     void changed();
 
 private:
+    // Why the update did not start; the notice says it until the user tries again or a check goes through.
+    void showMessage(const QString& message);
+    void checkFinished(Updater::CheckResult result);
+
     UpdateChecker& checker_;
-    std::function<void()> requestUpdate_;
+    Updater& updater_;
     QString message_;
+    // The last check that went through found nothing newer.
+    bool upToDate_ = false;
 };
 
 }  // namespace sablix

@@ -452,6 +452,19 @@ TEST_F(MainWindowE2E, TheEditorKeepsItsKeysWhileHelpIsOpenAndTypingGoesOnAfterAn
     EXPECT_EQ(session.storedLibrary().back().snippet, "A{time}B");
 }
 
+// A modal dialog left open would take the next click in the window to close itself.
+TEST_F(MainWindowE2E, ReturnClosesTheAboutDialogAndTheNextClickSelectsASnippet) {
+    ASSERT_TRUE(session.start());
+    activate();
+    runOn(display(), {"xdotool", "mousemove", "--window", mainWindow(), "--sync", "20", "12", "click", "1"});
+    click("aboutMenuItem");
+    ASSERT_TRUE(probed.shows("aboutVersion"));
+    key("Return");
+    EXPECT_TRUE(waitUntil([&] { return !maybe("aboutVersion"); }, 5000));
+    click("snippetRow:sig");
+    EXPECT_TRUE(probed.shows("editButton")) << "the click was taken by something else";
+}
+
 TEST_F(MainWindowE2E, QuitFromTheWindowShutsDownInOrder) {
     ASSERT_TRUE(session.start());
     ASSERT_TRUE(session.waitForLog(e2e::SablixSession::kTapRunning)) << session.log();

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Layouts
 import Sablix
 
 // The application's one main window. Its content fills the space below the menu bar; the menu
@@ -15,7 +16,8 @@ ApplicationWindow {
     width: 900
     height: 600
 
-    // The update command's model: canCheckForUpdates, checkForUpdates(), message, dismissMessage().
+    // The update command's model: canCheckForUpdates, checkForUpdates(), message, downloadAddress,
+    // dismissMessage().
     required property QtObject updates
     required property string appVersion
     // The content's models and state (see ContentView).
@@ -81,7 +83,7 @@ ApplicationWindow {
         onTriggered: Qt.quit()
     }
 
-    // Both dialogs are as wide as the application's other dialogs, with their text as the content
+    // Both dialogs are as wide as the application's other dialogs, with their text in the content
     // item: the dialog's padding around it, and a width that does not follow the text.
     Dialog {
         id: aboutDialog
@@ -92,6 +94,12 @@ ApplicationWindow {
         modal: true
         width: 360
         standardButtons: Dialog.Ok
+        // Return presses its one button.
+        Shortcut {
+            sequences: ["Return", "Enter"]
+            enabled: aboutDialog.visible
+            onActivated: aboutDialog.accept()
+        }
         contentItem: Label {
             objectName: "aboutVersion"
             text: "Version " + window.appVersion
@@ -100,7 +108,8 @@ ApplicationWindow {
         }
     }
 
-    // What a check the user asked for found, when that is no newer release.
+    // What a check the user asked for found, when that is no newer release or a release no browser
+    // could be opened for.
     Dialog {
         id: updateCheckDialog
         objectName: "updateCheckDialog"
@@ -111,11 +120,47 @@ ApplicationWindow {
         width: 360
         standardButtons: Dialog.Ok
         onClosed: window.updates.dismissMessage()
-        contentItem: Label {
-            objectName: "updateCheckMessage"
-            text: window.updates.message
-            textFormat: Text.PlainText
-            wrapMode: Text.Wrap
+        Shortcut {
+            sequences: ["Return", "Enter"]
+            enabled: updateCheckDialog.visible
+            onActivated: updateCheckDialog.accept()
+        }
+        contentItem: ColumnLayout {
+            spacing: 8
+            Label {
+                objectName: "updateCheckMessage"
+                text: window.updates.message
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+            }
+            // No browser opened the download: its address, to be opened by hand.
+            RowLayout {
+                visible: window.updates.downloadAddress.length > 0
+                spacing: 6
+                Layout.fillWidth: true
+                TextField {
+                    id: downloadAddress
+                    objectName: "downloadAddress"
+                    text: window.updates.downloadAddress
+                    readOnly: true
+                    selectByMouse: true
+                    // Its start in view, where the address says where it leads.
+                    onTextChanged: cursorPosition = 0
+                    font.family: "monospace"
+                    font.pointSize: Math.max(1, Qt.application.font.pointSize - 2)
+                    Layout.fillWidth: true
+                }
+                Button {
+                    objectName: "copyDownloadAddressButton"
+                    text: "Copy"
+                    onClicked: {
+                        downloadAddress.selectAll()
+                        downloadAddress.copy()
+                        downloadAddress.deselect()
+                    }
+                }
+            }
         }
         Connections {
             target: window.updates

@@ -8,6 +8,8 @@ CheckForUpdatesViewModel::CheckForUpdatesViewModel(Updater& updater, QObject* pa
     setCanCheckForUpdates(updater_.canCheckForUpdates());
     connect(&updater_, &Updater::canCheckForUpdatesChanged, this, &CheckForUpdatesViewModel::setCanCheckForUpdates);
     connect(&updater_, &Updater::checkFinished, this, &CheckForUpdatesViewModel::checkFinished);
+    connect(&updater_, &Updater::downloadNotOpened, this,
+            [this](const QString& downloadURL) { setMessage(QString::fromUtf8(kNoBrowserMessage), downloadURL); });
 }
 
 void CheckForUpdatesViewModel::checkFinished(Updater::CheckResult result, bool userInitiated,
@@ -22,9 +24,10 @@ void CheckForUpdatesViewModel::checkFinished(Updater::CheckResult result, bool u
 
 void CheckForUpdatesViewModel::dismissMessage() { setMessage({}); }
 
-void CheckForUpdatesViewModel::setMessage(const QString& message) {
-    if (message == message_) return;
+void CheckForUpdatesViewModel::setMessage(const QString& message, const QString& downloadAddress) {
+    if (message == message_ && downloadAddress == downloadAddress_) return;
     message_ = message;
+    downloadAddress_ = downloadAddress;
     emit messageChanged();
 }
 

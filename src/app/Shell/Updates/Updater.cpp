@@ -94,8 +94,12 @@ QCoro::Task<Updater::CheckResult> Updater::check(bool userInitiated) {
         const std::string address = posix::escapedForLog(release->downloadURL);
         logger_.info("Version %s is available at %s", posix::escapedForLog(release->version).c_str(), address.c_str());
         emit updateFound(QString::fromStdString(release->version), QString::fromStdString(release->downloadURL));
-        if (userInitiated && !release->downloadURL.empty() && !workspace_.openURL(release->downloadURL))
-            logger_.error("Could not open %s", address.c_str());
+        if (userInitiated && !release->downloadURL.empty())
+            workspace_.openURLAndReport(release->downloadURL, [self, address, url = release->downloadURL](bool opened) {
+                if (opened || !self) return;
+                self->logger_.error("Could not open %s", address.c_str());
+                emit self->downloadNotOpened(QString::fromStdString(url));
+            });
     }
     emit checkFinished(result, userInitiated, QString::fromStdString(failureReason));
     co_return result;

@@ -56,6 +56,8 @@ signals:
     void updateFound(const QString& version, const QString& downloadURL);
     // A check the user asked for found a newer version whose download it will not open, and why.
     void downloadRefused(const QString& message);
+    // A check the user asked for found a newer version, and no browser could be opened for its download.
+    void downloadNotOpened(const QString& downloadURL);
     // With a failed check, why it failed in words a user can read; empty otherwise.
     void checkFinished(sablix::Updater::CheckResult result, bool userInitiated, const QString& failureReason);
 
