@@ -23,11 +23,13 @@
 #include "Networking/APIClient.h"
 #include "Snippets/SnippetSettings.h"
 #include "Shell/Updates/UpdateChecker.h"
+#include "Shell/Updates/Updater.h"
 #include "RatioReporter.h"
 #include "MainWindow/Views/Detail/SnippetDetailPresenter.h"
 #include "platform/Clock.h"
 #include "platform/MemoryDefaults.h"
 #include "support/FakeAnalyticsTracking.h"
+#include "support/FakeWorkspace.h"
 #include "Shared/Views/ViewModule.h"
 
 namespace {
@@ -60,7 +62,9 @@ struct Window {
     sablix::AppEnvironment environment;
     sablix::APIClient client{environment};
     sablix::UpdateChecker checker{client, QUrl("http://127.0.0.1:9/appcast.xml"), std::string("1.0")};
-    sablix::UpdateNotice notice{checker, [] {}};
+    testsupport::FakeWorkspace workspace;
+    sablix::Updater updater{client, workspace, QUrl("http://127.0.0.1:9/appcast.xml"), std::string("1.0")};
+    sablix::UpdateNotice notice{checker, updater};
     sablix::SnippetDetailPresenter detail{right, *middle, settings,
                                           sablix::DynamicFieldContext{kClock, "", "", nullptr}, false};
 };
