@@ -37,6 +37,15 @@ inline void badAccess() {
     *reinterpret_cast<volatile int*>(firstPage) = 1;
 }
 
+// A child's deadline only catches a hang, so it is sized for a plain build on a machine whose
+// every core is busy; a sanitized child does the same work several times slower.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr unsigned kSanitizerSlowdown = 3;
+#else
+inline constexpr unsigned kSanitizerSlowdown = 1;
+#endif
+inline unsigned deadline(unsigned seconds) { return seconds * kSanitizerSlowdown; }
+
 // `deadlineSeconds` bounds the child's life: one that hangs ends by SIGALRM.
 inline ChildResult runInChild(const std::function<void()>& body, unsigned deadlineSeconds = 30) {
     int fds[2];
@@ -49,7 +58,7 @@ inline ChildResult runInChild(const std::function<void()>& body, unsigned deadli
         setrlimit(RLIMIT_CORE, &noCore);
         for (int signo : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGABRT}) signal(signo, SIG_DFL);
         // A child that hangs ends by SIGALRM instead of holding the test up.
-        alarm(deadlineSeconds);
+        alarm(deadline(deadlineSeconds));
         body();
         _exit(0);
     }

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "ForkedChild.h"
 #include "crashreporter/OBCrashAsyncThreadState.h"
 #include "crashreporter/OBCrashAsyncThreads.h"
 
@@ -295,7 +296,7 @@ TEST(ThreadSuspension, FirstUseFromManyThreadsAtOnceSetsUpOnce) {
     constexpr int kUsers = 16;
     const auto firstUse = [] {
         // A thread parked where nobody can find it keeps the process from ending: SIGALRM ends it.
-        alarm(10);
+        alarm(crashtest::deadline(10));
         std::atomic<bool> stop{false};
         std::atomic<pid_t> targetTids[kUsers] = {};
         std::vector<std::thread> targets;
