@@ -53,6 +53,23 @@ void check(bool holds, const char* what) {
 
 }  // namespace
 
+// Under the sanitizers a live report costs several times as much, so the tests that take many
+// make fewer; they still meet each other many times over. Among the custom-data writers, which
+// spin, a sanitized report costs about 0.7 s of a free core: fewer writers and reports keep that
+// child well inside its deadline when every core is busy, while both reporters still write during
+// every report.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kCustomDataWriters = 4;
+constexpr int kLiveReportsWhileWriting = 8;
+constexpr int kLiveReportsEach = 10;
+constexpr int kCrashRacesEach = 8;
+#else
+constexpr int kCustomDataWriters = 8;
+constexpr int kLiveReportsWhileWriting = 20;
+constexpr int kLiveReportsEach = 50;
+constexpr int kCrashRacesEach = 25;
+#endif
+
 TEST(CrashReporter, ThePendingReportLivesUnderItsIdentifierAndBrokenOnesCanAlwaysBePurged) {
     modelstest::TempDir base;
     const auto reporter = reporterIn(base.path(), "a/b");
@@ -106,16 +123,6 @@ TEST(CrashReporter, AnEnableThatCannotMakeItsDirectoryStillEndsEnablingInTheProc
     EXPECT_EQ(result.reported, "");
 }
 
-// Every writer spins, and each live report stops them all: under the sanitizers a report among
-// eight writers costs about 0.7 s of a free core, so fewer of both keep the child well inside its
-// deadline when every core is busy, while both reporters still write during every report.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kCustomDataWriters = 4;
-constexpr int kLiveReportsWhileWriting = 8;
-#else
-constexpr int kCustomDataWriters = 8;
-constexpr int kLiveReportsWhileWriting = 20;
-#endif
 TEST(CrashReporter, EnabledOnceLiveReportsListTheCallerAndCarryWholeCustomData) {
     modelstest::TempDir base;
     const fs::path temporary = base.path() / "tmp";
@@ -332,15 +339,7 @@ TEST(CrashReporter, AFaultingCrashCallbackEndsTheProcessByTheCrashsSignal) {
 }
 
 // Live reports from four threads at once: each stops the other threads in turn, so none is stopped
-// by another that it stops, and all finish. Under the sanitizers a report costs several times as
-// much; fewer still meet each other many times over.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kLiveReportsEach = 10;
-constexpr int kCrashRacesEach = 8;
-#else
-constexpr int kLiveReportsEach = 50;
-constexpr int kCrashRacesEach = 25;
-#endif
+// by another that it stops, and all finish.
 TEST(CrashReporter, LiveReportsFromManyThreadsAtOnceAllFinish) {
     const auto result = crashtest::runInChild(
         [] {
