@@ -113,6 +113,7 @@ struct Transfer {
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(HttpSession::kMaxResponseBytes));
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::write);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
         curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
@@ -139,7 +140,7 @@ struct Transfer {
         }
         if (result != CURLE_OK) {
             std::string description = curl_easy_strerror(result);
-            if (tooLarge)
+            if (tooLarge || result == CURLE_FILESIZE_EXCEEDED)
                 description +=
                     ": the answer is larger than " + std::to_string(HttpSession::kMaxResponseBytes) + " bytes";
             else if (errorBuffer[0])

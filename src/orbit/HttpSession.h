@@ -41,9 +41,10 @@ class HttpSession {
 public:
     using Completion = std::function<void(HttpResponse)>;
 
-    // Larger answers end the exchange with a transport error: a feature-flag answer is far
-    // smaller, and an answer this size means a broken or hostile server.
-    static constexpr size_t kMaxResponseBytes = 32 * 1024 * 1024;
+    // Larger answers end the exchange with a transport error, as soon as they pass it (or declare
+    // a length past it): a feature-flag or configuration answer is far smaller, and an answer
+    // this size means a broken or hostile server.
+    static constexpr size_t kMaxResponseBytes = 4 * 1024 * 1024;
     static constexpr long kMaxRedirects = 10;
 
     // headers go with every request unless the request sets one of the same name;

@@ -228,7 +228,20 @@ void TestBackend::installRoutes() {
     routes_[kAppcastRoute] = [](const httplib::Request&, httplib::Response& response, const nlohmann::json& state) {
         auto appcast = state.find("appcast");
         if (appcast == state.end() || !appcast->is_string()) return answer(response, 404, "");
-        response.set_content(appcast->get<std::string>(), "application/xml");
+        const int64_t padding = state.value("appcastPaddingBytes", int64_t(0));
+        if (padding <= 0) return response.set_content(appcast->get<std::string>(), "application/xml");
+        // Made while it is sent: a feed of any size costs the backend one piece of it. Uncompressed,
+        // so the client reads every byte (line breaks compress so well that Qt would refuse them).
+        response.set_chunked_content_provider(
+            "application/rss+xml", [document = appcast->get<std::string>(), padding](size_t, httplib::DataSink& sink) {
+                if (!sink.write(document.data(), document.size())) return false;
+                const std::string blanks(64 * 1024, '\n');
+                for (int64_t left = padding; left > 0; left -= static_cast<int64_t>(blanks.size()))
+                    if (!sink.write(blanks.data(), static_cast<size_t>(std::min<int64_t>(left, blanks.size()))))
+                        return false;
+                sink.done();
+                return true;
+            });
     };
     routes_[kPendingInstallMatchRoute] = [](const httplib::Request&, httplib::Response& response,
                                             const nlohmann::json& state) {

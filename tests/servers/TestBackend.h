@@ -46,6 +46,10 @@ struct LoggedRequest {
 //                       another server (a second backend on its own port is another origin)
 // Routes are matched on the path alone, whatever the method; a route ending in "/" serves every
 // path below it, the longest such route first. Application routes answer from the fixture:
+//   /appcast.xml                 the fixture's "appcast" text, 404 without one; with
+//                                "appcastPaddingBytes": n, followed by n line breaks, sent in
+//                                pieces as they are made, with no length declared, and as
+//                                application/rss+xml, a type the server never compresses
 //   /api/pending-install/match   the fixture's "pendingInstallMatch" value, 404 without one
 //   /api/templates/<slug>        "templates"[slug] as it stands (any JSON), 404 without one
 //   /api/templates/packs/<cat>   "packs"[cat] likewise

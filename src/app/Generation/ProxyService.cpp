@@ -60,7 +60,7 @@ QCoro::Task<std::string> ProxyService::exchange(AIGenerationRequest request, Del
     if (cancellation.stop_requested()) throw CancellationError();
 
     StreamingReply reply(client_.openStream(*url, APIRequest("POST", body, std::move(token), timeouts_.request)),
-                         timeouts_.resource);
+                         timeouts_.resource, kMaxStreamBytes);
     std::stop_callback closeWhenCancelled(cancellation, [&reply] { reply.abort(); });
     const int status = co_await reply.status();
     if (cancellation.stop_requested()) throw CancellationError();

@@ -29,6 +29,9 @@ public:
     static constexpr std::chrono::milliseconds kResourceTimeout{300'000};
     // Of an error answer, reading stops once more than this much of the body is in.
     static constexpr qsizetype kMaxErrorBodyBytes = 4096;
+    // The most of a generation's stream that is read, over its whole life: a whole answer of the
+    // editor's token limit comes to about 150 KiB of events.
+    static constexpr qint64 kMaxStreamBytes = 4 * 1024 * 1024;
 
     struct Timeouts {
         Timeouts(std::chrono::milliseconds request = kRequestTimeout,

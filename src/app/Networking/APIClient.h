@@ -16,6 +16,9 @@ namespace sablix {
 
 // How long a request may go without receiving anything, when its caller names no time-out.
 inline constexpr std::chrono::milliseconds kDefaultRequestTimeout{60'000};
+// The most of an answer a request reads when its caller names no limit: far above any ordinary
+// JSON answer of the backend.
+inline constexpr qint64 kDefaultAnswerLimit = 4 * 1024 * 1024;
 
 // Not an aggregate on purpose: g++ 12 destroys an aggregate temporary twice when it appears in a
 // co_await expression (as in `co_await client.send(url, APIRequest{})`); a constructor of its
@@ -23,13 +26,21 @@ inline constexpr std::chrono::milliseconds kDefaultRequestTimeout{60'000};
 struct APIRequest {
     explicit APIRequest(std::string method = "GET", std::optional<nlohmann::json> body = std::nullopt,
                         std::optional<std::string> bearerToken = std::nullopt,
-                        std::chrono::milliseconds timeout = kDefaultRequestTimeout)
-        : method(std::move(method)), body(std::move(body)), bearerToken(std::move(bearerToken)), timeout(timeout) {}
+                        std::chrono::milliseconds timeout = kDefaultRequestTimeout,
+                        qint64 answerLimit = kDefaultAnswerLimit)
+        : method(std::move(method)),
+          body(std::move(body)),
+          bearerToken(std::move(bearerToken)),
+          timeout(timeout),
+          answerLimit(answerLimit) {}
 
     std::string method;
     std::optional<nlohmann::json> body;      // sent as application/json
     std::optional<std::string> bearerToken;  // sent as "Authorization: Bearer <token>"
     std::chrono::milliseconds timeout;
+    // The most of the answer's body send() reads; a larger answer is no answer. (A stream's
+    // reader, StreamingReply, keeps a limit of its own.)
+    qint64 answerLimit;
 };
 
 // What came back. An HTTP answer of any status has that status and its body; a request that got
@@ -51,6 +62,11 @@ class APIClient {
 public:
     static constexpr const char* kTimedOutMessage = "The request timed out.";
     static constexpr const char* kRedirectRefusedMessage = "The server sent the request to another address.";
+    // %lld: the limit in MiB.
+    static constexpr const char* kAnswerTooLargeMessage = "The server's answer is larger than %lld MiB.";
+
+    // What a request whose answer passes limit (bytes) fails with.
+    static std::string answerTooLargeMessage(qint64 limit);
 
     explicit APIClient(const AppEnvironment& environment) : environment_(environment) {}
     APIClient(const APIClient&) = delete;
@@ -62,6 +78,9 @@ public:
     // A request to the environment's base URL followed by the endpoint's path.
     QCoro::Task<APIResponse> send(const APIEndpoint& endpoint, APIRequest request = APIRequest());
     // A request to a full address, for documents outside the backend (the update feed).
+    // Either send reads the answer as it arrives and stops it as soon as it passes
+    // request.answerLimit (or declares a length past it): such an answer is no answer, its
+    // error answerTooLargeMessage.
     QCoro::Task<APIResponse> send(QUrl url, APIRequest request = APIRequest());
     // The same request, started and handed back at once, for an answer that is read while it
     // arrives (StreamingReply). cancelAll() stops it too.
@@ -76,7 +95,7 @@ public:
 
 private:
     QNetworkReply* start(const QUrl& url, const APIRequest& request);
-    static QCoro::Task<APIResponse> finish(QNetworkReply* reply);
+    QCoro::Task<APIResponse> finish(QNetworkReply* reply, qint64 answerLimit);
 
     const AppEnvironment& environment_;
     QNetworkAccessManager network_;

@@ -22,7 +22,7 @@ struct RequestError {
         noToken,    // no bearer token could be had: the token source's reason
         cancelled,  // the owner went away meanwhile: kCancelledMessage
         unencoded,  // the body could not be written as JSON (text that is not UTF-8): the encoder's reason
-        transport,  // no answer: the transport's reason
+        transport,  // no answer, or one past the request's answer limit: the transport's reason
         timedOut,   // no answer in time: APIClient::kTimedOutMessage
         status,     // an answer of a status the caller does not take: "the server answered HTTP status N"
         decoding,   // the answer did not decode: the decoder's error text

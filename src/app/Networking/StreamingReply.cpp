@@ -5,10 +5,12 @@
 
 #include "Accounts/AuthError.h"
 #include "Networking/APIClient.h"
+#include "posix/LogText.h"
 
 namespace sablix {
 
-StreamingReply::StreamingReply(QNetworkReply* reply, std::chrono::milliseconds deadline) : reply_(reply) {
+StreamingReply::StreamingReply(QNetworkReply* reply, std::chrono::milliseconds deadline, qint64 maxBodyBytes)
+    : reply_(reply), maxBodyBytes_(maxBodyBytes) {
     reply->setReadBufferSize(kReadBufferBytes);
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [this] { wake(); });
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [this] { wake(); });
@@ -49,6 +51,7 @@ bool StreamingReply::hasStatus() const {
 bool StreamingReply::isOver() const { return !reply_ || reply_->isFinished(); }
 
 std::optional<std::string> StreamingReply::failure() const {
+    if (tooLarge_) return APIClient::answerTooLargeMessage(maxBodyBytes_);
     if (!reply_) return kCancelledMessage;
     const QNetworkReply::NetworkError error = reply_->error();
     if (error == QNetworkReply::InsecureRedirectError) return APIClient::kRedirectRefusedMessage;
@@ -73,9 +76,28 @@ QCoro::Task<int> StreamingReply::status() {
     co_return 0;
 }
 
+std::string StreamingReply::stopTooLarge() {
+    tooLarge_ = true;
+    const QUrl address = reply_->url().adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo);
+    logger_.error("Stream from %s stopped: larger than %lld bytes",
+                  posix::escapedForLog(address.toString().toStdString()).c_str(),
+                  static_cast<long long>(maxBodyBytes_));
+    reply_->abort();
+    return *failure();
+}
+
 QCoro::Task<QByteArray> StreamingReply::read(qint64 maxBytes) {
-    while (reply_ && reply_->bytesAvailable() == 0 && !reply_->isFinished()) co_await Arrival{*this};
-    if (reply_ && reply_->bytesAvailable() > 0) co_return reply_->read(maxBytes);
+    while (!tooLarge_ && reply_ && reply_->bytesAvailable() == 0 && !reply_->isFinished()) co_await Arrival{*this};
+    if (!tooLarge_ && reply_) {
+        const QVariant declared = reply_->header(QNetworkRequest::ContentLengthHeader);
+        if (declared.isValid() && declared.toLongLong() > maxBodyBytes_) throw TransportError(stopTooLarge());
+    }
+    if (!tooLarge_ && reply_ && reply_->bytesAvailable() > 0) {
+        QByteArray bytes = reply_->read(maxBytes);
+        bytesRead_ += bytes.size();
+        if (bytesRead_ > maxBodyBytes_) throw TransportError(stopTooLarge());
+        co_return bytes;
+    }
     if (auto reason = failure()) throw TransportError(*reason);
     co_return QByteArray();
 }

@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QCoro/QCoroTask>
 
+#include "platform/Log.h"
+
 namespace sablix {
 
 // The answer to one request, read while it is still arriving (APIClient::openStream starts the
@@ -19,8 +21,9 @@ public:
     // How much of the body may wait unread; past it the transfer pauses until the reader catches up.
     static constexpr qint64 kReadBufferBytes = 64 * 1024;
 
-    // Takes the reply over. deadline bounds the whole transfer, from now to the last byte.
-    StreamingReply(QNetworkReply* reply, std::chrono::milliseconds deadline);
+    // Takes the reply over. deadline bounds the whole transfer, from now to the last byte;
+    // maxBodyBytes the whole body, over the stream's life.
+    StreamingReply(QNetworkReply* reply, std::chrono::milliseconds deadline, qint64 maxBodyBytes);
     ~StreamingReply();  // closes a connection still open
     StreamingReply(const StreamingReply&) = delete;
     StreamingReply& operator=(const StreamingReply&) = delete;
@@ -29,7 +32,8 @@ public:
     // TransportError when no answer came.
     QCoro::Task<int> status();
     // Waits until some of the body is there: at most maxBytes of it, or an empty array at its end.
-    // Throws TransportError when the transfer breaks off.
+    // Throws TransportError when the transfer breaks off, and when the body passes maxBodyBytes
+    // or declares a length past it (APIClient::answerTooLargeMessage; the connection is closed).
     QCoro::Task<QByteArray> read(qint64 maxBytes);
     // Closes the connection now; a wait under way ends with TransportError.
     void abort();
@@ -48,12 +52,18 @@ private:
     // The reason of a broken transfer, or none when the reply ended normally (an HTTP error
     // status is an answer, not a failure).
     std::optional<std::string> failure() const;
+    // Closes the connection of a body past its limit and answers the error to throw.
+    std::string stopTooLarge();
 
     QPointer<QNetworkReply> reply_;
     QTimer deadline_;
     std::coroutine_handle<> waiter_;
+    const qint64 maxBodyBytes_;
+    qint64 bytesRead_ = 0;
     bool timedOut_ = false;
     bool aborted_ = false;
+    bool tooLarge_ = false;
+    platform::Log logger_ = platform::appLog("StreamingReply");
 };
 
 }  // namespace sablix

@@ -20,6 +20,11 @@ std::chrono::milliseconds milliseconds(double seconds) {
 
 constexpr const char* kAnotherUserMessage = "another user is signed in now";
 
+// A pull has no pages: a team's first one carries every snippet. 10,000 snippets whose content
+// is each at the length the editor warns about (10,000 characters) come to about 100 MiB; with
+// typical content (a few hundred characters) to about 6 MiB.
+constexpr qint64 kPullAnswerLimit = 128 * 1024 * 1024;
+
 // The bearer of the user whose changes are about to go; none when someone else holds the session
 // by the time the token is in (a refresh may wait on the network while the account changes).
 QCoro::Task<std::string> bearerOf(SyncService::AccessTokenSource source, SyncService::SignedInUser signedInUser,
@@ -222,12 +227,13 @@ QCoro::Task<std::optional<std::vector<SnippetItem>>> SyncService::pullSnippets(p
     const QUrl url(c_.client.environment().url(APIEndpoint::syncPull()).toString() +
                    QString::fromStdString(syncwire::pullQuery(teamId, getLastSyncTimestamp(teamId))));
     // The decoder runs only while this service still exists.
-    auto decoded = co_await requests_.send(url, APIRequest("GET", std::nullopt, std::nullopt, kDefaultRequestTimeout),
-                                           AcceptedStatus::exactly(200), [this](const APIResponse& response) {
-                                               const auto answer = response.json();
-                                               if (!answer) throw SnippetCodingError("the pull answer is not JSON");
-                                               return syncwire::PullResponse::fromJson(*answer, c_.clock.now());
-                                           });
+    auto decoded = co_await requests_.send(
+        url, APIRequest("GET", std::nullopt, std::nullopt, kDefaultRequestTimeout, kPullAnswerLimit),
+        AcceptedStatus::exactly(200), [this](const APIResponse& response) {
+            const auto answer = response.json();
+            if (!answer) throw SnippetCodingError("the pull answer is not JSON");
+            return syncwire::PullResponse::fromJson(*answer, c_.clock.now());
+        });
     if (!self) co_return std::nullopt;
     // An answer for an account that is gone must not land in the next account's team data.
     if (decoded && signedInUser() != user) {

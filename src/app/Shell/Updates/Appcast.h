@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,8 @@ namespace sablix {
 class Appcast {
 public:
     static constexpr std::string_view kShortVersionAttribute = "sparkle:shortVersionString=\"";
+    // The most of the feed that is read: years of releases with their notes inline stay far below.
+    static constexpr int64_t kMaxFeedBytes = 8 * 1024 * 1024;
 
     struct Release {
         std::string version;      // its short version string

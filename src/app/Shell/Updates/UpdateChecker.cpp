@@ -22,7 +22,9 @@ void UpdateChecker::checkForUpdate() {
 QCoro::Task<> UpdateChecker::check() {
     QPointer<UpdateChecker> self(this);
     // The feed answers with its document whatever its status says; only a failed transfer stops here.
-    const auto response = co_await requests_.send(appcastURL_, APIRequest(), AcceptedStatus::any());
+    const auto response = co_await requests_.send(
+        appcastURL_, APIRequest("GET", std::nullopt, std::nullopt, kDefaultRequestTimeout, Appcast::kMaxFeedBytes),
+        AcceptedStatus::any());
     if (!self) co_return;
     if (!response) {
         logger_.debug("Update check failed: %s", posix::escapedForLog(response.error().message).c_str());

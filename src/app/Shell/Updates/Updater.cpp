@@ -68,7 +68,9 @@ QCoro::Task<Updater::CheckResult> Updater::check(bool userInitiated) {
     if (checking_) co_return CheckResult::failed;
     QPointer<Updater> self(this);
     setChecking(true);
-    const auto response = co_await requests_.send(appcastURL_, APIRequest(), AcceptedStatus::success());
+    const auto response = co_await requests_.send(
+        appcastURL_, APIRequest("GET", std::nullopt, std::nullopt, kDefaultRequestTimeout, Appcast::kMaxFeedBytes),
+        AcceptedStatus::success());
     if (!self) co_return CheckResult::failed;
     setChecking(false);
 

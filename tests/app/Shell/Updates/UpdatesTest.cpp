@@ -1,3 +1,5 @@
+#include <fstream>
+
 #include <gtest/gtest.h>
 #include <QCoro/QCoroTask>
 #include <QSignalSpy>
@@ -170,4 +172,40 @@ TEST_F(UpdatesTest, UserCheckSaysWhenNothingIsNewerOrWhyTheCheckFailed) {
     backend_.stop();
     EXPECT_EQ(said(true), "Could not check for updates: Connection refused");
     EXPECT_TRUE(workspace.opened.empty());
+}
+
+namespace {
+
+// The process's peak resident memory since the last resetPeakResidentBytes(), in bytes.
+int64_t peakResidentBytes() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmHWM:")) return std::stoll(line.substr(6)) * 1024;
+    return -1;
+}
+
+void resetPeakResidentBytes() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+}  // namespace
+
+TEST_F(UpdatesTest, AHugeFeedFailsTheCheckWithoutEverBeingHeld) {
+    RecordingWorkspace workspace;
+    Updater updater(client_, workspace, appcastURL(), std::string("2.0.1"));
+    QSignalSpy finished(&updater, &Updater::checkFinished);
+    const auto peakOfACheck = [&](int64_t paddingBytes) {
+        backend_.reset(
+            nlohmann::json{{"appcast", feed(item("2.0.1", "https://x/2.0.1"))}, {"appcastPaddingBytes", paddingBytes}});
+        resetPeakResidentBytes();
+        const Updater::CheckResult result = QCoro::waitFor(updater.check(false));
+        return std::pair(result, peakResidentBytes());
+    };
+    const auto [ordinary, ordinaryPeak] = peakOfACheck(0);
+    ASSERT_EQ(ordinary, Updater::CheckResult::upToDate);
+    ASSERT_GT(ordinaryPeak, 0);
+
+    const auto [huge, hugePeak] = peakOfACheck(int64_t(200) * 1000 * 1000);
+    EXPECT_EQ(huge, Updater::CheckResult::failed);
+    ASSERT_EQ(finished.count(), 2);
+    EXPECT_EQ(finished[1][2].toString(), "The server's answer is larger than 8 MiB.");
+    EXPECT_LT(hugePeak - ordinaryPeak, int64_t(50) * 1000 * 1000);
 }
