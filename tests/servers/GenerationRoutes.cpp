@@ -16,8 +16,10 @@ namespace {
 
 constexpr const char* kGenerateRoute = "/api/generate";
 constexpr const char* kStreamsRoute = "/__test/generate";
+constexpr const char* kStepRoute = "/__test/generate/step";
 constexpr int kMaxIntervalMs = 10'000;
 constexpr auto kHoldLimit = std::chrono::seconds(30);
+constexpr auto kStepLimit = std::chrono::seconds(30);
 constexpr auto kPingInterval = std::chrono::milliseconds(20);
 constexpr size_t kMaxStreamsKept = 100;
 
@@ -25,6 +27,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Stream {
     int written = 0;
+    int allowed = 1;  // writes a stepped stream may make so far
     std::vector<long long> writtenAtNs;
     bool closedByClient = false;
     bool complete = false;
@@ -45,6 +48,15 @@ struct Streams {
     void update(size_t index, F&& change) {
         std::lock_guard lock(mutex);
         if (index < all.size()) change(all[index]);
+    }
+    // Lets the newest stream make one more write.
+    void step() {
+        std::lock_guard lock(mutex);
+        if (!all.empty()) ++all.back().allowed;
+    }
+    bool allows(size_t index, int writes) {
+        std::lock_guard lock(mutex);
+        return index < all.size() && all[index].allowed >= writes;
     }
     nlohmann::json toJson() {
         std::lock_guard lock(mutex);
@@ -105,25 +117,34 @@ void installGenerationRoutes(httplib::Server& server, BackendRoutes& routes) {
     server.Get(kStreamsRoute, [streams](const httplib::Request&, httplib::Response& response) {
         response.set_content(streams->toJson().dump(), "application/json");
     });
+    server.Post(kStepRoute, [streams](const httplib::Request&, httplib::Response& response) {
+        streams->step();
+        response.set_content("{}", "application/json");
+    });
     routes[kGenerateRoute] = [streams, &server](const httplib::Request&, httplib::Response& response,
                                                 const nlohmann::json& state) {
         const nlohmann::json script =
             state.contains("generate") && state["generate"].is_object() ? state["generate"] : nlohmann::json::object();
         const auto interval = std::chrono::milliseconds(std::clamp(script.value("intervalMs", 0), 0, kMaxIntervalMs));
         const bool hold = script.value("hold", false);
+        const bool stepped = script.value("stepped", false);
         const bool cutOff = script.value("cutOff", false);
         const size_t index = streams->start();
         response.status = 200;
         response.set_header("Cache-Control", "no-cache");
         response.set_chunked_content_provider(
-            "text/event-stream", [streams, &server, index, interval, hold, cutOff, writes = scriptedWrites(script)](
-                                     size_t, httplib::DataSink& sink) {
+            "text/event-stream", [streams, &server, index, interval, hold, stepped, cutOff,
+                                  writes = scriptedWrites(script)](size_t, httplib::DataSink& sink) {
                 const auto closed = [&] {
                     streams->update(index, [](Stream& s) { s.closedByClient = true; });
                     return false;
                 };
                 for (size_t i = 0; i < writes.size(); ++i) {
                     if (i > 0) pause(server, interval);
+                    const auto stepLimit = Clock::now() + kStepLimit;
+                    while (stepped && !streams->allows(index, static_cast<int>(i) + 1) && Clock::now() < stepLimit &&
+                           server.is_running())
+                        pause(server, std::chrono::milliseconds(5));
                     const long long at =
                         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
                     if (!sink.write(writes[i].data(), writes[i].size())) return closed();
@@ -145,6 +166,11 @@ void installGenerationRoutes(httplib::Server& server, BackendRoutes& routes) {
                 return true;
             });
     };
+}
+
+void stepGenerationStream(const TestBackend& backend) {
+    httplib::Client client("127.0.0.1", backend.port());
+    client.Post(kStepRoute);
 }
 
 nlohmann::json generationStreams(const TestBackend& backend) {

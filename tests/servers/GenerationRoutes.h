@@ -26,6 +26,8 @@ class TestBackend;
 //   "chunkBytes": n              written in pieces of n bytes (cutting through UTF-8 sequences)
 //                                instead of one event per write
 //   "intervalMs": n              pause before every write but the first (at most 10 s)
+//   "stepped": true              make each write but the first only once the test allowed it through
+//                                POST /__test/generate/step (or after 30 s without)
 //   "hold": true                 after the last write, keep the connection open, writing a comment
 //                                line every 20 ms, until the client closes it (at most 30 s)
 //   "cutOff": true               after the last write, drop the connection without ending the body
@@ -38,6 +40,8 @@ void installGenerationRoutes(httplib::Server& server, BackendRoutes& routes);
 
 // The backend's "streams" list, asked over HTTP.
 nlohmann::json generationStreams(const TestBackend& backend);
+// Lets the newest stepped stream make its next write.
+void stepGenerationStream(const TestBackend& backend);
 
 // The body of one text event, as the route writes it.
 std::string generationTextEvent(const std::string& text);

@@ -52,6 +52,7 @@ struct GenerationStack {
     nlohmann::json streams() const {
         return testservers::generationStreams(backend).value("streams", nlohmann::json());
     }
+    void step() const { testservers::stepGenerationStream(backend); }
 
     sablix::AIGenerationViewModel* makeModel(QObject* parent) {
         const sablix::ProxyService::Timeouts timeouts(std::chrono::milliseconds(2000), std::chrono::seconds(30));
