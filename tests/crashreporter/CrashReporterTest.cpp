@@ -53,11 +53,11 @@ void check(bool holds, const char* what) {
 
 }  // namespace
 
-// Under the sanitizers a live report costs several times as much, so the tests that take many
-// make fewer; they still meet each other many times over. Among the custom-data writers, which
-// spin, a sanitized report costs about 0.7 s of a free core: fewer writers and reports keep that
-// child well inside its deadline when every core is busy, while both reporters still write during
-// every report.
+// A live report walks every thread's stack through the call-frame tables, a tenth of a second or
+// more of a free core, several times that under the sanitizers. The tests that take many are sized
+// to stay well inside their limits when every core is busy, and their reports still meet each
+// other many times over. Among the custom-data writers, which spin, a sanitized report costs about
+// 0.7 s: fewer writers there, while both reporters still write during every report.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kCustomDataWriters = 4;
 constexpr int kLiveReportsWhileWriting = 8;
@@ -66,8 +66,8 @@ constexpr int kCrashRacesEach = 8;
 #else
 constexpr int kCustomDataWriters = 8;
 constexpr int kLiveReportsWhileWriting = 20;
-constexpr int kLiveReportsEach = 50;
-constexpr int kCrashRacesEach = 25;
+constexpr int kLiveReportsEach = 20;
+constexpr int kCrashRacesEach = 12;
 #endif
 
 TEST(CrashReporter, ThePendingReportLivesUnderItsIdentifierAndBrokenOnesCanAlwaysBePurged) {
@@ -363,7 +363,7 @@ TEST(CrashReporter, LiveReportsFromManyThreadsAtOnceAllFinish) {
 }
 
 // A thread takes live reports one after the other while another thread crashes: whichever stops
-// the threads first, the crash ends the process and leaves its one report. 50 runs, half with
+// the threads first, the crash ends the process and leaves its one report. 24 runs, half with
 // each handler type (fewer under the sanitizers).
 TEST(CrashReporter, ACrashDuringLiveReportsLeavesItsReport) {
     for (const uint64_t handlerType : {0, 1}) {
