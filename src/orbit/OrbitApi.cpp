@@ -93,13 +93,15 @@ std::string sourcePosition(const std::source_location& location) {
 
 bool isSuccess(int64_t status) { return status >= 200 && status <= 299; }
 
-// The debug lines of one JSON request: they differ in wording between the two.
+// The debug lines of one JSON request: they differ in wording between the two. Plain text with
+// nothing to destroy: the session's thread may still log one while the process exits, after
+// the exit has destroyed the statics that have destructors.
 struct JSONRequestMessages {
-    std::string transportError;  // followed by the error
-    std::string noData;
-    std::string statusError;  // followed by status, body and "."
-    std::string success;
-    std::string parseError;  // followed by the error
+    const char* transportError;  // followed by the error
+    const char* noData;
+    const char* statusError;  // followed by status, body and "."
+    const char* success;
+    const char* parseError;  // followed by the error
 };
 
 void handleJSONResponse(const JSONRequestMessages& messages, const HttpResponse& response,
@@ -309,7 +311,7 @@ void OrbitApi::flags(const std::string& distinctId, const std::optional<std::str
     }
     request.body = std::move(*json);
     session_.send(std::move(request), [completion = std::move(completion)](HttpResponse response) {
-        static const JSONRequestMessages messages{
+        static constexpr JSONRequestMessages messages{
             "Error calling the flags API: ", "Error parsing the flags response: no data",
             "Error calling flags API: status: ", "Flags called successfully.", "Error parsing the flags response: "};
         handleJSONResponse(messages, response, completion);
@@ -323,7 +325,7 @@ void OrbitApi::remoteConfig(JSONCompletion completion) {
         return completion(std::nullopt, std::nullopt);
     }
     session_.send(std::move(*request), [completion = std::move(completion)](HttpResponse response) {
-        static const JSONRequestMessages messages{
+        static constexpr JSONRequestMessages messages{
             "Error calling the remote config API: ", "Error parsing the remote config response: no data",
             "Error calling the remote config API: status: ", "Remote config called successfully.",
             "Error parsing the remote config response: "};

@@ -11,9 +11,10 @@ struct Identity {
     std::string version = "1.4.0";
 };
 
+// Never destroyed: the client's threads may still read it while the process exits.
 Identity& identity() {
-    static Identity instance;
-    return instance;
+    static Identity* const instance = new Identity();
+    return *instance;
 }
 
 }  // namespace

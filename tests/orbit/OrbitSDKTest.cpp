@@ -61,6 +61,21 @@ TEST(OrbitSDKTest, TwoStartsOfAProgramKeepOneIdentityAndAskForTheConfigurationTh
     }
 }
 
+// A flags answer handled while the program exits, after the exit has destroyed the statics made
+// since the client started, is logged as written.
+TEST(OrbitSDKTest, AFlagsAnswerHandledWhileTheProgramExitsIsLoggedAsWritten) {
+    testservers::IngestServer server;
+    ASSERT_TRUE(server.start());
+    modelstest::TempDir data;
+    int code = -1;
+    const auto output = testsupport::runCommand({ORBIT_TEST_HOST, "exitflags", server.baseURL(), "phc_exit"}, &code,
+                                                30000, {"XDG_DATA_HOME=" + data.path().string()});
+    EXPECT_EQ(code, 0) << output;
+    const auto exiting = output.find("exiting\n");
+    ASSERT_NE(exiting, std::string::npos) << output;
+    EXPECT_NE(output.find("[Orbit] Flags called successfully.\n", exiting), std::string::npos) << output;
+}
+
 // A token that is blank or is not one path component leaves the client disabled: set-up writes one
 // line, every call after it exactly the guard line, and nothing is created. A valid token then
 // sets the same instance up; a second set-up and a second instance of the token only warn.

@@ -16,9 +16,10 @@ struct Sink {
     HedgeLogSink sink;
 };
 
+// Never destroyed: the client's threads may still log while the process exits.
 Sink& sink() {
-    static Sink instance;
-    return instance;
+    static Sink* const instance = new Sink();
+    return *instance;
 }
 
 }  // namespace

@@ -16,8 +16,9 @@ void fillRandom(std::array<uint8_t, 10>& bytes) {
 TimeBasedEpochGenerator::TimeBasedEpochGenerator(Now now) : now_(std::move(now)) {}
 
 TimeBasedEpochGenerator& TimeBasedEpochGenerator::shared() {
-    static TimeBasedEpochGenerator generator;
-    return generator;
+    // Never destroyed: the client's threads may still make identifiers while the process exits.
+    static auto* const generator = new TimeBasedEpochGenerator();
+    return *generator;
 }
 
 Uuid TimeBasedEpochGenerator::v7() {

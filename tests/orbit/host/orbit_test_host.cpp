@@ -7,6 +7,11 @@
 //                                     captures N events with the property "n" = 0 … N-1, prints each
 //                                     uuid, then "done", then waits to be killed
 //   orbit_test_host drain HOST TOKEN  sets a client up and asks it to send every 100 ms until killed
+//   orbit_test_host exitflags HOST TOKEN
+//                                     sets a client up with the debug log on, loads its flags, returns
+//                                     from main and, from an exit handler that runs after the exit has
+//                                     destroyed the statics made since, prints "exiting" and loads them
+//                                     again
 //   orbit_test_host crash HOST TOKEN TYPE SCENARIO
 //                                     sets a client up with crash auto-capture on (debug log on
 //                                     standard output), identifies "crash-user" and registers
@@ -29,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
@@ -118,6 +124,35 @@ std::shared_ptr<orbit::OrbitSDK> setUp(const std::string& url, const std::string
         sdk->flush();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+}
+
+// Never destroyed: the exit handler uses it after main has returned.
+std::shared_ptr<orbit::OrbitSDK>* exitingClient = nullptr;
+
+void loadFlags() {
+    std::promise<void> loaded;
+    (*exitingClient)->reloadFeatureFlags([&loaded] { loaded.set_value(); });
+    loaded.get_future().wait();
+}
+
+void loadFlagsAtExit() {
+    std::printf("exiting\n");
+    std::fflush(stdout);
+    loadFlags();
+}
+
+int exitFlags(const std::string& url, const std::string& token) {
+    // Registered before the client makes any static of its own: it runs after they are destroyed.
+    std::atexit(loadFlagsAtExit);
+    auto config = std::make_shared<orbit::OrbitConfig>(token, url);
+    config->captureApplicationLifecycleEvents = false;
+    config->disableQueueTimerForTesting = true;
+    config->disableReachabilityForTesting = true;
+    config->debug = true;
+    exitingClient = new std::shared_ptr<orbit::OrbitSDK>(orbit::OrbitSDK::make(config, testHost()));
+    (*exitingClient)->setup(config);
+    loadFlags();
+    return 0;
 }
 
 constexpr const char* kHostIdentifier = "com.sablix.orbit-test-host";
@@ -231,9 +266,10 @@ int main(int argc, char** argv) {
     if (mode == "churn" && argc == 3) churn(argv[2]);
     if (mode == "capture" && argc == 5) capture(argv[2], argv[3], std::stoi(argv[4]));
     if (mode == "drain" && argc == 4) drain(argv[2], argv[3]);
+    if (mode == "exitflags" && argc == 4) return exitFlags(argv[2], argv[3]);
     if (mode == "crash" && argc == 6) return crash(argv[2], argv[3], std::stoi(argv[4]), argv[5]);
     std::fprintf(stderr,
                  "usage: orbit_test_host ids HOST TOKEN | churn TOKEN | capture HOST TOKEN N | drain HOST TOKEN | "
-                 "crash HOST TOKEN TYPE SCENARIO\n");
+                 "exitflags HOST TOKEN | crash HOST TOKEN TYPE SCENARIO\n");
     return 2;
 }
