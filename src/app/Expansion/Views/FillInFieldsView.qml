@@ -76,8 +76,10 @@ FocusScope {
 
                     Label {
                         objectName: "fillInLabel:" + fieldRow.modelData
+                        Layout.fillWidth: true
                         text: fieldRow.modelData
                         textFormat: Text.PlainText
+                        wrapMode: Text.Wrap
                         font.pixelSize: 12
                         font.weight: Font.Medium
                         opacity: 0.6
