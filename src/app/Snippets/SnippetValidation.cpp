@@ -71,17 +71,17 @@ bool mayOverlap(std::string_view a, std::string_view b) {
 // A title the other snippets leave free: it equals none of their titles and neither begins
 // with one of them nor is the beginning of one (at any length, unlike the conflict rule).
 // otherKeys are the other titles lower-cased and in NFC.
+bool leftFree(const std::string& title, const std::vector<std::string>& otherKeys) {
+    const std::string key = text::nfc(text::lowercased(title));
+    return std::none_of(otherKeys.begin(), otherKeys.end(),
+                        [&](const std::string& other) { return mayOverlap(other, key) && overlaps(other, key); });
+}
+
 std::vector<std::string> generateAlternativeSuggestions(const std::string& title,
                                                         const std::vector<std::string>& otherKeys) {
-    const std::unordered_set<std::string> taken(otherKeys.begin(), otherKeys.end());
     std::vector<std::string> kept;
     for (const std::string& candidate : {title + "-", title + "1", "my-" + title, title + "-txt"}) {
-        const std::string key = text::nfc(text::lowercased(candidate));
-        if (taken.count(key)) continue;
-        const bool free = std::none_of(otherKeys.begin(), otherKeys.end(), [&](const std::string& other) {
-            return mayOverlap(other, key) && overlaps(other, key);
-        });
-        if (!free) continue;
+        if (!leftFree(candidate, otherKeys)) continue;
         kept.push_back(candidate);
         if (kept.size() == kMaxSuggestions) break;
     }
@@ -174,25 +174,30 @@ std::vector<std::string> alternativeTitles(const std::string& title, const std::
 }
 
 // A title that begins with a taken one never expands, since the engine fires the shorter trigger
-// first; so the numbered candidates put their number in front of the title, not after it.
+// first; so the numbered candidates put their number in front of the title, not after it. The
+// editor lets titles under three characters share a beginning; a title chosen here shares none,
+// so that neither it nor the snippet it meets is shadowed.
 std::optional<std::string> firstAcceptedTitle(const SnippetItem& item, const std::vector<SnippetItem>& existing,
                                               const SnippetSettings& settings) {
+    std::vector<std::string> otherKeys;
+    for (const auto& other : existing)
+        if (other.id != item.id) otherKeys.push_back(text::nfc(text::lowercased(other.snippetTitle)));
+    const std::string title = text::trimmed(item.snippetTitle);
     const SnippetValidationResult own = item.validate(existing, settings);
-    if (own.isValid) return item.snippetTitle;
+    if (own.isValid && leftFree(title, otherKeys)) return item.snippetTitle;
     if (!refusedOnlyForCollision(own)) return std::nullopt;
 
     SnippetItem candidate = item;
-    const auto judged = [&](const std::string& title) {
-        candidate.snippetTitle = title;
+    const auto judged = [&](const std::string& candidateTitle) {
+        candidate.snippetTitle = candidateTitle;
         return candidate.validate(existing, settings);
     };
-    const std::string title = text::trimmed(item.snippetTitle);
     for (const std::string& alternative : alternativeTitles(title, existing))
         if (judged(alternative).isValid) return alternative;
     for (int number = 2; number <= kLastTitleNumber; ++number) {
         const std::string numbered = "my" + std::to_string(number) + "-" + title;
         const SnippetValidationResult result = judged(numbered);
-        if (result.isValid) return numbered;
+        if (result.isValid && leftFree(numbered, otherKeys)) return numbered;
         // Every later candidate is at least as long.
         if (refusedFor(result, SnippetValidationError::Case::titleTooLong)) break;
     }

@@ -87,10 +87,10 @@ const std::unordered_set<std::string>& commonWords();
 // the order the prefix-conflict message suggests them.
 std::vector<std::string> alternativeTitles(const std::string& title, const std::vector<SnippetItem>& existing);
 
-// The title the editor would save `item` under beside `existing`: its own, or, when that one is
-// refused only for colliding with a title of existing, the first the editor accepts of its
-// alternativeTitles and then "my2-" + title, "my3-" + title, ... up to "my99-". None when no
-// candidate is accepted.
+// The title the editor would save `item` under beside `existing`, so that it expands: its own,
+// or, when that one collides with a title of existing (a beginning shared at any length counts),
+// the first the editor accepts of its alternativeTitles and then "my2-" + title, "my3-" + title,
+// ... up to "my99-". None when no candidate is accepted.
 std::optional<std::string> firstAcceptedTitle(const SnippetItem& item, const std::vector<SnippetItem>& existing,
                                               const SnippetSettings& settings);
 
