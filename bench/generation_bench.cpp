@@ -2,7 +2,7 @@
 // parsing the same event payloads with nlohmann-json alone (goal at most 2), and fed byte by byte
 // against 16 KiB pieces (goal at most 10: no copying that grows with the line). And the delay from
 // the test backend writing a fragment to the view model receiving it, median and max over 200
-// fragments, against the same delay up to the bare network reply.
+// fragments, against the same delay up to the bare streaming reply.
 #include <algorithm>
 #include <chrono>
 #include <string>
@@ -10,11 +10,11 @@
 
 #include <benchmark/benchmark.h>
 #include <QCoreApplication>
-#include <QNetworkReply>
 
 #include "RatioReporter.h"
 #include "Smoke.h"
 #include "Generation/SSEStreamParser.h"
+#include "Networking/StreamingReply.h"
 #include "app/Generation/GenerationStack.h"
 
 namespace {
@@ -121,7 +121,7 @@ void BM_FragmentDelay(benchmark::State& state) {
 }
 BENCHMARK(BM_FragmentDelay)->UseManualTime()->Iterations(1)->Unit(benchmark::kMicrosecond);
 
-// The baseline: the same stream read straight off the network reply, a fragment counted as
+// The baseline: the same stream read straight off the streaming reply, a fragment counted as
 // received once its event's blank line is in.
 void BM_TransportDelay(benchmark::State& state) {
     generationtest::GenerationStack stack;
@@ -133,17 +133,25 @@ void BM_TransportDelay(benchmark::State& state) {
         stack.script({{"fragments", fragments}, {"intervalMs", 5}});
         std::vector<long long> receivedNs;
         QByteArray body;
-        QNetworkReply* reply = stack.client.openStream(url, sablix::APIRequest("POST", nlohmann::json::object()));
-        QObject::connect(reply, &QNetworkReply::readyRead, [&] {
-            const long long now =
-                std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-            body += reply->readAll();
-            while (static_cast<int>(receivedNs.size()) < kFragments &&
-                   body.count("\n\n") > qsizetype(receivedNs.size()))
-                receivedNs.push_back(now);
-        });
-        while (!reply->isFinished()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        reply->deleteLater();
+        const auto reply = stack.client.openStream(url, sablix::APIRequest("POST", nlohmann::json::object()),
+                                                   std::chrono::seconds(60));
+        bool done = false;
+        const auto readAll = [&]() -> QCoro::Task<> {
+            try {
+                for (QByteArray piece = co_await reply->read(1 << 20); !piece.isEmpty();
+                     piece = co_await reply->read(1 << 20)) {
+                    const long long now =
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+                    body += piece;
+                    while (static_cast<int>(receivedNs.size()) < kFragments &&
+                           body.count("\n\n") > qsizetype(receivedNs.size()))
+                        receivedNs.push_back(now);
+                }
+            } catch (const std::exception&) {}
+            done = true;
+        };
+        auto reading = readAll();
+        while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         const auto written = stack.streams().back().value("writtenAtNs", std::vector<long long>());
         if (receivedNs.size() != fragments.size() || written.size() < fragments.size())
             return state.SkipWithError("fragments lost");

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cctype>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 #include <curl/curl.h>
 
@@ -16,14 +18,21 @@
 namespace orbit {
 namespace {
 
-constexpr const char* kThreadName = "orbit.http";
-constexpr int kPollMilliseconds = 1000;  // the longest wait before looking at time-outs again
+using Clock = std::chrono::steady_clock;
+
+constexpr std::chrono::milliseconds kLongestPoll{1000};  // the longest wait before looking at time-outs again
 constexpr const char* kProtocols = "http,https";
 
-bool sameName(const std::string& a, const std::string& b) {
+bool sameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
                return std::tolower(x) == std::tolower(y);
            });
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+    return text;
 }
 
 void initialiseCurlOnce() {
@@ -31,22 +40,89 @@ void initialiseCurlOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// The parts of an address that a redirect rule compares.
+struct Origin {
+    std::string scheme;
+    std::string host;
+    std::string port;
+    bool operator==(const Origin&) const = default;
+};
+
+std::string urlPart(CURLU* url, CURLUPart part, unsigned flags = 0) {
+    char* value = nullptr;
+    if (curl_url_get(url, part, &value, flags) != CURLUE_OK || !value) return {};
+    std::string out(value);
+    curl_free(value);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// The origins of base and of location read against it; none when either is no address.
+std::optional<std::pair<Origin, Origin>> origins(const std::string& base, std::string_view location) {
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, base.c_str(), 0) != CURLUE_OK) return std::nullopt;
+    const auto origin = [&] {
+        return Origin{urlPart(url.get(), CURLUPART_SCHEME), urlPart(url.get(), CURLUPART_HOST),
+                      urlPart(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT)};
+    };
+    const Origin from = origin();
+    // Set on a handle that holds the base, a relative location is resolved against it.
+    if (curl_url_set(url.get(), CURLUPART_URL, std::string(location).c_str(), 0) != CURLUE_OK) return std::nullopt;
+    return std::pair(from, origin());
+}
+
+bool followable(long status) {
+    return status == 300 || status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// A reason a person can read, in the words most HTTP stacks use for the common cases.
+std::string readableReason(CURLcode result, long osErrno, const char* errorBuffer) {
+    switch (result) {
+    case CURLE_COULDNT_CONNECT:
+        if (osErrno != 0) {
+            char text[256];
+            return strerror_r(static_cast<int>(osErrno), text, sizeof text);
+        }
+        return "Connection refused";
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return "Host not found";
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING: return "Connection closed";
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE: return "SSL handshake failed";
+    case CURLE_TOO_MANY_REDIRECTS: return "Too many redirects";
+    default: return errorBuffer && errorBuffer[0] ? errorBuffer : curl_easy_strerror(result);
+    }
+}
+
 // One exchange from the moment the thread takes it up.
 struct Transfer {
+    HttpSession::ExchangeId id;
     HttpRequest request;
     HttpSession::Completion completion;
     CURL* easy = nullptr;
     curl_slist* headers = nullptr;
     std::string response;
-    bool tooLarge = false;
+    size_t bodyBytes = 0;
+    HttpResponse::Failure failure = HttpResponse::Failure::none;
+    // The head of the answer being read: its Location, whether curl goes on to where it points,
+    // and whether the final status went to onStatus.
+    std::string location;
+    bool redirecting = false;
+    bool statusDelivered = false;
     // The bytes sent and received so far, and when that count last changed.
     curl_off_t moved = -1;
-    std::chrono::steady_clock::time_point lastMoved;
-    bool stalled = false;
+    Clock::time_point lastMoved = Clock::now();
+    const Clock::time_point started = Clock::now();
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
-    Transfer(HttpRequest request, HttpSession::Completion completion)
-        : request(std::move(request)), completion(std::move(completion)) {}
+    Transfer(HttpSession::ExchangeId id, HttpRequest request, HttpSession::Completion completion)
+        : id(id), request(std::move(request)), completion(std::move(completion)) {}
     ~Transfer() {
         if (easy) curl_easy_cleanup(easy);
         curl_slist_free_all(headers);
@@ -54,30 +130,131 @@ struct Transfer {
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
 
+    long status() const {
+        long status = 0;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        return status;
+    }
+
+    std::string lastURL() const {
+        char* url = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url);
+        return url ? url : request.url;
+    }
+
+    void deliverStatus() {
+        if (statusDelivered) return;
+        statusDelivered = true;
+        if (request.onStatus) request.onStatus(status());
+    }
+
     static size_t write(char* data, size_t size, size_t count, void* self) {
         auto* transfer = static_cast<Transfer*>(self);
         const size_t bytes = size * count;
-        if (transfer->response.size() + bytes > HttpSession::kMaxResponseBytes) {
-            transfer->tooLarge = true;
+        if (transfer->redirecting) return bytes;  // the body of a redirect that is followed
+        transfer->lastMoved = Clock::now();
+        transfer->deliverStatus();
+        transfer->bodyBytes += bytes;
+        if (transfer->bodyBytes > transfer->request.maxResponseBytes) {
+            transfer->failure = HttpResponse::Failure::tooLarge;
             return 0;  // ends the exchange with CURLE_WRITE_ERROR
+        }
+        if (transfer->request.onBody) {
+            transfer->request.onBody(std::string_view(data, bytes));
+            return bytes;
         }
         transfer->response.append(data, bytes);
         return bytes;
     }
 
-    // libcurl's own low-speed check averages over several seconds, so a stall would be noticed
-    // only well after the idle time; counting the bytes notices it within the session's poll.
+    static size_t header(char* data, size_t size, size_t count, void* self) {
+        auto* transfer = static_cast<Transfer*>(self);
+        const size_t bytes = size * count;
+        transfer->lastMoved = Clock::now();
+        return transfer->takeHeaderLine(std::string_view(data, bytes)) ? bytes : 0;
+    }
+
+    // False stops the exchange: a redirect the request's rule refuses, or an answer that declares
+    // more than the request takes.
+    bool takeHeaderLine(std::string_view line) {
+        if (line.starts_with("HTTP/")) {
+            location.clear();
+            redirecting = false;
+            return true;
+        }
+        const size_t colon = line.find(':');
+        if (colon != std::string_view::npos) {
+            if (sameName(line.substr(0, colon), "Location")) location = trimmed(line.substr(colon + 1));
+            return true;
+        }
+        if (!trimmed(line).empty()) return true;
+
+        // The end of a head.
+        const long code = status();
+        if (code < 200) return true;
+        if (!location.empty() && followable(code)) {
+            if (!redirectAllowed()) {
+                failure = HttpResponse::Failure::redirectRefused;
+                return false;
+            }
+            redirecting = true;
+            return true;
+        }
+        curl_off_t declared = -1;
+        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared);
+        if (declared > static_cast<curl_off_t>(request.maxResponseBytes)) {
+            failure = HttpResponse::Failure::tooLarge;
+            return false;
+        }
+        if (!request.onBody) reserveBody(declared);
+        deliverStatus();
+        return true;
+    }
+
+    // The body grows in place, never copied to a larger buffer: a copy would hold the old and
+    // the new one at once, and a freed buffer may stay resident. Pages of the reservation that
+    // the answer never fills are never touched, so they cost nothing; a small answer gives them
+    // back at the end (shrinkBody).
+    void reserveBody(curl_off_t declared) {
+        const size_t expected = declared >= 0 ? static_cast<size_t>(declared) : request.maxResponseBytes;
+        try {
+            response.reserve(std::min(expected, request.maxResponseBytes));
+        } catch (const std::bad_alloc&) {
+            // Without the reservation the body grows as it comes.
+        }
+    }
+
+    void shrinkBody() {
+        if (response.capacity() > 2 * response.size() + 4096) response.shrink_to_fit();
+    }
+
+    bool redirectAllowed() const {
+        const auto both = origins(lastURL(), location);
+        if (!both) return false;
+        const auto& [from, to] = *both;
+        if (to.scheme != "http" && to.scheme != "https") return false;
+        switch (request.redirects) {
+        case HttpRequest::Redirects::anyWebAddress: return true;
+        case HttpRequest::Redirects::noDowngrade: return !(from.scheme == "https" && to.scheme == "http");
+        case HttpRequest::Redirects::sameOrigin: return from == to;
+        }
+        return false;
+    }
+
     static int progress(void* self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
         auto* transfer = static_cast<Transfer*>(self);
-        const auto now = std::chrono::steady_clock::now();
         if (received + sent != transfer->moved) {
             transfer->moved = received + sent;
-            transfer->lastMoved = now;
-            return 0;
+            transfer->lastMoved = Clock::now();
         }
-        if (now - transfer->lastMoved < transfer->request.idleTimeout) return 0;
-        transfer->stalled = true;
-        return 1;  // ends the exchange with CURLE_ABORTED_BY_CALLBACK
+        return 0;
+    }
+
+    // When the exchange runs out of time, if it still runs then.
+    Clock::time_point expiry() const {
+        Clock::time_point at = lastMoved + request.idleTimeout;
+        if (request.deadline.count() > 0) at = std::min(at, started + request.deadline);
+        return at;
     }
 
     // Prepares the easy handle; false when libcurl refuses.
@@ -113,9 +290,11 @@ struct Transfer {
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
-        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(HttpSession::kMaxResponseBytes));
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.maxResponseBytes));
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::write);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::header);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
         if (request.method == "POST") {
             curl_easy_setopt(easy, CURLOPT_POST, 1L);
@@ -125,34 +304,60 @@ struct Transfer {
             curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
         } else {
             curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+            if (!request.body.empty()) {
+                curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+                curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.body.data());
+            }
         }
         return true;
     }
 
-    HttpResponse outcome(CURLcode result) const {
+    // The end of an exchange the session stopped itself (cancelled, out of time).
+    HttpResponse stopped(HttpResponse::Failure why) {
+        failure = why;
+        return outcome(why == HttpResponse::Failure::timedOut ? CURLE_OPERATION_TIMEDOUT : CURLE_ABORTED_BY_CALLBACK);
+    }
+
+    HttpResponse outcome(CURLcode result) {
         HttpResponse out;
-        if (stalled && result != CURLE_OK) {
-            out.error =
-                TransportError{CURLE_OPERATION_TIMEDOUT, std::string(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)) +
-                                                             ": nothing moved for " +
-                                                             std::to_string(request.idleTimeout.count()) + " ms"};
+        out.lastURL = lastURL();
+        if (result == CURLE_FILESIZE_EXCEEDED) failure = HttpResponse::Failure::tooLarge;
+        if (result == CURLE_OK && failure == HttpResponse::Failure::none) {
+            const long code = status();
+            if (code == 0) return out;
+            out.statusCode = code;
+            if (!request.onBody) {
+                shrinkBody();
+                out.data = std::move(response);
+            }
             return out;
         }
-        if (result != CURLE_OK) {
-            std::string description = curl_easy_strerror(result);
-            if (tooLarge || result == CURLE_FILESIZE_EXCEEDED)
-                description +=
-                    ": the answer is larger than " + std::to_string(HttpSession::kMaxResponseBytes) + " bytes";
-            else if (errorBuffer[0])
-                description += std::string(": ") + errorBuffer;
-            out.error = TransportError{static_cast<int>(result), std::move(description)};
-            return out;
+        std::string description = curl_easy_strerror(result);
+        switch (failure) {
+        case HttpResponse::Failure::none:
+            failure =
+                result == CURLE_OPERATION_TIMEDOUT ? HttpResponse::Failure::timedOut : HttpResponse::Failure::transport;
+            if (failure == HttpResponse::Failure::transport) {
+                long osErrno = 0;
+                curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
+                out.reason = readableReason(result, osErrno, errorBuffer);
+            }
+            if (errorBuffer[0]) description += std::string(": ") + errorBuffer;
+            break;
+        case HttpResponse::Failure::tooLarge:
+            description += ": the answer is larger than " + std::to_string(request.maxResponseBytes) + " bytes";
+            break;
+        case HttpResponse::Failure::timedOut:
+            description = std::string(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)) + ": nothing moved for " +
+                          std::to_string(request.idleTimeout.count()) + " ms, or the exchange passed its deadline";
+            break;
+        case HttpResponse::Failure::redirectRefused: description += ": a redirect its rule refuses"; break;
+        case HttpResponse::Failure::cancelled: description = "The exchange was cancelled"; break;
+        case HttpResponse::Failure::transport: break;
         }
-        long status = 0;
-        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-        if (status == 0) return out;
-        out.statusCode = status;
-        out.data = response;
+        if (out.reason.empty()) out.reason = description;
+        out.failure = failure;
+        out.error = TransportError{static_cast<int>(result), std::move(description)};
         return out;
     }
 };
@@ -177,7 +382,8 @@ std::optional<std::string> HttpRequest::header(const std::string& name) const {
 }
 
 struct HttpSession::State {
-    explicit State(std::map<std::string, std::string> headers) : headers(std::move(headers)) {
+    State(std::map<std::string, std::string> headers, std::string threadName)
+        : headers(std::move(headers)), threadName(std::move(threadName)) {
         initialiseCurlOnce();
         multi = curl_multi_init();
     }
@@ -188,30 +394,60 @@ struct HttpSession::State {
     void run();
 
     const std::map<std::string, std::string> headers;
+    const std::string threadName;
     CURLM* multi = nullptr;
-    std::mutex lock;  // guards pending and stopping
+    std::atomic<ExchangeId> lastId{0};
+    std::mutex lock;  // guards pending, cancels, cancelEverything and stopping
     std::condition_variable woken;
     std::deque<std::unique_ptr<Transfer>> pending;
+    std::unordered_set<ExchangeId> cancels;
+    bool cancelEverything = false;
     bool stopping = false;
 };
 
 void HttpSession::State::run() {
-    pthread_setname_np(pthread_self(), kThreadName);
+    pthread_setname_np(pthread_self(), threadName.substr(0, 15).c_str());
     std::unordered_map<CURL*, std::unique_ptr<Transfer>> active;
+    const auto finish = [&](std::unique_ptr<Transfer> transfer, HttpResponse response) {
+        auto completion = std::move(transfer->completion);
+        transfer.reset();
+        complete(completion, std::move(response));
+    };
+    const auto end = [&](CURL* easy, HttpResponse::Failure why) {
+        auto found = active.find(easy);
+        curl_multi_remove_handle(multi, easy);
+        auto transfer = std::move(found->second);
+        active.erase(found);
+        auto response = transfer->stopped(why);
+        finish(std::move(transfer), std::move(response));
+    };
     while (true) {
         std::deque<std::unique_ptr<Transfer>> incoming;
+        std::unordered_set<ExchangeId> cancelled;
+        bool everything = false;
         bool stop = false;
         {
             std::lock_guard guard(lock);
             incoming.swap(pending);
+            cancelled.swap(cancels);
+            everything = std::exchange(cancelEverything, false);
             stop = stopping;
         }
         for (auto& transfer : incoming) {
+            if (everything || cancelled.contains(transfer->id)) {
+                HttpResponse response;
+                response.failure = HttpResponse::Failure::cancelled;
+                response.reason = "The exchange was cancelled";
+                response.error = TransportError{CURLE_ABORTED_BY_CALLBACK, response.reason};
+                finish(std::move(transfer), std::move(response));
+                continue;
+            }
             if (!multi || !transfer->prepare(headers) || curl_multi_add_handle(multi, transfer->easy) != CURLM_OK) {
-                complete(
-                    transfer->completion,
-                    HttpResponse{
-                        TransportError{CURLE_FAILED_INIT, "The HTTP library could not start the request"}, {}, {}});
+                HttpResponse response;
+                response.failure = HttpResponse::Failure::transport;
+                response.reason = "The HTTP library could not start the request";
+                response.error = TransportError{CURLE_FAILED_INIT, response.reason};
+                finish(std::move(transfer), std::move(response));
                 continue;
             }
             CURL* easy = transfer->easy;
@@ -224,6 +460,10 @@ void HttpSession::State::run() {
             if (pending.empty()) break;
             continue;
         }
+        std::vector<CURL*> ending;
+        for (const auto& [easy, transfer] : active)
+            if (everything || cancelled.contains(transfer->id)) ending.push_back(easy);
+        for (CURL* easy : ending) end(easy, HttpResponse::Failure::cancelled);
 
         int running = 0;
         curl_multi_perform(multi, &running);
@@ -238,22 +478,35 @@ void HttpSession::State::run() {
             auto transfer = std::move(found->second);
             active.erase(found);
             auto response = transfer->outcome(result);
-            auto completion = std::move(transfer->completion);
-            transfer.reset();
-            complete(completion, std::move(response));
+            finish(std::move(transfer), std::move(response));
         }
+
+        // Time-outs are the session's own: libcurl's low-speed check averages over seconds.
+        const auto now = Clock::now();
+        auto nextExpiry = now + kLongestPoll;
+        ending.clear();
+        for (const auto& [easy, transfer] : active) {
+            const auto expiry = transfer->expiry();
+            if (expiry <= now)
+                ending.push_back(easy);
+            else
+                nextExpiry = std::min(nextExpiry, expiry);
+        }
+        for (CURL* easy : ending) end(easy, HttpResponse::Failure::timedOut);
 
         if (stop && active.empty()) {
             std::lock_guard guard(lock);
             if (pending.empty()) break;
             continue;
         }
-        curl_multi_poll(multi, nullptr, 0, kPollMilliseconds, nullptr);
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextExpiry - now);
+        curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::max<int64_t>(1, wait.count())), nullptr);
     }
 }
 
-HttpSession::HttpSession(std::map<std::string, std::string> headers)
-    : state_(std::make_shared<State>(std::move(headers))), thread_([state = state_] { state->run(); }) {}
+HttpSession::HttpSession(std::map<std::string, std::string> headers, std::string threadName)
+    : state_(std::make_shared<State>(std::move(headers), std::move(threadName))),
+      thread_([state = state_] { state->run(); }) {}
 
 HttpSession::~HttpSession() {
     {
@@ -267,10 +520,28 @@ HttpSession::~HttpSession() {
         thread_.join();
 }
 
-void HttpSession::send(HttpRequest request, Completion completion) {
+HttpSession::ExchangeId HttpSession::send(HttpRequest request, Completion completion) {
+    const ExchangeId id = ++state_->lastId;
     {
         std::lock_guard guard(state_->lock);
-        state_->pending.push_back(std::make_unique<Transfer>(std::move(request), std::move(completion)));
+        state_->pending.push_back(std::make_unique<Transfer>(id, std::move(request), std::move(completion)));
+    }
+    wake();
+    return id;
+}
+
+void HttpSession::cancel(ExchangeId exchange) {
+    {
+        std::lock_guard guard(state_->lock);
+        state_->cancels.insert(exchange);
+    }
+    wake();
+}
+
+void HttpSession::cancelAll() {
+    {
+        std::lock_guard guard(state_->lock);
+        state_->cancelEverything = true;
     }
     wake();
 }

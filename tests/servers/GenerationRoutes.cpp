@@ -21,13 +21,15 @@ constexpr int kMaxIntervalMs = 10'000;
 constexpr auto kHoldLimit = std::chrono::seconds(30);
 constexpr auto kStepLimit = std::chrono::seconds(30);
 constexpr auto kPingInterval = std::chrono::milliseconds(20);
+constexpr int64_t kFloodLimitBytes = int64_t(1) << 30;
 constexpr size_t kMaxStreamsKept = 100;
 
 using Clock = std::chrono::steady_clock;
 
 struct Stream {
     int written = 0;
-    int allowed = 1;  // writes a stepped stream may make so far
+    int64_t writtenBytes = 0;  // flood lines included
+    int allowed = 1;           // writes a stepped stream may make so far
     std::vector<long long> writtenAtNs;
     bool closedByClient = false;
     bool complete = false;
@@ -63,6 +65,7 @@ struct Streams {
         auto list = nlohmann::json::array();
         for (const auto& s : all)
             list.push_back({{"written", s.written},
+                            {"writtenBytes", s.writtenBytes},
                             {"writtenAtNs", s.writtenAtNs},
                             {"closedByClient", s.closedByClient},
                             {"complete", s.complete}});
@@ -129,11 +132,12 @@ void installGenerationRoutes(httplib::Server& server, BackendRoutes& routes) {
         const bool hold = script.value("hold", false);
         const bool stepped = script.value("stepped", false);
         const bool cutOff = script.value("cutOff", false);
+        const bool flood = script.value("flood", false);
         const size_t index = streams->start();
         response.status = 200;
         response.set_header("Cache-Control", "no-cache");
         response.set_chunked_content_provider(
-            "text/event-stream", [streams, &server, index, interval, hold, stepped, cutOff,
+            "text/event-stream", [streams, &server, index, interval, hold, stepped, cutOff, flood,
                                   writes = scriptedWrites(script)](size_t, httplib::DataSink& sink) {
                 const auto closed = [&] {
                     streams->update(index, [](Stream& s) { s.closedByClient = true; });
@@ -148,12 +152,21 @@ void installGenerationRoutes(httplib::Server& server, BackendRoutes& routes) {
                     const long long at =
                         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
                     if (!sink.write(writes[i].data(), writes[i].size())) return closed();
-                    streams->update(index, [at](Stream& s) {
+                    streams->update(index, [at, bytes = writes[i].size()](Stream& s) {
                         ++s.written;
+                        s.writtenBytes += static_cast<int64_t>(bytes);
                         s.writtenAtNs.push_back(at);
                     });
                 }
                 if (cutOff) return false;
+                if (flood) {
+                    const std::string line = ": " + std::string(64 * 1024, 'x') + "\n";
+                    for (int64_t sent = 0; sent < kFloodLimitBytes && server.is_running();
+                         sent += static_cast<int64_t>(line.size())) {
+                        if (!sink.write(line.data(), line.size())) return closed();
+                        streams->update(index, [&](Stream& s) { s.writtenBytes += static_cast<int64_t>(line.size()); });
+                    }
+                }
                 if (hold) {
                     const auto until = Clock::now() + kHoldLimit;
                     while (Clock::now() < until && server.is_running()) {

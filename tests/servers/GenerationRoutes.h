@@ -31,9 +31,12 @@ class TestBackend;
 //   "hold": true                 after the last write, keep the connection open, writing a comment
 //                                line every 20 ms, until the client closes it (at most 30 s)
 //   "cutOff": true               after the last write, drop the connection without ending the body
+//   "flood": true                after the last write, write comment lines of 64 KiB as fast as the
+//                                client takes them, until it closes the connection (at most 1 GiB)
 // Error statuses and a server that never answers come from the backend's fail() and delay().
 //   GET /__test/generate   {"streams": [...]} oldest first, one per stream started: "written"
-//                          (writes of the script that went out), "writtenAtNs" (steady-clock
+//                          (writes of the script that went out), "writtenBytes" (all bytes
+//                          written, flood lines included), "writtenAtNs" (steady-clock
 //                          times of those writes), "closedByClient" (a write found the connection
 //                          closed) and "complete" (the body was ended normally)
 void installGenerationRoutes(httplib::Server& server, BackendRoutes& routes);

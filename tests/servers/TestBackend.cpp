@@ -167,6 +167,7 @@ void TestBackend::reset(std::optional<nlohmann::json> fixture) {
     log_.clear();
     failures_.clear();
     delays_.clear();
+    paddedSend_.reset();
 }
 
 void TestBackend::fail(const std::string& route, int status, std::string body, int count) {
@@ -228,20 +229,10 @@ void TestBackend::installRoutes() {
     routes_[kAppcastRoute] = [](const httplib::Request&, httplib::Response& response, const nlohmann::json& state) {
         auto appcast = state.find("appcast");
         if (appcast == state.end() || !appcast->is_string()) return answer(response, 404, "");
-        const int64_t padding = state.value("appcastPaddingBytes", int64_t(0));
-        if (padding <= 0) return response.set_content(appcast->get<std::string>(), "application/xml");
-        // Made while it is sent: a feed of any size costs the backend one piece of it. Uncompressed,
-        // so the client reads every byte (line breaks compress so well that Qt would refuse them).
-        response.set_chunked_content_provider(
-            "application/rss+xml", [document = appcast->get<std::string>(), padding](size_t, httplib::DataSink& sink) {
-                if (!sink.write(document.data(), document.size())) return false;
-                const std::string blanks(64 * 1024, '\n');
-                for (int64_t left = padding; left > 0; left -= static_cast<int64_t>(blanks.size()))
-                    if (!sink.write(blanks.data(), static_cast<size_t>(std::min<int64_t>(left, blanks.size()))))
-                        return false;
-                sink.done();
-                return true;
-            });
+        // A padded feed goes uncompressed, so the client reads every byte (line breaks compress
+        // so well that a client would refuse them early): a type the server never compresses.
+        const bool padded = state.value("appcastPaddingBytes", int64_t(0)) > 0;
+        response.set_content(appcast->get<std::string>(), padded ? "application/rss+xml" : "application/xml");
     };
     routes_[kPendingInstallMatchRoute] = [](const httplib::Request&, httplib::Response& response,
                                             const nlohmann::json& state) {
@@ -309,6 +300,43 @@ void TestBackend::serve(const httplib::Request& request, httplib::Response& resp
     // whole by the next request.
     std::lock_guard lock(mutex_);
     (*route)(request, response, state_);
+    int64_t padding = 0;
+    if (const auto paddings = state_.find("paddingBytes"); paddings != state_.end() && paddings->is_object())
+        padding = paddings->value(request.path, int64_t(0));
+    if (request.path == kAppcastRoute) padding = state_.value("appcastPaddingBytes", int64_t(0));
+    // A route that only set its content answers 200 (the status is still unset, -1).
+    if (padding > 0 && (response.status == 200 || response.status == -1)) pad(response, padding);
+}
+
+void TestBackend::pad(httplib::Response& response, int64_t padding) {
+    auto sent = std::make_shared<PaddedSend>();
+    paddedSend_ = sent;
+    // Made while it is sent: an answer of any size costs the backend one piece of it.
+    const std::string type = response.get_header_value("Content-Type");
+    response.set_chunked_content_provider(
+        type, [document = std::move(response.body), padding, sent](size_t, httplib::DataSink& sink) {
+            const auto write = [&](const char* data, size_t size) {
+                if (!sink.write(data, size)) {
+                    sent->closedByClient = true;
+                    return false;
+                }
+                sent->written += static_cast<int64_t>(size);
+                return true;
+            };
+            if (!write(document.data(), document.size())) return false;
+            const std::string blanks(64 * 1024, '\n');
+            for (int64_t left = padding; left > 0; left -= static_cast<int64_t>(blanks.size()))
+                if (!write(blanks.data(), static_cast<size_t>(std::min<int64_t>(left, blanks.size())))) return false;
+            sink.done();
+            sent->complete = true;
+            return true;
+        });
+}
+
+TestBackend::PaddedSendCount TestBackend::paddedSend() const {
+    std::lock_guard lock(mutex_);
+    if (!paddedSend_) return {};
+    return {paddedSend_->written.load(), paddedSend_->closedByClient.load(), paddedSend_->complete.load()};
 }
 
 void TestBackend::waitForDelay(const std::string& route) {

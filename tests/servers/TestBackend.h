@@ -1,5 +1,6 @@
 #pragma once
 #include "servers/BackendRoute.h"
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -47,9 +48,12 @@ struct LoggedRequest {
 // Routes are matched on the path alone, whatever the method; a route ending in "/" serves every
 // path below it, the longest such route first. Application routes answer from the fixture:
 //   /appcast.xml                 the fixture's "appcast" text, 404 without one; with
-//                                "appcastPaddingBytes": n, followed by n line breaks, sent in
-//                                pieces as they are made, with no length declared, and as
+//                                "appcastPaddingBytes": n, padded as below, and sent as
 //                                application/rss+xml, a type the server never compresses
+// Any answer of status 200 whose path has an entry n in the fixture's "paddingBytes" object is
+// followed by n line breaks, sent in pieces as they are made, with no length declared (compressed
+// when its type is one the server compresses); paddedSend() tells how much of the newest such
+// answer went out.
 //   /api/pending-install/match   the fixture's "pendingInstallMatch" value, 404 without one
 //   /api/templates/<slug>        "templates"[slug] as it stands (any JSON), 404 without one
 //   /api/templates/packs/<cat>   "packs"[cat] likewise
@@ -102,6 +106,15 @@ public:
     void delay(const std::string& route, int ms);
     void redirect(const std::string& route, std::string location, int status = 302, int count = 1);
 
+    // The newest padded answer: the bytes written before it ended, whether a write found the
+    // connection closed, and whether it was sent whole.
+    struct PaddedSendCount {
+        int64_t written = 0;
+        bool closedByClient = false;
+        bool complete = false;
+    };
+    PaddedSendCount paddedSend() const;
+
 private:
     struct Failure {
         int status = 500;
@@ -109,8 +122,15 @@ private:
         int remaining = 0;
         std::string location;  // a redirect when not empty
     };
+    struct PaddedSend {
+        std::atomic<int64_t> written{0};
+        std::atomic<bool> closedByClient{false};
+        std::atomic<bool> complete{false};
+    };
     void installControls();
     void installRoutes();
+    // Sends the route's answer followed by padding line breaks; mutex_ is held.
+    void pad(httplib::Response& response, int64_t padding);
     const Route* findRoute(const std::string& path) const;
     void serve(const httplib::Request& request, httplib::Response& response);
     // Waits for the route's delay, or less when the server stops meanwhile.
@@ -128,6 +148,7 @@ private:
     nlohmann::json state_;
     std::vector<LoggedRequest> log_;
     std::map<std::string, Failure> failures_;
+    std::shared_ptr<PaddedSend> paddedSend_;
     std::map<std::string, int> delays_;
     std::map<std::string, Route> routes_;
     std::map<std::string, Route> prefixRoutes_;

@@ -59,8 +59,9 @@ QCoro::Task<std::string> ProxyService::exchange(AIGenerationRequest request, Del
     std::optional<std::string> token = co_await getAuthToken();
     if (cancellation.stop_requested()) throw CancellationError();
 
-    StreamingReply reply(client_.openStream(*url, APIRequest("POST", body, std::move(token), timeouts_.request)),
-                         timeouts_.resource, kMaxStreamBytes);
+    const std::unique_ptr<StreamingReply> opened = client_.openStream(
+        *url, APIRequest("POST", body, std::move(token), timeouts_.request, kMaxStreamBytes), timeouts_.resource);
+    StreamingReply& reply = *opened;
     std::stop_callback closeWhenCancelled(cancellation, [&reply] { reply.abort(); });
     const int status = co_await reply.status();
     if (cancellation.stop_requested()) throw CancellationError();

@@ -1,15 +1,16 @@
 #pragma once
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QUrl>
 #include <QCoro/QCoroTask>
 #include <nlohmann/json.hpp>
 
 #include "Shell/Environment/AppEnvironment.h"
+#include "orbit/HttpSession.h"
 #include "platform/Log.h"
 
 namespace sablix {
@@ -38,8 +39,8 @@ struct APIRequest {
     std::optional<nlohmann::json> body;      // sent as application/json
     std::optional<std::string> bearerToken;  // sent as "Authorization: Bearer <token>"
     std::chrono::milliseconds timeout;
-    // The most of the answer's body send() reads; a larger answer is no answer. (A stream's
-    // reader, StreamingReply, keeps a limit of its own.)
+    // The most of the answer's body that is taken (decoded); a larger answer is no answer. For a
+    // stream (openStream) it bounds the whole body over the stream's life.
     qint64 answerLimit;
 };
 
@@ -56,11 +57,16 @@ struct APIResponse {
     std::optional<nlohmann::json> json() const;
 };
 
-// The one way the application talks HTTP to its backend and feeds. Runs on the main thread: each
-// request is a coroutine that resumes there when the answer is in.
+class StreamingReply;
+
+// The one way the application talks HTTP to its backend and feeds. Callers are on the main thread:
+// each request is a coroutine that resumes there when the answer is in. The transfers run on the
+// client's own thread ("sablix.http"), which takes every answer against its limit as it arrives,
+// so an answer costs at most its limit however busy the main thread is.
 class APIClient {
 public:
     static constexpr const char* kTimedOutMessage = "The request timed out.";
+    static constexpr const char* kCancelledMessage = "The request was cancelled.";
     static constexpr const char* kRedirectRefusedMessage = "The server sent the request to another address.";
     // %lld: the limit in MiB.
     static constexpr const char* kAnswerTooLargeMessage = "The server's answer is larger than %lld MiB.";
@@ -68,38 +74,52 @@ public:
     // What a request whose answer passes limit (bytes) fails with.
     static std::string answerTooLargeMessage(qint64 limit);
 
-    explicit APIClient(const AppEnvironment& environment) : environment_(environment) {}
+    explicit APIClient(const AppEnvironment& environment);
+    // Requests still under way are stopped; their callers are never resumed (cancelAll() first
+    // to let them finish).
+    ~APIClient();
     APIClient(const APIClient&) = delete;
     APIClient& operator=(const APIClient&) = delete;
 
     // A request that carries a bearer token or a body follows a redirect only to its own origin
-    // (scheme, host and port); a redirect elsewhere makes it a request without an answer.
+    // (scheme, host and port); a redirect elsewhere makes it a request without an answer. Any
+    // other request follows redirects to http and https addresses, but not from https to http.
 
     // A request to the environment's base URL followed by the endpoint's path.
     QCoro::Task<APIResponse> send(const APIEndpoint& endpoint, APIRequest request = APIRequest());
     // A request to a full address, for documents outside the backend (the update feed).
-    // Either send reads the answer as it arrives and stops it as soon as it passes
-    // request.answerLimit (or declares a length past it): such an answer is no answer, its
-    // error answerTooLargeMessage.
+    // Either send stops the answer as soon as it passes request.answerLimit (or declares a length
+    // past it): such an answer is no answer, its error answerTooLargeMessage.
     QCoro::Task<APIResponse> send(QUrl url, APIRequest request = APIRequest());
     // The same request, started and handed back at once, for an answer that is read while it
-    // arrives (StreamingReply). cancelAll() stops it too.
-    QNetworkReply* openStream(QUrl url, APIRequest request);
+    // arrives. deadline bounds the whole transfer; request.answerLimit the whole body.
+    // cancelAll() stops it too. The reply must not outlive the client.
+    std::unique_ptr<StreamingReply> openStream(QUrl url, APIRequest request, std::chrono::milliseconds deadline);
 
     const AppEnvironment& environment() const { return environment_; }
 
     // At quit, while every caller still exists: stops the requests under way, so each waiting
-    // coroutine finishes (with the cancellation as its transport error) instead of being left
-    // suspended for ever. Requests that callers start in answer are stopped as well.
+    // coroutine finishes at once (with the cancellation as its transport error) instead of being
+    // left suspended for ever. Requests that callers start in answer are stopped as well.
     void cancelAll();
 
+    // The address as a log line may show it: without its query, fragment and user information.
+    static std::string addressForLog(const std::string& address);
+
 private:
-    QNetworkReply* start(const QUrl& url, const APIRequest& request);
-    QCoro::Task<APIResponse> finish(QNetworkReply* reply, qint64 answerLimit);
+    friend class StreamingReply;
+    struct Exchange;
+
+    orbit::HttpRequest prepare(const QUrl& url, const APIRequest& request) const;
+    // What a request that brought no answer reports, with its log line where it needs one.
+    std::string failureMessage(const orbit::HttpResponse& response, qint64 answerLimit, const char* what) const;
+    void cancel(orbit::HttpSession::ExchangeId exchange) { session_.cancel(exchange); }
 
     const AppEnvironment& environment_;
-    QNetworkAccessManager network_;
     platform::Log logger_ = platform::appLog("APIClient");
+    // The send() calls waiting for their answer; main thread only.
+    std::unordered_map<orbit::HttpSession::ExchangeId, std::shared_ptr<Exchange>> waiting_;
+    orbit::HttpSession session_;
 };
 
 }  // namespace sablix

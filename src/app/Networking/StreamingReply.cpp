@@ -1,105 +1,106 @@
 #include "Networking/StreamingReply.h"
 
 #include <QCoreApplication>
-#include <QNetworkRequest>
 
 #include "Accounts/AuthError.h"
 #include "Networking/APIClient.h"
-#include "posix/LogText.h"
 
 namespace sablix {
 
-StreamingReply::StreamingReply(QNetworkReply* reply, std::chrono::milliseconds deadline, qint64 maxBodyBytes)
-    : reply_(reply), maxBodyBytes_(maxBodyBytes) {
-    reply->setReadBufferSize(kReadBufferBytes);
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [this] { wake(); });
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [this] { wake(); });
-    QObject::connect(reply, &QNetworkReply::finished, reply, [this] { wake(); });
-    QObject::connect(reply, &QObject::destroyed, QCoreApplication::instance(), [this] { wake(); });
-    deadline_.setSingleShot(true);
-    QObject::connect(&deadline_, &QTimer::timeout, [this] {
-        timedOut_ = true;
-        if (reply_) reply_->abort();
-    });
-    deadline_.start(deadline);
+void StreamingReply::Channel::setStatus(int value) {
+    std::lock_guard guard(lock);
+    status = value;
+    wakeLocked();
 }
 
+void StreamingReply::Channel::append(std::string_view piece) {
+    std::lock_guard guard(lock);
+    unread.append(piece.data(), static_cast<qsizetype>(piece.size()));
+    wakeLocked();
+}
+
+void StreamingReply::Channel::end(orbit::HttpResponse response) {
+    std::lock_guard guard(lock);
+    ended = std::move(response);
+    wakeLocked();
+}
+
+void StreamingReply::Channel::wakeLocked() {
+    if (wakePosted) return;
+    wakePosted = true;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [channel = weak_from_this()] {
+            if (const auto alive = channel.lock()) alive->resumeWaiter();
+        },
+        Qt::QueuedConnection);
+}
+
+void StreamingReply::Channel::resumeWaiter() {
+    {
+        std::lock_guard guard(lock);
+        wakePosted = false;
+    }
+    if (waiter) std::exchange(waiter, nullptr).resume();
+}
+
+StreamingReply::StreamingReply(APIClient& client, orbit::HttpSession::ExchangeId exchange,
+                               std::shared_ptr<Channel> channel, qint64 maxBodyBytes)
+    : client_(client), exchange_(exchange), channel_(std::move(channel)), maxBodyBytes_(maxBodyBytes) {}
+
 StreamingReply::~StreamingReply() {
-    if (!reply_) return;
-    reply_->disconnect();
-    if (reply_->isRunning()) reply_->abort();
-    reply_->deleteLater();
+    std::lock_guard guard(channel_->lock);
+    if (!channel_->ended) client_.cancel(exchange_);
 }
 
 void StreamingReply::abort() {
-    if (!reply_ || !reply_->isRunning()) return;
+    std::lock_guard guard(channel_->lock);
+    if (aborted_ || channel_->ended) return;
     aborted_ = true;
-    reply_->abort();
+    client_.cancel(exchange_);
+    // A wait under way ends now, from the event loop.
+    channel_->wakeLocked();
 }
 
-void StreamingReply::wake() {
-    if (!waiter_) return;
-    const std::coroutine_handle<> waiter = std::exchange(waiter_, nullptr);
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [waiter] { waiter.resume(); }, Qt::QueuedConnection);
-}
-
-bool StreamingReply::hasStatus() const {
-    return reply_ && reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-}
-
-bool StreamingReply::isOver() const { return !reply_ || reply_->isFinished(); }
-
-std::optional<std::string> StreamingReply::failure() const {
-    if (tooLarge_) return APIClient::answerTooLargeMessage(maxBodyBytes_);
-    if (!reply_) return kCancelledMessage;
-    const QNetworkReply::NetworkError error = reply_->error();
-    if (error == QNetworkReply::InsecureRedirectError) return APIClient::kRedirectRefusedMessage;
-    if (timedOut_ || error == QNetworkReply::TimeoutError) return APIClient::kTimedOutMessage;
-    // The transfer time-out aborts the reply as well.
-    if (error == QNetworkReply::OperationCanceledError)
-        return aborted_ ? kCancelledMessage : APIClient::kTimedOutMessage;
-    // Most other codes stand for the HTTP status of an answer that came whole (400 is
-    // ProtocolInvalidOperationError); these say that the transfer itself broke.
-    const bool broken = (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) ||
-                        error == QNetworkReply::ProtocolUnknownError || error == QNetworkReply::ProtocolFailure;
-    if (!broken) return std::nullopt;
-    return reply_->errorString().toStdString();
+std::optional<std::string> StreamingReply::failureLocked() const {
+    if (aborted_) return kCancelledMessage;
+    if (!channel_->ended || channel_->ended->failure == orbit::HttpResponse::Failure::none) return std::nullopt;
+    return client_.failureMessage(*channel_->ended, maxBodyBytes_, "Stream");
 }
 
 QCoro::Task<int> StreamingReply::status() {
-    while (!hasStatus() && !isOver()) co_await Arrival{*this};
-    if (reply_ && reply_->error() == QNetworkReply::InsecureRedirectError)
-        throw TransportError(APIClient::kRedirectRefusedMessage);
-    if (hasStatus()) co_return reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (auto reason = failure()) throw TransportError(*reason);
-    co_return 0;
-}
-
-std::string StreamingReply::stopTooLarge() {
-    tooLarge_ = true;
-    const QUrl address = reply_->url().adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo);
-    logger_.error("Stream from %s stopped: larger than %lld bytes",
-                  posix::escapedForLog(address.toString().toStdString()).c_str(),
-                  static_cast<long long>(maxBodyBytes_));
-    reply_->abort();
-    return *failure();
+    for (;;) {
+        {
+            std::lock_guard guard(channel_->lock);
+            if (aborted_) throw TransportError(kCancelledMessage);
+            if (channel_->status) co_return *channel_->status;
+            if (channel_->ended) {
+                if (auto reason = failureLocked()) throw TransportError(*reason);
+                co_return static_cast<int>(channel_->ended->statusCode.value_or(0));
+            }
+        }
+        co_await Arrival{*channel_};
+    }
 }
 
 QCoro::Task<QByteArray> StreamingReply::read(qint64 maxBytes) {
-    while (!tooLarge_ && reply_ && reply_->bytesAvailable() == 0 && !reply_->isFinished()) co_await Arrival{*this};
-    if (!tooLarge_ && reply_) {
-        const QVariant declared = reply_->header(QNetworkRequest::ContentLengthHeader);
-        if (declared.isValid() && declared.toLongLong() > maxBodyBytes_) throw TransportError(stopTooLarge());
+    for (;;) {
+        {
+            std::lock_guard guard(channel_->lock);
+            // Past its limit the body is refused at once, whatever of it is still unread.
+            const bool tooLarge = channel_->ended && channel_->ended->failure == orbit::HttpResponse::Failure::tooLarge;
+            if (!aborted_ && !tooLarge && !channel_->unread.isEmpty()) {
+                QByteArray bytes = channel_->unread.first(std::min<qint64>(maxBytes, channel_->unread.size()));
+                channel_->unread.remove(0, bytes.size());
+                co_return bytes;
+            }
+            if (aborted_ || channel_->ended) {
+                if (auto reason = failureLocked()) throw TransportError(*reason);
+                co_return QByteArray();
+            }
+        }
+        co_await Arrival{*channel_};
     }
-    if (!tooLarge_ && reply_ && reply_->bytesAvailable() > 0) {
-        QByteArray bytes = reply_->read(maxBytes);
-        bytesRead_ += bytes.size();
-        if (bytesRead_ > maxBodyBytes_) throw TransportError(stopTooLarge());
-        co_return bytes;
-    }
-    if (auto reason = failure()) throw TransportError(*reason);
-    co_return QByteArray();
 }
 
 }  // namespace sablix

@@ -1,29 +1,52 @@
 #pragma once
 #include <chrono>
 #include <coroutine>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string_view>
 
 #include <QByteArray>
-#include <QNetworkReply>
-#include <QPointer>
-#include <QTimer>
 #include <QCoro/QCoroTask>
 
+#include "orbit/HttpSession.h"
 #include "platform/Log.h"
 
 namespace sablix {
 
+class APIClient;
+
 // The answer to one request, read while it is still arriving (APIClient::openStream starts the
-// request). Lives on the main thread. A wait never resumes from inside a signal of the reply or
-// from abort(): it is resumed from the event loop, so whoever waits may close or drop the reply.
+// request). Lives on the main thread. A wait never resumes from inside abort() or a call of the
+// transfer: it is resumed from the event loop, so whoever waits may close or drop the reply.
 class StreamingReply {
 public:
     static constexpr const char* kCancelledMessage = "The request was cancelled.";
-    // How much of the body may wait unread; past it the transfer pauses until the reader catches up.
-    static constexpr qint64 kReadBufferBytes = 64 * 1024;
 
-    // Takes the reply over. deadline bounds the whole transfer, from now to the last byte;
-    // maxBodyBytes the whole body, over the stream's life.
-    StreamingReply(QNetworkReply* reply, std::chrono::milliseconds deadline, qint64 maxBodyBytes);
+    // What the client's thread hands over while the transfer runs: the status, the body not yet
+    // read, and the end. The body's whole size is bounded by the transfer itself (the request's
+    // answer limit), so however long the main thread takes to read, no more is held.
+    class Channel : public std::enable_shared_from_this<Channel> {
+    public:
+        // On the client's thread.
+        void setStatus(int status);
+        void append(std::string_view piece);
+        void end(orbit::HttpResponse response);
+
+    private:
+        friend class StreamingReply;
+        // Posts one wake to the main thread unless one is already on its way; called with lock held.
+        void wakeLocked();
+        void resumeWaiter();
+
+        std::mutex lock;  // guards what follows but waiter
+        std::optional<int> status;
+        QByteArray unread;
+        std::optional<orbit::HttpResponse> ended;
+        bool wakePosted = false;
+        std::coroutine_handle<> waiter;  // main thread only
+    };
+
     ~StreamingReply();  // closes a connection still open
     StreamingReply(const StreamingReply&) = delete;
     StreamingReply& operator=(const StreamingReply&) = delete;
@@ -32,38 +55,34 @@ public:
     // TransportError when no answer came.
     QCoro::Task<int> status();
     // Waits until some of the body is there: at most maxBytes of it, or an empty array at its end.
-    // Throws TransportError when the transfer breaks off, and when the body passes maxBodyBytes
-    // or declares a length past it (APIClient::answerTooLargeMessage; the connection is closed).
+    // Throws TransportError when the transfer breaks off, and when the body passes the request's
+    // answer limit or declares a length past it (APIClient::answerTooLargeMessage; the connection
+    // is closed).
     QCoro::Task<QByteArray> read(qint64 maxBytes);
     // Closes the connection now; a wait under way ends with TransportError.
     void abort();
 
 private:
+    friend class APIClient;
+    StreamingReply(APIClient& client, orbit::HttpSession::ExchangeId exchange, std::shared_ptr<Channel> channel,
+                   qint64 maxBodyBytes);
+
     struct Arrival {
-        StreamingReply& owner;
+        Channel& channel;
         bool await_ready() const noexcept { return false; }
-        void await_suspend(std::coroutine_handle<> waiter) noexcept { owner.waiter_ = waiter; }
+        void await_suspend(std::coroutine_handle<> waiter) noexcept { channel.waiter = waiter; }
         void await_resume() const noexcept {}
     };
 
-    void wake();
-    bool hasStatus() const;
-    bool isOver() const;
-    // The reason of a broken transfer, or none when the reply ended normally (an HTTP error
-    // status is an answer, not a failure).
-    std::optional<std::string> failure() const;
-    // Closes the connection of a body past its limit and answers the error to throw.
-    std::string stopTooLarge();
+    // The reason of a broken transfer, or none when it ended normally (an HTTP error status is an
+    // answer, not a failure). Called with the channel's lock held.
+    std::optional<std::string> failureLocked() const;
 
-    QPointer<QNetworkReply> reply_;
-    QTimer deadline_;
-    std::coroutine_handle<> waiter_;
+    APIClient& client_;
+    const orbit::HttpSession::ExchangeId exchange_;
+    const std::shared_ptr<Channel> channel_;
     const qint64 maxBodyBytes_;
-    qint64 bytesRead_ = 0;
-    bool timedOut_ = false;
     bool aborted_ = false;
-    bool tooLarge_ = false;
-    platform::Log logger_ = platform::appLog("StreamingReply");
 };
 
 }  // namespace sablix

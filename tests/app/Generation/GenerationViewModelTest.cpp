@@ -4,6 +4,8 @@
 
 #include "app/Generation/GenerationStack.h"
 #include "support/LogCapture.h"
+#include "support/PeakMemory.h"
+#include "support/Wait.h"
 
 using generationtest::GenerationStack;
 using nlohmann::json;
@@ -166,6 +168,26 @@ TEST_F(GenerationTest, EachFailureEndsWithItsMessageAndTheTextSoFar) {
             EXPECT_TRUE(log.has("ProxyService", c.logged));
         }
     }
+}
+
+// A stream that never ends is stopped at the limit of a whole generation, and costs no more than
+// that, also while the main thread is too busy to read it.
+TEST_F(GenerationTest, AnEndlessStreamStopsAtItsLimitWithoutEverBeingHeld) {
+    constexpr int64_t kMiB = 1024 * 1024;
+    stack.script({{"fragments", {"Hi"}}, {"done", false}, {"flood", true}});
+    testsupport::resetPeakResidentBytes();
+    const int64_t before = testsupport::peakResidentBytes();
+    model->generate("Greeting");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !stack.streams().empty(); }, 15'000));
+    const auto stream = [&] { return stack.streams().at(0); };
+    testsupport::waitUntil(
+        [&] { return stream().value("closedByClient", false) || stream().value("writtenBytes", 0) > 64 * kMiB; },
+        60'000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isGenerating(); }, 15'000));
+    EXPECT_EQ(message(), "Unexpected error: The server's answer is larger than 4 MiB.");
+    EXPECT_TRUE(stream().value("closedByClient", false));
+    EXPECT_LT(stream().value("writtenBytes", int64_t(0)), 20 * kMiB);
+    EXPECT_LT(testsupport::peakResidentBytes() - before, 28 * kMiB);
 }
 
 TEST_F(GenerationTest, StopClosesTheConnectionAndRegenerateShowsOnlyTheNewText) {

@@ -13,6 +13,8 @@
 #include "TeamDbFixture.h"
 #include "servers/TestBackend.h"
 #include "support/LogCapture.h"
+#include "support/PeakMemory.h"
+#include "support/Wait.h"
 
 using nlohmann::json;
 using platform::Uuid;
@@ -213,6 +215,30 @@ TEST_F(SyncServiceTest, FailedExchangesEndInErrorOrOfflineAndLoseNothing) {
     backend_.stop();
     cycle();
     expectFailedKeepingAll();
+}
+
+// The pull has no pages, so its limit is large: an answer past it (here chunked and compressed,
+// a few hundred kilobytes on the wire) still costs no more than the limit, however busy the main
+// thread is while it arrives, and fails the cycle.
+TEST_F(SyncServiceTest, AHugePullFailsTheCycleWithoutEverBeingHeld) {
+    constexpr int64_t kPullLimit = int64_t(128) * 1024 * 1024;
+    backend_.reset(json{{"sync", {{"now", kServerNow}, {"snippets", json::object()}, {"deleted", json::object()}}},
+                        {"paddingBytes", {{"/api/sync/pull", int64_t(200) * 1000 * 1000}}}});
+    testsupport::resetPeakResidentBytes();
+    const int64_t before = testsupport::peakResidentBytes();
+    auto cycle = service_.performSync(kTeam);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !requests("/api/sync/pull").empty(); }, 30'000));
+    testsupport::waitUntil(
+        [&] {
+            const auto sent = backend_.paddedSend();
+            return sent.closedByClient || sent.complete;
+        },
+        60'000);
+    QCoro::waitFor(std::move(cycle));
+    EXPECT_TRUE(logs_.has("APIClient",
+                          "Answer from " + backend_.baseURL() + "/api/sync/pull stopped: larger than 134217728 bytes"));
+    EXPECT_EQ(service_.pullVersion(), 0);
+    EXPECT_LT(testsupport::peakResidentBytes() - before, kPullLimit + int64_t(32) * 1024 * 1024);
 }
 
 TEST_F(SyncServiceTest, OverlappingCyclesPushEachOperationOnceAndOneBadRowCostsOnlyItself) {
