@@ -155,7 +155,7 @@ SettingsSection {
         }
     }
 
-    Dialog {
+    AppDialog {
         id: createTeamDialog
         objectName: "createTeamDialog"
         title: "Create Team"
@@ -187,7 +187,7 @@ SettingsSection {
                 Layout.fillWidth: true
             }
         }
-        footer: DialogButtonBox {
+        footer: AppDialogButtons {
             Button {
                 objectName: "createTeamButton"
                 text: "Create"

@@ -403,7 +403,7 @@ Item {
         }
     }
 
-    component ConfirmAlert: Dialog {
+    component ConfirmAlert: AppDialog {
         id: alert
         property string message
         property string confirmText
@@ -416,7 +416,7 @@ Item {
             wrapMode: Text.WordWrap
             width: 360
         }
-        footer: DialogButtonBox {
+        footer: AppDialogButtons {
             Button {
                 text: "Cancel"
                 DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
