@@ -35,14 +35,45 @@ FocusScope {
     Keys.onReturnPressed: form.insert()
     Keys.onEnterPressed: form.insert()
 
+    // What the field names take beyond one line each, which the window adds to its height. Known as
+    // soon as the view is made: the names' width follows the view's, not a layout's later pass.
+    readonly property real wrappedNamesHeight: {
+        let height = 0
+        for (let i = 0; i < fieldRepeater.count; ++i) {
+            const row = fieldRepeater.itemAt(i)
+            if (row)
+                height += row.beyondOneLine
+        }
+        return height
+    }
+
+    // Brings a field, with its name above it where there is room, into the part of the list in view.
+    function reveal(row, field) {
+        if (fieldScroll.height <= 0)
+            return  // not laid out yet: the list starts at its top
+        const target = row.height <= fieldScroll.height ? row : field
+        const top = target.mapToItem(fieldColumn, 0, 0).y
+        const bottom = top + target.height
+        let y = fieldScroll.contentY
+        if (top < y)
+            y = top
+        else if (bottom > y + fieldScroll.height)
+            y = bottom - fieldScroll.height
+        fieldScroll.contentY = Math.max(0, Math.min(y, fieldScroll.contentHeight - fieldScroll.height))
+    }
+
     ColumnLayout {
         id: content
         anchors.fill: parent
-        anchors.margins: 20
-        spacing: 16
+        anchors.topMargin: 20
+        anchors.bottomMargin: 20
+        spacing: 12
 
         ColumnLayout {
             spacing: 4
+            Layout.bottomMargin: 4
+            Layout.leftMargin: 20
+            Layout.rightMargin: 20
             Label {
                 objectName: "fillInTitle"
                 text: view.title
@@ -59,59 +90,88 @@ FocusScope {
             }
         }
 
-        ColumnLayout {
-            spacing: 12
+        // The fields scroll between the header and the buttons, which stay in view. The list spans
+        // the dialog's width, so that its scroll bar stands in the margin beside the fields.
+        Flickable {
+            id: fieldScroll
+            objectName: "fillInFieldsScroll"
             Layout.fillWidth: true
+            Layout.fillHeight: true
+            Layout.preferredHeight: contentHeight
+            clip: true
+            contentWidth: width
+            contentHeight: fieldColumn.height
+            boundsBehavior: Flickable.StopAtBounds
+            ScrollBar.vertical: ScrollBar {
+                objectName: "fillInScrollBar"
+                policy: ScrollBar.AlwaysOn
+                visible: fieldScroll.contentHeight > fieldScroll.height
+            }
 
-            Repeater {
-                id: fieldRepeater
-                model: view.form.fieldNames
+            Column {
+                id: fieldColumn
+                x: 20
+                width: view.width - 40
+                spacing: 12
 
-                ColumnLayout {
-                    id: fieldRow
-                    required property string modelData
-                    required property int index
-                    spacing: 4
-                    Layout.fillWidth: true
+                Repeater {
+                    id: fieldRepeater
+                    model: view.form.fieldNames
 
-                    Label {
-                        objectName: "fillInLabel:" + fieldRow.modelData
-                        Layout.fillWidth: true
-                        text: fieldRow.modelData
-                        textFormat: Text.PlainText
-                        wrapMode: Text.Wrap
-                        font.pixelSize: 12
-                        font.weight: Font.Medium
-                        opacity: 0.6
-                    }
-                    TextField {
-                        id: textField
-                        objectName: "fillInField:" + fieldRow.modelData
-                        Layout.fillWidth: true
-                        focus: fieldRow.index === 0
-                        placeholderText: view.placeholderFor(fieldRow.modelData)
-                        font.pixelSize: 13
-                        padding: 8
-                        background: Rectangle {
-                            radius: 6
-                            color: ThemeColors.secondary
-                            border.width: 1
-                            border.color: Qt.rgba(textField.palette.text.r, textField.palette.text.g,
-                                                  textField.palette.text.b, 0.1)
+                    Column {
+                        id: fieldRow
+                        required property string modelData
+                        required property int index
+                        readonly property real beyondOneLine:
+                            nameLabel.height - nameLabel.height / Math.max(1, nameLabel.lineCount)
+                        width: fieldColumn.width
+                        spacing: 4
+
+                        Label {
+                            id: nameLabel
+                            objectName: "fillInLabel:" + fieldRow.modelData
+                            width: parent.width
+                            text: fieldRow.modelData
+                            textFormat: Text.PlainText
+                            wrapMode: Text.Wrap
+                            font.pixelSize: 12
+                            font.weight: Font.Medium
+                            opacity: 0.6
                         }
-                        onTextChanged: view.form.setValue(fieldRow.modelData, text)
-                        // Return moves on to the next field; in the last one it inserts.
-                        function submit() {
-                            if (fieldRow.index + 1 < fieldRepeater.count)
-                                nextItemInFocusChain().forceActiveFocus()
-                            else
-                                view.form.insert()
-                        }
-                        Keys.onReturnPressed: submit()
-                        Keys.onEnterPressed: submit()
-                        Component.onCompleted: {
-                            if (fieldRow.index === 0)
-                                forceActiveFocus()
+                        TextField {
+                            id: textField
+                            objectName: "fillInField:" + fieldRow.modelData
+                            width: parent.width
+                            focus: fieldRow.index === 0
+                            placeholderText: view.placeholderFor(fieldRow.modelData)
+                            font.pixelSize: 13
+                            padding: 8
+                            background: Rectangle {
+                                radius: 6
+                                color: ThemeColors.secondary
+                                border.width: 1
+                                border.color: Qt.rgba(textField.palette.text.r, textField.palette.text.g,
+                                                      textField.palette.text.b, 0.1)
+                            }
+                            onTextChanged: view.form.setValue(fieldRow.modelData, text)
+                            // Tab and Return move the focus on, maybe to a field scrolled out of view.
+                            onActiveFocusChanged: {
+                                if (activeFocus)
+                                    view.reveal(fieldRow, textField)
+                            }
+                            // Return moves on to the next field; in the last one it inserts.
+                            function submit() {
+                                if (fieldRow.index + 1 < fieldRepeater.count)
+                                    nextItemInFocusChain().forceActiveFocus()
+                                else
+                                    view.form.insert()
+                            }
+                            Keys.onReturnPressed: submit()
+                            Keys.onEnterPressed: submit()
+                            Component.onCompleted: {
+                                if (fieldRow.index === 0)
+                                    forceActiveFocus()
+                            }
                         }
                     }
                 }
@@ -121,6 +181,8 @@ FocusScope {
         RowLayout {
             spacing: 10
             Layout.fillWidth: true
+            Layout.leftMargin: 20
+            Layout.rightMargin: 20
 
             Item { Layout.fillWidth: true }
             Button {
@@ -136,7 +198,5 @@ FocusScope {
                 onClicked: view.form.insert()
             }
         }
-
-        Item { Layout.fillHeight: true }
     }
 }

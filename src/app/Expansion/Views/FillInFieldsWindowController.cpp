@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QStringList>
 #include <algorithm>
+#include <cmath>
 
 #include "Expansion/Views/FillInFieldsPresenter.h"
 #include "Shared/Views/ViewModule.h"
@@ -34,8 +35,9 @@ FillInFieldsWindowController::~FillInFieldsWindowController() {
     panel_.reset();
 }
 
-int FillInFieldsWindowController::contentHeight(size_t fieldCount) {
-    const auto height = static_cast<long long>(fieldCount) * kHeightPerField + kHeightBesideFields;
+int FillInFieldsWindowController::contentHeight(size_t fieldCount, int wrappedNamesHeight) {
+    const auto height =
+        static_cast<long long>(fieldCount) * kHeightPerField + kHeightBesideFields + std::max(0, wrappedNamesHeight);
     return static_cast<int>(std::clamp<long long>(height, kMinHeight, kMaxHeight));
 }
 
@@ -88,7 +90,8 @@ void FillInFieldsWindowController::presentPanel(const std::vector<std::string>& 
         if (shown == panel_.get() && shown->isActive()) tellFocused();
     });
 
-    const QSize size(kWidth, contentHeight(fieldNames.size()));
+    const auto wrapped = panel->rootObject()->property("wrappedNamesHeight").toReal();
+    const QSize size(kWidth, contentHeight(fieldNames.size(), static_cast<int>(std::ceil(wrapped))));
     panel->resize(size);
     if (QScreen* screen = panel->screen() ? panel->screen() : QGuiApplication::primaryScreen()) {
         const QRect available = screen->availableGeometry();

@@ -36,7 +36,8 @@ public:
 
     // The window of the latest show(), kept after it closes until the next show() replaces it.
     QQuickView* panel() const { return panel_.get(); }
-    static int contentHeight(size_t fieldCount);
+    // Each field's share assumes a name on one line; wrappedNamesHeight is what the names take beyond that.
+    static int contentHeight(size_t fieldCount, int wrappedNamesHeight = 0);
 
 private:
     void presentPanel(const std::vector<std::string>& fieldNames, Completion completion, Focused focused);

@@ -85,7 +85,7 @@ ApplicationWindow {
 
     // Both dialogs are as wide as the application's other dialogs, with their text in the content
     // item: the dialog's padding around it, and a width that does not follow the text.
-    Dialog {
+    AppDialog {
         id: aboutDialog
         objectName: "aboutDialog"
         title: "Sablix"
@@ -110,7 +110,7 @@ ApplicationWindow {
 
     // What a check the user asked for found, when that is no newer release or a release no browser
     // could be opened for.
-    Dialog {
+    AppDialog {
         id: updateCheckDialog
         objectName: "updateCheckDialog"
         title: "Software Update"

@@ -67,10 +67,14 @@ ColumnLayout {
                 Layout.fillWidth: true
                 spacing: 12
 
+                // The code comes from the backend: a long one is cut short, so that the buttons
+                // stay in the window.
                 RowLayout {
                     Layout.fillWidth: true
                     ColumnLayout {
                         spacing: 2
+                        Layout.fillWidth: true
+                        Layout.minimumWidth: 0
                         Label {
                             text: "Your code"
                             font.pointSize: section.captionSize
@@ -80,11 +84,13 @@ ColumnLayout {
                             objectName: "referralCode"
                             text: section.presenter.code
                             textFormat: Text.PlainText
+                            elide: Text.ElideRight
                             font.family: "monospace"
                             font.weight: Font.Medium
+                            Layout.fillWidth: true
+                            Layout.minimumWidth: 0
                         }
                     }
-                    Item { Layout.fillWidth: true }
                     Button {
                         objectName: "copyCodeButton"
                         text: section.presenter.copiedItem === "code" ? "Copied" : "Copy Code"
@@ -100,8 +106,10 @@ ColumnLayout {
                     objectName: "referralCounters"
                     text: section.presenter.counters
                     textFormat: Text.PlainText
+                    wrapMode: Text.Wrap
                     font.pointSize: section.captionSize
                     color: section.secondaryText
+                    Layout.fillWidth: true
                 }
                 Label {
                     Layout.fillWidth: true
@@ -165,7 +173,9 @@ ColumnLayout {
                 text: section.presenter.errorMessage
                 textFormat: Text.PlainText
                 color: ThemeColors.error
+                wrapMode: Text.Wrap
                 font.pointSize: section.captionSize
+                Layout.fillWidth: true
             }
         }
     }

@@ -18,9 +18,13 @@ SettingsSection {
         objectName: "userCard"
         visible: account.signedIn
         Layout.fillWidth: true
+        // The name and e-mail come from the account: long ones are cut short, so that Sign Out
+        // stays in the window.
         contentItem: RowLayout {
             RowLayout {
                 spacing: 8
+                Layout.fillWidth: true
+                Layout.minimumWidth: 0
                 SymbolImage {
                     symbol: "person.crop.circle.fill"
                     size: 28
@@ -28,22 +32,29 @@ SettingsSection {
                 }
                 ColumnLayout {
                     spacing: 2
+                    Layout.fillWidth: true
+                    Layout.minimumWidth: 0
                     Label {
                         objectName: "userDisplayName"
                         text: account.auth.currentUser.displayName ?? ""
                         textFormat: Text.PlainText
+                        elide: Text.ElideRight
                         font.weight: Font.Medium
+                        Layout.fillWidth: true
+                        Layout.minimumWidth: 0
                     }
                     Label {
                         objectName: "userEmail"
                         text: account.auth.currentUser.email ?? ""
                         textFormat: Text.PlainText
+                        elide: Text.ElideRight
                         opacity: 0.65
                         font.pointSize: Math.max(1, Qt.application.font.pointSize - 2)
+                        Layout.fillWidth: true
+                        Layout.minimumWidth: 0
                     }
                 }
             }
-            Item { Layout.fillWidth: true }
             Button {
                 objectName: "signOutButton"
                 text: "Sign Out"
@@ -144,7 +155,7 @@ SettingsSection {
         }
     }
 
-    Dialog {
+    AppDialog {
         id: createTeamDialog
         objectName: "createTeamDialog"
         title: "Create Team"
@@ -176,7 +187,7 @@ SettingsSection {
                 Layout.fillWidth: true
             }
         }
-        footer: DialogButtonBox {
+        footer: AppDialogButtons {
             Button {
                 objectName: "createTeamButton"
                 text: "Create"

@@ -172,7 +172,7 @@ ColumnLayout {
         }
     }
 
-    Dialog {
+    AppDialog {
         id: createDialog
         objectName: "createTeamDialog"
         parent: Overlay.overlay
@@ -183,7 +183,7 @@ ColumnLayout {
             Label { text: "Enter a name for your new team." }
             TextField { id: nameField; objectName: "newTeamName"; placeholderText: "Team name"; Layout.fillWidth: true }
         }
-        footer: DialogButtonBox {
+        footer: AppDialogButtons {
             Button {
                 objectName: "createTeamButton"
                 text: "Create"

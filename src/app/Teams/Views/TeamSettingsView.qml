@@ -134,6 +134,9 @@ Item {
                                     text: view.presenter.errorMessage
                                     textFormat: Text.PlainText
                                     color: view.legible(ThemeColors.error)
+                                    wrapMode: Text.Wrap
+                                    Layout.fillWidth: true
+                                    Layout.minimumWidth: 0
                                 }
                                 Item { Layout.fillWidth: true }
                                 Button {
@@ -210,6 +213,8 @@ Item {
                                 text: view.presenter.errorMessage
                                 textFormat: Text.PlainText
                                 color: view.legible(ThemeColors.error)
+                                wrapMode: Text.Wrap
+                                Layout.fillWidth: true
                             }
                         }
                     }
@@ -237,6 +242,8 @@ Item {
                                     required property int index
                                     Layout.fillWidth: true
                                     spacing: 0
+                                    // A long name or e-mail is cut short, so that the role controls
+                                    // stay in the window.
                                     RowLayout {
                                         objectName: "memberRow_" + memberRow.modelData.email
                                         Layout.fillWidth: true
@@ -246,14 +253,25 @@ Item {
                                         SymbolImage { symbol: "person.crop.circle.fill"; size: 20; color: view.secondaryText }
                                         ColumnLayout {
                                             spacing: 1
+                                            Layout.fillWidth: true
+                                            Layout.minimumWidth: 0
                                             Label {
                                                 objectName: "memberName_" + memberRow.modelData.email
                                                 text: memberRow.modelData.displayName
                                                 textFormat: Text.PlainText
+                                                elide: Text.ElideRight
+                                                Layout.fillWidth: true
+                                                Layout.minimumWidth: 0
                                             }
-                                            Label { text: memberRow.modelData.email; textFormat: Text.PlainText; color: view.secondaryText }
+                                            Label {
+                                                text: memberRow.modelData.email
+                                                textFormat: Text.PlainText
+                                                elide: Text.ElideRight
+                                                color: view.secondaryText
+                                                Layout.fillWidth: true
+                                                Layout.minimumWidth: 0
+                                            }
                                         }
-                                        Item { Layout.fillWidth: true }
                                         ComboBox {
                                             objectName: "rolePicker_" + memberRow.modelData.email
                                             visible: memberRow.modelData.hasControls
@@ -329,11 +347,24 @@ Item {
                                     SymbolImage { symbol: "envelope.badge.fill"; size: 20; color: view.secondaryText }
                                     ColumnLayout {
                                         spacing: 1
-                                        Label { text: invitationRow.modelData.email; textFormat: Text.PlainText }
+                                        Layout.fillWidth: true
+                                        Layout.minimumWidth: 0
+                                        Label {
+                                            text: invitationRow.modelData.email
+                                            textFormat: Text.PlainText
+                                            elide: Text.ElideRight
+                                            Layout.fillWidth: true
+                                            Layout.minimumWidth: 0
+                                        }
                                         Label { text: "Pending"; color: view.legible(ThemeColors.warning) }
                                     }
-                                    Item { Layout.fillWidth: true }
-                                    Label { text: invitationRow.modelData.role; textFormat: Text.PlainText; color: view.secondaryText }
+                                    Label {
+                                        text: invitationRow.modelData.role
+                                        textFormat: Text.PlainText
+                                        elide: Text.ElideRight
+                                        color: view.secondaryText
+                                        Layout.maximumWidth: 120
+                                    }
                                 }
                             }
                         }
@@ -372,7 +403,7 @@ Item {
         }
     }
 
-    component ConfirmAlert: Dialog {
+    component ConfirmAlert: AppDialog {
         id: alert
         property string message
         property string confirmText
@@ -385,7 +416,7 @@ Item {
             wrapMode: Text.WordWrap
             width: 360
         }
-        footer: DialogButtonBox {
+        footer: AppDialogButtons {
             Button {
                 text: "Cancel"
                 DialogButtonBox.buttonRole: DialogButtonBox.RejectRole

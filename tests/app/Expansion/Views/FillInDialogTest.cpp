@@ -113,3 +113,50 @@ TEST_F(FillInDialogTest, NewDialogCancelsOneStillOpen) {
     ASSERT_TRUE(waitFor([&] { return answers == 2; }));
     EXPECT_EQ(answer, (Values{{"Second", "v"}}));
 }
+
+// Nothing the user needs leaves the dialog. With few fields, names that wrap make it taller; with
+// ten, the fields scroll between the header and the buttons and the keyboard brings each into
+// view. Insert stays in the window, where a click takes it.
+TEST_F(FillInDialogTest, EveryFieldAndInsertStayWithinReach) {
+    const std::string greeting =
+        "The name of the person who receives this letter, written exactly as the greeting at the top of the page "
+        "should show it";
+    const std::string closing =
+        "The words that close the letter before the signature, with the sender's title after them";
+    const auto rectOf = [&](const QString& name) {
+        QQuickItem* shown = item(name);
+        return shown->mapRectToScene(QRectF(0, 0, shown->width(), shown->height()));
+    };
+    // Between the header and the buttons, inside the window.
+    const auto inView = [&](const std::string& name) {
+        const QRectF visible(QPointF(0, rectOf("fillInSubtitle").bottom()),
+                             QPointF(controller.panel()->width(),
+                                     std::min<qreal>(rectOf("fillInInsert").top(), controller.panel()->height())));
+        return visible.contains(rectOf("fillInField:" + QString::fromStdString(name)));
+    };
+    const auto insertInWindow = [&] {
+        return QRectF(QPointF(0, 0), controller.panel()->size()).contains(rectOf("fillInInsert"));
+    };
+
+    open({greeting, "City"});
+    EXPECT_TRUE(insertInWindow());
+    EXPECT_TRUE(inView(greeting));
+    EXPECT_TRUE(inView("City")) << "the dialog grows by the lines the long name wraps to";
+
+    std::vector<std::string> names{"Title",    greeting, "Company", "Street", "City",
+                                   "Postcode", closing,  "Phone",   "Email",  "Date"};
+    open(names);
+    EXPECT_EQ(controller.panel()->height(), FillInFieldsWindowController::kMaxHeight);
+    Values typed;
+    for (size_t i = 0; i < names.size(); ++i) {
+        ASSERT_TRUE(field(QString::fromStdString(names[i]))->hasActiveFocus()) << names[i];
+        EXPECT_TRUE(inView(names[i])) << names[i] << " has the keyboard but is out of view";
+        type("v" + std::to_string(i));
+        typed[names[i]] = "v" + std::to_string(i);
+        if (i + 1 < names.size()) key(Qt::Key_Return);
+    }
+    ASSERT_TRUE(insertInWindow());
+    click("fillInInsert");
+    ASSERT_TRUE(waitFor([&] { return answers == 2; }));
+    EXPECT_EQ(answer, typed);
+}

@@ -259,3 +259,30 @@ TEST_F(SettingsViewTest, EscapeClosesAnOpenDialogFirstThenTheSheet) {
     key(Qt::Key_Escape);
     EXPECT_FALSE(windowState.showingSettings());
 }
+
+// A display name and an e-mail far wider than the sheet give way: Sign Out stays inside the
+// window at its smallest, where a click takes it.
+TEST_F(SettingsViewTest, ALongNameNeverPushesSignOutOutOfTheWindow) {
+    close();
+    auto backendState = fixture();
+    auto& account = backendState["auth"]["accounts"]["access-rowan-1"];
+    account["displayName"] = "Rowan Alexandra Maximiliana Tesk-Featherstonehaugh of the Northern Reaches and Beyond";
+    account["email"] = "rowan.alexandra.maximiliana.tesk-featherstonehaugh@a-rather-long-company-domain.example.com";
+    backend.reset(backendState);
+    auth.signOut();
+    auth.signInWithGoogle();
+    QCoro::waitFor(auth.handleOAuthCallback(
+        QUrl("sablix://auth/callback?code=access-rowan-1&refresh_token=refresh-rowan-1&expires_at="
+             "2099-01-01T00:00:00Z&user_id=5A0E1C2B-3D4F-4A5B-8C6D-7E8F9A0B1C2D")));
+    ASSERT_EQ(auth.currentUser()->email, account["email"]);
+
+    open();
+    view->resize(500, 400);  // the settings window at its smallest
+    ASSERT_TRUE(waitFor([&] { return view->rootObject()->width() == 500; }));
+    QQuickItem* signOut = item("signOutButton");
+    const QRectF rect = signOut->mapRectToScene(QRectF(0, 0, signOut->width(), signOut->height()));
+    EXPECT_TRUE(QRectF(0, 0, 500, 400).contains(rect))
+        << "Sign Out at " << rect.x() << "," << rect.y() << " " << rect.width() << "x" << rect.height();
+    click("signOutButton");
+    EXPECT_FALSE(auth.isAuthenticated());
+}

@@ -214,7 +214,7 @@ Item {
         }
     }
 
-    Dialog {
+    AppDialog {
         id: deleteConfirmation
         objectName: "deleteTagConfirmation"
         parent: Overlay.overlay
@@ -232,7 +232,7 @@ Item {
                   + "\" tag from all snippets. The snippets themselves will not be deleted."
         }
 
-        footer: DialogButtonBox {
+        footer: AppDialogButtons {
             Button {
                 objectName: "deleteTagConfirm"
                 text: "Delete"
@@ -255,7 +255,7 @@ Item {
         }
     }
 
-    Dialog {
+    AppDialog {
         id: failureDialog
         objectName: "deleteTagFailure"
         parent: Overlay.overlay
