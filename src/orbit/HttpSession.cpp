@@ -262,9 +262,9 @@ struct Transfer {
         easy = curl_easy_init();
         if (!easy) return false;
         std::vector<std::pair<std::string, std::string>> all(sessionHeaders.begin(), sessionHeaders.end());
-        for (const auto& [name, value] : request.headers) {
-            std::erase_if(all, [&](const auto& header) { return sameName(header.first, name); });
-            all.emplace_back(name, value);
+        for (const auto& header : request.headers) {
+            std::erase_if(all, [&](const auto& earlier) { return sameName(earlier.first, header.first); });
+            all.push_back(header);
         }
         for (const auto& [name, value] : all) {
             // libcurl must know the encoding it asked for, or it hands the answer over still encoded.
@@ -397,11 +397,11 @@ struct HttpSession::State {
     const std::string threadName;
     CURLM* multi = nullptr;
     std::atomic<ExchangeId> lastId{0};
-    std::mutex lock;  // guards pending, cancels, cancelEverything and stopping
+    std::mutex lock;  // guards pending, cancels, cancelThrough and stopping
     std::condition_variable woken;
     std::deque<std::unique_ptr<Transfer>> pending;
     std::unordered_set<ExchangeId> cancels;
-    bool cancelEverything = false;
+    ExchangeId cancelThrough = 0;  // every exchange up to this one is cancelled
     bool stopping = false;
 };
 
@@ -424,17 +424,17 @@ void HttpSession::State::run() {
     while (true) {
         std::deque<std::unique_ptr<Transfer>> incoming;
         std::unordered_set<ExchangeId> cancelled;
-        bool everything = false;
+        ExchangeId through = 0;
         bool stop = false;
         {
             std::lock_guard guard(lock);
             incoming.swap(pending);
             cancelled.swap(cancels);
-            everything = std::exchange(cancelEverything, false);
+            through = cancelThrough;
             stop = stopping;
         }
         for (auto& transfer : incoming) {
-            if (everything || cancelled.contains(transfer->id)) {
+            if (transfer->id <= through || cancelled.contains(transfer->id)) {
                 HttpResponse response;
                 response.failure = HttpResponse::Failure::cancelled;
                 response.reason = "The exchange was cancelled";
@@ -462,7 +462,7 @@ void HttpSession::State::run() {
         }
         std::vector<CURL*> ending;
         for (const auto& [easy, transfer] : active)
-            if (everything || cancelled.contains(transfer->id)) ending.push_back(easy);
+            if (transfer->id <= through || cancelled.contains(transfer->id)) ending.push_back(easy);
         for (CURL* easy : ending) end(easy, HttpResponse::Failure::cancelled);
 
         int running = 0;
@@ -541,7 +541,7 @@ void HttpSession::cancel(ExchangeId exchange) {
 void HttpSession::cancelAll() {
     {
         std::lock_guard guard(state_->lock);
-        state_->cancelEverything = true;
+        state_->cancelThrough = state_->lastId.load();
     }
     wake();
 }

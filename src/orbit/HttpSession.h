@@ -90,8 +90,9 @@ public:
     HttpSession& operator=(const HttpSession&) = delete;
 
     ExchangeId send(HttpRequest request, Completion completion);
-    // Ends the exchange (or every exchange under way) as soon as the session's thread gets to it;
-    // its completion is called with Failure::cancelled, unless it had already ended.
+    // Ends the exchange (or every exchange sent so far) as soon as the session's thread gets to it;
+    // its completion is called with Failure::cancelled, unless it had already ended. Exchanges
+    // sent later are not touched.
     void cancel(ExchangeId exchange);
     void cancelAll();
 
