@@ -101,8 +101,10 @@ QCoro::Task<> AIGenerationViewModel::run(std::shared_ptr<AIServiceProtocol> serv
 
 void AIGenerationViewModel::appendFragment(const std::string& fragment) {
     if (fragment.empty()) return;
-    generatedText_ += QString::fromStdString(fragment);
+    const QString added = QString::fromStdString(fragment);
+    generatedText_ += added;
     emit generatedTextChanged();
+    emit generatedTextAppended(added);
 }
 
 void AIGenerationViewModel::finish(std::optional<std::string> message) {
@@ -116,6 +118,7 @@ void AIGenerationViewModel::setGeneratedText(const QString& text) {
     if (text == generatedText_) return;
     generatedText_ = text;
     emit generatedTextChanged();
+    if (!text.isEmpty()) emit generatedTextAppended(text);
 }
 
 void AIGenerationViewModel::setIsGenerating(bool value) {

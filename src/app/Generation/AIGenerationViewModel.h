@@ -64,6 +64,10 @@ public:
 
 signals:
     void generatedTextChanged();
+    // After generatedTextChanged, when the text is not empty: what the change put at the end of
+    // the text it kept, which is the whole text when it kept none (the first fragment, a text set
+    // whole). A fragment costs its own length, however long the text already is.
+    void generatedTextAppended(const QString& added);
     void isGeneratingChanged();
     void errorMessageChanged();
     void showPromptHintChanged();

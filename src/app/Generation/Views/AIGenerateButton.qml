@@ -5,16 +5,18 @@ import Sablix
 
 // The editor's control for having AI write the content: an optional prompt hint, then Generate,
 // Stop or Regenerate, then the last error. All state is the view model's; the control's only
-// output is accept, which receives the whole generated text each time it changes to a non-empty
-// one, so the content fills while the answer streams in.
+// outputs are accept and append, through which the content fills while the answer streams in.
 ColumnLayout {
     id: control
     objectName: "aiGenerateButton"
 
     property var viewModel: null
     property string snippetTitle
-    // Each time a generated text arrives; never with an empty text.
+    // A generated text that stands whole: the first fragment of an answer, or one set whole.
     signal accept(string text)
+    // Each later fragment, to go at the end of what accept and append gave so far: handing over
+    // only the fragment keeps its cost from growing with the answer.
+    signal append(string text)
 
     // Over Generate or Regenerate; one flag serves both.
     property bool isGenerateHovered: false
@@ -33,10 +35,11 @@ ColumnLayout {
 
     Connections {
         target: control.viewModel
-        function onGeneratedTextChanged() {
-            const text = control.viewModel.generatedText
-            if (text.length > 0)
-                control.accept(text)
+        function onGeneratedTextAppended(added) {
+            if (added.length === control.viewModel.generatedText.length)
+                control.accept(added)
+            else
+                control.append(added)
         }
     }
 

@@ -2,6 +2,7 @@
 #include <QGuiApplication>
 #include <QQmlProperty>
 #include <QSignalSpy>
+#include <QTextDocument>
 #include <gtest/gtest.h>
 
 #include "Snippets/SnippetController.h"
@@ -231,6 +232,38 @@ TEST_F(SnippetDetailViewTest, GeneratesIntoTheContentStopsAndShowsFailures) {
     EXPECT_EQ(presenter.editor()->snippet(), "Dear team, welcome.");
     EXPECT_EQ(generationError(), "");
     EXPECT_EQ(nlohmann::json::parse(stack.backend.log().back().body)["promptHint"], "formal");
+}
+
+// A long answer arriving quickly: the editor's document takes in each fragment once instead of
+// the whole text again, Stop ends the stream still open, and Save stores what is shown.
+TEST_F(SnippetDetailViewTest, ALongAnswerIsAddedFragmentByFragmentStopsAndIsSavedAsShown) {
+    ASSERT_TRUE(stack.start());
+    right.showNewSnippetView();
+    type("greet");
+    std::vector<std::string> fragments;
+    std::string whole;
+    for (int i = 0; i < 2000; ++i) {
+        fragments.push_back("fragment " + std::to_string(i) + (i % 4 == 3 ? "\n" : " "));
+        whole += fragments.back();
+    }
+    stack.script({{"fragments", fragments}, {"done", false}, {"hold", true}});
+    QTextDocument* document =
+        item("contentEditor")->property("textDocument").value<QQuickTextDocument*>()->textDocument();
+    qsizetype added = 0;
+    QObject::connect(document, &QTextDocument::contentsChange, [&](int, int, int charsAdded) { added += charsAdded; });
+
+    click("generateButton");
+    ASSERT_TRUE(waitFor([&] { return documentText("contentEditor").size() == qsizetype(whole.size()); }));
+    EXPECT_EQ(documentText("contentEditor").toStdString(), whole);
+    EXPECT_LE(added, qsizetype(whole.size()) * 2) << "fragments went in as the whole text again";
+
+    ASSERT_EQ(generateRow(), "stop") << "the answer's connection is still open";
+    click("stopButton");
+    EXPECT_EQ(generateRow(), "regenerate");
+    ASSERT_TRUE(waitFor([&] { return stack.streams().at(0).value("closedByClient", false); }));
+    click("saveButton");
+    ASSERT_TRUE(shows("snippetContentView"));
+    EXPECT_EQ(middle.allItems().back().snippet, whole);
 }
 
 TEST_F(SnippetDetailViewTest, ThePreviewReadsTheClipboardOnlyWhileTheWindowIsShown) {

@@ -22,6 +22,9 @@ SnippetEditorPresenter::SnippetEditorPresenter(SnippetItem snippet, const std::v
     };
     connect(&settings_, &SnippetSettings::maxTitleLengthChanged, this, revalidate);
     connect(&settings_, &SnippetSettings::autoRemoveWhitespaceChanged, this, revalidate);
+    settleTimer_.setSingleShot(true);
+    settleTimer_.setInterval(kSettleIntervalMs);
+    connect(&settleTimer_, &QTimer::timeout, this, &SnippetEditorPresenter::settleAppended);
 }
 
 QStringList SnippetEditorPresenter::tags() const {
@@ -44,6 +47,8 @@ void SnippetEditorPresenter::setSnippetTitle(const QString& title) {
 
 void SnippetEditorPresenter::setSnippet(const QString& content) {
     if (content == content_) return;
+    // What follows tells of the appended content too.
+    settleTimer_.stop();
     content_ = content;
     item_.snippet = content.toStdString();
     emit snippetChanged();
@@ -52,6 +57,7 @@ void SnippetEditorPresenter::setSnippet(const QString& content) {
 }
 
 void SnippetEditorPresenter::saveWithValidation() {
+    if (settleTimer_.isActive()) settleAppended();
     if (validate().isValid) emit saveRequested();
 }
 
@@ -81,6 +87,21 @@ void SnippetEditorPresenter::removeTag(const QString& tag) {
 
 void SnippetEditorPresenter::acceptGeneratedText(const QString& text) {
     if (!text.isEmpty()) setSnippet(text);
+}
+
+void SnippetEditorPresenter::appendGeneratedText(const QString& text) {
+    if (text.isEmpty()) return;
+    content_ += text;
+    item_.snippet += text.toStdString();
+    emit snippetAppended(text);
+    if (!settleTimer_.isActive()) settleTimer_.start();
+}
+
+void SnippetEditorPresenter::settleAppended() {
+    settleTimer_.stop();
+    emit snippetChanged();
+    validate();
+    emit edited();
 }
 
 void SnippetEditorPresenter::setAIGeneration(AIGenerationViewModel* model) {

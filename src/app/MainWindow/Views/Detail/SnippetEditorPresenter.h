@@ -2,6 +2,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QtQml/qqmlregistration.h>
 #include <vector>
 
@@ -31,6 +32,8 @@ class SnippetEditorPresenter final : public QObject {
     Q_PROPERTY(sablix::AIGenerationViewModel* aiGeneration READ aiGeneration CONSTANT)
 
 public:
+    static constexpr int kSettleIntervalMs = 100;
+
     // existingSnippets is read at each validation, so it sees the list as it is then. No message
     // shows until the first change or Save, even for a stored snippet that would fail; from then
     // on every change of the settings validates again.
@@ -65,6 +68,11 @@ public:
     Q_INVOKABLE void removeTag(const QString& tag);
     // Generated content replaces the content whole; an empty text changes nothing.
     Q_INVOKABLE void acceptGeneratedText(const QString& text);
+    // More generated content goes at the end, at a cost that does not grow with the content: the
+    // editor gets only the added text (snippetAppended), and what looks at the whole snippet
+    // (snippetChanged, validation, edited) follows at most once per kSettleIntervalMs, or at once
+    // when the snippet is saved or changed otherwise.
+    Q_INVOKABLE void appendGeneratedText(const QString& text);
     // Takes over a working copy that the host replaced while the editor is open, as changes of
     // title and content.
     void replaceSnippet(const SnippetItem& snippet);
@@ -72,6 +80,8 @@ public:
 signals:
     void snippetTitleChanged();
     void snippetChanged();
+    // The text went at the end of the content; snippetChanged follows later.
+    void snippetAppended(const QString& text);
     void tagsChanged();
     void validationChanged();
     // The working copy changed (title, content or tags).
@@ -81,6 +91,8 @@ signals:
 
 private:
     SnippetValidationResult validate();
+    // Tells of the content appended since the last time.
+    void settleAppended();
 
     SnippetItem item_;
     QString title_;
@@ -93,6 +105,7 @@ private:
     AIGenerationViewModel* aiGeneration_ = nullptr;
     // Messages show once the snippet was first changed or saved.
     bool validated_ = false;
+    QTimer settleTimer_;
 };
 
 }  // namespace sablix

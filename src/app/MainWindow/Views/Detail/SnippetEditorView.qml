@@ -261,6 +261,13 @@ FocusScope {
                             contentArea.text = editorView.form.snippet
                             contentArea.updatingFromForm = false
                         }
+                        // Only the added text is laid out: a stream of generated fragments costs
+                        // no more per fragment as the content grows.
+                        function onSnippetAppended(text) {
+                            contentArea.updatingFromForm = true
+                            contentArea.insert(contentArea.length, text)
+                            contentArea.updatingFromForm = false
+                        }
                     }
                 }
             }
@@ -276,6 +283,7 @@ FocusScope {
             snippetTitle: editorView.form.snippetTitle
             Layout.fillWidth: true
             onAccept: text => editorView.form.acceptGeneratedText(text)
+            onAppend: text => editorView.form.appendGeneratedText(text)
         }
 
         Label {
