@@ -101,10 +101,12 @@ QCoro::Task<> AIGenerationViewModel::run(std::shared_ptr<AIServiceProtocol> serv
 
 void AIGenerationViewModel::appendFragment(const std::string& fragment) {
     if (fragment.empty()) return;
+    const bool whole = generatedText_.isEmpty();
     const QString added = QString::fromStdString(fragment);
     generatedText_ += added;
     emit generatedTextChanged();
-    emit generatedTextAppended(added);
+    if (whole) emit hasGeneratedTextChanged();
+    emit generatedTextAppended(added, whole);
 }
 
 void AIGenerationViewModel::finish(std::optional<std::string> message) {
@@ -116,9 +118,11 @@ void AIGenerationViewModel::finish(std::optional<std::string> message) {
 
 void AIGenerationViewModel::setGeneratedText(const QString& text) {
     if (text == generatedText_) return;
+    const bool had = !generatedText_.isEmpty();
     generatedText_ = text;
     emit generatedTextChanged();
-    if (!text.isEmpty()) emit generatedTextAppended(text);
+    if (had != !text.isEmpty()) emit hasGeneratedTextChanged();
+    if (!text.isEmpty()) emit generatedTextAppended(text, true);
 }
 
 void AIGenerationViewModel::setIsGenerating(bool value) {

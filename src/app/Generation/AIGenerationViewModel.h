@@ -29,6 +29,9 @@ namespace sablix {
 class AIGenerationViewModel final : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString generatedText READ generatedText WRITE setGeneratedText NOTIFY generatedTextChanged)
+    // Whether generatedText holds anything; changes only when that does, so a view that only asks
+    // this does not copy the whole text at every fragment.
+    Q_PROPERTY(bool hasGeneratedText READ hasGeneratedText NOTIFY hasGeneratedTextChanged)
     Q_PROPERTY(bool isGenerating READ isGenerating NOTIFY isGeneratingChanged)
     // Empty while there is no message.
     Q_PROPERTY(QString errorMessage READ errorMessageText NOTIFY errorMessageChanged)
@@ -54,6 +57,7 @@ public:
 
     QString generatedText() const { return generatedText_; }
     void setGeneratedText(const QString& text);
+    bool hasGeneratedText() const { return !generatedText_.isEmpty(); }
     bool isGenerating() const { return isGenerating_; }
     const std::optional<std::string>& errorMessage() const { return errorMessage_; }
     QString errorMessageText() const { return QString::fromStdString(errorMessage_.value_or("")); }
@@ -64,10 +68,11 @@ public:
 
 signals:
     void generatedTextChanged();
+    void hasGeneratedTextChanged();
     // After generatedTextChanged, when the text is not empty: what the change put at the end of
-    // the text it kept, which is the whole text when it kept none (the first fragment, a text set
-    // whole). A fragment costs its own length, however long the text already is.
-    void generatedTextAppended(const QString& added);
+    // the text it kept, or (whole) the whole text when it kept none (the first fragment, a text
+    // set whole). A fragment costs its own length, however long the text already is.
+    void generatedTextAppended(const QString& added, bool whole);
     void isGeneratingChanged();
     void errorMessageChanged();
     void showPromptHintChanged();

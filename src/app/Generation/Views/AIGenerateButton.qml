@@ -35,8 +35,8 @@ ColumnLayout {
 
     Connections {
         target: control.viewModel
-        function onGeneratedTextAppended(added) {
-            if (added.length === control.viewModel.generatedText.length)
+        function onGeneratedTextAppended(added, whole) {
+            if (whole)
                 control.accept(added)
             else
                 control.append(added)
@@ -117,7 +117,7 @@ ColumnLayout {
         GenerateStyleButton {
             objectName: "generateButton"
             visible: control.viewModel !== null && !control.viewModel.isGenerating
-                     && control.viewModel.generatedText.length === 0
+                     && !control.viewModel.hasGeneratedText
             symbol: "\u2726"
             text: "Generate with AI"
             onClicked: control.viewModel.generate(control.snippetTitle)
@@ -125,7 +125,7 @@ ColumnLayout {
         GenerateStyleButton {
             objectName: "regenerateButton"
             visible: control.viewModel !== null && !control.viewModel.isGenerating
-                     && control.viewModel.generatedText.length > 0
+                     && control.viewModel.hasGeneratedText
             symbol: "\u21BB"
             text: "Regenerate"
             onClicked: control.regenerate()

@@ -1,6 +1,7 @@
 #include "MainWindow/Views/Detail/SnippetEditorPresenter.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "MainWindow/SnippetEditorRules.h"
 #include "Snippets/SnippetSettings.h"
@@ -46,11 +47,15 @@ void SnippetEditorPresenter::setSnippetTitle(const QString& title) {
 }
 
 void SnippetEditorPresenter::setSnippet(const QString& content) {
-    if (content == content_) return;
+    // An edit while generated text waits to be shown: that text still follows what the editor
+    // holds, and the editor is given the whole content again.
+    const bool editorLacksSome = !unshownAppend_.isEmpty();
+    const QString whole = editorLacksSome ? content + std::exchange(unshownAppend_, QString()) : content;
+    if (whole == content_ && !editorLacksSome) return;
     // What follows tells of the appended content too.
     settleTimer_.stop();
-    content_ = content;
-    item_.snippet = content.toStdString();
+    content_ = whole;
+    item_.snippet = whole.toStdString();
     emit snippetChanged();
     validate();
     emit edited();
@@ -86,19 +91,22 @@ void SnippetEditorPresenter::removeTag(const QString& tag) {
 }
 
 void SnippetEditorPresenter::acceptGeneratedText(const QString& text) {
-    if (!text.isEmpty()) setSnippet(text);
+    if (text.isEmpty()) return;
+    unshownAppend_.clear();
+    setSnippet(text);
 }
 
 void SnippetEditorPresenter::appendGeneratedText(const QString& text) {
     if (text.isEmpty()) return;
     content_ += text;
     item_.snippet += text.toStdString();
-    emit snippetAppended(text);
+    unshownAppend_ += text;
     if (!settleTimer_.isActive()) settleTimer_.start();
 }
 
 void SnippetEditorPresenter::settleAppended() {
     settleTimer_.stop();
+    if (!unshownAppend_.isEmpty()) emit snippetAppended(std::exchange(unshownAppend_, QString()));
     emit snippetChanged();
     validate();
     emit edited();
@@ -106,11 +114,18 @@ void SnippetEditorPresenter::settleAppended() {
 
 void SnippetEditorPresenter::setAIGeneration(AIGenerationViewModel* model) {
     aiGeneration_ = model;
-    if (model) model->setParent(this);
+    if (!model) return;
+    model->setParent(this);
+    // The end of a generation shows what it brought at once.
+    connect(model, &AIGenerationViewModel::isGeneratingChanged, this, [this, model] {
+        if (!model->isGenerating() && settleTimer_.isActive()) settleAppended();
+    });
 }
 
 void SnippetEditorPresenter::replaceSnippet(const SnippetItem& snippet) {
     if (snippet == item_) return;
+    // The host's copy is the truth now, generated text not yet shown included or not.
+    unshownAppend_.clear();
     const bool tagsDiffer = snippet.tags != item_.tags;
     const QString title = QString::fromStdString(snippet.snippetTitle);
     const QString content = QString::fromStdString(snippet.snippet);

@@ -69,9 +69,10 @@ public:
     // Generated content replaces the content whole; an empty text changes nothing.
     Q_INVOKABLE void acceptGeneratedText(const QString& text);
     // More generated content goes at the end, at a cost that does not grow with the content: the
-    // editor gets only the added text (snippetAppended), and what looks at the whole snippet
-    // (snippetChanged, validation, edited) follows at most once per kSettleIntervalMs, or at once
-    // when the snippet is saved or changed otherwise.
+    // content takes it at once, the editor gets only the added text (snippetAppended), and both
+    // that and what looks at the whole snippet (snippetChanged, validation, edited) follow at most
+    // once per kSettleIntervalMs, so a fast stream costs the window one update per interval. They
+    // follow at once when the generation ends, and when the snippet is saved or changed otherwise.
     Q_INVOKABLE void appendGeneratedText(const QString& text);
     // Takes over a working copy that the host replaced while the editor is open, as changes of
     // title and content.
@@ -106,6 +107,8 @@ private:
     // Messages show once the snippet was first changed or saved.
     bool validated_ = false;
     QTimer settleTimer_;
+    // Generated text in the content that the editor has not been given yet.
+    QString unshownAppend_;
 };
 
 }  // namespace sablix
