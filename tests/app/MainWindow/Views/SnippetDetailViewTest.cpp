@@ -236,7 +236,7 @@ TEST_F(SnippetDetailViewTest, GeneratesIntoTheContentStopsAndShowsFailures) {
 
 // A long answer arriving quickly: the editor's document takes in each fragment once instead of
 // the whole text again, Stop ends the stream still open, and Save stores what is shown.
-TEST_F(SnippetDetailViewTest, ALongAnswerIsAddedFragmentByFragmentStopsAndIsSavedAsShown) {
+TEST_F(SnippetDetailViewTest, ALongAnswerIsAddedAtTheEndStopsAndIsSavedAsShown) {
     ASSERT_TRUE(stack.start());
     right.showNewSnippetView();
     type("greet");
