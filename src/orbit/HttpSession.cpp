@@ -362,6 +362,15 @@ struct Transfer {
     }
 };
 
+// The end of an exchange that never reached libcurl.
+HttpResponse notStarted(HttpResponse::Failure failure, CURLcode code, const char* reason) {
+    HttpResponse response;
+    response.failure = failure;
+    response.reason = reason;
+    response.error = TransportError{code, reason};
+    return response;
+}
+
 void complete(const HttpSession::Completion& completion, HttpResponse response) {
     // A completion that throws must not take the session's thread, and every later exchange, down.
     try {
@@ -435,19 +444,13 @@ void HttpSession::State::run() {
         }
         for (auto& transfer : incoming) {
             if (transfer->id <= through || cancelled.contains(transfer->id)) {
-                HttpResponse response;
-                response.failure = HttpResponse::Failure::cancelled;
-                response.reason = "The exchange was cancelled";
-                response.error = TransportError{CURLE_ABORTED_BY_CALLBACK, response.reason};
-                finish(std::move(transfer), std::move(response));
+                finish(std::move(transfer), notStarted(HttpResponse::Failure::cancelled, CURLE_ABORTED_BY_CALLBACK,
+                                                       "The exchange was cancelled"));
                 continue;
             }
             if (!multi || !transfer->prepare(headers) || curl_multi_add_handle(multi, transfer->easy) != CURLM_OK) {
-                HttpResponse response;
-                response.failure = HttpResponse::Failure::transport;
-                response.reason = "The HTTP library could not start the request";
-                response.error = TransportError{CURLE_FAILED_INIT, response.reason};
-                finish(std::move(transfer), std::move(response));
+                finish(std::move(transfer), notStarted(HttpResponse::Failure::transport, CURLE_FAILED_INIT,
+                                                       "The HTTP library could not start the request"));
                 continue;
             }
             CURL* easy = transfer->easy;
