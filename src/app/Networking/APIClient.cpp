@@ -40,7 +40,7 @@ struct APIClient::Exchange {
 
 APIClient::APIClient(const AppEnvironment& environment)
     // An empty Accept-Encoding asks for every encoding the transport decodes.
-    : environment_(environment), session_({{"Accept-Encoding", ""}, {"User-Agent", "Sablix/1"}}, kThreadName) {}
+    : environment_(environment), session_({{"Accept-Encoding", ""}, {"User-Agent", "Sablix"}}, kThreadName) {}
 
 APIClient::~APIClient() {
     for (auto& [id, exchange] : waiting_) exchange->abandoned = true;
