@@ -103,13 +103,12 @@ public:
     // left suspended for ever. Requests that callers start in answer are stopped as well.
     void cancelAll();
 
-    // The address as a log line may show it: without its query, fragment and user information.
-    static std::string addressForLog(const std::string& address);
-
 private:
     friend class StreamingReply;
     struct Exchange;
 
+    // The address as a log line may show it: without its query, fragment and user information.
+    static std::string addressForLog(const std::string& address);
     orbit::HttpRequest prepare(const QUrl& url, const APIRequest& request) const;
     // What a request that brought no answer reports, with its log line where it needs one.
     std::string failureMessage(const orbit::HttpResponse& response, qint64 answerLimit, const char* what) const;
