@@ -57,8 +57,15 @@ std::string urlPart(CURLU* url, CURLUPart part, unsigned flags = 0) {
     return out;
 }
 
-// The origins of base and of location read against it; none when either is no address.
-std::optional<std::pair<Origin, Origin>> origins(const std::string& base, std::string_view location) {
+// Where a redirect leads: the origin it leaves, the one it reaches and the whole address.
+struct RedirectTarget {
+    Origin from;
+    Origin to;
+    std::string url;
+};
+
+// location read against base; none when either is no address.
+std::optional<RedirectTarget> redirectTarget(const std::string& base, std::string_view location) {
     std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
     if (!url || curl_url_set(url.get(), CURLUPART_URL, base.c_str(), 0) != CURLUE_OK) return std::nullopt;
     const auto origin = [&] {
@@ -66,9 +73,16 @@ std::optional<std::pair<Origin, Origin>> origins(const std::string& base, std::s
                       urlPart(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT)};
     };
     const Origin from = origin();
-    // Set on a handle that holds the base, a relative location is resolved against it.
-    if (curl_url_set(url.get(), CURLUPART_URL, std::string(location).c_str(), 0) != CURLUE_OK) return std::nullopt;
-    return std::pair(from, origin());
+    // Set on a handle that holds the base, a relative location is resolved against it. Schemes
+    // libcurl does not speak are read too, so that a refusal can name them.
+    if (location.empty() ||
+        curl_url_set(url.get(), CURLUPART_URL, std::string(location).c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
+        return std::nullopt;
+    char* whole = nullptr;
+    if (curl_url_get(url.get(), CURLUPART_URL, &whole, 0) != CURLUE_OK || !whole) return std::nullopt;
+    RedirectTarget target{from, origin(), whole};
+    curl_free(whole);
+    return target;
 }
 
 bool followable(long status) {
@@ -100,6 +114,17 @@ std::string readableReason(CURLcode result, long osErrno, const char* errorBuffe
     }
 }
 
+// The end of an exchange that never reached libcurl.
+HttpResponse notStarted(HttpResponse::Failure failure, CURLcode code, const char* reason) {
+    HttpResponse response;
+    response.failure = failure;
+    response.reason = reason;
+    response.error = TransportError{code, reason};
+    return response;
+}
+
+constexpr const char* kNotStartedReason = "The HTTP library could not start the request";
+
 // One exchange from the moment the thread takes it up.
 struct Transfer {
     HttpSession::ExchangeId id;
@@ -110,10 +135,21 @@ struct Transfer {
     std::string response;
     size_t bodyBytes = 0;
     HttpResponse::Failure failure = HttpResponse::Failure::none;
-    // The head of the answer being read: its Location, whether curl goes on to where it points,
-    // and whether the final status went to onStatus.
-    std::string location;
-    bool redirecting = false;
+    HttpResponse::RedirectRefusal refusal = HttpResponse::RedirectRefusal::none;
+    std::string refusedScheme;
+    // The head being read: its Location lines, and whether its body comes encoded or chunked (a
+    // declared length then says nothing of the size taken).
+    std::vector<std::string> locations;
+    bool transformed = false;
+    // What this hop (one request and its answer) has read of heads, interim ones and trailers
+    // included, and whether its final head has ended.
+    size_t headBytes = 0;
+    bool inBody = false;
+    // A redirect that is followed: where the next hop goes, and the status that sent it there.
+    std::optional<std::string> next;
+    long nextStatus = 0;
+    long redirects = 0;
+    bool crossedOrigin = false;  // a redirect led to another origin
     bool statusDelivered = false;
     // The bytes sent and received so far, and when that count last changed.
     curl_off_t moved = -1;
@@ -151,7 +187,6 @@ struct Transfer {
     static size_t write(char* data, size_t size, size_t count, void* self) {
         auto* transfer = static_cast<Transfer*>(self);
         const size_t bytes = size * count;
-        if (transfer->redirecting) return bytes;  // the body of a redirect that is followed
         transfer->lastMoved = Clock::now();
         transfer->deliverStatus();
         transfer->bodyBytes += bytes;
@@ -163,6 +198,10 @@ struct Transfer {
             transfer->request.onBody(std::string_view(data, bytes));
             return bytes;
         }
+        // Only a body longer than it declared outgrows its reservation: it grows once, to the
+        // limit, rather than by doubling.
+        if (transfer->response.size() + bytes > transfer->response.capacity())
+            transfer->reserveUpTo(transfer->request.maxResponseBytes);
         transfer->response.append(data, bytes);
         return bytes;
     }
@@ -174,39 +213,47 @@ struct Transfer {
         return transfer->takeHeaderLine(std::string_view(data, bytes)) ? bytes : 0;
     }
 
-    // False stops the exchange: a redirect the request's rule refuses, or an answer that declares
-    // more than the request takes.
+    // False stops this hop: a head past its bound, a redirect (refused, or followed by a hop of
+    // its own: its body is never read), or an answer that declares more than the request takes.
     bool takeHeaderLine(std::string_view line) {
-        if (line.starts_with("HTTP/")) {
-            location.clear();
-            redirecting = false;
+        headBytes += line.size();
+        if (headBytes > HttpSession::kMaxHeadBytes) {
+            failure = HttpResponse::Failure::headTooLarge;
+            return false;
+        }
+        if (inBody) return true;  // a trailer
+        if (!trimmed(line).empty()) {
+            const size_t colon = line.find(':');
+            if (colon == std::string_view::npos) return true;
+            const std::string_view name = line.substr(0, colon);
+            if (sameName(name, "Location"))
+                locations.emplace_back(trimmed(line.substr(colon + 1)));
+            else if (sameName(name, "Content-Encoding") || sameName(name, "Transfer-Encoding"))
+                transformed = true;
             return true;
         }
-        const size_t colon = line.find(':');
-        if (colon != std::string_view::npos) {
-            if (sameName(line.substr(0, colon), "Location")) location = trimmed(line.substr(colon + 1));
-            return true;
-        }
-        if (!trimmed(line).empty()) return true;
 
-        // The end of a head.
+        // The end of a head: an interim one, a redirect's, or the answer's own.
+        const std::vector<std::string> found = std::exchange(locations, {});
+        const bool bodyTransformed = std::exchange(transformed, false);
         const long code = status();
         if (code < 200) return true;
-        if (!location.empty() && followable(code)) {
-            if (!redirectAllowed()) {
-                failure = HttpResponse::Failure::redirectRefused;
-                return false;
-            }
-            redirecting = true;
-            return true;
+        if (followable(code) && !found.empty()) {
+            judgeRedirect(code, found);
+            return false;
         }
+        inBody = true;
         curl_off_t declared = -1;
         curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared);
         if (declared > static_cast<curl_off_t>(request.maxResponseBytes)) {
             failure = HttpResponse::Failure::tooLarge;
             return false;
         }
-        if (!request.onBody) reserveBody(declared);
+        if (!request.onBody) {
+            // A declared length is the size taken only of a body that comes as it is.
+            const bool known = declared >= 0 && !bodyTransformed;
+            reserveUpTo(known ? static_cast<size_t>(declared) : request.maxResponseBytes);
+        }
         deliverStatus();
         return true;
     }
@@ -215,10 +262,9 @@ struct Transfer {
     // the new one at once, and a freed buffer may stay resident. Pages of the reservation that
     // the answer never fills are never touched, so they cost nothing; a small answer gives them
     // back at the end (shrinkBody).
-    void reserveBody(curl_off_t declared) {
-        const size_t expected = declared >= 0 ? static_cast<size_t>(declared) : request.maxResponseBytes;
+    void reserveUpTo(size_t bytes) {
         try {
-            response.reserve(std::min(expected, request.maxResponseBytes));
+            response.reserve(std::min(bytes, request.maxResponseBytes));
         } catch (const std::bad_alloc&) {
             // Without the reservation the body grows as it comes.
         }
@@ -228,17 +274,59 @@ struct Transfer {
         if (response.capacity() > 2 * response.size() + 4096) response.shrink_to_fit();
     }
 
-    bool redirectAllowed() const {
-        const auto both = origins(lastURL(), location);
-        if (!both) return false;
-        const auto& [from, to] = *both;
-        if (to.scheme != "http" && to.scheme != "https") return false;
+    // Sets where the exchange goes next, or why it goes nowhere. Only an address known for sure
+    // is followed: one Location line that reads as an address.
+    void judgeRedirect(long code, const std::vector<std::string>& found) {
+        using Refusal = HttpResponse::RedirectRefusal;
+        const auto refuse = [this](Refusal why, std::string scheme = {}) {
+            failure = HttpResponse::Failure::redirectRefused;
+            refusal = why;
+            refusedScheme = std::move(scheme);
+        };
+        const auto target = found.size() == 1 ? redirectTarget(lastURL(), found.front()) : std::nullopt;
+        if (!target) return refuse(Refusal::unclearAddress);
+        const auto& [from, to, url] = *target;
+        const bool downgrade = from.scheme == "https" && to.scheme == "http";
+        if (to.scheme != "http" && to.scheme != "https") return refuse(Refusal::scheme, to.scheme);
         switch (request.redirects) {
-        case HttpRequest::Redirects::anyWebAddress: return true;
-        case HttpRequest::Redirects::noDowngrade: return !(from.scheme == "https" && to.scheme == "http");
-        case HttpRequest::Redirects::sameOrigin: return from == to;
+        case HttpRequest::Redirects::anyWebAddress: break;
+        case HttpRequest::Redirects::noDowngrade:
+            if (downgrade) return refuse(Refusal::scheme, to.scheme);
+            break;
+        case HttpRequest::Redirects::sameOrigin:
+            if (downgrade) return refuse(Refusal::scheme, to.scheme);
+            if (from != to) return refuse(Refusal::anotherOrigin);
+            break;
         }
-        return false;
+        next = url;
+        nextStatus = code;
+        crossedOrigin = crossedOrigin || from != to;
+    }
+
+    // Starts the hop a followed redirect asked for, on a handle of its own; the exchange's end
+    // when there is none.
+    std::optional<HttpResponse> hop(const std::map<std::string, std::string>& sessionHeaders) {
+        errorBuffer[0] = '\0';
+        if (++redirects > HttpSession::kMaxRedirects) return outcome(CURLE_TOO_MANY_REDIRECTS);
+        request.url = *std::exchange(next, std::nullopt);
+        // As browsers do: 303 fetches what it names; 300-302 turn a POST into a GET.
+        const bool toGet = nextStatus == 303 ? request.method != "HEAD" : nextStatus <= 302 && request.method == "POST";
+        if (toGet) {
+            request.method = "GET";
+            request.body.clear();
+        }
+        curl_easy_cleanup(std::exchange(easy, nullptr));
+        curl_slist_free_all(std::exchange(headers, nullptr));
+        headBytes = 0;
+        inBody = false;
+        moved = -1;
+        lastMoved = Clock::now();
+        if (!prepare(sessionHeaders)) {
+            HttpResponse out = notStarted(HttpResponse::Failure::transport, CURLE_FAILED_INIT, kNotStartedReason);
+            out.lastURL = request.url;
+            return out;
+        }
+        return std::nullopt;
     }
 
     static int progress(void* self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
@@ -267,6 +355,8 @@ struct Transfer {
             all.push_back(header);
         }
         for (const auto& [name, value] : all) {
+            // Credentials stay with the origin they were meant for.
+            if (crossedOrigin && (sameName(name, "Authorization") || sameName(name, "Cookie"))) continue;
             // libcurl must know the encoding it asked for, or it hands the answer over still encoded.
             if (sameName(name, "Accept-Encoding")) {
                 curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, value.c_str());
@@ -279,9 +369,10 @@ struct Transfer {
 
         curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kProtocols);
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, HttpSession::kMaxRedirects);
-        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
+        // Redirects are followed by hop(), so that the address judged is the one gone to.
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+        // The head of a proxy's tunnel is no head of the answer.
+        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                          std::max<long>(1, static_cast<long>(request.idleTimeout.count())));
@@ -290,7 +381,6 @@ struct Transfer {
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
-        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.maxResponseBytes));
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::write);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::header);
@@ -321,7 +411,9 @@ struct Transfer {
     HttpResponse outcome(CURLcode result) {
         HttpResponse out;
         out.lastURL = lastURL();
-        if (result == CURLE_FILESIZE_EXCEEDED) failure = HttpResponse::Failure::tooLarge;
+        // libcurl refuses a single header line past its own bound as if memory had run out.
+        if (result == CURLE_OUT_OF_MEMORY && !inBody && failure == HttpResponse::Failure::none)
+            failure = HttpResponse::Failure::headTooLarge;
         if (result == CURLE_OK && failure == HttpResponse::Failure::none) {
             const long code = status();
             if (code == 0) return out;
@@ -347,6 +439,10 @@ struct Transfer {
         case HttpResponse::Failure::tooLarge:
             description += ": the answer is larger than " + std::to_string(request.maxResponseBytes) + " bytes";
             break;
+        case HttpResponse::Failure::headTooLarge:
+            description +=
+                ": the answer's head is larger than " + std::to_string(HttpSession::kMaxHeadBytes) + " bytes";
+            break;
         case HttpResponse::Failure::timedOut:
             description = std::string(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)) + ": nothing moved for " +
                           std::to_string(request.idleTimeout.count()) + " ms, or the exchange passed its deadline";
@@ -357,19 +453,12 @@ struct Transfer {
         }
         if (out.reason.empty()) out.reason = description;
         out.failure = failure;
+        out.redirectRefusal = refusal;
+        out.refusedScheme = refusedScheme;
         out.error = TransportError{static_cast<int>(result), std::move(description)};
         return out;
     }
 };
-
-// The end of an exchange that never reached libcurl.
-HttpResponse notStarted(HttpResponse::Failure failure, CURLcode code, const char* reason) {
-    HttpResponse response;
-    response.failure = failure;
-    response.reason = reason;
-    response.error = TransportError{code, reason};
-    return response;
-}
 
 void complete(const HttpSession::Completion& completion, HttpResponse response) {
     // A completion that throws must not take the session's thread, and every later exchange, down.
@@ -449,8 +538,8 @@ void HttpSession::State::run() {
                 continue;
             }
             if (!multi || !transfer->prepare(headers) || curl_multi_add_handle(multi, transfer->easy) != CURLM_OK) {
-                finish(std::move(transfer), notStarted(HttpResponse::Failure::transport, CURLE_FAILED_INIT,
-                                                       "The HTTP library could not start the request"));
+                finish(std::move(transfer),
+                       notStarted(HttpResponse::Failure::transport, CURLE_FAILED_INIT, kNotStartedReason));
                 continue;
             }
             CURL* easy = transfer->easy;
@@ -480,6 +569,18 @@ void HttpSession::State::run() {
             if (found == active.end()) continue;
             auto transfer = std::move(found->second);
             active.erase(found);
+            if (transfer->next && transfer->failure == HttpResponse::Failure::none) {
+                auto ended = transfer->hop(headers);
+                if (!ended && curl_multi_add_handle(multi, transfer->easy) != CURLM_OK)
+                    ended = notStarted(HttpResponse::Failure::transport, CURLE_FAILED_INIT, kNotStartedReason);
+                if (!ended) {
+                    CURL* next = transfer->easy;
+                    active.emplace(next, std::move(transfer));
+                    continue;
+                }
+                finish(std::move(transfer), std::move(*ended));
+                continue;
+            }
             auto response = transfer->outcome(result);
             finish(std::move(transfer), std::move(response));
         }

@@ -23,9 +23,14 @@ inline constexpr size_t kDefaultMaxResponseBytes = 4 * 1024 * 1024;
 
 struct HttpRequest {
     // Where a redirect may lead; a redirect elsewhere ends the exchange with
-    // HttpResponse::Failure::redirectRefused, before anything is sent there.
+    // HttpResponse::Failure::redirectRefused, before anything is sent there. The session follows
+    // redirects itself, so the address judged is the one it goes to: only 300-303, 307 and 308
+    // with exactly one Location are followed (a redirect whose address is not clear is refused,
+    // whatever the rule), and the redirect's own body is never read. 303, and 300-302 after a
+    // POST, go on as a GET without the body; 307 and 308 send the same request again.
     enum class Redirects {
-        anyWebAddress,  // any http or https address; the request's headers go along
+        anyWebAddress,  // any http or https address; its headers go along, but for Authorization and
+                        // Cookie, which never leave the origin they were meant for
         noDowngrade,    // any http or https address, but never from https to http
         sameOrigin,     // only the same scheme, host and port
     };
@@ -55,7 +60,9 @@ struct HttpRequest {
 
 struct HttpResponse {
     // Why an exchange brought no answer, for callers that tell the cases apart.
-    enum class Failure { none, transport, timedOut, tooLarge, redirectRefused, cancelled };
+    enum class Failure { none, transport, timedOut, tooLarge, headTooLarge, redirectRefused, cancelled };
+    // With redirectRefused: why.
+    enum class RedirectRefusal { none, anotherOrigin, scheme, unclearAddress };
 
     std::optional<TransportError> error;
     std::optional<int64_t> statusCode;  // none when no HTTP answer came back
@@ -65,12 +72,15 @@ struct HttpResponse {
     std::string reason;
     // The address that gave the last answer (the one that redirected, for redirectRefused).
     std::string lastURL;
+    RedirectRefusal redirectRefusal = RedirectRefusal::none;
+    std::string refusedScheme;  // with RedirectRefusal::scheme: the scheme the redirect led to
 };
 
 // Runs HTTP exchanges on one thread of its own with one libcurl multi handle, and calls each
 // completion there. Only http and https are spoken, also when following a redirect (at most
 // kMaxRedirects in a row). Every answer is taken against its request's maxResponseBytes as it
-// arrives, on this thread, so no answer costs more than that however busy its receiver is.
+// arrives, on this thread, so no answer costs more than that however busy its receiver is; its
+// heads (interim ones and trailers included) against kMaxHeadBytes.
 class HttpSession {
 public:
     using Completion = std::function<void(HttpResponse)>;
@@ -78,6 +88,8 @@ public:
 
     static constexpr size_t kMaxResponseBytes = kDefaultMaxResponseBytes;
     static constexpr long kMaxRedirects = 10;
+    // Far above any real head; under libcurl's own bound, so that ours is the one that speaks.
+    static constexpr size_t kMaxHeadBytes = 256 * 1024;
 
     // headers go with every request unless the request sets one of the same name;
     // "Accept-Encoding" also makes the session decode answers in that encoding. threadName: the

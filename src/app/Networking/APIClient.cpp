@@ -89,15 +89,33 @@ std::string APIClient::failureMessage(const orbit::HttpResponse& response, qint6
         logger_.error("%s from %s stopped: larger than %lld bytes", what, addressForLog(response.lastURL).c_str(),
                       static_cast<long long>(answerLimit));
         return answerTooLargeMessage(answerLimit);
-    case Failure::redirectRefused:
-        logger_.error("Redirect to another origin not followed: %s", addressForLog(response.lastURL).c_str());
-        return kRedirectRefusedMessage;
+    case Failure::headTooLarge:
+        logger_.error("%s from %s stopped: its head is larger than %zu bytes", what,
+                      addressForLog(response.lastURL).c_str(), orbit::HttpSession::kMaxHeadBytes);
+        return kHeadTooLargeMessage;
+    case Failure::redirectRefused: logRefusedRedirect(response); return kRedirectRefusedMessage;
     case Failure::timedOut: return kTimedOutMessage;
     case Failure::cancelled: return kCancelledMessage;
     case Failure::transport:
     case Failure::none: break;
     }
     return response.reason;
+}
+
+void APIClient::logRefusedRedirect(const orbit::HttpResponse& response) const {
+    const std::string from = addressForLog(response.lastURL);
+    using Refusal = orbit::HttpResponse::RedirectRefusal;
+    switch (response.redirectRefusal) {
+    case Refusal::scheme:
+        logger_.error("Redirect to the scheme %s not followed: %s",
+                      posix::escapedForLog(response.refusedScheme).c_str(), from.c_str());
+        return;
+    case Refusal::unclearAddress:
+        logger_.error("Redirect to an unclear address not followed: %s", from.c_str());
+        return;
+    case Refusal::anotherOrigin:
+    case Refusal::none: logger_.error("Redirect to another origin not followed: %s", from.c_str()); return;
+    }
 }
 
 QCoro::Task<APIResponse> APIClient::send(const APIEndpoint& endpoint, APIRequest request) {

@@ -68,6 +68,7 @@ public:
     static constexpr const char* kTimedOutMessage = "The request timed out.";
     static constexpr const char* kCancelledMessage = "The request was cancelled.";
     static constexpr const char* kRedirectRefusedMessage = "The server sent the request to another address.";
+    static constexpr const char* kHeadTooLargeMessage = "The server's answer is too large.";
     // %lld: the limit in MiB.
     static constexpr const char* kAnswerTooLargeMessage = "The server's answer is larger than %lld MiB.";
 
@@ -84,6 +85,7 @@ public:
     // A request that carries a bearer token or a body follows a redirect only to its own origin
     // (scheme, host and port); a redirect elsewhere makes it a request without an answer. Any
     // other request follows redirects to http and https addresses, but not from https to http.
+    // Either way only a redirect whose address is clear is followed (orbit::HttpRequest::Redirects).
 
     // A request to the environment's base URL followed by the endpoint's path.
     QCoro::Task<APIResponse> send(const APIEndpoint& endpoint, APIRequest request = APIRequest());
@@ -112,6 +114,7 @@ private:
     orbit::HttpRequest prepare(const QUrl& url, const APIRequest& request) const;
     // What a request that brought no answer reports, with its log line where it needs one.
     std::string failureMessage(const orbit::HttpResponse& response, qint64 answerLimit, const char* what) const;
+    void logRefusedRedirect(const orbit::HttpResponse& response) const;
     void cancel(orbit::HttpSession::ExchangeId exchange) { session_.cancel(exchange); }
 
     const AppEnvironment& environment_;

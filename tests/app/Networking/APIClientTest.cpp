@@ -134,6 +134,11 @@ TEST_F(APIClientTest, ATokenOrABodyFollowsARedirectOnlyWithinItsOrigin) {
         }
     }
     for (const auto& record : logs.records()) EXPECT_EQ(record.message.find("secret"), std::string::npos);
+
+    // A scheme other than http and https is refused as such, whatever the request.
+    backend_.redirect(kRoute, "file:///etc/passwd", 302);
+    EXPECT_EQ(send().error, APIClient::kRedirectRefusedMessage);
+    EXPECT_TRUE(logs.has("APIClient", "Redirect to the scheme file not followed: " + backend_.baseURL() + kRoute));
 }
 
 }  // namespace
