@@ -39,9 +39,15 @@ ColumnLayout {
     RowLayout {
         Layout.fillWidth: true
         spacing: 4
+        // The caption gives way to the badge in a narrow column: at a fixed width it would push
+        // the row past the column. It grows no wider than its text (rounded up, as the layout
+        // rounds sizes to whole pixels), so the help button stays beside it.
         Label {
+            Layout.fillWidth: true
+            Layout.maximumWidth: Math.ceil(implicitWidth)
             text: "Snippet Source".toUpperCase()
             textFormat: Text.PlainText
+            elide: Text.ElideRight
             font.pointSize: Math.max(1, Qt.application.font.pointSize - 2)
             color: selector.palette.placeholderText
         }
