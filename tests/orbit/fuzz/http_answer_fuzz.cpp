@@ -1,13 +1,16 @@
 // libFuzzer target over what a hostile server may answer the HTTP session: the input is written
 // as the whole answer (status line, headers, body in any framing and encoding) on a loopback
-// connection, read once whole and once as a stream, both against a small limit. Checked: the
-// exchange ends, no body past the limit is ever taken, and nothing is taken after a failure. Not
-// part of the build; from the top of the tree:
+// connection, read once whole and once as a stream, both against a small limit, by a request that
+// may follow redirects only within its origin. "@H" in the input stands for the answering server's
+// address and "@E" for another origin's. Checked: the exchange ends, no body past the limit is ever
+// taken, nothing is taken after a failure, and the other origin is never reached. Not part of the
+// build; from the top of the tree:
 //   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I src tests/orbit/fuzz/http_answer_fuzz.cpp \
 //     src/orbit/HttpSession.cpp src/orbit/Utils/HedgeLog.cpp src/posix/*.cpp -lcurl -o /tmp/http_answer_fuzz
 //   /tmp/http_answer_fuzz -max_total_time=300 -max_len=4096 -timeout=20
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -49,19 +52,36 @@ void answerOnce(int server, const std::string& answer) {
     close(client);
 }
 
+std::string address(uint16_t port) { return "http://127.0.0.1:" + std::to_string(port); }
+
+std::string replaced(std::string text, const std::string& mark, const std::string& by) {
+    for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + by.size()))
+        text.replace(at, mark.size(), by);
+    return text;
+}
+
+// Whether anybody connected to the listener since it was made.
+bool reached(int server) {
+    pollfd pending{server, POLLIN, 0};
+    return poll(&pending, 1, 0) > 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static orbit::HttpSession session({{"Accept-Encoding", ""}}, "fuzz.http");
-    const std::string answer(reinterpret_cast<const char*>(data), size);
+    static uint16_t elsewherePort = 0;
+    static const int elsewhere = listener(elsewherePort);
+    const std::string input(reinterpret_cast<const char*>(data), size);
 
     for (const bool streamed : {false, true}) {
         // A listener of its own each time: a redirect that is followed finds nobody there.
         uint16_t port = 0;
         const int server = listener(port);
+        const std::string answer = replaced(replaced(input, "@H", address(port)), "@E", address(elsewherePort));
         std::thread serving(answerOnce, server, answer);
         orbit::HttpRequest request;
-        request.url = "http://127.0.0.1:" + std::to_string(port) + "/";
+        request.url = address(port) + "/";
         request.idleTimeout = std::chrono::milliseconds(2000);
         request.maxResponseBytes = kLimit;
         request.redirects = orbit::HttpRequest::Redirects::sameOrigin;
@@ -78,6 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (streamedBytes > kLimit) abort();
         if (response.data && response.data->size() > kLimit) abort();
         if (response.failure != orbit::HttpResponse::Failure::none && response.data) abort();
+        if (reached(elsewhere)) abort();
     }
     return 0;
 }
