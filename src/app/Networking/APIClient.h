@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include <QUrl>
 #include <QCoro/QCoroTask>
@@ -100,9 +101,11 @@ public:
 
     const AppEnvironment& environment() const { return environment_; }
 
-    // At quit, while every caller still exists: stops the requests under way, so each waiting
-    // coroutine finishes at once (with the cancellation as its transport error) instead of being
-    // left suspended for ever. Requests that callers start in answer are stopped as well.
+    // At quit, while every caller still exists: stops the requests under way and ends every open
+    // stream, so each waiting coroutine, of a send() or a StreamingReply, finishes at once (with the
+    // cancellation as its transport error) instead of being left suspended for ever: the event loop
+    // that would resume it no longer runs. Requests and streams that callers open in answer are
+    // ended as well.
     void cancelAll();
 
 private:
@@ -121,6 +124,9 @@ private:
     platform::Log logger_ = platform::appLog("APIClient");
     // The send() calls waiting for their answer; main thread only.
     std::unordered_map<orbit::HttpSession::ExchangeId, std::shared_ptr<Exchange>> waiting_;
+    // The replies of the streams opened and not yet destroyed (each enters and leaves itself);
+    // main thread only.
+    std::unordered_set<StreamingReply*> streams_;
     orbit::HttpSession session_;
 };
 

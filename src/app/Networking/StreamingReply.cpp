@@ -46,9 +46,12 @@ void StreamingReply::Channel::resumeWaiter() {
 
 StreamingReply::StreamingReply(APIClient& client, orbit::HttpSession::ExchangeId exchange,
                                std::shared_ptr<Channel> channel, qint64 maxBodyBytes)
-    : client_(client), exchange_(exchange), channel_(std::move(channel)), maxBodyBytes_(maxBodyBytes) {}
+    : client_(client), exchange_(exchange), channel_(std::move(channel)), maxBodyBytes_(maxBodyBytes) {
+    client_.streams_.insert(this);
+}
 
 StreamingReply::~StreamingReply() {
+    client_.streams_.erase(this);
     std::lock_guard guard(channel_->lock);
     if (!channel_->ended) client_.cancel(exchange_);
 }
@@ -60,6 +63,15 @@ void StreamingReply::abort() {
     client_.cancel(exchange_);
     // A wait under way ends now, from the event loop.
     channel_->wakeLocked();
+}
+
+void StreamingReply::endAtQuit() {
+    {
+        std::lock_guard guard(channel_->lock);
+        aborted_ = true;
+    }
+    // Last: the waiter may destroy this reply.
+    if (channel_->waiter) std::exchange(channel_->waiter, nullptr).resume();
 }
 
 std::optional<std::string> StreamingReply::failureLocked() const {

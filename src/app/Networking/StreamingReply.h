@@ -18,7 +18,9 @@ class APIClient;
 
 // The answer to one request, read while it is still arriving (APIClient::openStream starts the
 // request). Lives on the main thread. A wait never resumes from inside abort() or a call of the
-// transfer: it is resumed from the event loop, so whoever waits may close or drop the reply.
+// transfer: it is resumed from the event loop, so whoever waits may close or drop the reply. The
+// one exception is APIClient::cancelAll() at quit, when the event loop no longer runs: it resumes
+// a wait at once, ended with the cancellation.
 class StreamingReply {
 public:
     static constexpr const char* kCancelledMessage = "The request was cancelled.";
@@ -66,6 +68,10 @@ private:
     friend class APIClient;
     StreamingReply(APIClient& client, orbit::HttpSession::ExchangeId exchange, std::shared_ptr<Channel> channel,
                    qint64 maxBodyBytes);
+
+    // At quit (APIClient::cancelAll(), which has stopped the transfer): the reply is cancelled and
+    // a wait under way resumes now, which may destroy the reply.
+    void endAtQuit();
 
     struct Arrival {
         Channel& channel;
