@@ -163,18 +163,20 @@ std::unique_ptr<StreamingReply> APIClient::openStream(QUrl url, APIRequest reque
 void APIClient::cancelAll() {
     session_.cancelAll();
     // A caller may answer a cancellation with a new request; a few rounds end any such chain.
-    for (int round = 0; round < 8 && (!waiting_.empty() || !streams_.empty()); ++round) {
+    for (int round = 0; round < 8; ++round) {
         std::vector<std::shared_ptr<Exchange>> current;
         for (const auto& [id, exchange] : waiting_) current.push_back(exchange);
         orbit::HttpResponse cancelled;
         cancelled.failure = orbit::HttpResponse::Failure::cancelled;
         for (const auto& exchange : current) exchange->complete(cancelled);
+        bool resumed = !current.empty();
         // Whoever a stream resumes may destroy that reply or others, and open new ones: each is
         // looked up again just before it is ended.
         const std::vector<StreamingReply*> replies(streams_.begin(), streams_.end());
         for (StreamingReply* reply : replies)
-            if (streams_.contains(reply)) reply->endAtQuit();
+            if (streams_.contains(reply) && reply->endAtQuit()) resumed = true;
         session_.cancelAll();
+        if (!resumed) break;
     }
 }
 

@@ -65,13 +65,15 @@ void StreamingReply::abort() {
     channel_->wakeLocked();
 }
 
-void StreamingReply::endAtQuit() {
+bool StreamingReply::endAtQuit() {
     {
         std::lock_guard guard(channel_->lock);
         aborted_ = true;
     }
+    if (!channel_->waiter) return false;
     // Last: the waiter may destroy this reply.
-    if (channel_->waiter) std::exchange(channel_->waiter, nullptr).resume();
+    std::exchange(channel_->waiter, nullptr).resume();
+    return true;
 }
 
 std::optional<std::string> StreamingReply::failureLocked() const {

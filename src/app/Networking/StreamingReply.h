@@ -70,8 +70,8 @@ private:
                    qint64 maxBodyBytes);
 
     // At quit (APIClient::cancelAll(), which has stopped the transfer): the reply is cancelled and
-    // a wait under way resumes now, which may destroy the reply.
-    void endAtQuit();
+    // a wait under way resumes now, which may destroy the reply. Whether there was one.
+    bool endAtQuit();
 
     struct Arrival {
         Channel& channel;
