@@ -275,7 +275,7 @@ struct Transfer {
     }
 
     // Sets where the exchange goes next, or why it goes nowhere. Only an address known for sure
-    // is followed: one Location line that reads as an address.
+    // is followed: Location lines that all say the same, which reads as an address.
     void judgeRedirect(long code, const std::vector<std::string>& found) {
         using Refusal = HttpResponse::RedirectRefusal;
         const auto refuse = [this](Refusal why, std::string scheme = {}) {
@@ -283,7 +283,9 @@ struct Transfer {
             refusal = why;
             refusedScheme = std::move(scheme);
         };
-        const auto target = found.size() == 1 ? redirectTarget(lastURL(), found.front()) : std::nullopt;
+        const bool oneAddress =
+            std::all_of(found.begin(), found.end(), [&](const auto& l) { return l == found.front(); });
+        const auto target = oneAddress ? redirectTarget(lastURL(), found.front()) : std::nullopt;
         if (!target) return refuse(Refusal::unclearAddress);
         const auto& [from, to, url] = *target;
         const bool downgrade = from.scheme == "https" && to.scheme == "http";

@@ -24,10 +24,11 @@ inline constexpr size_t kDefaultMaxResponseBytes = 4 * 1024 * 1024;
 struct HttpRequest {
     // Where a redirect may lead; a redirect elsewhere ends the exchange with
     // HttpResponse::Failure::redirectRefused, before anything is sent there. The session follows
-    // redirects itself, so the address judged is the one it goes to: only 300-303, 307 and 308
-    // with exactly one Location are followed (a redirect whose address is not clear is refused,
-    // whatever the rule), and the redirect's own body is never read. 303, and 300-302 after a
-    // POST, go on as a GET without the body; 307 and 308 send the same request again.
+    // redirects itself, so the address judged is the one it goes to. Only 300-303, 307 and 308
+    // with one Location (or several that all say the same) are followed; a redirect whose address
+    // is not clear is refused whatever the rule, and a redirect's own body is never read. 303,
+    // and 300-302 after a POST, go on as a GET without the body; 307 and 308 send the same
+    // request again.
     enum class Redirects {
         anyWebAddress,  // any http or https address; its headers go along, but for Authorization and
                         // Cookie, which never leave the origin they were meant for
