@@ -11,7 +11,7 @@
 #include "platform/DefaultsValue.h"
 #include "platform/Uuid.h"
 #include "servers/TestBackend.h"
-#include "support/Desk.h"
+#include "support/DeskTest.h"
 
 namespace fs = std::filesystem;
 
@@ -42,15 +42,7 @@ std::vector<fs::path> sanitizerReportsOf(pid_t pid) {
 }
 #endif
 
-class GenerationE2E : public ::testing::Test, protected e2e::Desk {
-protected:
-    void SetUp() override { ASSERT_TRUE(open()); }
-
-    void TearDown() override {
-        if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", session.log().c_str());
-        session.stop();
-    }
-};
+using GenerationE2E = e2e::DeskTest;
 
 }  // namespace
 

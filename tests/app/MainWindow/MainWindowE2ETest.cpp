@@ -17,7 +17,7 @@
 
 #include "platform/DefaultsValue.h"
 #include "servers/TestBackend.h"
-#include "support/Desk.h"
+#include "support/DeskTest.h"
 
 // Last: Xlib's macros (None, Bool, Status) would break the headers above.
 #include <X11/Xlib.h>
@@ -31,15 +31,8 @@ namespace {
 
 using e2e::ProbedItem;
 
-class MainWindowE2E : public ::testing::Test, protected e2e::Desk {
+class MainWindowE2E : public e2e::DeskTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(open()); }
-
-    void TearDown() override {
-        if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", session.log().c_str());
-        session.stop();
-    }
-
     std::optional<ProbedItem> maybe(const std::string& name) { return probed.maybe(name); }
     ProbedItem item(const std::string& name) {
         std::optional<ProbedItem> found;

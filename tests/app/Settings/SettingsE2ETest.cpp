@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/FileDefaults.h"
-#include "support/Desk.h"
+#include "support/DeskTest.h"
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
@@ -24,14 +24,8 @@ namespace {
 
 using e2e::ProbedItem;
 
-class SettingsE2E : public ::testing::Test, protected e2e::Desk {
+class SettingsE2E : public e2e::DeskTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(open()); }
-    void TearDown() override {
-        if (HasFailure()) std::fprintf(stderr, "--- sablix log ---\n%s\n", session.log().c_str());
-        session.stop();
-    }
-
     std::optional<ProbedItem> maybe(const std::string& name) { return probed.maybe(name); }
     bool shows(const std::string& name, const std::string& text) { return probed.shows(name, text); }
     std::string activeWindowName() {

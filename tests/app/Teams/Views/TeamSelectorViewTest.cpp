@@ -26,7 +26,7 @@
 #include "support/FakePasteboard.h"
 #include "support/FakePathMonitor.h"
 #include "support/FakeWorkspace.h"
-#include "support/LogCapture.h"
+#include "support/SignedInBackend.h"
 #include "support/ModelsTestSupport.h"
 #include "support/ViewTest.h"
 
@@ -38,9 +38,7 @@ namespace {
 const Uuid kRowan = *Uuid::fromString("5A0E1C2B-3D4F-4A5B-8C6D-7E8F9A0B1C2D");
 const Uuid kSupport = *Uuid::fromString("3F0C9A4E-6B1D-4C2A-9E5F-1A2B3C4D5E6F");
 
-json fixture() { return testservers::TestBackend::loadFixture(SABLIX_TEST_FIXTURES_DIR "/backend.json"); }
-
-class TeamSelectorViewTest : public viewtest::ViewTest {
+class TeamSelectorViewTest : public viewtest::ViewTest, protected testsupport::SignedInBackend {
 protected:
     // What is still under way ends while the account still exists, as at quit.
     void TearDown() override { client.cancelAll(); }
@@ -64,20 +62,6 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     }
 
-    testsupport::LogCapture logs;
-    testservers::TestBackend backend;
-    platform::MemoryDefaults defaults;
-    sablix::AppEnvironment environment{sablix::AppEnvironment::Kind::development, &defaults};
-    sablix::APIClient client{environment};
-    testsupport::FakeCredentialStore keychain;
-    // The account signs in from what the keychain holds when it is made.
-    const bool signedIn = (keychain.items() = {{sablix::AuthManager::kAccessTokenAccount, "access-rowan-1"},
-                                               {sablix::AuthManager::kRefreshTokenAccount, "refresh-rowan-1"},
-                                               {sablix::AuthManager::kTokenExpiryAccount, "4070908800.0"},
-                                               {sablix::AuthManager::kUserIdAccount, kRowan.toString()},
-                                               {sablix::AuthManager::kUserDataAccount,
-                                                fixture()["auth"]["accounts"]["access-rowan-1"].dump()}},
-                           true);
     testsupport::FakeWorkspace workspace;
     testsupport::FakeAnalyticsTracking analytics;
     platform::FakeClock clock{platform::Date::fromUnix(1767225600.0)};
@@ -121,7 +105,7 @@ TEST_F(TeamSelectorViewTest, EverythingStaysInsideTheTagColumnAtItsNarrowest) {
     json state = fixture();
     state["teams"]["teams"][0]["name"] = "Customer Support and Success for the Northern Reaches";
     backend.reset(state);
-    defaults.set(sablix::AppEnvironment::kBaseURLOverrideKey, backend.baseURL());
+    pointAtBackend();
     teams.fetchTeams();
     teams.fetchPendingInvitations();
     ASSERT_TRUE(waitFor([&] { return teams.teams().size() == 2 && teams.pendingInvitations().size() == 1; }));

@@ -15,7 +15,7 @@
 #include "support/FakeCredentialStore.h"
 #include "support/FakePasteboard.h"
 #include "support/FakeWorkspace.h"
-#include "support/LogCapture.h"
+#include "support/SignedInBackend.h"
 #include "support/ModelsTestSupport.h"
 
 using nlohmann::json;
@@ -23,19 +23,16 @@ using platform::Uuid;
 
 namespace {
 
-const std::string kRowan = "5A0E1C2B-3D4F-4A5B-8C6D-7E8F9A0B1C2D";
 const Uuid kIlse = *Uuid::fromString("0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9");
 const Uuid kSupport = *Uuid::fromString("3F0C9A4E-6B1D-4C2A-9E5F-1A2B3C4D5E6F");  // Rowan owns it, Ilse edits
 
-json fixture() { return testservers::TestBackend::loadFixture(SABLIX_TEST_FIXTURES_DIR "/backend.json"); }
-
-class TeamSettingsViewTest : public viewtest::ViewTest {
+class TeamSettingsViewTest : public viewtest::ViewTest, protected testsupport::SignedInBackend {
 protected:
     // Rowan's sheet for "Support" once its members and Noor's invitation are in.
     void openSheet(const json& state) {
         ASSERT_TRUE(backend.start());
         backend.reset(state);
-        defaults.set(sablix::AppEnvironment::kBaseURLOverrideKey, backend.baseURL());
+        pointAtBackend();
         manager.fetchTeams();
         ASSERT_TRUE(waitFor([&] { return manager.teams().size() == 2; }));
         manager.setSelectedTeamId(kSupport);
@@ -105,20 +102,6 @@ protected:
     void TearDown() override { client.cancelAll(); }
     QQuickWindow* window() override { return view.get(); }
 
-    testsupport::LogCapture logs;
-    testservers::TestBackend backend;
-    platform::MemoryDefaults defaults;
-    sablix::AppEnvironment environment{sablix::AppEnvironment::Kind::development, &defaults};
-    sablix::APIClient client{environment};
-    testsupport::FakeCredentialStore keychain;
-    // The account signs in from what the keychain holds when it is made.
-    const bool signedIn = (keychain.items() = {{sablix::AuthManager::kAccessTokenAccount, "access-rowan-1"},
-                                               {sablix::AuthManager::kRefreshTokenAccount, "refresh-rowan-1"},
-                                               {sablix::AuthManager::kTokenExpiryAccount, "4070908800.0"},
-                                               {sablix::AuthManager::kUserIdAccount, kRowan},
-                                               {sablix::AuthManager::kUserDataAccount,
-                                                fixture()["auth"]["accounts"]["access-rowan-1"].dump()}},
-                           true);
     testsupport::FakeWorkspace workspace;
     testsupport::FakeAnalyticsTracking analytics;
     platform::FakeClock clock{platform::Date::fromUnix(1767225600.0)};
