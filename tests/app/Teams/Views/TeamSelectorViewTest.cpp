@@ -62,13 +62,6 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     }
 
-    testsupport::FakeWorkspace workspace;
-    testsupport::FakeAnalyticsTracking analytics;
-    platform::FakeClock clock{platform::Date::fromUnix(1767225600.0)};
-    modelstest::TempDir folder;
-    sablix::TeamSnippetCache cache{folder.path() / "team_snippets.db"};
-    sablix::AuthManager auth{keychain, client, workspace, analytics, teams, clock, nullptr};
-    sablix::TeamManager teams{auth, client, cache, analytics};
     sablix::NetworkMonitor network{std::make_unique<testsupport::FakePathMonitor>(), desktop::QtMainQueue::shared()};
     sablix::SyncService sync{{.cache = cache,
                               .client = client,

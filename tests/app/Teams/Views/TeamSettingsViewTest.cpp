@@ -33,10 +33,10 @@ protected:
         ASSERT_TRUE(backend.start());
         backend.reset(state);
         pointAtBackend();
-        manager.fetchTeams();
-        ASSERT_TRUE(waitFor([&] { return manager.teams().size() == 2; }));
-        manager.setSelectedTeamId(kSupport);
-        ASSERT_TRUE(waitFor([&] { return manager.members().size() == 2 && manager.invitations().size() == 1; }));
+        teams.fetchTeams();
+        ASSERT_TRUE(waitFor([&] { return teams.teams().size() == 2; }));
+        teams.setSelectedTeamId(kSupport);
+        ASSERT_TRUE(waitFor([&] { return teams.members().size() == 2 && teams.invitations().size() == 1; }));
         sheet.open();
         view = std::make_unique<QQuickView>();
         load(*view, "Teams/Views/TeamSettingsView.qml", &sheet, {500, 1400});
@@ -102,15 +102,8 @@ protected:
     void TearDown() override { client.cancelAll(); }
     QQuickWindow* window() override { return view.get(); }
 
-    testsupport::FakeWorkspace workspace;
-    testsupport::FakeAnalyticsTracking analytics;
-    platform::FakeClock clock{platform::Date::fromUnix(1767225600.0)};
-    modelstest::TempDir folder;
-    sablix::TeamSnippetCache cache{folder.path() / "team_snippets.db"};
-    sablix::AuthManager auth{keychain, client, workspace, analytics, manager, clock, nullptr};
-    sablix::TeamManager manager{auth, client, cache, analytics};
     testsupport::FakePasteboard pasteboard;
-    sablix::TeamSettingsPresenter sheet{manager, pasteboard};
+    sablix::TeamSettingsPresenter sheet{teams, pasteboard};
     std::unique_ptr<QQuickView> view;
 };
 
@@ -157,7 +150,7 @@ TEST_F(TeamSettingsViewTest, RolePickersShowTheStoredRoleAndGoBackToItWhenAChang
     EXPECT_EQ(shownRole("inviteRolePicker"), "Admin");
 
     choose(picker, "Viewer");
-    EXPECT_TRUE(waitFor([&] { return manager.members().at(1).role == sablix::TeamRole::viewer; }));
+    EXPECT_TRUE(waitFor([&] { return teams.members().at(1).role == sablix::TeamRole::viewer; }));
     EXPECT_EQ(shownRole(picker), "Viewer");
 
     const std::string route = sablix::APIEndpoint::teamMember(kSupport, kIlse).path();
@@ -182,6 +175,6 @@ TEST_F(TeamSettingsViewTest, EveryTextReadsAgainstItsBackground) {
 
     backend.stop();
     choose("rolePicker_ilse@example.com", "Viewer");
-    ASSERT_TRUE(waitFor([&] { return !manager.errorMessageText().isEmpty(); }));
-    EXPECT_TRUE(expectEveryTextReadable().contains(manager.errorMessageText()));
+    ASSERT_TRUE(waitFor([&] { return !teams.errorMessageText().isEmpty(); }));
+    EXPECT_TRUE(expectEveryTextReadable().contains(teams.errorMessageText()));
 }
