@@ -54,12 +54,7 @@ TEST_F(GenerationE2E, QuittingWhileAGenerationStreamsEndsItAndExitsCleanly) {
     testservers::TestBackend backend(fixture);
     ASSERT_TRUE(backend.start());
     session.storeSetting("API_BASE_URL_OVERRIDE", platform::DefaultsValue(backend.baseURL()));
-    session.storeSignIn({{"id", "5A0E1C2B-3D4F-4A5B-8C6D-7E8F9A0B1C2D"},
-                         {"email", "rowan@example.com"},
-                         {"displayName", "Rowan Tesk"},
-                         {"authProvider", "google"},
-                         {"createdAt", "2025-03-01T10:00:00Z"}},
-                        "access-rowan-1", "refresh-rowan-1");
+    session.storeSignIn(fixture["auth"]["accounts"]["access-rowan-1"], "access-rowan-1", "refresh-rowan-1");
     session.storeLibrary({sablix::SnippetItem(platform::Uuid::generate(), "greeting", "Hi", {}, kClock)});
     ASSERT_TRUE(session.start());
 
