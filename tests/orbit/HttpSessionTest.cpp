@@ -1,10 +1,3 @@
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <future>
 
 #include <gtest/gtest.h>
@@ -12,6 +5,7 @@
 #include "orbit/HttpSession.h"
 #include "orbit/Utils/Gzip.h"
 #include "support/PeakMemory.h"
+#include "support/RawHttpServer.h"
 
 namespace {
 
@@ -21,116 +15,11 @@ using namespace std::chrono_literals;
 
 constexpr int64_t kMiB = 1024 * 1024;
 
-// A server on loopback that answers each request with bytes a test writes out whole, as a hostile
-// server may: any head, and a chunked body that never ends (written until the client closes).
-class RawServer {
-public:
-    struct Request {
-        std::string head;  // request line and headers
-        std::string body;
-    };
-    struct Answer {
-        std::string head;  // status line and headers, without the blank line that ends them
-        std::string body;
-        bool endless = false;  // a chunked body written until the client closes
-    };
-    using Answering = std::function<Answer(const Request&)>;
+using RawServer = testsupport::RawHttpServer;
 
-    explicit RawServer(Answering answering) : answering_(std::move(answering)) {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), length) == 0 && listen(listener_, 16) == 0 &&
-            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~RawServer() {
-        stopping_ = true;
-        thread_.join();
-        close(listener_);
-    }
-
-    std::string url(const std::string& path = "/") const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-    std::vector<Request> requests() const {
-        std::lock_guard guard(lock_);
-        return requests_;
-    }
-    int64_t written() const { return written_; }
-
-private:
-    static constexpr int64_t kMostWritten = int64_t(4) * 1024 * kMiB;
-
-    bool readable(int fd) const {
-        while (!stopping_) {
-            pollfd ready{fd, POLLIN, 0};
-            if (poll(&ready, 1, 50) > 0) return true;
-        }
-        return false;
-    }
-
-    void serve() {
-        while (readable(listener_)) {
-            const int client = accept(listener_, nullptr, nullptr);
-            if (client < 0) continue;
-            answer(client);
-            close(client);
-        }
-    }
-
-    void answer(int client) {
-        Request request;
-        std::string received;
-        char buffer[4096];
-        size_t headEnd = std::string::npos;
-        size_t bodyLength = 0;
-        while (headEnd == std::string::npos || received.size() < headEnd + 4 + bodyLength) {
-            if (!readable(client)) return;
-            const ssize_t n = recv(client, buffer, sizeof buffer, 0);
-            if (n <= 0) return;
-            received.append(buffer, static_cast<size_t>(n));
-            if (headEnd == std::string::npos && (headEnd = received.find("\r\n\r\n")) != std::string::npos) {
-                const size_t length = received.find("Content-Length: ");
-                if (length != std::string::npos && length < headEnd)
-                    bodyLength = std::stoul(received.substr(length + 16));
-            }
-        }
-        request.head = received.substr(0, headEnd);
-        request.body = received.substr(headEnd + 4, bodyLength);
-        {
-            std::lock_guard guard(lock_);
-            requests_.push_back(request);
-        }
-        const Answer given = answering_(request);
-        if (!write(client, given.head + "\r\n\r\n" + given.body) || !given.endless) return;
-        const std::string chunk = "10000\r\n" + std::string(0x10000, 'x') + "\r\n";
-        while (!stopping_ && written_ < kMostWritten && write(client, chunk)) {}
-    }
-
-    bool write(int client, const std::string& bytes) {
-        for (size_t sent = 0; sent < bytes.size();) {
-            const ssize_t n = send(client, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) return false;
-            sent += static_cast<size_t>(n);
-            written_ += n;
-        }
-        return true;
-    }
-
-    const Answering answering_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::atomic<int64_t> written_{0};
-    mutable std::mutex lock_;
-    std::vector<Request> requests_;
-    std::thread thread_;
-};
-
-RawServer::Answer answer(std::string head, std::string body = "") {
-    return {std::move(head) + "\r\nContent-Length: " + std::to_string(body.size()), std::move(body)};
+// An answer with a body of the length it declares; head without the blank line that ends it.
+RawServer::Answer answer(const std::string& head, const std::string& body = "") {
+    return {head + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body};
 }
 
 class HttpSessionTest : public ::testing::Test {
@@ -203,11 +92,11 @@ TEST_F(HttpSessionTest, EveryPartOfAnAnswerIsTakenAgainstItsBound) {
     const std::string zeros(96 * kMiB, '\0');
     const std::string compressed = orbit::gzipped(zeros);
     RawServer server([&](const RawServer::Request& request) -> RawServer::Answer {
-        const std::string endlessBody = "\r\nTransfer-Encoding: chunked";
+        const std::string endlessBody = "\r\nTransfer-Encoding: chunked\r\n\r\n";
         if (request.head.starts_with("GET /redirect "))
-            return {"HTTP/1.1 307 Temporary Redirect\r\nLocation: /done" + endlessBody, "", true};
+            return {"HTTP/1.1 307 Temporary Redirect\r\nLocation: /done" + endlessBody, true};
         if (request.head.starts_with("GET /loop "))
-            return {"HTTP/1.1 307 Temporary Redirect\r\nLocation: /loop" + endlessBody, "", true};
+            return {"HTTP/1.1 307 Temporary Redirect\r\nLocation: /loop" + endlessBody, true};
         if (request.head.starts_with("GET /head ")) {
             std::string lines = "HTTP/1.1 200 OK";
             while (lines.size() < orbit::HttpSession::kMaxHeadBytes) lines += "\r\nX-Filler: " + std::string(100, 'x');

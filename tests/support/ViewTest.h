@@ -21,7 +21,11 @@ protected:
 
     // Loads the QML file over the presenter, shows it and gives it the keyboard.
     static void load(QQuickView& view, const char* qml, QObject* presenter, QSize size) {
-        view.setInitialProperties({{"presenter", QVariant::fromValue(presenter)}});
+        load(view, qml, {{"presenter", QVariant::fromValue(presenter)}}, size);
+    }
+    // The same with the root item's required properties as given.
+    static void load(QQuickView& view, const char* qml, const QVariantMap& properties, QSize size) {
+        view.setInitialProperties(properties);
         view.setResizeMode(QQuickView::SizeRootObjectToView);
         view.resize(size);
         sablix::findViewModule(*view.engine());

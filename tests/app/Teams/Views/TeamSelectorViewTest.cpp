@@ -46,20 +46,15 @@ protected:
 
     // The window's content as the main window shows it, at the window's default size.
     void showContent() {
-        view.setInitialProperties({{"middlePanelModel", QVariant::fromValue(&middle)},
-                                   {"rightPanelModel", QVariant::fromValue(&right)},
-                                   {"tagSidebarModel", QVariant::fromValue(&tags)},
-                                   {"windowState", QVariant::fromValue(&windowState)},
-                                   {"updateNotice", QVariant::fromValue(&notice)},
-                                   {"detailPresenter", QVariant::fromValue(&detail)},
-                                   {"teamSelector", QVariant::fromValue(&selector)}});
-        view.setResizeMode(QQuickView::SizeRootObjectToView);
-        view.resize(1280, 800);
-        sablix::findViewModule(*view.engine());
-        view.setSource(QUrl("qrc:/Sablix/MainWindow/Views/ContentView.qml"));
-        ASSERT_EQ(view.status(), QQuickView::Ready) << view.errors().value(0).toString().toStdString();
-        view.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+        load(view, "MainWindow/Views/ContentView.qml",
+             {{"middlePanelModel", QVariant::fromValue(&middle)},
+              {"rightPanelModel", QVariant::fromValue(&right)},
+              {"tagSidebarModel", QVariant::fromValue(&tags)},
+              {"windowState", QVariant::fromValue(&windowState)},
+              {"updateNotice", QVariant::fromValue(&notice)},
+              {"detailPresenter", QVariant::fromValue(&detail)},
+              {"teamSelector", QVariant::fromValue(&selector)}},
+             {1280, 800});
     }
 
     sablix::NetworkMonitor network{std::make_unique<testsupport::FakePathMonitor>(), desktop::QtMainQueue::shared()};
