@@ -125,6 +125,19 @@ HttpResponse notStarted(HttpResponse::Failure failure, CURLcode code, const char
 
 constexpr const char* kNotStartedReason = "The HTTP library could not start the request";
 
+// What the session gives every request it sends.
+struct Setup {
+    std::map<std::string, std::string> headers;
+    std::string trustedCertificates;  // PEM; none for the system's authorities alone
+};
+
+// Whether a request header describes the body it carries, and goes when that body is dropped.
+bool describesBody(std::string_view name) {
+    constexpr std::string_view prefix = "Content-";
+    return (name.size() > prefix.size() && sameName(name.substr(0, prefix.size()), prefix)) ||
+           sameName(name, "Transfer-Encoding") || sameName(name, "Digest") || sameName(name, "Repr-Digest");
+}
+
 // One exchange from the moment the thread takes it up.
 struct Transfer {
     HttpSession::ExchangeId id;
@@ -150,6 +163,7 @@ struct Transfer {
     long nextStatus = 0;
     long redirects = 0;
     bool crossedOrigin = false;  // a redirect led to another origin
+    bool bodyDropped = false;    // a redirect turned the request into a GET
     bool statusDelivered = false;
     // The bytes sent and received so far, and when that count last changed.
     curl_off_t moved = -1;
@@ -289,17 +303,9 @@ struct Transfer {
         if (!target) return refuse(Refusal::unclearAddress);
         const auto& [from, to, url] = *target;
         const bool downgrade = from.scheme == "https" && to.scheme == "http";
-        if (to.scheme != "http" && to.scheme != "https") return refuse(Refusal::scheme, to.scheme);
-        switch (request.redirects) {
-        case HttpRequest::Redirects::anyWebAddress: break;
-        case HttpRequest::Redirects::noDowngrade:
-            if (downgrade) return refuse(Refusal::scheme, to.scheme);
-            break;
-        case HttpRequest::Redirects::sameOrigin:
-            if (downgrade) return refuse(Refusal::scheme, to.scheme);
-            if (from != to) return refuse(Refusal::anotherOrigin);
-            break;
-        }
+        if ((to.scheme != "http" && to.scheme != "https") || downgrade) return refuse(Refusal::scheme, to.scheme);
+        if (request.redirects == HttpRequest::Redirects::sameOrigin && from != to)
+            return refuse(Refusal::anotherOrigin);
         next = url;
         nextStatus = code;
         crossedOrigin = crossedOrigin || from != to;
@@ -307,7 +313,7 @@ struct Transfer {
 
     // Starts the hop a followed redirect asked for, on a handle of its own; the exchange's end
     // when there is none.
-    std::optional<HttpResponse> hop(const std::map<std::string, std::string>& sessionHeaders) {
+    std::optional<HttpResponse> hop(const Setup& setup) {
         errorBuffer[0] = '\0';
         if (++redirects > HttpSession::kMaxRedirects) return outcome(CURLE_TOO_MANY_REDIRECTS);
         request.url = *std::exchange(next, std::nullopt);
@@ -316,6 +322,7 @@ struct Transfer {
         if (toGet) {
             request.method = "GET";
             request.body.clear();
+            bodyDropped = true;
         }
         curl_easy_cleanup(std::exchange(easy, nullptr));
         curl_slist_free_all(std::exchange(headers, nullptr));
@@ -323,7 +330,7 @@ struct Transfer {
         inBody = false;
         moved = -1;
         lastMoved = Clock::now();
-        if (!prepare(sessionHeaders)) {
+        if (!prepare(setup)) {
             HttpResponse out = notStarted(HttpResponse::Failure::transport, CURLE_FAILED_INIT, kNotStartedReason);
             out.lastURL = request.url;
             return out;
@@ -348,10 +355,10 @@ struct Transfer {
     }
 
     // Prepares the easy handle; false when libcurl refuses.
-    bool prepare(const std::map<std::string, std::string>& sessionHeaders) {
+    bool prepare(const Setup& setup) {
         easy = curl_easy_init();
         if (!easy) return false;
-        std::vector<std::pair<std::string, std::string>> all(sessionHeaders.begin(), sessionHeaders.end());
+        std::vector<std::pair<std::string, std::string>> all(setup.headers.begin(), setup.headers.end());
         for (const auto& header : request.headers) {
             std::erase_if(all, [&](const auto& earlier) { return sameName(earlier.first, header.first); });
             all.push_back(header);
@@ -359,6 +366,7 @@ struct Transfer {
         for (const auto& [name, value] : all) {
             // Credentials stay with the origin they were meant for.
             if (crossedOrigin && (sameName(name, "Authorization") || sameName(name, "Cookie"))) continue;
+            if (bodyDropped && describesBody(name)) continue;
             // libcurl must know the encoding it asked for, or it hands the answer over still encoded.
             if (sameName(name, "Accept-Encoding")) {
                 curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, value.c_str());
@@ -371,6 +379,11 @@ struct Transfer {
 
         curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kProtocols);
+        if (!setup.trustedCertificates.empty()) {
+            curl_blob certificates{const_cast<char*>(setup.trustedCertificates.data()),
+                                   setup.trustedCertificates.size(), CURL_BLOB_COPY};
+            curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &certificates);
+        }
         // Redirects are followed by hop(), so that the address judged is the one gone to.
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
         // The head of a proxy's tunnel is no head of the answer.
@@ -402,6 +415,18 @@ struct Transfer {
             }
         }
         return true;
+    }
+
+    std::string refusalDescription() const {
+        switch (refusal) {
+        case HttpResponse::RedirectRefusal::scheme:
+            return refusedScheme == "http" ? "Redirect from https to http not followed"
+                                           : "Redirect to the scheme " + refusedScheme + " not followed";
+        case HttpResponse::RedirectRefusal::unclearAddress: return "Redirect to an unclear address not followed";
+        case HttpResponse::RedirectRefusal::anotherOrigin:
+        case HttpResponse::RedirectRefusal::none: break;
+        }
+        return "Redirect to another origin not followed";
     }
 
     // The end of an exchange the session stopped itself (cancelled, out of time).
@@ -449,7 +474,7 @@ struct Transfer {
             description = std::string(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)) + ": nothing moved for " +
                           std::to_string(request.idleTimeout.count()) + " ms, or the exchange passed its deadline";
             break;
-        case HttpResponse::Failure::redirectRefused: description += ": a redirect its rule refuses"; break;
+        case HttpResponse::Failure::redirectRefused: description = refusalDescription(); break;
         case HttpResponse::Failure::cancelled: description = "The exchange was cancelled"; break;
         case HttpResponse::Failure::transport: break;
         }
@@ -482,8 +507,7 @@ std::optional<std::string> HttpRequest::header(const std::string& name) const {
 }
 
 struct HttpSession::State {
-    State(std::map<std::string, std::string> headers, std::string threadName)
-        : headers(std::move(headers)), threadName(std::move(threadName)) {
+    State(Setup setup, std::string threadName) : setup(std::move(setup)), threadName(std::move(threadName)) {
         initialiseCurlOnce();
         multi = curl_multi_init();
     }
@@ -493,7 +517,7 @@ struct HttpSession::State {
 
     void run();
 
-    const std::map<std::string, std::string> headers;
+    const Setup setup;
     const std::string threadName;
     CURLM* multi = nullptr;
     std::atomic<ExchangeId> lastId{0};
@@ -539,7 +563,7 @@ void HttpSession::State::run() {
                                                        "The exchange was cancelled"));
                 continue;
             }
-            if (!multi || !transfer->prepare(headers) || curl_multi_add_handle(multi, transfer->easy) != CURLM_OK) {
+            if (!multi || !transfer->prepare(setup) || curl_multi_add_handle(multi, transfer->easy) != CURLM_OK) {
                 finish(std::move(transfer),
                        notStarted(HttpResponse::Failure::transport, CURLE_FAILED_INIT, kNotStartedReason));
                 continue;
@@ -572,7 +596,7 @@ void HttpSession::State::run() {
             auto transfer = std::move(found->second);
             active.erase(found);
             if (transfer->next && transfer->failure == HttpResponse::Failure::none) {
-                auto ended = transfer->hop(headers);
+                auto ended = transfer->hop(setup);
                 if (!ended && curl_multi_add_handle(multi, transfer->easy) != CURLM_OK)
                     ended = notStarted(HttpResponse::Failure::transport, CURLE_FAILED_INIT, kNotStartedReason);
                 if (!ended) {
@@ -610,8 +634,9 @@ void HttpSession::State::run() {
     }
 }
 
-HttpSession::HttpSession(std::map<std::string, std::string> headers, std::string threadName)
-    : state_(std::make_shared<State>(std::move(headers), std::move(threadName))),
+HttpSession::HttpSession(std::map<std::string, std::string> headers, std::string threadName,
+                         std::string trustedCertificates)
+    : state_(std::make_shared<State>(Setup{std::move(headers), std::move(trustedCertificates)}, std::move(threadName))),
       thread_([state = state_] { state->run(); }) {}
 
 HttpSession::~HttpSession() {

@@ -25,15 +25,14 @@ struct HttpRequest {
     // Where a redirect may lead; a redirect elsewhere ends the exchange with
     // HttpResponse::Failure::redirectRefused, before anything is sent there. The session follows
     // redirects itself, so the address judged is the one it goes to. Only 300-303, 307 and 308
-    // with one Location (or several that all say the same) are followed; a redirect whose address
-    // is not clear is refused whatever the rule, and a redirect's own body is never read. 303,
-    // and 300-302 after a POST, go on as a GET without the body; 307 and 308 send the same
-    // request again.
+    // with one Location (or several that all say the same) are followed; whatever the rule, a
+    // redirect whose address is not clear, or that leads from https to http, is refused, and a
+    // redirect's own body is never read. 303, and 300-302 after a POST, go on as a GET without
+    // the body and the headers that describe it; 307 and 308 send the same request again.
     enum class Redirects {
-        anyWebAddress,  // any http or https address; its headers go along, but for Authorization and
-                        // Cookie, which never leave the origin they were meant for
-        noDowngrade,    // any http or https address, but never from https to http
-        sameOrigin,     // only the same scheme, host and port
+        sameOrigin,  // only the same scheme, host and port
+        anyOrigin,   // any http or https address too; the headers go along, but for Authorization
+                     // and Cookie, which never leave the origin they were meant for
     };
 
     std::string method = "GET";
@@ -47,7 +46,7 @@ struct HttpRequest {
     std::chrono::milliseconds deadline{0};
     // The most of the (decoded) body taken, over the exchange's life.
     size_t maxResponseBytes = kDefaultMaxResponseBytes;
-    Redirects redirects = Redirects::anyWebAddress;
+    Redirects redirects = Redirects::sameOrigin;
     // With onBody set the body is not collected: once the final answer's status is known it goes
     // to onStatus, and each piece of the body to onBody as it arrives, both on the session's
     // thread (they must only hand it on). The session holds none of it, so an answer costs what
@@ -95,8 +94,10 @@ public:
 
     // headers go with every request unless the request sets one of the same name;
     // "Accept-Encoding" also makes the session decode answers in that encoding. threadName: the
-    // thread's name (15 characters at most).
-    explicit HttpSession(std::map<std::string, std::string> headers, std::string threadName = "orbit.http");
+    // thread's name (15 characters at most). trustedCertificates: PEM certificates trusted besides
+    // the system's authorities; the program gives none, a test its own server's.
+    explicit HttpSession(std::map<std::string, std::string> headers, std::string threadName = "orbit.http",
+                         std::string trustedCertificates = {});
     // Exchanges already sent still run to their end and their completions are called; then the
     // thread stops. From the session's own thread (inside a completion) it does not wait.
     ~HttpSession();

@@ -192,6 +192,7 @@ HttpRequest OrbitApi::getURLRequest(std::string url, bool gzipped) const {
     request.url = std::move(url);
     request.method = "POST";
     request.idleTimeout = defaultTimeout_;
+    request.redirects = redirects;
     if (gzipped) request.headers.emplace_back("Content-Encoding", "gzip");
     return request;
 }
@@ -216,6 +217,7 @@ std::optional<HttpRequest> OrbitApi::getRemoteConfigRequest() const {
     request.url = std::move(*text);
     request.method = "GET";
     request.idleTimeout = defaultTimeout_;
+    request.redirects = redirects;
     return request;
 }
 

@@ -33,6 +33,9 @@ public:
 
     // A request ends when no byte has moved for this long (HttpRequest::idleTimeout).
     static constexpr std::chrono::milliseconds defaultTimeout{10'000};
+    // Every request follows the service's host when it moves to another origin (never from https
+    // to http, which no rule allows), without credentials.
+    static constexpr HttpRequest::Redirects redirects = HttpRequest::Redirects::anyOrigin;
 
     static constexpr const char* usIngestionHost = "https://us.ingest.orbit-analytics.sablix.app";
     static constexpr const char* usAssetsHost = "https://us-assets.orbit-analytics.sablix.app";

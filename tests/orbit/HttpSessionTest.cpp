@@ -1,10 +1,14 @@
+#include <algorithm>
+#include <cctype>
 #include <future>
 
 #include <gtest/gtest.h>
 
 #include "orbit/HttpSession.h"
+#include "orbit/OrbitApi.h"
 #include "orbit/Utils/Gzip.h"
 #include "support/PeakMemory.h"
+#include "servers/HttpsServer.h"
 #include "support/RawHttpServer.h"
 
 namespace {
@@ -22,18 +26,24 @@ RawServer::Answer answer(const std::string& head, const std::string& body = "") 
     return {head + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body};
 }
 
+std::string lowerCased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
 class HttpSessionTest : public ::testing::Test {
 protected:
     // The exchange's end; a failure of the test when it never ends.
-    HttpResponse exchange(HttpRequest request) {
+    static HttpResponse exchange(orbit::HttpSession& session, HttpRequest request) {
         auto done = std::make_shared<std::promise<HttpResponse>>();
         auto ended = done->get_future();
-        const auto id = session_.send(std::move(request), [done](HttpResponse response) { done->set_value(response); });
+        const auto id = session.send(std::move(request), [done](HttpResponse response) { done->set_value(response); });
         if (ended.wait_for(60s) == std::future_status::ready) return ended.get();
         ADD_FAILURE() << "the exchange never ended";
-        session_.cancel(id);
+        session.cancel(id);
         return ended.get();
     }
+    HttpResponse exchange(HttpRequest request) { return exchange(session_, std::move(request)); }
 
     orbit::HttpSession session_{{{"Accept-Encoding", ""}}, "test.http"};
 };
@@ -79,11 +89,92 @@ TEST_F(HttpSessionTest, ARedirectIsFollowedOnlyToTheAddressItWasJudgedOn) {
     EXPECT_TRUE(followed.head.starts_with("POST /done ")) << followed.head;
     EXPECT_EQ(followed.body, R"({"refresh_token":"secret"})");
 
-    const auto away = post("/away", HttpRequest::Redirects::anyWebAddress);
+    const auto away = post("/away", HttpRequest::Redirects::anyOrigin);
     EXPECT_EQ(away.data, "elsewhere");
     ASSERT_EQ(elsewhere.requests().size(), 1u);
     EXPECT_EQ(elsewhere.requests()[0].body, R"({"refresh_token":"secret"})");
     EXPECT_EQ(elsewhere.requests()[0].head.find("secret"), std::string::npos) << "credentials stay at home";
+}
+
+// Whatever the rule, a redirect never takes a request from https to http: under the analytics
+// client's rule, the most open there is, an upload or a GET that its https host sends to plain
+// http goes nowhere, while the host's move to another https origin is still followed.
+TEST_F(HttpSessionTest, NoRedirectLeadsFromHttpsToHttp) {
+    RawServer plain([](const RawServer::Request&) { return answer("HTTP/1.1 200 OK", "in clear"); });
+    std::string otherOrigin;
+    testservers::HttpsServer secure([&](const testservers::HttpsServer::Request& request) {
+        using Answer = testservers::HttpsServer::Answer;
+        if (request.path == "/upload") return Answer{307, {{"Location", plain.url("/batch")}}, ""};
+        if (request.path == "/config") return Answer{302, {{"Location", plain.url("/config")}}, ""};
+        if (request.path == "/moved") return Answer{308, {{"Location", otherOrigin}}, ""};
+        return Answer{200, {}, "secure"};
+    });
+    otherOrigin = secure.url("/batch", "localhost");
+    orbit::HttpSession session({{"Accept-Encoding", ""}}, "test.https", secure.certificatePem());
+    const std::string batch = R"({"api_key":"project-key","batch":[{"distinct_id":"user"}]})";
+    const auto send = [&](const std::string& method, const std::string& path) {
+        HttpRequest request;
+        request.method = method;
+        request.url = secure.url(path);
+        if (method == "POST") {
+            request.headers = {{"Content-Encoding", "gzip"}};
+            request.body = orbit::gzipped(batch);
+        }
+        request.redirects = orbit::OrbitApi::redirects;
+        return exchange(session, std::move(request));
+    };
+
+    for (const auto& [method, path] : {std::pair{"POST", "/upload"}, std::pair{"GET", "/config"}}) {
+        const auto refused = send(method, path);
+        EXPECT_EQ(refused.failure, HttpResponse::Failure::redirectRefused) << path;
+        EXPECT_EQ(refused.redirectRefusal, HttpResponse::RedirectRefusal::scheme) << path;
+        EXPECT_EQ(refused.refusedScheme, "http") << path;
+    }
+    EXPECT_EQ(plain.connections(), 0) << "nothing goes out in clear";
+
+    EXPECT_EQ(send("POST", "/moved").data, "secure");
+    const auto moved = secure.requests().back();
+    EXPECT_EQ(moved.path, "/batch");
+    EXPECT_EQ(moved.headers.at("host").rfind("localhost:", 0), 0u) << moved.headers.at("host");
+    EXPECT_EQ(moved.body, batch);
+}
+
+// A redirect that turns a request into a GET drops the body and every header that describes it,
+// the session's own included; one that repeats the request keeps both. Other headers go along.
+TEST_F(HttpSessionTest, ARedirectToGetDropsTheBodyWithItsHeaders) {
+    RawServer server([](const RawServer::Request& request) {
+        if (request.head.starts_with("POST /see-other ")) return answer("HTTP/1.1 303 See Other\r\nLocation: /done");
+        if (request.head.starts_with("POST /found ")) return answer("HTTP/1.1 302 Found\r\nLocation: /done");
+        if (request.head.starts_with("POST /again "))
+            return answer("HTTP/1.1 307 Temporary Redirect\r\nLocation: /done");
+        return answer("HTTP/1.1 200 OK", "done");
+    });
+    orbit::HttpSession session({{"Accept-Encoding", ""}, {"Content-Type", "application/json"}}, "test.http");
+    const std::string body = orbit::gzipped(R"({"refresh_token":"secret"})");
+    const auto post = [&](const std::string& path) {
+        HttpRequest request;
+        request.method = "POST";
+        request.url = server.url(path);
+        request.headers = {{"Content-Encoding", "gzip"}, {"Content-Language", "en"}, {"Authorization", "Bearer t0k"}};
+        request.body = body;
+        EXPECT_EQ(exchange(session, std::move(request)).data, "done") << path;
+        return server.requests().back();
+    };
+
+    for (const std::string path : {"/see-other", "/found"}) {
+        const auto followed = post(path);
+        const std::string head = lowerCased(followed.head);
+        EXPECT_TRUE(head.starts_with("get /done ")) << path << ":\n" << followed.head;
+        EXPECT_EQ(head.find("\r\ncontent-"), std::string::npos) << path << ":\n" << followed.head;
+        EXPECT_NE(head.find("\r\nauthorization: bearer t0k"), std::string::npos) << path << ":\n" << followed.head;
+        EXPECT_EQ(followed.body, "") << path;
+    }
+    const auto repeated = post("/again");
+    const std::string head = lowerCased(repeated.head);
+    EXPECT_TRUE(head.starts_with("post /done ")) << repeated.head;
+    for (const char* kept : {"content-type: application/json", "content-encoding: gzip", "content-language: en"})
+        EXPECT_NE(head.find(std::string("\r\n") + kept), std::string::npos) << kept << ":\n" << repeated.head;
+    EXPECT_EQ(repeated.body, body);
 }
 
 // Neither a redirect's body nor a head is read without a bound, and a compressed answer that

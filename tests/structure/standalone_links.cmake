@@ -1,8 +1,8 @@
 # Fails when the test program of a library that stands alone links anything but that library, what
-# the library itself links, and the test tools (testbase, the server stand-ins, GoogleTest). The
-# closures of both are written at configure time.
+# the library itself links, and the test tools (testbase, the server stand-ins and the TLS their
+# https server speaks, GoogleTest). The closures of both are written at configure time.
 cmake_minimum_required(VERSION 3.25)
-set(test_tools "^(testbase|testservers|GTest::[A-Za-z0-9_]+|PkgConfig::HTTPLIB|Threads::Threads)$")
+set(test_tools "^(testbase|testservers|GTest::[A-Za-z0-9_]+|PkgConfig::HTTPLIB|OpenSSL::(SSL|Crypto)|Threads::Threads)$")
 file(STRINGS "${TEST_LINKS}" test_links)
 file(STRINGS "${LIBRARY_LINKS}" library_links)
 if(NOT LIBRARY IN_LIST test_links)

@@ -73,7 +73,7 @@ orbit::HttpRequest APIClient::prepare(const QUrl& url, const APIRequest& request
     http.maxResponseBytes = static_cast<size_t>(std::max<qint64>(0, request.answerLimit));
     // A token or a body (a refresh token travels in one) must not reach another origin.
     http.redirects = request.bearerToken || request.body ? orbit::HttpRequest::Redirects::sameOrigin
-                                                         : orbit::HttpRequest::Redirects::noDowngrade;
+                                                         : orbit::HttpRequest::Redirects::anyOrigin;
     if (request.bearerToken) http.headers.emplace_back("Authorization", "Bearer " + *request.bearerToken);
     if (request.body) {
         http.headers.emplace_back("Content-Type", "application/json");

@@ -85,8 +85,9 @@ public:
 
     // A request that carries a bearer token or a body follows a redirect only to its own origin
     // (scheme, host and port); a redirect elsewhere makes it a request without an answer. Any
-    // other request follows redirects to http and https addresses, but not from https to http.
-    // Either way only a redirect whose address is clear is followed (orbit::HttpRequest::Redirects).
+    // other request follows redirects to http and https addresses. Either way only a redirect
+    // whose address is clear, and that does not lead from https to http, is followed
+    // (orbit::HttpRequest::Redirects).
 
     // A request to the environment's base URL followed by the endpoint's path.
     QCoro::Task<APIResponse> send(const APIEndpoint& endpoint, APIRequest request = APIRequest());
