@@ -1,5 +1,3 @@
-#include <algorithm>
-#include <cctype>
 #include <future>
 
 #include <gtest/gtest.h>
@@ -9,6 +7,7 @@
 #include "orbit/Utils/Gzip.h"
 #include "support/PeakMemory.h"
 #include "servers/HttpsServer.h"
+#include "servers/LowerCased.h"
 #include "support/RawHttpServer.h"
 
 namespace {
@@ -24,11 +23,6 @@ using RawServer = testsupport::RawHttpServer;
 // An answer with a body of the length it declares; head without the blank line that ends it.
 RawServer::Answer answer(const std::string& head, const std::string& body = "") {
     return {head + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body};
-}
-
-std::string lowerCased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
 }
 
 class HttpSessionTest : public ::testing::Test {
@@ -163,14 +157,14 @@ TEST_F(HttpSessionTest, ARedirectToGetDropsTheBodyWithItsHeaders) {
 
     for (const std::string path : {"/see-other", "/found"}) {
         const auto followed = post(path);
-        const std::string head = lowerCased(followed.head);
+        const std::string head = testservers::lowerCased(followed.head);
         EXPECT_TRUE(head.starts_with("get /done ")) << path << ":\n" << followed.head;
         EXPECT_EQ(head.find("\r\ncontent-"), std::string::npos) << path << ":\n" << followed.head;
         EXPECT_NE(head.find("\r\nauthorization: bearer t0k"), std::string::npos) << path << ":\n" << followed.head;
         EXPECT_EQ(followed.body, "") << path;
     }
     const auto repeated = post("/again");
-    const std::string head = lowerCased(repeated.head);
+    const std::string head = testservers::lowerCased(repeated.head);
     EXPECT_TRUE(head.starts_with("post /done ")) << repeated.head;
     for (const char* kept : {"content-type: application/json", "content-encoding: gzip", "content-language: en"})
         EXPECT_NE(head.find(std::string("\r\n") + kept), std::string::npos) << kept << ":\n" << repeated.head;

@@ -13,6 +13,8 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include "servers/LowerCased.h"
+
 namespace testservers {
 namespace {
 
@@ -34,8 +36,9 @@ void addExtension(X509* certificate, int nid, const char* value) {
     X509V3_set_ctx_nodb(&context);
     X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
     X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
-    require(extension && X509_add_ext(certificate, extension, -1) == 1, "certificate extension");
+    const bool added = extension && X509_add_ext(certificate, extension, -1) == 1;
     X509_EXTENSION_free(extension);
+    require(added, "certificate extension");
 }
 
 Certificate selfSigned(EVP_PKEY* key) {
@@ -61,11 +64,6 @@ std::string pem(X509* certificate) {
     char* data = nullptr;
     const long length = BIO_get_mem_data(out.get(), &data);
     return std::string(data, static_cast<size_t>(length));
-}
-
-std::string lowerCased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
 }
 
 }  // namespace

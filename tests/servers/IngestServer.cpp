@@ -8,6 +8,8 @@
 
 #include <httplib.h>
 
+#include "servers/LowerCased.h"
+
 namespace testservers {
 namespace {
 
@@ -16,11 +18,6 @@ constexpr const char* kResetRoute = "/__test/reset";
 constexpr const char* kAnswerRoute = "/__test/answer";
 constexpr const char* kAnyPath = "/.*";
 constexpr const char* kContentType = "application/json; charset=utf-8";
-
-std::string lowerCased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
 
 // The server files the connection's addresses among the headers; they were never sent.
 bool isConnectionDetail(const std::string& name) {

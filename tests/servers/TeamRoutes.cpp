@@ -10,6 +10,8 @@
 
 #include <httplib.h>
 
+#include "servers/LowerCased.h"
+
 namespace testservers {
 namespace {
 
@@ -54,11 +56,6 @@ void answerJson(httplib::Response& response, int status, const json& body) {
 
 void refuse(httplib::Response& response, int status, const std::string& message) {
     answerJson(response, status, {{"error", message}});
-}
-
-std::string lowerCased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
 }
 
 bool sameId(const json& id, const std::string& other) {

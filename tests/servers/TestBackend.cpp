@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include "servers/GenerationRoutes.h"
+#include "servers/LowerCased.h"
 #include "servers/SyncRoutes.h"
 #include "servers/TeamRoutes.h"
 #include "servers/ReferralRoutes.h"
@@ -21,11 +22,6 @@ constexpr const char* kDelayRoute = "/__test/delay";
 constexpr const char* kRedirectRoute = "/__test/redirect";
 constexpr int kDefaultRedirectStatus = 302;
 constexpr const char* kAnyPath = "/.*";
-
-std::string lowerCased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
 
 // The server files the connection's addresses among the headers; they were never sent.
 bool isConnectionDetail(const std::string& name) {
